@@ -1,0 +1,1 @@
+#include "download/Unit3.h"

@@ -1,0 +1,61 @@
+#pragma once
+// The user-facing boxes and dialogs as one small interface: message boxes
+// (caption "Kartivo", one OK button), the standard error box, the open-file
+// dialog, the folder browser and shell open. The windows install the Qt
+// implementation; engine code and tests go through Dialogs() only, and tests
+// answer through RecordingDialogs without a screen.
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct OpenFileRequest {
+    std::string title;
+    std::string filterDescription;   // e.g. "Projects(*.kvpd)"
+    std::string filterPattern;       // e.g. "*.kvpd"
+    std::string initialDir;          // may be empty
+};
+
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+    virtual void ShowMessage(const std::string& text) = 0;   // modal, OK
+    virtual void ShowError(const std::string& text) = 0;     // standard error box
+    // Full path of the chosen file, or nothing on cancel.
+    virtual std::optional<std::string> OpenFile(const OpenFileRequest& request) = 0;
+    // Chosen folder without a trailing '/', except for "/" itself.
+    virtual std::optional<std::string> BrowseFolder(const std::string& caption) = 0;
+    // Opens a document or link with the desktop's handler; failures ignored.
+    virtual void ShellOpen(const std::string& target) = 0;
+    // Starts a program detached; failures ignored.
+    virtual void StartProgram(const std::string& path) = 0;
+};
+
+// The installed implementation; a RecordingDialogs until one is set.
+IDialogs& Dialogs();
+void SetDialogs(IDialogs* dialogs);   // nullptr restores the default recorder
+
+// Records every call and answers dialogs from queued answers (cancel when
+// the queue is empty).
+class RecordingDialogs : public IDialogs {
+public:
+    std::vector<std::string> messages;
+    std::vector<std::string> errors;
+    std::vector<OpenFileRequest> openRequests;
+    std::vector<std::string> browseCaptions;
+    std::vector<std::string> shellOpened;
+    std::vector<std::string> programsStarted;
+    std::deque<std::optional<std::string>> openAnswers;
+    std::deque<std::optional<std::string>> browseAnswers;
+
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+    std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
+    std::optional<std::string> BrowseFolder(const std::string& caption) override;
+    void ShellOpen(const std::string& target) override { shellOpened.push_back(target); }
+    void StartProgram(const std::string& path) override { programsStarted.push_back(path); }
+};
+
+} // namespace platform

@@ -1,0 +1,33 @@
+#pragma once
+// Errors of the platform layer whose message the user sees as it stands
+// (the standard error box). Each text is fixed: callers and tests rely on it.
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+// Base of every error Kartivo raises on purpose; what() is the user's text.
+class Exception : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "Cannot create file <path>": a file could not be created or written.
+class EFCreateError : public Exception {
+public:
+    explicit EFCreateError(const std::string& path);
+};
+
+// "Cannot open file <path>": a file could not be opened for reading.
+class EFOpenError : public Exception {
+public:
+    explicit EFOpenError(const std::string& path);
+};
+
+// "Unable to write to <path>": an INI write the file system refused.
+class EIniFileException : public Exception {
+public:
+    explicit EIniFileException(const std::string& path);
+};
+
+} // namespace platform

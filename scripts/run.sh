@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kartivo and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKARTIVO_WITH_TESTS=OFF -DKARTIVO_WITH_BENCH=OFF
+cmake --build build -j"$(nproc)" --target kartivo
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display found. To serve the window over VNC instead: QT_QPA_PLATFORM=vnc:port=5900 build/bin/kartivo (then connect a VNC viewer to localhost:5900)."
+  exit 1
+fi
+exec build/bin/kartivo

@@ -1,0 +1,1 @@
+#include "task/Unitclasstask.h"

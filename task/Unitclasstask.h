@@ -1,0 +1,88 @@
+#pragma once
+// The download task: TaskParameters (what the user asked for and the proxy
+// settings in force at Start) and KvTask (tile range, tile size, file names,
+// tile folder, resume positions, tile addresses and the record-file writers).
+// The share rule and sequence numbers that divide the tiles among workers
+// live here too, as plain functions of the task.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct TaskParameters {
+    double LeftLongitude = 0;
+    double RightLongitude = 0;
+    double TopLatitude = 0;
+    double BottomLatitude = 0;
+    int Zoom = 13;
+    int ThreadCount = 8;
+    int ThreadSlots = 8;
+    int MapsType = 6;
+    std::string SavePath;      // always ends in the path separator
+    std::string TaskName;      // always ends in ".kvpd"
+    bool UseProxy = false;
+    std::string ProxyServer;
+    std::string ProxyPort;
+    std::string ProxyUsername;
+    std::string ProxyPassword;
+    bool ContinueTask = false;
+};
+
+inline constexpr int kThreadSlots = 8;
+// Shown when an area has more tiles than one task can number.
+extern const char* const kTooManyTilesMessage;
+
+class KvTask {
+public:
+    // Builds the task, creating its tile folder and reading the resume
+    // positions of a continued task. On failure shows its own message
+    // through platform::Dialogs() and returns nullptr; nothing is created
+    // when the tile count is refused. `params` must outlive the task.
+    static std::unique_ptr<KvTask> Create(TaskParameters& params);
+
+    int TileWidth = 256;
+    int TileHeight = 256;
+    int ResumeX[kThreadSlots] = {};
+    int ResumeY[kThreadSlots] = {};
+    TaskParameters* Params = nullptr;     // not owned
+    int Xmin = 0, Ymin = 0, Xmax = 0, Ymax = 0;
+    double West = 0, East = 0, North = 0, South = 0;
+    int TileCount = 0;
+    std::string LogFile;
+    std::string FailedFile;
+    std::string ListFile;
+    std::string TileFolder;               // ends in the path separator
+
+    std::string ProjectFile() const;      // SavePath + TaskName
+
+    std::string GetTileUrl(int x, int y) const;
+    std::string GetTileFileName(int x, int y) const;
+    std::string GetTileFilePath(int x, int y) const;
+    std::string GetTileExt() const;
+
+    // Record files; each raises platform::EFCreateError / EFOpenError.
+    void WriteProjectFile() const;
+    void WriteTileList() const;
+    void WriteLogHeader() const;
+    void ResetFailedList() const;
+
+    // 1-based position of (x, y) in the scan (columns outer, rows inner).
+    std::int64_t SequenceNumber(int x, int y) const;
+    // Tiles the worker with this index passes over when resuming (0: none).
+    std::int64_t SkipCount(int workerIndex) const;
+    // Share rule: does the tile with sequence number `seq` belong to the worker?
+    static bool BelongsToWorker(std::int64_t seq, int workerIndex, int threadCount) {
+        return seq % threadCount == workerIndex;
+    }
+
+private:
+    KvTask() = default;
+};
+
+// One line of a failed-tiles list: tile path "|" URL, split at the first "|".
+// A line without "|" gives an empty path and the whole line as URL.
+struct FailedEntry {
+    std::string Path;
+    std::string Url;
+};
+FailedEntry SplitFailedLine(const std::string& line);
+std::string JoinFailedLine(const std::string& path, const std::string& url);

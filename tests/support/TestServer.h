@@ -1,0 +1,73 @@
+#pragma once
+// A scriptable HTTP test server on 127.0.0.1 and an ephemeral port, for the
+// client, worker and window tests. Each request is answered by a reply that
+// the test scripts (queued, or chosen by a handler from the request); raw
+// requests are recorded; the constructor returns once the server listens.
+// In proxy mode absolute-form targets ("GET http://host/path") are accepted,
+// so every tile URL of a task can reach this one server.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+struct RecordedRequest {
+    std::string raw;          // request line and header block, as received
+    std::string method;
+    std::string target;       // as on the request line
+    std::string host;         // value of the Host header
+    int connection = 0;       // 0-based index of the accepted connection
+};
+
+struct ScriptedReply {
+    // Bytes sent verbatim: status line, headers and body.
+    std::string bytes;
+    enum class After { KeepOpen, Close, Reset } after = After::KeepOpen;
+    std::size_t closeAfterBytes = static_cast<std::size_t>(-1);   // cut the reply short
+    bool resetInsteadOfClose = false;    // with closeAfterBytes: RST (SO_LINGER 0)
+    int delayMs = 0;                     // before the first byte
+    bool dribble = false;                // one byte per write
+    bool silent = false;                 // read the request, never answer
+
+    static ScriptedReply Ok(const std::string& body,
+                            const std::string& contentType = "image/png");
+    static ScriptedReply Status(int code, const std::string& reason,
+                                const std::string& body = "");
+    static ScriptedReply Chunked(const std::vector<std::string>& chunks);
+    static ScriptedReply UntilClose(const std::string& body);   // no length, then close
+    static ScriptedReply ResetConnection();                      // RST, nothing sent
+};
+
+class TestServer {
+public:
+    TestServer();
+    ~TestServer();   // stops and joins
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    int Port() const;
+    // Replies used in order, one per request; when the queue is empty the
+    // handler answers (default: 404 Not Found).
+    void Enqueue(ScriptedReply reply);
+    void SetHandler(std::function<ScriptedReply(const RecordedRequest&)> handler);
+
+    std::vector<RecordedRequest> Requests() const;
+    std::size_t RequestCount() const;
+    int ConnectionsAccepted() const;
+    bool WaitForRequests(std::size_t count,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    void Stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace testsupport

@@ -1,0 +1,3 @@
+#include "ui/Convert.h"
+
+TfrmConvert::TfrmConvert(QWidget* parent) : QDialog(parent) {}

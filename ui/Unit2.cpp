@@ -1,0 +1,3 @@
+#include "ui/Unit2.h"
+
+TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {}

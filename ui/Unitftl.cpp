@@ -1,0 +1,3 @@
+#include "ui/Unitftl.h"
+
+TfrmFlt::TfrmFlt(QWidget* parent) : QDialog(parent) {}

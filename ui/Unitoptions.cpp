@@ -1,0 +1,3 @@
+#include "ui/Unitoptions.h"
+
+TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {}

@@ -1,8 +1,58 @@
-// Kartivo's entry point (placeholder until the main window exists).
+// Kartivo's entry point: the application with its title, the Qt dialogs and
+// main-thread dispatcher behind the platform interfaces, the five windows
+// created once in their fixed order, and the event loop.
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 
-int main()
+#include "platform/Dialogs.h"
+#include "platform/Threads.h"
+#include "platform/qt/Application.h"
+#include "platform/qt/EventGuard.h"
+#include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtDispatcher.h"
+#include "ui/AppIcon.h"
+#include "ui/Convert.h"
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unitftl.h"
+#include "ui/Unitoptions.h"
+
+int main(int argc, char** argv)
 {
-    std::puts("Kartivo: the main window is not built yet.");
+    platform::qt::KartivoApplication app(argc, argv);
+    platform::qt::QtDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    platform::qt::QtMainDispatcher dispatcher;
+    platform::SetMainDispatcher(&dispatcher);
+    QApplication::setWindowIcon(KartivoIcon());
+
+    try {
+        // Created once, in this order, and kept until the program ends; the
+        // main window comes first. Only it is shown.
+        TForm1 form1;
+        TfrmAbout frmAbout(&form1);
+        TfrmConvert frmConvert(&form1);
+        TfrmOptions frmOptions(&form1);
+        TfrmFlt frmFlt(&form1);
+        form1.SetWindows({&frmAbout, &frmConvert, &frmOptions, &frmFlt});
+        form1.show();
+        app.exec();
+
+        if (form1.WorkersInFlight()) {
+            // The window closed mid-download: positions, log and failed list
+            // are saved and the workers told to stop. Their requests in
+            // flight may take up to a time-out; do not wait for them, and do
+            // not tear down what they might still touch.
+            std::fflush(nullptr);
+            std::quick_exit(0);
+        }
+    } catch (const std::exception& e) {
+        platform::qt::ShowException(e.what());
+    } catch (...) {
+        platform::qt::ShowException("");
+    }
+    platform::SetMainDispatcher(nullptr);
+    platform::SetDialogs(nullptr);
     return 0;
 }

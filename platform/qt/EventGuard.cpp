@@ -1,0 +1,20 @@
+#include "platform/qt/EventGuard.h"
+
+#include <cstdio>
+
+#include "platform/Dialogs.h"
+
+namespace platform::qt {
+
+void ShowException(const std::string& message) noexcept
+{
+    try {
+        platform::Dialogs().ShowError(message);
+    } catch (...) {
+        // The error box itself failed (out of memory, say): there is no one
+        // left to tell but the terminal.
+        std::fprintf(stderr, "Kartivo: %s\n", message.c_str());
+    }
+}
+
+} // namespace platform::qt

@@ -1,0 +1,106 @@
+#include "platform/qt/QtDialogs.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+
+#include "platform/Files.h"
+
+namespace platform::qt {
+
+namespace {
+
+QString ToQ(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
+
+QWidget* DialogOwner()
+{
+    // Boxes are owned by the active window, so they are centred on it and
+    // block it, like the owner window of a Windows message box.
+    if (QWidget* w = QApplication::activeModalWidget())
+        return w;
+    return QApplication::activeWindow();
+}
+
+void ShowBox(QMessageBox::Icon icon, const std::string& text)
+{
+    QMessageBox box(icon, kApplicationTitle, ToQ(text), QMessageBox::Ok, DialogOwner());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+} // namespace
+
+std::string ErrorBoxText(const std::string& message)
+{
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
+        return message + ".";
+    return message;
+}
+
+std::string QtFilterString(const std::string& description, const std::string& pattern)
+{
+    // Qt takes the patterns from a trailing "(...)"; a description that
+    // already ends with them is used as it stands.
+    if (description.size() >= pattern.size() + 2 &&
+        description.compare(description.size() - pattern.size() - 2, std::string::npos, "(" + pattern + ")") == 0)
+        return description;
+    return description + " (" + pattern + ")";
+}
+
+std::string StripTrailingDelimiter(std::string path)
+{
+    while (path.size() > 1 && path.back() == platform::PathDelim)
+        path.pop_back();
+    return path;
+}
+
+void QtDialogs::ShowMessage(const std::string& text)
+{
+    ShowBox(QMessageBox::NoIcon, text);
+}
+
+void QtDialogs::ShowError(const std::string& text)
+{
+    ShowBox(QMessageBox::Critical, ErrorBoxText(text));
+}
+
+std::optional<std::string> QtDialogs::OpenFile(const OpenFileRequest& request)
+{
+    QFileDialog dialog(DialogOwner(), ToQ(request.title), ToQ(request.initialDir),
+                       ToQ(QtFilterString(request.filterDescription, request.filterPattern)));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The open dialog does not insist on an existing file.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return FromQ(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> QtDialogs::BrowseFolder(const std::string& caption)
+{
+    const QString dir = QFileDialog::getExistingDirectory(DialogOwner(), ToQ(caption));
+    if (dir.isEmpty())
+        return std::nullopt;
+    return StripTrailingDelimiter(FromQ(dir));
+}
+
+void QtDialogs::ShellOpen(const std::string& target)
+{
+    // Paths open as local files; links ("http:", "mailto:") as they stand.
+    // Whether a handler exists is not our concern: failures are ignored.
+    const QUrl url = (!target.empty() && target.front() == platform::PathDelim)
+                         ? QUrl::fromLocalFile(ToQ(target))
+                         : QUrl(ToQ(target));
+    QDesktopServices::openUrl(url);
+}
+
+void QtDialogs::StartProgram(const std::string& path)
+{
+    QProcess::startDetached(ToQ(path), {});
+}
+
+} // namespace platform::qt

@@ -1,0 +1,131 @@
+#include "ui/Controls.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+// ---- TMemo ------------------------------------------------------------------
+
+TMemo::TMemo(const LineList& lines, QWidget* parent) : QPlainTextEdit(parent), lines_(lines)
+{
+    setReadOnly(true);
+    setUndoRedoEnabled(false);
+    setLineWrapMode(QPlainTextEdit::NoWrap);   // both scroll bars, as the log has always had
+    setMaximumBlockCount(limit_);
+    Sync();
+}
+
+void TMemo::SetDisplayLimit(int lines)
+{
+    limit_ = std::max(1, lines);
+    setMaximumBlockCount(limit_);
+    shownGeneration_ = ~std::uint64_t{0};   // render again under the new limit
+    Sync();
+}
+
+QString TMemo::JoinLines(std::size_t from, std::size_t to) const
+{
+    std::string text;
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from)
+            text.push_back('\n');
+        text.append(lines_[i]);
+    }
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void TMemo::Sync()
+{
+    const std::size_t count = lines_.Count();
+    const std::size_t limit = static_cast<std::size_t>(limit_);
+    if (lines_.Generation() != shownGeneration_ || count < shownCount_) {
+        const std::size_t from = count > limit ? count - limit : 0;
+        setPlainText(JoinLines(from, count));
+        // Follow the end of the log, as a memo does when lines are added.
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        shownGeneration_ = lines_.Generation();
+        shownCount_ = count;
+        return;
+    }
+    if (count == shownCount_)
+        return;
+    // Only the newest lines can stay on display: skip what would be trimmed.
+    const std::size_t from = std::max(shownCount_, count > limit ? count - limit : 0);
+    appendPlainText(JoinLines(from, count));
+    shownCount_ = count;
+}
+
+void TMemo::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    emit DoubleClicked();
+}
+
+// ---- TRadioGroup ------------------------------------------------------------
+
+TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
+    : QGroupBox(caption, parent), group_(new QButtonGroup(this))
+{
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(8, 4, 8, 6);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(2);
+    const int perColumn = (static_cast<int>(items.size()) + columns - 1) / columns;
+    for (int i = 0; i < items.size(); ++i) {
+        auto* button = new QRadioButton(items[i], this);
+        group_->addButton(button, i);
+        grid->addWidget(button, i % perColumn, i / perColumn);
+        buttons_.push_back(button);
+    }
+}
+
+int TRadioGroup::ItemIndex() const
+{
+    return group_->checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index)
+{
+    if (index >= 0 && index < static_cast<int>(buttons_.size()))
+        buttons_[index]->setChecked(true);
+}
+
+QRadioButton* TRadioGroup::Item(int index) const
+{
+    return buttons_.at(static_cast<std::size_t>(index));
+}
+
+// ---- TUpDown ----------------------------------------------------------------
+
+TUpDown::TUpDown(QLineEdit* associate, int min, int max, int position, QWidget* parent)
+    : QWidget(parent), associate_(associate), up_(new QToolButton(this)), down_(new QToolButton(this)),
+      min_(min), max_(max), position_(min)
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    for (QToolButton* b : {up_, down_}) {
+        b->setAutoRepeat(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        b->setFixedWidth(17);
+        column->addWidget(b);
+    }
+    up_->setArrowType(Qt::UpArrow);
+    down_->setArrowType(Qt::DownArrow);
+    connect(up_, &QToolButton::clicked, this, &TUpDown::StepUp);
+    connect(down_, &QToolButton::clicked, this, &TUpDown::StepDown);
+    SetPosition(position);
+}
+
+void TUpDown::SetPosition(int position)
+{
+    position_ = std::clamp(position, min_, max_);
+    if (associate_)
+        associate_->setText(QString::number(position_));
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The few classic controls the windows use that Qt has no exact match for:
+// a memo that renders a LineList, a radio group with an item index, and an
+// up-down control bound to a read-only edit.
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QWidget>
+#include <cstdint>
+#include <vector>
+
+#include "ui/MemoLines.h"
+
+class QButtonGroup;
+class QLineEdit;
+class QRadioButton;
+class QToolButton;
+
+// A read-only memo whose lines are a LineList held elsewhere. Sync() shows
+// what was added since the last call (or everything, when the lines were
+// replaced); the display keeps at most DisplayLimit() trailing lines, so it
+// stays quick however long the list grows. The list itself keeps every line.
+class TMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TMemo(const LineList& lines, QWidget* parent = nullptr);
+    void Sync();
+    void SetDisplayLimit(int lines);
+    int DisplayLimit() const { return limit_; }
+
+signals:
+    void DoubleClicked();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    QString JoinLines(std::size_t from, std::size_t to) const;
+    const LineList& lines_;
+    std::uint64_t shownGeneration_ = ~std::uint64_t{0};
+    std::size_t shownCount_ = 0;
+    int limit_ = 10000;
+};
+
+// A group box of radio buttons in columns (filled column by column) with an
+// item index: -1 when none is selected.
+class TRadioGroup : public QGroupBox {
+    Q_OBJECT
+public:
+    TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent = nullptr);
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+    QRadioButton* Item(int index) const;
+
+private:
+    QButtonGroup* group_;
+    std::vector<QRadioButton*> buttons_;
+};
+
+// Up and down arrows that step Position within [Min, Max] (no wrap-around)
+// and write it into the associated edit. Setting Position clamps it.
+class TUpDown : public QWidget {
+    Q_OBJECT
+public:
+    TUpDown(QLineEdit* associate, int min, int max, int position, QWidget* parent = nullptr);
+    int Position() const { return position_; }
+    void SetPosition(int position);
+    int Min() const { return min_; }
+    int Max() const { return max_; }
+
+public slots:
+    void StepUp() { SetPosition(position_ + 1); }
+    void StepDown() { SetPosition(position_ - 1); }
+
+private:
+    QLineEdit* associate_;
+    QToolButton* up_;
+    QToolButton* down_;
+    int min_, max_, position_;
+};

@@ -1,0 +1,404 @@
+#include "ui/DownloadController.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/MapTypes.h"
+#include "platform/Dialogs.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Formats.h"
+#include "platform/IniFile.h"
+#include "platform/TextFile.h"
+
+std::string StartMessages::CreateDirectoryFailed(const std::string& path)
+{
+    return "Create directory " + path + " Failed.";
+}
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The decimal grammar of the classic text-to-float conversion: blanks around,
+// optional sign, digits with at most one period, optional exponent.
+bool IsDecimalNumber(std::string_view s)
+{
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        ++i;
+    std::size_t digits = 0;
+    while (i < s.size() && IsDigit(s[i])) { ++i; ++digits; }
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && IsDigit(s[i])) { ++i; ++digits; }
+    }
+    if (digits == 0)
+        return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+            ++i;
+        std::size_t expDigits = 0;
+        while (i < s.size() && IsDigit(s[i])) { ++i; ++expDigits; }
+        if (expDigits == 0)
+            return false;
+    }
+    return i == s.size();
+}
+
+int ZoomOfText(const std::string& text)
+{
+    int value = 0;
+    if (!platform::ParseIniInteger(text, value))
+        throw platform::Exception("'" + text + "' is not a valid integer value");
+    return value;
+}
+
+std::string PositionKey(int slot, char axis)
+{
+    return "T" + std::to_string(slot + 1) + axis;
+}
+
+} // namespace
+
+bool ParseCoordinate(const std::string& text, double& value)
+{
+    std::string s = text;
+    for (char& c : s)
+        if (c == ',')
+            c = '.';
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return false;
+    s = s.substr(first, s.find_last_not_of(' ') - first + 1);
+    if (!IsDecimalNumber(s))
+        return false;
+    const char* begin = s.data() + (s[0] == '+' ? 1 : 0);
+    const auto result = std::from_chars(begin, s.data() + s.size(), value);
+    // Out-of-range magnitudes are numbers too; the range checks refuse them.
+    if (result.ec == std::errc::result_out_of_range) {
+        value = (s[0] == '-') ? -HUGE_VAL : HUGE_VAL;
+        return true;
+    }
+    return result.ec == std::errc() && result.ptr == s.data() + s.size();
+}
+
+DownloadController::DownloadController(IDownloadView& view) : view_(view)
+{
+    Memo1Lines.Add("[log window]");
+    Memo2Lines.Add("[Failed tile inforamtion window]");
+}
+
+DownloadController::~DownloadController()
+{
+    for (int i = 0; i < kThreadSlots; ++i) {
+        if (Workers[i])
+            Workers[i]->Terminate();
+    }
+    for (int i = 0; i < kThreadSlots; ++i)
+        Workers[i].reset();
+}
+
+void DownloadController::SetCaption(const std::string& caption)
+{
+    caption_ = caption;
+    view_.ShowButtonCaption(caption_);
+}
+
+bool DownloadController::WorkersInFlight() const
+{
+    for (const auto& w : Workers)
+        if (w && !w->Finished())
+            return true;
+    return false;
+}
+
+void DownloadController::Press(const StartInput& input)
+{
+    if (caption_ == kCaptionStart)
+        Start(input);
+    else
+        Stop();
+}
+
+void DownloadController::Start(const StartInput& input)
+{
+    auto& dialogs = platform::Dialogs();
+
+    // 1. The proxy settings, read afresh for every download.
+    platform::TIniFile settings(IniFileName);
+    const bool useProxy = settings.ReadInteger("Proxy", "UseProxy", 0) == 1;
+    const std::string proxyServer = settings.ReadString("Proxy", "ProxyServer", "");
+    const std::string proxyPort = settings.ReadString("Proxy", "ProxyPort", "");
+    const std::string proxyUsername = settings.ReadString("Proxy", "ProxyUsername", "");
+    const std::string proxyPassword = settings.ReadString("Proxy", "ProxyPassword", "");
+
+    // 2, 3. Zoom and map type code.
+    const int zoom = ZoomOfText(input.Zoom);
+    const int mapsType = MapTypeCodeOfIndex(input.MapsTypeIndex);
+
+    // 4 to 6. The save folder, created one level deep when missing.
+    std::string path = input.SavePath;
+    if (path.empty()) {
+        dialogs.ShowMessage(StartMessages::kNoPath);
+        return;
+    }
+    if (!platform::DirectoryExists(path) && !platform::CreateDir(path)) {
+        dialogs.ShowMessage(StartMessages::CreateDirectoryFailed(path));
+        return;
+    }
+    path = platform::IncludeTrailingPathDelimiter(path);
+
+    // 7, 8. The coordinates and their checks, in this order.
+    double left = 0, right = 0, top = 0, bottom = 0;
+    if (!ParseCoordinate(input.LeftLongitude, left) || !ParseCoordinate(input.RightLongitude, right) ||
+        !ParseCoordinate(input.TopLatitude, top) || !ParseCoordinate(input.BottomLatitude, bottom)) {
+        dialogs.ShowMessage(StartMessages::kInputError);
+        return;
+    }
+    const char* refusal = nullptr;
+    if (left < -180 || left > 180)
+        refusal = StartMessages::kLeftRange;
+    else if (right < -180 || right > 180)
+        refusal = StartMessages::kRightRange;
+    else if (top < -85 || top > 85)
+        refusal = StartMessages::kTopRange;
+    else if (bottom < -85 || bottom > 85)
+        refusal = StartMessages::kBottomRange;
+    else if (left > right)
+        refusal = StartMessages::kLeftRight;
+    else if (top < bottom)
+        refusal = StartMessages::kTopBottom;
+    // A seventh check of our own: Edit5 holds 1 to 20 through UpDown1, but an
+    // opened project can put any integer there, and the tile arithmetic has
+    // no meaning outside that range.
+    else if (zoom < 1 || zoom > 20)
+        refusal = StartMessages::kZoomRange;
+    if (refusal) {
+        dialogs.ShowMessage(refusal);
+        return;
+    }
+
+    // 9, 10.
+    RunningWorkers = 0;
+    std::string name = input.TaskName;
+    if (platform::ExtractFileExt(name) != ".kvpd")
+        name += ".kvpd";
+
+    // 11. Does the input describe the project file that is there already?
+    bool continueTask = false;
+    const std::string projectFile = path + name;
+    if (platform::FileExists(projectFile)) {
+        platform::TIniFile project(projectFile);
+        continueTask =
+            project.ReadInteger("MapsType", "MapsType", 100) == mapsType &&
+            input.LeftLongitude == project.ReadString("AREA", "LeftLongitude", "") &&
+            input.RightLongitude == project.ReadString("AREA", "RightLongitude", "") &&
+            input.TopLatitude == project.ReadString("AREA", "TopLatitude", "") &&
+            input.BottomLatitude == project.ReadString("AREA", "BottomLatitude", "") &&
+            project.ReadInteger("Zoom", "Zoom", 100) == zoom &&
+            platform::ExtractFilePath(projectFile) == platform::IncludeTrailingPathDelimiter(input.SavePath) &&
+            platform::ExtractFileName(projectFile) == input.TaskName;
+    }
+
+    // 12. The request.
+    auto params = std::make_shared<TaskParameters>();
+    params->LeftLongitude = left;
+    params->RightLongitude = right;
+    params->TopLatitude = top;
+    params->BottomLatitude = bottom;
+    params->Zoom = zoom;
+    params->ThreadCount = kThreadSlots;
+    params->ThreadSlots = kThreadSlots;
+    params->MapsType = mapsType;
+    params->SavePath = path;
+    params->TaskName = name;
+    params->UseProxy = useProxy;
+    params->ProxyServer = proxyServer;
+    params->ProxyPort = proxyPort;
+    params->ProxyUsername = proxyUsername;
+    params->ProxyPassword = proxyPassword;
+    params->ContinueTask = continueTask;
+    CurrentParams = params;
+
+    // 13, 14. The task.
+    auto task = KvTask::Create(*params);
+    if (!task) {
+        dialogs.ShowMessage(StartMessages::kCreateTaskFailure);
+        return;
+    }
+    CurrentTask = std::move(task);
+    taskParams_ = params;
+    if (CurrentTask->TileCount < params->ThreadCount)
+        params->ThreadCount = CurrentTask->TileCount;
+
+    // 15. The record files; a file error ends Start in the error box.
+    CurrentTask->WriteProjectFile();
+    CurrentTask->WriteTileList();
+    CurrentTask->WriteLogHeader();
+    CurrentTask->ResetFailedList();
+
+    // 16. The memos show the files as they are now.
+    Memo1Lines.Assign(platform::ReadLines(CurrentTask->LogFile));
+    logSaver_.Adopt(Memo1Lines, CurrentTask->LogFile);
+    Memo2Lines.Assign(platform::ReadLines(CurrentTask->FailedFile));
+    failedSaver_.Adopt(Memo2Lines, CurrentTask->FailedFile);
+    view_.MemosChanged();
+
+    // 17 to 20.
+    view_.ShowTotal("Total images: " + std::to_string(CurrentTask->TileCount));
+    SetCaption(kCaptionStop);
+    for (int i = 0; i < params->ThreadCount; ++i) {
+        Workers[i] = std::make_unique<TDownThread>(false, i, *CurrentTask, *this);
+        ++RunningWorkers;
+    }
+    view_.SetTimerEnabled(true);
+    TimerTicks = 0;
+}
+
+void DownloadController::Stop()
+{
+    if (!CurrentParams)
+        return;
+    for (int i = 0; i < CurrentParams->ThreadCount && i < kThreadSlots; ++i) {
+        if (Workers[i])
+            Workers[i]->Terminate();
+        AddLogLine("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
+    }
+}
+
+void DownloadController::AddLogLine(const std::string& line)
+{
+    Memo1Lines.Add(line);
+    view_.MemosChanged();
+}
+
+void DownloadController::AddFailedLine(const std::string& line)
+{
+    Memo2Lines.Add(line);
+    view_.MemosChanged();
+}
+
+void DownloadController::WorkerDone()
+{
+    --RunningWorkers;
+}
+
+void DownloadController::SaveWorkerPosition(int slot)
+{
+    if (!Workers[slot] || !CurrentTask)
+        return;
+    // One consistent pair: the worker publishes column and row together.
+    const auto [x, y] = Workers[slot]->CurrentPosition();
+    if (x <= 0 && y <= 0)
+        return;   // nothing finished yet: a position saved earlier stays
+    platform::TIniFile project(CurrentTask->ProjectFile());
+    if (x > 0)
+        project.WriteInteger("THREADS", PositionKey(slot, 'X'), x);
+    if (y > 0)
+        project.WriteInteger("THREADS", PositionKey(slot, 'Y'), y);
+}
+
+void DownloadController::SavePositions()
+{
+    if (!taskParams_)
+        return;
+    for (int i = 0; i < taskParams_->ThreadCount && i < kThreadSlots; ++i)
+        SaveWorkerPosition(i);
+}
+
+void DownloadController::SaveMemos()
+{
+    if (!CurrentTask)
+        return;
+    logSaver_.Save(Memo1Lines, CurrentTask->LogFile);
+    failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile);
+}
+
+void DownloadController::ReleaseWorker(int slot)
+{
+    // Waits, if need be, for the thread to leave its run; it has already
+    // lowered the count, so this is short.
+    Workers[slot].reset();
+}
+
+void DownloadController::Tick()
+{
+    // A message box shown by a tick runs a nested event loop in which the
+    // timer keeps firing; those ticks wait for the box instead of stacking
+    // further boxes on top of it.
+    if (inTick_)
+        return;
+    inTick_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{inTick_};
+
+    ++TimerTicks;
+    if (TimerTicks % 5 == 0) {
+        // A file that cannot be written ends the tick here, in the error box;
+        // the next fifth tick tries again.
+        SavePositions();
+        SaveMemos();
+    }
+    if (RunningWorkers == 0 && caption_ != kCaptionStart)
+        EndTask();
+}
+
+void DownloadController::EndTask()
+{
+    view_.SetTimerEnabled(false);
+    AddLogLine("");
+    AddLogLine("--------------------------------");
+    AddLogLine("Task Stoped!");
+    AddLogLine("");
+    AddLogLine("Now time:" + platform::FormatDateTimeNow());
+    AddLogLine("");
+    AddLogLine("Log file has been saved as " + (CurrentTask ? CurrentTask->LogFile : std::string()));
+
+    // Unlike a periodic save, a failure here must not leave the window in
+    // "Stop" with no worker and the timer off: the error is shown where it
+    // happens, and the end is finished anyway (workers released, "Start").
+    bool failed = false;
+    auto guarded = [&](auto&& step) {
+        if (failed)
+            return;
+        try {
+            step();
+        } catch (const std::exception& e) {
+            failed = true;
+            platform::Dialogs().ShowError(e.what());
+        }
+    };
+    guarded([&] { SaveMemos(); });
+    const int count = taskParams_ ? std::min(taskParams_->ThreadCount, kThreadSlots) : 0;
+    for (int i = 0; i < count; ++i) {
+        guarded([&] { SaveWorkerPosition(i); });
+        ReleaseWorker(i);
+    }
+    for (int i = count; i < kThreadSlots; ++i)
+        ReleaseWorker(i);
+    SetCaption(kCaptionStart);
+    platform::Dialogs().ShowMessage(StartMessages::kTaskStoped);
+}
+
+bool DownloadController::PrepareForClose()
+{
+    if (caption_ == kCaptionStop && CurrentTask) {
+        // Exactly what a fifth tick saves, so the next Start of the project
+        // continues where each worker was. A file that cannot be written is
+        // shown, and the window closes all the same.
+        try {
+            SavePositions();
+            SaveMemos();
+        } catch (const std::exception& e) {
+            platform::Dialogs().ShowError(e.what());
+        }
+    }
+    for (auto& w : Workers)
+        if (w)
+            w->Terminate();
+    return WorkersInFlight();
+}

@@ -1,0 +1,122 @@
+#pragma once
+// The logic behind the main window's Start/Stop button and progress timer:
+// validating the input, building the task and its record files, running the
+// workers (it is their IWorkerHost), saving positions, log and failed list
+// every fifth tick, ending the task, and the save made when the window closes
+// mid-download. It knows no Qt; the window shows what it reports.
+//
+// Life of a download: Start (caption "Stop", timer on) -> workers append log
+// and failure lines through Synchronize -> every fifth tick the files are
+// saved -> the last worker's WorkerDone -> the next tick ends the task
+// (closing lines, files written, workers released, caption "Start",
+// "Task stoped!").
+#include <array>
+#include <memory>
+#include <string>
+
+#include "download/Unit3.h"
+#include "task/Unitclasstask.h"
+#include "ui/MemoLines.h"
+
+// What the controller needs the window to show.
+class IDownloadView {
+public:
+    virtual ~IDownloadView() = default;
+    virtual void ShowButtonCaption(const std::string& caption) = 0;   // BitBtn1
+    virtual void ShowTotal(const std::string& text) = 0;              // LabelTotalxy
+    virtual void SetTimerEnabled(bool enabled) = 0;                   // Timer1
+    virtual void MemosChanged() = 0;   // lines of Memo1 or Memo2 added or replaced
+};
+
+// The texts of the window's task controls as the user left them.
+struct StartInput {
+    std::string LeftLongitude;    // Edit1
+    std::string TopLatitude;      // Edit2
+    std::string RightLongitude;   // Edit3
+    std::string BottomLatitude;   // Edit4
+    std::string Zoom;             // Edit5
+    std::string SavePath;         // Edit6
+    std::string TaskName;         // EditTaskName
+    int MapsTypeIndex = 1;        // radio_mapstype
+};
+
+// The user's messages of Start and the monitor, exactly as shown.
+namespace StartMessages {
+inline constexpr const char* kNoPath = "Please select a path to save the images.";
+inline constexpr const char* kInputError = "Longitude or latitude input error!";
+inline constexpr const char* kLeftRange = "Left Longitude should be between -180 and 180.";
+inline constexpr const char* kRightRange = "Right Longitude should be between -180 and 180.";
+inline constexpr const char* kTopRange = "Top Latitude should be between -85 and 85.";
+inline constexpr const char* kBottomRange = "Bottom Latitude should be between -85 and 85.";
+inline constexpr const char* kLeftRight = "Left Longitude should less than Right Longitude!";
+inline constexpr const char* kTopBottom = "Bottom Latitude should less than Top Latitude!";
+inline constexpr const char* kZoomRange = "Zoom level should be between 1 and 20.";
+inline constexpr const char* kCreateTaskFailure = "Error: Create task failure.";
+inline constexpr const char* kTaskStoped = "Task stoped!                    ";
+std::string CreateDirectoryFailed(const std::string& path);
+} // namespace StartMessages
+
+inline constexpr const char* kCaptionStart = "Start";
+inline constexpr const char* kCaptionStop = "Stop";
+
+// Converts a coordinate as typed: commas become periods, then a decimal
+// number with a period (blanks around it allowed). False when it is none.
+bool ParseCoordinate(const std::string& text, double& value);
+
+class DownloadController : public IWorkerHost {
+public:
+    explicit DownloadController(IDownloadView& view);
+    // Releases the workers still held, waiting for each to leave its run.
+    ~DownloadController() override;
+    DownloadController(const DownloadController&) = delete;
+    DownloadController& operator=(const DownloadController&) = delete;
+
+    std::string IniFileName;   // the settings file; the proxy keys are read at every Start
+
+    // BitBtn1Click: Start while the caption is "Start", Stop otherwise.
+    void Press(const StartInput& input);
+    void Start(const StartInput& input);
+    void Stop();
+    // Timer1Timer.
+    void Tick();
+    // The window closes: if a download runs, save as a fifth tick would, then
+    // ask every worker to stop. Returns whether workers are still in flight.
+    bool PrepareForClose();
+
+    const std::string& ButtonCaption() const { return caption_; }
+    bool WorkersInFlight() const;
+
+    // State shared with the workers and the window (main thread only).
+    std::array<std::unique_ptr<TDownThread>, kThreadSlots> Workers;
+    int RunningWorkers = 0;
+    std::shared_ptr<TaskParameters> CurrentParams;
+    std::unique_ptr<KvTask> CurrentTask;
+    int TimerTicks = 0;
+    LineList Memo1Lines;   // the log shown in Memo1
+    LineList Memo2Lines;   // the failed-tiles list held in the hidden Memo2
+
+    // IWorkerHost, called through Synchronize on the main thread.
+    void AddLogLine(const std::string& line) override;
+    void AddFailedLine(const std::string& line) override;
+    void WorkerDone() override;
+
+    // Tile position keys of the project file for every worker slot in use.
+    void SavePositions();
+    // Memo1 to LogFile, Memo2 to FailedFile.
+    void SaveMemos();
+
+private:
+    void SetCaption(const std::string& caption);
+    void EndTask();
+    void SaveWorkerPosition(int slot);
+    void ReleaseWorker(int slot);
+
+    IDownloadView& view_;
+    std::string caption_ = kCaptionStart;
+    // The task keeps a pointer to its parameters: they live as long as it does,
+    // even when a refused Start has already replaced CurrentParams.
+    std::shared_ptr<TaskParameters> taskParams_;
+    LinesFileSaver logSaver_;
+    LinesFileSaver failedSaver_;
+    bool inTick_ = false;
+};

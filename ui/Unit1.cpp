@@ -1,0 +1,468 @@
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "core/MapTypes.h"
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "platform/qt/EventGuard.h"
+#include "platform/qt/QtDispatcher.h"
+#include "ui/Controls.h"
+#include "ui/Convert.h"
+#include "ui/Unit2.h"
+#include "ui/Unitftl.h"
+#include "ui/Unitoptions.h"
+
+TForm1* Form1 = nullptr;
+
+using platform::qt::RunGuarded;
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+
+} // namespace
+
+std::string DefaultSaveFolder()
+{
+    const char* home = std::getenv("HOME");
+    std::string folder = home ? home : "";
+    if (folder.empty()) {
+        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+            folder = pw->pw_dir;
+    }
+    while (folder.size() > 1 && folder.back() == platform::PathDelim)
+        folder.pop_back();
+    if (folder == std::string(1, platform::PathDelim))
+        folder.clear();
+    return folder + platform::PathDelim + "orvanta";
+}
+
+MainSettings ReadMainSettings(const std::string& iniFileName)
+{
+    platform::TIniFile ini(iniFileName);
+    MainSettings s;
+    s.DefaultSavePath = ini.ReadString("IniParas", "DefaultPath", DefaultSaveFolder());
+    s.DefaultOutputName = ini.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
+    s.Version = ini.ReadString("IniParas", "Version", "7.21");
+    return s;
+}
+
+// ---- construction -----------------------------------------------------------
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), controller_(*this)
+{
+    Form1 = this;
+    setWindowTitle("Kartivo");
+    QFont formFont = font();
+    formFont.setPointSize(8);   // Tahoma 8 pt where it exists; the desktop's font otherwise
+    if (QFontInfo(QFont("Tahoma")).family() == "Tahoma")
+        formFont.setFamily("Tahoma");
+    setFont(formFont);
+
+    BuildMenus();
+    BuildControls();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+
+    memoRefresh_ = new QTimer(this);
+    memoRefresh_->setSingleShot(true);
+    memoRefresh_->setInterval(40);
+    connect(memoRefresh_, &QTimer::timeout, this, [this] {
+        Memo1->Sync();
+        Memo2->Sync();
+    });
+
+    resize(670, 469);
+    if (const QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TForm1::~TForm1()
+{
+    // Workers blocked in Synchronize would wait for this thread forever while
+    // the controller's destructor waits for them: release them first.
+    if (auto* d = dynamic_cast<platform::qt::QtMainDispatcher*>(platform::MainDispatcher()))
+        d->Shutdown();
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::BuildMenus()
+{
+    File1 = menuBar()->addMenu("&File");
+    Exit1 = File1->addAction("E&xit", this, &TForm1::Exit1Click);
+
+    Options1 = menuBar()->addMenu("&Options");
+    Options2 = Options1->addAction("Options...", this, &TForm1::Options2Click);
+
+    Misc1 = menuBar()->addMenu("&Misc");
+    ConvertLongitudeorLatitudetodegreen1 = Misc1->addAction(
+        "Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...", this,
+        &TForm1::ConvertLongitudeorLatitudetodegreen1Click);
+    Misc1->addSeparator();
+    Viewlogfile1 = Misc1->addAction("View log file", this, &TForm1::Viewlogfile1Click);
+
+    Tools1 = menuBar()->addMenu("&Tools");
+    Mapviewer1 = Tools1->addAction("Map Viewer", this, &TForm1::Mapviewer1Click);
+    Tools1->addSeparator();
+    CombineImages1 = Tools1->addAction("Map Combiner", this, &TForm1::CombineImages1Click);
+    Tools1->addSeparator();
+    ReDownloadfailedfiles1 = Tools1->addAction("Re-Download failed images", this,
+                                               &TForm1::ReDownloadfailedfiles1Click);
+
+    Help1 = menuBar()->addMenu("&Help");
+    Usermanual1 = Help1->addAction("User manual", this, &TForm1::Usermanual1Click);
+    Homepage1 = Help1->addAction("Homepage", this, &TForm1::Homepage1Click);
+    Help1->addSeparator();
+    About1 = Help1->addAction("About...", this, &TForm1::About1Click);
+}
+
+void TForm1::BuildControls()
+{
+    auto* central = new QWidget(this);
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+
+    // Left panel: the task controls, 353 pixels wide.
+    auto* panel = new QWidget(central);
+    panel->setFixedWidth(353);
+    auto* form = new QVBoxLayout(panel);
+    form->setContentsMargins(8, 8, 8, 6);
+    form->setSpacing(6);
+
+    auto* taskRow = new QHBoxLayout;
+    Label16 = new QLabel("Task name:", panel);
+    EditTaskName = new QLineEdit("newtask.kvpd", panel);
+    Button4 = new QPushButton("Open task ...", panel);
+    taskRow->addWidget(Label16);
+    taskRow->addWidget(EditTaskName, 1);
+    taskRow->addWidget(Button4);
+    form->addLayout(taskRow);
+
+    QStringList items;
+    for (int i = 0; i < kMapTypeCount; ++i)
+        items << MapTypeByIndex(i).Caption;
+    radio_mapstype = new TRadioGroup("Maps Type", items, 2, panel);
+    radio_mapstype->SetItemIndex(1);
+    form->addWidget(radio_mapstype);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(5);
+    auto addRow = [&](int row, QLabel*& label, const char* caption, QLineEdit*& edit) {
+        label = new QLabel(caption, panel);
+        edit = new QLineEdit(panel);
+        label->setBuddy(edit);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(edit, row, 1, 1, 2);
+    };
+    addRow(0, Label1, "Left Longitude:", Edit1);
+    addRow(1, Label2, "Right Longitude:", Edit3);
+    addRow(2, Label3, "Top Latitude:", Edit2);
+    addRow(3, Label4, "Bottom Latitude:", Edit4);
+
+    Label5 = new QLabel("Zoom level:", panel);
+    Edit5 = new QLineEdit(panel);
+    Edit5->setReadOnly(true);
+    Edit5->setFixedWidth(44);
+    UpDown1 = new TUpDown(Edit5, 1, 20, 13, panel);
+    UpDown1->setFixedHeight(Edit5->sizeHint().height());
+    auto* zoomRow = new QHBoxLayout;
+    zoomRow->setSpacing(0);
+    zoomRow->addWidget(Edit5);
+    zoomRow->addWidget(UpDown1);
+    zoomRow->addStretch(1);
+    grid->addWidget(Label5, 4, 0);
+    grid->addLayout(zoomRow, 4, 1, 1, 2);
+
+    Label6 = new QLabel("Path to save:", panel);
+    Edit6 = new QLineEdit(panel);
+    Button1 = new QPushButton("...", panel);
+    Button1->setToolTip("Click to select path");
+    Button1->setFixedWidth(32);
+    grid->addWidget(Label6, 5, 0);
+    grid->addWidget(Edit6, 5, 1);
+    grid->addWidget(Button1, 5, 2);
+    grid->setColumnStretch(1, 1);
+    form->addLayout(grid);
+
+    BitBtn1 = new QPushButton(kCaptionStart, panel);
+    QFont bold = BitBtn1->font();
+    bold.setBold(true);
+    bold.setPointSize(10);
+    BitBtn1->setFont(bold);
+    BitBtn1->setDefault(true);
+    BitBtn1->setMinimumSize(120, 34);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    buttonRow->addWidget(BitBtn1);
+    buttonRow->addStretch(1);
+    form->addSpacing(4);
+    form->addLayout(buttonRow);
+
+    LabelTotalxy = new QLabel(panel);
+    LabelTotalxy->setAlignment(Qt::AlignHCenter);
+    form->addWidget(LabelTotalxy);
+
+    Memo2 = new TMemo(controller_.Memo2Lines, panel);
+    Memo2->setVisible(false);
+    {
+        QPalette p = Memo2->palette();
+        p.setColor(QPalette::Text, QColor(0, 0, 255));
+        Memo2->setPalette(p);
+    }
+    form->addStretch(1);
+
+    // The log fills the rest.
+    Memo1 = new TMemo(controller_.Memo1Lines, central);
+    Memo1->setToolTip("Double click to view log in notepad");
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    {
+        QFont f = Memo1->font();
+        f.setPointSize(10);
+        Memo1->setFont(f);
+        QPalette p = Memo1->palette();
+        p.setColor(QPalette::Base, p.color(QPalette::ToolTipBase));
+        p.setColor(QPalette::Text, QColor(0, 128, 0));
+        Memo1->setPalette(p);
+    }
+
+    columns->addWidget(panel);
+    columns->addWidget(Memo1, 1);
+    setCentralWidget(central);
+
+    StatusBar1 = statusBar();
+    StatusPanel = new QLabel("Download images from Bing Maps!", StatusBar1);
+    StatusBar1->addWidget(StatusPanel, 1);
+
+    connect(Button4, &QPushButton::clicked, this, &TForm1::LoadParametersfromprojectfilel1Click);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+    connect(Memo1, &TMemo::DoubleClicked, this, &TForm1::Viewlogfile1Click);
+    // The default button: Enter in any edit of the window presses it.
+    for (QLineEdit* edit : {EditTaskName, Edit1, Edit2, Edit3, Edit4, Edit6})
+        connect(edit, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
+}
+
+// ---- IDownloadView ----------------------------------------------------------
+
+void TForm1::ShowButtonCaption(const std::string& caption) { BitBtn1->setText(Q(caption)); }
+void TForm1::ShowTotal(const std::string& text) { LabelTotalxy->setText(Q(text)); }
+
+void TForm1::SetTimerEnabled(bool enabled)
+{
+    if (enabled)
+        Timer1->start();
+    else
+        Timer1->stop();
+}
+
+void TForm1::MemosChanged()
+{
+    // Lines arrive one Synchronize at a time; drawing them in batches keeps
+    // the window responsive at any rate.
+    if (!memoRefresh_->isActive())
+        memoRefresh_->start();
+}
+
+StartInput TForm1::ReadInput() const
+{
+    StartInput in;
+    in.LeftLongitude = S(Edit1->text());
+    in.TopLatitude = S(Edit2->text());
+    in.RightLongitude = S(Edit3->text());
+    in.BottomLatitude = S(Edit4->text());
+    in.Zoom = S(Edit5->text());
+    in.SavePath = S(Edit6->text());
+    in.TaskName = S(EditTaskName->text());
+    in.MapsTypeIndex = radio_mapstype->ItemIndex();
+    return in;
+}
+
+// ---- events -----------------------------------------------------------------
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    closing_ = true;
+    // During a download: save as a fifth tick would, ask the workers to
+    // stop, and let them go without waiting for requests in flight; their
+    // last Synchronize calls return unrun once the dispatcher is shut down.
+    RunGuarded([&] { controller_.PrepareForClose(); });
+    Timer1->stop();
+    if (auto* d = dynamic_cast<platform::qt::QtMainDispatcher*>(platform::MainDispatcher()))
+        d->Shutdown();
+    event->accept();
+    // Closing the main window ends the program, even with other windows open.
+    QApplication::quit();
+}
+
+void TForm1::FormShow()
+{
+    RunGuarded([&] {
+        ProgramFolder = platform::ProgramFolder();
+        HomepageLink = kHomepageLink;
+        IniFileName = ProgramFolder + "ini" + platform::PathDelim + "config.ini";
+        HelpFile = ProgramFolder + "help" + platform::PathDelim + "help.chm";
+        MailLink = kMailLink;
+        controller_.IniFileName = IniFileName;
+        const MainSettings settings = ReadMainSettings(IniFileName);
+        DefaultSavePath = settings.DefaultSavePath;
+        DefaultOutputName = settings.DefaultOutputName;
+        setWindowTitle(Q("Kartivo " + settings.Version));
+        Edit6->setText(Q(DefaultSavePath));
+    });
+}
+
+void TForm1::Button1Click()
+{
+    RunGuarded([&] {
+        if (auto folder = platform::Dialogs().BrowseFolder("Select path to save"))
+            Edit6->setText(Q(*folder));
+    });
+}
+
+void TForm1::BitBtn1Click()
+{
+    RunGuarded([&] { controller_.Press(ReadInput()); });
+}
+
+void TForm1::Timer1Timer()
+{
+    RunGuarded([&] { controller_.Tick(); });
+}
+
+void TForm1::LoadParametersfromprojectfilel1Click()
+{
+    RunGuarded([&] {
+        OpenDialog1.title = "Open project file:";
+        OpenDialog1.filterDescription = "Projects(*.kvpd)";
+        OpenDialog1.filterPattern = "*.kvpd";
+        OpenDialog1.initialDir = DefaultSavePath;
+        const auto chosen = platform::Dialogs().OpenFile(OpenDialog1);
+        if (!chosen)
+            return;
+        // Only fills controls: the texts as the file holds them, unchecked.
+        platform::TIniFile project(*chosen);
+        Edit1->setText(Q(project.ReadString("AREA", "LeftLongitude", "")));
+        Edit3->setText(Q(project.ReadString("AREA", "RightLongitude", "")));
+        Edit2->setText(Q(project.ReadString("AREA", "TopLatitude", "")));
+        Edit4->setText(Q(project.ReadString("AREA", "BottomLatitude", "")));
+        Edit6->setText(Q(platform::ExtractFilePath(*chosen)));
+        EditTaskName->setText(Q(platform::ExtractFileName(*chosen)));
+        // A code that names no map type (an absent key reads as 0) keeps the
+        // current selection rather than guessing one.
+        const int index = MapTypeIndexOfCode(project.ReadInteger("MapsType", "MapsType", 0));
+        if (index >= 0)
+            radio_mapstype->SetItemIndex(index);
+        UpDown1->SetPosition(project.ReadInteger("Zoom", "Zoom", 0));
+        Edit5->setText(QString::number(project.ReadInteger("Zoom", "Zoom", 0)));
+    });
+}
+
+void TForm1::Exit1Click()
+{
+    close();
+}
+
+void TForm1::Options2Click()
+{
+    RunGuarded([&] {
+        if (windows_.Options)
+            windows_.Options->exec();
+    });
+}
+
+void TForm1::ConvertLongitudeorLatitudetodegreen1Click()
+{
+    RunGuarded([&] {
+        if (!windows_.Convert)
+            return;
+        windows_.Convert->show();
+        windows_.Convert->raise();
+        windows_.Convert->activateWindow();
+    });
+}
+
+void TForm1::Viewlogfile1Click()
+{
+    RunGuarded([&] {
+        const KvTask* task = controller_.CurrentTask.get();
+        if (!task)
+            platform::Dialogs().ShowMessage("No task running now." + std::string(18, ' '));
+        else if (platform::FileExists(task->LogFile))
+            platform::Dialogs().ShellOpen(task->LogFile);
+        else
+            platform::Dialogs().ShowMessage("No logfile now." + std::string(25, ' '));
+    });
+}
+
+void TForm1::Mapviewer1Click()
+{
+    RunGuarded([&] { platform::Dialogs().StartProgram(ProgramFolder + "plateview"); });
+}
+
+void TForm1::CombineImages1Click()
+{
+    RunGuarded([&] { platform::Dialogs().StartProgram(ProgramFolder + "platejoin"); });
+}
+
+void TForm1::ReDownloadfailedfiles1Click()
+{
+    RunGuarded([&] {
+        if (windows_.Flt)
+            windows_.Flt->exec();
+    });
+}
+
+void TForm1::Usermanual1Click()
+{
+    RunGuarded([&] { platform::Dialogs().ShellOpen(HelpFile); });
+}
+
+void TForm1::Homepage1Click()
+{
+    RunGuarded([&] { platform::Dialogs().ShellOpen(HomepageLink); });
+}
+
+void TForm1::About1Click()
+{
+    RunGuarded([&] {
+        if (windows_.About)
+            windows_.About->exec();
+    });
+}

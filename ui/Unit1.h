@@ -1,0 +1,155 @@
+#pragma once
+// TForm1, Kartivo's main window: the task controls (area, zoom, map type,
+// save folder, task name), the Start/Stop button, the log memo, the menus,
+// the progress timer. Its slots are the event handlers; each runs in the
+// event guard and hands the work to DownloadController or a small function.
+#include <QMainWindow>
+#include <QString>
+#include <string>
+
+#include "platform/Dialogs.h"
+#include "ui/DownloadController.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class TMemo;
+class TRadioGroup;
+class TUpDown;
+class TfrmAbout;
+class TfrmConvert;
+class TfrmFlt;
+class TfrmOptions;
+
+// The other windows of the program, created once at start-up after TForm1.
+struct ProgramWindows {
+    TfrmAbout* About = nullptr;
+    TfrmConvert* Convert = nullptr;
+    TfrmOptions* Options = nullptr;
+    TfrmFlt* Flt = nullptr;
+};
+
+// The values of the settings file that the main window reads at start-up.
+struct MainSettings {
+    std::string DefaultSavePath;
+    std::string DefaultOutputName;
+    std::string Version;
+};
+MainSettings ReadMainSettings(const std::string& iniFileName);
+// The save folder used when the settings file names none: the user's home
+// folder followed by "/orvanta".
+std::string DefaultSaveFolder();
+
+inline constexpr const char* kHomepageLink = "https://kartivo.example.org/";
+inline constexpr const char* kMailLink = "mailto:support@kartivo.example.org";
+
+class TForm1 : public QMainWindow, private IDownloadView {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    void SetWindows(const ProgramWindows& windows) { windows_ = windows; }
+    // Workers of a closed download that may still be finishing a request.
+    bool WorkersInFlight() const { return controller_.WorkersInFlight(); }
+    DownloadController& Controller() { return controller_; }
+
+    // Set once by FormShow.
+    std::string ProgramFolder;
+    std::string IniFileName;
+    std::string HelpFile;
+    std::string HomepageLink;
+    std::string MailLink;
+    std::string DefaultSavePath;
+    std::string DefaultOutputName;
+
+    // Controls, by their component names.
+    QLabel* Label16;
+    QLineEdit* EditTaskName;
+    QPushButton* Button4;
+    TRadioGroup* radio_mapstype;
+    QLabel* Label1;
+    QLineEdit* Edit1;   // left longitude
+    QLabel* Label2;
+    QLineEdit* Edit3;   // right longitude
+    QLabel* Label3;
+    QLineEdit* Edit2;   // top latitude
+    QLabel* Label4;
+    QLineEdit* Edit4;   // bottom latitude
+    QLabel* Label5;
+    QLineEdit* Edit5;   // zoom level, read-only
+    TUpDown* UpDown1;
+    QLabel* Label6;
+    QLineEdit* Edit6;   // path to save
+    QPushButton* Button1;
+    QPushButton* BitBtn1;
+    QLabel* LabelTotalxy;
+    TMemo* Memo2;       // failed-tiles list, hidden
+    TMemo* Memo1;       // log
+    QStatusBar* StatusBar1;
+    QLabel* StatusPanel;
+    QTimer* Timer1;
+    platform::OpenFileRequest OpenDialog1;
+
+    // Menu items.
+    QMenu* File1;
+    QAction* Exit1;
+    QMenu* Options1;
+    QAction* Options2;
+    QMenu* Misc1;
+    QAction* ConvertLongitudeorLatitudetodegreen1;
+    QAction* Viewlogfile1;
+    QMenu* Tools1;
+    QAction* Mapviewer1;
+    QAction* CombineImages1;
+    QAction* ReDownloadfailedfiles1;
+    QMenu* Help1;
+    QAction* Usermanual1;
+    QAction* Homepage1;
+    QAction* About1;
+
+public slots:
+    void FormShow();
+    void Button1Click();
+    void BitBtn1Click();
+    void Timer1Timer();
+    void LoadParametersfromprojectfilel1Click();
+    void Exit1Click();
+    void Options2Click();
+    void ConvertLongitudeorLatitudetodegreen1Click();
+    void Viewlogfile1Click();
+    void Mapviewer1Click();
+    void CombineImages1Click();
+    void ReDownloadfailedfiles1Click();
+    void Usermanual1Click();
+    void Homepage1Click();
+    void About1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    StartInput ReadInput() const;
+
+    // IDownloadView
+    void ShowButtonCaption(const std::string& caption) override;
+    void ShowTotal(const std::string& text) override;
+    void SetTimerEnabled(bool enabled) override;
+    void MemosChanged() override;
+
+    DownloadController controller_;
+    ProgramWindows windows_;
+    QTimer* memoRefresh_;    // coalesces memo redraws while workers add lines
+    bool shown_ = false;
+    bool closing_ = false;
+};
+
+// The main window, as the other windows reach it (set while one exists).
+extern TForm1* Form1;

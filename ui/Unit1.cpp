@@ -14,13 +14,11 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 
 #include "core/MapTypes.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/QtDispatcher.h"
 #include "ui/Controls.h"
@@ -42,17 +40,7 @@ std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 std::string DefaultSaveFolder()
 {
-    const char* home = std::getenv("HOME");
-    std::string folder = home ? home : "";
-    if (folder.empty()) {
-        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-            folder = pw->pw_dir;
-    }
-    while (folder.size() > 1 && folder.back() == platform::PathDelim)
-        folder.pop_back();
-    if (folder == std::string(1, platform::PathDelim))
-        folder.clear();
-    return folder + platform::PathDelim + "orvanta";
+    return platform::DefaultSavePathDefault();
 }
 
 MainSettings ReadMainSettings(const std::string& iniFileName)
@@ -336,7 +324,7 @@ void TForm1::FormShow()
     RunGuarded([&] {
         ProgramFolder = platform::ProgramFolder();
         HomepageLink = kHomepageLink;
-        IniFileName = ProgramFolder + "ini" + platform::PathDelim + "config.ini";
+        IniFileName = platform::SettingsFileName();   // ProgramFolder + "ini/config.ini"
         HelpFile = ProgramFolder + "help" + platform::PathDelim + "help.chm";
         MailLink = kMailLink;
         controller_.IniFileName = IniFileName;

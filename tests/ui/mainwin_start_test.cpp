@@ -1,0 +1,312 @@
+// Start's checks and messages, the continue test, the settings the main
+// window reads, View log file and the menu commands: the main window against
+// its own program folder, save folder and, where a download starts, the
+// test server as the proxy.
+#include "tests/ui/MainWindowFixture.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <cstdlib>
+
+#include "platform/IniFile.h"
+
+using namespace mainwintest;
+
+namespace {
+
+struct StartCase {
+    const char* label;
+    const char* left;
+    const char* right;
+    const char* top;
+    const char* bottom;
+    bool emptyPath;
+    int zoom;   // through an opened project when outside 1..20
+    const char* message;
+};
+
+class StartRefusalTest : public MainWindowTest, public testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartRefusalTest, ShowsOnlyTheFirstMessageAndStartsNothing)
+{
+    const StartCase& c = GetParam();
+    OpenWindow();
+    form->Edit1->setText(c.left);
+    form->Edit3->setText(c.right);
+    form->Edit2->setText(c.top);
+    form->Edit4->setText(c.bottom);
+    form->Edit6->setText(c.emptyPath ? QString() : QString::fromStdString(savePath));
+    form->Edit5->setText(QString::number(c.zoom));
+
+    form->BitBtn1Click();
+
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{c.message});
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_EQ(Caption(), "Start");
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(C().CurrentTask, nullptr);
+    EXPECT_FALSE(platform::FileExists(savePath + "/newtask.kvpd"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, StartRefusalTest,
+    testing::Values(
+        StartCase{"EmptyPathHidesBadCoordinate", "x", "1", "1", "0", true, 13,
+                  "Please select a path to save the images."},
+        StartCase{"NotANumber", "12.5", "abc", "1", "0", false, 13, "Longitude or latitude input error!"},
+        StartCase{"EmptyField", "12.5", "13", "", "0", false, 13, "Longitude or latitude input error!"},
+        StartCase{"TwoCommas", "12,5,1", "13", "1", "0", false, 13, "Longitude or latitude input error!"},
+        StartCase{"LeftJustAbove", "180.0001", "180", "1", "0", false, 13,
+                  "Left Longitude should be between -180 and 180."},
+        StartCase{"RightBelow", "0", "-181", "1", "0", false, 13,
+                  "Right Longitude should be between -180 and 180."},
+        StartCase{"TopNinety", "0", "1", "90", "0", false, 13, "Top Latitude should be between -85 and 85."},
+        StartCase{"BottomBelow", "0", "1", "1", "-85.5", false, 13,
+                  "Bottom Latitude should be between -85 and 85."},
+        StartCase{"LeftOfRight", "10", "9.99", "1", "0", false, 13,
+                  "Left Longitude should less than Right Longitude!"},
+        StartCase{"TopBelowBottom", "0", "1", "10", "10.5", false, 13,
+                  "Bottom Latitude should less than Top Latitude!"},
+        StartCase{"SeveralRangeFaultsLeftFirst", "200", "1", "90", "-90", false, 13,
+                  "Left Longitude should be between -180 and 180."},
+        StartCase{"RangeBeforeOrder", "10", "9", "90", "0", false, 13,
+                  "Top Latitude should be between -85 and 85."},
+        StartCase{"CoordinatesBeforeZoom", "10", "9", "1", "0", false, 25,
+                  "Left Longitude should less than Right Longitude!"},
+        StartCase{"ZoomZero", "10", "11", "1", "0", false, 0, "Zoom level should be between 1 and 20."},
+        StartCase{"ZoomTwentyFive", "10", "11", "1", "0", false, 25, "Zoom level should be between 1 and 20."}),
+    [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.label); });
+
+TEST_F(MainWindowTest, SaveFolderIsCreatedBeforeACoordinateIsRefused)
+{
+    OpenWindow();
+    TypeSmallArea();
+    form->Edit1->setText("west");
+    ASSERT_FALSE(platform::DirectoryExists(savePath));
+
+    form->BitBtn1Click();
+
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Longitude or latitude input error!"});
+    EXPECT_TRUE(platform::DirectoryExists(savePath));
+}
+
+TEST_F(MainWindowTest, FolderThatCannotBeCreatedIsNamedAsTyped)
+{
+    OpenWindow();
+    TypeSmallArea();
+    const std::string typed = saveRoot.Path() + "missing/parent";
+    form->Edit6->setText(QString::fromStdString(typed));
+
+    form->BitBtn1Click();
+
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Create directory " + typed + " Failed."});
+    EXPECT_EQ(Caption(), "Start");
+}
+
+TEST_F(MainWindowTest, RecordFileThatCannotBeWrittenEndsStartInTheErrorBox)
+{
+    OpenWindow();
+    TypeSmallArea();
+    std::filesystem::create_directories(savePath + "/newtask_list.txt");   // in the tile list's way
+
+    form->BitBtn1Click();
+
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_NE(dialogs.errors[0].find(savePath + "/newtask_list.txt"), std::string::npos) << dialogs.errors[0];
+    EXPECT_EQ(Caption(), "Start");
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_FALSE(C().WorkersInFlight());
+    EXPECT_EQ(C().RunningWorkers, 0);
+}
+
+TEST_F(MainWindowTest, DecimalCommaIsAcceptedAndBoundsAreInclusive)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    TypeSmallArea();
+    form->Edit1->setText("12,5");
+    form->BitBtn1Click();
+    ASSERT_TRUE(dialogs.messages.empty());
+    EXPECT_DOUBLE_EQ(C().CurrentParams->LeftLongitude, 12.5);
+    EXPECT_EQ(Caption(), "Stop");
+    RunToEnd();
+
+    // The whole map at zoom 1: four tiles, four workers.
+    form->Edit1->setText("-180");
+    form->Edit3->setText("180");
+    form->Edit2->setText("85");
+    form->Edit4->setText("-85");
+    form->UpDown1->SetPosition(1);
+    form->EditTaskName->setText("world.kvpd");
+    dialogs.messages.clear();
+    form->BitBtn1Click();
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0];
+    EXPECT_EQ(C().CurrentTask->TileCount, 4);
+    EXPECT_EQ(C().CurrentParams->ThreadCount, 4);
+    EXPECT_EQ(form->LabelTotalxy->text(), "Total images: 4");
+    RunToEnd();
+    const auto log = LogFileLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Download threads count: 4"), log.end());
+}
+
+// Continue versus afresh: the texts as typed are compared with the project file.
+TEST_F(MainWindowTest, ContinueTestComparesTheTextsAsTyped)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    TypeSmallArea();
+    form->BitBtn1Click();
+    ASSERT_FALSE(C().CurrentParams->ContinueTask);
+    RunToEnd();
+
+    struct Step {
+        const char* left;
+        const char* name;
+        bool continues;
+        const char* taskName;
+    };
+    const Step steps[] = {
+        {"12.5", "newtask.kvpd", true, "newtask.kvpd"},     // typed as the file stores it
+        {"12.50", "newtask.kvpd", false, "newtask.kvpd"},   // same number, other text: afresh
+        {"12.5", "newtask", false, "newtask.kvpd"},         // ".kvpd" appended: afresh
+        {"12.5", "newtask.KVPD", false, "newtask.KVPD.kvpd"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.left) + " " + s.name);
+        form->Edit1->setText(s.left);
+        form->EditTaskName->setText(s.name);
+        form->BitBtn1Click();
+        ASSERT_TRUE(dialogs.errors.empty());
+        ASSERT_EQ(Caption(), "Stop");
+        EXPECT_EQ(C().CurrentParams->ContinueTask, s.continues);
+        EXPECT_EQ(C().CurrentParams->TaskName, s.taskName);
+        const auto log = LogFileLines();
+        const bool continued = std::find(log.begin(), log.end(), "Log continue...") != log.end();
+        EXPECT_EQ(continued, s.continues);
+        RunToEnd();
+    }
+}
+
+TEST_F(MainWindowTest, SettingsDefaultsWithoutASettingsFile)
+{
+    const char* oldHome = std::getenv("HOME");
+    const std::string saved = oldHome ? oldHome : "";
+    setenv("HOME", "/home/tester", 1);
+    OpenWindow();
+    if (oldHome)
+        setenv("HOME", saved.c_str(), 1);
+
+    EXPECT_EQ(form->windowTitle(), "Kartivo 7.21");
+    EXPECT_EQ(form->Edit6->text(), "/home/tester/orvanta");
+    EXPECT_EQ(form->DefaultOutputName, "bigmap.bmp");
+    EXPECT_EQ(form->IniFileName, programFolder.Path() + "ini/config.ini");
+    EXPECT_EQ(form->HelpFile, programFolder.Path() + "help/help.chm");
+    // The controls as the window first shows them.
+    EXPECT_EQ(form->EditTaskName->text(), "newtask.kvpd");
+    EXPECT_EQ(form->Edit5->text(), "13");
+    EXPECT_EQ(form->radio_mapstype->ItemIndex(), 1);
+    EXPECT_EQ(Caption(), "Start");
+    EXPECT_EQ(C().Memo1Lines.ToVector(), std::vector<std::string>{"[log window]"});
+    EXPECT_EQ(C().Memo2Lines.ToVector(), std::vector<std::string>{"[Failed tile inforamtion window]"});
+    EXPECT_FALSE(form->Memo2->isVisible());
+    EXPECT_EQ(form->StatusPanel->text(), "Download images from Bing Maps!");
+    EXPECT_EQ(form->width(), 670);
+    EXPECT_EQ(form->height(), 469);
+}
+
+TEST_F(MainWindowTest, SettingsAsWritten)
+{
+    WriteSettings("[IniParas]\r\nDefaultPath=/data/maps\r\nVersion=\r\n");
+    OpenWindow();
+    EXPECT_EQ(form->windowTitle(), "Kartivo ");
+    EXPECT_EQ(form->Edit6->text(), "/data/maps");
+    EXPECT_EQ(form->DefaultSavePath, "/data/maps");
+}
+
+// "UseProxy" counts only when it reads as exactly 1. The Start ends at the
+// task setup (a file stands where the tile folder would go), so no request
+// is ever made, yet the parameters have been filled.
+TEST_F(MainWindowTest, UseProxyMeansExactlyOne)
+{
+    const std::pair<const char*, bool> cases[] = {{"1", true}, {"2", false}, {"yes", false},
+                                                  {"0x1", true}, {"0", false}, {"", false}};
+    for (const auto& [value, expected] : cases) {
+        SCOPED_TRACE(value);
+        WriteSettings(std::string("[Proxy]\r\nUseProxy=") + value +
+                      "\r\nProxyServer=proxy.local\r\nProxyPort=3128\r\n");
+        OpenWindow();
+        TypeSmallArea();
+        std::filesystem::create_directories(savePath);
+        testsupport::WriteBytes(savePath + "/newtask", "not a folder");
+        dialogs.messages.clear();
+        form->BitBtn1Click();
+        ASSERT_FALSE(dialogs.messages.empty());
+        EXPECT_EQ(dialogs.messages.back(), "Error: Create task failure.");
+        ASSERT_NE(C().CurrentParams, nullptr);
+        EXPECT_EQ(C().CurrentParams->UseProxy, expected);
+        EXPECT_EQ(C().CurrentParams->ProxyServer, "proxy.local");
+        EXPECT_EQ(C().CurrentParams->ProxyPort, "3128");
+        EXPECT_EQ(Caption(), "Start");
+        form.reset();
+    }
+}
+
+TEST_F(MainWindowTest, ViewLogFileAndItsDoubleClick)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    const std::string noTask = "No task running now." + std::string(18, ' ');
+    form->Viewlogfile1Click();
+    emit form->Memo1->DoubleClicked();
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{noTask, noTask}));
+    EXPECT_TRUE(dialogs.shellOpened.empty());
+
+    TypeSmallArea();
+    form->BitBtn1Click();
+    RunToEnd();
+    dialogs.messages.clear();
+    form->Viewlogfile1Click();
+    emit form->Memo1->DoubleClicked();
+    const std::string logFile = C().CurrentTask->LogFile;
+    EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{logFile, logFile}));
+
+    std::filesystem::remove(logFile);
+    form->Viewlogfile1Click();
+    EXPECT_EQ(dialogs.messages,
+              (std::vector<std::string>{"Task stoped!                    ",
+                                        "No logfile now." + std::string(25, ' ')}));
+}
+
+TEST_F(MainWindowTest, MenuCommandsOpenTheirTargets)
+{
+    OpenWindow();
+    form->Mapviewer1Click();
+    form->CombineImages1Click();
+    form->Usermanual1Click();
+    form->Homepage1Click();
+    EXPECT_EQ(dialogs.programsStarted,
+              (std::vector<std::string>{programFolder.Path() + "plateview", programFolder.Path() + "platejoin"}));
+    EXPECT_EQ(dialogs.shellOpened,
+              (std::vector<std::string>{programFolder.Path() + "help/help.chm", kHomepageLink}));
+    // Every menu item is wired to its handler.
+    dialogs.programsStarted.clear();
+    form->Mapviewer1->trigger();
+    EXPECT_EQ(dialogs.programsStarted.size(), 1u);
+}
+
+TEST_F(MainWindowTest, FolderBrowserSetsThePathOrLeavesIt)
+{
+    OpenWindow();
+    form->Edit6->setText("/kept");
+    dialogs.browseAnswers = {std::nullopt, std::string("/srv/tiles"), std::string("/")};
+    form->Button1Click();
+    EXPECT_EQ(form->Edit6->text(), "/kept");
+    form->Button1Click();
+    EXPECT_EQ(form->Edit6->text(), "/srv/tiles");
+    form->Button1Click();
+    EXPECT_EQ(form->Edit6->text(), "/");
+    EXPECT_EQ(dialogs.browseCaptions, std::vector<std::string>(3, "Select path to save"));
+}
+
+} // namespace

@@ -72,6 +72,8 @@ struct AddressCase {
     const char* file;
 };
 
+void PrintTo(const AddressCase& c, std::ostream* os) { *os << c.file; }
+
 class TileAddress : public ::testing::TestWithParam<AddressCase> {};
 
 TEST_P(TileAddress, WorkedExampleTile) {

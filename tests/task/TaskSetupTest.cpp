@@ -195,6 +195,10 @@ struct ShareCase {
     std::vector<std::vector<std::int64_t>> shares;   // by worker index
 };
 
+void PrintTo(const ShareCase& c, std::ostream* os) {
+    *os << c.tiles << " tiles, " << c.workers << " workers";
+}
+
 class ShareRule : public ::testing::TestWithParam<ShareCase> {};
 
 TEST_P(ShareRule, EveryTileHasExactlyOneWorker) {

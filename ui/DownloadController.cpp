@@ -359,20 +359,23 @@ void DownloadController::EndTask()
     AddLogLine("Log file has been saved as " + (CurrentTask ? CurrentTask->LogFile : std::string()));
 
     // Unlike a periodic save, a failure here must not leave the window in
-    // "Stop" with no worker and the timer off: the error is shown where it
-    // happens, and the end is finished anyway (workers released, "Start").
+    // "Stop" with no worker and the timer off: the first error is shown where
+    // it happens, and the end is finished anyway (the other files still
+    // written, workers released, "Start").
     bool failed = false;
     auto guarded = [&](auto&& step) {
-        if (failed)
-            return;
         try {
             step();
         } catch (const std::exception& e) {
+            if (!failed)
+                platform::Dialogs().ShowError(e.what());
             failed = true;
-            platform::Dialogs().ShowError(e.what());
         }
     };
-    guarded([&] { SaveMemos(); });
+    if (CurrentTask) {
+        guarded([&] { logSaver_.Save(Memo1Lines, CurrentTask->LogFile); });
+        guarded([&] { failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile); });
+    }
     const int count = taskParams_ ? std::min(taskParams_->ThreadCount, kThreadSlots) : 0;
     for (int i = 0; i < count; ++i) {
         guarded([&] { SaveWorkerPosition(i); });

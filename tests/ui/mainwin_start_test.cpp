@@ -273,9 +273,7 @@ TEST_F(MainWindowTest, ViewLogFileAndItsDoubleClick)
 
     std::filesystem::remove(logFile);
     form->Viewlogfile1Click();
-    EXPECT_EQ(dialogs.messages,
-              (std::vector<std::string>{"Task stoped!                    ",
-                                        "No logfile now." + std::string(25, ' ')}));
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"No logfile now." + std::string(25, ' ')});
 }
 
 TEST_F(MainWindowTest, MenuCommandsOpenTheirTargets)

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QToolButton>
@@ -68,16 +69,35 @@ void TMemo::mouseDoubleClickEvent(QMouseEvent* event)
 
 // ---- TRadioGroup ------------------------------------------------------------
 
+namespace {
+
+class TightRadioStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_RadioButtonLabelSpacing)
+            return 3;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+} // namespace
+
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(caption, parent), group_(new QButtonGroup(this))
 {
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(8, 4, 8, 6);
-    grid->setHorizontalSpacing(12);
+    // Two columns of long captions in a narrow panel: tight margins and a
+    // small indicator gap keep every caption whole at the desktop's font.
+    grid->setContentsMargins(3, 2, 1, 4);
+    grid->setHorizontalSpacing(0);
+    auto* style = new TightRadioStyle;
+    style->setParent(this);
     grid->setVerticalSpacing(2);
     const int perColumn = (static_cast<int>(items.size()) + columns - 1) / columns;
     for (int i = 0; i < items.size(); ++i) {
         auto* button = new QRadioButton(items[i], this);
+        button->setStyle(style);
         group_->addButton(button, i);
         grid->addWidget(button, i % perColumn, i / perColumn);
         buttons_.push_back(button);

@@ -136,7 +136,7 @@ void TForm1::BuildControls()
     auto* panel = new QWidget(central);
     panel->setFixedWidth(353);
     auto* form = new QVBoxLayout(panel);
-    form->setContentsMargins(8, 8, 8, 6);
+    form->setContentsMargins(5, 8, 5, 6);
     form->setSpacing(6);
 
     auto* taskRow = new QHBoxLayout;

@@ -40,6 +40,10 @@ IMainDispatcher* MainDispatcher();
 class QueueDispatcher : public IMainDispatcher {
 public:
     QueueDispatcher();   // the constructing thread is the main thread
+    ~QueueDispatcher() override;   // shuts down; uninstalls itself if installed
+    QueueDispatcher(const QueueDispatcher&) = delete;
+    QueueDispatcher& operator=(const QueueDispatcher&) = delete;
+    // An exception thrown by fn on the main thread is rethrown in the caller.
     void RunOnMain(const std::function<void()>& fn) override;
     std::size_t Pump();  // runs all queued calls, returns how many
     // Pumps until pred() holds or the time-out passes; returns pred().
@@ -66,7 +70,7 @@ public:
     void Terminate() { terminated_.store(true); }
     bool Terminated() const { return terminated_.load(); }
     bool Finished() const { return finished_.load(); }
-    void WaitFor();                       // joins; safe to call twice
+    void WaitFor();                       // joins; safe to call twice, from any thread
 
 protected:
     virtual void Execute() = 0;
@@ -77,6 +81,7 @@ protected:
 private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
+    std::mutex joinMutex_;   // Start and WaitFor may race from two threads
     std::thread thread_;
 };
 

@@ -1,3 +1,97 @@
 #include "ui/Convert.h"
 
-TfrmConvert::TfrmConvert(QWidget* parent) : QDialog(parent) {}
+#include "platform/Dialogs.h"
+#include "ui/DmsConversion.h"
+#include "ui/HandlerGuard.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+TfrmConvert::TfrmConvert(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName("frmConvert");
+    setWindowTitle("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"");
+    QFont f = font();
+    f.setPointSize(8);
+    setFont(f);
+    setFixedSize(466, 99);
+    setModal(false);
+
+    // Left to right: the three input fields, the button, the result. The
+    // result field is the widest, so that a value in exponent form such as
+    // -2.77777780866018E-6 shows whole.
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setGeometry(8, 6, 200, 87);
+    Label1 = new QLabel("Degrees, Minutes, Seconds:", GroupBox1);
+    Label1->setGeometry(10, 12, 180, 18);
+    Edit1 = new QLineEdit(GroupBox1);
+    Edit1->setGeometry(10, 44, 56, 24);
+    Edit2 = new QLineEdit(GroupBox1);
+    Edit2->setGeometry(72, 44, 56, 24);
+    Edit3 = new QLineEdit(GroupBox1);
+    Edit3->setGeometry(134, 44, 56, 24);
+
+    Button1 = new QPushButton("convert", this);
+    Button1->setGeometry(216, 50, 64, 25);
+    Button1->setDefault(true);
+
+    GroupBox2 = new QGroupBox(this);
+    GroupBox2->setGeometry(288, 6, 170, 87);
+    Label2 = new QLabel("Degrees:", GroupBox2);
+    Label2->setGeometry(10, 12, 150, 18);
+    Edit4 = new QLineEdit(GroupBox2);
+    Edit4->setGeometry(10, 44, 150, 24);
+    Edit4->setReadOnly(true);
+
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, Edit3);
+    setTabOrder(Edit3, Button1);
+    setTabOrder(Button1, Edit4);
+
+    connect(Button1, &QPushButton::clicked, this, &TfrmConvert::Button1Click);
+}
+
+void TfrmConvert::Button1Click()
+{
+    RunHandlerGuarded([this] {
+        const std::optional<float> degrees = dms::DmsToDegrees(
+            Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString());
+        if (!degrees) {
+            platform::Dialogs().ShowMessage(dms::kInputError);
+            return;   // the result field keeps its previous text
+        }
+        Edit4->setText(QString::fromStdString(dms::FormatDegrees(*degrees)));
+    });
+}
+
+void TfrmConvert::showEvent(QShowEvent* event)
+{
+    // Centred on the desktop when first shown; afterwards it stays where the
+    // user left it.
+    if (!positioned_) {
+        positioned_ = true;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QDialog::showEvent(event);
+}
+
+void TfrmConvert::keyPressEvent(QKeyEvent* event)
+{
+    // The window has no Cancel button, so Esc does nothing (QDialog would hide it).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,5 +1,6 @@
 // Writes the tile list of a zoom-20 task of about a million tiles (or of
-// the count given as the first argument) and compares it with writing the
+// the count given as the first argument, in as many columns as the second
+// argument says) and compares it with writing the
 // same number of bytes in one plain write. Prints time, throughput and the
 // peak resident memory of the streamed list.
 #include "core/Commonfunc.h"
@@ -62,8 +63,12 @@ double PlainWrite(const std::string& path, const std::string& bytes) {
 
 int main(int argc, char** argv) {
     const long long wanted = argc > 1 ? std::atoll(argv[1]) : 1000000;
+    // Square by default; a second argument gives the number of columns
+    // (1 column of a million rows is the largest row-edge table there is).
     const int side = std::max(1, static_cast<int>(std::lround(std::sqrt(static_cast<double>(wanted)))));
-    const int zoom = 20, x0 = 540000, y0 = 690000;
+    const int columns = argc > 2 ? std::max(1, std::atoi(argv[2])) : side;
+    const int rows = static_cast<int>(std::max<long long>(1, wanted / columns));
+    const int zoom = 20, x0 = 540000, y0 = rows > 500000 ? 20000 : 690000;
     const int runs = 3;
 
     char folder[] = "/tmp/kartivo_bench_XXXXXX";
@@ -75,9 +80,9 @@ int main(int argc, char** argv) {
 
     TaskParameters params;
     params.LeftLongitude = TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = TileXToLon(x0 + side - 0.5, zoom);
+    params.RightLongitude = TileXToLon(x0 + columns - 0.5, zoom);
     params.BottomLatitude = TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = TileYToLat(y0 + side - 0.5, zoom);
+    params.TopLatitude = TileYToLat(y0 + rows - 0.5, zoom);
     params.Zoom = zoom;
     params.MapsType = 6;
     params.SavePath = dir;
@@ -120,7 +125,7 @@ int main(int argc, char** argv) {
     }
 
     const double mb = static_cast<double>(bytes) / 1e6;
-    std::printf("tile list: %d tiles (%d x %d) at zoom %d, %.1f MB\n", task->TileCount, side, side,
+    std::printf("tile list: %d tiles (%d x %d) at zoom %d, %.1f MB\n", task->TileCount, columns, rows,
                 zoom, mb);
     std::printf("streamed tile list: %.3f s, %.0f MB/s (best of %d)\n", best, mb / best, runs);
     std::printf("forming the lines alone (to /dev/null): %.3f s\n", bestFormat);

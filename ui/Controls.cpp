@@ -17,14 +17,12 @@ TMemo::TMemo(const LineList& lines, QWidget* parent) : QPlainTextEdit(parent), l
     setReadOnly(true);
     setUndoRedoEnabled(false);
     setLineWrapMode(QPlainTextEdit::NoWrap);   // both scroll bars, as the log has always had
-    setMaximumBlockCount(limit_);
     Sync();
 }
 
 void TMemo::SetDisplayLimit(int lines)
 {
     limit_ = std::max(1, lines);
-    setMaximumBlockCount(limit_);
     shownGeneration_ = ~std::uint64_t{0};   // render again under the new limit
     Sync();
 }
@@ -44,13 +42,18 @@ void TMemo::Sync()
 {
     const std::size_t count = lines_.Count();
     const std::size_t limit = static_cast<std::size_t>(limit_);
-    if (lines_.Generation() != shownGeneration_ || count < shownCount_) {
+    // The display is trimmed in one step when it has grown to twice its
+    // limit, rather than a line at a time (QPlainTextEdit's own block limit
+    // removes lines from the top on every append, which costs far more).
+    if (lines_.Generation() != shownGeneration_ || count < shownCount_ ||
+        shownBlocks_ + (count - shownCount_) > 2 * limit) {
         const std::size_t from = count > limit ? count - limit : 0;
         setPlainText(JoinLines(from, count));
         // Follow the end of the log, as a memo does when lines are added.
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
         shownGeneration_ = lines_.Generation();
         shownCount_ = count;
+        shownBlocks_ = count - from;
         return;
     }
     if (count == shownCount_)
@@ -58,6 +61,7 @@ void TMemo::Sync()
     // Only the newest lines can stay on display: skip what would be trimmed.
     const std::size_t from = std::max(shownCount_, count > limit ? count - limit : 0);
     appendPlainText(JoinLines(from, count));
+    shownBlocks_ += count - from;
     shownCount_ = count;
 }
 

@@ -17,8 +17,9 @@ class QToolButton;
 
 // A read-only memo whose lines are a LineList held elsewhere. Sync() shows
 // what was added since the last call (or everything, when the lines were
-// replaced); the display keeps at most DisplayLimit() trailing lines, so it
-// stays quick however long the list grows. The list itself keeps every line.
+// replaced); the display keeps the last DisplayLimit() lines (up to twice as
+// many between trims), so it stays quick however long the list grows. The
+// list itself keeps every line.
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -37,8 +38,9 @@ private:
     QString JoinLines(std::size_t from, std::size_t to) const;
     const LineList& lines_;
     std::uint64_t shownGeneration_ = ~std::uint64_t{0};
-    std::size_t shownCount_ = 0;
-    int limit_ = 10000;
+    std::size_t shownCount_ = 0;    // lines of the list taken into the display
+    std::size_t shownBlocks_ = 0;   // lines the display holds
+    int limit_ = 5000;
 };
 
 // A group box of radio buttons in columns (filled column by column) with an

@@ -141,6 +141,7 @@ void ReplyReader::ReadHead(ReplyHead& head) {
                                              [](char c) { return c >= '0' && c <= '9'; }))
         throw EIdReplyError(kNotHttp);
     head.code = std::stoi(codeText);
+    if (head.code < 100) throw EIdReplyError(kNotHttp);
     head.statusText = text;
     head.http10 = line.compare(5, 3, "1.0") == 0;
 

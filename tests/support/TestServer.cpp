@@ -123,6 +123,7 @@ struct TestServer::Impl {
     struct Conn {
         int fd = -1;
         bool done = false;
+        int drop = 0;   // DropConnections: 1 close, 2 reset
         std::thread thread;
     };
 
@@ -149,6 +150,7 @@ struct TestServer::Impl {
 void TestServer::Impl::CloseConn(Conn* conn, bool reset) {
     std::lock_guard<std::mutex> lock(mu);
     if (conn->fd < 0) return;
+    reset = reset || conn->drop == 2;
     if (reset) {
         linger lg{1, 0};
         ::setsockopt(conn->fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
@@ -157,6 +159,7 @@ void TestServer::Impl::CloseConn(Conn* conn, bool reset) {
     }
     ::close(conn->fd);
     conn->fd = -1;
+    cv.notify_all();
 }
 
 bool TestServer::Impl::SendAll(Conn* conn, const char* data, std::size_t size) {
@@ -235,7 +238,7 @@ void TestServer::Impl::Serve(Conn* conn, int index) {
         if (reply.delayMs > 0) {
             std::unique_lock<std::mutex> lock(mu);
             if (cv.wait_for(lock, std::chrono::milliseconds(reply.delayMs),
-                            [this] { return stopping; }))
+                            [this, conn] { return stopping || conn->drop != 0; }))
                 break;
         }
         if (reply.silent) continue;   // the next read waits for the peer or Stop
@@ -337,6 +340,21 @@ void TestServer::Stop() {
     }
     for (auto& c : s.conns) c.thread.join();
     s.conns.clear();
+}
+
+void TestServer::DropConnections(bool reset) {
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    for (auto& c : impl_->conns) {
+        if (c.fd < 0) continue;
+        c.drop = reset ? 2 : 1;
+        ::shutdown(c.fd, SHUT_RD);   // the connection's thread sees the end and closes
+    }
+    impl_->cv.notify_all();
+    impl_->cv.wait(lock, [this] {
+        for (const auto& c : impl_->conns)
+            if (c.drop != 0 && c.fd >= 0) return false;
+        return true;
+    });
 }
 
 int TestServer::Port() const { return impl_->port; }

@@ -70,6 +70,9 @@ public:
     int ConnectionsAccepted() const;
     bool WaitForRequests(std::size_t count,
                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    // Closes every open connection as a server ending idle keep-alive
+    // connections would: FIN, or RST when `reset`. Returns once they are closed.
+    void DropConnections(bool reset = false);
     void Stop();
 
 private:

@@ -76,9 +76,14 @@ bool ParseCoordinate(const std::string& text, double& value)
         return false;
     const char* begin = s.data() + (s[0] == '+' ? 1 : 0);
     const auto result = std::from_chars(begin, s.data() + s.size(), value);
-    // Out-of-range magnitudes are numbers too; the range checks refuse them.
+    // Magnitudes beyond a double are numbers too: too large ones become
+    // infinite (the range checks refuse them), too small ones zero.
     if (result.ec == std::errc::result_out_of_range) {
-        value = (s[0] == '-') ? -HUGE_VAL : HUGE_VAL;
+        const auto e = s.find_first_of("eE");
+        const bool tiny = e != std::string::npos && s.find('-', e) != std::string::npos;
+        value = tiny ? 0.0 : HUGE_VAL;
+        if (s[0] == '-')
+            value = -value;
         return true;
     }
     return result.ec == std::errc() && result.ptr == s.data() + s.size();

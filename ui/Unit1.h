@@ -45,7 +45,7 @@ MainSettings ReadMainSettings(const std::string& iniFileName);
 std::string DefaultSaveFolder();
 
 inline constexpr const char* kHomepageLink = "https://kartivo.example.org/";
-inline constexpr const char* kMailLink = "mailto:support@kartivo.example.org";
+inline constexpr const char* kMailLink = "mailto:kartivo@example.org";
 
 class TForm1 : public QMainWindow, private IDownloadView {
     Q_OBJECT

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QRadioButton>
@@ -145,6 +146,24 @@ TUpDown::TUpDown(QLineEdit* associate, int min, int max, int position, QWidget* 
     connect(up_, &QToolButton::clicked, this, &TUpDown::StepUp);
     connect(down_, &QToolButton::clicked, this, &TUpDown::StepDown);
     SetPosition(position);
+    if (associate_)
+        associate_->installEventFilter(this);
+}
+
+bool TUpDown::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == associate_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up) {
+            StepUp();
+            return true;
+        }
+        if (key == Qt::Key_Down) {
+            StepDown();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TUpDown::SetPosition(int position)

@@ -73,6 +73,10 @@ public slots:
     void StepUp() { SetPosition(position_ + 1); }
     void StepDown() { SetPosition(position_ - 1); }
 
+protected:
+    // The arrow keys in the associated edit step the position too.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QLineEdit* associate_;
     QToolButton* up_;

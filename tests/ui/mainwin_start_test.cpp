@@ -6,6 +6,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QStatusBar>
 #include <cstdlib>
 
@@ -305,6 +306,22 @@ TEST_F(MainWindowTest, FolderBrowserSetsThePathOrLeavesIt)
     form->Button1Click();
     EXPECT_EQ(form->Edit6->text(), "/");
     EXPECT_EQ(dialogs.browseCaptions, std::vector<std::string>(3, "Select path to save"));
+}
+
+TEST_F(MainWindowTest, ZoomStepsWithinOneToTwentyWithoutWrapping)
+{
+    OpenWindow();
+    form->UpDown1->SetPosition(19);
+    form->UpDown1->StepUp();
+    form->UpDown1->StepUp();
+    EXPECT_EQ(form->Edit5->text(), "20");
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QCoreApplication::sendEvent(form->Edit5, &down);
+    EXPECT_EQ(form->Edit5->text(), "19");
+    form->UpDown1->SetPosition(1);
+    form->UpDown1->StepDown();
+    EXPECT_EQ(form->Edit5->text(), "1");
+    EXPECT_TRUE(form->Edit5->isReadOnly());
 }
 
 } // namespace

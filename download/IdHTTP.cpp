@@ -204,6 +204,7 @@ struct TIdHTTP::Connection {
     platform::TcpSocket socket;
     std::string host;
     int port = 0;
+    std::vector<char> readBuffer;
 };
 
 TIdHTTP::TIdHTTP() : conn_(std::make_unique<Connection>()) {}
@@ -263,7 +264,7 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
         }
         sock.SendAll(req.data(), req.size(), TimeoutMs);
         SocketSource source(sock, TimeoutMs);
-        kartivo::http::ReplyReader reader(source);
+        kartivo::http::ReplyReader reader(source, conn_->readBuffer);
         reader.ReadHead(head);
         LastStatusCode = head.code;
         LastStatusText = head.statusText;

@@ -153,10 +153,11 @@ Url SplitUrl(std::string url) {
             if (c < '0' || c > '9') { ok = false; break; }
             v = v * 10 + (c - '0');
         }
-        if (!ok || v < 1 || v > 65535) throw EIdException("Invalid port in URL: " + url);
+        // No URL in these texts: its digits could read as a classified number.
+        if (!ok || v < 1 || v > 65535) throw EIdException("The URL names an invalid port.");
         u.port = v;
     }
-    if (u.host.empty()) throw EIdException("No host name in URL: " + url);
+    if (u.host.empty()) throw EIdException("The URL names no host.");
     const auto hash = pathDoc.find('#');
     if (hash != std::string::npos) pathDoc.erase(hash);
     if (pathDoc.empty() || pathDoc[0] != '/') pathDoc.insert(0, "/");

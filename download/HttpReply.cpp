@@ -93,8 +93,10 @@ bool ParseChunkSize(const std::string& line, std::uint64_t& value) {
     return true;
 }
 
-ReplyReader::ReplyReader(ByteSource& source, ReplyLimits limits)
-    : source_(source), limits_(limits), buf_(kBufferSize) {}
+ReplyReader::ReplyReader(ByteSource& source, std::vector<char>& buffer, ReplyLimits limits)
+    : source_(source), limits_(limits), buf_(buffer) {
+    if (buf_.size() < kBufferSize) buf_.resize(kBufferSize);
+}
 
 bool ReplyReader::Fill() {
     if (pos_ == end_) {

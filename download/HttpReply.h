@@ -41,7 +41,9 @@ enum class BodyEnd {
 
 class ReplyReader {
 public:
-    explicit ReplyReader(ByteSource& source, ReplyLimits limits = {});
+    // `buffer` is the reader's working space; a connection keeps one for all
+    // its replies so that no Get allocates it anew.
+    ReplyReader(ByteSource& source, std::vector<char>& buffer, ReplyLimits limits = {});
 
     // Reads the status line and header lines. EIdConnClosedGracefully when
     // the stream ends first, EIdReplyError when they are malformed or too long.
@@ -62,7 +64,7 @@ private:
 
     ByteSource& source_;
     ReplyLimits limits_;
-    std::vector<char> buf_;
+    std::vector<char>& buf_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
 };

@@ -153,10 +153,11 @@ Url SplitUrl(std::string url) {
             if (c < '0' || c > '9') { ok = false; break; }
             v = v * 10 + (c - '0');
         }
-        if (!ok || v < 1 || v > 65535) throw EIdException("Invalid port in URL: " + url);
+        // No URL in these texts: its digits could read as a classified number.
+        if (!ok || v < 1 || v > 65535) throw EIdException("The URL names an invalid port.");
         u.port = v;
     }
-    if (u.host.empty()) throw EIdException("No host name in URL: " + url);
+    if (u.host.empty()) throw EIdException("The URL names no host.");
     const auto hash = pathDoc.find('#');
     if (hash != std::string::npos) pathDoc.erase(hash);
     if (pathDoc.empty() || pathDoc[0] != '/') pathDoc.insert(0, "/");
@@ -204,6 +205,7 @@ struct TIdHTTP::Connection {
     platform::TcpSocket socket;
     std::string host;
     int port = 0;
+    std::vector<char> readBuffer;
 };
 
 TIdHTTP::TIdHTTP() : conn_(std::make_unique<Connection>()) {}
@@ -263,7 +265,7 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
         }
         sock.SendAll(req.data(), req.size(), TimeoutMs);
         SocketSource source(sock, TimeoutMs);
-        kartivo::http::ReplyReader reader(source);
+        kartivo::http::ReplyReader reader(source, conn_->readBuffer);
         reader.ReadHead(head);
         LastStatusCode = head.code;
         LastStatusText = head.statusText;

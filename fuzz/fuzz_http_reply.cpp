@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     size -= 5;
 
     PieceSource source(data, size, seed);
-    kartivo::http::ReplyReader reader(source, limits);
+    std::vector<char> buffer;
+    kartivo::http::ReplyReader reader(source, buffer, limits);
     // Several replies on one stream, as on a kept-open connection.
     for (int i = 0; i < 8; ++i) {
         TMemoryStream body;

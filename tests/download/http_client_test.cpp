@@ -2,11 +2,9 @@
 // framing, failure texts (which callers classify by substring), the proxy
 // form and the exact bytes of the requests Kartivo sends.
 #include "download/IdHTTP.h"
-#include "platform/Socket.h"
 #include "tests/support/TestServer.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,19 +17,6 @@ using testsupport::ScriptedReply;
 using testsupport::TestServer;
 
 namespace {
-
-// Names ending in ".test" resolve to 127.0.0.1; every other name is unknown.
-// No lookup ever leaves the machine.
-int LoopbackResolver(const char* host, const char* service, const addrinfo* hints, addrinfo** res) {
-    std::string h = host;
-    for (auto& c : h) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (h == "127.0.0.1" || (h.size() > 5 && h.compare(h.size() - 5, 5, ".test") == 0)) {
-        addrinfo numeric = *hints;
-        numeric.ai_flags |= AI_NUMERICHOST;
-        return ::getaddrinfo("127.0.0.1", service, &numeric, res);
-    }
-    return EAI_NONAME;
-}
 
 // The substrings callers classify failures by.
 bool Classified(const std::string& text) {
@@ -50,10 +35,8 @@ const std::string kOkHead = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
 class HttpClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetResolverForTesting(&LoopbackResolver);
         http.TimeoutMs = 10000;   // a hang fails the test instead of blocking it
     }
-    void TearDown() override { platform::SetResolverForTesting(nullptr); }
 
     std::string Url(const std::string& path = "/tiles/r0.png?g=1") const {
         return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
@@ -69,6 +52,7 @@ protected:
     }
     std::string Fetch() { return Fetch(Url()); }
 
+    testsupport::ScopedLoopbackNames names;
     TestServer server;
     TIdHTTP http;
     TMemoryStream buf;

@@ -1,6 +1,9 @@
 #include "tests/support/TestServer.h"
 
+#include "platform/Socket.h"
+
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -388,5 +391,21 @@ bool TestServer::WaitForRequests(std::size_t count, std::chrono::milliseconds ti
     std::unique_lock<std::mutex> lock(impl_->mu);
     return impl_->cv.wait_for(lock, timeout, [&] { return impl_->requests.size() >= count; });
 }
+
+namespace {
+
+int LoopbackResolver(const char* host, const char* service, const addrinfo* hints, addrinfo** res) {
+    const std::string h = LowerAscii(host);
+    if (h.size() >= 8 && h.compare(h.size() - 8, 8, ".invalid") == 0) return EAI_NONAME;
+    addrinfo numeric = *hints;
+    numeric.ai_family = AF_INET;
+    numeric.ai_flags |= AI_NUMERICHOST;
+    return ::getaddrinfo("127.0.0.1", service, &numeric, res);
+}
+
+} // namespace
+
+ScopedLoopbackNames::ScopedLoopbackNames() { platform::SetResolverForTesting(&LoopbackResolver); }
+ScopedLoopbackNames::~ScopedLoopbackNames() { platform::SetResolverForTesting(nullptr); }
 
 } // namespace testsupport

@@ -80,4 +80,15 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// While one is alive, every host name the HTTP client looks up resolves to
+// 127.0.0.1, except names ending in ".invalid", which are unknown (socket
+// error 11001). No test then ever sends a name query off the machine.
+class ScopedLoopbackNames {
+public:
+    ScopedLoopbackNames();
+    ~ScopedLoopbackNames();
+    ScopedLoopbackNames(const ScopedLoopbackNames&) = delete;
+    ScopedLoopbackNames& operator=(const ScopedLoopbackNames&) = delete;
+};
+
 } // namespace testsupport

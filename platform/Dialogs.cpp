@@ -1,1 +1,43 @@
 #include "platform/Dialogs.h"
+
+#include <atomic>
+
+namespace platform {
+
+namespace {
+
+RecordingDialogs& DefaultRecorder() {
+    static RecordingDialogs recorder;
+    return recorder;
+}
+
+std::atomic<IDialogs*> g_installed{nullptr};
+
+std::optional<std::string> PopAnswer(std::deque<std::optional<std::string>>& answers) {
+    if (answers.empty())
+        return std::nullopt;   // an unanswered dialog counts as cancelled
+    std::optional<std::string> answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+
+} // namespace
+
+IDialogs& Dialogs() {
+    IDialogs* installed = g_installed.load();
+    return installed ? *installed : DefaultRecorder();
+}
+
+void SetDialogs(IDialogs* dialogs) { g_installed.store(dialogs); }
+
+std::optional<std::string> RecordingDialogs::OpenFile(const OpenFileRequest& request) {
+    openRequests.push_back(request);
+    return PopAnswer(openAnswers);
+}
+
+std::optional<std::string> RecordingDialogs::BrowseFolder(const std::string& caption) {
+    browseCaptions.push_back(caption);
+    return PopAnswer(browseAnswers);
+}
+
+} // namespace platform

@@ -1,1 +1,14 @@
 #include "platform/Errors.h"
+
+namespace platform {
+
+EFCreateError::EFCreateError(const std::string& path)
+    : Exception("Cannot create file " + path) {}
+
+EFOpenError::EFOpenError(const std::string& path)
+    : Exception("Cannot open file " + path) {}
+
+EIniFileException::EIniFileException(const std::string& path)
+    : Exception("Unable to write to " + path) {}
+
+} // namespace platform

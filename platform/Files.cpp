@@ -1,1 +1,155 @@
 #include "platform/Files.h"
+
+#include "platform/Errors.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::mutex g_programFolderMutex;
+std::string g_programFolderOverride;
+
+std::string ExecutableFolder() {
+    std::string buffer(4096, '\0');
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0)
+            return std::string(1, PathDelim);
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return ExtractFilePath(buffer);
+}
+
+// Writes the whole buffer, retrying short writes and interrupted calls.
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+} // namespace
+
+std::string ProgramFolder() {
+    {
+        std::lock_guard<std::mutex> lock(g_programFolderMutex);
+        if (!g_programFolderOverride.empty())
+            return g_programFolderOverride;
+    }
+    static const std::string folder = ExecutableFolder();
+    return folder;
+}
+
+void SetProgramFolderForTests(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(g_programFolderMutex);
+    g_programFolderOverride = folder.empty() ? folder : IncludeTrailingPathDelimiter(folder);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
+    if (!path.empty() && path.back() == PathDelim)
+        return path;
+    return path + PathDelim;
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    std::size_t pos = path.rfind(PathDelim);
+    return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    std::size_t pos = path.rfind(PathDelim);
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+    std::size_t dot = path.rfind('.');
+    std::size_t delim = path.rfind(PathDelim);
+    if (dot == std::string::npos || (delim != std::string::npos && dot < delim))
+        return std::string();
+    return path.substr(dot);
+}
+
+void WriteFileAtomic(const std::string& path, const void* data, std::size_t size) {
+    // The temporary name is unique per process and call, so that workers
+    // writing into one folder never collide.
+    std::string temp = ExtractFilePath(path) + "." + ExtractFileName(path) + "." +
+                       std::to_string(::getpid()) + "." +
+                       std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw EFCreateError(path);
+    bool ok = WriteAll(fd, data, size);
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        throw EFCreateError(path);
+    }
+}
+
+bool CopyFileNoReplace(const std::string& from, const std::string& to) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) {
+        ::close(in);
+        return false;   // in particular: `to` exists and stays as it is
+    }
+    bool ok = true;
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = (n == 0);
+            break;
+        }
+        if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    ok = (::close(out) == 0) && ok;
+    if (!ok)
+        ::unlink(to.c_str());   // the file was ours: leave no half copy
+    return ok;
+}
+
+} // namespace platform

@@ -1,1 +1,272 @@
 #include "platform/IniFile.h"
+
+#include "platform/Errors.h"
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// A value is read into a buffer of 2048 bytes, terminator included.
+constexpr std::size_t kMaxValueLength = 2047;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+// One line of the file: its text [begin, end) and where the next one starts
+// (after its CR LF, LF or CR; equal to end for a last line without one).
+struct Line {
+    std::size_t begin, end, next;
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) {
+            lines.push_back({pos, text.size(), text.size()});
+            break;
+        }
+        std::size_t next = end + 1;
+        if (text[end] == '\r' && next < text.size() && text[next] == '\n')
+            ++next;
+        lines.push_back({pos, end, next});
+        pos = next;
+    }
+    return lines;
+}
+
+// The name of a section header line ("[name]", blanks allowed around), or
+// nothing when the line is not a header.
+std::optional<std::string_view> SectionName(std::string_view line) {
+    line = Trim(line);
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
+    line.remove_prefix(1);
+    std::size_t close = line.find(']');
+    if (close != std::string_view::npos)
+        line = line.substr(0, close);
+    return Trim(line);
+}
+
+// Where the first section of that name starts and ends (line indexes: the
+// header, and one past the section's last line).
+struct SectionSpan {
+    std::size_t header, end;
+};
+
+std::optional<SectionSpan> FindSection(const std::string& text, const std::vector<Line>& lines,
+                                       std::string_view section) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string_view line(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
+        auto name = SectionName(line);
+        if (!name || !SameName(*name, section))
+            continue;
+        std::size_t j = i + 1;
+        while (j < lines.size() &&
+               !SectionName(std::string_view(text.data() + lines[j].begin,
+                                             lines[j].end - lines[j].begin)))
+            ++j;
+        return SectionSpan{i, j};
+    }
+    return std::nullopt;
+}
+
+// Index of the first line of the section that holds the key, and the
+// position of its '='.
+struct KeyHit {
+    std::size_t line, equals;
+};
+
+std::optional<KeyHit> FindKey(const std::string& text, const std::vector<Line>& lines,
+                              const SectionSpan& span, std::string_view key) {
+    for (std::size_t i = span.header + 1; i < span.end; ++i) {
+        std::string_view line(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
+        std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        if (SameName(Trim(line.substr(0, eq)), key))
+            return KeyHit{i, lines[i].begin + eq};
+    }
+    return std::nullopt;
+}
+
+enum class LoadResult { Loaded, Missing, Failed };
+
+LoadResult LoadFile(const std::string& path, std::string& text) {
+    text.clear();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
+    char buffer[16 * 1024];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, n);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? LoadResult::Failed : LoadResult::Loaded;
+}
+
+bool WriteInPlace(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = text.empty() || std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return (std::fclose(file) == 0) && ok;
+}
+
+void StoreFile(const std::string& path, const std::string& text) {
+    // Replace through a temporary file so that a crash never leaves half a
+    // project file; a folder that allows no new files but holds a writable
+    // file still gets the write, in place.
+    try {
+        WriteFileAtomic(path, text.data(), text.size());
+        return;
+    } catch (const EFCreateError&) {
+    }
+    if (!FileExists(path) || !WriteInPlace(path, text))
+        throw EIniFileException(path);
+}
+
+} // namespace
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+    std::string text;
+    if (LoadFile(fileName_, text) != LoadResult::Loaded)
+        return def;
+    std::vector<Line> lines = SplitLines(text);
+    auto span = FindSection(text, lines, Trim(section));
+    if (!span)
+        return def;
+    auto hit = FindKey(text, lines, *span, Trim(key));
+    if (!hit)
+        return def;
+    std::string_view value(text.data() + hit->equals + 1, lines[hit->line].end - hit->equals - 1);
+    value = Trim(value);
+    // One pair of enclosing quotes is not part of the value.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    if (value.size() > kMaxValueLength)
+        value = value.substr(0, kMaxValueLength);
+    return std::string(value);
+}
+
+int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+    int value;
+    return ParseIniInteger(ReadString(section, key, ""), value) ? value : def;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+    std::string text;
+    if (LoadFile(fileName_, text) == LoadResult::Failed)
+        throw EIniFileException(fileName_);
+    std::vector<Line> lines = SplitLines(text);
+    std::string_view sectionName = Trim(section);
+    std::string_view keyName = Trim(key);
+    std::string entry = std::string(keyName) + "=" + value;
+
+    auto span = FindSection(text, lines, sectionName);
+    if (!span) {
+        if (!text.empty() && text.back() != '\n' && text.back() != '\r')
+            text += "\r\n";
+        text += "[" + std::string(sectionName) + "]\r\n" + entry + "\r\n";
+    } else if (auto hit = FindKey(text, lines, *span, keyName)) {
+        // Keep the key as it is spelled in the file; replace what follows '='.
+        const Line& line = lines[hit->line];
+        text.replace(hit->equals + 1, line.end - hit->equals - 1, value);
+    } else {
+        // After the section's last non-blank line, before the blank lines
+        // that separate it from the next section.
+        std::size_t last = span->header;
+        for (std::size_t i = span->header + 1; i < span->end; ++i) {
+            std::string_view line(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
+            if (!Trim(line).empty())
+                last = i;
+        }
+        const Line& line = lines[last];
+        if (line.next == line.end)   // the last line of the file has no line end
+            text.insert(line.end, "\r\n" + entry);
+        else
+            text.insert(line.next, entry + "\r\n");
+    }
+    StoreFile(fileName_, text);
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+bool ParseIniInteger(const std::string& text, int& value) {
+    std::string_view s = text;
+    bool negative = false;
+    if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    int base = 10;
+    if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        s.remove_prefix(2);
+    } else if (!s.empty() && (s[0] == '$' || s[0] == 'x' || s[0] == 'X')) {
+        base = 16;
+        s.remove_prefix(1);
+    }
+    if (s.empty())
+        return false;
+    // Accumulate in 64 bits and stop as soon as the value leaves the 32-bit
+    // range, so that long digit strings cannot overflow the accumulator.
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT_MIN) : INT_MAX;
+    std::int64_t magnitude = 0;
+    for (char c : s) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit)
+            return false;
+    }
+    value = static_cast<int>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+} // namespace platform

@@ -1,3 +1,94 @@
 #include "ui/Convert.h"
 
-TfrmConvert::TfrmConvert(QWidget* parent) : QDialog(parent) {}
+#include "platform/Dialogs.h"
+#include "ui/DmsConversion.h"
+#include "ui/HandlerGuard.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+TfrmConvert::TfrmConvert(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName("frmConvert");
+    setWindowTitle("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"");
+    QFont f = font();
+    f.setPointSize(8);
+    setFont(f);
+    setFixedSize(466, 99);
+    setModal(false);
+
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setGeometry(8, 6, 249, 85);
+    Label1 = new QLabel("Degrees, Minutes, Seconds:", GroupBox1);
+    Label1->setGeometry(10, 14, 229, 18);
+    Edit1 = new QLineEdit(GroupBox1);
+    Edit1->setGeometry(10, 42, 71, 24);
+    Edit2 = new QLineEdit(GroupBox1);
+    Edit2->setGeometry(89, 42, 71, 24);
+    Edit3 = new QLineEdit(GroupBox1);
+    Edit3->setGeometry(168, 42, 71, 24);
+
+    Button1 = new QPushButton("convert", this);
+    Button1->setGeometry(265, 42, 65, 25);
+    Button1->setDefault(true);
+
+    GroupBox2 = new QGroupBox(this);
+    GroupBox2->setGeometry(338, 6, 120, 85);
+    Label2 = new QLabel("Degrees:", GroupBox2);
+    Label2->setGeometry(10, 14, 100, 18);
+    Edit4 = new QLineEdit(GroupBox2);
+    Edit4->setGeometry(10, 42, 100, 24);
+    Edit4->setReadOnly(true);
+
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, Edit3);
+    setTabOrder(Edit3, Button1);
+    setTabOrder(Button1, Edit4);
+
+    connect(Button1, &QPushButton::clicked, this, &TfrmConvert::Button1Click);
+}
+
+void TfrmConvert::Button1Click()
+{
+    RunHandlerGuarded([this] {
+        const std::optional<float> degrees = dms::DmsToDegrees(
+            Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString());
+        if (!degrees) {
+            platform::Dialogs().ShowMessage(dms::kInputError);
+            return;   // the result field keeps its previous text
+        }
+        Edit4->setText(QString::fromStdString(dms::FormatDegrees(*degrees)));
+    });
+}
+
+void TfrmConvert::showEvent(QShowEvent* event)
+{
+    // Centred on the desktop when first shown; afterwards it stays where the
+    // user left it.
+    if (!positioned_) {
+        positioned_ = true;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QDialog::showEvent(event);
+}
+
+void TfrmConvert::keyPressEvent(QKeyEvent* event)
+{
+    // The window has no Cancel button, so Esc does nothing (QDialog would hide it).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,3 +1,148 @@
 #include "ui/Unitoptions.h"
 
-TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {}
+#include "platform/Dialogs.h"
+#include "platform/Settings.h"
+#include "ui/HandlerGuard.h"
+#include "ui/OptionsSettings.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+} // namespace
+
+TfrmOptions::TfrmOptions(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint)
+{
+    setObjectName("frmOptions");
+    setWindowTitle("Options");
+    QFont f = font();
+    f.setPointSize(8);
+    setFont(f);
+    setFixedSize(360, 342);
+
+    // The default folder, in a bevelled panel at the top.
+    Panel1 = new QFrame(this);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setGeometry(8, 8, 344, 72);
+    Label1 = new QLabel("Default path to save :", Panel1);
+    Label1->setGeometry(12, 10, 320, 18);
+    Edit12 = new QLineEdit(Panel1);
+    Edit12->setGeometry(12, 34, 283, 24);
+    Button3 = new QPushButton("...", Panel1);
+    Button3->setGeometry(301, 34, 31, 24);
+
+    // The proxy, in a group box without a caption. The fields stay editable
+    // whatever the check box says: the check box only decides whether Start
+    // uses them.
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setGeometry(8, 88, 344, 206);
+    CheckBoxUseProxy = new QCheckBox("Use proxy server", GroupBox1);
+    CheckBoxUseProxy->setGeometry(12, 14, 320, 22);
+    auto row = [this](const char* caption, int y, QLabel*& label, QLineEdit*& edit) {
+        label = new QLabel(caption, GroupBox1);
+        label->setGeometry(12, y + 3, 150, 18);
+        edit = new QLineEdit(GroupBox1);
+        edit->setGeometry(168, y, 164, 24);
+    };
+    row("Proxy Server Name (IP)", 48, Label3, EditProxyServer);
+    row("Proxy Port", 84, Label4, EditProxyPort);
+    row("Proxy Username", 120, Label5, EditProxyUsername);
+    row("Proxy Password", 156, Label6, EditProxyPassword);   // shown as typed, not masked
+
+    Button1 = new QPushButton("OK", this);
+    Button1->setGeometry(196, 306, 75, 25);
+    Button1->setDefault(true);
+    Button2 = new QPushButton("Cancel", this);
+    Button2->setGeometry(277, 306, 75, 25);
+
+    setTabOrder(Edit12, Button3);
+    setTabOrder(Button3, CheckBoxUseProxy);
+    setTabOrder(CheckBoxUseProxy, EditProxyServer);
+    setTabOrder(EditProxyServer, EditProxyPort);
+    setTabOrder(EditProxyPort, EditProxyUsername);
+    setTabOrder(EditProxyUsername, EditProxyPassword);
+    setTabOrder(EditProxyPassword, Button1);
+    setTabOrder(Button1, Button2);
+
+    connect(Button3, &QPushButton::clicked, this, &TfrmOptions::Button3Click);
+    connect(Button1, &QPushButton::clicked, this, &TfrmOptions::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TfrmOptions::Button2Click);
+}
+
+void TfrmOptions::ShowValues(const OptionsValues& v)
+{
+    Edit12->setText(Q(v.DefaultPath));
+    CheckBoxUseProxy->setChecked(v.UseProxy);
+    EditProxyServer->setText(Q(v.ProxyServer));
+    EditProxyPort->setText(Q(v.ProxyPort));
+    EditProxyUsername->setText(Q(v.ProxyUsername));
+    EditProxyPassword->setText(Q(v.ProxyPassword));
+}
+
+OptionsValues TfrmOptions::TypedValues() const
+{
+    OptionsValues v;
+    v.DefaultPath = S(Edit12);
+    v.UseProxy = CheckBoxUseProxy->isChecked();
+    v.ProxyServer = S(EditProxyServer);
+    v.ProxyPort = S(EditProxyPort);
+    v.ProxyUsername = S(EditProxyUsername);
+    v.ProxyPassword = S(EditProxyPassword);
+    return v;
+}
+
+void TfrmOptions::FormShow()
+{
+    // Whatever was typed and not confirmed before is replaced by the file.
+    RunHandlerGuarded([this] { ShowValues(LoadOptions(platform::SettingsFileName())); });
+}
+
+void TfrmOptions::Button3Click()
+{
+    RunHandlerGuarded([this] {
+        if (const auto folder = platform::Dialogs().BrowseFolder("Select path"))
+            Edit12->setText(Q(*folder));
+    });
+}
+
+void TfrmOptions::Button1Click()
+{
+    // On a refused write the error box shows and the dialog stays open.
+    RunHandlerGuarded([this] {
+        SaveOptions(platform::SettingsFileName(), TypedValues());
+        accept();
+    });
+}
+
+void TfrmOptions::Button2Click()
+{
+    reject();
+}
+
+void TfrmOptions::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmOptions::keyPressEvent(QKeyEvent* event)
+{
+    // Esc is not bound to Cancel: only the button and the close box cancel.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

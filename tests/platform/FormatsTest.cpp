@@ -1,0 +1,140 @@
+#include "platform/Formats.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <locale.h>
+#include <optional>
+#include <regex>
+
+using namespace platform;
+
+namespace {
+
+struct FormatCase {
+    double value;
+    const char* text;
+};
+
+class FormatFTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatFTest, IsPrintfTwentyPointFourteen) {
+    EXPECT_EQ(FormatF(GetParam().value), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FormatFTest,
+    ::testing::Values(FormatCase{2.3291015625, "    2.32910156250000"},
+                      FormatCase{0, "    0.00000000000000"},
+                      FormatCase{-180, " -180.00000000000000"},
+                      FormatCase{180, "  180.00000000000000"},
+                      FormatCase{0.1, "    0.10000000000000"},
+                      FormatCase{48.835797462431, "   48.83579746243100"},
+                      FormatCase{-85.05112877980659, "  -85.05112877980659"},
+                      // an exact binary tie rounds to even, as printf does
+                      FormatCase{0.000000000000005, "    0.00000000000000"},
+                      FormatCase{123456789.125, "123456789.12500000000000"}));
+
+class FormatGTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatGTest, FifteenDigitsFixedFromOneHundredThousandth) {
+    SetDecimalSeparatorForTests('.');
+    EXPECT_EQ(FormatG(GetParam().value), GetParam().text);
+    SetDecimalSeparatorForTests(std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FormatGTest,
+    ::testing::Values(FormatCase{-122.5, "-122.5"}, FormatCase{48.8566, "48.8566"},
+                      FormatCase{0, "0"}, FormatCase{-0.0, "0"}, FormatCase{180, "180"},
+                      FormatCase{2.3291015625, "2.3291015625"},
+                      FormatCase{85.05112877980659, "85.0511287798066"},
+                      FormatCase{-85.05112877980659, "-85.0511287798066"},
+                      FormatCase{1.0 / 3, "0.333333333333333"},
+                      FormatCase{2.0 / 3, "0.666666666666667"},
+                      FormatCase{0.00001, "0.00001"}, FormatCase{0.0000123, "0.0000123"},
+                      FormatCase{0.000001, "1E-6"}, FormatCase{-0.0000015, "-1.5E-6"},
+                      FormatCase{0.0000099999999999999999, "0.00001"},
+                      FormatCase{123456789012345, "123456789012345"},
+                      FormatCase{1e15, "1E15"}, FormatCase{1.25e20, "1.25E20"},
+                      FormatCase{1e-300, "1E-300"}));
+
+TEST(FormatGeneral, ConverterResults) {
+    SetDecimalSeparatorForTests('.');
+    // The converter works on single-precision values.
+    EXPECT_EQ(FormatGeneral(static_cast<float>(1.0 / 360000), 15, 0.0001), "2.77777780866018E-6");
+    EXPECT_EQ(FormatGeneral(static_cast<float>(39.916668), 15, 0.0001), "39.9166679382324");
+    EXPECT_EQ(FormatGeneral(120, 15, 0.0001), "120");
+    EXPECT_EQ(FormatGeneral(0.0001, 15, 0.0001), "0.0001");
+    EXPECT_EQ(FormatGeneral(0.00005, 15, 0.0001), "5E-5");
+    SetDecimalSeparatorForTests(std::nullopt);
+}
+
+TEST(FormatG, UsesTheChosenSeparatorButFDoesNot) {
+    SetDecimalSeparatorForTests(',');
+    EXPECT_EQ(DecimalSeparator(), ',');
+    EXPECT_EQ(FormatG(-122.5), "-122,5");
+    EXPECT_EQ(FormatG(0.0000015), "1,5E-6");
+    EXPECT_EQ(FormatG(180), "180");
+    EXPECT_EQ(FormatF(2.3291015625), "    2.32910156250000");
+    SetDecimalSeparatorForTests(std::nullopt);
+}
+
+// Runs a body with LC_ALL set in the environment, restoring it afterwards.
+class EnvLocaleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("LC_ALL");
+        if (old)
+            saved_ = old;
+    }
+    void TearDown() override {
+        if (saved_)
+            ::setenv("LC_ALL", saved_->c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
+    }
+    static bool Available(const char* name) {
+        locale_t l = ::newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0));
+        if (!l)
+            return false;
+        ::freelocale(l);
+        return true;
+    }
+    std::optional<std::string> saved_;
+};
+
+TEST_F(EnvLocaleTest, GermanLocaleGivesComma) {
+    if (!Available("de_DE.UTF-8"))
+        GTEST_SKIP() << "de_DE.UTF-8 not installed (package locales-all)";
+    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+    EXPECT_EQ(DecimalSeparator(), ',');
+    EXPECT_EQ(FormatG(48.8566), "48,8566");
+    EXPECT_EQ(FormatF(48.8566), "   48.85660000000000");
+    EXPECT_TRUE(std::regex_match(FormatDateTimeNow(),
+                                 std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)")))
+        << FormatDateTimeNow();
+}
+
+TEST_F(EnvLocaleTest, ClassicLocaleGivesPeriod) {
+    ::setenv("LC_ALL", "C", 1);
+    EXPECT_EQ(DecimalSeparator(), '.');
+    EXPECT_EQ(FormatG(-122.5), "-122.5");
+    EXPECT_TRUE(std::regex_match(FormatDateTimeNow(),
+                                 std::regex(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
+        << FormatDateTimeNow();
+}
+
+TEST_F(EnvLocaleTest, ProcessLocaleDoesNotLeakIntoFormats) {
+    if (!Available("de_DE.UTF-8"))
+        GTEST_SKIP() << "de_DE.UTF-8 not installed (package locales-all)";
+    ::setenv("LC_ALL", "C", 1);
+    const char* before = ::setlocale(LC_NUMERIC, nullptr);
+    std::string saved = before ? before : "C";
+    ASSERT_NE(::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+    EXPECT_EQ(FormatF(0.5), "    0.50000000000000");
+    EXPECT_EQ(FormatG(0.5), "0.5");   // follows the environment, which says C
+    ::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+} // namespace

@@ -1,0 +1,20 @@
+#pragma once
+// Whole-file reads and writes of raw bytes for tests that compare files
+// byte for byte.
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace testsupport {
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+} // namespace testsupport

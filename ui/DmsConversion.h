@@ -1,0 +1,39 @@
+#pragma once
+// The arithmetic of the degrees-minutes-seconds converter, free of Qt: how
+// the three fields are read, how they are summed in single precision, and
+// the text the converter shows for the result.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dms {
+
+// A whole number as the converter accepts it for degrees and minutes:
+// leading blanks, an optional sign, then decimal digits, or hexadecimal
+// digits after "$", "x", "X", "0x" or "0X", up to the end of the text; the
+// value must fit a signed 32-bit integer. Anything else gives nothing.
+std::optional<int> ParseWholeNumber(std::string_view text);
+
+// The seconds field read the way the C library reads a number in the "C"
+// locale: white space skipped, an optional sign, digits with an optional "."
+// and fraction, an optional exponent; reading stops at the first character
+// that does not fit and text without a number reads as 0. The value is then
+// rounded to single precision. Nothing when it lies beyond that precision's
+// range.
+std::optional<float> ReadSeconds(std::string_view text);
+
+// degrees + minutes * (1/60) + (1/3600) * seconds, evaluated in extended
+// precision and rounded to single precision. Nothing when degrees or
+// minutes are invalid or the seconds lie beyond single precision.
+std::optional<float> DmsToDegrees(std::string_view degrees, std::string_view minutes,
+                                  std::string_view seconds);
+
+// The result field's text: the single-precision value widened to double, in
+// the general format with 15 significant digits and the user's decimal
+// separator.
+std::string FormatDegrees(float value);
+
+// The message shown when the input cannot be converted.
+inline constexpr const char* kInputError = "Input Error.";
+
+} // namespace dms

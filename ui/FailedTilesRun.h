@@ -1,0 +1,59 @@
+#pragma once
+// One re-download run over a failed-tiles list, free of Qt: every line's URL
+// is fetched again with the caller's HTTP client and stored at the line's
+// tile path, and every outcome becomes one report line.
+//
+// Life of a run: "Start..." -> for each line: split at the first "|", GET
+// (repeated at once after a reset, an address in use or a dropped kept-open
+// connection, at most kMaxRepeats times), store or report -> "Download End.".
+// A refusal (302/403) or a network failure ends it early with its message;
+// a tile file that cannot be written ends it by raising EFCreateError, and
+// then no "Download End." is reported.
+#include <functional>
+#include <string>
+#include <vector>
+
+class TIdHTTP;
+
+// Report texts of the re-download window.
+namespace ftl {
+inline constexpr const char* kNoRecords = "No failed files records.";
+inline constexpr const char* kStart = "Start...";
+inline constexpr const char* kOkSuffix = " ->OK";
+inline constexpr const char* kGivenUpJoin = "->";
+inline constexpr const char* kBanned = "Error: may be your IP is banned.\nPlease try again later.";
+inline constexpr const char* kNetworkProblem = "Error: Your network has problem, please check it.";
+inline constexpr const char* kNotFoundSuffix = ":Error: the image is not found on server.";
+inline constexpr const char* kEnd = "Download End.";
+inline constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
+inline constexpr const char* kConnection = "Keep_Alive";
+} // namespace ftl
+
+// Sets the request fields a re-download run sends: the map site with CR LF as
+// referer, the fixed user agent, "Keep_Alive", and no proxy.
+void ConfigureRedownloadClient(TIdHTTP& http);
+
+class FailedTilesRun {
+public:
+    using LineSink = std::function<void(const std::string& line)>;
+
+    // After this many immediate repetitions of one request the tile counts
+    // as given up, so a server that keeps resetting cannot hold the window.
+    static constexpr int kMaxRepeats = 10;
+
+    // `started` runs once, right after "Start..." was reported (the window
+    // lets itself repaint there).
+    FailedTilesRun(TIdHTTP& http, LineSink report, std::function<void()> started = {});
+
+    // Runs over the lines of a list file. Throws platform::EFCreateError when
+    // a tile file cannot be written.
+    void Run(const std::vector<std::string>& lines);
+
+private:
+    // true: go on with the next line; false: the run ends.
+    bool FetchLine(const std::string& line);
+
+    TIdHTTP& http_;
+    LineSink report_;
+    std::function<void()> started_;
+};

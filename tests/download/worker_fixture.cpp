@@ -1,12 +1,10 @@
 #include "tests/download/worker_fixture.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/Files.h"
+#include "tests/support/FileBytes.h"
 
 namespace fs = std::filesystem;
 
@@ -66,9 +64,8 @@ void SleepRecorder::OnPause(int ms, std::function<void()> action)
 
 void WorkerTest::SetUp()
 {
-    char tmpl[] = "/tmp/kartivo_worker_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    temp_ = std::make_unique<testsupport::TempFolder>();
+    root_ = temp_->Path() + "work";
     programFolder_ = root_ + "/prog/";
     fs::create_directories(programFolder_ + "blankimg");
     fs::create_directories(root_ + "/save");
@@ -103,9 +100,7 @@ void WorkerTest::TearDown()
     platform::SetSleepHook(nullptr);
     server_.reset();
     platform::SetProgramFolderForTests("");
-    std::error_code ec;
-    if (!root_.empty())
-        fs::remove_all(root_, ec);
+    temp_.reset();
 }
 
 KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
@@ -218,8 +213,9 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
         const std::string fin = "T" + std::to_string(i + 1) + " Finished.";
         EXPECT_EQ(std::count(lines.begin(), lines.end(), fin), 1) << fin;
         EXPECT_FALSE(lines.empty());
-        if (!lines.empty())
+        if (!lines.empty()) {
             EXPECT_EQ(lines.back(), fin);
+        }
     }
 }
 
@@ -250,16 +246,12 @@ std::vector<long long> WorkerTest::SavedSeqs(int index) const
 
 std::string WorkerTest::ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::ReadBytes(path);
 }
 
 void WorkerTest::WriteFile(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    testsupport::WriteBytes(path, bytes);
 }
 
 bool WorkerTest::Exists(const std::string& path)

@@ -18,6 +18,7 @@
 #include "download/Unit3.h"
 #include "platform/Threads.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 
 namespace workertest {
@@ -89,7 +90,8 @@ protected:
     static void WriteFile(const std::string& path, const std::string& bytes);
     static bool Exists(const std::string& path);
 
-    std::string root_;          // temporary folder of the test
+    std::unique_ptr<testsupport::TempFolder> temp_;
+    std::string root_;          // folder of the test's files, inside temp_
     std::string programFolder_; // holds blankimg/
     std::unique_ptr<testsupport::TestServer> server_;
     TaskParameters params_;

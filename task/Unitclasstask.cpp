@@ -1,1 +1,307 @@
 #include "task/Unitclasstask.h"
+
+#include "core/Commonfunc.h"
+#include "core/MapTypes.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/Formats.h"
+#include "platform/IniFile.h"
+#include "platform/TextFile.h"
+
+#include <charconv>
+#include <limits>
+#include <vector>
+
+const char* const kTooManyTilesMessage =
+    "The area has too many tiles at this zoom level (more than 2147483647). "
+    "Choose a smaller area or a lower zoom level.";
+
+namespace {
+
+// The task base name: the task name without its extension, the extension
+// being everything from the last dot on ("a.b.kvpd" gives "a.b").
+std::string BaseName(const std::string& taskName) {
+    std::size_t dot = taskName.rfind('.');
+    return dot == std::string::npos ? taskName : taskName.substr(0, dot);
+}
+
+void AppendInt(std::string& out, std::int64_t value) {
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, res.ptr);
+}
+
+} // namespace
+
+std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
+    std::unique_ptr<KvTask> task(new KvTask());
+    task->Params = &params;
+
+    if (const MapTypeInfo* info = FindMapType(params.MapsType)) {
+        task->TileWidth = info->TileWidth;
+        task->TileHeight = info->TileHeight;
+    }
+
+    TileRange range = ComputeTileRange(params.LeftLongitude, params.RightLongitude,
+                                       params.TopLatitude, params.BottomLatitude, params.Zoom);
+    // Sequence numbers and the tile count are numbered in 32 bits by the
+    // workers, the project file and the window; refuse before anything exists.
+    if (range.TileCount > std::numeric_limits<int>::max()) {
+        platform::Dialogs().ShowMessage(kTooManyTilesMessage);
+        return nullptr;
+    }
+    task->Xmin = range.Xmin;
+    task->Ymin = range.Ymin;
+    task->Xmax = range.Xmax;
+    task->Ymax = range.Ymax;
+    task->West = range.West;
+    task->East = range.East;
+    task->North = range.North;
+    task->South = range.South;
+    task->TileCount = static_cast<int>(range.TileCount);
+
+    const std::string base = BaseName(params.TaskName);
+    task->LogFile = params.SavePath + base + "_log.txt";
+    task->FailedFile = params.SavePath + base + "_failed.ftl";
+    task->ListFile = params.SavePath + base + "_list.txt";
+    task->TileFolder = params.SavePath + base + platform::PathDelim;
+
+    // One level only: Start has made sure the save folder exists. Files
+    // already in an existing tile folder stay.
+    if (!platform::DirectoryExists(task->TileFolder) && !platform::CreateDir(task->TileFolder)) {
+        platform::Dialogs().ShowMessage("Create directory " + task->TileFolder + " Failed.");
+        return nullptr;
+    }
+
+    if (params.ContinueTask) {
+        platform::TIniFile ini(task->ProjectFile());
+        const int slots = params.ThreadCount < kThreadSlots ? params.ThreadCount : kThreadSlots;
+        for (int n = 1; n <= slots; ++n) {
+            const std::string slot = "T" + std::to_string(n);
+            task->ResumeX[n - 1] = ini.ReadInteger("THREADS", slot + "X", 0);
+            task->ResumeY[n - 1] = ini.ReadInteger("THREADS", slot + "Y", 0);
+        }
+    }
+
+    // No more workers than tiles.
+    if (params.ThreadCount > task->TileCount)
+        params.ThreadCount = task->TileCount;
+    return task;
+}
+
+std::string KvTask::ProjectFile() const { return Params->SavePath + Params->TaskName; }
+
+std::string KvTask::GetTileUrl(int x, int y) const {
+    return TileUrl(Params->MapsType, x, y, Params->Zoom);
+}
+
+std::string KvTask::GetTileFileName(int x, int y) const {
+    return TileFileName(Params->MapsType, x, y, Params->Zoom);
+}
+
+std::string KvTask::GetTileFilePath(int x, int y) const {
+    return TileFolder + GetTileFileName(x, y);
+}
+
+std::string KvTask::GetTileExt() const {
+    const MapTypeInfo* info = FindMapType(Params->MapsType);
+    return info ? info->Extension : "";
+}
+
+void KvTask::WriteProjectFile() const {
+    if (Params->ContinueTask)
+        return;
+    using platform::FormatF;
+    using platform::FormatG;
+    const TaskParameters& p = *Params;
+    std::vector<std::string> lines = {
+        "[MapsType]",
+        "MapsType=" + std::to_string(p.MapsType),
+        "",
+        "[AREA]",
+        "LeftLongitude=" + FormatG(p.LeftLongitude),
+        "RightLongitude=" + FormatG(p.RightLongitude),
+        "TopLatitude=" + FormatG(p.TopLatitude),
+        "BottomLatitude=" + FormatG(p.BottomLatitude),
+        "",
+        "Left_Longitude_download=" + FormatF(West),
+        "Right_Longitude_download=" + FormatF(East),
+        "Top_Latitude_download=" + FormatF(North),
+        "Bottom_Latitude_download=" + FormatF(South),
+        "",
+        "[Zoom]",
+        "Zoom=" + std::to_string(p.Zoom),
+        "",
+        "[XY]",
+        "MinX=" + std::to_string(Xmin),
+        "MinY=" + std::to_string(Ymin),
+        "MaxX=" + std::to_string(Xmax),
+        "MaxY=" + std::to_string(Ymax),
+        "",
+        "[THREADS]",
+        "ThreadCount=" + std::to_string(p.ThreadCount),
+    };
+    // Every slot gets its pair, whatever ThreadCount is; the progress
+    // monitor fills them in later.
+    for (int n = 1; n <= kThreadSlots; ++n) {
+        lines.push_back("T" + std::to_string(n) + "X=");
+        lines.push_back("T" + std::to_string(n) + "Y=");
+    }
+    lines.push_back("");
+    platform::WriteLines(ProjectFile(), lines);
+}
+
+void KvTask::WriteTileList() const {
+    if (Params->ContinueTask)
+        return;
+    const int zoom = Params->Zoom;
+    platform::TextFileWriter out(ListFile);
+    out.WriteLine("ImageFileName    Left_Edge_Longitude    Right_Edge_Longitude   "
+                  "Top_Edge_Latitude      Bottom_Edge_Latitude");
+
+    // The list is streamed: memory stays flat however many tiles there are.
+    // Every column shares the same row edges, so their texts are formatted
+    // once (at most 2^20 + 1 of them, a bound set by the zoom level, not by
+    // the tile count); row y spans edges y - Ymin (bottom) and y - Ymin + 1 (top).
+    const std::size_t rows = static_cast<std::size_t>(Ymax - Ymin) + 1;
+    std::string rowEdgeText;
+    rowEdgeText.reserve((rows + 1) * 21);
+    std::vector<std::uint32_t> rowEdgeStart;
+    rowEdgeStart.reserve(rows + 2);
+    for (std::size_t k = 0; k <= rows; ++k) {
+        rowEdgeStart.push_back(static_cast<std::uint32_t>(rowEdgeText.size()));
+        rowEdgeText += platform::FormatF(TileYToLat(static_cast<double>(Ymin) + k, zoom));
+    }
+    rowEdgeStart.push_back(static_cast<std::uint32_t>(rowEdgeText.size()));
+    auto rowEdge = [&](std::size_t k) {
+        return std::string_view(rowEdgeText.data() + rowEdgeStart[k],
+                                rowEdgeStart[k + 1] - rowEdgeStart[k]);
+    };
+
+    // The file name is prefix_x_y_zoom.ext: the column part and the zoom
+    // part are built once per column and once per task.
+    const MapTypeInfo* info = FindMapType(Params->MapsType);
+    const std::string prefix = info ? std::string(info->FilePrefix) + "_" : std::string();
+    std::string nameTail = "_";
+    AppendInt(nameTail, zoom);
+    if (info) {
+        nameTail += '.';
+        nameTail += info->Extension;
+    }
+    nameTail += ": ";
+
+    std::string line;
+    for (int x = Xmin; x <= Xmax; ++x) {
+        std::string columnPart = prefix;
+        AppendInt(columnPart, x);
+        columnPart += '_';
+        const std::string lonPart = platform::FormatF(TileXToLon(x, zoom)) + " " +
+                                    platform::FormatF(TileXToLon(static_cast<double>(x) + 1, zoom)) +
+                                    " ";
+        for (int y = Ymin; y <= Ymax; ++y) {
+            const std::size_t k = static_cast<std::size_t>(y - Ymin);
+            line.assign(columnPart);
+            AppendInt(line, y);
+            line += nameTail;
+            line += lonPart;
+            line += rowEdge(k + 1);   // top edge
+            line += ' ';
+            line += rowEdge(k);       // bottom edge
+            out.WriteLine(line);
+        }
+    }
+    out.Close();
+}
+
+void KvTask::WriteLogHeader() const {
+    const std::string now = "Now time is:" + platform::FormatDateTimeNow();
+    if (Params->ContinueTask) {
+        std::vector<std::string> lines = platform::ReadLines(LogFile);
+        lines.push_back("--------------------------------------------");
+        lines.push_back("Log continue...");
+        lines.push_back(now);
+        platform::WriteLines(LogFile, lines);
+        return;
+    }
+    using platform::FormatG;
+    const TaskParameters& p = *Params;
+    std::vector<std::string> lines = {
+        "Project: " + p.SavePath + p.TaskName,
+        now,
+        "",
+        "[MapsType]",
+        "MapsType=" + std::to_string(p.MapsType),
+        "",
+    };
+    if (p.UseProxy) {
+        lines.push_back("Using Proxy:");
+        lines.push_back("Proxy Server:" + p.ProxyServer);
+        lines.push_back("Proxy Port:" + p.ProxyPort);
+        lines.push_back("ProxyUsername:" + p.ProxyUsername);
+        lines.push_back("ProxyPassword:" + p.ProxyPassword);
+        lines.push_back("");
+    }
+    const std::vector<std::string> rest = {
+        "Left Longitude  input= " + FormatG(p.LeftLongitude),
+        "Right Longitude input= " + FormatG(p.RightLongitude),
+        "Top Latitude    input= " + FormatG(p.TopLatitude),
+        "Bottom Latitude input= " + FormatG(p.BottomLatitude),
+        "",
+        "MinX = " + std::to_string(Xmin),
+        "MinY = " + std::to_string(Ymin),
+        "MaxX = " + std::to_string(Xmax),
+        "MaxY = " + std::to_string(Ymax),
+        "",
+        "Left Longitude  download=" + FormatG(West),
+        "Right Longitude download=" + FormatG(East),
+        "Top Latitude    download=" + FormatG(North),
+        "Bottom Latitude download=" + FormatG(South),
+        "",
+        "All images' scope information are saved to " + ListFile,
+        "",
+        "Total count of images would be downloaded: " + std::to_string(TileCount),
+        "",
+        "Download threads count: " + std::to_string(p.ThreadCount),
+        "",
+        "Zoom level: " + std::to_string(p.Zoom),
+        "",
+        "path: " + p.SavePath,
+        "",
+        "Start downloading...",
+        "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~",
+    };
+    lines.insert(lines.end(), rest.begin(), rest.end());
+    platform::WriteLines(LogFile, lines);
+}
+
+void KvTask::ResetFailedList() const {
+    // A continued task keeps the failures of its earlier runs.
+    if (Params->ContinueTask)
+        return;
+    platform::WriteLines(FailedFile, {});
+}
+
+std::int64_t KvTask::SequenceNumber(int x, int y) const {
+    const std::int64_t h = static_cast<std::int64_t>(Ymax) - Ymin + 1;
+    return (static_cast<std::int64_t>(x) - Xmin) * h + (static_cast<std::int64_t>(y) - Ymin) + 1;
+}
+
+std::int64_t KvTask::SkipCount(int workerIndex) const {
+    if (workerIndex < 0 || workerIndex >= kThreadSlots)
+        return 0;
+    // A column or row of 0 counts as no saved position.
+    if (ResumeX[workerIndex] == 0 || ResumeY[workerIndex] == 0)
+        return 0;
+    return SequenceNumber(ResumeX[workerIndex], ResumeY[workerIndex]);
+}
+
+FailedEntry SplitFailedLine(const std::string& line) {
+    std::size_t bar = line.find('|');
+    if (bar == std::string::npos)
+        return FailedEntry{std::string(), line};
+    return FailedEntry{line.substr(0, bar), line.substr(bar + 1)};
+}
+
+std::string JoinFailedLine(const std::string& path, const std::string& url) {
+    return path + "|" + url;
+}

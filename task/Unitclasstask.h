@@ -36,7 +36,9 @@ public:
     // Builds the task, creating its tile folder and reading the resume
     // positions of a continued task. On failure shows its own message
     // through platform::Dialogs() and returns nullptr; nothing is created
-    // when the tile count is refused. `params` must outlive the task.
+    // when the tile count is refused (more than 2,147,483,647 tiles, shown as
+    // kTooManyTilesMessage). Lowers params.ThreadCount to the tile count when
+    // that is smaller. `params` must outlive the task.
     static std::unique_ptr<KvTask> Create(TaskParameters& params);
 
     int TileWidth = 256;

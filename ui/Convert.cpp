@@ -24,27 +24,30 @@ TfrmConvert::TfrmConvert(QWidget* parent)
     setFixedSize(466, 99);
     setModal(false);
 
+    // Left to right: the three input fields, the button, the result. The
+    // result field is the widest, so that a value in exponent form such as
+    // -2.77777780866018E-6 shows whole.
     GroupBox1 = new QGroupBox(this);
-    GroupBox1->setGeometry(8, 6, 249, 85);
+    GroupBox1->setGeometry(8, 6, 200, 87);
     Label1 = new QLabel("Degrees, Minutes, Seconds:", GroupBox1);
-    Label1->setGeometry(10, 14, 229, 18);
+    Label1->setGeometry(10, 12, 180, 18);
     Edit1 = new QLineEdit(GroupBox1);
-    Edit1->setGeometry(10, 42, 71, 24);
+    Edit1->setGeometry(10, 44, 56, 24);
     Edit2 = new QLineEdit(GroupBox1);
-    Edit2->setGeometry(89, 42, 71, 24);
+    Edit2->setGeometry(72, 44, 56, 24);
     Edit3 = new QLineEdit(GroupBox1);
-    Edit3->setGeometry(168, 42, 71, 24);
+    Edit3->setGeometry(134, 44, 56, 24);
 
     Button1 = new QPushButton("convert", this);
-    Button1->setGeometry(265, 42, 65, 25);
+    Button1->setGeometry(216, 50, 64, 25);
     Button1->setDefault(true);
 
     GroupBox2 = new QGroupBox(this);
-    GroupBox2->setGeometry(338, 6, 120, 85);
+    GroupBox2->setGeometry(288, 6, 170, 87);
     Label2 = new QLabel("Degrees:", GroupBox2);
-    Label2->setGeometry(10, 14, 100, 18);
+    Label2->setGeometry(10, 12, 150, 18);
     Edit4 = new QLineEdit(GroupBox2);
-    Edit4->setGeometry(10, 42, 100, 24);
+    Edit4->setGeometry(10, 44, 150, 24);
     Edit4->setReadOnly(true);
 
     setTabOrder(Edit1, Edit2);

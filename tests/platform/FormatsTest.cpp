@@ -16,6 +16,8 @@ struct FormatCase {
     const char* text;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
 class FormatFTest : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(FormatFTest, IsPrintfTwentyPointFourteen) {

@@ -84,6 +84,8 @@ struct IntCase {
     int value;
 };
 
+void PrintTo(const IntCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
 class IniIntegerTest : public ::testing::TestWithParam<IntCase> {};
 
 TEST_P(IniIntegerTest, ParsesLikeWindows) {

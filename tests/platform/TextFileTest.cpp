@@ -46,6 +46,8 @@ struct SplitCase {
     Lines lines;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
 class ReadLinesTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(ReadLinesTest, SplitsAtEveryKindOfLineEnd) {

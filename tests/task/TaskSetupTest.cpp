@@ -1,0 +1,233 @@
+#include "TaskFixture.h"
+
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "tests/support/FileBytes.h"
+
+#include <filesystem>
+#include <set>
+
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+namespace {
+
+int EntriesIn(const std::string& folder) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        (void)e;
+        ++n;
+    }
+    return n;
+}
+
+TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
+    UseWorkedExample();
+    auto task = KvTask::Create(params);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->Params, &params);
+    EXPECT_EQ(task->Xmin, 4149);
+    EXPECT_EQ(task->Xmax, 4149);
+    EXPECT_EQ(task->Ymin, 5373);
+    EXPECT_EQ(task->Ymax, 5373);
+    EXPECT_EQ(task->TileCount, 1);
+    EXPECT_EQ(task->West, 2.3291015625);
+    EXPECT_EQ(task->East, 2.373046875);
+    EXPECT_EQ(task->TileWidth, 256);
+    EXPECT_EQ(task->TileHeight, 256);
+    EXPECT_EQ(task->GetTileExt(), "png");
+    EXPECT_EQ(task->GetTileFileName(4149, 5373), "mn_4149_5373_13.png");
+    EXPECT_EQ(task->GetTileFilePath(4149, 5373), dir / "newtask/mn_4149_5373_13.png");
+    EXPECT_EQ(task->GetTileUrl(4149, 5373),
+              "http://r1.ortho.tiles.virtualearth.net/tiles/r1202200110121.png?g=909");
+    EXPECT_EQ(task->ProjectFile(), dir / "newtask.kvpd");
+    EXPECT_EQ(task->LogFile, dir / "newtask_log.txt");
+    EXPECT_EQ(task->FailedFile, dir / "newtask_failed.ftl");
+    EXPECT_EQ(task->ListFile, dir / "newtask_list.txt");
+    EXPECT_EQ(task->TileFolder, dir / "newtask/");
+    EXPECT_TRUE(platform::DirectoryExists(task->TileFolder));
+    EXPECT_EQ(params.ThreadCount, 1);
+    for (int i = 0; i < kThreadSlots; ++i) {
+        EXPECT_EQ(task->ResumeX[i], 0);
+        EXPECT_EQ(task->ResumeY[i], 0);
+    }
+}
+
+TEST_F(TaskTest, BirdsEyeTilesAre180High) {
+    UseWorkedExample();
+    params.MapsType = 21;
+    auto task = KvTask::Create(params);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->TileHeight, 180);
+    EXPECT_EQ(task->GetTileExt(), "jpg");
+}
+
+TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot) {
+    UseWorkedExample();
+    params.TaskName = "a.b.kvpd";
+    auto task = KvTask::Create(params);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->TileFolder, dir / "a.b/");
+    EXPECT_EQ(task->LogFile, dir / "a.b_log.txt");
+    EXPECT_EQ(task->ListFile, dir / "a.b_list.txt");
+    EXPECT_EQ(task->FailedFile, dir / "a.b_failed.ftl");
+    EXPECT_EQ(task->ProjectFile(), dir / "a.b.kvpd");
+}
+
+TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles) {
+    UseWorkedExample();
+    ASSERT_TRUE(platform::CreateDir(dir / "newtask"));
+    WriteBytes(dir / "newtask/mn_4149_5373_13.png", "tile");
+    ASSERT_TRUE(KvTask::Create(params));
+    EXPECT_EQ(ReadBytes(dir / "newtask/mn_4149_5373_13.png"), "tile");
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(TaskTest, TileFolderThatCannotBeCreated) {
+    UseWorkedExample();
+    params.SavePath = dir / "missing/";
+    EXPECT_FALSE(KvTask::Create(params));
+    EXPECT_EQ(dialogs.messages,
+              std::vector<std::string>{"Create directory " + dir / "missing/newtask/" + " Failed."});
+    EXPECT_EQ(EntriesIn(dir.Path()), 0);
+}
+
+TEST_F(TaskTest, TooManyTilesAreRefusedBeforeAnythingIsCreated) {
+    // The accepted world at zoom 20: about 1.1 * 10^12 tiles.
+    params.LeftLongitude = -180;
+    params.RightLongitude = 180;
+    params.TopLatitude = 85;
+    params.BottomLatitude = -85;
+    params.Zoom = 20;
+    EXPECT_FALSE(KvTask::Create(params));
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{kTooManyTilesMessage});
+    EXPECT_EQ(EntriesIn(dir.Path()), 0);
+    EXPECT_EQ(params.ThreadCount, 8);
+}
+
+TEST_F(TaskTest, TileCountLimitIsThirtyOneBits) {
+    // 2^20 columns times 2048 rows is 2^31 tiles: one too many. 2047 rows fit.
+    UseTiles(0, (1 << 20) - 1, 500000, 500000 + 2047, 20);
+    params.LeftLongitude = -180;
+    params.RightLongitude = 180;
+    EXPECT_FALSE(KvTask::Create(params));
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(EntriesIn(dir.Path()), 0);
+
+    UseTiles(0, (1 << 20) - 1, 500000, 500000 + 2046, 20);
+    params.LeftLongitude = -180;
+    params.RightLongitude = 180;
+    auto task = KvTask::Create(params);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->TileCount, 2147483647 - 1048575);
+    EXPECT_EQ(task->SequenceNumber(task->Xmax, task->Ymax), task->TileCount);
+    EXPECT_EQ(params.ThreadCount, 8);
+}
+
+TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
+    UseTiles(100, 104, 200, 209, 10);
+    platform::TIniFile project(dir / "newtask.kvpd");
+    project.WriteInteger("THREADS", "T1X", 101);
+    project.WriteInteger("threads", "t1y", 200);
+    project.WriteString("THREADS", "T2X", "0x66");   // 102
+    project.WriteString("THREADS", "T2Y", "205");
+    project.WriteString("THREADS", "T3X", "0");      // column 0: no position
+    project.WriteString("THREADS", "T3Y", "205");
+    project.WriteString("THREADS", "T4X", "103");    // row 0: no position
+    project.WriteString("THREADS", "T4Y", "0");
+    project.WriteString("THREADS", "T5X", "junk");   // not an integer: 0
+    project.WriteString("THREADS", "T5Y", "201");
+    project.WriteString("THREADS", "T8X", "104");
+    project.WriteString("THREADS", "T8Y", "209");
+    params.ContinueTask = true;
+    auto task = KvTask::Create(params);
+    ASSERT_TRUE(task);
+    ASSERT_EQ(task->TileCount, 50);
+    EXPECT_EQ(task->ResumeX[0], 101);
+    EXPECT_EQ(task->ResumeY[0], 200);
+    EXPECT_EQ(task->ResumeX[1], 102);
+    EXPECT_EQ(task->ResumeX[4], 0);
+    EXPECT_EQ(task->ResumeY[5], 0);   // T6 absent
+    // H = 10: slot 1 (worker 0) finished sequence number 11.
+    EXPECT_EQ(task->SkipCount(0), 11);
+    EXPECT_EQ(task->SkipCount(1), 26);
+    EXPECT_EQ(task->SkipCount(2), 0);
+    EXPECT_EQ(task->SkipCount(3), 0);
+    EXPECT_EQ(task->SkipCount(4), 0);
+    EXPECT_EQ(task->SkipCount(5), 0);
+    EXPECT_EQ(task->SkipCount(7), 50);
+    EXPECT_EQ(task->SkipCount(-1), 0);
+    EXPECT_EQ(task->SkipCount(kThreadSlots), 0);
+    // Worker 0 resumes with its next tile after 11: sequence number 16.
+    std::int64_t next = 0;
+    for (int x = task->Xmin; x <= task->Xmax && !next; ++x)
+        for (int y = task->Ymin; y <= task->Ymax && !next; ++y) {
+            std::int64_t s = task->SequenceNumber(x, y);
+            if (s > task->SkipCount(0) && KvTask::BelongsToWorker(s, 0, params.ThreadCount))
+                next = s;
+        }
+    EXPECT_EQ(next, 16);
+}
+
+TEST_F(TaskTest, NewTaskIgnoresSavedPositions) {
+    UseTiles(100, 104, 200, 209, 10);
+    platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 101);
+    platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1Y", 200);
+    auto task = KvTask::Create(params);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->ResumeX[0], 0);
+    EXPECT_EQ(task->SkipCount(0), 0);
+}
+
+TEST_F(TaskTest, SequenceNumbersFollowTheScan) {
+    UseTiles(100, 104, 200, 209, 10);
+    auto task = KvTask::Create(params);
+    ASSERT_TRUE(task);
+    std::int64_t expected = 1;
+    for (int x = 100; x <= 104; ++x)
+        for (int y = 200; y <= 209; ++y)
+            EXPECT_EQ(task->SequenceNumber(x, y), expected++);
+}
+
+struct ShareCase {
+    int tiles;
+    int workers;
+    std::vector<std::vector<std::int64_t>> shares;   // by worker index
+};
+
+void PrintTo(const ShareCase& c, std::ostream* os) {
+    *os << c.tiles << " tiles, " << c.workers << " workers";
+}
+
+class ShareRule : public ::testing::TestWithParam<ShareCase> {};
+
+TEST_P(ShareRule, EveryTileHasExactlyOneWorker) {
+    const ShareCase& c = GetParam();
+    std::vector<std::vector<std::int64_t>> got(static_cast<std::size_t>(c.workers));
+    for (std::int64_t s = 1; s <= c.tiles; ++s) {
+        int owners = 0;
+        for (int w = 0; w < c.workers; ++w)
+            if (KvTask::BelongsToWorker(s, w, c.workers)) {
+                got[static_cast<std::size_t>(w)].push_back(s);
+                ++owners;
+            }
+        EXPECT_EQ(owners, 1) << "tile " << s;
+    }
+    EXPECT_EQ(got, c.shares);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ShareRule,
+    ::testing::Values(
+        ShareCase{20, 8, {{8, 16}, {1, 9, 17}, {2, 10, 18}, {3, 11, 19}, {4, 12, 20}, {5, 13},
+                          {6, 14}, {7, 15}}},
+        ShareCase{3, 3, {{3}, {1}, {2}}}, ShareCase{1, 1, {{1}}},
+        ShareCase{5, 1, {{1, 2, 3, 4, 5}}}));
+
+TEST(ShareRuleLarge, SequenceNumbersBeyondThirtyTwoBits) {
+    const std::int64_t s = 3000000000LL;   // 3000000000 = 8 * 375000000
+    EXPECT_TRUE(KvTask::BelongsToWorker(s, 0, 8));
+    EXPECT_TRUE(KvTask::BelongsToWorker(s + 7, 7, 8));
+}
+
+} // namespace

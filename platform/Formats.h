@@ -13,12 +13,19 @@ std::string FormatG(double value);
 // F: the C format "%20.14f", always with a period.
 std::string FormatF(double value);
 // General format with `digits` significant digits, fixed from `fixedFrom` on
-// (the converter uses 15 digits and 0.0001); user's separator.
+// (the converter uses 15 digits and 0.0001); user's separator. Scientific
+// form is mantissa, "E", exponent without '+' or leading zeros (1.5E-7, 1E15),
+// also used when the integer part has more than `digits` digits. The notation
+// is chosen after rounding; 0 (and -0) give "0", NaN "NAN", infinities "INF".
 std::string FormatGeneral(double value, int digits, double fixedFrom);
-// D: short date, a blank, long time, of the current local time.
+// D: short date, a blank, long time, of the current local time: strftime's
+// "%x %X" under the LC_TIME of the environment (LC_ALL, LC_TIME, LANG), e.g.
+// "07.12.2026 19:55:43" for de_DE.UTF-8, "12/07/26 19:55:43" for C.
 std::string FormatDateTimeNow();
 
-// The user's decimal separator (LC_NUMERIC of the environment).
+// The user's decimal separator: LC_NUMERIC of the environment, read through
+// newlocale/nl_langinfo_l at each call (the process locale is never used).
+// A separator of more than one byte falls back to '.'.
 char DecimalSeparator();
 // Tests choose a separator; std::nullopt returns to the user's setting.
 void SetDecimalSeparatorForTests(std::optional<char> separator);

@@ -3,7 +3,13 @@
 // regard to case, blanks around names and values ignored, at most 2047
 // characters of a value, absent key -> default, present empty -> "", integers
 // decimal or hexadecimal (0x, 0X, $, x). Every write goes to the file at once
-// and changes only that key's line; other bytes stay as they were.
+// and changes only that key's line; other bytes stay as they were. As on
+// Windows, one pair of quotes enclosing a value is dropped when reading; the
+// first of two sections or keys of the same name is the one used. A missing
+// key is added after the last non-blank line of its section, a missing
+// section at the end of the file, new lines ending in CR LF. The file is
+// replaced through a temporary file in its folder (in place when the folder
+// allows no new file), so that a crash never leaves half a project file.
 #include <string>
 
 namespace platform {

@@ -2,6 +2,8 @@
 
 #include "platform/Errors.h"
 
+#include <cstring>
+
 namespace platform {
 
 namespace {
@@ -10,11 +12,6 @@ namespace {
 constexpr std::size_t kWriterChunk = 1 << 20;
 
 constexpr std::string_view kLineEnd = "\r\n";
-
-void WriteOrThrow(std::FILE* file, const std::string& data, const std::string& path) {
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file) != data.size())
-        throw EFCreateError(path);
-}
 
 } // namespace
 
@@ -75,39 +72,58 @@ TextFileWriter::TextFileWriter(const std::string& path) : path_(path) {
         throw EFCreateError(path);
     // Our own buffer gathers large chunks; stdio need not copy them again.
     std::setvbuf(file_, nullptr, _IONBF, 0);
-    buffer_.reserve(kWriterChunk + 4096);
+    buffer_.resize(kWriterChunk);
 }
 
 TextFileWriter::~TextFileWriter() {
     if (file_) {
         // Errors cannot be reported from here; Close() is the checked path.
-        std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+        std::fwrite(buffer_.data(), 1, used_, file_);
         std::fclose(file_);
     }
 }
 
-void TextFileWriter::WriteLine(std::string_view line) {
+void TextFileWriter::Flush() {
+    if (used_ > 0 && std::fwrite(buffer_.data(), 1, used_, file_) != used_)
+        throw EFCreateError(path_);
+    used_ = 0;
+}
+
+// Plain copies into the pending chunk: this runs once per piece of every
+// line of a million-line file.
+void TextFileWriter::Append(std::string_view piece) {
+    if (piece.size() > buffer_.size() - used_) {
+        Flush();
+        if (piece.size() > buffer_.size()) {
+            if (std::fwrite(piece.data(), 1, piece.size(), file_) != piece.size())
+                throw EFCreateError(path_);
+            return;
+        }
+    }
+    std::memcpy(buffer_.data() + used_, piece.data(), piece.size());
+    used_ += piece.size();
+}
+
+void TextFileWriter::WriteLineSlow(std::initializer_list<std::string_view> pieces) {
     if (!file_)
         throw EFCreateError(path_);
-    buffer_.append(line);
-    buffer_.append(kLineEnd);
-    if (buffer_.size() >= kWriterChunk) {
-        WriteOrThrow(file_, buffer_, path_);
-        buffer_.clear();
-    }
+    for (std::string_view piece : pieces)
+        Append(piece);
+    Append(kLineEnd);
 }
 
 void TextFileWriter::Close() {
     if (!file_)
         return;
-    std::FILE* file = file_;
-    file_ = nullptr;
     bool ok = true;
     try {
-        WriteOrThrow(file, buffer_, path_);
+        Flush();
     } catch (const EFCreateError&) {
         ok = false;
     }
+    std::FILE* file = file_;
+    file_ = nullptr;
+    used_ = 0;
     buffer_.clear();
     buffer_.shrink_to_fit();
     ok = (std::fclose(file) == 0) && ok;

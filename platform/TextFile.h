@@ -3,6 +3,8 @@
 // every line (the last included), bytes kept as they are (UTF-8 stays UTF-8).
 // TextFileWriter streams the same bytes for files too large to build in memory.
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,12 +25,33 @@ public:
     ~TextFileWriter();
     TextFileWriter(const TextFileWriter&) = delete;
     TextFileWriter& operator=(const TextFileWriter&) = delete;
-    void WriteLine(std::string_view line);                // throws EFCreateError
+    void WriteLine(std::string_view line) { WriteLine({line}); }   // throws EFCreateError
+    // One line made of several pieces, without joining them first. Inline:
+    // it runs for every line of a million-line tile list.
+    void WriteLine(std::initializer_list<std::string_view> pieces) {
+        std::size_t size = 2;
+        for (std::string_view piece : pieces)
+            size += piece.size();
+        if (!file_ || size > buffer_.size() - used_)
+            return WriteLineSlow(pieces);
+        char* out = buffer_.data() + used_;
+        for (std::string_view piece : pieces) {
+            std::memcpy(out, piece.data(), piece.size());
+            out += piece.size();
+        }
+        out[0] = '\r';
+        out[1] = '\n';
+        used_ += size;
+    }
     void Close();                                          // throws EFCreateError
 private:
+    void WriteLineSlow(std::initializer_list<std::string_view> pieces);
+    void Flush();
+    void Append(std::string_view piece);
     std::string path_;
     std::FILE* file_ = nullptr;
-    std::string buffer_;
+    std::string buffer_;      // fixed size; the first used_ bytes are pending
+    std::size_t used_ = 0;
 };
 
 } // namespace platform

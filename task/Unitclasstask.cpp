@@ -8,7 +8,9 @@
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -190,24 +192,44 @@ void KvTask::WriteTileList() const {
     }
     nameTail += ": ";
 
-    std::string line;
+    // Within a column only the row number and the two latitudes change from
+    // line to line: the line is kept in a template whose fixed parts stay in
+    // place, and only the changing bytes are copied in.
+    std::size_t longestEdge = 0;
+    for (std::size_t k = 0; k <= rows; ++k)
+        longestEdge = std::max<std::size_t>(longestEdge, rowEdge(k).size());
+    std::vector<char> line;
+    char rowNumber[16];
     for (int x = Xmin; x <= Xmax; ++x) {
         std::string columnPart = prefix;
         AppendInt(columnPart, x);
         columnPart += '_';
-        const std::string lonPart = platform::FormatF(TileXToLon(x, zoom)) + " " +
-                                    platform::FormatF(TileXToLon(static_cast<double>(x) + 1, zoom)) +
-                                    " ";
+        const std::string afterRow = nameTail + platform::FormatF(TileXToLon(x, zoom)) + " " +
+                                     platform::FormatF(TileXToLon(static_cast<double>(x) + 1, zoom)) +
+                                     " ";
+        line.resize(columnPart.size() + sizeof rowNumber + afterRow.size() + 2 * longestEdge + 1);
+        std::memcpy(line.data(), columnPart.data(), columnPart.size());
+        std::size_t rowDigits = 0;   // digits in the template; 0: not built yet
+        std::size_t edgesAt = 0;
         for (int y = Ymin; y <= Ymax; ++y) {
             const std::size_t k = static_cast<std::size_t>(y - Ymin);
-            line.assign(columnPart);
-            AppendInt(line, y);
-            line += nameTail;
-            line += lonPart;
-            line += rowEdge(k + 1);   // top edge
-            line += ' ';
-            line += rowEdge(k);       // bottom edge
-            out.WriteLine(line);
+            auto digits = std::to_chars(rowNumber, rowNumber + sizeof rowNumber, y);
+            const std::size_t n = static_cast<std::size_t>(digits.ptr - rowNumber);
+            if (n != rowDigits) {
+                rowDigits = n;
+                edgesAt = columnPart.size() + n;
+                std::memcpy(line.data() + edgesAt, afterRow.data(), afterRow.size());
+                edgesAt += afterRow.size();
+            }
+            std::memcpy(line.data() + columnPart.size(), rowNumber, n);
+            const std::string_view top = rowEdge(k + 1), bottom = rowEdge(k);
+            char* p = line.data() + edgesAt;
+            std::memcpy(p, top.data(), top.size());
+            p += top.size();
+            *p++ = ' ';
+            std::memcpy(p, bottom.data(), bottom.size());
+            p += bottom.size();
+            out.WriteLine(std::string_view(line.data(), static_cast<std::size_t>(p - line.data())));
         }
     }
     out.Close();

@@ -169,11 +169,6 @@ TEST_F(IniFileTest, FirstWriteCreatesTheFile) {
     EXPECT_EQ(ini.ReadString("IniParas", "DefaultPath", ""), "/home/u/orvanta");
 }
 
-TEST_F(IniFileTest, WrittenValueReadsBackTrimmed) {
-    ini.WriteString("A", "Pad", "  spaced  ");
-    EXPECT_EQ(ini.ReadString("A", "Pad", ""), "spaced");
-}
-
 TEST_F(IniFileTest, RefusedWriteRaisesUnableToWrite) {
     std::string missing = dir / "ini/config.ini";
     TIniFile refused(missing);

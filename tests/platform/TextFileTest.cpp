@@ -102,6 +102,8 @@ TEST(TextFileWriter, WritesWhatWriteLinesWrites) {
         lines.push_back("line " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), '.'));
     lines.push_back("");
     lines.push_back("a\nb");
+    lines.push_back(std::string(3 << 20, 'L'));   // larger than the writer's buffer
+    lines.push_back("after the long one");
     WriteLines(dir / "whole.txt", lines);
     {
         TextFileWriter writer(dir / "streamed.txt");

@@ -224,10 +224,4 @@ INSTANTIATE_TEST_SUITE_P(
         ShareCase{3, 3, {{3}, {1}, {2}}}, ShareCase{1, 1, {{1}}},
         ShareCase{5, 1, {{1, 2, 3, 4, 5}}}));
 
-TEST(ShareRuleLarge, SequenceNumbersBeyondThirtyTwoBits) {
-    const std::int64_t s = 3000000000LL;   // 3000000000 = 8 * 375000000
-    EXPECT_TRUE(KvTask::BelongsToWorker(s, 0, 8));
-    EXPECT_TRUE(KvTask::BelongsToWorker(s + 7, 7, 8));
-}
-
 } // namespace

@@ -1,1 +1,260 @@
 #include "download/Unit3.h"
+
+#include <charconv>
+#include <exception>
+
+#include "download/IdHTTP.h"
+#include "platform/Files.h"
+#include "task/Unitclasstask.h"
+
+namespace {
+
+// How a failed request is handled, by the first substring its text holds.
+enum class Failure { Reset, AddressInUse, Ban, Network, NotFound, Other, NoText };
+
+bool Contains(const std::string& text, const char* part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+Failure Classify(const std::string& text, bool hasText)
+{
+    if (!hasText)
+        return Failure::NoText;
+    if (Contains(text, "10054") || Contains(text, "Connection Closed Gracefully"))
+        return Failure::Reset;
+    if (Contains(text, "10048"))
+        return Failure::AddressInUse;
+    if (Contains(text, "302") || Contains(text, "403"))
+        return Failure::Ban;
+    if (Contains(text, "Socket Error"))
+        return Failure::Network;
+    if (Contains(text, "404") || Contains(text, "400"))
+        return Failure::NotFound;
+    return Failure::Other;
+}
+
+// Pause before the retry of a failure that is retried a bounded number of times.
+int RetryPauseMs(Failure f)
+{
+    return f == Failure::Network ? 2000 : 1000;
+}
+
+constexpr int kStaggerStepMs = 100;
+constexpr int kPauseAfterSavedMs = 500;
+constexpr int kAddressInUsePauseMs = 8000;
+constexpr int kMaxAttempts = 3;
+
+} // namespace
+
+TDownThread::TDownThread(bool createSuspended, int threadIndex, const KvTask& task,
+                         IWorkerHost& host)
+    : Task(task), ThreadIndex(threadIndex), host_(host),
+      number_(std::to_string(threadIndex + 1))
+{
+    // Every member is in place: the thread may run Execute from here on.
+    if (!createSuspended)
+        Start();
+}
+
+TDownThread::~TDownThread()
+{
+    WaitFor();
+}
+
+std::pair<int, int> TDownThread::CurrentPosition() const
+{
+    const std::uint64_t v = current_.load();
+    return {static_cast<int>(static_cast<std::uint32_t>(v >> 32)),
+            static_cast<int>(static_cast<std::uint32_t>(v))};
+}
+
+void TDownThread::SetCurrent(int x, int y)
+{
+    current_.store((static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) << 32) |
+                   static_cast<std::uint32_t>(y));
+}
+
+void TDownThread::AddToLog() { host_.AddLogLine(StatusText); }
+void TDownThread::AddToFailedList() { host_.AddFailedLine(StatusText); }
+void TDownThread::ThreadDone() { host_.WorkerDone(); }
+
+void TDownThread::Log(const std::string& line)
+{
+    StatusText = line;
+    Synchronize([this] { AddToLog(); });
+}
+
+void TDownThread::RecordFailure(int x, int y, const std::string& url)
+{
+    StatusText = JoinFailedLine(Task.GetTileFilePath(x, y), url);
+    Synchronize([this] { AddToFailedList(); });
+}
+
+void TDownThread::Execute()
+{
+    try {
+        Scan();
+    } catch (...) {
+        // Nothing may keep the finish from running: the main window ends the
+        // task only when every worker has counted itself out.
+    }
+    try {
+        Log("T" + number_ + " Finished.");
+    } catch (...) {
+    }
+    try {
+        Synchronize([this] { ThreadDone(); });
+    } catch (...) {
+    }
+}
+
+bool TDownThread::ConfigureProxy(TIdHTTP& http)
+{
+    const TaskParameters& p = *Task.Params;
+    const std::string& text = p.ProxyPort;
+    int port = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, port);
+    if (text.empty() || ec != std::errc() || ptr != end || port < 1 || port > 65535) {
+        Log("T" + number_ + " Error: the proxy port \"" + text + "\" is not a port number.");
+        return false;
+    }
+    http.Request.ProxyServer = p.ProxyServer;
+    http.Request.ProxyPort = port;
+    http.Request.ProxyUsername = p.ProxyUsername;
+    http.Request.ProxyPassword = p.ProxyPassword;
+    return true;
+}
+
+void TDownThread::Scan()
+{
+    // Http lives for this scan only and is gone before " Finished." is logged.
+    TIdHTTP http;
+    if (Task.Params->UseProxy && !ConfigureProxy(http))
+        return;
+
+    blankImage_ = platform::ProgramFolder() + "blankimg" + platform::PathDelim + "blank" +
+                  std::to_string(Task.TileHeight) + "." + Task.GetTileExt();
+
+    const std::int64_t skip = Task.SkipCount(ThreadIndex);
+    const int threadCount = Task.Params->ThreadCount;
+
+    platform::SleepMs(ThreadIndex * kStaggerStepMs);
+
+    // 64-bit loop variables: a range ending at the largest int must not wrap.
+    std::int64_t seq = 0;
+    for (std::int64_t x = Task.Xmin; x <= Task.Xmax; ++x) {
+        for (std::int64_t y = Task.Ymin; y <= Task.Ymax; ++y) {
+            if (Terminated())
+                return;
+            ++seq;
+            if (seq <= skip)
+                continue;
+            if (!KvTask::BelongsToWorker(seq, ThreadIndex, threadCount))
+                continue;
+            if (DownloadTile(http, static_cast<int>(x), static_cast<int>(y), seq) ==
+                TileEnd::StopWorker)
+                return;
+        }
+    }
+}
+
+TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std::int64_t seq)
+{
+    const std::string url = Task.GetTileUrl(x, y);
+    TMemoryStream buffer;
+    int attempts = 0;
+    int unboundedRetries = 0;   // consecutive retries of resets / address in use
+
+    for (;;) {
+        ++attempts;
+        buffer.Clear();   // a failed attempt may have left an error page behind
+        bool failed = false;
+        std::string text;   // the failure's text; empty when it carries none
+        try {
+            http.Get(url, buffer);
+        } catch (const std::exception& e) {
+            failed = true;
+            text = e.what();
+        } catch (...) {
+            failed = true;
+        }
+        if (failed) {
+            Failure f = Classify(text, !text.empty());
+
+            if (f == Failure::Reset || f == Failure::AddressInUse) {
+                if (Terminated())
+                    return TileEnd::Next;   // no position: requested again on resume
+                if (unboundedRetries < kMaxUnboundedRetries) {
+                    ++unboundedRetries;
+                    if (f == Failure::AddressInUse) {
+                        platform::SleepMs(kAddressInUsePauseMs);
+                        if (Terminated())
+                            return TileEnd::Next;
+                    }
+                    continue;
+                }
+                f = Failure::Other;   // kept failing: give the tile up
+            } else {
+                unboundedRetries = 0;
+                if (attempts < kMaxAttempts) {
+                    platform::SleepMs(RetryPauseMs(f));
+                    continue;
+                }
+            }
+
+            const std::string failureLine = "T" + number_ + " " + text + "->" + url;
+            switch (f) {
+            case Failure::Ban:
+                Log(failureLine);
+                RecordFailure(x, y, url);
+                Log(kBanMessage);
+                return TileEnd::StopWorker;
+            case Failure::Network:
+                Log(failureLine);
+                RecordFailure(x, y, url);
+                Log(kNetworkMessage);
+                return TileEnd::StopWorker;
+            case Failure::NotFound:
+                Log(kNotFoundMessage + text);
+                SubstituteBlank(x, y);
+                return TileEnd::Next;
+            case Failure::NoText:
+                Log(Task.GetTileFileName(x, y) + ":failed ->" + url);
+                RecordFailure(x, y, url);
+                SubstituteBlank(x, y);
+                return TileEnd::Next;
+            default:
+                Log(failureLine);
+                RecordFailure(x, y, url);
+                SubstituteBlank(x, y);
+                return TileEnd::Next;
+            }
+        }
+
+        // The request succeeded: store the tile whole.
+        const std::string seqPart =
+            "T" + number_ + ":seq=" + std::to_string(seq) + "," + Task.GetTileFileName(x, y);
+        try {
+            platform::WriteFileAtomic(Task.GetTileFilePath(x, y), buffer.Data(), buffer.Size());
+        } catch (...) {
+            Log(seqPart + " NULL");
+            return TileEnd::Next;
+        }
+        buffer = TMemoryStream();   // release the tile's bytes before pausing
+        Log(seqPart + " OK");
+        SetCurrent(x, y);
+        platform::SleepMs(kPauseAfterSavedMs);
+        return TileEnd::Next;
+    }
+}
+
+void TDownThread::SubstituteBlank(int x, int y)
+{
+    // Result ignored: without a readable blank image the tile stays missing,
+    // yet it counts as finished.
+    platform::CopyFileNoReplace(blankImage_, Task.GetTileFilePath(x, y));
+    Log("T" + number_ + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");
+    SetCurrent(x, y);
+}

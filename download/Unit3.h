@@ -8,6 +8,21 @@
 // Life of a worker: created and started by the main window -> stagger pause
 // -> scan (one tile at a time, stop flag read before each) -> " Finished."
 // logged -> ThreadDone -> released by the main window after the count hits 0.
+//
+// Where a tile could otherwise hang or a worker never finish:
+// - Connection resets ("10054", "Connection Closed Gracefully") and an
+//   address in use ("10048") are retried, but a stop request is honoured
+//   between those retries (the tile then ends without recording its
+//   position, so a resumed task asks for it again), and after 10 such
+//   retries in a row the tile is given up like any other failure: failure
+//   line, failure record, blank substitute.
+// - A proxy port that is not a decimal port number: one log line naming it,
+//   then " Finished." and ThreadDone, exactly once, like every other end.
+// - Whatever goes wrong inside the scan, the finish still runs once.
+// - The position is published as one 64-bit value, so the timer never sees
+//   the column of one tile with the row of another.
+// - Every request starts from an empty buffer; the tile file is written to a
+//   temporary name and renamed; a blank substitute never replaces a file.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -27,6 +42,11 @@ public:
     virtual void WorkerDone() = 0;                             // running count - 1
 };
 
+// Fixed texts of the worker's log.
+inline constexpr const char* kBanMessage = "Error: may be your IP is banned.\nPlease try again later.";
+inline constexpr const char* kNetworkMessage = "Error: Your network has problem, please check it.";
+inline constexpr const char* kNotFoundMessage = "Error: the image is not found on server.";
+
 class TDownThread : public platform::TThread {
 public:
     // Starts at once unless createSuspended (then the creator calls Start()).
@@ -41,10 +61,21 @@ public:
     int CurrentY() const { return CurrentPosition().second; }
     std::pair<int, int> CurrentPosition() const;
 
+    // Consecutive retries of a reset or an address in use before the tile
+    // is given up.
+    static constexpr int kMaxUnboundedRetries = 10;
+
 protected:
     void Execute() override;
 
 private:
+    enum class TileEnd { Next, StopWorker };
+
+    void Scan();
+    TileEnd DownloadTile(TIdHTTP& http, int x, int y, std::int64_t seq);
+    void SubstituteBlank(int x, int y);
+    bool ConfigureProxy(TIdHTTP& http);
+
     void AddToLog();
     void AddToFailedList();
     void ThreadDone();
@@ -54,5 +85,7 @@ private:
 
     IWorkerHost& host_;
     std::string StatusText;
+    std::string number_;       // ThreadIndex + 1, as shown in every line
+    std::string blankImage_;
     std::atomic<std::uint64_t> current_{0};
 };

@@ -1,0 +1,132 @@
+// The worker's run as a whole: pacing, stop requests, a save that fails,
+// existing files, and a proxy port that cannot be used.
+#include "tests/download/worker_fixture.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace workertest {
+namespace {
+
+constexpr int kX = 4149, kY = 5373;
+
+// The program's own pacing: ThreadIndex x 100 ms before the first tile and
+// 500 ms after each saved tile (retry pauses are pinned by the failure table).
+TEST_F(WorkerTest, PacingStaggersByIndexAndPausesAfterEverySavedTile)
+{
+    MakeTask(kX, kX + 3, kY, kY + 3);   // 16 tiles, two per worker
+    RunWorkers();
+    auto perThread = sleeps_.PerThread();
+    ASSERT_EQ(perThread.size(), 8u);
+    std::sort(perThread.begin(), perThread.end());
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(perThread[i], (std::vector<int>{i * 100, 500, 500})) << "worker " << i;
+}
+
+TEST_F(WorkerTest, StopRequestDuringATileCompletesItFirst)
+{
+    MakeTask(kX, kX, kY, kY + 2);
+    params_.ThreadCount = 1;
+    Script(kX, kY, {ScriptedReply::Status(403, "Forbidden")});
+    // The stop arrives while the worker pauses before its retry.
+    sleeps_.OnPause(1000, [this] { Worker(0).Terminate(); });
+    RunWorkers();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " OK", "T1 Finished."}));
+    EXPECT_EQ(TotalRequests(), 2u);
+    EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(kX, kY));
+}
+
+// Resets would be retried without end; a stop request ends the tile between
+// two retries, without recording it, so a resumed task asks for it again.
+TEST_F(WorkerTest, StopRequestEndsEndlessResetsWithoutRecordingTheTile)
+{
+    MakeTask(kX, kX, kY, kY + 1);
+    params_.ThreadCount = 1;
+    Script(kX, kY, {ScriptedReply::ResetConnection(), ScriptedReply::ResetConnection(),
+                    ScriptedReply::ResetConnection()});
+    OnRequest([this](int, int, int nth) {
+        if (nth == 2)
+            Worker(0).Terminate();
+    });
+    RunWorkers();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1 Finished."}));
+    EXPECT_TRUE(host_.Failed.empty());
+    EXPECT_EQ(TotalRequests(), 2u);
+    EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(0, 0));
+}
+
+TEST_F(WorkerTest, StopRequestBeforeTheFirstTileRequestsNothing)
+{
+    MakeTask(kX, kX + 1, kY, kY + 1);
+    sleeps_.OnPause(0, [this] { Worker(0).Terminate(); });   // index 0's stagger
+    RunWorkers();
+    EXPECT_EQ(LinesOf(0), (std::vector<std::string>{"T1 Finished."}));
+    EXPECT_EQ(TotalRequests(), 3u);   // the three other workers' tiles
+}
+
+TEST_F(WorkerTest, FailedSaveLogsNullAndRecordsNothing)
+{
+    MakeTask(kX, kX, kY, kY + 1);
+    params_.ThreadCount = 1;
+    std::filesystem::remove_all(task_->TileFolder);   // nowhere to write
+    RunWorkers();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " NULL",
+                                                   "T1:seq=2," + Name(kX, kY + 1) + " NULL",
+                                                   "T1 Finished."}));
+    EXPECT_TRUE(host_.Failed.empty());
+    EXPECT_EQ(sleeps_.All(), (std::vector<int>{0}));   // no pause after a failed save
+    EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(0, 0));
+}
+
+TEST_F(WorkerTest, SavedTileReplacesAnExistingFileAndLeavesNoTemporaryFile)
+{
+    MakeTask(kX, kX, kY, kY);
+    WriteFile(Path(kX, kY), "an older, longer file that must not leave bytes behind");
+    RunWorkers();
+    EXPECT_EQ(ReadFile(Path(kX, kY)), TileBody(kX, kY));
+    int files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(task_->TileFolder))
+        ++files;
+    EXPECT_EQ(files, 1);
+}
+
+// A retry starts from an empty buffer: the error page of a failed attempt
+// never ends up in front of the image.
+TEST_F(WorkerTest, RetryStartsFromAnEmptyBuffer)
+{
+    MakeTask(kX, kX, kY, kY);
+    Script(kX, kY, {ScriptedReply::Status(404, "Not Found", "<html>error page</html>")});
+    RunWorkers();
+    EXPECT_EQ(ReadFile(Path(kX, kY)), TileBody(kX, kY));
+}
+
+class BadProxyPort : public WorkerTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BadProxyPort, EveryWorkerLogsItOnceAndFinishes)
+{
+    MakeTask(kX, kX, kY, kY + 1);   // two workers
+    params_.ProxyPort = GetParam();
+    RunWorkers();
+    for (int i = 0; i < 2; ++i) {
+        const std::string n = "T" + std::to_string(i + 1);
+        EXPECT_EQ(LinesOf(i), (std::vector<std::string>{
+                                  n + " Error: the proxy port \"" + GetParam() + "\" is not a port number.",
+                                  n + " Finished."}));
+    }
+    EXPECT_EQ(TotalRequests(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Worker, BadProxyPort,
+                         ::testing::Values("abc", "", "80x", " 80", "-1", "0", "70000",
+                                           "99999999999"));
+
+TEST_F(WorkerTest, ProxyPortIsReadAsDecimalText)
+{
+    MakeTask(kX, kX, kY, kY);
+    params_.ProxyPort = "0" + std::to_string(server_->Port());   // leading zero: still decimal
+    RunWorkers();
+    EXPECT_EQ(SavedSeqs(0), (std::vector<long long>{1}));
+}
+
+} // namespace
+} // namespace workertest

@@ -194,16 +194,6 @@ TEST_F(WorkerTest, RefusedConnectionStopsTheWorkerWithTheNetworkMessage)
     EXPECT_EQ(sleeps_.All(), (std::vector<int>{0, 2000, 2000}));
 }
 
-TEST_F(WorkerTest, ResetTextIsTheSocketErrorOf10054)
-{
-    MakeTask(kX, kX, kA, kA);
-    Script(kX, kA, Times(11, Reset));
-    RunWorkers();
-    ASSERT_FALSE(host_.Log.empty());
-    EXPECT_EQ(host_.Log[0], "T1 " + kResetText + "->" + Url(kX, kA));
-    EXPECT_EQ(sleeps_.All(), (std::vector<int>{0}));   // no pause between resets
-}
-
 // Blank substitutes: the position is recorded; an existing file is kept; a
 // missing blank image leaves no file but the tile still counts as finished.
 TEST_F(WorkerTest, BlankSubstituteRecordsThePositionAndKeepsAnExistingFile)

@@ -32,15 +32,6 @@ void SleepRecorder::Record(int ms)
         action();
 }
 
-std::vector<int> SleepRecorder::Of(std::thread::id id) const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& e : byThread_)
-        if (e.first == id)
-            return e.second;
-    return {};
-}
-
 std::vector<std::vector<int>> SleepRecorder::PerThread() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

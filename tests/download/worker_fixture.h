@@ -46,7 +46,6 @@ private:
 class SleepRecorder {
 public:
     void Record(int ms);
-    std::vector<int> Of(std::thread::id id) const;
     std::vector<std::vector<int>> PerThread() const;   // in order of first pause
     std::vector<int> All() const;
     // Runs once, on the pausing thread, when a pause of `ms` is requested.

@@ -120,13 +120,5 @@ INSTANTIATE_TEST_SUITE_P(Worker, BadProxyPort,
                          ::testing::Values("abc", "", "80x", " 80", "-1", "0", "70000",
                                            "99999999999"));
 
-TEST_F(WorkerTest, ProxyPortIsReadAsDecimalText)
-{
-    MakeTask(kX, kX, kY, kY);
-    params_.ProxyPort = "0" + std::to_string(server_->Port());   // leading zero: still decimal
-    RunWorkers();
-    EXPECT_EQ(SavedSeqs(0), (std::vector<long long>{1}));
-}
-
 } // namespace
 } // namespace workertest

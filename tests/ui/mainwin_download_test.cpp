@@ -88,6 +88,8 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     EXPECT_EQ(tail[4].rfind("Now time:", 0), 0u);
     EXPECT_EQ(tail[5], "");
     EXPECT_EQ(tail[6], "Log file has been saved as " + task.LogFile);
+    // The record files: the tile list has a line per tile after its header.
+    EXPECT_EQ(platform::ReadLines(task.ListFile).size(), static_cast<std::size_t>(tiles) + 1);
     // The log file is exactly the memo, and the failed list is empty.
     EXPECT_EQ(log, C().Memo1Lines.ToVector());
     EXPECT_EQ(testsupport::ReadBytes(task.FailedFile), "");

@@ -2,7 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "ui/DmsConversion.h"
-#include "ui/HandlerGuard.h"
+#include "platform/qt/EventGuard.h"
 
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -60,7 +60,7 @@ TfrmConvert::TfrmConvert(QWidget* parent)
 
 void TfrmConvert::Button1Click()
 {
-    RunHandlerGuarded([this] {
+    platform::qt::RunGuarded([this] {
         const std::optional<float> degrees = dms::DmsToDegrees(
             Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString());
         if (!degrees) {

@@ -4,7 +4,7 @@
 #include "platform/Dialogs.h"
 #include "platform/TextFile.h"
 #include "ui/FailedTilesRun.h"
-#include "ui/HandlerGuard.h"
+#include "platform/qt/EventGuard.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -80,7 +80,7 @@ void TfrmFlt::Button1Click()
     if (running_)
         return;
     running_ = true;
-    RunHandlerGuarded([this] {
+    platform::qt::RunGuarded([this] {
         platform::OpenFileRequest request;
         request.title = "Open ftl file:";
         request.filterDescription = "Projects(*.ftl)";

@@ -2,7 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Settings.h"
-#include "ui/HandlerGuard.h"
+#include "platform/qt/EventGuard.h"
 #include "ui/OptionsSettings.h"
 
 #include <QCheckBox>
@@ -105,12 +105,12 @@ OptionsValues TfrmOptions::TypedValues() const
 void TfrmOptions::FormShow()
 {
     // Whatever was typed and not confirmed before is replaced by the file.
-    RunHandlerGuarded([this] { ShowValues(LoadOptions(platform::SettingsFileName())); });
+    platform::qt::RunGuarded([this] { ShowValues(LoadOptions(platform::SettingsFileName())); });
 }
 
 void TfrmOptions::Button3Click()
 {
-    RunHandlerGuarded([this] {
+    platform::qt::RunGuarded([this] {
         if (const auto folder = platform::Dialogs().BrowseFolder("Select path"))
             Edit12->setText(Q(*folder));
     });
@@ -119,7 +119,7 @@ void TfrmOptions::Button3Click()
 void TfrmOptions::Button1Click()
 {
     // On a refused write the error box shows and the dialog stays open.
-    RunHandlerGuarded([this] {
+    platform::qt::RunGuarded([this] {
         SaveOptions(platform::SettingsFileName(), TypedValues());
         accept();
     });

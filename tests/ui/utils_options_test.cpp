@@ -1,0 +1,207 @@
+// The options dialog against a real settings file in a temporary program
+// folder: what it shows, what OK writes and in which order, what Cancel and
+// a refused write leave behind.
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "platform/Settings.h"
+#include "ui/Unitoptions.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempFolder.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace {
+
+class OptionsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::SetProgramFolderForTests(folder.Path());
+        std::filesystem::create_directory(folder.Path() + "ini");
+        iniFile = folder.Path() + "ini/config.ini";
+        if (const char* home = std::getenv("HOME"))
+            savedHome = home;
+        setenv("HOME", "/home/tester", 1);
+        platform::SetDialogs(&dialogs);
+    }
+    void TearDown() override
+    {
+        platform::SetDialogs(nullptr);
+        if (savedHome)
+            setenv("HOME", savedHome->c_str(), 1);
+        else
+            unsetenv("HOME");
+        platform::SetProgramFolderForTests("");
+    }
+
+    // Every key OK writes, with the file's sections, in the order written.
+    static std::vector<std::string> KeyOrder(const std::string& text)
+    {
+        std::vector<std::string> keys;
+        for (const char* k : {"[IniParas]", "DefaultPath=", "[Proxy]", "UseProxy=", "ProxyServer=",
+                              "ProxyPort=", "ProxyUsername=", "ProxyPassword="}) {
+            const auto at = text.find(k);
+            if (at != std::string::npos)
+                keys.push_back(std::to_string(at) + " " + k);
+        }
+        return keys;
+    }
+
+    testsupport::TempFolder folder;
+    std::string iniFile;
+    std::optional<std::string> savedHome;
+    platform::RecordingDialogs dialogs;
+};
+
+std::string Value(const std::string& file, const char* section, const char* key)
+{
+    return platform::TIniFile(file).ReadString(section, key, "<absent>");
+}
+
+TEST_F(OptionsTest, SettingsFileIsBesideTheProgramAndTheDefaultPathUnderHome)
+{
+    EXPECT_EQ(platform::SettingsFileName(), iniFile);
+    EXPECT_EQ(platform::DefaultSavePathDefault(), "/home/tester/orvanta");
+    setenv("HOME", "/", 1);
+    EXPECT_EQ(platform::DefaultSavePathDefault(), "/orvanta");
+}
+
+TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
+{
+    TfrmOptions dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.Edit12->text(), "/home/tester/orvanta");
+    EXPECT_FALSE(dlg.CheckBoxUseProxy->isChecked());
+    for (QLineEdit* e : {dlg.EditProxyServer, dlg.EditProxyPort, dlg.EditProxyUsername, dlg.EditProxyPassword}) {
+        EXPECT_EQ(e->text(), "");
+        EXPECT_TRUE(e->isEnabled());
+        EXPECT_FALSE(e->isReadOnly());
+    }
+    EXPECT_EQ(dlg.EditProxyPassword->echoMode(), QLineEdit::Normal);
+    EXPECT_FALSE(platform::FileExists(iniFile));   // showing never writes
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
+{
+    TfrmOptions dlg;
+    dlg.show();
+    dlg.Edit12->setText("/data/maps");
+    dlg.CheckBoxUseProxy->setChecked(false);
+    dlg.EditProxyServer->setText("10.0.0.1");
+    dlg.EditProxyPort->setText("eighty");          // stored as typed
+    dlg.EditProxyUsername->setText("me");
+    dlg.EditProxyPassword->setText("s3cret");
+    dlg.Button1Click();
+
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    const std::string text = testsupport::ReadBytes(iniFile);
+    const auto order = KeyOrder(text);
+    ASSERT_EQ(order.size(), 8u) << text;
+    for (std::size_t i = 1; i < order.size(); ++i)
+        EXPECT_LT(std::stoul(order[i - 1]), std::stoul(order[i])) << text;
+    EXPECT_EQ(Value(iniFile, "IniParas", "DefaultPath"), "/data/maps");
+    EXPECT_EQ(Value(iniFile, "Proxy", "UseProxy"), "0");   // unchecked still writes the fields
+    EXPECT_EQ(Value(iniFile, "Proxy", "ProxyServer"), "10.0.0.1");
+    EXPECT_EQ(Value(iniFile, "Proxy", "ProxyPort"), "eighty");
+    EXPECT_EQ(Value(iniFile, "Proxy", "ProxyUsername"), "me");
+    EXPECT_EQ(Value(iniFile, "Proxy", "ProxyPassword"), "s3cret");
+}
+
+TEST_F(OptionsTest, EmptyDefaultPathStaysEmptyAtTheNextShowing)
+{
+    TfrmOptions dlg;
+    dlg.show();
+    dlg.Edit12->clear();
+    dlg.Button1Click();
+    EXPECT_EQ(Value(iniFile, "IniParas", "DefaultPath"), "");
+
+    dlg.show();
+    EXPECT_EQ(dlg.Edit12->text(), "");   // present but empty: not the default
+}
+
+TEST_F(OptionsTest, UseProxyCountsOnlyWhenItReadsAsOne)
+{
+    struct Case {
+        const char* stored;
+        bool checked;
+    };
+    for (const Case c : {Case{"0x1", true}, Case{"1", true}, Case{" 1 ", true}, Case{"$1", true},
+                         Case{"2", false}, Case{"yes", false}, Case{"", false}, Case{"1.0", false}}) {
+        testsupport::WriteBytes(iniFile, std::string("[Proxy]\r\nUseProxy=") + c.stored + "\r\n");
+        TfrmOptions dlg;
+        dlg.show();
+        EXPECT_EQ(dlg.CheckBoxUseProxy->isChecked(), c.checked) << c.stored;
+        dlg.Button1Click();
+        EXPECT_EQ(Value(iniFile, "Proxy", "UseProxy"), c.checked ? "1" : "0") << c.stored;
+    }
+}
+
+TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
+{
+    const std::string original =
+        "; mine\r\n[IniParas]\r\nDefaultPath=/old\r\nVersion=7.21\r\n[Proxy]\r\nUseProxy=1\r\n"
+        "ProxyServer=proxy.lan\r\nProxyPort=3128\r\n";
+    testsupport::WriteBytes(iniFile, original);
+    TfrmOptions dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.Edit12->text(), "/old");
+    EXPECT_TRUE(dlg.CheckBoxUseProxy->isChecked());
+    EXPECT_EQ(dlg.EditProxyPort->text(), "3128");
+
+    dlg.Edit12->setText("/new");
+    dlg.CheckBoxUseProxy->setChecked(false);
+    dlg.Button2Click();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(testsupport::ReadBytes(iniFile), original);
+
+    dlg.show();
+    EXPECT_EQ(dlg.Edit12->text(), "/old");
+    EXPECT_TRUE(dlg.CheckBoxUseProxy->isChecked());
+}
+
+TEST_F(OptionsTest, EscapeDoesNotCancel)
+{
+    TfrmOptions dlg;
+    dlg.show();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &esc);
+    EXPECT_TRUE(dlg.isVisible());
+}
+
+TEST_F(OptionsTest, RefusedWriteShowsTheErrorAndTheDialogStaysOpen)
+{
+    std::filesystem::remove(folder.Path() + "ini");
+    TfrmOptions dlg;
+    dlg.show();
+    dlg.Button1Click();
+    EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Unable to write to " + iniFile});
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(platform::FileExists(iniFile));
+}
+
+TEST_F(OptionsTest, FolderBrowserFillsTheDefaultPathUnlessCancelled)
+{
+    TfrmOptions dlg;
+    dlg.show();
+    dialogs.browseAnswers = {std::string("/srv/tiles"), std::nullopt};
+    dlg.Button3Click();
+    EXPECT_EQ(dlg.Edit12->text(), "/srv/tiles");
+    dlg.Button3Click();
+    EXPECT_EQ(dlg.Edit12->text(), "/srv/tiles");
+    EXPECT_EQ(dialogs.browseCaptions, (std::vector<std::string>{"Select path", "Select path"}));
+}
+
+} // namespace

@@ -20,6 +20,12 @@
 // - The connection is closed after any failure, and after any reply that
 //   leaves unexpected bytes behind it, so the next Get never reads leftovers.
 //   The keep-or-close rules apply after error statuses as after successes.
+// - A header value holding a line break (the re-download window's referer
+//   ends in CR LF) ends the header block early on the wire; the lines after
+//   it reach the server as a request of their own, which a real server
+//   answers (usually 400). Such a request is sent byte for byte as stored,
+//   but its connection is closed after the reply, so that answer can never
+//   be taken for the reply to the next Get.
 // Callers that retry should Clear() the buffer before each attempt.
 #include "download/IdHTTP.h"
 
@@ -245,6 +251,8 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
         line("Proxy-Authorization: Basic ", Base64(Request.ProxyUsername + ":" + Request.ProxyPassword));
     for (const auto& h : Request.ExtraHeaders) req.append(h).append("\r\n");
     req += "\r\n";
+    // True when a value put an empty line before the real end of the request.
+    const bool headerBlockSplit = req.find("\r\n\r\n") + 4 != req.size();
 
     platform::TcpSocket& sock = conn_->socket;
     if (sock.IsOpen() && (!EqualNoCase(conn_->host, connectHost) || conn_->port != connectPort))
@@ -286,7 +294,7 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     // Keep the connection only when the server means to and nothing is left on it.
     const std::string connection = ReplyHeaders.Connection;
     if (ProtocolVersion == pv1_0 || head.http10 || bodyEnd != kartivo::http::BodyEnd::Framed ||
-        EqualNoCase(connection, "close") || leftover > 0 ||
+        EqualNoCase(connection, "close") || leftover > 0 || headerBlockSplit ||
         sock.CheckIdle() != platform::TcpSocket::Idle::Open)
         Disconnect();
 

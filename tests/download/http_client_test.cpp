@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -440,3 +442,88 @@ TEST(HttpTexts, MemoryStreamWritesFromPosition) {
 }
 
 } // namespace
+
+namespace {
+
+// A server that, like a real one, answers every header block it reads: a
+// block starting with GET gets "ok", anything else "400 Bad Request". The
+// 400 goes out late, just before the next answer (as a slow server's would),
+// so a client that keeps the connection reads it as its next reply. It
+// serves one connection after another until the test ends.
+class StrictServer {
+public:
+    StrictServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 4);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~StrictServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    int Port() const { return port_; }
+    int Connections() const { return connections_.load(); }
+
+private:
+    void Serve() {
+        for (;;) {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            ++connections_;
+            std::string pending, late;
+            char chunk[4096];
+            for (;;) {
+                const ssize_t n = ::recv(c, chunk, sizeof chunk, 0);
+                if (n <= 0) break;
+                pending.append(chunk, static_cast<std::size_t>(n));
+                std::size_t end;
+                while ((end = pending.find("\r\n\r\n")) != std::string::npos) {
+                    const bool get = pending.rfind("GET ", 0) == 0;
+                    pending.erase(0, end + 4);
+                    if (!get) {
+                        late += "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+                        continue;
+                    }
+                    const std::string reply =
+                        late + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+                    late.clear();
+                    ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+                }
+            }
+            ::close(c);
+        }
+    }
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
+
+} // namespace
+
+// The referer's CR LF makes the server see the User-Agent and Connection
+// lines as a second request and answer it; that answer must never be read
+// as the reply to the next tile.
+TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
+    StrictServer server;
+    TIdHTTP http;
+    http.TimeoutMs = 10000;
+    http.Request.Referer = "http://www.bing.com/maps/\r\n";
+    http.Request.UserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
+    http.Request.Connection = "Keep_Alive";
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/tiles/a0.jpeg";
+    for (int i = 0; i < 5; ++i) {
+        TMemoryStream buf;
+        ASSERT_NO_THROW(http.Get(url, buf)) << "request " << i;
+        EXPECT_EQ(Text(buf), "ok");
+    }
+    EXPECT_EQ(server.Connections(), 5);
+}

@@ -69,21 +69,6 @@ protected:
     platform::RecordingDialogs dialogs;
 };
 
-TEST_F(RedownloadTest, NotFoundIsReportedAndSkippedAndTheNextTileStored)
-{
-    server.Enqueue(ScriptedReply::Status(404, "Not Found"));
-    server.Enqueue(ScriptedReply::Ok("PNG-2"));
-    testsupport::WriteBytes(Tile("b.png"), "an older image");
-
-    const Lines report = Run({Line("a.png"), Line("b.png")});
-
-    EXPECT_EQ(report, (Lines{"Start...", "<repaint>", "404 Not Found->" + Url("a.png"),
-                             Url("a.png") + kNotFound, Tile("b.png") + ":" + Url("b.png") + " ->OK",
-                             "Download End."}));
-    EXPECT_EQ(testsupport::ReadBytes(Tile("b.png")), "PNG-2");
-    EXPECT_FALSE(std::filesystem::exists(Tile("a.png")));
-}
-
 struct Refusal {
     int code;
     const char* reason;
@@ -118,23 +103,6 @@ TEST_F(RedownloadTest, OtherStatusesAreReportedByTheirTextAlone)
     EXPECT_EQ(report, (Lines{"Start...", "<repaint>", "500 Internal Server Error->" + Url("a.png"),
                              "400 Bad Request->" + Url("b.png"),
                              Tile("c.png") + ":" + Url("c.png") + " ->OK", "Download End."}));
-}
-
-TEST_F(RedownloadTest, NetworkFailureIsOneEntryOfTwoLinesAndEndsTheRun)
-{
-    int closedPort = 0;
-    {
-        TestServer gone;
-        closedPort = gone.Port();
-    }
-    const std::string deadUrl = "http://127.0.0.1:" + std::to_string(closedPort) + "/tiles/a.png";
-
-    const Lines report = Run({Tile("a.png") + "|" + deadUrl, Line("b.png")});
-
-    EXPECT_EQ(report, (Lines{"Start...", "<repaint>",
-                             "Socket Error # 10061\r\nConnection refused.->" + deadUrl, kNetwork,
-                             "Download End."}));
-    EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST_F(RedownloadTest, ResetsAreRepeatedAtMostTenTimesThenTheRunGoesOn)
@@ -232,6 +200,7 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     server.Enqueue(ScriptedReply::Ok("PNG-2"));
     const std::string list = OfferList({Line("a.png"), Line("b.png")});
     const std::string before = testsupport::ReadBytes(list);
+    testsupport::WriteBytes(Tile("b.png"), "an older image");
 
     TfrmFlt w;
     w.show();
@@ -240,12 +209,34 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", "404 Not Found->" + Url("a.png"), Url("a.png") + kNotFound,
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
     EXPECT_EQ(testsupport::ReadBytes(list), before);
-    EXPECT_EQ(w.Memo1->toPlainText().count('\n'), 4);   // one shown line per entry
+    EXPECT_EQ(testsupport::ReadBytes(Tile("b.png")), "PNG-2");
+    EXPECT_FALSE(std::filesystem::exists(Tile("a.png")));
 
     // A new showing clears the memo.
     w.hide();
     w.show();
     EXPECT_TRUE(w.Memo1Lines.empty());
+}
+
+TEST_F(RedownloadTest, WindowNetworkFailureEndsTheRunAndShowsItsEntryAsTwoLines)
+{
+    int closedPort = 0;
+    {
+        TestServer gone;
+        closedPort = gone.Port();
+    }
+    const std::string deadUrl = "http://127.0.0.1:" + std::to_string(closedPort) + "/tiles/a.png";
+    OfferList({Tile("a.png") + "|" + deadUrl, Line("b.png")});
+
+    TfrmFlt w;
+    w.show();
+    w.Button1Click();
+
+    ASSERT_EQ(w.Memo1Lines.size(), 4u);
+    EXPECT_EQ(w.Memo1->toPlainText().toStdString(),
+              "Start...\nSocket Error # 10061\nConnection refused.->" + deadUrl + "\n" + kNetwork +
+                  "\nDownload End.");
+    EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST_F(RedownloadTest, WindowFileThatCannotBeWrittenEndsWithTheErrorBox)
@@ -262,16 +253,6 @@ TEST_F(RedownloadTest, WindowFileThatCannotBeWrittenEndsWithTheErrorBox)
     EXPECT_EQ(dialogs.errors, Lines{"Cannot create file " + missing});
     EXPECT_EQ(w.Memo1Lines, Lines{"Start..."});
     EXPECT_EQ(server.RequestCount(), 1u);
-}
-
-TEST_F(RedownloadTest, WindowLooksAsItShould)
-{
-    TfrmFlt w;
-    EXPECT_EQ(w.windowTitle(), "Re-Download failed files");
-    EXPECT_EQ(w.size(), QSize(703, 453));
-    EXPECT_EQ(w.Button1->text(), "Open *.ftl file and download...");
-    EXPECT_EQ(w.Button1->geometry(), QRect(16, 16, 201, 25));
-    EXPECT_TRUE(w.Memo1->isReadOnly());
 }
 
 } // namespace

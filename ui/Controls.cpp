@@ -1,6 +1,8 @@
 #include "ui/Controls.h"
 
 #include <QButtonGroup>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -171,4 +173,13 @@ void TUpDown::SetPosition(int position)
     position_ = std::clamp(position, min_, max_);
     if (associate_)
         associate_->setText(QString::number(position_));
+}
+
+void CenterOnDesktop(QWidget* window)
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
 }

@@ -83,3 +83,6 @@ private:
     QToolButton* down_;
     int min_, max_, position_;
 };
+
+// Moves a window (its frame included) to the middle of the primary screen.
+void CenterOnDesktop(QWidget* window);

@@ -1,4 +1,5 @@
 #include "ui/Convert.h"
+#include "ui/Controls.h"
 
 #include "platform/Dialogs.h"
 #include "ui/DmsConversion.h"
@@ -77,11 +78,7 @@ void TfrmConvert::showEvent(QShowEvent* event)
     // user left it.
     if (!positioned_) {
         positioned_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        CenterOnDesktop(this);
     }
     QDialog::showEvent(event);
 }

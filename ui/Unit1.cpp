@@ -81,8 +81,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), controller_(*this)
     });
 
     resize(670, 469);
-    if (const QScreen* screen = QApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnDesktop(this);
 }
 
 TForm1::~TForm1()

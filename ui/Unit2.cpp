@@ -1,4 +1,5 @@
 #include "ui/Unit2.h"
+#include "ui/Controls.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -97,8 +98,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
 void TfrmAbout::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (const QScreen* screen = QApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnDesktop(this);
     FormShow();
 }
 

@@ -1,4 +1,5 @@
 #include "ui/Unitftl.h"
+#include "ui/Controls.h"
 
 #include "download/IdHTTP.h"
 #include "platform/Dialogs.h"
@@ -106,11 +107,7 @@ void TfrmFlt::showEvent(QShowEvent* event)
     if (!positioned_) {
         // Centred on the desktop when first shown.
         positioned_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        CenterOnDesktop(this);
     }
     QDialog::showEvent(event);
     if (!event->spontaneous())

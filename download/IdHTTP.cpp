@@ -17,8 +17,9 @@
 //   rather than reading until the server closes.
 // - When a reply is both chunked and has a Content-Length, the chunking
 //   frames the body and the connection is closed afterwards.
-// - The connection is closed after any failure, and after any reply that
-//   leaves unexpected bytes behind it, so the next Get never reads leftovers.
+// - The connection is closed after any failure, after an interim (1xx)
+//   reply, and after any reply that leaves unexpected bytes behind it, so
+//   the next Get never reads leftovers.
 //   The keep-or-close rules apply after error statuses as after successes.
 // - A header value holding a line break (the re-download window's referer
 //   ends in CR LF) ends the header block early on the wire; the lines after
@@ -292,8 +293,11 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     }
 
     // Keep the connection only when the server means to and nothing is left on it.
+    // An interim (1xx) reply is followed by the real one, which must never be
+    // read as the reply to the next request.
     const std::string connection = ReplyHeaders.Connection;
-    if (ProtocolVersion == pv1_0 || head.http10 || bodyEnd != kartivo::http::BodyEnd::Framed ||
+    if (ProtocolVersion == pv1_0 || head.http10 || head.code / 100 == 1 ||
+        bodyEnd != kartivo::http::BodyEnd::Framed ||
         EqualNoCase(connection, "close") || leftover > 0 || headerBlockSplit ||
         sock.CheckIdle() != platform::TcpSocket::Idle::Open)
         Disconnect();

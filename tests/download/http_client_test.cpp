@@ -527,3 +527,24 @@ TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
     }
     EXPECT_EQ(server.Connections(), 5);
 }
+
+TEST_F(HttpClient, InterimReplyClosesTheConnection) {
+    // A 1xx reply is followed by the real one; on a kept connection that
+    // late reply would be taken for the reply to the next request.
+    server.SetHandler([](const testsupport::RecordedRequest& r) {
+        ScriptedReply reply;
+        if (r.path == "/a")
+            reply.bytes = "HTTP/1.1 100 Continue\r\n\r\n";
+        else if (r.connection == 0)
+            reply.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"
+                          "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh";
+        else
+            reply = ScriptedReply::Ok("fresh");
+        return reply;
+    });
+    EXPECT_EQ(Fetch(Url("/a")), "100 Continue");
+    EXPECT_FALSE(http.Connected());
+    buf.Clear();
+    EXPECT_EQ(Fetch(Url("/b")), "");
+    EXPECT_EQ(Text(buf), "fresh");
+}

@@ -105,6 +105,11 @@ std::string ExtractFileExt(const std::string& path) {
 }
 
 void WriteFileAtomic(const std::string& path, const void* data, std::size_t size) {
+    if (!TryWriteFileAtomic(path, data, size))
+        throw EFCreateError(path);
+}
+
+bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size) {
     // The temporary name is unique per process and call, so that workers
     // writing into one folder never collide.
     std::string temp = ExtractFilePath(path) + "." + ExtractFileName(path) + "." +
@@ -112,13 +117,14 @@ void WriteFileAtomic(const std::string& path, const void* data, std::size_t size
                        std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw EFCreateError(path);
+        return false;
     bool ok = WriteAll(fd, data, size);
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         throw EFCreateError(path);
     }
+    return true;
 }
 
 bool CopyFileNoReplace(const std::string& from, const std::string& to) {

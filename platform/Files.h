@@ -30,6 +30,10 @@ std::string ExtractFileExt(const std::string& path);
 // Writes the bytes to a temporary file in the same folder and renames it over
 // `path`, so that a crash never leaves half a file. Throws EFCreateError.
 void WriteFileAtomic(const std::string& path, const void* data, std::size_t size);
+// The same, except that when the folder refuses the temporary file it returns
+// false with nothing written, so the caller may choose another way; any later
+// failure (a full disk) still throws EFCreateError and leaves `path` as it was.
+bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size);
 // Creates `to` exclusively and copies `from` into it; never touches an
 // existing `to`. Returns false on any failure (left for the caller to ignore).
 bool CopyFileNoReplace(const std::string& from, const std::string& to);

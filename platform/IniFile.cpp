@@ -147,11 +147,13 @@ bool WriteInPlace(const std::string& path, const std::string& text) {
 void StoreFile(const std::string& path, const std::string& text) {
     // Replace through a temporary file so that a crash never leaves half a
     // project file; a folder that allows no new files but holds a writable
-    // file still gets the write, in place.
+    // file still gets the write, in place. Any other failure (a full disk)
+    // leaves the file alone: writing it in place would truncate it.
     try {
-        WriteFileAtomic(path, text.data(), text.size());
-        return;
+        if (TryWriteFileAtomic(path, text.data(), text.size()))
+            return;
     } catch (const EFCreateError&) {
+        throw EIniFileException(path);
     }
     if (!FileExists(path) || !WriteInPlace(path, text))
         throw EIniFileException(path);

@@ -344,9 +344,15 @@ void DownloadController::Tick()
     ++TimerTicks;
     if (TimerTicks % 5 == 0) {
         // A file that cannot be written ends the tick here, in the error box;
-        // the next fifth tick tries again.
-        SavePositions();
-        SaveMemos();
+        // the next fifth tick tries again. The box is shown while this tick
+        // still holds the guard, so the ticks that fire meanwhile wait for it.
+        try {
+            SavePositions();
+            SaveMemos();
+        } catch (const std::exception& e) {
+            platform::Dialogs().ShowError(e.what());
+            return;
+        }
     }
     if (RunningWorkers == 0 && caption_ != kCaptionStart)
         EndTask();
@@ -396,14 +402,19 @@ bool DownloadController::PrepareForClose()
 {
     if (caption_ == kCaptionStop && CurrentTask) {
         // Exactly what a fifth tick saves, so the next Start of the project
-        // continues where each worker was. A file that cannot be written is
-        // shown, and the window closes all the same.
-        try {
-            SavePositions();
-            SaveMemos();
-        } catch (const std::exception& e) {
-            platform::Dialogs().ShowError(e.what());
-        }
+        // continues where each worker was. There is no later tick to try
+        // again: a file that cannot be written is shown, the other files are
+        // still saved, and the window closes all the same.
+        auto shown = [](auto&& save) {
+            try {
+                save();
+            } catch (const std::exception& e) {
+                platform::Dialogs().ShowError(e.what());
+            }
+        };
+        shown([&] { SavePositions(); });
+        shown([&] { logSaver_.Save(Memo1Lines, CurrentTask->LogFile); });
+        shown([&] { failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile); });
     }
     for (auto& w : Workers)
         if (w)

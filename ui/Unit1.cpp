@@ -309,8 +309,9 @@ void TForm1::closeEvent(QCloseEvent* event)
     // During a download: save as a fifth tick would, ask the workers to
     // stop, and let them go without waiting for requests in flight; their
     // last Synchronize calls return unrun once the dispatcher is shut down.
-    RunGuarded([&] { controller_.PrepareForClose(); });
+    // No tick may run in the nested loop of an error box shown meanwhile.
     Timer1->stop();
+    RunGuarded([&] { controller_.PrepareForClose(); });
     if (auto* d = dynamic_cast<platform::qt::QtMainDispatcher*>(platform::MainDispatcher()))
         d->Shutdown();
     event->accept();

@@ -1,0 +1,125 @@
+// The main window while one of its boxes is open: an error box runs a nested
+// event loop in which the progress timer keeps firing, and a window that
+// closes with a file it cannot write still saves what it can.
+#include "tests/ui/MainWindowFixture.h"
+
+#include <QTimer>
+#include <utility>
+
+#include "platform/IniFile.h"
+
+using namespace mainwintest;
+
+namespace {
+
+// Answers like RecordingDialogs; while the first error box is "open" it runs
+// what the nested event loop would run meanwhile.
+class NestedLoopDialogs : public platform::RecordingDialogs {
+public:
+    std::function<void()> whileFirstErrorShown;
+    void ShowError(const std::string& text) override
+    {
+        RecordingDialogs::ShowError(text);
+        if (auto nested = std::exchange(whileFirstErrorShown, {}))
+            nested();
+    }
+};
+
+class BoxesTest : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        platform::SetDialogs(&boxes);
+    }
+    // An area where each of the 8 workers has several tiles.
+    void TypeLargerArea()
+    {
+        TypeSmallArea();
+        form->Edit3->setText("13");
+        form->Edit2->setText("45.7");
+    }
+    // The name of the file becomes a folder: every write to it fails.
+    static void MakeUnwritable(const std::string& file)
+    {
+        std::filesystem::remove(file);
+        std::filesystem::create_directory(file);
+    }
+    static void MakeWritableAgain(const std::string& file) { std::filesystem::remove(file); }
+
+    NestedLoopDialogs boxes;
+};
+
+} // namespace
+
+// A fifth tick that cannot write the log shows one error box; the ticks that
+// fire while it is open wait for it instead of stacking another box on it
+// every fifth second.
+TEST_F(BoxesTest, TicksDuringTheFifthTickErrorBoxStackNoFurtherBoxes)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    TypeLargerArea();
+    gate->Close();
+    form->BitBtn1Click();
+    const int workers = C().CurrentParams->ThreadCount;
+    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    const std::string logFile = C().CurrentTask->LogFile;
+    MakeUnwritable(logFile);
+
+    boxes.whileFirstErrorShown = [&] {
+        for (int i = 0; i < 5; ++i)
+            form->Timer1Timer();
+    };
+    for (int i = 0; i < 5; ++i)
+        form->Timer1Timer();
+
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_NE(boxes.errors[0].find(logFile), std::string::npos) << boxes.errors[0];
+    EXPECT_EQ(C().TimerTicks, 5);
+
+    // Once the box is closed the ticks go on as before.
+    MakeWritableAgain(logFile);
+    for (int i = 0; i < 5; ++i)
+        form->Timer1Timer();
+    EXPECT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(platform::ReadLines(logFile), C().Memo1Lines.ToVector());
+    form->BitBtn1Click();
+    gate->Open();
+    WaitForWorkersDone();
+    form->Timer1Timer();
+    EXPECT_EQ(Caption(), "Start");
+    EXPECT_EQ(boxes.messages, std::vector<std::string>{"Task stoped!                    "});
+}
+
+// Closing mid-download when the project file cannot be written: its error is
+// shown, and the log and the failed-tiles list are saved all the same; no
+// tick runs while the box is open.
+TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    TypeLargerArea();
+    gate->Close();
+    form->BitBtn1Click();
+    const int workers = C().CurrentParams->ThreadCount;
+    const std::string project = C().CurrentTask->ProjectFile();
+    const std::string logFile = C().CurrentTask->LogFile;
+    const std::string failedFile = C().CurrentTask->FailedFile;
+    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    C().AddFailedLine("/tiles/a.png|http://127.0.0.1/a");
+    const auto memoAtClose = C().Memo1Lines.ToVector();
+    ASSERT_NE(platform::ReadLines(logFile), memoAtClose);
+    MakeUnwritable(project);
+
+    bool timerActiveDuringBox = true;
+    boxes.whileFirstErrorShown = [&] { timerActiveDuringBox = form->Timer1->isActive(); };
+    form->close();
+
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_NE(boxes.errors[0].find(project), std::string::npos) << boxes.errors[0];
+    EXPECT_FALSE(timerActiveDuringBox);
+    EXPECT_EQ(platform::ReadLines(logFile), memoAtClose);
+    EXPECT_EQ(platform::ReadLines(failedFile), std::vector<std::string>{"/tiles/a.png|http://127.0.0.1/a"});
+    gate->Open();
+}

@@ -1,6 +1,7 @@
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -181,37 +182,11 @@ TEST_F(IniFileTest, RefusedWriteRaisesUnableToWrite) {
     EXPECT_EQ(refused.ReadString("IniParas", "DefaultPath", "def"), "def");
 }
 
-} // namespace
-
-#include <csignal>
-#include <sys/resource.h>
-
-namespace {
-
-// A file system that takes no more bytes (a full disk), from RLIMIT_FSIZE.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-private:
-    rlimit saved_{};
-    void (*oldHandler_)(int) = nullptr;
-};
-
 TEST_F(IniFileTest, WriteThatRunsOutOfSpaceKeepsTheFileAsItWas) {
     const std::string before = "[THREADS]\r\nThreadCount=8\r\nT1X=\r\nT1Y=\r\n";
     WriteBytes(path, before);
     {
-        FileSizeLimit full(before.size());
+        testsupport::FileSizeLimit full(before.size());
         EXPECT_THROW(ini.WriteString("THREADS", "T1X", "123456"), platform::EIniFileException);
     }
     EXPECT_EQ(ReadBytes(path), before);

@@ -2,7 +2,7 @@
 # Installs the Debian packages Kartivo needs to build, test and run, when any
 # is missing. Uses sudo when not run as root.
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev libgl-dev
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins libgl-dev
           clang libclang-rt-14-dev xvfb xauth imagemagick nginx-light
           libcurl4-openssl-dev locales-all)
 missing=()

@@ -142,6 +142,27 @@ protected:
         form->EditTaskName->setText(QString::fromStdString(taskName));
     }
 
+    // An area where each of the 8 workers has several tiles (about 24).
+    void TypeLargerArea()
+    {
+        TypeSmallArea();
+        form->Edit3->setText("13");
+        form->Edit2->setText("45.7");
+    }
+
+    // Starts a download of the larger area through the test server with the
+    // pause gate closed, so each worker stops in its pause after its first
+    // saved tile. Returns the number of workers.
+    int StartHeldDownload()
+    {
+        UseTestServerAsProxy();
+        OpenWindow();
+        TypeLargerArea();
+        gate->Close();
+        form->BitBtn1Click();
+        return C().CurrentParams->ThreadCount;
+    }
+
     DownloadController& C() { return form->Controller(); }
     std::string Caption() const { return form->BitBtn1->text().toStdString(); }
 

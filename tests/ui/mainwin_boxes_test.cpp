@@ -32,13 +32,6 @@ protected:
         MainWindowTest::SetUp();
         platform::SetDialogs(&boxes);
     }
-    // An area where each of the 8 workers has several tiles.
-    void TypeLargerArea()
-    {
-        TypeSmallArea();
-        form->Edit3->setText("13");
-        form->Edit2->setText("45.7");
-    }
     // The name of the file becomes a folder: every write to it fails.
     static void MakeUnwritable(const std::string& file)
     {
@@ -57,12 +50,7 @@ protected:
 // every fifth second.
 TEST_F(BoxesTest, TicksDuringTheFifthTickErrorBoxStackNoFurtherBoxes)
 {
-    UseTestServerAsProxy();
-    OpenWindow();
-    TypeLargerArea();
-    gate->Close();
-    form->BitBtn1Click();
-    const int workers = C().CurrentParams->ThreadCount;
+    const int workers = StartHeldDownload();
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
     const std::string logFile = C().CurrentTask->LogFile;
     MakeUnwritable(logFile);
@@ -97,12 +85,7 @@ TEST_F(BoxesTest, TicksDuringTheFifthTickErrorBoxStackNoFurtherBoxes)
 // tick runs while the box is open.
 TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
 {
-    UseTestServerAsProxy();
-    OpenWindow();
-    TypeLargerArea();
-    gate->Close();
-    form->BitBtn1Click();
-    const int workers = C().CurrentParams->ThreadCount;
+    const int workers = StartHeldDownload();
     const std::string project = C().CurrentTask->ProjectFile();
     const std::string logFile = C().CurrentTask->LogFile;
     const std::string failedFile = C().CurrentTask->FailedFile;

@@ -23,13 +23,6 @@ int CountEndingWith(const std::vector<std::string>& lines, const std::string& ta
 
 class DownloadTest : public MainWindowTest {
 protected:
-    // About 24 tiles: every one of the 8 workers has several.
-    void TypeLargerArea()
-    {
-        TypeSmallArea();
-        form->Edit3->setText("13");
-        form->Edit2->setText("45.7");
-    }
     std::string Project() { return C().CurrentTask->ProjectFile(); }
     std::vector<std::string> RequestedTargets()
     {
@@ -136,14 +129,9 @@ TEST_F(DownloadTest, AGivenUpTileGoesToTheFailedList)
 // end make the next Start of the same project take only the tiles not yet done.
 TEST_F(DownloadTest, StopThenStartContinuesEachWorkerAfterItsLastTile)
 {
-    UseTestServerAsProxy();
-    OpenWindow();
-    TypeLargerArea();
-    gate->Close();   // each worker stops in its pause after its first tile
-    form->BitBtn1Click();
+    const int workers = StartHeldDownload();
     ASSERT_EQ(Caption(), "Stop");
     const int tiles = C().CurrentTask->TileCount;
-    const int workers = C().CurrentParams->ThreadCount;
     ASSERT_EQ(workers, 8);
     ASSERT_GE(tiles, 2 * workers);
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
@@ -188,12 +176,7 @@ TEST_F(DownloadTest, StopThenStartContinuesEachWorkerAfterItsLastTile)
 // exactly the memo's lines, whether the save appended or rewrote it.
 TEST_F(DownloadTest, EveryFifthTickSavesPositionsAndMemos)
 {
-    UseTestServerAsProxy();
-    OpenWindow();
-    TypeLargerArea();
-    gate->Close();
-    form->BitBtn1Click();
-    const int workers = C().CurrentParams->ThreadCount;
+    const int workers = StartHeldDownload();
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
     const std::string logBefore = testsupport::ReadBytes(C().CurrentTask->LogFile);
     for (int i = 0; i < 4; ++i)
@@ -241,13 +224,8 @@ TEST_F(DownloadTest, UnwritableLogAtTheEndStillFinishesTheEnd)
 // lets the workers go; the next Start of the project continues.
 TEST_F(DownloadTest, ClosingDuringADownloadLosesNothingTheLastSaveHad)
 {
-    UseTestServerAsProxy();
-    OpenWindow();
-    TypeLargerArea();
-    gate->Close();
-    form->BitBtn1Click();
+    const int workers = StartHeldDownload();
     const int tiles = C().CurrentTask->TileCount;
-    const int workers = C().CurrentParams->ThreadCount;
     const std::string logFile = C().CurrentTask->LogFile;
     const std::string project = Project();
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));

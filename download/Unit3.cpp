@@ -134,8 +134,7 @@ void TDownThread::Scan()
     if (Task.Params->UseProxy && !ConfigureProxy(http))
         return;
 
-    blankImage_ = platform::ProgramFolder() + "blankimg" + platform::PathDelim + "blank" +
-                  std::to_string(Task.TileHeight) + "." + Task.GetTileExt();
+    blankImage_ = Task.BlankImageFile();
 
     const std::int64_t skip = Task.SkipCount(ThreadIndex);
     const int threadCount = Task.Params->ThreadCount;

@@ -2,6 +2,7 @@
 
 #include "core/Commonfunc.h"
 #include "core/MapTypes.h"
+#include "task/Coordinates.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
@@ -35,7 +36,15 @@ void AppendInt(std::string& out, std::int64_t value) {
 
 } // namespace
 
-std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
+std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& error) {
+    // The task trusts no caller: a zoom outside 1..20 would shift past the
+    // width of an integer, and a reversed or non-finite area could leave no
+    // worker at all for the share rule to divide by.
+    error = CheckRequest(params.LeftLongitude, params.RightLongitude, params.TopLatitude,
+                         params.BottomLatitude, params.Zoom);
+    if (!error.empty())
+        return nullptr;
+
     std::unique_ptr<KvTask> task(new KvTask());
     task->Params = &params;
 
@@ -49,7 +58,7 @@ std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
     // Sequence numbers and the tile count are numbered in 32 bits by the
     // workers, the project file and the window; refuse before anything exists.
     if (range.TileCount > std::numeric_limits<int>::max()) {
-        platform::Dialogs().ShowMessage(kTooManyTilesMessage);
+        error = kTooManyTilesMessage;
         return nullptr;
     }
     task->Xmin = range.Xmin;
@@ -68,13 +77,6 @@ std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
     task->ListFile = params.SavePath + base + "_list.txt";
     task->TileFolder = params.SavePath + base + platform::PathDelim;
 
-    // One level only: Start has made sure the save folder exists. Files
-    // already in an existing tile folder stay.
-    if (!platform::DirectoryExists(task->TileFolder) && !platform::CreateDir(task->TileFolder)) {
-        platform::Dialogs().ShowMessage("Create directory " + task->TileFolder + " Failed.");
-        return nullptr;
-    }
-
     if (params.ContinueTask) {
         platform::TIniFile ini(task->ProjectFile());
         const int slots = params.ThreadCount < kThreadSlots ? params.ThreadCount : kThreadSlots;
@@ -88,6 +90,22 @@ std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
     // No more workers than tiles.
     if (params.ThreadCount > task->TileCount)
         params.ThreadCount = task->TileCount;
+    return task;
+}
+
+std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
+    std::string error;
+    std::unique_ptr<KvTask> task = Describe(params, error);
+    if (!task) {
+        platform::Dialogs().ShowMessage(error);
+        return nullptr;
+    }
+    // One level only: Start has made sure the save folder exists. Files
+    // already in an existing tile folder stay.
+    if (!platform::DirectoryExists(task->TileFolder) && !platform::CreateDir(task->TileFolder)) {
+        platform::Dialogs().ShowMessage("Create directory " + task->TileFolder + " Failed.");
+        return nullptr;
+    }
     return task;
 }
 
@@ -108,6 +126,11 @@ std::string KvTask::GetTileFilePath(int x, int y) const {
 std::string KvTask::GetTileExt() const {
     const MapTypeInfo* info = FindMapType(Params->MapsType);
     return info ? info->Extension : "";
+}
+
+std::string KvTask::BlankImageFile() const {
+    return platform::ProgramFolder() + "blankimg" + platform::PathDelim + "blank" +
+           std::to_string(TileHeight) + "." + GetTileExt();
 }
 
 void KvTask::WriteProjectFile() const {

@@ -39,7 +39,13 @@ public:
     // when the tile count is refused (more than 2,147,483,647 tiles, shown as
     // kTooManyTilesMessage). Lowers params.ThreadCount to the tile count when
     // that is smaller. `params` must outlive the task.
+    // A request outside the limits of CheckRequest is refused with its
+    // sentence before anything is made.
     static std::unique_ptr<KvTask> Create(TaskParameters& params);
+    // The same task without touching the disk beyond reading the resume
+    // positions of a continued task: no folder is made and no message shown.
+    // On a refused request returns nullptr with the sentence in `error`.
+    static std::unique_ptr<KvTask> Describe(TaskParameters& params, std::string& error);
 
     int TileWidth = 256;
     int TileHeight = 256;
@@ -60,6 +66,9 @@ public:
     std::string GetTileFileName(int x, int y) const;
     std::string GetTileFilePath(int x, int y) const;
     std::string GetTileExt() const;
+    // The blank reference image beside the program for this task's tiles:
+    // blankimg/blank<TileHeight>.<ext>.
+    std::string BlankImageFile() const;
 
     // Record files; each raises platform::EFCreateError / EFOpenError.
     void WriteProjectFile() const;

@@ -18,35 +18,6 @@ std::string StartMessages::CreateDirectoryFailed(const std::string& path)
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The decimal grammar of the classic text-to-float conversion: blanks around,
-// optional sign, digits with at most one period, optional exponent.
-bool IsDecimalNumber(std::string_view s)
-{
-    std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        ++i;
-    std::size_t digits = 0;
-    while (i < s.size() && IsDigit(s[i])) { ++i; ++digits; }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && IsDigit(s[i])) { ++i; ++digits; }
-    }
-    if (digits == 0)
-        return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-            ++i;
-        std::size_t expDigits = 0;
-        while (i < s.size() && IsDigit(s[i])) { ++i; ++expDigits; }
-        if (expDigits == 0)
-            return false;
-    }
-    return i == s.size();
-}
-
 int ZoomOfText(const std::string& text)
 {
     int value = 0;
@@ -61,33 +32,6 @@ std::string PositionKey(int slot, char axis)
 }
 
 } // namespace
-
-bool ParseCoordinate(const std::string& text, double& value)
-{
-    std::string s = text;
-    for (char& c : s)
-        if (c == ',')
-            c = '.';
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return false;
-    s = s.substr(first, s.find_last_not_of(' ') - first + 1);
-    if (!IsDecimalNumber(s))
-        return false;
-    const char* begin = s.data() + (s[0] == '+' ? 1 : 0);
-    const auto result = std::from_chars(begin, s.data() + s.size(), value);
-    // Magnitudes beyond a double are numbers too: too large ones become
-    // infinite (the range checks refuse them), too small ones zero.
-    if (result.ec == std::errc::result_out_of_range) {
-        const auto e = s.find_first_of("eE");
-        const bool tiny = e != std::string::npos && s.find('-', e) != std::string::npos;
-        value = tiny ? 0.0 : HUGE_VAL;
-        if (s[0] == '-')
-            value = -value;
-        return true;
-    }
-    return result.ec == std::errc() && result.ptr == s.data() + s.size();
-}
 
 DownloadController::DownloadController(IDownloadView& view) : view_(view)
 {
@@ -162,25 +106,11 @@ void DownloadController::Start(const StartInput& input)
         dialogs.ShowMessage(StartMessages::kInputError);
         return;
     }
-    const char* refusal = nullptr;
-    if (left < -180 || left > 180)
-        refusal = StartMessages::kLeftRange;
-    else if (right < -180 || right > 180)
-        refusal = StartMessages::kRightRange;
-    else if (top < -85 || top > 85)
-        refusal = StartMessages::kTopRange;
-    else if (bottom < -85 || bottom > 85)
-        refusal = StartMessages::kBottomRange;
-    else if (left > right)
-        refusal = StartMessages::kLeftRight;
-    else if (top < bottom)
-        refusal = StartMessages::kTopBottom;
-    // A seventh check of our own: Edit5 holds 1 to 20 through UpDown1, but an
-    // opened project can put any integer there, and the tile arithmetic has
-    // no meaning outside that range.
-    else if (zoom < 1 || zoom > 20)
-        refusal = StartMessages::kZoomRange;
-    if (refusal) {
+    // The range checks, then a seventh of our own: Edit5 holds 1 to 20
+    // through UpDown1, but an opened project can put any integer there, and
+    // the tile arithmetic has no meaning outside that range.
+    const std::string refusal = CheckRequest(left, right, top, bottom, zoom);
+    if (!refusal.empty()) {
         dialogs.ShowMessage(refusal);
         return;
     }

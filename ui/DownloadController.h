@@ -15,6 +15,7 @@
 #include <string>
 
 #include "download/Unit3.h"
+#include "task/Coordinates.h"
 #include "task/Unitclasstask.h"
 #include "ui/MemoLines.h"
 
@@ -44,13 +45,6 @@ struct StartInput {
 namespace StartMessages {
 inline constexpr const char* kNoPath = "Please select a path to save the images.";
 inline constexpr const char* kInputError = "Longitude or latitude input error!";
-inline constexpr const char* kLeftRange = "Left Longitude should be between -180 and 180.";
-inline constexpr const char* kRightRange = "Right Longitude should be between -180 and 180.";
-inline constexpr const char* kTopRange = "Top Latitude should be between -85 and 85.";
-inline constexpr const char* kBottomRange = "Bottom Latitude should be between -85 and 85.";
-inline constexpr const char* kLeftRight = "Left Longitude should less than Right Longitude!";
-inline constexpr const char* kTopBottom = "Bottom Latitude should less than Top Latitude!";
-inline constexpr const char* kZoomRange = "Zoom level should be between 1 and 20.";
 inline constexpr const char* kCreateTaskFailure = "Error: Create task failure.";
 inline constexpr const char* kTaskStoped = "Task stoped!                    ";
 std::string CreateDirectoryFailed(const std::string& path);
@@ -58,10 +52,6 @@ std::string CreateDirectoryFailed(const std::string& path);
 
 inline constexpr const char* kCaptionStart = "Start";
 inline constexpr const char* kCaptionStop = "Stop";
-
-// Converts a coordinate as typed: commas become periods, then a decimal
-// number with a period (blanks around it allowed). False when it is none.
-bool ParseCoordinate(const std::string& text, double& value);
 
 class DownloadController : public IWorkerHost {
 public:

@@ -166,28 +166,3 @@ TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
 }
 
 } // namespace
-
-namespace {
-
-// Coordinates as typed: commas become periods; anything else that is not a
-// decimal number is refused.
-TEST(ParseCoordinate, AcceptsDecimalTextsOnly)
-{
-    const std::pair<const char*, double> good[] = {
-        {"12.5", 12.5}, {"12,5", 12.5}, {"-180", -180}, {"+85", 85}, {" 7 ", 7}, {".5", 0.5},
-        {"5.", 5}, {"1e2", 100}, {"1E-2", 0.01}, {"1e-400", 0}, {"-0", 0}};
-    for (const auto& [text, expected] : good) {
-        double v = -1;
-        EXPECT_TRUE(ParseCoordinate(text, v)) << text;
-        EXPECT_DOUBLE_EQ(v, expected) << text;
-    }
-    double big = 0;
-    ASSERT_TRUE(ParseCoordinate("1e400", big));
-    EXPECT_GT(big, 180);
-    for (const char* text : {"", " ", "abc", "12.5.1", "12,5,1", "1e", "--1", "0x10", "inf", "nan", "1 2", "."}) {
-        double v = 0;
-        EXPECT_FALSE(ParseCoordinate(text, v)) << text;
-    }
-}
-
-} // namespace

@@ -1,0 +1,120 @@
+#include "task/SavedProject.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "core/MapTypes.h"
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "platform/TextFile.h"
+#include "task/Coordinates.h"
+
+const char* TileStateName(TileState state) {
+    switch (state) {
+    case TileState::Saved: return "saved";
+    case TileState::Blank: return "blank";
+    case TileState::Missing: return "missing";
+    case TileState::Failed: return "failed";
+    }
+    return "missing";
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.append(buffer, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath, std::string& error) {
+    error.clear();
+    if (!platform::FileExists(projectPath)) {
+        error = "The project file " + projectPath + " does not exist.";
+        return nullptr;
+    }
+    std::string probe;
+    if (!ReadWholeFile(projectPath, probe)) {
+        error = "The project file " + projectPath + " cannot be read.";
+        return nullptr;
+    }
+
+    std::unique_ptr<SavedProject> project(new SavedProject());
+    platform::TIniFile ini(projectPath);
+    static const char* const kKeys[4] = {"LeftLongitude", "RightLongitude", "TopLatitude",
+                                         "BottomLatitude"};
+    double values[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        project->coordinateTexts_[i] = ini.ReadString("AREA", kKeys[i], "");
+        if (!ParseCoordinate(project->coordinateTexts_[i], values[i])) {
+            error = projectPath + " is not a Kartivo project file (its area is missing or unreadable).";
+            return nullptr;
+        }
+    }
+    TaskParameters& p = project->params_;
+    p.LeftLongitude = values[0];
+    p.RightLongitude = values[1];
+    p.TopLatitude = values[2];
+    p.BottomLatitude = values[3];
+    p.Zoom = ini.ReadInteger("Zoom", "Zoom", 0);
+    p.MapsType = ini.ReadInteger("MapsType", "MapsType", 0);
+    if (!FindMapType(p.MapsType)) {
+        error = projectPath + " names an unknown map type (" + std::to_string(p.MapsType) + ").";
+        return nullptr;
+    }
+    p.SavePath = platform::ExtractFilePath(projectPath);
+    if (p.SavePath.empty())
+        p.SavePath = std::string(".") + platform::PathDelim;
+    p.TaskName = platform::ExtractFileName(projectPath);
+    p.ContinueTask = true;   // read the workers' saved positions
+
+    std::string refusal;
+    project->task_ = KvTask::Describe(p, refusal);
+    if (!project->task_) {
+        error = projectPath + ": " + refusal;
+        return nullptr;
+    }
+
+    if (platform::FileExists(project->task_->FailedFile)) {
+        try {
+            for (const std::string& line : platform::ReadLines(project->task_->FailedFile)) {
+                const FailedEntry entry = SplitFailedLine(line);
+                if (!entry.Path.empty())
+                    project->failedNames_.insert(platform::ExtractFileName(entry.Path));
+            }
+        } catch (const std::exception&) {
+            // An unreadable failed list names no tile; the tiles still show.
+        }
+    }
+
+    project->blankFile_ = project->task_->BlankImageFile();
+    ReadWholeFile(project->blankFile_, project->blankBytes_);
+    return project;
+}
+
+TileState SavedProject::StateOfBytes(const std::string& fileName, const std::string& bytes) const {
+    if (bytes.empty())
+        return failedNames_.count(fileName) ? TileState::Failed : TileState::Missing;
+    if (!blankBytes_.empty() && bytes == blankBytes_)
+        return TileState::Blank;
+    return TileState::Saved;
+}
+
+TileState SavedProject::StateOfTile(int x, int y) const {
+    const std::string path = task_->GetTileFilePath(x, y);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return StateOfBytes(task_->GetTileFileName(x, y), std::string());
+    if (blankBytes_.empty() || static_cast<std::size_t>(st.st_size) != blankBytes_.size())
+        return TileState::Saved;
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes))
+        return StateOfBytes(task_->GetTileFileName(x, y), std::string());
+    return StateOfBytes(task_->GetTileFileName(x, y), bytes);
+}

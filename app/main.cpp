@@ -12,11 +12,7 @@
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtDispatcher.h"
 #include "ui/AppIcon.h"
-#include "ui/Convert.h"
 #include "ui/Unit1.h"
-#include "ui/Unit2.h"
-#include "ui/Unitftl.h"
-#include "ui/Unitoptions.h"
 
 int main(int argc, char** argv)
 {
@@ -31,11 +27,7 @@ int main(int argc, char** argv)
         // Created once, in this order, and kept until the program ends; the
         // main window comes first. Only it is shown.
         TForm1 form1;
-        TfrmAbout frmAbout(&form1);
-        TfrmConvert frmConvert(&form1);
-        TfrmOptions frmOptions(&form1);
-        TfrmFlt frmFlt(&form1);
-        form1.SetWindows({&frmAbout, &frmConvert, &frmOptions, &frmFlt});
+        form1.CreateProgramWindows();
         form1.show();
         app.exec();
 

@@ -35,6 +35,15 @@ std::optional<std::string> RecordingDialogs::OpenFile(const OpenFileRequest& req
     return PopAnswer(openAnswers);
 }
 
+bool RecordingDialogs::AskYesNo(const std::string& text) {
+    questions.push_back(text);
+    if (yesNoAnswers.empty())
+        return false;   // an unanswered question counts as No
+    const bool yes = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return yes;
+}
+
 std::optional<std::string> RecordingDialogs::BrowseFolder(const std::string& caption) {
     browseCaptions.push_back(caption);
     return PopAnswer(browseAnswers);

@@ -22,15 +22,18 @@ class IDialogs {
 public:
     virtual ~IDialogs() = default;
     virtual void ShowMessage(const std::string& text) = 0;   // modal, OK
-    virtual void ShowError(const std::string& text) = 0;     // standard error box
+    virtual void ShowError(const std::string& text) = 0;     // standard error box, text as given
+    // Modal question with Yes and No; true for Yes.
+    virtual bool AskYesNo(const std::string& text) = 0;
     // Full path of the chosen file, or nothing on cancel.
     virtual std::optional<std::string> OpenFile(const OpenFileRequest& request) = 0;
     // Chosen folder without a trailing '/', except for "/" itself.
     virtual std::optional<std::string> BrowseFolder(const std::string& caption) = 0;
-    // Opens a document or link with the desktop's handler; failures ignored.
-    virtual void ShellOpen(const std::string& target) = 0;
-    // Starts a program detached; failures ignored.
-    virtual void StartProgram(const std::string& path) = 0;
+    // Opens a document or link with the desktop's handler; false when
+    // nothing could open it.
+    virtual bool ShellOpen(const std::string& target) = 0;
+    // Starts a program detached; false when it could not be started.
+    virtual bool StartProgram(const std::string& path) = 0;
 };
 
 // The installed implementation; a RecordingDialogs until one is set.
@@ -47,15 +50,28 @@ public:
     std::vector<std::string> browseCaptions;
     std::vector<std::string> shellOpened;
     std::vector<std::string> programsStarted;
+    std::vector<std::string> questions;
     std::deque<std::optional<std::string>> openAnswers;
     std::deque<std::optional<std::string>> browseAnswers;
+    std::deque<bool> yesNoAnswers;   // No when empty
+    bool shellOpenSucceeds = true;
+    bool startProgramSucceeds = true;
 
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
+    bool AskYesNo(const std::string& text) override;
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
     std::optional<std::string> BrowseFolder(const std::string& caption) override;
-    void ShellOpen(const std::string& target) override { shellOpened.push_back(target); }
-    void StartProgram(const std::string& path) override { programsStarted.push_back(path); }
+    bool ShellOpen(const std::string& target) override
+    {
+        shellOpened.push_back(target);
+        return shellOpenSucceeds;
+    }
+    bool StartProgram(const std::string& path) override
+    {
+        programsStarted.push_back(path);
+        return startProgramSucceeds;
+    }
 };
 
 } // namespace platform

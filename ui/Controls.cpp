@@ -18,6 +18,9 @@
 TMemo::TMemo(const LineList& lines, QWidget* parent) : QPlainTextEdit(parent), lines_(lines)
 {
     setReadOnly(true);
+    // Read-only, yet the keyboard still moves through the log (Ctrl+Home,
+    // Ctrl+End, Page Up, Page Down).
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setUndoRedoEnabled(false);
     setLineWrapMode(QPlainTextEdit::NoWrap);   // both scroll bars, as the log has always had
     Sync();

@@ -1,7 +1,9 @@
 #include "ui/DownloadController.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <vector>
 
 #include "core/MapTypes.h"
 #include "platform/Dialogs.h"
@@ -10,10 +12,18 @@
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
+#include "ui/OptionsSettings.h"
 
 std::string StartMessages::CreateDirectoryFailed(const std::string& path)
 {
     return "Create directory " + path + " Failed.";
+}
+
+std::string StartMessages::StartAfresh(const std::string& projectName)
+{
+    return "The project " + projectName +
+           " already exists for another area, zoom level or map type. Start it afresh? Its log, "
+           "tile list, failed list and positions will be replaced.";
 }
 
 namespace {
@@ -31,10 +41,22 @@ std::string PositionKey(int slot, char axis)
     return "T" + std::to_string(slot + 1) + axis;
 }
 
+// A coordinate as typed against the text a project file holds: the same
+// number, both read as Start reads a coordinate ("2.30", "2,3" and "+2.3"
+// all match a stored "2.3").
+bool SameCoordinate(const std::string& typed, const std::string& stored)
+{
+    double a = 0, b = 0;
+    return ParseCoordinate(typed, a) && ParseCoordinate(stored, b) && a == b;
+}
+
 } // namespace
 
 DownloadController::DownloadController(IDownloadView& view) : view_(view)
 {
+    MakeWorker = [](int index, const KvTask& task, IWorkerHost& host) {
+        return std::make_unique<TDownThread>(false, index, task, host);
+    };
     Memo1Lines.Add("[log window]");
     Memo2Lines.Add("[Failed tile inforamtion window]");
 }
@@ -76,12 +98,7 @@ void DownloadController::Start(const StartInput& input)
     auto& dialogs = platform::Dialogs();
 
     // 1. The proxy settings, read afresh for every download.
-    platform::TIniFile settings(IniFileName);
-    const bool useProxy = settings.ReadInteger("Proxy", "UseProxy", 0) == 1;
-    const std::string proxyServer = settings.ReadString("Proxy", "ProxyServer", "");
-    const std::string proxyPort = settings.ReadString("Proxy", "ProxyPort", "");
-    const std::string proxyUsername = settings.ReadString("Proxy", "ProxyUsername", "");
-    const std::string proxyPassword = settings.ReadString("Proxy", "ProxyPassword", "");
+    const OptionsValues settings = LoadOptions(IniFileName);
 
     // 2, 3. Zoom and map type code.
     const int zoom = ZoomOfText(input.Zoom);
@@ -122,19 +139,14 @@ void DownloadController::Start(const StartInput& input)
         name += ".kvpd";
 
     // 11. Does the input describe the project file that is there already?
+    // When it does not, starting afresh replaces that project's log, lists
+    // and positions: the user says whether to, and No changes nothing.
     bool continueTask = false;
     const std::string projectFile = path + name;
     if (platform::FileExists(projectFile)) {
-        platform::TIniFile project(projectFile);
-        continueTask =
-            project.ReadInteger("MapsType", "MapsType", 100) == mapsType &&
-            input.LeftLongitude == project.ReadString("AREA", "LeftLongitude", "") &&
-            input.RightLongitude == project.ReadString("AREA", "RightLongitude", "") &&
-            input.TopLatitude == project.ReadString("AREA", "TopLatitude", "") &&
-            input.BottomLatitude == project.ReadString("AREA", "BottomLatitude", "") &&
-            project.ReadInteger("Zoom", "Zoom", 100) == zoom &&
-            platform::ExtractFilePath(projectFile) == platform::IncludeTrailingPathDelimiter(input.SavePath) &&
-            platform::ExtractFileName(projectFile) == input.TaskName;
+        continueTask = ContinuesProject(input, projectFile, mapsType, zoom);
+        if (!continueTask && !dialogs.AskYesNo(StartMessages::StartAfresh(name)))
+            return;
     }
 
     // 12. The request.
@@ -149,11 +161,11 @@ void DownloadController::Start(const StartInput& input)
     params->MapsType = mapsType;
     params->SavePath = path;
     params->TaskName = name;
-    params->UseProxy = useProxy;
-    params->ProxyServer = proxyServer;
-    params->ProxyPort = proxyPort;
-    params->ProxyUsername = proxyUsername;
-    params->ProxyPassword = proxyPassword;
+    params->UseProxy = settings.UseProxy;
+    params->ProxyServer = settings.ProxyServer;
+    params->ProxyPort = settings.ProxyPort;
+    params->ProxyUsername = settings.ProxyUsername;
+    params->ProxyPassword = settings.ProxyPassword;
     params->ContinueTask = continueTask;
     CurrentParams = params;
 
@@ -181,15 +193,54 @@ void DownloadController::Start(const StartInput& input)
     failedSaver_.Adopt(Memo2Lines, CurrentTask->FailedFile);
     view_.MemosChanged();
 
-    // 17 to 20.
+    // 17 to 20. The count starts where the workers' resume positions put it.
     view_.ShowTotal("Total images: " + std::to_string(CurrentTask->TileCount));
+    Progress.Begin(*CurrentTask, params->ThreadCount);
+    view_.ShowProgress(Progress.Permille(), Progress.StatusText(), Progress.CountsText());
     SetCaption(kCaptionStop);
-    for (int i = 0; i < params->ThreadCount; ++i) {
-        Workers[i] = std::make_unique<TDownThread>(false, i, *CurrentTask, *this);
-        ++RunningWorkers;
+    StartWorkers(params->ThreadCount);
+}
+
+bool DownloadController::ContinuesProject(const StartInput& input, const std::string& projectFile,
+                                          int mapsType, int zoom) const
+{
+    platform::TIniFile project(projectFile);
+    return project.ReadInteger("MapsType", "MapsType", 100) == mapsType &&
+           SameCoordinate(input.LeftLongitude, project.ReadString("AREA", "LeftLongitude", "")) &&
+           SameCoordinate(input.RightLongitude, project.ReadString("AREA", "RightLongitude", "")) &&
+           SameCoordinate(input.TopLatitude, project.ReadString("AREA", "TopLatitude", "")) &&
+           SameCoordinate(input.BottomLatitude, project.ReadString("AREA", "BottomLatitude", "")) &&
+           project.ReadInteger("Zoom", "Zoom", 100) == zoom &&
+           platform::ExtractFilePath(projectFile) == platform::IncludeTrailingPathDelimiter(input.SavePath) &&
+           platform::ExtractFileName(projectFile) == input.TaskName;
+}
+
+void DownloadController::StartWorkers(int count)
+{
+    // The timer runs whatever happens below: it is what ends the task, and a
+    // worker that cannot be made must not leave the window in "Stop" with
+    // nothing to end it.
+    TimerTicks = 0;
+    std::string failure;
+    for (int i = 0; i < count && failure.empty(); ++i) {
+        try {
+            Workers[i] = MakeWorker(i, *CurrentTask, *this);
+            ++RunningWorkers;
+        } catch (const std::exception& e) {
+            failure = e.what();
+        } catch (...) {
+            failure = "A download worker could not be started.";
+        }
+    }
+    if (!failure.empty()) {
+        // The workers already made stop after their current tile; the next
+        // tick after the last of them ends the task as usual.
+        for (auto& w : Workers)
+            if (w)
+                w->Terminate();
+        platform::Dialogs().ShowError(failure);
     }
     view_.SetTimerEnabled(true);
-    TimerTicks = 0;
 }
 
 void DownloadController::Stop()
@@ -199,20 +250,35 @@ void DownloadController::Stop()
     for (int i = 0; i < CurrentParams->ThreadCount && i < kThreadSlots; ++i) {
         if (Workers[i])
             Workers[i]->Terminate();
-        AddLogLine("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
+        AppendLog("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
     }
 }
 
-void DownloadController::AddLogLine(const std::string& line)
+void DownloadController::AppendLog(const std::string& line)
 {
     Memo1Lines.Add(line);
     view_.MemosChanged();
 }
 
+void DownloadController::AddLogLine(const std::string& line)
+{
+    Progress.OnLogLine(line);
+    AppendLog(line);
+}
+
 void DownloadController::AddFailedLine(const std::string& line)
 {
+    Progress.OnFailedLine(line);
     Memo2Lines.Add(line);
     view_.MemosChanged();
+}
+
+void DownloadController::UpdateProgress()
+{
+    if (!Progress.Active())
+        return;
+    Progress.Sample();
+    view_.ShowProgress(Progress.Permille(), Progress.StatusText(), Progress.CountsText());
 }
 
 void DownloadController::WorkerDone()
@@ -272,6 +338,7 @@ void DownloadController::Tick()
     } reset{inTick_};
 
     ++TimerTicks;
+    UpdateProgress();
     if (TimerTicks % 5 == 0) {
         // A file that cannot be written ends the tick here, in the error box;
         // the next fifth tick tries again. The box is shown while this tick
@@ -291,26 +358,28 @@ void DownloadController::Tick()
 void DownloadController::EndTask()
 {
     view_.SetTimerEnabled(false);
-    AddLogLine("");
-    AddLogLine("--------------------------------");
-    AddLogLine("Task Stoped!");
-    AddLogLine("");
-    AddLogLine("Now time:" + platform::FormatDateTimeNow());
-    AddLogLine("");
-    AddLogLine("Log file has been saved as " + (CurrentTask ? CurrentTask->LogFile : std::string()));
+    const std::string summary = Progress.Active() ? Progress.Summary() : std::string();
+    if (!summary.empty())
+        AppendLog(summary);
+    AppendLog("");
+    AppendLog("--------------------------------");
+    AppendLog("Task Stoped!");
+    AppendLog("");
+    AppendLog("Now time:" + platform::FormatDateTimeNow());
+    AppendLog("");
+    AppendLog("Log file has been saved as " + (CurrentTask ? CurrentTask->LogFile : std::string()));
 
     // Unlike a periodic save, a failure here must not leave the window in
-    // "Stop" with no worker and the timer off: the first error is shown where
-    // it happens, and the end is finished anyway (the other files still
-    // written, workers released, "Start").
-    bool failed = false;
+    // "Stop" with no worker and the timer off: the end is finished anyway
+    // (the other files still written, workers released, "Start"), and every
+    // file that could not be written is named in one error box.
+    std::vector<std::string> errors;
     auto guarded = [&](auto&& step) {
         try {
             step();
         } catch (const std::exception& e) {
-            if (!failed)
-                platform::Dialogs().ShowError(e.what());
-            failed = true;
+            if (std::find(errors.begin(), errors.end(), e.what()) == errors.end())
+                errors.push_back(e.what());
         }
     };
     if (CurrentTask) {
@@ -325,6 +394,14 @@ void DownloadController::EndTask()
     for (int i = count; i < kThreadSlots; ++i)
         ReleaseWorker(i);
     SetCaption(kCaptionStart);
+    if (!summary.empty())
+        view_.ShowSummary(summary);
+    if (!errors.empty()) {
+        std::string text;
+        for (const auto& e : errors)
+            text += (text.empty() ? "" : "\n") + e;
+        platform::Dialogs().ShowError(text);
+    }
     platform::Dialogs().ShowMessage(StartMessages::kTaskStoped);
 }
 
@@ -342,6 +419,9 @@ bool DownloadController::PrepareForClose()
                 platform::Dialogs().ShowError(e.what());
             }
         };
+        // The log says how far the task got and that Start continues it.
+        if (Progress.Active())
+            AppendLog(Progress.Summary());
         shown([&] { SavePositions(); });
         shown([&] { logSaver_.Save(Memo1Lines, CurrentTask->LogFile); });
         shown([&] { failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile); });

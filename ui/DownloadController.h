@@ -11,12 +11,14 @@
 // (closing lines, files written, workers released, caption "Start",
 // "Task stoped!").
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "download/Unit3.h"
 #include "task/Coordinates.h"
 #include "task/Unitclasstask.h"
+#include "ui/DownloadProgress.h"
 #include "ui/MemoLines.h"
 
 // What the controller needs the window to show.
@@ -27,6 +29,11 @@ public:
     virtual void ShowTotal(const std::string& text) = 0;              // LabelTotalxy
     virtual void SetTimerEnabled(bool enabled) = 0;                   // Timer1
     virtual void MemosChanged() = 0;   // lines of Memo1 or Memo2 added or replaced
+    // The status bar while a task runs: the bar (0 to 1000), where the task
+    // stands, and what became of its tiles.
+    virtual void ShowProgress(int permille, const std::string& text, const std::string& counts) = 0;
+    // The status bar once the task has ended: its summary line.
+    virtual void ShowSummary(const std::string& summary) = 0;
 };
 
 // The texts of the window's task controls as the user left them.
@@ -48,6 +55,8 @@ inline constexpr const char* kInputError = "Longitude or latitude input error!";
 inline constexpr const char* kCreateTaskFailure = "Error: Create task failure.";
 inline constexpr const char* kTaskStoped = "Task stoped!                    ";
 std::string CreateDirectoryFailed(const std::string& path);
+// Asked before a project file of the same name is replaced by a new task.
+std::string StartAfresh(const std::string& projectName);
 } // namespace StartMessages
 
 inline constexpr const char* kCaptionStart = "Start";
@@ -62,6 +71,10 @@ public:
     DownloadController& operator=(const DownloadController&) = delete;
 
     std::string IniFileName;   // the settings file; the proxy keys are read at every Start
+
+    // Makes the worker of one slot, started; tests put a failing one here.
+    std::function<std::unique_ptr<TDownThread>(int index, const KvTask& task, IWorkerHost& host)>
+        MakeWorker;
 
     // BitBtn1Click: Start while the caption is "Start", Stop otherwise.
     void Press(const StartInput& input);
@@ -84,6 +97,7 @@ public:
     int TimerTicks = 0;
     LineList Memo1Lines;   // the log shown in Memo1
     LineList Memo2Lines;   // the failed-tiles list held in the hidden Memo2
+    DownloadProgress Progress;   // where the current task stands
 
     // IWorkerHost, called through Synchronize on the main thread.
     void AddLogLine(const std::string& line) override;
@@ -94,9 +108,15 @@ public:
     void SavePositions();
     // Memo1 to LogFile, Memo2 to FailedFile.
     void SaveMemos();
+    // Samples the count and shows it in the status bar (every tick).
+    void UpdateProgress();
 
 private:
     void SetCaption(const std::string& caption);
+    void AppendLog(const std::string& line);   // a line of the window's own
+    bool ContinuesProject(const StartInput& input, const std::string& projectFile, int mapsType,
+                          int zoom) const;
+    void StartWorkers(int count);
     void EndTask();
     void SaveWorkerPosition(int slot);
     void ReleaseWorker(int slot);

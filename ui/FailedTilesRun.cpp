@@ -4,7 +4,9 @@
 #include "download/IdHTTP.h"
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
+#include "ui/OptionsSettings.h"
 
+#include <charconv>
 #include <exception>
 
 void ConfigureRedownloadClient(TIdHTTP& http)
@@ -17,6 +19,24 @@ void ConfigureRedownloadClient(TIdHTTP& http)
     http.Request.ProxyPort = 0;
     http.Request.ProxyUsername.clear();
     http.Request.ProxyPassword.clear();
+}
+
+std::string ConfigureRedownloadClient(TIdHTTP& http, const OptionsValues& settings)
+{
+    ConfigureRedownloadClient(http);
+    if (!settings.UseProxy)
+        return {};
+    const std::string& text = settings.ProxyPort;
+    int port = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, port);
+    if (text.empty() || ec != std::errc() || ptr != end || port < 1 || port > 65535)
+        return "Error: the proxy port \"" + text + "\" is not a port number.";
+    http.Request.ProxyServer = settings.ProxyServer;
+    http.Request.ProxyPort = port;
+    http.Request.ProxyUsername = settings.ProxyUsername;
+    http.Request.ProxyPassword = settings.ProxyPassword;
+    return {};
 }
 
 FailedTilesRun::FailedTilesRun(TIdHTTP& http, LineSink report, std::function<void()> started)
@@ -33,10 +53,17 @@ void FailedTilesRun::Run(const std::vector<std::string>& lines)
     report_(ftl::kStart);
     if (started_)
         started_();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (!FetchLine(lines[i]))
+    std::size_t finished = 0;
+    for (std::size_t i = 0; i < lines.size() && !stop_; ++i) {
+        if (progress_)
+            progress_(i + 1, lines.size());
+        const bool goOn = FetchLine(lines[i]);
+        finished = i + 1;
+        if (!goOn)
             break;
     }
+    if (progress_)
+        progress_(finished, lines.size());
     report_(ftl::kEnd);
 }
 

@@ -6,14 +6,20 @@
 // Life of a run: "Start..." -> for each line: split at the first "|", GET
 // (repeated at once after a reset, an address in use or a dropped kept-open
 // connection, at most kMaxRepeats times), store or report -> "Download End.".
+// A stop request ends the run after the current line, with "Download End.".
+// The run may go on a thread of its own: a stop request is safe from any
+// thread, and the sinks run on the run's thread.
 // A refusal (302/403) or a network failure ends it early with its message;
 // a tile file that cannot be written ends it by raising EFCreateError, and
 // then no "Download End." is reported.
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
 
 class TIdHTTP;
+struct OptionsValues;
 
 // Report texts of the re-download window.
 namespace ftl {
@@ -32,6 +38,10 @@ inline constexpr const char* kConnection = "Keep_Alive";
 // Sets the request fields a re-download run sends: the map site with CR LF as
 // referer, the fixed user agent, "Keep_Alive", and no proxy.
 void ConfigureRedownloadClient(TIdHTTP& http);
+// The same, through the proxy of the settings when they say UseProxy=1, with
+// its credentials, as a download does. Returns "" or, when the proxy port is
+// no port number, the sentence that says so (the client then has no proxy).
+std::string ConfigureRedownloadClient(TIdHTTP& http, const OptionsValues& settings);
 
 class FailedTilesRun {
 public:
@@ -49,6 +59,16 @@ public:
     // a tile file cannot be written.
     void Run(const std::vector<std::string>& lines);
 
+    // Called before each line with the lines begun so far (1-based) and the
+    // line count, and once more with the lines finished when the run ends.
+    void SetProgress(std::function<void(std::size_t current, std::size_t count)> progress)
+    {
+        progress_ = std::move(progress);
+    }
+    // Ends the run after the line being fetched (from any thread).
+    void RequestStop() { stop_ = true; }
+    bool StopRequested() const { return stop_; }
+
 private:
     // true: go on with the next line; false: the run ends.
     bool FetchLine(const std::string& line);
@@ -56,4 +76,6 @@ private:
     TIdHTTP& http_;
     LineSink report_;
     std::function<void()> started_;
+    std::function<void(std::size_t, std::size_t)> progress_;
+    std::atomic<bool> stop_{false};
 };

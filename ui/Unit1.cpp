@@ -7,7 +7,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -53,6 +55,16 @@ MainSettings ReadMainSettings(const std::string& iniFileName)
     return s;
 }
 
+std::string MissingFileMessage(const std::string& path)
+{
+    return "Cannot find the file:\n" + path;
+}
+
+std::string CannotOpenMessage(const std::string& target)
+{
+    return "Nothing could open:\n" + target;
+}
+
 // ---- construction -----------------------------------------------------------
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), controller_(*this)
@@ -81,7 +93,20 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), controller_(*this)
     });
 
     resize(670, 469);
+    // Never smaller than the size at which every control is whole: the left
+    // panel at its full height and a log still wide enough to read.
+    setMinimumSize(minimumSizeHint().expandedTo(QSize(353 + 180, 0)));
     CenterOnDesktop(this);
+}
+
+void TForm1::CreateProgramWindows()
+{
+    ProgramWindows w;
+    w.About = new TfrmAbout(this);
+    w.Convert = new TfrmConvert(this);
+    w.Options = new TfrmOptions(this);
+    w.Flt = new TfrmFlt(this);
+    SetWindows(w);
 }
 
 TForm1::~TForm1()
@@ -119,6 +144,7 @@ void TForm1::BuildMenus()
 
     Help1 = menuBar()->addMenu("&Help");
     Usermanual1 = Help1->addAction("User manual", this, &TForm1::Usermanual1Click);
+    Usermanual1->setShortcut(QKeySequence(Qt::Key_F1));
     Homepage1 = Help1->addAction("Homepage", this, &TForm1::Homepage1Click);
     Help1->addSeparator();
     About1 = Help1->addAction("About...", this, &TForm1::About1Click);
@@ -133,6 +159,7 @@ void TForm1::BuildControls()
 
     // Left panel: the task controls, 353 pixels wide.
     auto* panel = new QWidget(central);
+    leftPanel_ = panel;
     panel->setFixedWidth(353);
     auto* form = new QVBoxLayout(panel);
     form->setContentsMargins(5, 8, 5, 6);
@@ -240,17 +267,40 @@ void TForm1::BuildControls()
     columns->addWidget(Memo1, 1);
     setCentralWidget(central);
 
-    StatusBar1 = statusBar();
-    StatusPanel = new QLabel("Download images from Bing Maps!", StatusBar1);
-    StatusBar1->addWidget(StatusPanel, 1);
+    BuildStatusBar();
 
     connect(Button4, &QPushButton::clicked, this, &TForm1::LoadParametersfromprojectfilel1Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
     connect(Memo1, &TMemo::DoubleClicked, this, &TForm1::Viewlogfile1Click);
-    // The default button: Enter in any edit of the window presses it.
-    for (QLineEdit* edit : {EditTaskName, Edit1, Edit2, Edit3, Edit4, Edit6})
-        connect(edit, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
+}
+
+void TForm1::BuildStatusBar()
+{
+    StatusBar1 = statusBar();
+    StatusPanel = new QLabel("Download images from Bing Maps!", StatusBar1);
+    StatusBar1->addWidget(StatusPanel, 1);
+
+    // From a Start on: a bar, where the task stands and, below it, what
+    // became of its tiles; after the end, the summary in their place.
+    ProgressPanel = new QWidget(StatusBar1);
+    auto* grid = new QGridLayout(ProgressPanel);
+    grid->setContentsMargins(0, 1, 0, 1);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(0);
+    ProgressBar1 = new QProgressBar(ProgressPanel);
+    ProgressBar1->setRange(0, 1000);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setFixedWidth(120);
+    LabelProgress = new QLabel(ProgressPanel);
+    LabelProgress->setWordWrap(true);
+    LabelCounts = new QLabel(ProgressPanel);
+    grid->addWidget(ProgressBar1, 0, 0, 2, 1, Qt::AlignVCenter);
+    grid->addWidget(LabelProgress, 0, 1);
+    grid->addWidget(LabelCounts, 1, 1);
+    grid->setColumnStretch(1, 1);
+    ProgressPanel->setVisible(false);
+    StatusBar1->addWidget(ProgressPanel, 1);
 }
 
 // ---- IDownloadView ----------------------------------------------------------
@@ -272,6 +322,25 @@ void TForm1::MemosChanged()
     // the window responsive at any rate.
     if (!memoRefresh_->isActive())
         memoRefresh_->start();
+}
+
+void TForm1::ShowProgress(int permille, const std::string& text, const std::string& counts)
+{
+    StatusPanel->setVisible(false);
+    ProgressPanel->setVisible(true);
+    ProgressBar1->setValue(permille);
+    LabelProgress->setText(Q(text));
+    LabelCounts->setText(Q(counts));
+    LabelCounts->setVisible(true);
+}
+
+void TForm1::ShowSummary(const std::string& summary)
+{
+    StatusPanel->setVisible(false);
+    ProgressPanel->setVisible(true);
+    ProgressBar1->setValue(controller_.Progress.Permille());
+    LabelProgress->setText(Q(summary));
+    LabelCounts->setVisible(false);
 }
 
 StartInput TForm1::ReadInput() const
@@ -319,13 +388,32 @@ void TForm1::closeEvent(QCloseEvent* event)
     QApplication::quit();
 }
 
+void TForm1::keyPressEvent(QKeyEvent* event)
+{
+    // Edits, radio items, the up-down control and the panel itself leave
+    // Enter unhandled, so it arrives here. A focused push button keeps its
+    // own Enter, as a focused button does on every desktop.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && leftPanel_) {
+        QWidget* focus = QApplication::focusWidget();
+        if (focus && (focus == leftPanel_ || leftPanel_->isAncestorOf(focus))) {
+            if (auto* button = qobject_cast<QPushButton*>(focus); button && button != BitBtn1)
+                button->click();
+            else
+                BitBtn1->click();
+            event->accept();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void TForm1::FormShow()
 {
     RunGuarded([&] {
         ProgramFolder = platform::ProgramFolder();
         HomepageLink = kHomepageLink;
         IniFileName = platform::SettingsFileName();   // ProgramFolder + "ini/config.ini"
-        HelpFile = ProgramFolder + "help" + platform::PathDelim + "help.chm";
+        HelpFile = ProgramFolder + "help" + platform::PathDelim + "index.html";
         MailLink = kMailLink;
         controller_.IniFileName = IniFileName;
         const MainSettings settings = ReadMainSettings(IniFileName);
@@ -412,21 +500,32 @@ void TForm1::Viewlogfile1Click()
         const KvTask* task = controller_.CurrentTask.get();
         if (!task)
             platform::Dialogs().ShowMessage("No task running now." + std::string(18, ' '));
-        else if (platform::FileExists(task->LogFile))
-            platform::Dialogs().ShellOpen(task->LogFile);
+        else if (platform::FileExists(task->LogFile)) {
+            if (!platform::Dialogs().ShellOpen(task->LogFile))
+                platform::Dialogs().ShowMessage(CannotOpenMessage(task->LogFile));
+        }
         else
             platform::Dialogs().ShowMessage("No logfile now." + std::string(25, ' '));
     });
 }
 
+void TForm1::OpenProgramFile(const std::string& path, bool isProgram)
+{
+    auto& dialogs = platform::Dialogs();
+    if (!platform::FileExists(path))
+        dialogs.ShowMessage(MissingFileMessage(path));
+    else if (!(isProgram ? dialogs.StartProgram(path) : dialogs.ShellOpen(path)))
+        dialogs.ShowMessage(CannotOpenMessage(path));
+}
+
 void TForm1::Mapviewer1Click()
 {
-    RunGuarded([&] { platform::Dialogs().StartProgram(ProgramFolder + "plateview"); });
+    RunGuarded([&] { OpenProgramFile(ProgramFolder + "plateview", true); });
 }
 
 void TForm1::CombineImages1Click()
 {
-    RunGuarded([&] { platform::Dialogs().StartProgram(ProgramFolder + "platejoin"); });
+    RunGuarded([&] { OpenProgramFile(ProgramFolder + "platejoin", true); });
 }
 
 void TForm1::ReDownloadfailedfiles1Click()
@@ -439,12 +538,15 @@ void TForm1::ReDownloadfailedfiles1Click()
 
 void TForm1::Usermanual1Click()
 {
-    RunGuarded([&] { platform::Dialogs().ShellOpen(HelpFile); });
+    RunGuarded([&] { OpenProgramFile(HelpFile, false); });
 }
 
 void TForm1::Homepage1Click()
 {
-    RunGuarded([&] { platform::Dialogs().ShellOpen(HomepageLink); });
+    RunGuarded([&] {
+        if (!platform::Dialogs().ShellOpen(HomepageLink))
+            platform::Dialogs().ShowMessage(CannotOpenMessage(HomepageLink));
+    });
 }
 
 void TForm1::About1Click()

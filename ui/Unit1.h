@@ -14,6 +14,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -40,6 +41,10 @@ struct MainSettings {
     std::string Version;
 };
 MainSettings ReadMainSettings(const std::string& iniFileName);
+
+// The messages of menu commands whose target is missing or cannot be opened.
+std::string MissingFileMessage(const std::string& path);
+std::string CannotOpenMessage(const std::string& target);
 // The save folder used when the settings file names none: the user's home
 // folder followed by "/orvanta".
 std::string DefaultSaveFolder();
@@ -54,6 +59,9 @@ public:
     ~TForm1() override;
 
     void SetWindows(const ProgramWindows& windows) { windows_ = windows; }
+    // Creates the other four windows, owned by this one, in their fixed
+    // order, and wires the menus to them.
+    void CreateProgramWindows();
     // Workers of a closed download that may still be finishing a request.
     bool WorkersInFlight() const { return controller_.WorkersInFlight(); }
     DownloadController& Controller() { return controller_; }
@@ -91,7 +99,11 @@ public:
     TMemo* Memo2;       // failed-tiles list, hidden
     TMemo* Memo1;       // log
     QStatusBar* StatusBar1;
-    QLabel* StatusPanel;
+    QLabel* StatusPanel;          // the status bar's text when no task runs
+    QWidget* ProgressPanel;       // instead of it from a Start on
+    QProgressBar* ProgressBar1;
+    QLabel* LabelProgress;        // where the task stands, then its summary
+    QLabel* LabelCounts;          // what became of its tiles
     QTimer* Timer1;
     platform::OpenFileRequest OpenDialog1;
 
@@ -132,10 +144,15 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Enter in any control of the left panel presses BitBtn1, the default button.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void BuildControls();
     void BuildMenus();
+    void BuildStatusBar();
+    // Shell open of a file beside the program, or a message naming it.
+    void OpenProgramFile(const std::string& path, bool isProgram);
     StartInput ReadInput() const;
 
     // IDownloadView
@@ -143,9 +160,12 @@ private:
     void ShowTotal(const std::string& text) override;
     void SetTimerEnabled(bool enabled) override;
     void MemosChanged() override;
+    void ShowProgress(int permille, const std::string& text, const std::string& counts) override;
+    void ShowSummary(const std::string& summary) override;
 
     DownloadController controller_;
     ProgramWindows windows_;
+    QWidget* leftPanel_ = nullptr;
     QTimer* memoRefresh_;    // coalesces memo redraws while workers add lines
     bool shown_ = false;
     bool closing_ = false;

@@ -3,16 +3,16 @@
 
 #include "download/IdHTTP.h"
 #include "platform/Dialogs.h"
+#include "platform/Settings.h"
 #include "platform/TextFile.h"
-#include "ui/FailedTilesRun.h"
 #include "platform/qt/EventGuard.h"
+#include "ui/FailedTilesRun.h"
+#include "ui/OptionsSettings.h"
 
-#include <QCoreApplication>
 #include <QFrame>
-#include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -31,8 +31,10 @@ TfrmFlt::TfrmFlt(QWidget* parent)
     Panel1 = new QFrame(this);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setFixedHeight(57);
-    Button1 = new QPushButton("Open *.ftl file and download...", Panel1);
+    Button1 = new QPushButton(kFltButtonCaption, Panel1);
     Button1->setGeometry(16, 16, 201, 25);
+    LabelProgress = new QLabel(Panel1);
+    LabelProgress->setGeometry(232, 16, 450, 25);
     layout->addWidget(Panel1);
 
     Panel2 = new QFrame(this);
@@ -53,6 +55,19 @@ TfrmFlt::TfrmFlt(QWidget* parent)
     connect(Button1, &QPushButton::clicked, this, &TfrmFlt::Button1Click);
 }
 
+TfrmFlt::~TfrmFlt()
+{
+    if (run_)
+        run_->RequestStop();
+    JoinRunner();
+}
+
+void TfrmFlt::JoinRunner()
+{
+    if (runner_.joinable())
+        runner_.join();
+}
+
 void TfrmFlt::ClearMemo()
 {
     Memo1Lines.clear();
@@ -71,16 +86,21 @@ void TfrmFlt::AddMemoLine(const std::string& line)
 
 void TfrmFlt::FormShow()
 {
-    ClearMemo();
+    // A run still going keeps its report.
+    if (!running_)
+        ClearMemo();
 }
 
 void TfrmFlt::Button1Click()
 {
-    // The single repaint after "Start..." could deliver a second click; one
-    // run at a time.
-    if (running_)
+    // While a run goes the button stops it, once; further presses do nothing.
+    if (running_) {
+        if (run_ && !run_->StopRequested()) {
+            run_->RequestStop();
+            Button1->setEnabled(false);
+        }
         return;
-    running_ = true;
+    }
     platform::qt::RunGuarded([this] {
         platform::OpenFileRequest request;
         request.title = "Open ftl file:";
@@ -90,16 +110,70 @@ void TfrmFlt::Button1Click()
         if (!fileName)
             return;
         ClearMemo();
-
-        TIdHTTP http;
-        ConfigureRedownloadClient(http);
-        const std::vector<std::string> lines = platform::ReadLines(*fileName);
-        FailedTilesRun run(
-            http, [this](const std::string& line) { AddMemoLine(line); },
-            [] { QCoreApplication::processEvents(); });
-        run.Run(lines);
+        StartRun(platform::ReadLines(*fileName));
     });
+}
+
+void TfrmFlt::StartRun(std::vector<std::string> lines)
+{
+    // The proxy of the settings file, read afresh for every run, as Start does.
+    const OptionsValues settings = LoadOptions(platform::SettingsFileName());
+    auto http = std::make_shared<TIdHTTP>();
+    const std::string proxyError = ConfigureRedownloadClient(*http, settings);
+    if (!proxyError.empty()) {
+        platform::Dialogs().ShowMessage(proxyError);
+        return;
+    }
+
+    JoinRunner();   // a finished run's thread
+    // Every report reaches the window queued, in the order it was made. The
+    // window outlives the thread (its destructor joins it); what is still
+    // queued when it goes is dropped with it.
+    auto post = [this](auto fn) {
+        QMetaObject::invokeMethod(this, [this, fn] { fn(*this); }, Qt::QueuedConnection);
+    };
+    run_ = std::make_shared<FailedTilesRun>(
+        *http, [post](const std::string& line) { post([line](TfrmFlt& w) { w.AddMemoLine(line); }); });
+    run_->SetProgress([post](std::size_t current, std::size_t count) {
+        const QString text = QString("%1 of %2").arg(current).arg(count);
+        post([text](TfrmFlt& w) { w.LabelProgress->setText(text); });
+    });
+
+    running_ = true;
+    Button1->setText(kFltStopCaption);
+    Button1->setEnabled(true);
+    LabelProgress->clear();
+    runner_ = std::thread([run = run_, http, lines = std::move(lines), post] {
+        std::string error;
+        try {
+            run->Run(lines);
+        } catch (const std::exception& e) {
+            error = e.what();
+        } catch (...) {
+            error = "The run ended on an unknown error.";
+        }
+        post([error](TfrmFlt& w) { w.EndRun(error); });
+    });
+}
+
+void TfrmFlt::EndRun(const std::string& error)
+{
     running_ = false;
+    Button1->setText(kFltButtonCaption);
+    Button1->setEnabled(true);
+    JoinRunner();
+    // A tile file that cannot be written ends the run in the error box.
+    if (!error.empty())
+        platform::qt::ShowException(error);
+    emit RunFinished();
+}
+
+void TfrmFlt::done(int result)
+{
+    // Closing the window stops a run after its current tile.
+    if (running_ && run_)
+        run_->RequestStop();
+    QDialog::done(result);
 }
 
 void TfrmFlt::showEvent(QShowEvent* event)

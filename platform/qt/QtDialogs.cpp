@@ -34,13 +34,6 @@ void ShowBox(QMessageBox::Icon icon, const std::string& text)
 
 } // namespace
 
-std::string ErrorBoxText(const std::string& message)
-{
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
-        return message + ".";
-    return message;
-}
-
 std::string QtFilterString(const std::string& description, const std::string& pattern)
 {
     // Qt takes the patterns from a trailing "(...)"; a description that
@@ -65,7 +58,19 @@ void QtDialogs::ShowMessage(const std::string& text)
 
 void QtDialogs::ShowError(const std::string& text)
 {
-    ShowBox(QMessageBox::Critical, ErrorBoxText(text));
+    // Exactly as given: the messages are the program's own sentences, and
+    // some end in a path, where an added period would misname the file.
+    ShowBox(QMessageBox::Critical, text);
+}
+
+bool QtDialogs::AskYesNo(const std::string& text)
+{
+    QMessageBox box(QMessageBox::Question, kApplicationTitle, ToQ(text), QMessageBox::Yes | QMessageBox::No,
+                    DialogOwner());
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::string> QtDialogs::OpenFile(const OpenFileRequest& request)
@@ -88,19 +93,18 @@ std::optional<std::string> QtDialogs::BrowseFolder(const std::string& caption)
     return StripTrailingDelimiter(FromQ(dir));
 }
 
-void QtDialogs::ShellOpen(const std::string& target)
+bool QtDialogs::ShellOpen(const std::string& target)
 {
     // Paths open as local files; links ("http:", "mailto:") as they stand.
-    // Whether a handler exists is not our concern: failures are ignored.
     const QUrl url = (!target.empty() && target.front() == platform::PathDelim)
                          ? QUrl::fromLocalFile(ToQ(target))
                          : QUrl(ToQ(target));
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
 }
 
-void QtDialogs::StartProgram(const std::string& path)
+bool QtDialogs::StartProgram(const std::string& path)
 {
-    QProcess::startDetached(ToQ(path), {});
+    return QProcess::startDetached(ToQ(path), {});
 }
 
 } // namespace platform::qt

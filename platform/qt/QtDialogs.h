@@ -14,16 +14,12 @@ class QtDialogs : public platform::IDialogs {
 public:
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;
+    bool AskYesNo(const std::string& text) override;
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
     std::optional<std::string> BrowseFolder(const std::string& caption) override;
-    void ShellOpen(const std::string& target) override;
-    void StartProgram(const std::string& path) override;
+    bool ShellOpen(const std::string& target) override;
+    bool StartProgram(const std::string& path) override;
 };
-
-// The text the standard error box shows for an error message: as the
-// classic error box does, a message that does not end in a period or other
-// punctuation gets one.
-std::string ErrorBoxText(const std::string& message);
 
 // Qt's filter string for one entry ("Projects(*.kvpd)", "*.kvpd").
 std::string QtFilterString(const std::string& description, const std::string& pattern);

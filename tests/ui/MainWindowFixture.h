@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -122,13 +123,19 @@ protected:
                       std::to_string(server->Port()) + "\r\n" + extra);
     }
 
-    // Creates and shows the window, as start-up does; the timer is left to the test.
+    // Creates and shows the window with its other windows, as start-up
+    // does; the timer is left to the test, and the progress count reads
+    // the test's clock (`now`).
     void OpenWindow()
     {
         form = std::make_unique<TForm1>();
+        form->CreateProgramWindows();
         form->Timer1->setInterval(24 * 3600 * 1000);
+        form->Controller().Progress.SetClock([this] { return now; });
         form->show();
     }
+    // Moves the test's clock on.
+    void Advance(std::chrono::milliseconds by) { now += by; }
 
     // An area of a few tiles at zoom 12.
     void TypeSmallArea(const std::string& taskName = "newtask.kvpd")
@@ -189,6 +196,7 @@ protected:
     std::shared_ptr<PauseGate> gate;
     std::unique_ptr<testsupport::TestServer> server;
     std::unique_ptr<TForm1> form;
+    DownloadProgress::Clock::time_point now{std::chrono::hours(1)};
 };
 
 } // namespace mainwintest

@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QKeyEvent>
 #include <QStatusBar>
+#include <QApplication>
+#include <QAction>
+#include <QKeySequence>
 #include <cstdlib>
 
 #include "platform/IniFile.h"
@@ -151,14 +154,18 @@ TEST_F(MainWindowTest, DecimalCommaIsAcceptedAndBoundsAreInclusive)
     EXPECT_NE(std::find(log.begin(), log.end(), "Download threads count: 4"), log.end());
 }
 
-// Continue versus afresh: the texts as typed are compared with the project file.
-TEST_F(MainWindowTest, ContinueTestComparesTheTextsAsTyped)
+// Continue versus afresh: the coordinates are compared with the project file
+// as numbers, read as Start reads them; a project that would be replaced is
+// asked about first, and No changes nothing.
+TEST_F(MainWindowTest, ContinueTestComparesCoordinatesAsNumbers)
 {
     UseTestServerAsProxy();
     OpenWindow();
     TypeSmallArea();
+    form->Edit1->setText("12.3");
     form->BitBtn1Click();
     ASSERT_FALSE(C().CurrentParams->ContinueTask);
+    EXPECT_TRUE(dialogs.questions.empty());   // no project of that name yet
     RunToEnd();
 
     struct Step {
@@ -168,13 +175,18 @@ TEST_F(MainWindowTest, ContinueTestComparesTheTextsAsTyped)
         const char* taskName;
     };
     const Step steps[] = {
-        {"12.5", "newtask.kvpd", true, "newtask.kvpd"},     // typed as the file stores it
-        {"12.50", "newtask.kvpd", false, "newtask.kvpd"},   // same number, other text: afresh
-        {"12.5", "newtask", false, "newtask.kvpd"},         // ".kvpd" appended: afresh
-        {"12.5", "newtask.KVPD", false, "newtask.KVPD.kvpd"},
+        {"12.3", "newtask.kvpd", true, "newtask.kvpd"},    // typed as the file stores it
+        {"12.30", "newtask.kvpd", true, "newtask.kvpd"},   // the same number, respelled
+        {"12,3", "newtask.kvpd", true, "newtask.kvpd"},
+        {"+12.3", "newtask.kvpd", true, "newtask.kvpd"},
+        {" 12.3 ", "newtask.kvpd", true, "newtask.kvpd"},
+        {"12.4", "newtask.kvpd", false, "newtask.kvpd"},   // another area: asked, Yes
+        {"12.3", "newtask", false, "newtask.kvpd"},        // ".kvpd" appended: asked, Yes
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(std::string(s.left) + " " + s.name);
+        dialogs.questions.clear();
+        dialogs.yesNoAnswers = {true};
         form->Edit1->setText(s.left);
         form->EditTaskName->setText(s.name);
         form->BitBtn1Click();
@@ -182,11 +194,53 @@ TEST_F(MainWindowTest, ContinueTestComparesTheTextsAsTyped)
         ASSERT_EQ(Caption(), "Stop");
         EXPECT_EQ(C().CurrentParams->ContinueTask, s.continues);
         EXPECT_EQ(C().CurrentParams->TaskName, s.taskName);
+        EXPECT_EQ(dialogs.questions.size(), s.continues ? 0u : 1u);
         const auto log = LogFileLines();
         const bool continued = std::find(log.begin(), log.end(), "Log continue...") != log.end();
         EXPECT_EQ(continued, s.continues);
         RunToEnd();
     }
+    // A new name whose project does not exist yet is not asked about.
+    dialogs.questions.clear();
+    form->EditTaskName->setText("other.kvpd");
+    form->BitBtn1Click();
+    EXPECT_TRUE(dialogs.questions.empty());
+    RunToEnd();
+}
+
+TEST_F(MainWindowTest, NoToTheOverwriteQuestionChangesNothing)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    TypeSmallArea();
+    form->BitBtn1Click();
+    RunToEnd();
+    const std::string project = C().CurrentTask->ProjectFile();
+    const std::string logFile = C().CurrentTask->LogFile;
+    const std::string listFile = C().CurrentTask->ListFile;
+    const std::string projectBytes = testsupport::ReadBytes(project);
+    const std::string logBytes = testsupport::ReadBytes(logFile);
+    const std::string listBytes = testsupport::ReadBytes(listFile);
+    const auto memo = C().Memo1Lines.ToVector();
+    const std::size_t requests = server->RequestCount();
+    dialogs.messages.clear();
+
+    form->UpDown1->SetPosition(13);   // another zoom level
+    dialogs.yesNoAnswers = {false};
+    form->BitBtn1Click();
+
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0],
+              "The project newtask.kvpd already exists for another area, zoom level or map type. Start it "
+              "afresh? Its log, tile list, failed list and positions will be replaced.");
+    EXPECT_EQ(Caption(), "Start");
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(testsupport::ReadBytes(project), projectBytes);
+    EXPECT_EQ(testsupport::ReadBytes(logFile), logBytes);
+    EXPECT_EQ(testsupport::ReadBytes(listFile), listBytes);
+    EXPECT_EQ(C().Memo1Lines.ToVector(), memo);
+    EXPECT_EQ(server->RequestCount(), requests);
 }
 
 TEST_F(MainWindowTest, SettingsDefaultsWithoutASettingsFile)
@@ -202,7 +256,7 @@ TEST_F(MainWindowTest, SettingsDefaultsWithoutASettingsFile)
     EXPECT_EQ(form->Edit6->text(), "/home/tester/orvanta");
     EXPECT_EQ(form->DefaultOutputName, "bigmap.bmp");
     EXPECT_EQ(form->IniFileName, programFolder.Path() + "ini/config.ini");
-    EXPECT_EQ(form->HelpFile, programFolder.Path() + "help/help.chm");
+    EXPECT_EQ(form->HelpFile, programFolder.Path() + "help/index.html");
     // The controls as the window first shows them.
     EXPECT_EQ(form->EditTaskName->text(), "newtask.kvpd");
     EXPECT_EQ(form->Edit5->text(), "13");
@@ -277,21 +331,80 @@ TEST_F(MainWindowTest, ViewLogFileAndItsDoubleClick)
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"No logfile now." + std::string(25, ' ')});
 }
 
-TEST_F(MainWindowTest, MenuCommandsOpenTheirTargets)
+// Each menu item, triggered as the user would, opens what it names: the
+// real windows as start-up wires them, the sibling programs and the manual
+// beside the program, the homepage; a missing file or one nothing can open
+// is named in a message box.
+TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
 {
     OpenWindow();
-    form->Mapviewer1Click();
-    form->CombineImages1Click();
-    form->Usermanual1Click();
-    form->Homepage1Click();
-    EXPECT_EQ(dialogs.programsStarted,
-              (std::vector<std::string>{programFolder.Path() + "plateview", programFolder.Path() + "platejoin"}));
-    EXPECT_EQ(dialogs.shellOpened,
-              (std::vector<std::string>{programFolder.Path() + "help/help.chm", kHomepageLink}));
-    // Every menu item is wired to its handler.
-    dialogs.programsStarted.clear();
+    const std::string folder = programFolder.Path();
+
+    // Missing files: a message naming each, nothing started.
     form->Mapviewer1->trigger();
-    EXPECT_EQ(dialogs.programsStarted.size(), 1u);
+    form->CombineImages1->trigger();
+    form->Usermanual1->trigger();
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{MissingFileMessage(folder + "plateview"),
+                                                           MissingFileMessage(folder + "platejoin"),
+                                                           MissingFileMessage(folder + "help/index.html")}));
+    EXPECT_TRUE(dialogs.programsStarted.empty());
+    EXPECT_TRUE(dialogs.shellOpened.empty());
+    EXPECT_EQ(MissingFileMessage("/p/plateview"), "Cannot find the file:\n/p/plateview");
+
+    // Present: started and opened.
+    dialogs.messages.clear();
+    testsupport::WriteBytes(folder + "plateview", "");
+    testsupport::WriteBytes(folder + "platejoin", "");
+    std::filesystem::create_directory(folder + "help");
+    testsupport::WriteBytes(folder + "help/index.html", "<html></html>");
+    form->Mapviewer1->trigger();
+    form->CombineImages1->trigger();
+    form->Usermanual1->trigger();
+    form->Homepage1->trigger();
+    EXPECT_EQ(dialogs.programsStarted, (std::vector<std::string>{folder + "plateview", folder + "platejoin"}));
+    EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{folder + "help/index.html", kHomepageLink}));
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    // Present, but nothing could open them.
+    dialogs.startProgramSucceeds = false;
+    dialogs.shellOpenSucceeds = false;
+    form->Mapviewer1->trigger();
+    form->Usermanual1->trigger();
+    form->Homepage1->trigger();
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{CannotOpenMessage(folder + "plateview"),
+                                                           CannotOpenMessage(folder + "help/index.html"),
+                                                           CannotOpenMessage(kHomepageLink)}));
+    dialogs.messages.clear();
+
+    // The windows: the modal ones are shown modally (closed here once up),
+    // the converter beside the main window.
+    auto modalShown = [&](QAction* item) {
+        QWidget* shown = nullptr;
+        QTimer::singleShot(0, [&] {
+            shown = QApplication::activeModalWidget();
+            if (shown)
+                shown->close();
+        });
+        item->trigger();
+        return shown;
+    };
+    EXPECT_EQ(modalShown(form->Options2)->windowTitle(), "Options");
+    EXPECT_EQ(modalShown(form->ReDownloadfailedfiles1)->windowTitle(), "Re-Download failed files");
+    EXPECT_EQ(modalShown(form->About1)->windowTitle(), "About");
+    form->ConvertLongitudeorLatitudetodegreen1->trigger();
+    QWidget* convert = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle().startsWith("Convert"))
+            convert = w;
+    ASSERT_NE(convert, nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    convert->close();
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    // F1 is the manual too; Exit closes the window.
+    EXPECT_EQ(form->Usermanual1->shortcut(), QKeySequence(Qt::Key_F1));
+    form->Exit1->trigger();
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(MainWindowTest, FolderBrowserSetsThePathOrLeavesIt)

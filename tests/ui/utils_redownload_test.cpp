@@ -9,12 +9,16 @@
 #include "ui/Unitftl.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
+#include "tests/ui/MainWindowFixture.h"
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,6 +66,14 @@ protected:
         testsupport::WriteBytes(path, bytes);
         dialogs.openAnswers.push_back(path);
         return path;
+    }
+
+    // Presses the window's button and waits for the run on its thread to end.
+    void RunWindow(TfrmFlt& w)
+    {
+        w.Button1Click();
+        ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+        QCoreApplication::processEvents();
     }
 
     TestServer server;
@@ -189,7 +201,7 @@ TEST_F(RedownloadTest, WindowEmptyListGivesExactlyOneLine)
     w.show();
     w.Memo1Lines = {"earlier report"};
     OfferList({});
-    w.Button1Click();
+    RunWindow(w);
     EXPECT_EQ(w.Memo1Lines, Lines{"No failed files records."});
     EXPECT_TRUE(dialogs.errors.empty());
 }
@@ -204,7 +216,7 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
 
     TfrmFlt w;
     w.show();
-    w.Button1Click();
+    RunWindow(w);
 
     EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", "404 Not Found->" + Url("a.png"), Url("a.png") + kNotFound,
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
@@ -230,7 +242,7 @@ TEST_F(RedownloadTest, WindowNetworkFailureEndsTheRunAndShowsItsEntryAsTwoLines)
 
     TfrmFlt w;
     w.show();
-    w.Button1Click();
+    RunWindow(w);
 
     ASSERT_EQ(w.Memo1Lines.size(), 4u);
     EXPECT_EQ(w.Memo1->toPlainText().toStdString(),
@@ -248,11 +260,105 @@ TEST_F(RedownloadTest, WindowFileThatCannotBeWrittenEndsWithTheErrorBox)
 
     TfrmFlt w;
     w.show();
-    w.Button1Click();
+    RunWindow(w);
 
     EXPECT_EQ(dialogs.errors, Lines{"Cannot create file " + missing});
     EXPECT_EQ(w.Memo1Lines, Lines{"Start..."});
     EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+// The run goes on its own thread: the window answers while a tile hangs,
+// shows "n of m", and its button stops the run after the current tile; a
+// second press during the run does nothing more.
+TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    server.SetHandler([&](const testsupport::RecordedRequest& r) {
+        if (r.target.find("b.png") != std::string::npos) {
+            std::unique_lock<std::mutex> l(m);
+            cv.wait(l, [&] { return release; });
+        }
+        return ScriptedReply::Ok("PNG");
+    });
+    OfferList({Line("a.png"), Line("b.png"), Line("c.png"), Line("d.png"), Line("e.png")});
+
+    TfrmFlt w;
+    w.show();
+    w.Button1Click();
+    ASSERT_TRUE(w.Running());
+    EXPECT_EQ(w.Button1->text().toStdString(), "Stop");
+    ASSERT_TRUE(server.WaitForRequests(2));
+    // The window is serviced while the second tile hangs on the server.
+    ASSERT_TRUE(mainwintest::PumpUntil([&] { return w.LabelProgress->text() == "2 of 5"; }));
+    EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK"}));
+
+    w.Button1Click();   // stop after this tile
+    w.Button1Click();   // does nothing more
+    EXPECT_FALSE(w.Button1->isEnabled());
+    {
+        std::lock_guard<std::mutex> l(m);
+        release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+
+    EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK",
+                                   Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
+    EXPECT_EQ(server.RequestCount(), 2u);
+    EXPECT_EQ(dialogs.openRequests.size(), 1u);   // no press was taken for a new run
+    EXPECT_EQ(w.Button1->text().toStdString(), "Open *.ftl file and download...");
+    EXPECT_TRUE(w.Button1->isEnabled());
+    EXPECT_EQ(w.LabelProgress->text().toStdString(), "2 of 5");
+}
+
+// With UseProxy=1 every tile goes through the proxy of the settings file,
+// with its credentials; the tile hosts themselves are never reached.
+TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
+{
+    testsupport::TempFolder programFolder;
+    platform::SetProgramFolderForTests(programFolder.Path());
+    std::filesystem::create_directory(programFolder.Path() + "ini");
+    testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
+                            "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
+                                std::to_string(server.Port()) +
+                                "\r\nProxyUsername=alice\r\nProxyPassword=secret\r\n");
+    server.Enqueue(ScriptedReply::Ok("PNG-PROXIED"));
+    const std::string url = "http://t0.tiles.invalid/tiles/a.png";
+    OfferList({Tile("a.png") + "|" + url});
+
+    TfrmFlt w;
+    w.show();
+    RunWindow(w);
+    platform::SetProgramFolderForTests("");
+
+    EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + url + " ->OK", "Download End."}));
+    EXPECT_EQ(testsupport::ReadBytes(Tile("a.png")), "PNG-PROXIED");
+    ASSERT_EQ(server.RequestCount(), 1u);
+    const std::string raw = server.Requests()[0].raw;
+    EXPECT_EQ(raw.rfind("GET " + url + " HTTP/1.1\r\n", 0), 0u) << raw;
+    // alice:secret in Base64.
+    EXPECT_NE(raw.find("Proxy-Authorization: Basic YWxpY2U6c2VjcmV0\r\n"), std::string::npos) << raw;
+}
+
+TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
+{
+    testsupport::TempFolder programFolder;
+    platform::SetProgramFolderForTests(programFolder.Path());
+    std::filesystem::create_directory(programFolder.Path() + "ini");
+    testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
+                            "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
+    OfferList({Line("a.png")});
+
+    TfrmFlt w;
+    w.show();
+    w.Button1Click();
+    platform::SetProgramFolderForTests("");
+
+    EXPECT_FALSE(w.Running());
+    EXPECT_EQ(dialogs.messages, Lines{"Error: the proxy port \"eighty\" is not a port number."});
+    EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 } // namespace

@@ -1,0 +1,239 @@
+#include "ui/DownloadProgress.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "task/Unitclasstask.h"
+
+namespace {
+
+const std::string kDot = " \xC2\xB7 ";   // " · " between the parts of a status text
+
+bool EndsWith(const std::string& s, const char* tail, std::size_t n)
+{
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// Reads decimal digits at `pos`; false when there are none.
+bool ReadNumber(const std::string& s, std::size_t& pos, std::int64_t& value)
+{
+    const std::size_t begin = pos;
+    value = 0;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9' && pos - begin < 12)
+        value = value * 10 + (s[pos++] - '0');
+    return pos > begin;
+}
+
+// Tiles with sequence numbers 1..skip that the worker `index` of `threads`
+// takes by the share rule (sequence number modulo worker count).
+std::int64_t OwnTilesUpTo(std::int64_t skip, int index, int threads)
+{
+    if (skip <= 0 || threads <= 0)
+        return 0;
+    if (index == 0)
+        return skip / threads;
+    return skip >= index ? (skip - index) / threads + 1 : 0;
+}
+
+std::string Fixed1(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);   // digits and '.', whatever the locale
+    std::string s(buf);
+    std::replace(s.begin(), s.end(), ',', '.');
+    return s;
+}
+
+} // namespace
+
+DownloadProgress::DownloadProgress(ClockFn clock) { SetClock(std::move(clock)); }
+
+void DownloadProgress::SetClock(ClockFn clock)
+{
+    clock_ = clock ? std::move(clock) : ClockFn([] { return Clock::now(); });
+}
+
+DownloadProgress::Clock::time_point DownloadProgress::Now() const { return clock_(); }
+
+void DownloadProgress::Begin(std::int64_t total, std::int64_t earlier,
+                             std::function<std::string(int, int)> tilePath)
+{
+    active_ = true;
+    total_ = std::max<std::int64_t>(0, total);
+    earlier_ = std::clamp<std::int64_t>(earlier, 0, total_);
+    counts_ = TileCounts{};
+    tilePath_ = std::move(tilePath);
+    givenUp_.clear();
+    start_ = Now();
+    samples_.clear();
+    samples_.emplace_back(start_, Done());
+}
+
+void DownloadProgress::Begin(const KvTask& task, int threadCount)
+{
+    std::int64_t earlier = 0;
+    for (int i = 0; i < threadCount && i < kThreadSlots; ++i)
+        earlier += OwnTilesUpTo(std::min<std::int64_t>(task.SkipCount(i), task.TileCount), i, threadCount);
+    Begin(task.TileCount, earlier, [&task](int x, int y) { return task.GetTileFilePath(x, y); });
+}
+
+void DownloadProgress::OnLogLine(const std::string& line)
+{
+    // Worker lines start with "T" and the worker's number; only three kinds
+    // end a tile: "T<n>:seq=<s>,<file> OK", the same with " NULL", and
+    // "T<n>:<x>-<y> got a blank image!".
+    if (!active_ || line.size() < 4 || line[0] != 'T')
+        return;
+    std::size_t pos = 1;
+    std::int64_t worker = 0;
+    if (!ReadNumber(line, pos, worker) || pos >= line.size() || line[pos] != ':')
+        return;
+    ++pos;
+    if (line.compare(pos, 4, "seq=") == 0) {
+        if (EndsWith(line, " OK", 3))
+            ++counts_.Saved;
+        else if (EndsWith(line, " NULL", 5))
+            ++counts_.NotSaved;
+        return;
+    }
+    static constexpr char kBlankTail[] = " got a blank image!";
+    if (!EndsWith(line, kBlankTail, sizeof kBlankTail - 1))
+        return;
+    std::int64_t x = 0, y = 0;
+    if (!ReadNumber(line, pos, x) || pos >= line.size() || line[pos] != '-')
+        return;
+    ++pos;
+    if (!ReadNumber(line, pos, y) || pos != line.size() - (sizeof kBlankTail - 1))
+        return;
+    // A failure record for the same tile came just before: a given-up tile.
+    if (tilePath_ && !givenUp_.empty() &&
+        givenUp_.erase(tilePath_(static_cast<int>(x), static_cast<int>(y))) > 0)
+        ++counts_.Failed;
+    else
+        ++counts_.Blank;
+}
+
+void DownloadProgress::OnFailedLine(const std::string& line)
+{
+    // Either a blank substitute follows (the tile is done, as failed), or the
+    // worker stops at this tile (not done: Start requests it again).
+    if (active_ && tilePath_)
+        givenUp_.insert(SplitFailedLine(line).Path);
+}
+
+void DownloadProgress::Sample()
+{
+    if (!active_)
+        return;
+    const auto now = Now();
+    samples_.emplace_back(now, Done());
+    // Keep the newest sample at or beyond the window's start, and everything after it.
+    while (samples_.size() > 2 && now - samples_[1].first >= kRateWindow)
+        samples_.pop_front();
+}
+
+std::int64_t DownloadProgress::Left() const { return std::max<std::int64_t>(0, total_ - Done()); }
+
+int DownloadProgress::Permille() const
+{
+    if (total_ <= 0)
+        return 0;
+    return static_cast<int>(std::min<std::int64_t>(1000, Done() * 1000 / total_));
+}
+
+double DownloadProgress::Rate() const
+{
+    if (samples_.size() < 2)
+        return -1;
+    const auto& [t0, d0] = samples_.front();
+    const auto& [t1, d1] = samples_.back();
+    const double seconds = std::chrono::duration<double>(t1 - t0).count();
+    if (seconds < 1.0)
+        return -1;
+    return static_cast<double>(d1 - d0) / seconds;
+}
+
+double DownloadProgress::ElapsedSeconds() const
+{
+    return std::chrono::duration<double>(Now() - start_).count();
+}
+
+double DownloadProgress::SecondsLeft() const
+{
+    if (samples_.empty())
+        return -1;
+    const double gathered = std::chrono::duration<double>(samples_.back().first - start_).count();
+    const double rate = Rate();
+    if (gathered < static_cast<double>(kEstimateAfter.count()) || rate <= 0)
+        return -1;
+    return static_cast<double>(Left()) / rate;
+}
+
+std::string DownloadProgress::Thousands(std::int64_t n)
+{
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return n < 0 ? "-" + out : out;
+}
+
+std::string DownloadProgress::Duration(double seconds)
+{
+    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
+    const std::int64_t h = s / 3600, m = s / 60 % 60, r = s % 60;
+    if (h > 0)
+        return std::to_string(h) + " h " + std::to_string(m) + " min " + std::to_string(r) + " s";
+    if (m > 0)
+        return std::to_string(m) + " min " + std::to_string(r) + " s";
+    return std::to_string(r) + " s";
+}
+
+std::string DownloadProgress::TimeLeft(double seconds)
+{
+    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
+    if (s < 60)
+        return "about " + std::to_string(s) + " s left";
+    const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
+    if (minutes < 60)
+        return "about " + std::to_string(minutes) + " min left";
+    return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min left";
+}
+
+std::string DownloadProgress::StatusText() const
+{
+    const double percent = total_ > 0 ? static_cast<double>(Done()) * 100.0 / static_cast<double>(total_) : 0;
+    std::string text = Thousands(Done()) + " of " + Thousands(total_) + " tiles (" + Fixed1(percent) + " %)";
+    const double rate = Rate();
+    if (rate >= 0)
+        text += kDot + Fixed1(rate) + " tiles/s";
+    const double left = SecondsLeft();
+    text += kDot + (left >= 0 ? TimeLeft(left) : std::string("estimating..."));
+    return text;
+}
+
+std::string DownloadProgress::CountsText() const
+{
+    std::string text = "saved " + Thousands(counts_.Saved) + kDot + "blank " + Thousands(counts_.Blank) + kDot +
+                       "failed " + Thousands(counts_.Failed);
+    if (counts_.NotSaved > 0)
+        text += kDot + "not saved " + Thousands(counts_.NotSaved);
+    return text;
+}
+
+std::string DownloadProgress::Summary() const
+{
+    std::string text = "Summary: " + Thousands(Done()) + " of " + Thousands(total_) + " tiles done in " +
+                       Duration(ElapsedSeconds()) + ": ";
+    if (earlier_ > 0)
+        text += Thousands(earlier_) + " done before, ";
+    text += Thousands(counts_.Saved) + " saved, " + Thousands(counts_.Blank) + " blank, " +
+            Thousands(counts_.Failed) + " failed, " + Thousands(counts_.NotSaved) + " not saved.";
+    if (Left() > 0)
+        text += " " + Thousands(Left()) + (Left() == 1 ? " tile" : " tiles") + " left: Start continues the task.";
+    return text;
+}

@@ -394,7 +394,7 @@ void TForm1::keyPressEvent(QKeyEvent* event)
     // Enter unhandled, so it arrives here. A focused push button keeps its
     // own Enter, as a focused button does on every desktop.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && leftPanel_) {
-        QWidget* focus = QApplication::focusWidget();
+        QWidget* focus = focusWidget();
         if (focus && (focus == leftPanel_ || leftPanel_->isAncestorOf(focus))) {
             if (auto* button = qobject_cast<QPushButton*>(focus); button && button != BitBtn1)
                 button->click();

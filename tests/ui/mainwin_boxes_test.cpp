@@ -3,10 +3,14 @@
 // closes with a file it cannot write still saves what it can.
 #include "tests/ui/MainWindowFixture.h"
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QTimer>
 #include <utility>
 
 #include "platform/IniFile.h"
+#include "platform/qt/QtDialogs.h"
 
 using namespace mainwintest;
 
@@ -107,4 +111,34 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
     EXPECT_EQ(platform::ReadLines(logFile), expected);
     EXPECT_EQ(platform::ReadLines(failedFile), std::vector<std::string>{"/tiles/a.png|http://127.0.0.1/a"});
     gate->Open();
+}
+
+// The standard error box and the question, as the program shows them: the
+// message exactly as given (no period added after a path), and a question
+// that Esc answers with No.
+TEST(QtBoxes, ErrorBoxShowsTheMessageAsGivenAndEscapeAnswersNo)
+{
+    platform::qt::QtDialogs boxes;
+    QString shown;
+    auto closeWith = [&](int key) {
+        QTimer::singleShot(0, [&, key] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+                QApplication::sendEvent(box, &press);
+            }
+        });
+    };
+    closeWith(Qt::Key_Escape);
+    boxes.ShowError("Unable to write to /home/u/kartivo/ini/config.ini");
+    EXPECT_EQ(shown.toStdString(), "Unable to write to /home/u/kartivo/ini/config.ini");
+    closeWith(Qt::Key_Escape);
+    boxes.ShowError("Cannot create file /a\nCannot create file /b");
+    EXPECT_EQ(shown.toStdString(), "Cannot create file /a\nCannot create file /b");
+
+    closeWith(Qt::Key_Escape);
+    EXPECT_FALSE(boxes.AskYesNo("Start it afresh?"));
+    EXPECT_EQ(shown.toStdString(), "Start it afresh?");
+    closeWith(Qt::Key_Y);   // the Yes button's accelerator
+    EXPECT_TRUE(boxes.AskYesNo("Start it afresh?"));
 }

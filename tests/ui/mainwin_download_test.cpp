@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <algorithm>
 #include <set>
+#include <system_error>
 
 #include "platform/IniFile.h"
 
@@ -196,7 +197,7 @@ TEST_F(DownloadTest, EveryFifthTickSavesPositionsAndMemos)
 
 // A log file that cannot be written while the task ends: the error is shown,
 // and the end is finished all the same.
-TEST_F(DownloadTest, UnwritableLogAtTheEndStillFinishesTheEnd)
+TEST_F(DownloadTest, UnwritableLogAndFailedListAtTheEndAreBothNamed)
 {
     UseTestServerAsProxy();
     OpenWindow();
@@ -204,13 +205,17 @@ TEST_F(DownloadTest, UnwritableLogAtTheEndStillFinishesTheEnd)
     form->BitBtn1Click();
     WaitForWorkersDone();
     const std::string logFile = C().CurrentTask->LogFile;
-    std::filesystem::remove(logFile);
-    std::filesystem::create_directory(logFile);   // the log file's name is now a folder
+    const std::string failedFile = C().CurrentTask->FailedFile;
+    for (const std::string& f : {logFile, failedFile}) {
+        std::filesystem::remove(f);
+        std::filesystem::create_directory(f);   // the file's name is now a folder
+    }
 
     form->Timer1Timer();
 
+    // One box that names both files, each message as the platform gave it.
     ASSERT_EQ(dialogs.errors.size(), 1u);
-    EXPECT_NE(dialogs.errors[0].find(logFile), std::string::npos) << dialogs.errors[0];
+    EXPECT_EQ(dialogs.errors[0], "Cannot create file " + logFile + "\nCannot create file " + failedFile);
     EXPECT_EQ(Caption(), "Start");
     EXPECT_FALSE(form->Timer1->isActive());
     for (const auto& w : C().Workers)
@@ -349,3 +354,45 @@ TEST_F(OpenProjectTest, AnOpenedProjectStartsAsAContinuation)
 }
 
 } // namespace
+
+// A worker that cannot be made: the error is shown, the workers already made
+// are asked to stop, and the timer ends the task as usual.
+TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    TypeLargerArea();
+    auto make = C().MakeWorker;
+    C().MakeWorker = [make](int index, const KvTask& task, IWorkerHost& host) -> std::unique_ptr<TDownThread> {
+        if (index == 3)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "cannot start a thread");
+        return make(index, task, host);
+    };
+    form->BitBtn1Click();
+
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_NE(dialogs.errors[0].find("cannot start a thread"), std::string::npos) << dialogs.errors[0];
+    EXPECT_EQ(Caption(), "Stop");
+    EXPECT_TRUE(form->Timer1->isActive());
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(C().Workers[i], nullptr);
+        EXPECT_TRUE(C().Workers[i]->Terminated());
+    }
+    for (int i = 3; i < kThreadSlots; ++i)
+        EXPECT_EQ(C().Workers[i], nullptr);
+
+    RunToEnd();
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Task stoped!                    "});
+    EXPECT_FALSE(form->Timer1->isActive());
+    const auto log = LogFileLines();
+    EXPECT_EQ(CountEndingWith(log, " Finished."), 3);
+    EXPECT_EQ(log.back(), "Log file has been saved as " + C().CurrentTask->LogFile);
+    EXPECT_EQ(CountEndingWith(log, "Start continues the task."), 1);
+    // A later press starts the task again, this time whole.
+    C().MakeWorker = make;
+    form->BitBtn1Click();
+    EXPECT_EQ(Caption(), "Stop");
+    RunToEnd();
+    EXPECT_EQ(CountEndingWith(LogFileLines(), " Finished."), 3 + 8);
+}

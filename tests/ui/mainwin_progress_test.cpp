@@ -1,0 +1,254 @@
+// Where a download stands: the count of a task's tiles from the workers'
+// lines, the rate and time left on a clock the test moves, the texts of the
+// status bar and of the summary line, and the same through the main window
+// for a new task, a continued one and one whose workers all stop early.
+#include "tests/ui/MainWindowFixture.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <map>
+#include <mutex>
+
+#include "ui/DownloadProgress.h"
+
+using namespace mainwintest;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kDot = " \xC2\xB7 ";
+
+// ---- the count on its own -----------------------------------------------------
+
+class ProgressCount : public testing::Test {
+protected:
+    ProgressCount() : progress([this] { return now; }) {}
+    static std::string Path(int x, int y) { return "/t/" + std::to_string(x) + "_" + std::to_string(y); }
+    void Tick(std::chrono::milliseconds after = 1s)
+    {
+        now += after;
+        progress.Sample();
+    }
+    DownloadProgress::Clock::time_point now{1h};
+    DownloadProgress progress;
+};
+
+TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
+{
+    progress.Begin(10, 0, Path);
+    progress.OnLogLine("T1:seq=1,a_1_2_13.jpg OK");
+    progress.OnLogLine("T2:seq=2,a_1_3_13.jpg NULL");
+    // Not found: no failure record, a blank substitute.
+    progress.OnLogLine("Error: the image is not found on server.404 Not Found");
+    progress.OnLogLine("T3:1-4 got a blank image!");
+    // Given up: failure line, failure record, blank substitute.
+    progress.OnLogLine("T4 500 Internal Server Error->http://h/a");
+    progress.OnFailedLine(Path(1, 5) + "|http://h/a");
+    progress.OnLogLine("T4:1-5 got a blank image!");
+    // Banned: the worker stops at the tile, which Start requests again.
+    progress.OnLogLine("T5 403 Forbidden->http://h/b");
+    progress.OnFailedLine(Path(1, 6) + "|http://h/b");
+    progress.OnLogLine("Error: may be your IP is banned.\nPlease try again later.");
+    // Lines that end no tile.
+    for (const char* l : {"T5 Finished.", "Thread1will be terminated by user. please wait...", "T6:seq=9,x OKAY",
+                          "T7:3-x got a blank image!", "Tx:seq=1,a OK", "", "T", "Summary: 1 OK"})
+        progress.OnLogLine(l);
+
+    const TileCounts& c = progress.Counts();
+    EXPECT_EQ(c.Saved, 1);
+    EXPECT_EQ(c.NotSaved, 1);
+    EXPECT_EQ(c.Blank, 1);
+    EXPECT_EQ(c.Failed, 1);
+    EXPECT_EQ(progress.Done(), 4);
+    EXPECT_EQ(progress.Left(), 6);
+    EXPECT_EQ(progress.CountsText(), "saved 1" + kDot + "blank 1" + kDot + "failed 1" + kDot + "not saved 1");
+    EXPECT_EQ(progress.Permille(), 400);
+}
+
+TEST_F(ProgressCount, RateOverTheLastThirtySecondsAndTimeLeftAfterTen)
+{
+    progress.Begin(50'000, 0);
+    auto finish = [&](int tiles) {
+        for (int i = 0; i < tiles; ++i)
+            progress.OnLogLine("T1:seq=1,a OK");
+    };
+    EXPECT_EQ(progress.StatusText(), "0 of 50,000 tiles (0.0 %)" + kDot + "estimating...");
+
+    for (int s = 1; s <= 9; ++s) {
+        finish(16);
+        Tick();
+    }
+    EXPECT_DOUBLE_EQ(progress.Rate(), 16.0);
+    EXPECT_LT(progress.SecondsLeft(), 0);   // 9 s of data
+    EXPECT_EQ(progress.StatusText(), "144 of 50,000 tiles (0.3 %)" + kDot + "16.0 tiles/s" + kDot + "estimating...");
+    finish(16);
+    Tick();
+    // 10 s: (50,000 - 160) / 16 = 3115 s, nearest minute 52.
+    EXPECT_EQ(progress.StatusText(),
+              "160 of 50,000 tiles (0.3 %)" + kDot + "16.0 tiles/s" + kDot + "about 52 min left");
+
+    // 40 s at 4 tiles/s: the first ten seconds have left the window.
+    for (int s = 0; s < 40; ++s) {
+        finish(4);
+        Tick();
+    }
+    EXPECT_DOUBLE_EQ(progress.Rate(), 4.0);
+    // Nothing for 30 s: the rate falls to 0 and no time is promised.
+    for (int s = 0; s < 30; ++s)
+        Tick();
+    EXPECT_DOUBLE_EQ(progress.Rate(), 0.0);
+    EXPECT_LT(progress.SecondsLeft(), 0);
+    EXPECT_EQ(progress.StatusText(), "320 of 50,000 tiles (0.6 %)" + kDot + "0.0 tiles/s" + kDot + "estimating...");
+}
+
+TEST_F(ProgressCount, Texts)
+{
+    EXPECT_EQ(DownloadProgress::Thousands(0), "0");
+    EXPECT_EQ(DownloadProgress::Thousands(999), "999");
+    EXPECT_EQ(DownloadProgress::Thousands(1000), "1,000");
+    EXPECT_EQ(DownloadProgress::Thousands(12345), "12,345");
+    EXPECT_EQ(DownloadProgress::Thousands(2147483647), "2,147,483,647");
+    EXPECT_EQ(DownloadProgress::Duration(0.4), "0 s");
+    EXPECT_EQ(DownloadProgress::Duration(59.6), "1 min 0 s");
+    EXPECT_EQ(DownloadProgress::Duration(52 * 60 + 10), "52 min 10 s");
+    EXPECT_EQ(DownloadProgress::Duration(3600 + 5), "1 h 0 min 5 s");
+    EXPECT_EQ(DownloadProgress::TimeLeft(45), "about 45 s left");
+    EXPECT_EQ(DownloadProgress::TimeLeft(39 * 60 + 10), "about 39 min left");
+    EXPECT_EQ(DownloadProgress::TimeLeft(2 * 3600 + 5 * 60), "about 2 h 5 min left");
+}
+
+TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
+{
+    progress.Begin(3, 0);
+    progress.OnLogLine("T1:seq=1,a OK");
+    progress.OnLogLine("T2:seq=2,a OK");
+    progress.OnLogLine("T3:seq=3,a NULL");
+    now += 52min + 10s;
+    EXPECT_EQ(progress.Summary(), "Summary: 3 of 3 tiles done in 52 min 10 s: 2 saved, 0 blank, 0 failed, 1 not saved.");
+
+    progress.Begin(50'000, 20'000);
+    EXPECT_EQ(progress.Permille(), 400);
+    progress.OnLogLine("T1:seq=20001,a OK");
+    EXPECT_EQ(progress.Summary(), "Summary: 20,001 of 50,000 tiles done in 0 s: 20,000 done before, 1 saved, 0 blank, "
+                                  "0 failed, 0 not saved. 29,999 tiles left: Start continues the task.");
+    progress.Begin(2, 1);
+    EXPECT_EQ(progress.Summary(),
+              "Summary: 1 of 2 tiles done in 0 s: 1 done before, 0 saved, 0 blank, 0 failed, 0 not saved. "
+              "1 tile left: Start continues the task.");
+}
+
+// ---- through the main window ------------------------------------------------
+
+class ProgressWindowTest : public MainWindowTest {
+protected:
+    std::string Status() const { return form->LabelProgress->text().toStdString(); }
+    std::string Counts() const { return form->LabelCounts->text().toStdString(); }
+    std::string SummaryLine()
+    {
+        // The line before the last run's closing lines.
+        const auto log = LogFileLines();
+        const auto end = std::find(log.rbegin(), log.rend(), std::string(32, '-'));
+        return log.rend() - end >= 3 ? *(end + 2) : std::string();
+    }
+};
+
+TEST_F(ProgressWindowTest, NewTaskCountsEveryOutcomeAndEndsWithItsSummary)
+{
+    // Of the 24 tiles, by the order they are first asked for: every sixth is
+    // not on the server (blank), every sixth after it fails (given up), the
+    // rest arrive.
+    std::mutex m;
+    std::map<std::string, int> order;
+    UseTestServerAsProxy();
+    server->SetHandler([&](const testsupport::RecordedRequest& r) {
+        std::lock_guard<std::mutex> l(m);
+        const int n = order.emplace(r.target, static_cast<int>(order.size())).first->second;
+        if (n % 6 == 0)
+            return testsupport::ScriptedReply::Status(404, "Not Found");
+        if (n % 6 == 1)
+            return testsupport::ScriptedReply::Status(500, "Internal Server Error");
+        return testsupport::ScriptedReply::Ok(kTileBody);
+    });
+    OpenWindow();
+    TypeLargerArea();
+    EXPECT_TRUE(form->StatusPanel->isVisible());
+    EXPECT_FALSE(form->ProgressPanel->isVisible());
+    form->BitBtn1Click();
+    ASSERT_EQ(C().CurrentTask->TileCount, 24);
+
+    EXPECT_FALSE(form->StatusPanel->isVisible());
+    EXPECT_TRUE(form->ProgressPanel->isVisible());
+    EXPECT_EQ(Status(), "0 of 24 tiles (0.0 %)" + kDot + "estimating...");
+    EXPECT_EQ(form->ProgressBar1->value(), 0);
+
+    WaitForWorkersDone();
+    Advance(2min + 5s);
+    form->Timer1Timer();
+    ASSERT_EQ(Caption(), "Start");
+
+    const std::string summary = "Summary: 24 of 24 tiles done in 2 min 5 s: 16 saved, 4 blank, 4 failed, 0 not saved.";
+    EXPECT_EQ(SummaryLine(), summary);
+    EXPECT_EQ(C().Memo2Lines.Count(), 4u);
+    // The status bar keeps the summary after "Task stoped!".
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Task stoped!                    "});
+    EXPECT_EQ(Status(), summary);
+    EXPECT_FALSE(form->LabelCounts->isVisible());
+    EXPECT_EQ(form->ProgressBar1->value(), 1000);
+}
+
+TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsThere)
+{
+    const int workers = StartHeldDownload();
+    ASSERT_EQ(workers, 8);
+    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+
+    // Every worker has saved one tile: 8 in the first second, then none.
+    Advance(1s);
+    form->Timer1Timer();
+    EXPECT_EQ(Status(), "8 of 24 tiles (33.3 %)" + kDot + "8.0 tiles/s" + kDot + "estimating...");
+    EXPECT_EQ(Counts(), "saved 8" + kDot + "blank 0" + kDot + "failed 0");
+    EXPECT_EQ(form->ProgressBar1->value(), 333);
+    Advance(10s);
+    form->Timer1Timer();
+    // 8 tiles in 11 s; 16 left at that rate: 22 s.
+    EXPECT_EQ(Status(), "8 of 24 tiles (33.3 %)" + kDot + "0.7 tiles/s" + kDot + "about 22 s left");
+
+    form->BitBtn1Click();   // Stop
+    gate->Open();
+    Advance(9s);
+    RunToEnd();
+    EXPECT_EQ(SummaryLine(), "Summary: 8 of 24 tiles done in 20 s: 8 saved, 0 blank, 0 failed, 0 not saved. "
+                             "16 tiles left: Start continues the task.");
+
+    // Start again: the bar begins where the workers' positions put it.
+    form->BitBtn1Click();
+    ASSERT_TRUE(C().CurrentParams->ContinueTask);
+    EXPECT_EQ(Status(), "8 of 24 tiles (33.3 %)" + kDot + "estimating...");
+    Advance(30s);
+    RunToEnd();
+    EXPECT_EQ(SummaryLine(),
+              "Summary: 24 of 24 tiles done in 30 s: 8 done before, 16 saved, 0 blank, 0 failed, 0 not saved.");
+    EXPECT_EQ(server->RequestCount(), 24u);
+}
+
+TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
+{
+    UseTestServerAsProxy();
+    server->SetHandler([](const testsupport::RecordedRequest&) {
+        return testsupport::ScriptedReply::Status(403, "Forbidden");
+    });
+    OpenWindow();
+    TypeLargerArea();
+    form->BitBtn1Click();
+    RunToEnd();
+
+    // Each worker stopped at its first tile, which is in the failed list and
+    // which Start requests again: none of them is done.
+    EXPECT_EQ(C().Memo2Lines.Count(), 8u);
+    EXPECT_EQ(SummaryLine(), "Summary: 0 of 24 tiles done in 0 s: 0 saved, 0 blank, 0 failed, 0 not saved. "
+                             "24 tiles left: Start continues the task.");
+    EXPECT_EQ(Status(), SummaryLine());
+    EXPECT_EQ(form->ProgressBar1->value(), 0);
+}
+
+} // namespace

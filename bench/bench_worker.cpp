@@ -1,7 +1,9 @@
 // Download worker benchmark. Eight workers with the program's real pacing
-// fetch an 800-tile task from the local test server (as their proxy):
-// achieved tiles per second against the pacing bound (8 workers x 2 tiles a
-// second), CPU time per tile, resident memory while the task runs. Then a
+// fetch an 800-tile task from the local test server (as their proxy), with
+// the main window's progress count fed from their lines and its status texts
+// made every second: achieved tiles per second against the pacing bound
+// (8 workers x 2 tiles a second), CPU time per tile, resident memory while
+// the task runs, and the progress count checked against the tiles saved. Then a
 // 1,000,000-tile continued task whose shares are all skipped by the resume:
 // the time the workers take to walk the scan.
 //
@@ -26,6 +28,7 @@
 #include "task/Unitclasstask.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
+#include "ui/DownloadProgress.h"
 
 namespace {
 
@@ -35,14 +38,20 @@ class CountingHost : public IWorkerHost {
 public:
     void AddLogLine(const std::string& line) override
     {
+        progress.OnLogLine(line);   // as the main window counts
         ++lines;
         if (line.size() > 3 && line.compare(line.size() - 3, 3, " OK") == 0)
             ++saved;
     }
-    void AddFailedLine(const std::string&) override { ++failed; }
+    void AddFailedLine(const std::string& line) override
+    {
+        progress.OnFailedLine(line);
+        ++failed;
+    }
     void WorkerDone() override { ++done; }
     long lines = 0, saved = 0, failed = 0;
     int done = 0;
+    DownloadProgress progress;
 };
 
 double CpuSeconds()
@@ -141,11 +150,18 @@ int main(int argc, char** argv)
         params.ThreadCount = 8;
 
         CountingHost host;
+        host.progress.Begin(*task, params.ThreadCount);
         std::vector<std::pair<long, long>> rss;   // (tiles saved, RSS kB)
+        std::string status;
+        int samples = 0;
         const long rssBefore = CurrentRssKb();
         const double cpu0 = CpuSeconds();
         const double seconds = RunTask(*task, host, dispatcher, [&] {
             rss.emplace_back(host.saved, CurrentRssKb());
+            if (++samples % 10 == 0) {   // the window's one-second tick
+                host.progress.Sample();
+                status = host.progress.StatusText() + " | " + host.progress.CountsText();
+            }
         });
         const double cpu = CpuSeconds() - cpu0;
         const double rate = host.saved / seconds;
@@ -163,6 +179,10 @@ int main(int argc, char** argv)
                 std::printf(", at %ld tiles %ld kB", q(f).first, q(f).second);
         }
         std::printf(", after %ld kB, peak %ld kB\n", CurrentRssKb(), PeakRssKb());
+        std::printf("  progress count: %lld done of %lld (%s the tiles saved); last status: %s\n",
+                    static_cast<long long>(host.progress.Done()), static_cast<long long>(host.progress.Total()),
+                    host.progress.Done() == host.saved ? "equal to" : "NOT equal to", status.c_str());
+        std::printf("  %s\n", host.progress.Summary().c_str());
     }
 
     // ---- Part 2: a continued 1,000,000-tile task, every share skipped.

@@ -179,6 +179,8 @@ void DownloadController::Start(const StartInput& input)
     taskParams_ = params;
     if (CurrentTask->TileCount < params->ThreadCount)
         params->ThreadCount = CurrentTask->TileCount;
+    // The count starts where the workers' resume positions put it.
+    Progress.Begin(*CurrentTask, params->ThreadCount);
 
     // 15. The record files; a file error ends Start in the error box.
     CurrentTask->WriteProjectFile();
@@ -193,9 +195,8 @@ void DownloadController::Start(const StartInput& input)
     failedSaver_.Adopt(Memo2Lines, CurrentTask->FailedFile);
     view_.MemosChanged();
 
-    // 17 to 20. The count starts where the workers' resume positions put it.
+    // 17 to 20.
     view_.ShowTotal("Total images: " + std::to_string(CurrentTask->TileCount));
-    Progress.Begin(*CurrentTask, params->ThreadCount);
     view_.ShowProgress(Progress.Permille(), Progress.StatusText(), Progress.CountsText());
     SetCaption(kCaptionStop);
     StartWorkers(params->ThreadCount);
@@ -395,7 +396,7 @@ void DownloadController::EndTask()
         ReleaseWorker(i);
     SetCaption(kCaptionStart);
     if (!summary.empty())
-        view_.ShowSummary(summary);
+        view_.ShowSummary(Progress.Permille(), summary);
     if (!errors.empty()) {
         std::string text;
         for (const auto& e : errors)

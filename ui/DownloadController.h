@@ -33,7 +33,7 @@ public:
     // stands, and what became of its tiles.
     virtual void ShowProgress(int permille, const std::string& text, const std::string& counts) = 0;
     // The status bar once the task has ended: its summary line.
-    virtual void ShowSummary(const std::string& summary) = 0;
+    virtual void ShowSummary(int permille, const std::string& summary) = 0;
 };
 
 // The texts of the window's task controls as the user left them.

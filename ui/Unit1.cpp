@@ -334,11 +334,11 @@ void TForm1::ShowProgress(int permille, const std::string& text, const std::stri
     LabelCounts->setVisible(true);
 }
 
-void TForm1::ShowSummary(const std::string& summary)
+void TForm1::ShowSummary(int permille, const std::string& summary)
 {
     StatusPanel->setVisible(false);
     ProgressPanel->setVisible(true);
-    ProgressBar1->setValue(controller_.Progress.Permille());
+    ProgressBar1->setValue(permille);
     LabelProgress->setText(Q(summary));
     LabelCounts->setVisible(false);
 }

@@ -161,7 +161,7 @@ private:
     void SetTimerEnabled(bool enabled) override;
     void MemosChanged() override;
     void ShowProgress(int permille, const std::string& text, const std::string& counts) override;
-    void ShowSummary(const std::string& summary) override;
+    void ShowSummary(int permille, const std::string& summary) override;
 
     DownloadController controller_;
     ProgramWindows windows_;

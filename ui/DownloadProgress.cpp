@@ -211,6 +211,8 @@ std::string DownloadProgress::StatusText() const
     const double rate = Rate();
     if (rate >= 0)
         text += kDot + Fixed1(rate) + " tiles/s";
+    if (Left() == 0)
+        return text;
     const double left = SecondsLeft();
     text += kDot + (left >= 0 ? TimeLeft(left) : std::string("estimating..."));
     return text;

@@ -26,6 +26,7 @@
 #include "ui/Controls.h"
 #include "ui/MemoLines.h"
 #include "ui/Unit1.h"
+#include "bench/LatencyProbe.h"
 
 namespace {
 
@@ -137,20 +138,7 @@ int main(int argc, char** argv)
     });
     saveTimer.start();
 
-    std::atomic<bool> running{true};
-    std::atomic<double> worstLatencyMs{0};
-    QObject probeTarget;
-    std::thread probe([&] {
-        while (running) {
-            const auto posted = Clock::now();
-            QMetaObject::invokeMethod(&probeTarget, [&, posted] {
-                const double late = Ms(Clock::now() - posted);
-                if (late > worstLatencyMs)
-                    worstLatencyMs = late;
-            }, Qt::QueuedConnection);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    });
+    LatencyProbe probe;
 
     if (withProgress)
         host.Progress.Begin(kLines, 0);
@@ -170,8 +158,7 @@ int main(int argc, char** argv)
     watch.start();
     app.exec();
     const double runMs = Ms(Clock::now() - start);
-    running = false;
-    probe.join();
+    probe.Stop();
     workers.clear();
     saver.Save(host.Memo1Lines, logFile);
     QApplication::processEvents();
@@ -186,7 +173,7 @@ int main(int argc, char** argv)
                 saveMs.size(), saveMs.empty() ? 0 : *std::max_element(saveMs.begin(), saveMs.end()),
                 saveMs.empty() ? 0 : saveLines[std::max_element(saveMs.begin(), saveMs.end()) - saveMs.begin()],
                 saveMs.empty() ? 0 : saveMs.back(), saveLines.empty() ? 0 : saveLines.back());
-    std::printf("  worst main-thread event latency: %.2f ms (target < 50 ms)\n", worstLatencyMs.load());
+    std::printf("  worst main-thread event latency: %.2f ms (target < 50 ms)\n", probe.WorstMs());
     std::printf("  progress count %s: %lld of %lld lines counted as saved tiles\n", withProgress ? "on" : "off",
                 static_cast<long long>(host.Progress.Counts().Saved), static_cast<long long>(kLines));
     std::printf("  log: %.1f MiB on disk (file bytes exact: %s); memo display keeps %d lines\n", logMb,

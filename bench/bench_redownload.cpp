@@ -25,6 +25,7 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 #include "ui/Unitftl.h"
+#include "bench/LatencyProbe.h"
 
 namespace {
 
@@ -65,37 +66,21 @@ int main(int argc, char** argv)
     window.show();
     QApplication::processEvents();
 
-    std::atomic<bool> running{true};
-    std::atomic<double> worstLatencyMs{0};
-    std::atomic<long> probes{0};
-    QObject probeTarget;
-    std::thread probe([&] {
-        while (running) {
-            const auto posted = Clock::now();
-            QMetaObject::invokeMethod(&probeTarget, [&, posted] {
-                const double late = Ms(Clock::now() - posted);
-                if (late > worstLatencyMs)
-                    worstLatencyMs = late;
-                ++probes;
-            }, Qt::QueuedConnection);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    });
+    LatencyProbe probe;
 
     const auto start = Clock::now();
     QObject::connect(&window, &TfrmFlt::RunFinished, &app, &QApplication::quit);
     QTimer::singleShot(0, &window, &TfrmFlt::Button1Click);
     app.exec();
     const double runMs = Ms(Clock::now() - start);
-    running = false;
-    probe.join();
+    probe.Stop();
     QApplication::processEvents();
 
     std::printf("bench_redownload: %d failing tiles, %d ms per request, one request per tile\n", tiles, delayMs);
     std::printf("  run took %.0f ms (%zu requests), report %zu lines, last progress \"%s\"\n", runMs,
                 server.RequestCount(), window.Memo1Lines.size(), window.LabelProgress->text().toUtf8().constData());
     std::printf("  worst window event latency during the run: %.2f ms over %ld probes (target < 50 ms)\n",
-                worstLatencyMs.load(), probes.load());
+                probe.WorstMs(), probe.Probes());
 
     platform::SetDialogs(nullptr);
     platform::SetProgramFolderForTests("");

@@ -119,6 +119,7 @@ void TForm1::BuildMenus()
 
     Help1 = menuBar()->addMenu("&Help");
     Usermanual1 = Help1->addAction("User manual", this, &TForm1::Usermanual1Click);
+    Usermanual1->setShortcut(QKeySequence(Qt::Key_F1));
     Homepage1 = Help1->addAction("Homepage", this, &TForm1::Homepage1Click);
     Help1->addSeparator();
     About1 = Help1->addAction("About...", this, &TForm1::About1Click);
@@ -325,7 +326,7 @@ void TForm1::FormShow()
         ProgramFolder = platform::ProgramFolder();
         HomepageLink = kHomepageLink;
         IniFileName = platform::SettingsFileName();   // ProgramFolder + "ini/config.ini"
-        HelpFile = ProgramFolder + "help" + platform::PathDelim + "help.chm";
+        HelpFile = ProgramFolder + "help" + platform::PathDelim + "index.html";
         MailLink = kMailLink;
         controller_.IniFileName = IniFileName;
         const MainSettings settings = ReadMainSettings(IniFileName);

@@ -202,7 +202,7 @@ TEST_F(MainWindowTest, SettingsDefaultsWithoutASettingsFile)
     EXPECT_EQ(form->Edit6->text(), "/home/tester/orvanta");
     EXPECT_EQ(form->DefaultOutputName, "bigmap.bmp");
     EXPECT_EQ(form->IniFileName, programFolder.Path() + "ini/config.ini");
-    EXPECT_EQ(form->HelpFile, programFolder.Path() + "help/help.chm");
+    EXPECT_EQ(form->HelpFile, programFolder.Path() + "help/index.html");
     // The controls as the window first shows them.
     EXPECT_EQ(form->EditTaskName->text(), "newtask.kvpd");
     EXPECT_EQ(form->Edit5->text(), "13");
@@ -287,7 +287,7 @@ TEST_F(MainWindowTest, MenuCommandsOpenTheirTargets)
     EXPECT_EQ(dialogs.programsStarted,
               (std::vector<std::string>{programFolder.Path() + "plateview", programFolder.Path() + "platejoin"}));
     EXPECT_EQ(dialogs.shellOpened,
-              (std::vector<std::string>{programFolder.Path() + "help/help.chm", kHomepageLink}));
+              (std::vector<std::string>{programFolder.Path() + "help/index.html", kHomepageLink}));
     // Every menu item is wired to its handler.
     dialogs.programsStarted.clear();
     form->Mapviewer1->trigger();

@@ -203,7 +203,10 @@ int main(int argc, char** argv)
     platform::RecordingDialogs dialogs;   // nothing may wait for a click
     platform::SetDialogs(&dialogs);
 
+    // The folder holds exactly the pictures of kShots: none left over from
+    // an earlier build goes into the package.
     const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir(out).removeRecursively();
     QDir().mkpath(out);
     int failures = 0;
     for (const Shot& shot : kShots) {

@@ -88,7 +88,8 @@ endfunction()
 
 # The program folder's data: the manual as the build made it, the blank
 # reference images, and the read-only ini/ folder.
-install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/help DESTINATION ${KARTIVO_PROGRAM_DIR})
+install(DIRECTORY ${KARTIVO_DATA_DIR}/help/ DESTINATION ${KARTIVO_PROGRAM_DIR}/help)
+install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/help/images DESTINATION ${KARTIVO_PROGRAM_DIR}/help)
 install(DIRECTORY ${KARTIVO_DATA_DIR}/blankimg DESTINATION ${KARTIVO_PROGRAM_DIR})
 file(MAKE_DIRECTORY ${KARTIVO_PACKAGE_STAGE}/ini)
 install(DIRECTORY ${KARTIVO_PACKAGE_STAGE}/ini DESTINATION ${KARTIVO_PROGRAM_DIR}
@@ -103,11 +104,11 @@ set(CPACK_PACKAGE_CONTACT "Kartivo developers <kartivo@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download the Bing Maps tiles of an area to disk")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "Kartivo downloads the map tiles of a rectangular area (road, aerial, hybrid,
- bird's eye or Ordnance Survey) from the Bing Maps tile service and stores
- them on disk, one image per tile, with a project file from which a stopped
- download continues, a tile list with each tile's extent, a failed-tiles list
- and a log. plateview shows a download as one map; platejoin combines it into
- one georeferenced GeoTIFF, MBTiles file or image.")
+bird's eye or Ordnance Survey) from the Bing Maps tile service and stores
+them on disk, one image per tile, with a project file from which a stopped
+download continues, a tile list with each tile's extent, a failed-tiles list
+and a log. plateview shows a download as one map; platejoin combines it into
+one georeferenced GeoTIFF, MBTiles file or image.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

@@ -6,7 +6,9 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QApplication>
 #include <QKeyEvent>
+#include <QTest>
 #include <QStatusBar>
 #include <cstdlib>
 
@@ -292,6 +294,16 @@ TEST_F(MainWindowTest, MenuCommandsOpenTheirTargets)
     dialogs.programsStarted.clear();
     form->Mapviewer1->trigger();
     EXPECT_EQ(dialogs.programsStarted.size(), 1u);
+}
+
+TEST_F(MainWindowTest, F1OpensTheManual)
+{
+    OpenWindow();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == form.get(); }));
+    // A key as the user types it: QTest passes it through the shortcut map.
+    QTest::keyClick(form->Edit1, Qt::Key_F1);
+    EXPECT_EQ(dialogs.shellOpened, std::vector<std::string>{programFolder.Path() + "help/index.html"});
 }
 
 TEST_F(MainWindowTest, FolderBrowserSetsThePathOrLeavesIt)

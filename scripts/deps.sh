@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins libgl-dev
           clang libclang-rt-14-dev xvfb xauth imagemagick nginx-light
-          libcurl4-openssl-dev locales-all)
+          libcurl4-openssl-dev locales-all dpkg-dev desktop-file-utils librsvg2-bin
+          shared-mime-info libxml2-utils xdotool groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

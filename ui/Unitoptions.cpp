@@ -46,7 +46,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     // whatever the check box says: the check box only decides whether Start
     // uses them.
     GroupBox1 = new QGroupBox(this);
-    GroupBox1->setGeometry(8, 88, 344, 206);
+    GroupBox1->setGeometry(8, 88, 344, 190);
     CheckBoxUseProxy = new QCheckBox("Use proxy server", GroupBox1);
     CheckBoxUseProxy->setGeometry(12, 14, 320, 22);
     auto row = [this](const char* caption, int y, QLabel*& label, QLineEdit*& edit) {
@@ -59,6 +59,13 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     row("Proxy Port", 84, Label4, EditProxyPort);
     row("Proxy Username", 120, Label5, EditProxyUsername);
     row("Proxy Password", 156, Label6, EditProxyPassword);   // shown as typed, not masked
+
+    // Under the fields: the file the values come from and go to. A long path
+    // is shortened in the middle; the tool tip holds it whole.
+    LabelSettingsFile = new QLabel(this);
+    LabelSettingsFile->setObjectName("LabelSettingsFile");
+    LabelSettingsFile->setGeometry(10, 282, 340, 18);
+    LabelSettingsFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     Button1 = new QPushButton("OK", this);
     Button1->setGeometry(196, 306, 75, 25);
@@ -102,10 +109,22 @@ OptionsValues TfrmOptions::TypedValues() const
     return v;
 }
 
+void TfrmOptions::ShowSettingsFile(const std::string& fileName)
+{
+    const QString full = "Settings file: " + Q(fileName);
+    LabelSettingsFile->setText(
+        LabelSettingsFile->fontMetrics().elidedText(full, Qt::ElideMiddle, LabelSettingsFile->width()));
+    LabelSettingsFile->setToolTip(Q(fileName));
+}
+
 void TfrmOptions::FormShow()
 {
     // Whatever was typed and not confirmed before is replaced by the file.
-    platform::qt::RunGuarded([this] { ShowValues(LoadOptions(platform::SettingsFileName())); });
+    platform::qt::RunGuarded([this] {
+        const std::string fileName = platform::SettingsFileName();
+        ShowSettingsFile(fileName);
+        ShowValues(LoadOptions(fileName));
+    });
 }
 
 void TfrmOptions::Button3Click()
@@ -120,7 +139,7 @@ void TfrmOptions::Button1Click()
 {
     // On a refused write the error box shows and the dialog stays open.
     platform::qt::RunGuarded([this] {
-        SaveOptions(platform::SettingsFileName(), TypedValues());
+        SaveOptions(platform::SettingsFileForWriting(), TypedValues());
         accept();
     });
 }

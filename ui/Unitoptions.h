@@ -2,7 +2,11 @@
 // TfrmOptions: the modal options dialog that edits the default save folder
 // and the proxy in the settings file. It reads the file each time it is
 // shown and writes it only on OK; the file work is in ui/OptionsSettings.h.
+// A line under the fields names the settings file in use (beside the program
+// or in the user's configuration folder, see platform/Settings.h).
 #include <QDialog>
+
+#include <string>
 
 class QCheckBox;
 class QFrame;
@@ -31,6 +35,7 @@ public:
     QLineEdit* EditProxyUsername;
     QLabel* Label6;
     QLineEdit* EditProxyPassword;
+    QLabel* LabelSettingsFile;   // which settings file the dialog reads and writes
     QPushButton* Button1;   // OK
     QPushButton* Button2;   // Cancel
 
@@ -46,5 +51,6 @@ protected:
 
 private:
     void ShowValues(const OptionsValues& values);
+    void ShowSettingsFile(const std::string& fileName);
     OptionsValues TypedValues() const;
 };

@@ -6,7 +6,9 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QApplication>
 #include <QKeyEvent>
+#include <QTest>
 #include <QStatusBar>
 #include <QApplication>
 #include <QAction>
@@ -401,10 +403,21 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     convert->close();
     EXPECT_TRUE(dialogs.messages.empty());
 
-    // F1 is the manual too; Exit closes the window.
-    EXPECT_EQ(form->Usermanual1->shortcut(), QKeySequence(Qt::Key_F1));
+    // Exit closes the window.
     form->Exit1->trigger();
     EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, F1OpensTheManual)
+{
+    std::filesystem::create_directory(programFolder.Path() + "help");
+    testsupport::WriteBytes(programFolder.Path() + "help/index.html", "<html></html>");
+    OpenWindow();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == form.get(); }));
+    // A key as the user types it: QTest passes it through the shortcut map.
+    QTest::keyClick(form->Edit1, Qt::Key_F1);
+    EXPECT_EQ(dialogs.shellOpened, std::vector<std::string>{programFolder.Path() + "help/index.html"});
 }
 
 TEST_F(MainWindowTest, FolderBrowserSetsThePathOrLeavesIt)

@@ -11,6 +11,8 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -189,6 +191,43 @@ TEST_F(OptionsTest, RefusedWriteShowsTheErrorAndTheDialogStaysOpen)
     EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Unable to write to " + iniFile});
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_FALSE(platform::FileExists(iniFile));
+}
+
+// An installed copy (its ini/ folder read-only): the dialog names the
+// user's own file, OK creates it in a private folder, and the next showing
+// reads it back from there.
+TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
+{
+    testsupport::TempFolder home;
+    setenv("HOME", home.Path().c_str(), 1);
+    std::filesystem::permissions(folder.Path() + "ini", std::filesystem::perms(0555));
+    const std::string userFile = home.Path() + ".config/kartivo/config.ini";
+
+    TfrmOptions dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.LabelSettingsFile->toolTip().toStdString(), userFile);
+    EXPECT_TRUE(dlg.LabelSettingsFile->text().startsWith("Settings file: "));
+    dlg.EditProxyServer->setText("proxy.lan");
+    dlg.Button1Click();
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_EQ(Value(userFile, "Proxy", "ProxyServer"), "proxy.lan");
+    EXPECT_FALSE(platform::FileExists(iniFile));
+
+    dlg.show();
+    EXPECT_EQ(dlg.EditProxyServer->text(), "proxy.lan");
+    std::filesystem::permissions(folder.Path() + "ini", std::filesystem::perms(0755));
+}
+
+TEST_F(OptionsTest, TheSettingsFileLineFitsAndNamesTheProgramsOwnFile)
+{
+    TfrmOptions dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.LabelSettingsFile->toolTip().toStdString(), iniFile);
+    // A long path is shortened to the line's width, never cut off unseen.
+    const QString text = dlg.LabelSettingsFile->text();
+    EXPECT_LE(dlg.LabelSettingsFile->fontMetrics().horizontalAdvance(text), dlg.LabelSettingsFile->width());
+    EXPECT_LE(dlg.LabelSettingsFile->geometry().bottom(), dlg.Button1->geometry().top());
+    EXPECT_GE(dlg.LabelSettingsFile->geometry().top(), dlg.GroupBox1->geometry().bottom());
 }
 
 TEST_F(OptionsTest, FolderBrowserFillsTheDefaultPathUnlessCancelled)

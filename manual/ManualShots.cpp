@@ -1,0 +1,231 @@
+// kartivo_manual_shots: makes the user manual's pictures from the program's
+// real windows, offscreen, so they never go stale. The build runs it:
+//
+//     kartivo_manual_shots OUTPUT_FOLDER
+//
+// Each picture is one row of kShots: a file name and a function that sets a
+// window up as a user would see it and returns the widget to grab. To show
+// another window (a sibling program's, say), link its library here and add
+// a row.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+#include <unistd.h>
+
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "task/Unitclasstask.h"
+#include "ui/AppIcon.h"
+#include "ui/Controls.h"
+#include "ui/Convert.h"
+#include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unitftl.h"
+#include "ui/Unitoptions.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The example used throughout the manual: central Paris at zoom level 15.
+constexpr const char* kLeft = "2.29";
+constexpr const char* kRight = "2.36";
+constexpr const char* kTop = "48.88";
+constexpr const char* kBottom = "48.85";
+constexpr int kZoom = 15;
+constexpr const char* kSaveFolder = "/home/anna/orvanta";
+
+// The windows of one program run, created as start-up creates them.
+struct Windows {
+    TForm1 form1;
+    TfrmAbout about{&form1};
+    TfrmConvert convert{&form1};
+    TfrmOptions options{&form1};
+    TfrmFlt flt{&form1};
+    Windows() { form1.SetWindows({&about, &convert, &options, &flt}); }
+};
+
+// The example's task, worked out as Start would, without touching the disk.
+struct ExampleTask {
+    TaskParameters params;
+    std::unique_ptr<KvTask> task;
+    ExampleTask()
+    {
+        params.LeftLongitude = 2.29;
+        params.RightLongitude = 2.36;
+        params.TopLatitude = 48.88;
+        params.BottomLatitude = 48.85;
+        params.Zoom = kZoom;
+        params.MapsType = 5;
+        params.SavePath = std::string(kSaveFolder) + "/";
+        params.TaskName = "paris.kvpd";
+        std::string error;
+        task = KvTask::Describe(params, error);
+        if (!task)
+            throw std::runtime_error(error);
+    }
+    // Column and row of the tile with sequence number seq (counted from 1).
+    int X(int seq) const { return task->Xmin + (seq - 1) / Height(); }
+    int Y(int seq) const { return task->Ymin + (seq - 1) % Height(); }
+    int Height() const { return task->Ymax - task->Ymin + 1; }
+};
+
+// The main window with the example typed in, part way through a download:
+// the log lines are the ones the workers write for these very tiles.
+QWidget* MainWindow(Windows& w)
+{
+    TForm1& f = w.form1;
+    f.show();
+    f.Edit1->setText(kLeft);
+    f.Edit3->setText(kRight);
+    f.Edit2->setText(kTop);
+    f.Edit4->setText(kBottom);
+    f.UpDown1->SetPosition(kZoom);
+    f.Edit6->setText(kSaveFolder);
+    f.EditTaskName->setText("paris.kvpd");
+    f.radio_mapstype->SetItemIndex(0);
+
+    const ExampleTask example;
+    f.LabelTotalxy->setText(Q("Total images: " + std::to_string(example.task->TileCount)));
+    f.BitBtn1->setText("Stop");
+
+    LineList& log = f.Controller().Memo1Lines;
+    log.Clear();
+    log.Add("Start downloading...");
+    log.Add("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~");
+    for (int seq = 1; seq <= 14; ++seq) {
+        const int worker = seq % example.params.ThreadCount;
+        log.Add("T" + std::to_string(worker + 1) + ":seq=" + std::to_string(seq) + "," +
+                example.task->GetTileFileName(example.X(seq), example.Y(seq)) + " OK");
+    }
+    f.Memo1->Sync();
+    f.BitBtn1->setFocus();
+    return &f;
+}
+
+QWidget* Options(Windows& w)
+{
+    w.options.show();
+    w.options.Edit12->setText(kSaveFolder);
+    return &w.options;
+}
+
+QWidget* Converter(Windows& w)
+{
+    w.convert.show();
+    w.convert.Edit1->setText("48");
+    w.convert.Edit2->setText("51");
+    w.convert.Edit3->setText("24");
+    w.convert.Button1Click();
+    return &w.convert;
+}
+
+// A run over the example's failed-tiles list: one tile the server does not
+// have, one fetched again.
+QWidget* Redownload(Windows& w)
+{
+    w.flt.show();
+    const ExampleTask example;
+    const KvTask& t = *example.task;
+    const std::string missing = t.GetTileUrl(example.X(20), example.Y(20));
+    const int x = example.X(27), y = example.Y(27);
+    w.flt.Memo1->setPlainText(Q("Start...\n404 Not Found->" + missing + "\n" + missing +
+                                ":Error: the image is not found on server.\n" + t.GetTileFilePath(x, y) +
+                                ":" + t.GetTileUrl(x, y) + " ->OK\nDownload End."));
+    return &w.flt;
+}
+
+QWidget* About(Windows& w)
+{
+    w.form1.show();
+    w.about.show();
+    return &w.about;
+}
+
+struct Shot {
+    const char* file;
+    std::function<QWidget*(Windows&)> make;
+};
+
+const std::vector<Shot> kShots = {
+    {"main-window.png", MainWindow},
+    {"options.png", Options},
+    {"converter.png", Converter},
+    {"redownload.png", Redownload},
+    {"about.png", About},
+};
+
+// Lets layouts settle and pending paints run before a grab.
+void Settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: kartivo_manual_shots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The pictures show an installed copy as its user sees it: no settings
+    // yet, a read-only ini/ folder (so the settings file named is the user's
+    // own), never the settings of whoever builds. Nothing is written.
+    const QString scratch = QDir::tempPath() + "/kartivo_manual_shots_" + QString::number(::getpid());
+    QDir().mkpath(scratch + "/ini");
+    QFile::setPermissions(scratch + "/ini", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    platform::SetProgramFolderForTests(scratch.toStdString());
+    setenv("HOME", "/home/anna", 1);
+    unsetenv("XDG_CONFIG_HOME");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Kartivo");
+    QApplication::setWindowIcon(KartivoIcon());
+    platform::RecordingDialogs dialogs;   // nothing may wait for a click
+    platform::SetDialogs(&dialogs);
+
+    // The folder holds exactly the pictures of kShots: none left over from
+    // an earlier build goes into the package.
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    int failures = 0;
+    for (const Shot& shot : kShots) {
+        try {
+            Windows windows;
+            QWidget* widget = shot.make(windows);
+            Settle();
+            const QString path = out + "/" + shot.file;
+            if (!widget->grab().save(path)) {
+                std::fprintf(stderr, "kartivo_manual_shots: cannot write %s\n", qPrintable(path));
+                ++failures;
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kartivo_manual_shots: %s: %s\n", shot.file, e.what());
+            ++failures;
+        }
+    }
+    platform::SetDialogs(nullptr);
+    QFile::setPermissions(scratch + "/ini", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir(scratch).removeRecursively();
+    return failures == 0 ? 0 : 1;
+}

@@ -313,6 +313,35 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     EXPECT_EQ(w.LabelProgress->text().toStdString(), "2 of 5");
 }
 
+// Closing the window mid-run stops the run after the tile in flight.
+TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    server.SetHandler([&](const testsupport::RecordedRequest&) {
+        std::unique_lock<std::mutex> l(m);
+        cv.wait(l, [&] { return release; });
+        return ScriptedReply::Ok("PNG");
+    });
+    OfferList({Line("a.png"), Line("b.png"), Line("c.png")});
+
+    TfrmFlt w;
+    w.show();
+    w.Button1Click();
+    ASSERT_TRUE(server.WaitForRequests(1));
+    w.reject();
+    EXPECT_FALSE(w.isVisible());
+    {
+        std::lock_guard<std::mutex> l(m);
+        release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(w.Memo1Lines.back(), "Download End.");
+}
+
 // With UseProxy=1 every tile goes through the proxy of the settings file,
 // with its credentials; the tile hosts themselves are never reached.
 TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)

@@ -31,6 +31,12 @@ int main(int argc, char** argv)
         // Drawing needs no screen: without a platform chosen, use none.
         if (!std::getenv("QT_QPA_PLATFORM"))
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The outcome is one line of our own; Qt's notes about the missing
+        // desktop session would only bury it.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "plateview: %s\n", qPrintable(msg));
+        });
         QGuiApplication app(argc, argv);
         if (!RenderProjectToFile(cmd, error)) {
             std::fprintf(stderr, "plateview: %s\n", error.c_str());

@@ -25,6 +25,11 @@ void MapRenderer::Absorb() {
     }
 }
 
+void MapRenderer::WaitForLoads() {
+    loader_->WaitIdle();
+    Absorb();
+}
+
 const TileEntry* MapRenderer::CachedTile(int x, int y) const {
     return cache_.Peek({0, x - grid_.Xmin(), grid_.Ymax() - y});
 }

@@ -51,6 +51,9 @@ public:
     // cache bound holds.
     QImage Render(const Viewport& view, const Overlays& overlays);
 
+    // Blocks until the loader has nothing left to do, then files its results.
+    void WaitForLoads();
+
     // The level-0 entry of tile (x, y) when it is cached.
     const TileEntry* CachedTile(int x, int y) const;
     std::size_t CacheBytes() const { return cache_.Bytes(); }

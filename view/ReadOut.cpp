@@ -36,10 +36,12 @@ std::string FormatDms(double degrees, bool isLatitude) {
     return buffer;
 }
 
-std::string StateText(TileState state, bool unreadable) {
+std::string StateText(TileState state, bool unreadable, bool listedAsFailed) {
+    const std::string alsoListed = listedAsFailed ? ", in the failed list" : "";
     switch (state) {
-    case TileState::Saved: return unreadable ? "saved, but not a readable image" : "saved";
-    case TileState::Blank: return "blank substitute";
+    case TileState::Saved:
+        return (unreadable ? "saved, but not a readable image" : "saved") + alsoListed;
+    case TileState::Blank: return "blank substitute" + alsoListed;
     case TileState::Missing: return "missing";
     case TileState::Failed: return "in the failed list";
     }

@@ -14,8 +14,10 @@ std::string FormatDms(double degrees, bool isLatitude);
 std::string FormatDecimal(double degrees, int decimals);
 
 // How the read-out names a tile's state; an image the viewer could not
-// decode is "saved" on disk but shown as unreadable.
-std::string StateText(TileState state, bool unreadable);
+// decode is "saved" on disk but shown as unreadable. A tile that has a file
+// and is also named in the failed list (a blank substitute for a refused
+// tile, or one fetched again later) says both.
+std::string StateText(TileState state, bool unreadable, bool listedAsFailed = false);
 
 struct ReadOut {
     LonLat Position;

@@ -169,6 +169,8 @@ TEST(ReadOutTexts, TileAndStateUnderThePoint)
               "Column 4149, row 5373   mn_4149_5373_13.png   in the failed list");
     EXPECT_EQ(StateText(TileState::Blank, false), "blank substitute");
     EXPECT_EQ(StateText(TileState::Saved, true), "saved, but not a readable image");
+    EXPECT_EQ(StateText(TileState::Blank, false, true), "blank substitute, in the failed list");
+    EXPECT_EQ(StateText(TileState::Failed, false, true), "in the failed list");
     const ReadOut off = ReadOutAt(g, *task, {-10, -10});
     EXPECT_FALSE(off.OnTile);
     EXPECT_EQ(ReadOutLine(off, "saved").find("Column"), std::string::npos);

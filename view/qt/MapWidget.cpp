@@ -124,7 +124,8 @@ QString MapWidget::ReadOutAt(QPointF at) const {
             // One look at the file per tile the cursor enters: a size test,
             // and a comparison with the blank image only when the sizes agree.
             const TileEntry* cached = renderer_->CachedTile(r.X, r.Y);
-            stateText_ = StateText(project_->StateOfTile(r.X, r.Y), cached && cached->Unreadable);
+            stateText_ = StateText(project_->StateOfTile(r.X, r.Y), cached && cached->Unreadable,
+                                   project_->FailedTileNames().count(r.FileName) != 0);
             stateX_ = r.X;
             stateY_ = r.Y;
         }

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/PeakMemory.h"
 #include "core/Commonfunc.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -30,15 +31,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double PeakRssMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
-}
 
 // Makes (once) a project of side x side tiles at zoom 14, aerial.
 std::string MakeProject(const std::string& folder, int side) {

@@ -48,6 +48,15 @@ protected:
         return QPointF(s.X, s.Y);
     }
 
+    // A window of the given size, shown, with the task's project open.
+    static std::unique_ptr<TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
+        auto w = std::make_unique<TfrmMapViewer>();
+        w->resize(width, height);
+        w->show();
+        EXPECT_TRUE(w->OpenProject(t.ProjectPath()));
+        return w;
+    }
+
     const std::string realBlanks = platform::ProgramFolder() + "blankimg";   // before SetUp
     testsupport::TempFolder programDir;
 };
@@ -62,10 +71,8 @@ TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
     t.Fail({{203, 300}});
     platform::SetDialogs(&dialogs);
     {
-        TfrmMapViewer w;
-        w.resize(1100, 500);
-        w.show();
-        ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
+        auto window = Show(t, 1100, 500);
+        TfrmMapViewer& w = *window;
         EXPECT_TRUE(dialogs.messages.empty());
         const std::pair<int, const char*> rows[] = {
             {200, "saved"}, {201, "blank substitute"}, {202, "missing"}, {203, "in the failed list"}};
@@ -89,10 +96,8 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
 {
     SyntheticTask t({0, 15, 0, 11, 6, 6});
     t.WriteAllTiles();
-    TfrmMapViewer w;
-    w.resize(900, 700);
-    w.show();
-    ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
+    auto window = Show(t, 900, 700);
+    TfrmMapViewer& w = *window;
     w.Map()->ShowActualPixels();
     w.Map()->grab();   // paints a frame now
     // The first frame at a new scale is drawn at once, without its images...
@@ -107,10 +112,8 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
 TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
 {
     SyntheticTask t({0, 7, 0, 7, 5, 21});
-    TfrmMapViewer w;
-    w.resize(800, 600);
-    w.show();
-    ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
+    auto window = Show(t, 800, 600);
+    TfrmMapViewer& w = *window;
     MapWidget* map = w.Map();
     const QPointF cursor(200, 150);
     const MapPoint before = map->View().ScreenToMap({cursor.x(), cursor.y()});
@@ -141,10 +144,8 @@ TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
 TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
 {
     SyntheticTask t({100, 103, 100, 103, 8, 7});
-    TfrmMapViewer w;
-    w.resize(800, 600);
-    w.show();
-    ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
+    auto window = Show(t, 800, 600);
+    TfrmMapViewer& w = *window;
     MapWidget* map = w.Map();
     EXPECT_FALSE(w.CopyAction()->isEnabled());
     // A right-button drag from inside tile (101, 102) to inside tile (102, 101).
@@ -208,10 +209,8 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
 {
     SyntheticTask t({60, 62, 60, 61, 7, 6});
     t.WriteAllTiles();
-    TfrmMapViewer w;
-    w.resize(700, 500);
-    w.show();
-    ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
+    auto window = Show(t, 700, 500);
+    TfrmMapViewer& w = *window;
     const std::string out = t.Folder() + "view.png";
     ASSERT_TRUE(w.ExportView(out));
     const QImage image(QString::fromStdString(out));

@@ -109,6 +109,22 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
     }));
 }
 
+// Tiles a running download adds show after Reload, not before: the cache
+// keeps what it read.
+TEST_F(ViewerWindowTest, ReloadReadsTilesThatArrivedSince)
+{
+    SyntheticTask t({20, 21, 20, 20, 6, 5});
+    t.WriteTile(20, 20, t.ColourOf(20, 20));
+    auto window = Show(t, 600, 400);
+    MapWidget* map = window->Map();
+    const QPoint late = ScreenOf(*window, 21.3, 20.5).toPoint();
+    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    t.WriteTile(21, 20, t.ColourOf(21, 20));
+    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    map->Reload();
+    EXPECT_TRUE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+}
+
 TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
 {
     SyntheticTask t({0, 7, 0, 7, 5, 21});

@@ -51,6 +51,9 @@ public:
     // cache bound holds.
     QImage Render(const Viewport& view, const Overlays& overlays);
 
+    // Forgets every image, so the next frames read the tiles again (a
+    // download still running adds tiles while the project is shown).
+    void Forget() { cache_.Clear(); }
     // Blocks until the loader has nothing left to do, then files its results.
     void WaitForLoads();
 

@@ -93,6 +93,14 @@ void MapWidget::CenterOn(double lon, double lat) {
     Changed();
 }
 
+void MapWidget::Reload() {
+    if (!renderer_)
+        return;
+    renderer_->Forget();
+    stateText_.clear();
+    update();
+}
+
 AreaDegrees MapWidget::SelectionDegrees() const {
     if (!selection_ || !renderer_)
         return {};

@@ -34,6 +34,7 @@ public:
     void ShowActualPixels();                 // scale 1, same centre
     void PanBy(double dx, double dy);
     void CenterOn(double lon, double lat);
+    void Reload();                           // reads every tile in sight again
 
     // The selection in map pixels, if any.
     bool HasSelection() const { return selection_.has_value(); }

@@ -53,6 +53,7 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     view->addAction("Zoom &out", QKeySequence::ZoomOut, this, [this] { map_->ZoomBy(0.5); });
     view->addAction("&Actual pixels", QKeySequence(Qt::CTRL | Qt::Key_1), this,
                     [this] { map_->ShowActualPixels(); });
+    view->addAction("&Reload tiles", QKeySequence::Refresh, this, [this] { map_->Reload(); });
     view->addSeparator();
     auto toggle = [&](const char* text, QKeySequence key, bool Overlays::*field) {
         QAction* a = view->addAction(text);

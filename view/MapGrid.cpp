@@ -1,9 +1,12 @@
 #include "view/MapGrid.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <string>
 
 #include "core/Commonfunc.h"
+#include "task/SavedProject.h"
 #include "task/Unitclasstask.h"
 
 namespace {
@@ -118,4 +121,29 @@ std::vector<OverviewCell> MapGrid::CellsOf(const PyramidKey& k) const {
         }
     }
     return cells;
+}
+
+std::vector<std::pair<int, int>> MapGrid::FailedTiles(const SavedProject& project) {
+    std::vector<std::pair<int, int>> tiles;
+    const KvTask& task = project.Task();
+    for (const std::string& name : project.FailedTileNames()) {
+        // prefix_x_y_zoom.ext: the column and row sit between the first three '_'.
+        const auto a = name.find('_');
+        const auto b = a == std::string::npos ? a : name.find('_', a + 1);
+        const auto c = b == std::string::npos ? b : name.find('_', b + 1);
+        if (c == std::string::npos)
+            continue;
+        int x = 0, y = 0;
+        auto rx = std::from_chars(name.data() + a + 1, name.data() + b, x);
+        auto ry = std::from_chars(name.data() + b + 1, name.data() + c, y);
+        if (rx.ec != std::errc() || ry.ec != std::errc() || rx.ptr != name.data() + b ||
+            ry.ptr != name.data() + c)
+            continue;
+        if (x < task.Xmin || x > task.Xmax || y < task.Ymin || y > task.Ymax ||
+            task.GetTileFileName(x, y) != name)
+            continue;
+        tiles.emplace_back(x, y);
+    }
+    std::sort(tiles.begin(), tiles.end());
+    return tiles;
 }

@@ -5,9 +5,11 @@
 // through core/ tile geometry (linear in Mercator y), and the overview
 // pyramid (level L: one image for 2^L x 2^L tiles) is addressed here too.
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class KvTask;
+class SavedProject;
 
 // A point on the map in full-resolution map pixels.
 struct MapPoint {
@@ -84,6 +86,10 @@ public:
     // kExactSpan^2 files however large the task.
     static constexpr int kExactSpan = 16;
     std::vector<OverviewCell> CellsOf(const PyramidKey& k) const;
+
+    // The tiles of the task that a failed list names, ordered by column
+    // then row; names that are not this task's tiles are left out.
+    static std::vector<std::pair<int, int>> FailedTiles(const SavedProject& project);
 
 private:
     int xmin_, xmax_, ymin_, ymax_, zoom_, tileW_, tileH_;

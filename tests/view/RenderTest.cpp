@@ -174,12 +174,15 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
                                          t.Task().GetTileFilePath(x0 + i, y0 + j).c_str()), 0);
                     }
         }
+    // One failed tile that no overview cell shows: marked from the failed list.
+    t.Fail({{3001, 3002}});
     for (double scale : {1.0 / 32, 1.0 / 64, 1.0 / 128}) {
         const Picture p = Render(t, 3000 + kSide / 2.0, 3000 + kSide / 2.0, scale, 512, 512);
+        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), viewcolors::FailedMark, 0)) << scale;
         int checked = 0;
         for (int bx = 0; bx < kSide / kBlock; ++bx)
             for (int by = 0; by < kSide / kBlock; ++by) {
-                const QPoint px = p.PixelOf(3000 + bx * kBlock + kBlock / 2.0, 3000 + by * kBlock + kBlock / 2.0);
+                const QPoint px = p.PixelOf(3000 + bx * kBlock + kBlock / 2.0 + 0.5, 3000 + by * kBlock + kBlock / 2.0 + 0.5);
                 ++checked;
                 EXPECT_TRUE(Near(p.Image.pixelColor(px), t.ColourOf(3000 + bx, 3000 + by), 20))
                     << "block " << bx << "," << by << " scale " << scale;

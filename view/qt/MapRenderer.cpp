@@ -15,7 +15,8 @@ constexpr std::size_t kImagesPerBand = 256;
 } // namespace
 
 MapRenderer::MapRenderer(const SavedProject& project, std::size_t cacheBytes, int loaderThreads)
-    : project_(project), grid_(MapGrid::OfTask(project.Task())), cache_(cacheBytes),
+    : project_(project), grid_(MapGrid::OfTask(project.Task())),
+      failedTiles_(MapGrid::FailedTiles(project)), cache_(cacheBytes),
       loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads)) {}
 
 void MapRenderer::Absorb() {
@@ -138,6 +139,8 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
         }
     }
     loader_->Want(lacking);
+    if (overlays.Marks && (std::int64_t(1) << level) > MapGrid::kExactSpan)
+        DrawListedFailures(painter, view);
     if (overlays.Grid)
         DrawGrid(painter, view);
     if (overlays.Area)
@@ -188,6 +191,20 @@ void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const {
                 painter.fillRect(box, QColor(0, 0, 0, 140));
                 painter.drawText(box, Qt::AlignCenter, label);
             }
+    }
+}
+
+void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) const {
+    // At least a few pixels, so that one failed tile among thousands shows.
+    const double w = std::max(3.0, grid_.TileWidth() * view.Scale());
+    const double h = std::max(3.0, grid_.TileHeight() * view.Scale());
+    const MapRect vis = view.VisibleMap();
+    for (const auto& [x, y] : failedTiles_) {
+        const MapRect r = grid_.TileRect(x, y);
+        if (r.Right < vis.Left || r.Left > vis.Right || r.Bottom < vis.Top || r.Top > vis.Bottom)
+            continue;
+        const ScreenPoint c = view.MapToScreen({(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2});
+        painter.fillRect(QRectF(c.X - w / 2, c.Y - h / 2, w, h), viewcolors::FailedMark);
     }
 }
 

@@ -67,11 +67,15 @@ private:
                    bool smooth) const;
     bool DrawStandIn(QPainter& painter, const Viewport& view, const PyramidKey& key) const;
     void DrawGrid(QPainter& painter, const Viewport& view) const;
+    void DrawListedFailures(QPainter& painter, const Viewport& view) const;
     void DrawArea(QPainter& painter, const Viewport& view) const;
     QRect ScreenRect(const Viewport& view, const MapRect& r) const;
 
     const SavedProject& project_;
     MapGrid grid_;
+    // Read from the failed list once: overviews that show one tile in many
+    // cannot see the failed ones, so they are marked from here.
+    std::vector<std::pair<int, int>> failedTiles_;
     ByteCache<PyramidKey, TileEntry, PyramidKeyHash> cache_;
     std::unique_ptr<TileLoader> loader_;   // last: its workers stop before the rest goes
 };

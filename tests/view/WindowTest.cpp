@@ -38,7 +38,11 @@ protected:
         // The blank images come from beside the real program.
         std::filesystem::copy(realBlanks, programDir / "blankimg", std::filesystem::copy_options::recursive);
     }
-    void TearDown() override { platform::SetProgramFolderForTests(""); }
+    void TearDown() override {
+        // Also after a failed assertion left a test's own recorder installed.
+        platform::SetDialogs(nullptr);
+        platform::SetProgramFolderForTests("");
+    }
 
     // The map point of a fractional column and row edge of the task.
     static QPointF ScreenOf(TfrmMapViewer& w, double ex, double ey) {

@@ -155,9 +155,9 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
         EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), viewcolors::NoImage, 0)) << x;
 }
 
-// Overviews of a task wider than one overview image reads exactly: each
-// cell shows the middle tile of its block, so blocks of one colour come out
-// right at scales where a tile is less than a pixel wide... and in between.
+// Overviews of a task too large to read whole: each cell shows the middle
+// tile of its block, so blocks of one colour come out right even where a
+// tile is a few pixels wide; a failed tile no cell shows is still marked.
 TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
 {
     constexpr int kSide = 64, kBlock = 8;

@@ -3,6 +3,8 @@
 // Start writes it, tiles of known solid colours in the task's own image
 // format, and helpers to make tiles blank, missing, failed or broken.
 #include <QColor>
+#include <algorithm>
+#include <cstdio>
 #include <QImage>
 #include <memory>
 #include <string>

@@ -19,23 +19,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "bench/PeakMemory.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// Peak resident set size of the process so far, in MB (VmHWM).
-double PeakRssMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atof(line.c_str() + 6) / 1024.0;
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
 
 double PlainWrite(const std::string& path, const std::string& bytes) {
     auto start = Clock::now();

@@ -1,0 +1,249 @@
+// The viewer window with a synthetic project: opening good and bad files,
+// the read-out under the cursor, zooming about the cursor and dragging,
+// frames that never wait for the disk, copying a selection, exporting the
+// view, and the recent list.
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QWheelEvent>
+#include <filesystem>
+
+#include "platform/Settings.h"
+#include "view/qt/ViewerWindow.h"
+#include "tests/view/ViewFixture.h"
+
+namespace {
+
+using viewtest::SyntheticTask;
+
+// Pumps events until the condition holds; false after 20 seconds.
+template <class Condition>
+bool WaitFor(Condition done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > 20000)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+class ViewerWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetProgramFolderForTests(programDir.Path());
+        std::filesystem::create_directory(programDir / "ini");
+        // The blank images come from beside the real program.
+        std::filesystem::copy(realBlanks, programDir / "blankimg", std::filesystem::copy_options::recursive);
+    }
+    void TearDown() override {
+        // Also after a failed assertion left a test's own recorder installed.
+        platform::SetDialogs(nullptr);
+        platform::SetProgramFolderForTests("");
+    }
+
+    // The map point of a fractional column and row edge of the task.
+    static QPointF ScreenOf(TfrmMapViewer& w, double ex, double ey) {
+        const MapGrid& g = w.Map()->Renderer()->Grid();
+        const MapPoint m{(ex - g.Xmin()) * g.TileWidth(), (g.Ymax() + 1 - ey) * g.TileHeight()};
+        const ScreenPoint s = w.Map()->View().MapToScreen(m);
+        return QPointF(s.X, s.Y);
+    }
+
+    // A window of the given size, shown, with the task's project open.
+    static std::unique_ptr<TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
+        auto w = std::make_unique<TfrmMapViewer>();
+        w->resize(width, height);
+        w->show();
+        EXPECT_TRUE(w->OpenProject(t.ProjectPath()));
+        return w;
+    }
+
+    const std::string realBlanks = platform::ProgramFolder() + "blankimg";   // before SetUp
+    testsupport::TempFolder programDir;
+};
+
+TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
+{
+    SyntheticTask t({200, 203, 300, 300, 10, 5});
+    platform::RecordingDialogs dialogs;
+    t.WriteAllTiles();
+    t.MakeBlank(201, 300);
+    t.Remove(202, 300);
+    t.Fail({{203, 300}});
+    platform::SetDialogs(&dialogs);
+    {
+        auto window = Show(t, 1100, 500);
+        TfrmMapViewer& w = *window;
+        EXPECT_TRUE(dialogs.messages.empty());
+        const std::pair<int, const char*> rows[] = {
+            {200, "saved"}, {201, "blank substitute"}, {202, "missing"}, {203, "in the failed list"}};
+        for (auto [x, state] : rows) {
+            const QString text = w.Map()->ReadOutAt(ScreenOf(w, x + 0.5, 300.5));
+            const std::string name = t.Task().GetTileFileName(x, 300);
+            EXPECT_TRUE(text.contains(QString::fromStdString(name))) << text.toStdString();
+            EXPECT_TRUE(text.endsWith(QString("   ") + state)) << text.toStdString();
+            EXPECT_TRUE(text.contains(QString("Column %1, row 300").arg(x))) << text.toStdString();
+            // The coordinates are those of the tile's Mercator middle.
+            const std::string lon = FormatDecimal(TileXToLon(x + 0.5, 10), 7);
+            EXPECT_TRUE(text.startsWith(QString::fromStdString("Lon " + lon))) << text.toStdString();
+        }
+        // Beyond the task: coordinates only.
+        EXPECT_FALSE(w.Map()->ReadOutAt(ScreenOf(w, 199.5, 300.5)).contains("Column"));
+    }
+    platform::SetDialogs(nullptr);
+}
+
+TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
+{
+    SyntheticTask t({0, 15, 0, 11, 6, 6});
+    t.WriteAllTiles();
+    auto window = Show(t, 900, 700);
+    TfrmMapViewer& w = *window;
+    w.Map()->ShowActualPixels();
+    w.Map()->grab();   // paints a frame now
+    // The first frame at a new scale is drawn at once, without its images...
+    EXPECT_FALSE(w.Map()->LastFrameComplete());
+    // ...and the frames that follow fill in as the loader delivers.
+    EXPECT_TRUE(WaitFor([&] {
+        w.Map()->grab();
+        return w.Map()->LastFrameComplete();
+    }));
+}
+
+// Tiles a running download adds show after Reload, not before: the cache
+// keeps what it read.
+TEST_F(ViewerWindowTest, ReloadReadsTilesThatArrivedSince)
+{
+    SyntheticTask t({20, 21, 20, 20, 6, 5});
+    t.WriteTile(20, 20, t.ColourOf(20, 20));
+    auto window = Show(t, 600, 400);
+    MapWidget* map = window->Map();
+    const QPoint late = ScreenOf(*window, 21.3, 20.5).toPoint();
+    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    t.WriteTile(21, 20, t.ColourOf(21, 20));
+    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    map->Reload();
+    EXPECT_TRUE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+}
+
+TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
+{
+    SyntheticTask t({0, 7, 0, 7, 5, 21});
+    auto window = Show(t, 800, 600);
+    TfrmMapViewer& w = *window;
+    MapWidget* map = w.Map();
+    const QPointF cursor(200, 150);
+    const MapPoint before = map->View().ScreenToMap({cursor.x(), cursor.y()});
+    const double scale = map->View().Scale();
+    QWheelEvent wheel(cursor, map->mapToGlobal(cursor), QPoint(), QPoint(0, 240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(map, &wheel);
+    EXPECT_DOUBLE_EQ(map->View().Scale(), scale * 2);
+    const MapPoint after = map->View().ScreenToMap({cursor.x(), cursor.y()});
+    EXPECT_NEAR(after.X, before.X, 1e-9);
+    EXPECT_NEAR(after.Y, before.Y, 1e-9);
+
+    const MapPoint centre = map->View().Center();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 300), map->mapToGlobal(QPointF(300, 300)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(340, 280), map->mapToGlobal(QPointF(340, 280)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(340, 280), map->mapToGlobal(QPointF(340, 280)),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(map, &press);
+    QApplication::sendEvent(map, &move);
+    QApplication::sendEvent(map, &release);
+    EXPECT_NEAR(map->View().Center().X, centre.X - 40 / map->View().Scale(), 1e-9);
+    EXPECT_NEAR(map->View().Center().Y, centre.Y + 20 / map->View().Scale(), 1e-9);
+    EXPECT_FALSE(map->HasSelection());
+}
+
+TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
+{
+    SyntheticTask t({100, 103, 100, 103, 8, 7});
+    auto window = Show(t, 800, 600);
+    TfrmMapViewer& w = *window;
+    MapWidget* map = w.Map();
+    EXPECT_FALSE(w.CopyAction()->isEnabled());
+    // A right-button drag from inside tile (101, 102) to inside tile (102, 101).
+    const QPointF a = ScreenOf(w, 101.25, 102.75), b = ScreenOf(w, 102.5, 101.5);
+    QMouseEvent press(QEvent::MouseButtonPress, a, map->mapToGlobal(a), Qt::RightButton, Qt::RightButton,
+                      Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, b, map->mapToGlobal(b), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, b, map->mapToGlobal(b), Qt::RightButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(map, &press);
+    QApplication::sendEvent(map, &move);
+    QApplication::sendEvent(map, &release);
+    ASSERT_TRUE(map->HasSelection());
+    EXPECT_TRUE(w.CopyAction()->isEnabled());
+    QApplication::clipboard()->clear();
+    w.CopyAction()->trigger();
+    const AreaDegrees area = map->SelectionDegrees();
+    // The corners lie where they were dragged, within a pixel's width of degrees.
+    const double pixel = (TileXToLon(101, 8) - TileXToLon(100, 8)) / (256 * map->View().Scale());
+    EXPECT_NEAR(area.Left, TileXToLon(101.25, 8), pixel);
+    EXPECT_NEAR(area.Right, TileXToLon(102.5, 8), pixel);
+    EXPECT_NEAR(area.Top, TileYToLat(102.75, 8), pixel);
+    EXPECT_NEAR(area.Bottom, TileYToLat(101.5, 8), pixel);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), SelectionText(area));
+    // Escape drops it.
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(map, &esc);
+    EXPECT_FALSE(map->HasSelection());
+    EXPECT_FALSE(w.CopyAction()->isEnabled());
+}
+
+TEST_F(ViewerWindowTest, BadFilesAreRefusedWithAMessageAndNothingIsLost)
+{
+    platform::RecordingDialogs dialogs;
+    SyntheticTask good({50, 51, 50, 51, 7, 5});
+    platform::SetDialogs(&dialogs);
+    good.WriteAllTiles();
+    TfrmMapViewer w;
+    ASSERT_TRUE(w.OpenProject(good.ProjectPath()));
+
+    testsupport::WriteBytes(good.Folder() + "notes.kvpd", "[AREA]\r\nLeftLongitude=abc\r\n");
+    EXPECT_FALSE(w.OpenProject(good.Folder() + "notes.kvpd"));
+    EXPECT_FALSE(w.OpenProject(good.Folder() + "gone.kvpd"));
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_NE(dialogs.messages[0].find("is not a Kartivo project file"), std::string::npos);
+    EXPECT_NE(dialogs.messages[1].find("does not exist"), std::string::npos);
+    // The project shown before is still shown.
+    ASSERT_TRUE(w.Map()->Project());
+    EXPECT_EQ(w.Map()->Project()->Task().ProjectFile(), good.ProjectPath());
+
+    // A project whose tiles are gone opens, says so, and shows them missing.
+    std::filesystem::remove_all(good.Task().TileFolder);
+    EXPECT_TRUE(w.OpenProject(good.ProjectPath()));
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    EXPECT_EQ(dialogs.messages[2], "The tile folder " + good.Task().TileFolder +
+                                       " of this project does not exist. Its tiles are shown as missing.");
+    platform::SetDialogs(nullptr);
+}
+
+TEST_F(ViewerWindowTest, ExportAndRecentProjects)
+{
+    SyntheticTask t({60, 62, 60, 61, 7, 6});
+    t.WriteAllTiles();
+    auto window = Show(t, 700, 500);
+    TfrmMapViewer& w = *window;
+    const std::string out = t.Folder() + "view.png";
+    ASSERT_TRUE(w.ExportView(out));
+    const QImage image(QString::fromStdString(out));
+    EXPECT_EQ(image.size(), w.Map()->size());
+    // Exported whole: the middle tile's colour at the middle of the view.
+    const QPointF mid = ScreenOf(w, 61.5, 60.8);
+    EXPECT_TRUE(viewtest::Near(image.pixelColor(mid.toPoint()), t.ColourOf(61, 60)));
+
+    // The project heads the recent list, in the settings file beside the program.
+    const QList<QAction*> items = w.RecentMenu()->actions();
+    ASSERT_FALSE(items.isEmpty());
+    EXPECT_EQ(items[0]->text().toStdString(), t.ProjectPath());
+    EXPECT_EQ(RecentList(platform::SettingsFileName()).Load().front(), t.ProjectPath());
+}
+
+} // namespace

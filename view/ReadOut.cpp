@@ -1,0 +1,88 @@
+#include "view/ReadOut.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "task/Unitclasstask.h"
+
+std::string FormatDecimal(double degrees, int decimals) {
+    char buffer[64];
+    if (degrees == 0)
+        degrees = 0;   // never "-0.0000000"
+    auto res = std::to_chars(buffer, buffer + sizeof buffer, degrees, std::chars_format::fixed,
+                             decimals);
+    std::string text(buffer, res.ptr);
+    // A value that rounds to zero at this precision prints without its sign.
+    if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos)
+        text.erase(0, 1);
+    return text;
+}
+
+std::string FormatDms(double degrees, bool isLatitude) {
+    const char hemisphere = isLatitude ? (degrees < 0 ? 'S' : 'N') : (degrees < 0 ? 'W' : 'E');
+    // Whole hundredths of a second, so that rounding carries upwards cleanly.
+    long long hundredths = std::llround(std::fabs(degrees) * 360000.0);
+    const long long wholeDegrees = hundredths / 360000;
+    hundredths %= 360000;
+    const long long minutes = hundredths / 6000;
+    hundredths %= 6000;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%lld\u00b0%02lld'%02lld.%02lld\" %c", wholeDegrees,
+                  minutes, hundredths / 100, hundredths % 100,
+                  wholeDegrees == 0 && minutes == 0 && hundredths == 0 ? (isLatitude ? 'N' : 'E')
+                                                                       : hemisphere);
+    return buffer;
+}
+
+std::string StateText(TileState state, bool unreadable, bool listedAsFailed) {
+    const std::string alsoListed = listedAsFailed ? ", in the failed list" : "";
+    switch (state) {
+    case TileState::Saved:
+        return (unreadable ? "saved, but not a readable image" : "saved") + alsoListed;
+    case TileState::Blank: return "blank substitute" + alsoListed;
+    case TileState::Missing: return "missing";
+    case TileState::Failed: return "in the failed list";
+    }
+    return "missing";
+}
+
+ReadOut ReadOutAt(const MapGrid& grid, const KvTask& task, MapPoint p) {
+    ReadOut r;
+    r.Position = grid.MapToLonLat(p);
+    r.OnTile = grid.TileAt(p, r.X, r.Y);
+    if (r.OnTile)
+        r.FileName = task.GetTileFileName(r.X, r.Y);
+    return r;
+}
+
+std::string ReadOutLine(const ReadOut& r, const std::string& state) {
+    std::string line = "Lon " + FormatDecimal(r.Position.Lon, 7) + " (" +
+                       FormatDms(r.Position.Lon, false) + ")   Lat " +
+                       FormatDecimal(r.Position.Lat, 7) + " (" + FormatDms(r.Position.Lat, true) +
+                       ")";
+    if (r.OnTile) {
+        line += "   Column " + std::to_string(r.X) + ", row " + std::to_string(r.Y) + "   " +
+                r.FileName;
+        if (!state.empty())
+            line += "   " + state;
+    }
+    return line;
+}
+
+AreaDegrees SelectionArea(const MapGrid& grid, MapPoint a, MapPoint b) {
+    const LonLat nw = grid.MapToLonLat({std::min(a.X, b.X), std::min(a.Y, b.Y)});
+    const LonLat se = grid.MapToLonLat({std::max(a.X, b.X), std::max(a.Y, b.Y)});
+    // Held within what the main window accepts, so the copy can be typed in as it is.
+    auto lon = [](double v) { return std::clamp(v, -180.0, 180.0); };
+    auto lat = [](double v) { return std::clamp(v, -85.0, 85.0); };
+    return {lon(nw.Lon), lon(se.Lon), lat(nw.Lat), lat(se.Lat)};
+}
+
+std::string SelectionText(const AreaDegrees& area) {
+    return "Left Longitude: " + FormatDecimal(area.Left, 7) + "\n" +
+           "Right Longitude: " + FormatDecimal(area.Right, 7) + "\n" +
+           "Top Latitude: " + FormatDecimal(area.Top, 7) + "\n" +
+           "Bottom Latitude: " + FormatDecimal(area.Bottom, 7) + "\n";
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The texts the viewer shows and copies: a coordinate in degrees, minutes
+// and seconds, what lies under the cursor (coordinates, tile, file, state),
+// and a selected rectangle as the four numbers the main window asks for.
+#include <string>
+
+#include "task/SavedProject.h"
+#include "view/MapGrid.h"
+
+// 48.8566 -> 48°51'23.76" N; -2.5 (longitude) -> 2°30'00.00" W. Seconds to
+// two decimals, carried into minutes and degrees when they round to 60.
+std::string FormatDms(double degrees, bool isLatitude);
+// A decimal degree in the "C" locale with `decimals` places (no grouping).
+std::string FormatDecimal(double degrees, int decimals);
+
+// How the read-out names a tile's state; an image the viewer could not
+// decode is "saved" on disk but shown as unreadable. A tile that has a file
+// and is also named in the failed list (a blank substitute for a refused
+// tile, or one fetched again later) says both.
+std::string StateText(TileState state, bool unreadable, bool listedAsFailed = false);
+
+struct ReadOut {
+    LonLat Position;
+    bool OnTile = false;   // the point lies on one of the task's tiles
+    int X = 0, Y = 0;
+    std::string FileName;
+};
+ReadOut ReadOutAt(const MapGrid& grid, const KvTask& task, MapPoint p);
+// One line for the status bar; `state` is empty when the tile's state is not wanted.
+std::string ReadOutLine(const ReadOut& r, const std::string& state);
+
+// The selection between two map points, as the text "Copy coordinates" puts
+// on the clipboard: left and right longitude, top and bottom latitude, one a
+// line, in the order and with the labels of the main window's fields.
+struct AreaDegrees {
+    double Left = 0, Right = 0, Top = 0, Bottom = 0;
+};
+AreaDegrees SelectionArea(const MapGrid& grid, MapPoint a, MapPoint b);
+std::string SelectionText(const AreaDegrees& area);

@@ -1,0 +1,23 @@
+#pragma once
+// The viewer's list of recently opened projects, newest first, at most
+// kMaxRecent, kept in Kartivo's settings file under [plateview].
+#include <string>
+#include <vector>
+
+class RecentList {
+public:
+    static constexpr int kMaxRecent = 8;
+
+    explicit RecentList(std::string settingsFile) : file_(std::move(settingsFile)) {}
+    // Reads the list; an absent or unreadable file gives an empty one.
+    std::vector<std::string> Load() const;
+    // Puts `path` first (once) and writes the list back; throws when the
+    // settings file cannot be written.
+    std::vector<std::string> Add(const std::string& path) const;
+    std::vector<std::string> Remove(const std::string& path) const;
+    void Clear() const;
+
+private:
+    void Save(const std::vector<std::string>& paths) const;
+    std::string file_;
+};

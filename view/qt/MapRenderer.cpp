@@ -1,0 +1,264 @@
+#include "view/qt/MapRenderer.h"
+
+#include <QPen>
+#include <algorithm>
+#include <cmath>
+
+#include "task/Unitclasstask.h"
+
+namespace {
+
+// How many pyramid images a band of Render may need at once: well inside
+// the default cache bound even at 256 KB an image.
+constexpr std::size_t kImagesPerBand = 256;
+
+} // namespace
+
+MapRenderer::MapRenderer(const SavedProject& project, std::size_t cacheBytes, int loaderThreads)
+    : project_(project), grid_(MapGrid::OfTask(project.Task())),
+      failedTiles_(MapGrid::FailedTiles(project)), cache_(cacheBytes),
+      loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads)) {}
+
+void MapRenderer::Absorb() {
+    for (TileLoader::Result& r : loader_->TakeDone()) {
+        const std::size_t cost = r.second.Cost();
+        cache_.Insert(r.first, std::move(r.second), cost);
+    }
+}
+
+void MapRenderer::WaitForLoads() {
+    loader_->WaitIdle();
+    Absorb();
+}
+
+const TileEntry* MapRenderer::CachedTile(int x, int y) const {
+    return cache_.Peek({0, x - grid_.Xmin(), grid_.Ymax() - y});
+}
+
+QRect MapRenderer::ScreenRect(const Viewport& view, const MapRect& r) const {
+    // Whole screen pixels, so that neighbouring images meet without a seam.
+    const ScreenPoint a = view.MapToScreen({r.Left, r.Top});
+    const ScreenPoint b = view.MapToScreen({r.Right, r.Bottom});
+    const int x0 = static_cast<int>(std::lround(a.X)), y0 = static_cast<int>(std::lround(a.Y));
+    const int x1 = static_cast<int>(std::lround(b.X)), y1 = static_cast<int>(std::lround(b.Y));
+    return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
+}
+
+void MapRenderer::DrawEntry(QPainter& painter, const QRect& target, const TileEntry& entry,
+                            bool marks, bool smooth) const {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    if (!entry.Image.isNull())
+        painter.drawImage(target, entry.Image);
+    if (entry.Marks.empty())
+        return;
+    const double sx = double(target.width()) / grid_.TileWidth();
+    const double sy = double(target.height()) / grid_.TileHeight();
+    for (const TileMark& m : entry.Marks) {
+        const QRectF r(target.left() + m.Rect.left() * sx, target.top() + m.Rect.top() * sy,
+                       m.Rect.width() * sx, m.Rect.height() * sy);
+        painter.fillRect(r, viewcolors::NoImage);
+        if (!marks)
+            continue;
+        QColor c = m.State == TileState::Failed ? viewcolors::FailedMark : viewcolors::MissingMark;
+        QColor tint = c;
+        tint.setAlpha(150);
+        painter.fillRect(r, tint);
+        if (r.width() >= 12 && r.height() >= 12) {
+            // A cross and a frame, so the tile stands out even on a pale map.
+            painter.setPen(QPen(c.darker(130), std::clamp(r.width() / 64, 1.0, 3.0)));
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            const QRectF in = r.adjusted(1, 1, -1, -1);
+            painter.drawRect(in);
+            painter.drawLine(in.topLeft(), in.bottomRight());
+            painter.drawLine(in.topRight(), in.bottomLeft());
+        }
+    }
+}
+
+bool MapRenderer::DrawStandIn(QPainter& painter, const Viewport& view, const PyramidKey& key) const {
+    const MapRect want = grid_.KeyRect(key);
+    // A coarser image, stretched: blurred, but in place at once.
+    for (int up = 1; up <= 6 && key.Level + up <= grid_.MaxLevel(); ++up) {
+        const PyramidKey parent{key.Level + up, key.Col >> up, key.Row >> up};
+        const TileEntry* e = cache_.Peek(parent);
+        if (!e || e->Image.isNull())
+            continue;
+        const MapRect pr = grid_.KeyRect(parent);
+        const double f = std::ldexp(1.0, -parent.Level);   // map pixels to image pixels
+        const QRectF source((want.Left - pr.Left) * f, (want.Top - pr.Top) * f,
+                            (want.Right - want.Left) * f, (want.Bottom - want.Top) * f);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.drawImage(QRectF(ScreenRect(view, want)), e->Image, source);
+        return true;
+    }
+    // Finer images left over from a closer view.
+    bool any = false;
+    if (key.Level > 0) {
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) {
+                const PyramidKey child{key.Level - 1, key.Col * 2 + i, key.Row * 2 + j};
+                if (const TileEntry* e = cache_.Peek(child)) {
+                    DrawEntry(painter, ScreenRect(view, grid_.KeyRect(child)), *e, false, true);
+                    any = true;
+                }
+            }
+    }
+    return any;
+}
+
+std::vector<PyramidKey> MapRenderer::Lacking(const Viewport& view) const {
+    std::vector<PyramidKey> lacking;
+    for (const PyramidKey& k : grid_.KeysCovering(view.VisibleMap(), view.Level(grid_)))
+        if (!cache_.Contains(k))
+            lacking.push_back(k);
+    return lacking;
+}
+
+bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays& overlays) {
+    painter.save();
+    painter.fillRect(QRect(0, 0, view.Width(), view.Height()), viewcolors::Background);
+    const int level = view.Level(grid_);
+    const std::vector<PyramidKey> keys = grid_.KeysCovering(view.VisibleMap(), level);
+    // Images shown smaller than their own size are smoothed; larger, their
+    // pixels stay sharp so the tiles' own pixels can be seen.
+    const bool smooth = view.Scale() * std::ldexp(1.0, level) < 0.999;
+    std::vector<PyramidKey> lacking;
+    // Map pixels beyond the grid inside an image's rectangle are transparent
+    // in overviews; a tile (level 0) never reaches beyond the grid.
+    for (const PyramidKey& k : keys) {
+        const QRect target = ScreenRect(view, grid_.KeyRect(k));
+        if (const TileEntry* e = cache_.Find(k)) {
+            DrawEntry(painter, target, *e, overlays.Marks, smooth);
+        } else {
+            lacking.push_back(k);
+            const MapRect kr = grid_.KeyRect(k);
+            const MapRect clipped{kr.Left, kr.Top, std::min(kr.Right, grid_.Width()),
+                                  std::min(kr.Bottom, grid_.Height())};
+            painter.fillRect(ScreenRect(view, clipped), viewcolors::Loading);
+            DrawStandIn(painter, view, k);
+        }
+    }
+    loader_->Want(lacking);
+    if (overlays.Marks && (std::int64_t(1) << level) > MapGrid::kExactSpan)
+        DrawListedFailures(painter, view);
+    if (overlays.Grid)
+        DrawGrid(painter, view);
+    if (overlays.Area)
+        DrawArea(painter, view);
+    painter.restore();
+    return lacking.empty();
+}
+
+void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const {
+    const double tw = grid_.TileWidth() * view.Scale(), th = grid_.TileHeight() * view.Scale();
+    // Every tile edge while tiles are large enough to tell apart; every
+    // 2nd, 4th, ... edge when they are smaller.
+    int step = 1;
+    while (std::min(tw, th) * step < 12 && step < (1 << 30))
+        step *= 2;
+    const MapRect vis = view.VisibleMap();
+    const int c0 = std::max(0, static_cast<int>(std::floor(vis.Left / grid_.TileWidth())));
+    const int c1 = std::min(grid_.Columns(), static_cast<int>(std::ceil(vis.Right / grid_.TileWidth())));
+    const int r0 = std::max(0, static_cast<int>(std::floor(vis.Top / grid_.TileHeight())));
+    const int r1 = std::min(grid_.Rows(), static_cast<int>(std::ceil(vis.Bottom / grid_.TileHeight())));
+    if (c0 > c1 || r0 > r1)
+        return;
+    const ScreenPoint top = view.MapToScreen({0, double(r0) * grid_.TileHeight()});
+    const ScreenPoint bottom = view.MapToScreen({grid_.Width(), double(r1) * grid_.TileHeight()});
+    const ScreenPoint left = view.MapToScreen({double(c0) * grid_.TileWidth(), 0});
+    const ScreenPoint right = view.MapToScreen({double(c1) * grid_.TileWidth(), grid_.Height()});
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(QColor(255, 255, 255, 160), 1));
+    for (int c = (c0 + step - 1) / step * step; c <= c1; c += step) {
+        const double x = std::round(view.MapToScreen({double(c) * grid_.TileWidth(), 0}).X);
+        painter.drawLine(QPointF(x, top.Y), QPointF(x, bottom.Y));
+    }
+    for (int r = (r0 + step - 1) / step * step; r <= r1; r += step) {
+        const double y = std::round(view.MapToScreen({0, double(r) * grid_.TileHeight()}).Y);
+        painter.drawLine(QPointF(left.X, y), QPointF(right.X, y));
+    }
+    if (tw >= 110 && th >= 40) {
+        // Column and row of every tile in sight.
+        painter.setPen(QColor(255, 255, 255));
+        for (int c = c0; c < c1; ++c)
+            for (int r = r0; r < r1; ++r) {
+                const ScreenPoint p = view.MapToScreen({double(c) * grid_.TileWidth(),
+                                                        double(r) * grid_.TileHeight()});
+                const QString label = QString::number(grid_.Xmin() + c) + "," +
+                                      QString::number(grid_.Ymax() - r);
+                const QRectF box(p.X + 4, p.Y + 3, painter.fontMetrics().horizontalAdvance(label) + 6,
+                                 painter.fontMetrics().height() + 2);
+                painter.fillRect(box, QColor(0, 0, 0, 140));
+                painter.drawText(box, Qt::AlignCenter, label);
+            }
+    }
+}
+
+void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) const {
+    // At least a few pixels, so that one failed tile among thousands shows.
+    const double w = std::max(3.0, grid_.TileWidth() * view.Scale());
+    const double h = std::max(3.0, grid_.TileHeight() * view.Scale());
+    const MapRect vis = view.VisibleMap();
+    for (const auto& [x, y] : failedTiles_) {
+        const MapRect r = grid_.TileRect(x, y);
+        if (r.Right < vis.Left || r.Left > vis.Right || r.Bottom < vis.Top || r.Top > vis.Bottom)
+            continue;
+        const ScreenPoint c = view.MapToScreen({(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2});
+        painter.fillRect(QRectF(c.X - w / 2, c.Y - h / 2, w, h), viewcolors::FailedMark);
+    }
+}
+
+void MapRenderer::DrawArea(QPainter& painter, const Viewport& view) const {
+    const TaskParameters& p = project_.Params();
+    const MapPoint nw = grid_.LonLatToMap(p.LeftLongitude, p.TopLatitude);
+    const MapPoint se = grid_.LonLatToMap(p.RightLongitude, p.BottomLatitude);
+    // Held near the screen: a far corner at a high scale lies beyond what the
+    // painter's integer coordinates can take.
+    auto near = [](ScreenPoint s) {
+        return QPointF(std::clamp(s.X, -1e6, 1e6), std::clamp(s.Y, -1e6, 1e6));
+    };
+    const QPointF a = near(view.MapToScreen(nw)), b = near(view.MapToScreen(se));
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    QPen pen(viewcolors::Area, 2, Qt::DashLine);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(a, b));
+}
+
+QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
+    QImage image(view.Width(), view.Height(), QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    QPainter painter(&image);
+    // Bands of whole rows of images, each loaded and painted before the next.
+    const int level = view.Level(grid_);
+    const double imageHeight = std::ldexp(double(grid_.TileHeight()), level) * view.Scale();
+    const double imagesPerRow = std::ceil(view.Width() / (std::ldexp(double(grid_.TileWidth()), level) *
+                                                          view.Scale())) + 1;
+    const int rowsPerBand = std::max(1, static_cast<int>(kImagesPerBand / imagesPerRow));
+    const int bandHeight = std::max(1, static_cast<int>(std::floor(rowsPerBand * imageHeight)));
+    for (int top = 0; top < view.Height(); top += bandHeight) {
+        const int height = std::min(bandHeight, view.Height() - top);
+        Viewport band(view.Width(), height);
+        band.SetCenter(view.ScreenToMap({view.Width() / 2.0, top + height / 2.0}));
+        // The band keeps the view's scale exactly (no limits apply here).
+        band.SetExactScale(view.Scale());
+        // A few rounds at most: a cache bound smaller than one band would
+        // otherwise never hold it all, and then the band is drawn as it stands.
+        for (int round = 0; round < 4; ++round) {
+            Absorb();
+            const std::vector<PyramidKey> lacking = Lacking(band);
+            if (lacking.empty())
+                break;
+            loader_->Want(lacking);
+            loader_->WaitIdle();
+        }
+        Absorb();
+        painter.save();
+        painter.translate(0, top);
+        painter.setClipRect(QRect(0, 0, view.Width(), height));
+        Paint(painter, band, overlays);
+        painter.restore();
+    }
+    return image;
+}

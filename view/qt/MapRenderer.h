@@ -1,0 +1,81 @@
+#pragma once
+// Paints a view of a project: the pyramid images that cover it from the
+// byte-bounded cache, a coarser or finer cached image stretched in where one
+// is still loading, then the overlays (tile grid, area asked for, missing
+// and failed marks). Painting never waits for the disk: what is missing is
+// asked of the loader and the frame reports itself incomplete. Used from
+// one thread (the window's); the loader's notifier may fire on any.
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <functional>
+#include <memory>
+
+#include "task/SavedProject.h"
+#include "view/ByteCache.h"
+#include "view/CommandLine.h"
+#include "view/MapGrid.h"
+#include "view/Viewport.h"
+#include "view/qt/TileImages.h"
+#include "view/qt/TileLoader.h"
+
+namespace viewcolors {
+inline const QColor Background(48, 48, 48);      // beyond the task's tiles
+inline const QColor Loading(112, 112, 112);      // an image still being read
+inline const QColor NoImage(200, 200, 200);      // a tile without a picture
+inline const QColor MissingMark(255, 150, 0);    // missing or unreadable, with marks on
+inline const QColor FailedMark(220, 20, 20);     // in the failed list, with marks on
+inline const QColor Area(0, 220, 255);           // outline of the area asked for
+} // namespace viewcolors
+
+class MapRenderer {
+public:
+    static constexpr std::size_t kDefaultCacheBytes = 256u << 20;
+
+    // `project` must outlive the renderer.
+    explicit MapRenderer(const SavedProject& project, std::size_t cacheBytes = kDefaultCacheBytes,
+                         int loaderThreads = 0);
+
+    const SavedProject& Project() const { return project_; }
+    const MapGrid& Grid() const { return grid_; }
+
+    // Called (on a worker thread) when loaded images wait to be collected.
+    void SetOnTilesReady(std::function<void()> notify) { loader_->SetNotifier(std::move(notify)); }
+    // Files what the loader finished into the cache.
+    void Absorb();
+
+    // Draws the view; true when every image it needed was at hand.
+    bool Paint(QPainter& painter, const Viewport& view, const Overlays& overlays);
+    // The whole picture of a view, waiting for every image it needs (for
+    // --render and Export view). Large pictures are drawn in bands so the
+    // cache bound holds.
+    QImage Render(const Viewport& view, const Overlays& overlays);
+
+    // Forgets every image, so the next frames read the tiles again (a
+    // download still running adds tiles while the project is shown).
+    void Forget() { cache_.Clear(); }
+    // Blocks until the loader has nothing left to do, then files its results.
+    void WaitForLoads();
+
+    // The level-0 entry of tile (x, y) when it is cached.
+    const TileEntry* CachedTile(int x, int y) const;
+    std::size_t CacheBytes() const { return cache_.Bytes(); }
+
+private:
+    std::vector<PyramidKey> Lacking(const Viewport& view) const;
+    void DrawEntry(QPainter& painter, const QRect& target, const TileEntry& entry, bool marks,
+                   bool smooth) const;
+    bool DrawStandIn(QPainter& painter, const Viewport& view, const PyramidKey& key) const;
+    void DrawGrid(QPainter& painter, const Viewport& view) const;
+    void DrawListedFailures(QPainter& painter, const Viewport& view) const;
+    void DrawArea(QPainter& painter, const Viewport& view) const;
+    QRect ScreenRect(const Viewport& view, const MapRect& r) const;
+
+    const SavedProject& project_;
+    MapGrid grid_;
+    // Read from the failed list once: overviews that show one tile in many
+    // cannot see the failed ones, so they are marked from here.
+    std::vector<std::pair<int, int>> failedTiles_;
+    ByteCache<PyramidKey, TileEntry, PyramidKeyHash> cache_;
+    std::unique_ptr<TileLoader> loader_;   // last: its workers stop before the rest goes
+};

@@ -1,0 +1,249 @@
+#include "view/qt/MapWidget.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <cmath>
+
+#include "platform/qt/EventGuard.h"
+
+using platform::qt::RunGuarded;
+
+MapWidget::MapWidget(QWidget* parent) : QWidget(parent) {
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(200, 150);
+    view_.Resize(width(), height());
+}
+
+MapWidget::~MapWidget() {
+    // The loader's workers stop before the project they read goes.
+    renderer_.reset();
+}
+
+void MapWidget::SetProject(std::unique_ptr<SavedProject> project) {
+    renderer_.reset();
+    project_ = std::move(project);
+    selection_.reset();
+    stateText_.clear();
+    if (project_) {
+        renderer_ = std::make_unique<MapRenderer>(*project_);
+        // Workers finish off the main thread; the frame is redrawn on it.
+        renderer_->SetOnTilesReady([this] {
+            QMetaObject::invokeMethod(this, [this] { TilesReady(); }, Qt::QueuedConnection);
+        });
+        FitToArea();
+        fitPending_ = !isVisible();
+    }
+    emit selectionChanged(false);
+    Changed();
+}
+
+void MapWidget::TilesReady() {
+    if (!renderer_)
+        return;
+    renderer_->Absorb();
+    update();
+}
+
+void MapWidget::Changed() {
+    update();
+    emit viewChanged();
+}
+
+void MapWidget::SetOverlays(const Overlays& overlays) {
+    overlays_ = overlays;
+    update();
+}
+
+void MapWidget::FitToArea() {
+    if (!renderer_)
+        return;
+    view_.Fit(renderer_->Grid());
+    Changed();
+}
+
+void MapWidget::ZoomAt(QPointF at, double factor) {
+    if (!renderer_)
+        return;
+    view_.ZoomAbout({at.x(), at.y()}, factor, renderer_->Grid());
+    Changed();
+}
+
+void MapWidget::ZoomBy(double factor) { ZoomAt(QPointF(width() / 2.0, height() / 2.0), factor); }
+
+void MapWidget::ShowActualPixels() {
+    if (!renderer_)
+        return;
+    view_.SetScale(1.0, renderer_->Grid());
+    Changed();
+}
+
+void MapWidget::PanBy(double dx, double dy) {
+    view_.Pan(dx, dy);
+    Changed();
+}
+
+void MapWidget::CenterOn(double lon, double lat) {
+    if (!renderer_)
+        return;
+    view_.SetCenter(renderer_->Grid().LonLatToMap(lon, lat));
+    Changed();
+}
+
+void MapWidget::Reload() {
+    if (!renderer_)
+        return;
+    renderer_->Forget();
+    stateText_.clear();
+    update();
+}
+
+AreaDegrees MapWidget::SelectionDegrees() const {
+    if (!selection_ || !renderer_)
+        return {};
+    return SelectionArea(renderer_->Grid(), selection_->first, selection_->second);
+}
+
+void MapWidget::SetSelection(MapPoint a, MapPoint b) {
+    selection_ = std::make_pair(a, b);
+    emit selectionChanged(true);
+    update();
+}
+
+void MapWidget::ClearSelection() {
+    if (!selection_)
+        return;
+    selection_.reset();
+    emit selectionChanged(false);
+    update();
+}
+
+QString MapWidget::ReadOutAt(QPointF at) const {
+    if (!renderer_)
+        return QString();
+    const MapPoint p = view_.ScreenToMap({at.x(), at.y()});
+    const ReadOut r = ::ReadOutAt(renderer_->Grid(), project_->Task(), p);
+    std::string state;
+    if (r.OnTile) {
+        if (stateText_.empty() || r.X != stateX_ || r.Y != stateY_) {
+            // One look at the file per tile the cursor enters: a size test,
+            // and a comparison with the blank image only when the sizes agree.
+            const TileEntry* cached = renderer_->CachedTile(r.X, r.Y);
+            stateText_ = StateText(project_->StateOfTile(r.X, r.Y), cached && cached->Unreadable,
+                                   project_->FailedTileNames().count(r.FileName) != 0);
+            stateX_ = r.X;
+            stateY_ = r.Y;
+        }
+        state = stateText_;
+    }
+    return QString::fromStdString(ReadOutLine(r, state));
+}
+
+QImage MapWidget::RenderView() {
+    if (!renderer_)
+        return QImage();
+    return renderer_->Render(view_, overlays_);
+}
+
+void MapWidget::paintEvent(QPaintEvent*) {
+    RunGuarded([&] {
+        QPainter painter(this);
+        if (!renderer_) {
+            painter.fillRect(rect(), viewcolors::Background);
+            painter.setPen(QColor(220, 220, 220));
+            painter.drawText(rect(), Qt::AlignCenter,
+                             "Open a Kartivo project (File > Open) to see its tiles.");
+            return;
+        }
+        renderer_->Absorb();
+        complete_ = renderer_->Paint(painter, view_, overlays_);
+        if (selection_) {
+            const ScreenPoint a = view_.MapToScreen(selection_->first);
+            const ScreenPoint b = view_.MapToScreen(selection_->second);
+            const QRectF r = QRectF(QPointF(a.X, a.Y), QPointF(b.X, b.Y)).normalized();
+            painter.fillRect(r, QColor(40, 120, 255, 60));
+            painter.setPen(QPen(QColor(40, 120, 255), 1));
+            painter.drawRect(r);
+        }
+    });
+}
+
+void MapWidget::resizeEvent(QResizeEvent*) {
+    // Keep the map point in the middle where it was.
+    view_.Resize(width(), height());
+    if (fitPending_ && renderer_) {
+        fitPending_ = false;
+        view_.Fit(renderer_->Grid());
+    }
+    emit viewChanged();
+}
+
+void MapWidget::mousePressEvent(QMouseEvent* e) {
+    lastMouse_ = e->position();
+    if (!renderer_)
+        return;
+    const bool select = e->button() == Qt::RightButton ||
+                        (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ShiftModifier));
+    if (select) {
+        drag_ = Drag::Select;
+        const MapPoint p = view_.ScreenToMap({e->position().x(), e->position().y()});
+        selection_ = std::make_pair(p, p);
+        update();
+    } else if (e->button() == Qt::LeftButton) {
+        drag_ = Drag::Pan;
+        setCursor(Qt::ClosedHandCursor);
+    }
+}
+
+void MapWidget::mouseMoveEvent(QMouseEvent* e) {
+    const QPointF pos = e->position();
+    if (drag_ == Drag::Pan) {
+        PanBy(pos.x() - lastMouse_.x(), pos.y() - lastMouse_.y());
+    } else if (drag_ == Drag::Select && selection_) {
+        selection_->second = view_.ScreenToMap({pos.x(), pos.y()});
+        update();
+    }
+    lastMouse_ = pos;
+    emit readOutChanged(ReadOutAt(pos));
+}
+
+void MapWidget::mouseReleaseEvent(QMouseEvent* e) {
+    if (drag_ == Drag::Select && selection_) {
+        selection_->second = view_.ScreenToMap({e->position().x(), e->position().y()});
+        // A click without a drag selects nothing.
+        const ScreenPoint a = view_.MapToScreen(selection_->first);
+        const ScreenPoint b = view_.MapToScreen(selection_->second);
+        if (std::fabs(a.X - b.X) < 3 || std::fabs(a.Y - b.Y) < 3)
+            selection_.reset();
+        emit selectionChanged(selection_.has_value());
+        update();
+    }
+    drag_ = Drag::None;
+    unsetCursor();
+}
+
+void MapWidget::wheelEvent(QWheelEvent* e) {
+    // One notch (120) zooms by the square root of two.
+    const double notches = e->angleDelta().y() / 120.0;
+    if (notches != 0)
+        ZoomAt(e->position(), std::pow(2.0, notches / 2));
+    e->accept();
+}
+
+void MapWidget::keyPressEvent(QKeyEvent* e) {
+    const double stepX = width() / 8.0, stepY = height() / 8.0;
+    switch (e->key()) {
+    case Qt::Key_Left: PanBy(stepX, 0); break;
+    case Qt::Key_Right: PanBy(-stepX, 0); break;
+    case Qt::Key_Up: PanBy(0, stepY); break;
+    case Qt::Key_Down: PanBy(0, -stepY); break;
+    case Qt::Key_Escape: ClearSelection(); break;
+    default: QWidget::keyPressEvent(e); return;
+    }
+    e->accept();
+}
+
+void MapWidget::leaveEvent(QEvent*) { emit readOutChanged(QString()); }

@@ -1,0 +1,194 @@
+#include "view/qt/ViewerWindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QSaveFile>
+#include <QStatusBar>
+
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/Settings.h"
+#include "platform/qt/EventGuard.h"
+#include "view/qt/HeadlessRender.h"
+
+using platform::qt::RunGuarded;
+
+namespace {
+constexpr const char* kTitle = "Kartivo Map Viewer";
+}
+
+TfrmMapViewer::TfrmMapViewer(QWidget* parent)
+    : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)),
+      scale_(new QLabel(this)), recent_(platform::SettingsFileName()) {
+    setWindowTitle(kTitle);
+    resize(1100, 760);
+    setCentralWidget(map_);
+    statusBar()->addWidget(readOut_, 1);
+    statusBar()->addPermanentWidget(scale_);
+    readOut_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction("&Open...", QKeySequence::Open, this, [this] { RunGuarded([&] { OpenClick(); }); });
+    recentMenu_ = file->addMenu("Open &Recent");
+    exportAction_ = file->addAction("&Export view...", QKeySequence(Qt::CTRL | Qt::Key_E), this,
+                                    [this] { RunGuarded([&] { ExportClick(); }); });
+    file->addSeparator();
+    file->addAction("&Close project", QKeySequence::Close, this, [this] {
+        map_->SetProject(nullptr);
+        ProjectChanged();
+    });
+    file->addAction("&Quit", QKeySequence::Quit, this, &QWidget::close);
+
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    copyAction_ = edit->addAction("&Copy coordinates", QKeySequence::Copy, this,
+                                  [this] { RunGuarded([&] { CopyCoordinates(); }); });
+    copyAction_->setEnabled(false);
+    edit->addAction("Clear &selection", this, [this] { map_->ClearSelection(); });
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction("&Fit to area", QKeySequence(Qt::CTRL | Qt::Key_0), this, [this] { map_->FitToArea(); });
+    view->addAction("Zoom &in", QKeySequence::ZoomIn, this, [this] { map_->ZoomBy(2.0); });
+    view->addAction("Zoom &out", QKeySequence::ZoomOut, this, [this] { map_->ZoomBy(0.5); });
+    view->addAction("&Actual pixels", QKeySequence(Qt::CTRL | Qt::Key_1), this,
+                    [this] { map_->ShowActualPixels(); });
+    view->addAction("&Reload tiles", QKeySequence::Refresh, this, [this] { map_->Reload(); });
+    view->addSeparator();
+    auto toggle = [&](const char* text, QKeySequence key, bool Overlays::*field) {
+        QAction* a = view->addAction(text);
+        a->setShortcut(key);
+        a->setCheckable(true);
+        a->setChecked(map_->Shown().*field);
+        connect(a, &QAction::toggled, this, [this, field](bool on) {
+            Overlays o = map_->Shown();
+            o.*field = on;
+            map_->SetOverlays(o);
+        });
+    };
+    toggle("Tile &grid", QKeySequence(Qt::Key_G), &Overlays::Grid);
+    toggle("Requested a&rea", QKeySequence(Qt::Key_A), &Overlays::Area);
+    toggle("&Missing and failed tiles", QKeySequence(Qt::Key_M), &Overlays::Marks);
+
+    connect(map_, &MapWidget::readOutChanged, readOut_, &QLabel::setText);
+    connect(map_, &MapWidget::viewChanged, this, &TfrmMapViewer::ShowScale);
+    connect(map_, &MapWidget::selectionChanged, copyAction_, &QAction::setEnabled);
+    FillRecentMenu();
+    ProjectChanged();
+}
+
+bool TfrmMapViewer::OpenProject(const std::string& path) {
+    std::string error;
+    std::unique_ptr<SavedProject> project = SavedProject::Open(path, error);
+    if (!project) {
+        platform::Dialogs().ShowMessage(error);
+        return false;
+    }
+    // A project without its tiles still opens: its area and failed tiles show.
+    const std::string problem = TileFolderProblem(*project);
+    map_->SetProject(std::move(project));
+    ProjectChanged();
+    try {
+        recent_.Add(path);
+    } catch (const std::exception&) {
+        // A settings file that cannot be written costs only the recent list.
+    }
+    FillRecentMenu();
+    if (!problem.empty())
+        platform::Dialogs().ShowMessage(problem + " Its tiles are shown as missing.");
+    return true;
+}
+
+void TfrmMapViewer::ProjectChanged() {
+    const SavedProject* p = map_->Project();
+    exportAction_->setEnabled(p != nullptr);
+    copyAction_->setEnabled(map_->HasSelection());
+    readOut_->clear();
+    if (!p) {
+        setWindowTitle(kTitle);
+    } else {
+        const KvTask& t = p->Task();
+        setWindowTitle(QString::fromStdString(t.ProjectFile()) + " - " + kTitle);
+        readOut_->setText(QString("%1 tiles, columns %2 to %3, rows %4 to %5, zoom %6")
+                              .arg(t.TileCount).arg(t.Xmin).arg(t.Xmax).arg(t.Ymin).arg(t.Ymax)
+                              .arg(t.Params->Zoom));
+    }
+    ShowScale();
+}
+
+void TfrmMapViewer::ShowScale() {
+    if (!map_->Project()) {
+        scale_->clear();
+        return;
+    }
+    const double s = map_->View().Scale();
+    scale_->setText(s >= 1 ? QString("Scale %1:1").arg(s, 0, 'g', 3)
+                           : QString("Scale 1:%1").arg(1 / s, 0, 'g', 3));
+}
+
+void TfrmMapViewer::OpenClick() {
+    platform::OpenFileRequest request;
+    request.title = "Open project";
+    request.filterDescription = "Projects(*.kvpd)";
+    request.filterPattern = "*.kvpd";
+    if (auto path = platform::Dialogs().OpenFile(request))
+        OpenProject(*path);
+}
+
+void TfrmMapViewer::FillRecentMenu() {
+    recentMenu_->clear();
+    const std::vector<std::string> paths = recent_.Load();
+    for (const std::string& path : paths) {
+        recentMenu_->addAction(QString::fromStdString(path), this, [this, path] {
+            RunGuarded([&] {
+                if (!platform::FileExists(path)) {
+                    platform::Dialogs().ShowMessage("The project file " + path + " does not exist.");
+                    recent_.Remove(path);
+                    FillRecentMenu();
+                    return;
+                }
+                OpenProject(path);
+            });
+        });
+    }
+    if (paths.empty()) {
+        recentMenu_->addAction("(none)")->setEnabled(false);
+        return;
+    }
+    recentMenu_->addSeparator();
+    recentMenu_->addAction("Clear list", this, [this] {
+        RunGuarded([&] {
+            recent_.Clear();
+            FillRecentMenu();
+        });
+    });
+}
+
+bool TfrmMapViewer::ExportView(const std::string& path) {
+    const QImage image = map_->RenderView();
+    QSaveFile file(QString::fromStdString(path));
+    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
+        !file.commit()) {
+        platform::Dialogs().ShowMessage("Cannot create file " + path);
+        return false;
+    }
+    return true;
+}
+
+void TfrmMapViewer::ExportClick() {
+    if (!map_->Project())
+        return;
+    QString path = QFileDialog::getSaveFileName(this, "Export view", QString(), "PNG images (*.png)");
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(".png", Qt::CaseInsensitive))
+        path += ".png";
+    ExportView(path.toStdString());
+}
+
+void TfrmMapViewer::CopyCoordinates() {
+    if (!map_->HasSelection())
+        return;
+    QApplication::clipboard()->setText(QString::fromStdString(SelectionText(map_->SelectionDegrees())));
+    statusBar()->showMessage("Coordinates copied: left, right longitude, top, bottom latitude.", 4000);
+}

@@ -1,0 +1,48 @@
+#pragma once
+// plateview's main window: the map, a status bar with the read-out under
+// the cursor and the scale, and the menus: File (open, recent projects,
+// export view), Edit (copy the selection's coordinates) and View (fit,
+// zoom, overlays). Slots stay thin: the map widget and the view library do
+// the work.
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <string>
+
+#include "view/RecentList.h"
+#include "view/qt/MapWidget.h"
+
+class TfrmMapViewer : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMapViewer(QWidget* parent = nullptr);
+
+    // Opens a project; a refusal is shown in a message box and the window
+    // keeps what it showed. True when the project is now shown.
+    bool OpenProject(const std::string& path);
+    // Saves what the view shows as PNG; a refusal is shown in a message box.
+    bool ExportView(const std::string& path);
+    // Puts the selection's four coordinates on the clipboard.
+    void CopyCoordinates();
+
+    MapWidget* Map() { return map_; }
+    QMenu* RecentMenu() { return recentMenu_; }
+    QAction* CopyAction() { return copyAction_; }
+    QAction* ExportAction() { return exportAction_; }
+    QLabel* ReadOutLabel() { return readOut_; }
+
+private:
+    void OpenClick();
+    void ExportClick();
+    void FillRecentMenu();
+    void ShowScale();
+    void ProjectChanged();
+
+    MapWidget* map_;
+    QLabel* readOut_;
+    QLabel* scale_;
+    QMenu* recentMenu_ = nullptr;
+    QAction* exportAction_ = nullptr;
+    QAction* copyAction_ = nullptr;
+    RecentList recent_;
+};

@@ -1,0 +1,64 @@
+// plateview: Kartivo's map viewer. With a project path it opens that
+// project, with none an empty window (as Kartivo's Tools menu starts it);
+// --render draws a view headless into a PNG file and exits.
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "platform/qt/Application.h"
+#include "platform/qt/QtDialogs.h"
+#include "view/CommandLine.h"
+#include "view/qt/HeadlessRender.h"
+#include "view/qt/ViewerWindow.h"
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    ViewerCommand cmd;
+    std::string error;
+    if (!ParseViewerCommand(args, cmd, error)) {
+        std::fprintf(stderr, "plateview: %s\n", error.c_str());
+        return 2;
+    }
+    if (cmd.Kind == ViewerCommand::Mode::Help) {
+        std::fputs(ViewerUsage(), stdout);
+        return 0;
+    }
+    if (cmd.Kind == ViewerCommand::Mode::Render) {
+        // Drawing needs no screen: without a platform chosen, use none.
+        if (!std::getenv("QT_QPA_PLATFORM"))
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The outcome is one line of our own; Qt's notes about the missing
+        // desktop session would only bury it.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "plateview: %s\n", qPrintable(msg));
+        });
+        QGuiApplication app(argc, argv);
+        const bool ok = RenderProjectToFile(cmd, error);
+        if (!ok)
+            std::fprintf(stderr, "plateview: %s\n", error.c_str());
+        // The picture is written and closed; the application's teardown only
+        // sets up the font database to take it down again (a third of a
+        // second on a cold start), so leave at once.
+        std::fflush(nullptr);
+        std::_Exit(ok ? 0 : 1);
+    }
+
+    platform::qt::KartivoApplication app(argc, argv);
+    platform::qt::QtDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    int rc = 0;
+    {
+        TfrmMapViewer window;
+        window.show();
+        if (!cmd.Project.empty())
+            window.OpenProject(cmd.Project);
+        rc = app.exec();
+    }
+    platform::SetDialogs(nullptr);
+    return rc;
+}

@@ -127,7 +127,26 @@ TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
     const std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log),
                           "Using Proxy:\r\nProxy Server:10.1.2.3\r\nProxy Port:3128\r\n"
-                          "ProxyUsername:user\r\nProxyPassword:p@ss word\r\n\r\n"));
+                          "ProxyUsername:user\r\nProxyPassword:********\r\n\r\n"));
+    EXPECT_EQ(log.find("p@ss"), std::string::npos);
+}
+
+TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
+    UseWorkedExample();
+    params.UseProxy = true;
+    params.ProxyServer = "10.1.2.3";
+    params.ProxyPort = "3128";
+    params.ProxyUsername = "user";
+    params.ProxyPassword = "";
+    ASSERT_TRUE(CreateAndWrite());
+    std::string log = ReadBytes(dir / "newtask_log.txt");
+    EXPECT_NE(log.find("ProxyUsername:user\r\nProxyPassword:\r\n\r\n"), std::string::npos) << log;
+
+    params.ProxyPassword = "x";
+    params.TaskName = "second.kvpd";
+    ASSERT_TRUE(CreateAndWrite());
+    log = ReadBytes(dir / "second_log.txt");
+    EXPECT_NE(log.find("ProxyPassword:********\r\n"), std::string::npos) << log;
 }
 
 TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {

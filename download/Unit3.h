@@ -47,7 +47,9 @@ inline constexpr const char* kBanMessage = "Error: may be your IP is banned.\nPl
 inline constexpr const char* kNetworkMessage = "Error: Your network has problem, please check it.";
 inline constexpr const char* kNotFoundMessage = "Error: the image is not found on server.";
 
-class TDownThread : public platform::TThread {
+// final: the thread starts in the constructor, so a derived class's members
+// would not exist yet while Execute already runs.
+class TDownThread final : public platform::TThread {
 public:
     // Starts at once unless createSuspended (then the creator calls Start()).
     TDownThread(bool createSuspended, int threadIndex, const KvTask& task, IWorkerHost& host);
@@ -65,10 +67,9 @@ public:
     // is given up.
     static constexpr int kMaxUnboundedRetries = 10;
 
-protected:
+private:
     void Execute() override;
 
-private:
     enum class TileEnd { Next, StopWorker };
 
     void Scan();

@@ -85,8 +85,10 @@ std::string RoundSignificant(double value, int digits) {
         }
     }
     std::string out(1, mantissa[0]);
-    if (digits > 1)
-        out += "." + mantissa.substr(1);
+    if (digits > 1) {
+        out += '.';
+        out.append(mantissa, 1);
+    }
     out += exponent < 0 ? "e-" : "e+";
     const int magnitude = exponent < 0 ? -exponent : exponent;
     if (magnitude < 10)

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <netdb.h>
+#include <sys/stat.h>
 
 #include "platform/Socket.h"
 
@@ -251,6 +252,20 @@ TEST_F(WorkerTest, ProxyCredentialsGoOnEveryRequest)
     for (const auto& r : requests)
         EXPECT_NE(r.raw.find("\r\nProxy-Authorization: Basic dXNlcjpwYTpzcw==\r\n"), std::string::npos)
             << r.raw;
+}
+
+// A tile file that nobody may write is not replaced (as root too): the
+// save fails as any failed save does, and the worker goes on.
+TEST_F(WorkerTest, ReadOnlyTileFileIsASaveFailure)
+{
+    MakeTask(kX, kX, kA, kB);
+    params_.ThreadCount = 1;
+    WriteFile(Path(kX, kA), "older tile");
+    ASSERT_EQ(::chmod(Path(kX, kA).c_str(), 0444), 0);
+    RunWorkers();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kA) + " NULL",
+                                                  "T1:seq=2," + Name(kX, kB) + " OK", kFin}));
+    EXPECT_EQ(ReadFile(Path(kX, kA)), "older tile");
 }
 
 // Blank substitutes: the position is recorded; an existing file is kept; a

@@ -32,6 +32,18 @@ std::string Text(const TMemoryStream& m) {
     return std::string(reinterpret_cast<const char*>(m.Data()), m.Size());
 }
 
+// A TCP socket bound to 127.0.0.1 and a free port, which `addr` receives.
+int BoundLoopbackSocket(sockaddr_in& addr) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    addr = sockaddr_in{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    return fd;
+}
+
 const std::string kOkHead = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
 
 class HttpClient : public ::testing::Test {
@@ -146,14 +158,9 @@ TEST_F(HttpClient, ClosedPeerDuringLongSendRaisesNoSignal) {
     // A request far larger than the socket buffers to a server that resets
     // after its first bytes: the send meets the dead peer (EPIPE or reset)
     // and must not kill us.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    sockaddr_in addr;
+    const int listener = BoundLoopbackSocket(addr);
     ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     std::thread resetter([listener] {
         const int fd = ::accept(listener, nullptr, nullptr);
         if (fd < 0) return;
@@ -196,14 +203,8 @@ TEST_F(HttpClient, ReusedConnectionEndingInsideReply) {
 }
 
 TEST_F(HttpClient, ConnectRefusedAndUnknownHost) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    ::close(fd);   // nothing listens on that port now
+    sockaddr_in a;
+    ::close(BoundLoopbackSocket(a));   // nothing listens on that port now
     EXPECT_EQ(Fetch("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/x"),
               "Socket Error # 10061\r\nConnection refused.");
     EXPECT_EQ(Fetch("http://no-such-host.invalid/x"), "Socket Error # 11001\r\n");

@@ -17,6 +17,15 @@ using testsupport::WriteBytes;
 
 namespace {
 
+int EntriesIn(const std::string& folder) {
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        (void)e;
+        ++entries;
+    }
+    return entries;
+}
+
 TEST(Files, NameParts) {
     EXPECT_EQ(ExtractFileExt("a.b.kvpd"), ".kvpd");
     EXPECT_EQ(ExtractFileExt("/x/newtask.kvpd"), ".kvpd");
@@ -54,12 +63,7 @@ TEST(Files, WriteFileAtomicReplacesAndLeavesNoTemporary) {
     const std::string bytes("\x89PNG\0data", 9);
     WriteFileAtomic(dir / "tile.png", bytes.data(), bytes.size());
     EXPECT_EQ(ReadBytes(dir / "tile.png"), bytes);
-    int entries = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
-        (void)e;
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(Files, WriteFileAtomicIntoMissingFolderRaisesCannotCreate) {
@@ -71,15 +75,6 @@ TEST(Files, WriteFileAtomicIntoMissingFolderRaisesCannotCreate) {
     } catch (const EFCreateError& e) {
         EXPECT_STREQ(e.what(), ("Cannot create file " + path).c_str());
     }
-}
-
-int EntriesIn(const std::string& folder) {
-    int entries = 0;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        (void)e;
-        ++entries;
-    }
-    return entries;
 }
 
 struct stat StatOf(const std::string& path) {

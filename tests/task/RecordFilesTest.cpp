@@ -116,13 +116,18 @@ TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
-    UseWorkedExample();
+// The worked example through the proxy 10.1.2.3:3128 as "user".
+void UseProxy(TaskParameters& params, const std::string& password) {
     params.UseProxy = true;
     params.ProxyServer = "10.1.2.3";
     params.ProxyPort = "3128";
     params.ProxyUsername = "user";
-    params.ProxyPassword = "p@ss word";
+    params.ProxyPassword = password;
+}
+
+TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
+    UseWorkedExample();
+    UseProxy(params, "p@ss word");
     ASSERT_TRUE(CreateAndWrite());
     const std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log),
@@ -133,11 +138,7 @@ TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
 
 TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
     UseWorkedExample();
-    params.UseProxy = true;
-    params.ProxyServer = "10.1.2.3";
-    params.ProxyPort = "3128";
-    params.ProxyUsername = "user";
-    params.ProxyPassword = "";
+    UseProxy(params, "");
     ASSERT_TRUE(CreateAndWrite());
     std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_NE(log.find("ProxyUsername:user\r\nProxyPassword:\r\n\r\n"), std::string::npos) << log;

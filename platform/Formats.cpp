@@ -131,8 +131,8 @@ std::string FormatGeneral(double value, int digits, double fixedFrom) {
         digits = 17;
 
     // Round to `digits` significant digits: "d.ddde-06".
-    const std::string rounded_text = RoundSignificant(std::fabs(value), digits);
-    std::string_view sci = rounded_text;
+    const std::string roundedText = RoundSignificant(std::fabs(value), digits);
+    std::string_view sci = roundedText;
     std::size_t ePos = sci.find('e');
     std::string mantissa;
     for (char c : sci.substr(0, ePos))

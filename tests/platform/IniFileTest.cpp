@@ -1,4 +1,5 @@
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Settings.h"
 #include "tests/support/FileBytes.h"

@@ -8,7 +8,14 @@
 // Beyond the classic client's behaviour, for robustness:
 // - Connect, send and receive give up after TimeoutMs (60 s) without
 //   progress, with socket error 10060, so a silent server cannot hold a
-//   worker (and with it Stop and the end of the program) forever.
+//   worker (and with it Stop and the end of the program) forever; and the
+//   whole Get gives up after GetTimeLimitMs (120 s) with the same error, so
+//   neither can a server that trickles a byte now and then.
+// - A kept connection is reused only when it is idle and still open: bytes
+//   that arrived since the last reply (a late extra reply, the tail of a body
+//   longer than its Content-Length) or the server's close mean it is dropped
+//   and a fresh one opened, silently, so those bytes are never read as the
+//   next tile's reply.
 // - The header block is limited to 64 KiB and the body to 64 MiB, nothing is
 //   preallocated from Content-Length, and invalid Content-Length values or
 //   chunk sizes are refused (EIdReplyError, whose texts carry no status code
@@ -34,6 +41,7 @@
 #include "platform/Socket.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -172,16 +180,35 @@ Url SplitUrl(std::string url) {
     return u;
 }
 
+// The time-outs of one Get: each socket call may wait up to the inactivity
+// limit, but never past the end of the whole Get.
+class GetClock {
+public:
+    GetClock(int inactivityMs, int wholeGetMs)
+        : inactivityMs_(inactivityMs),
+          end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(wholeGetMs)) {}
+    // The wait allowed to the next socket call; 10060 once the Get is over time.
+    int NextWaitMs() const {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              end_ - std::chrono::steady_clock::now()).count();
+        if (left <= 0) throw platform::SocketError(platform::WSAETIMEDOUT);
+        return static_cast<int>(std::min<long long>(inactivityMs_, left));
+    }
+private:
+    int inactivityMs_;
+    std::chrono::steady_clock::time_point end_;
+};
+
 // The socket as the reply reader sees it.
 class SocketSource : public kartivo::http::ByteSource {
 public:
-    SocketSource(platform::TcpSocket& socket, int timeoutMs) : socket_(socket), timeoutMs_(timeoutMs) {}
+    SocketSource(platform::TcpSocket& socket, const GetClock& clock) : socket_(socket), clock_(clock) {}
     std::size_t Read(char* data, std::size_t size) override {
-        return socket_.Receive(data, size, timeoutMs_);
+        return socket_.Receive(data, size, clock_.NextWaitMs());
     }
 private:
     platform::TcpSocket& socket_;
-    int timeoutMs_;
+    const GetClock& clock_;
 };
 
 } // namespace
@@ -258,6 +285,9 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     platform::TcpSocket& sock = conn_->socket;
     if (sock.IsOpen() && (!EqualNoCase(conn_->host, connectHost) || conn_->port != connectPort))
         Disconnect();
+    // Whatever came in since the last reply belongs to no request of ours.
+    if (sock.IsOpen() && sock.CheckIdle() != platform::TcpSocket::Idle::Open)
+        Disconnect();
 
     LastStatusCode = 0;
     LastStatusText.clear();
@@ -267,13 +297,14 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     kartivo::http::BodyEnd bodyEnd = kartivo::http::BodyEnd::Framed;
     std::size_t leftover = 0;
     try {
+        const GetClock clock(TimeoutMs, GetTimeLimitMs);
         if (!sock.IsOpen()) {
-            sock.Connect(connectHost, connectPort, TimeoutMs);
+            sock.Connect(connectHost, connectPort, clock.NextWaitMs());
             conn_->host = connectHost;
             conn_->port = connectPort;
         }
-        sock.SendAll(req.data(), req.size(), TimeoutMs);
-        SocketSource source(sock, TimeoutMs);
+        sock.SendAll(req.data(), req.size(), clock.NextWaitMs());
+        SocketSource source(sock, clock);
         kartivo::http::ReplyReader reader(source, conn_->readBuffer);
         reader.ReadHead(head);
         LastStatusCode = head.code;

@@ -103,8 +103,12 @@ public:
     int RedirectMaximum = 15;
     int LastStatusCode = 0;
     std::string LastStatusText;
-    // Connect, send and receive give up after this long (socket error 10060).
+    // Connect, send and receive give up after this long without progress
+    // (socket error 10060).
     int TimeoutMs = 60000;
+    // The whole Get, from the request to the last byte of the body, gives up
+    // after this long with the same error, however slowly the server trickles.
+    int GetTimeLimitMs = 120000;
 
     // GETs the URL into `buffer` from its current position; returns only for
     // a 2xx status, otherwise throws an EIdException.

@@ -10,7 +10,7 @@
 namespace {
 
 // How a failed request is handled, by the first substring its text holds.
-enum class Failure { Reset, AddressInUse, Ban, Network, NotFound, Other, NoText };
+enum class Failure { Reset, AddressInUse, Ban, Network, ProxyRefused, NotFound, Other, NoText };
 
 bool Contains(const std::string& text, const char* part)
 {
@@ -37,7 +37,7 @@ Failure Classify(const std::string& text, bool hasText)
 // Pause before the retry of a failure that is retried a bounded number of times.
 int RetryPauseMs(Failure f)
 {
-    return f == Failure::Network ? 2000 : 1000;
+    return f == Failure::Network || f == Failure::ProxyRefused ? 2000 : 1000;
 }
 
 constexpr int kStaggerStepMs = 100;
@@ -170,9 +170,15 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
         ++attempts;
         buffer.Clear();   // a failed attempt may have left an error page behind
         bool failed = false;
+        bool proxyRefused = false;
         std::string text;   // the failure's text; empty when it carries none
         try {
             http.Get(url, buffer);
+        } catch (const EIdHTTPProtocolException& e) {
+            failed = true;
+            text = e.what();
+            proxyRefused = !http.Request.ProxyServer.empty() &&
+                           (e.ErrorCode == 407 || e.ErrorCode == 401);
         } catch (const std::exception& e) {
             failed = true;
             text = e.what();
@@ -180,7 +186,7 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
             failed = true;
         }
         if (failed) {
-            Failure f = Classify(text, !text.empty());
+            Failure f = proxyRefused ? Failure::ProxyRefused : Classify(text, !text.empty());
 
             if (f == Failure::Reset || f == Failure::AddressInUse) {
                 if (Terminated())
@@ -211,9 +217,10 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
                 Log(kBanMessage);
                 return TileEnd::StopWorker;
             case Failure::Network:
+            case Failure::ProxyRefused:
                 Log(failureLine);
                 RecordFailure(x, y, url);
-                Log(kNetworkMessage);
+                Log(f == Failure::Network ? kNetworkMessage : kProxyRefusedMessage);
                 return TileEnd::StopWorker;
             case Failure::NotFound:
                 Log(kNotFoundMessage + text);

@@ -16,6 +16,10 @@
 //   position, so a resumed task asks for it again), and after 10 such
 //   retries in a row the tile is given up like any other failure: failure
 //   line, failure record, blank substitute.
+// - A proxy that refuses the credentials (407, or 401, while a proxy is in
+//   use) is handled like a lasting network failure, with its own message:
+//   giving every tile a blank and recording it as done would turn the whole
+//   task into blanks that a continued task never asks for again.
 // - A proxy port that is not a decimal port number: one log line naming it,
 //   then " Finished." and ThreadDone, exactly once, like every other end.
 // - Whatever goes wrong inside the scan, the finish still runs once.
@@ -46,8 +50,12 @@ public:
 inline constexpr const char* kBanMessage = "Error: may be your IP is banned.\nPlease try again later.";
 inline constexpr const char* kNetworkMessage = "Error: Your network has problem, please check it.";
 inline constexpr const char* kNotFoundMessage = "Error: the image is not found on server.";
+inline constexpr const char* kProxyRefusedMessage =
+    "Error: the proxy refused the user name or password. Check them in Options.";
 
-class TDownThread : public platform::TThread {
+// final: the thread starts in the constructor, so a derived class's members
+// would not exist yet while Execute already runs.
+class TDownThread final : public platform::TThread {
 public:
     // Starts at once unless createSuspended (then the creator calls Start()).
     TDownThread(bool createSuspended, int threadIndex, const KvTask& task, IWorkerHost& host);
@@ -65,10 +73,9 @@ public:
     // is given up.
     static constexpr int kMaxUnboundedRetries = 10;
 
-protected:
+private:
     void Execute() override;
 
-private:
     enum class TileEnd { Next, StopWorker };
 
     void Scan();

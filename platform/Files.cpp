@@ -104,25 +104,80 @@ std::string ExtractFileExt(const std::string& path) {
     return path.substr(dot);
 }
 
-void WriteFileAtomic(const std::string& path, const void* data, std::size_t size) {
-    if (!TryWriteFileAtomic(path, data, size))
+void WriteFileAtomic(const std::string& path, const void* data, std::size_t size,
+                     NewFileAccess access) {
+    if (!TryWriteFileAtomic(path, data, size, access))
         throw EFCreateError(path);
 }
 
-bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size) {
+std::string ResolveFileLinks(const std::string& path) {
+    // As the kernel does, give up after 40 links (a loop).
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size())
+            return current;   // changed meanwhile: let the write meet it as it is
+        target.resize(static_cast<std::size_t>(n));
+        current = (!target.empty() && target[0] == PathDelim) ? target
+                                                               : ExtractFilePath(current) + target;
+    }
+    return current;
+}
+
+bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size,
+                        NewFileAccess access) {
+    // Through a link, the file it names is replaced, in that file's folder.
+    const std::string target = ResolveFileLinks(path);
+    struct stat old;
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists) {
+        // No write bit for anyone: refused as a plain write is, also for root,
+        // which the permission check (access) would let through.
+        if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+            (::geteuid() != 0 && ::access(target.c_str(), W_OK) != 0))
+            throw EFCreateError(path);
+    }
+
     // The temporary name is unique per process and call, so that workers
-    // writing into one folder never collide.
-    std::string temp = ExtractFilePath(path) + "." + ExtractFileName(path) + "." +
-                       std::to_string(::getpid()) + "." +
+    // writing into one folder never collide, and short, so that a target
+    // whose name is near the length limit still has room for it.
+    const std::string folder = ExtractFilePath(target);
+    std::string temp = folder + ".kartivo." + std::to_string(::getpid()) + "." +
                        std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    bool ok = WriteAll(fd, data, size);
+    const mode_t newMode = access == NewFileAccess::OwnerOnly ? 0600 : 0666;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode);
+    if (fd < 0) {
+        // Only a folder that takes no new files leaves the caller another way.
+        if (errno == EACCES || errno == EPERM || errno == EROFS)
+            return false;
+        throw EFCreateError(path);
+    }
+    bool ok = true;
+    if (exists) {
+        // Owner and group first: a change of owner may clear set-id bits,
+        // which the mode then restores. Where the process may not give the
+        // file away (EPERM) it stays ours, with the old permission bits.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+            (void)!::fchown(fd, old.st_uid, old.st_gid);
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    ok = ok && WriteAll(fd, data, size);
+    ok = ok && ::fsync(fd) == 0;   // on disk before it takes the old file's place
     ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
         throw EFCreateError(path);
+    }
+    // The rename itself is durable once the folder is flushed. A file system
+    // that cannot flush a folder has done what it can; the file is in place.
+    int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
     }
     return true;
 }

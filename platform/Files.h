@@ -27,13 +27,33 @@ std::string ExtractFileName(const std::string& path);
 // Extension from the last dot of the name part on ("a.b.kvpd" -> ".kvpd"), or "".
 std::string ExtractFileExt(const std::string& path);
 
-// Writes the bytes to a temporary file in the same folder and renames it over
-// `path`, so that a crash never leaves half a file. Throws EFCreateError.
-void WriteFileAtomic(const std::string& path, const void* data, std::size_t size);
-// The same, except that when the folder refuses the temporary file it returns
-// false with nothing written, so the caller may choose another way; any later
-// failure (a full disk) still throws EFCreateError and leaves `path` as it was.
-bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size);
+// Who may read a file that a replacing write creates (an existing file keeps
+// its own permission bits).
+enum class NewFileAccess {
+    Default,     // 0666 less the umask, as any new file
+    OwnerOnly    // 0600: the file holds a secret (the proxy password)
+};
+
+// Replaces the file `path` by the bytes, so that neither a crash nor a power
+// cut leaves half a file: the bytes go to a temporary file in the target's
+// folder, which is flushed to disk, renamed over the target, and the folder
+// flushed after it. The new file is what the old one was: a symbolic link is
+// followed and the file it names replaced (the link stays a link); the old
+// file's permission bits are kept, and its owner and group where the process
+// may set them. A target that has no write permission is refused, as a plain
+// write would be (decided from its mode bits, so that root is refused too).
+// Throws EFCreateError.
+void WriteFileAtomic(const std::string& path, const void* data, std::size_t size,
+                     NewFileAccess access = NewFileAccess::Default);
+// The same, except that when the folder refuses new files (no permission, a
+// read-only file system) it returns false with nothing written, so the
+// caller may write in place instead. Every other failure (a full disk, a name
+// too long, a read-only target) throws EFCreateError and leaves `path` as it was.
+bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size,
+                        NewFileAccess access = NewFileAccess::Default);
+// `path` with the symbolic links of its last part followed (also to a file
+// that does not exist yet); `path` itself when it is no link.
+std::string ResolveFileLinks(const std::string& path);
 // Creates `to` exclusively and copies `from` into it; never touches an
 // existing `to`. Returns false on any failure (left for the caller to ignore).
 bool CopyFileNoReplace(const std::string& from, const std::string& to);

@@ -35,6 +35,68 @@ private:
     locale_t locale_;
 };
 
+// `value` (not negative) rounded to `digits` significant digits as a person
+// rounds: to the nearest, and an exact tie away from zero. The text is
+// to_chars' scientific form, "d.ddde-06". to_chars alone rounds an exact tie
+// to even (-35.76324462890625 would lose its last 3 to a 2), so a possible
+// tie is settled on the value's exact decimal expansion.
+std::string RoundSignificant(double value, int digits) {
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
+                             digits - 1);
+    std::string nearest(buf, static_cast<std::size_t>(res.ptr - buf));
+    // A tie shows as a 5 in the first dropped digit; anything else was
+    // rounded the one right way already.
+    res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, digits);
+    std::string_view probe(buf, static_cast<std::size_t>(res.ptr - buf));
+    if (probe[probe.find('e') - 1] != '5')
+        return nearest;
+
+    // Every double has an exact decimal expansion of at most 767 significant
+    // digits; 800 after the point hold all of them.
+    static constexpr int kExactDigits = 800;
+    std::string exact(kExactDigits + 16, '\0');
+    res = std::to_chars(exact.data(), exact.data() + exact.size(), value,
+                        std::chars_format::scientific, kExactDigits);
+    exact.resize(static_cast<std::size_t>(res.ptr - exact.data()));
+    const std::size_t ePos = exact.find('e');
+    std::string mantissa;   // all digits, without the point
+    for (char c : std::string_view(exact).substr(0, ePos))
+        if (c != '.')
+            mantissa += c;
+    int exponent = 0;
+    std::string_view expText = std::string_view(exact).substr(ePos + 1);
+    if (!expText.empty() && expText.front() == '+')
+        expText.remove_prefix(1);
+    std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
+
+    const bool up = mantissa[static_cast<std::size_t>(digits)] >= '5';
+    mantissa.resize(static_cast<std::size_t>(digits));
+    if (up) {
+        std::size_t i = mantissa.size();
+        while (i > 0 && mantissa[i - 1] == '9')
+            mantissa[--i] = '0';
+        if (i == 0) {   // 9.99..95 becomes 1.00..0 with the next exponent
+            mantissa.insert(mantissa.begin(), '1');
+            mantissa.pop_back();
+            ++exponent;
+        } else {
+            ++mantissa[i - 1];
+        }
+    }
+    std::string out(1, mantissa[0]);
+    if (digits > 1) {
+        out += '.';
+        out.append(mantissa, 1);
+    }
+    out += exponent < 0 ? "e-" : "e+";
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude < 10)
+        out += '0';
+    out += std::to_string(magnitude);
+    return out;
+}
+
 } // namespace
 
 char DecimalSeparator() {
@@ -69,10 +131,8 @@ std::string FormatGeneral(double value, int digits, double fixedFrom) {
         digits = 17;
 
     // Round to `digits` significant digits: "d.ddde-06".
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
-                             digits - 1);
-    std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
+    const std::string roundedText = RoundSignificant(std::fabs(value), digits);
+    std::string_view sci = roundedText;
     std::size_t ePos = sci.find('e');
     std::string mantissa;
     for (char c : sci.substr(0, ePos))

@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Settings.h"
 
 #include <cerrno>
 #include <climits>
@@ -149,8 +150,12 @@ void StoreFile(const std::string& path, const std::string& text) {
     // project file; a folder that allows no new files but holds a writable
     // file still gets the write, in place. Any other failure (a full disk)
     // leaves the file alone: writing it in place would truncate it.
+    // The settings file holds the proxy password: when a write creates it,
+    // only its owner may read it.
+    const NewFileAccess access =
+        path == SettingsFileName() ? NewFileAccess::OwnerOnly : NewFileAccess::Default;
     try {
-        if (TryWriteFileAtomic(path, text.data(), text.size()))
+        if (TryWriteFileAtomic(path, text.data(), text.size(), access))
             return;
     } catch (const EFCreateError&) {
         throw EIniFileException(path);

@@ -9,7 +9,10 @@
 // key is added after the last non-blank line of its section, a missing
 // section at the end of the file, new lines ending in CR LF. The file is
 // replaced through a temporary file in its folder (in place when the folder
-// allows no new file), so that a crash never leaves half a project file.
+// allows no new file), so that a crash never leaves half a project file; the
+// replacement keeps the old file's permissions, owner and links, and a file
+// without write permission is refused. The settings file is created
+// readable by its owner only.
 #include <string>
 
 namespace platform {

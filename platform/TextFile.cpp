@@ -84,9 +84,13 @@ TextFileWriter::~TextFileWriter() {
 }
 
 void TextFileWriter::Flush() {
-    if (used_ > 0 && std::fwrite(buffer_.data(), 1, used_, file_) != used_)
-        throw EFCreateError(path_);
+    // The chunk counts as handed over even when the write fails: what part of
+    // it reached the file is unknown, and writing it again (from Close or the
+    // destructor) would put the same bytes into the file twice.
+    const std::size_t pending = used_;
     used_ = 0;
+    if (pending > 0 && std::fwrite(buffer_.data(), 1, pending, file_) != pending)
+        throw EFCreateError(path_);
 }
 
 // Plain copies into the pending chunk: this runs once per piece of every

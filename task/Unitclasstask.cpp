@@ -283,7 +283,9 @@ void KvTask::WriteLogHeader() const {
         lines.push_back("Proxy Server:" + p.ProxyServer);
         lines.push_back("Proxy Port:" + p.ProxyPort);
         lines.push_back("ProxyUsername:" + p.ProxyUsername);
-        lines.push_back("ProxyPassword:" + p.ProxyPassword);
+        // Logs are what users hand to others when they ask for help: the
+        // password is masked, its length included. The settings file keeps it.
+        lines.push_back(std::string("ProxyPassword:") + (p.ProxyPassword.empty() ? "" : "********"));
         lines.push_back("");
     }
     const std::vector<std::string> rest = {

@@ -34,7 +34,7 @@ public:
 
 private:
     struct Call;
-    void RunQueued(const std::shared_ptr<Call>& call);
+    void RunNextQueued();   // on the main thread, once per posted wake-up
 
     QObject* receiver_;   // lives on the main thread; queued calls are delivered to it
     mutable std::mutex mutex_;

@@ -4,7 +4,12 @@
 // (A) is scripted, the second (B) is always served.
 #include "tests/download/worker_fixture.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <netdb.h>
+#include <sys/stat.h>
+
+#include "platform/Socket.h"
 
 namespace workertest {
 namespace {
@@ -142,6 +147,15 @@ INSTANTIATE_TEST_SUITE_P(
                 [] { return Times(3, [] { return Status(503, "Socket Error here"); }); },
                 {"T1 503 Socket Error here->{urlA}", kNetworkMessage, kFin}, {"{pathA}|{urlA}"},
                 {0, 2000, 2000}, 3, false, FileIs::Absent},
+        // A proxy that refuses the credentials: as row 4, with its own message.
+        RowCase{"Proxy_407_stops_the_worker",
+                [] { return Times(3, [] { return Status(407, "Proxy Authentication Required"); }); },
+                {"T1 407 Proxy Authentication Required->{urlA}", kProxyRefusedMessage, kFin},
+                {"{pathA}|{urlA}"}, {0, 2000, 2000}, 3, false, FileIs::Absent},
+        RowCase{"Proxy_401_stops_the_worker",
+                [] { return Times(3, [] { return Status(401, "Unauthorized"); }); },
+                {"T1 401 Unauthorized->{urlA}", kProxyRefusedMessage, kFin},
+                {"{pathA}|{urlA}"}, {0, 2000, 2000}, 3, false, FileIs::Absent},
         // Row 5: not on the server: blank image, no failure record.
         RowCase{"Not_found_gets_the_blank", [] { return Times(3, [] { return Status(404, "Not Found"); }); },
                 {"Error: the image is not found on server.404 Not Found", kBlankA, kOkB, kFin}, {},
@@ -192,6 +206,66 @@ TEST_F(WorkerTest, RefusedConnectionStopsTheWorkerWithTheNetworkMessage)
     EXPECT_EQ(host_.Log[1], kNetworkMessage);
     EXPECT_EQ(host_.Failed, (std::vector<std::string>{Path(kX, kA) + "|" + Url(kX, kA)}));
     EXPECT_EQ(sleeps_.All(), (std::vector<int>{0, 2000, 2000}));
+}
+
+// Row 2 as the client really reports an address in use: its text,
+// "Socket Error # 10048" and the description, also holds "Socket Error"
+// (row 4), and the order of the tests decides: 8 s pause and retry.
+int g_addressInUseLookups = 0;   // lookups left to fail; touched by the worker only
+
+int AddressInUseResolver(const char*, const char* service, const addrinfo* hints, addrinfo** res)
+{
+    if (g_addressInUseLookups > 0) {
+        --g_addressInUseLookups;
+        errno = EADDRINUSE;
+        return EAI_SYSTEM;
+    }
+    addrinfo numeric = *hints;
+    numeric.ai_family = AF_INET;
+    numeric.ai_flags |= AI_NUMERICHOST;
+    return ::getaddrinfo("127.0.0.1", service, &numeric, res);
+}
+
+TEST_F(WorkerTest, AddressInUseFromTheClientWaitsAndRetries)
+{
+    MakeTask(kX, kX, kA, kA);
+    g_addressInUseLookups = 2;
+    platform::SetResolverForTesting(&AddressInUseResolver);
+    RunWorkers();
+    platform::SetResolverForTesting(nullptr);
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kA) + " OK", kFin}));
+    EXPECT_EQ(sleeps_.All(), (std::vector<int>{0, 8000, 8000, 500}));
+    EXPECT_TRUE(host_.Failed.empty());
+}
+
+// The worker hands the proxy user name and password to its client: every
+// request carries them.
+TEST_F(WorkerTest, ProxyCredentialsGoOnEveryRequest)
+{
+    MakeTask(kX, kX, kA, kB);
+    params_.ThreadCount = 1;
+    params_.ProxyUsername = "user";
+    params_.ProxyPassword = "pa:ss";
+    RunWorkers();
+    const auto requests = server_->Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& r : requests)
+        EXPECT_NE(r.raw.find("\r\nProxy-Authorization: Basic dXNlcjpwYTpzcw==\r\n"), std::string::npos)
+            << r.raw;
+}
+
+// A tile file that nobody may write is not replaced (as root too): the
+// save fails as any failed save does, and the worker goes on.
+TEST_F(WorkerTest, ReadOnlyTileFileIsASaveFailure)
+{
+    MakeTask(kX, kX, kA, kB);
+    params_.ThreadCount = 1;
+    WriteFile(Path(kX, kA), "older tile");
+    ASSERT_EQ(::chmod(Path(kX, kA).c_str(), 0444), 0);
+    RunWorkers();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kA) + " NULL",
+                                                  "T1:seq=2," + Name(kX, kB) + " OK", kFin}));
+    EXPECT_EQ(ReadFile(Path(kX, kA)), "older tile");
 }
 
 // Blank substitutes: the position is recorded; an existing file is kept; a

@@ -59,7 +59,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{0.0000099999999999999999, "0.00001"},
                       FormatCase{123456789012345, "123456789012345"},
                       FormatCase{1e15, "1E15"}, FormatCase{1.25e20, "1.25E20"},
-                      FormatCase{1e-300, "1E-300"}));
+                      FormatCase{1e-300, "1E-300"},
+                      // exact binary ties go away from zero, as a person rounds
+                      FormatCase{-35.76324462890625, "-35.7632446289063"},
+                      FormatCase{35.76324462890625, "35.7632446289063"},
+                      FormatCase{0.1000000000000005, "0.100000000000001"},
+                      FormatCase{999999999999999.5, "1E15"},
+                      FormatCase{-1.000000000000025, "-1.00000000000003"}));
 
 TEST(FormatGeneral, ConverterResults) {
     SetDecimalSeparatorForTests('.');
@@ -67,6 +73,8 @@ TEST(FormatGeneral, ConverterResults) {
     EXPECT_EQ(FormatGeneral(static_cast<float>(1.0 / 360000), 15, 0.0001), "2.77777780866018E-6");
     EXPECT_EQ(FormatGeneral(static_cast<float>(39.916668), 15, 0.0001), "39.9166679382324");
     EXPECT_EQ(FormatGeneral(120, 15, 0.0001), "120");
+    EXPECT_EQ(FormatGeneral(0.125, 2, 0.0001), "0.13");       // a tie goes away from zero
+    EXPECT_EQ(FormatGeneral(-0.125, 2, 0.0001), "-0.13");
     EXPECT_EQ(FormatGeneral(0.0001, 15, 0.0001), "0.0001");
     EXPECT_EQ(FormatGeneral(0.00005, 15, 0.0001), "5E-5");
     SetDecimalSeparatorForTests(std::nullopt);

@@ -1,10 +1,16 @@
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/Settings.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::TIniFile;
 using testsupport::ReadBytes;
@@ -190,6 +196,58 @@ TEST_F(IniFileTest, WriteThatRunsOutOfSpaceKeepsTheFileAsItWas) {
         EXPECT_THROW(ini.WriteString("THREADS", "T1X", "123456"), platform::EIniFileException);
     }
     EXPECT_EQ(ReadBytes(path), before);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// The settings file holds the proxy password: the write that creates it
+// makes it readable by its owner only. Other INI files are created as usual.
+TEST_F(IniFileTest, SettingsFileIsCreatedForItsOwnerOnly) {
+    const mode_t savedMask = ::umask(022);
+    platform::SetProgramFolderForTests(dir.Path());
+    std::filesystem::create_directory(dir / "ini");
+    TIniFile settings(platform::SettingsFileName());
+    settings.WriteString("Proxy", "ProxyPassword", "secret");
+    EXPECT_EQ(ModeOf(platform::SettingsFileName()), 0600u);
+    settings.WriteString("Proxy", "ProxyUsername", "user");
+    EXPECT_EQ(ModeOf(platform::SettingsFileName()), 0600u);   // and stays so
+    ini.WriteString("THREADS", "ThreadCount", "8");
+    EXPECT_EQ(ModeOf(path), 0644u);
+    platform::SetProgramFolderForTests("");
+    ::umask(savedMask);
+}
+
+// A file without write permission is refused with the usual text, also for
+// root, and not written in place either.
+TEST_F(IniFileTest, ReadOnlyFileIsRefused) {
+    const std::string before = "[IniParas]\r\nDefaultPath=/a\r\n";
+    WriteBytes(path, before);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    try {
+        ini.WriteString("IniParas", "DefaultPath", "/b");
+        FAIL() << "no error";
+    } catch (const platform::EIniFileException& e) {
+        EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
+    }
+    EXPECT_EQ(ReadBytes(path), before);
+}
+
+// A name too long for the old temporary name was written in place, where a
+// crash leaves half a file; it is replaced whole like any other.
+TEST_F(IniFileTest, LongNameIsStillReplacedWhole) {
+    const std::string longPath = dir / (std::string(245, 'p') + ".kvpd");
+    WriteBytes(longPath, "[THREADS]\r\nT1X=\r\n");
+    struct stat before {};
+    ASSERT_EQ(::stat(longPath.c_str(), &before), 0);
+    TIniFile(longPath).WriteString("THREADS", "T1X", "4149");
+    struct stat after {};
+    ASSERT_EQ(::stat(longPath.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "written in place";
+    EXPECT_EQ(ReadBytes(longPath), "[THREADS]\r\nT1X=4149\r\n");
 }
 
 } // namespace

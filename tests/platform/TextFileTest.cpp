@@ -1,6 +1,7 @@
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,26 @@ TEST(TextFileWriter, DestructorFlushesWithoutClose) {
         writer.WriteLine("x");
     }
     EXPECT_EQ(ReadBytes(dir / "a.txt"), "x\r\n");
+}
+
+// A chunk whose write failed is not written a second time: the disk fills
+// during a flush, space comes back, and the writer goes out of scope.
+TEST(TextFileWriter, FailedFlushIsNotRepeatedByTheDestructor) {
+    TempFolder dir;
+    const std::string first(600 * 1024, 'a');
+    const std::string second(600 * 1024, 'b');
+    {
+        TextFileWriter writer(dir / "a.txt");
+        writer.WriteLine(first);
+        {
+            testsupport::FileSizeLimit full(1000);
+            EXPECT_THROW(writer.WriteLine(second), EFCreateError);   // flushes `first`
+        }
+    }
+    const std::string written = ReadBytes(dir / "a.txt");
+    EXPECT_LE(written.size(), first.size() + 2);
+    EXPECT_TRUE(written == (first + "\r\n").substr(0, written.size()))
+        << "the file holds other bytes than the start of the first line";
 }
 
 } // namespace

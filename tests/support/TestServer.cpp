@@ -140,6 +140,7 @@ struct TestServer::Impl {
     std::function<ScriptedReply(const RecordedRequest&)> handler;
     std::vector<RecordedRequest> requests;
     int accepted = 0;
+    int lateSent = 0;
     std::list<Conn> conns;
     std::thread acceptThread;
 
@@ -147,6 +148,8 @@ struct TestServer::Impl {
     void Serve(Conn* conn, int index);
     void CloseConn(Conn* conn, bool reset);
     bool SendAll(Conn* conn, const char* data, std::size_t size);
+    // Waits `ms`; false when Stop or DropConnections ended the wait.
+    bool Pause(Conn* conn, int ms);
     void ReapFinished();
 };
 
@@ -176,6 +179,12 @@ bool TestServer::Impl::SendAll(Conn* conn, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool TestServer::Impl::Pause(Conn* conn, int ms) {
+    std::unique_lock<std::mutex> lock(mu);
+    return !cv.wait_for(lock, std::chrono::milliseconds(ms),
+                        [this, conn] { return stopping || conn->drop != 0; });
 }
 
 void TestServer::Impl::Serve(Conn* conn, int index) {
@@ -238,18 +247,16 @@ void TestServer::Impl::Serve(Conn* conn, int index) {
         cv.notify_all();
         if (!fromQueue) reply = h ? h(req) : ScriptedReply::Status(404, "Not Found");
 
-        if (reply.delayMs > 0) {
-            std::unique_lock<std::mutex> lock(mu);
-            if (cv.wait_for(lock, std::chrono::milliseconds(reply.delayMs),
-                            [this, conn] { return stopping || conn->drop != 0; }))
-                break;
-        }
+        if (reply.delayMs > 0 && !Pause(conn, reply.delayMs)) break;
         if (reply.silent) continue;   // the next read waits for the peer or Stop
 
         const std::size_t total = std::min(reply.bytes.size(), reply.closeAfterBytes);
         bool ok = true;
         if (reply.dribble) {
-            for (std::size_t i = 0; i < total && ok; ++i) ok = SendAll(conn, &reply.bytes[i], 1);
+            for (std::size_t i = 0; i < total && ok; ++i) {
+                if (i > 0 && reply.dribbleGapMs > 0 && !Pause(conn, reply.dribbleGapMs)) ok = false;
+                if (ok) ok = SendAll(conn, &reply.bytes[i], 1);
+            }
         } else {
             ok = SendAll(conn, reply.bytes.data(), total);
         }
@@ -257,6 +264,14 @@ void TestServer::Impl::Serve(Conn* conn, int index) {
         if (total < reply.bytes.size()) {
             CloseConn(conn, reply.resetInsteadOfClose);
             break;
+        }
+        if (!reply.late.empty()) {
+            if (!Pause(conn, reply.lateDelayMs) ||
+                !SendAll(conn, reply.late.data(), reply.late.size()))
+                break;
+            std::lock_guard<std::mutex> lock(mu);
+            ++lateSent;
+            cv.notify_all();
         }
         if (reply.after == ScriptedReply::After::Close) { CloseConn(conn, false); break; }
         if (reply.after == ScriptedReply::After::Reset) { CloseConn(conn, true); break; }
@@ -390,6 +405,11 @@ int TestServer::ConnectionsAccepted() const {
 bool TestServer::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(impl_->mu);
     return impl_->cv.wait_for(lock, timeout, [&] { return impl_->requests.size() >= count; });
+}
+
+bool TestServer::WaitForLateBytes(int count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    return impl_->cv.wait_for(lock, timeout, [&] { return impl_->lateSent >= count; });
 }
 
 namespace {

@@ -41,6 +41,11 @@ struct ScriptedReply {
     bool resetInsteadOfClose = false;    // with closeAfterBytes: RST (SO_LINGER 0)
     int delayMs = 0;                     // before the first byte
     bool dribble = false;                // one byte per write
+    int dribbleGapMs = 0;                // with dribble: pause between the bytes
+    // Sent on its own once the reply is out and lateDelayMs have passed, as a
+    // server or proxy that sends more than was asked for, a little later.
+    std::string late;
+    int lateDelayMs = 0;
     bool silent = false;                 // read the request, never answer
 
     static ScriptedReply Ok(const std::string& body,
@@ -70,6 +75,9 @@ public:
     int ConnectionsAccepted() const;
     bool WaitForRequests(std::size_t count,
                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    // Waits until `count` replies have sent their late bytes.
+    bool WaitForLateBytes(int count,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
     // Closes every open connection as a server ending idle keep-alive
     // connections would: FIN, or RST when `reset`. Returns once they are closed.
     void DropConnections(bool reset = false);

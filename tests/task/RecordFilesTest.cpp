@@ -116,18 +116,38 @@ TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
-    UseWorkedExample();
+// The worked example through the proxy 10.1.2.3:3128 as "user".
+void UseProxy(TaskParameters& params, const std::string& password) {
     params.UseProxy = true;
     params.ProxyServer = "10.1.2.3";
     params.ProxyPort = "3128";
     params.ProxyUsername = "user";
-    params.ProxyPassword = "p@ss word";
+    params.ProxyPassword = password;
+}
+
+TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
+    UseWorkedExample();
+    UseProxy(params, "p@ss word");
     ASSERT_TRUE(CreateAndWrite());
     const std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log),
                           "Using Proxy:\r\nProxy Server:10.1.2.3\r\nProxy Port:3128\r\n"
-                          "ProxyUsername:user\r\nProxyPassword:p@ss word\r\n\r\n"));
+                          "ProxyUsername:user\r\nProxyPassword:********\r\n\r\n"));
+    EXPECT_EQ(log.find("p@ss"), std::string::npos);
+}
+
+TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
+    UseWorkedExample();
+    UseProxy(params, "");
+    ASSERT_TRUE(CreateAndWrite());
+    std::string log = ReadBytes(dir / "newtask_log.txt");
+    EXPECT_NE(log.find("ProxyUsername:user\r\nProxyPassword:\r\n\r\n"), std::string::npos) << log;
+
+    params.ProxyPassword = "x";
+    params.TaskName = "second.kvpd";
+    ASSERT_TRUE(CreateAndWrite());
+    log = ReadBytes(dir / "second_log.txt");
+    EXPECT_NE(log.find("ProxyPassword:********\r\n"), std::string::npos) << log;
 }
 
 TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {

@@ -147,8 +147,9 @@ if save_options "$installed" "$home1" "$home1/.config/kartivo/config.ini"; then
   ls "$installed/ini" | grep -q . && fail "the installed copy wrote into its read-only ini/"
   [ "$(stat -c %a "$home1/.config/kartivo")" = 700 ] || fail "settings folder is not private (0700)"
   [ "$(stat -c %a "$home1/.config")" = 700 ] || fail "made .config without 0700"
+  [ "$(stat -c %a "$home1/.config/kartivo/config.ini")" = 600 ] || fail "settings file is not private (0600)"
   grep -q '^ProxyServer=' "$home1/.config/kartivo/config.ini" || fail "settings file lacks the proxy keys"
-  pass "installed copy saves to HOME/.config/kartivo/config.ini (file mode $(stat -c %a "$home1/.config/kartivo/config.ini"))"
+  pass "installed copy saves to HOME/.config/kartivo/config.ini, readable by its owner only"
 else
   fail "installed copy: no settings file under HOME/.config/kartivo ($(cat "$home1/kartivo.out" 2>/dev/null))"
 fi

@@ -200,7 +200,11 @@ JoinOutcome Combine(const SavedProject& project, const JoinOptions& options, Joi
             const std::string world = base + (options.Format == OutputFormat::Png ? ".pgw" : ".jgw");
             WriteSideFile(world, WorldFileText(raster));
             WriteSideFile(base + ".prj", kWebMercatorPrj);
-            summary.SideFiles = {world, base + ".prj"};
+            // GDAL (and so QGIS) takes a PNG's or JPEG's projection from its
+            // auxiliary file, not from the .prj that other programs read.
+            const std::string aux = summary.OutputPath + ".aux.xml";
+            WriteSideFile(aux, "<PAMDataset>\n  <SRS>EPSG:3857</SRS>\n</PAMDataset>\n");
+            summary.SideFiles = {world, base + ".prj", aux};
         }
         WriteReport(summary.ReportPath, project, options, summary, tiles);
         return JoinOutcome::Done;

@@ -277,7 +277,8 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const KvTa
     for (std::size_t level = 0; level < levels.size(); ++level) {
         const std::string levelPath =
             level == 0 ? path
-                       : temps.Create(folder, platform::ExtractFileName(path) + ".level" + std::to_string(level));
+                       : temps.Create(folder, platform::ExtractFileName(path).substr(1) + ".level" +
+                                                  std::to_string(level));
         owned.push_back(OpenForWriting(levelPath, settings.BigTiff));
         SetImageTags(owned.back().get(), levels[level].first, levels[level].second, level > 0, settings);
         files.push_back(owned.back().get());

@@ -227,7 +227,9 @@ private:
 void AppendOverview(TIFF* to, const std::string& toPath, const std::string& fromPath, std::int64_t width,
                     std::int64_t height, const GeoTiffSettings& s) {
     tiffMessage.clear();
-    TiffPtr from(XTIFFOpen(fromPath.c_str(), "r"));
+    // "m": read, not memory-mapped: a mapped level file would count its
+    // whole size towards the process's resident memory as it is copied.
+    TiffPtr from(XTIFFOpen(fromPath.c_str(), "rm"));
     if (!from)
         Fail(fromPath);
     SetImageTags(to, width, height, true, s);

@@ -23,12 +23,6 @@ std::string WithoutExtension(const std::string& path) {
     return path.substr(0, path.size() - ext.size());
 }
 
-bool TilesArePng(const SavedProject& project) {
-    // Ordnance Survey tiles are stored as .jpg but served as PNG: the
-    // requested format tells what the bytes are.
-    return std::strstr(FindMapType(project.Params().MapsType)->UrlSuffix, ".png") != nullptr;
-}
-
 std::string Thousands(std::int64_t n) {
     const std::string digits = std::to_string(n);
     std::string s;
@@ -79,6 +73,12 @@ void WriteSideFile(const std::string& path, const std::string& text) {
 }
 
 } // namespace
+
+bool TilesArePng(const SavedProject& project) {
+    // Ordnance Survey tiles are stored as .jpg but served as PNG: the
+    // requested format tells what the bytes are.
+    return std::strstr(FindMapType(project.Params().MapsType)->UrlSuffix, ".png") != nullptr;
+}
 
 bool ParseOutputFormat(const std::string& text, OutputFormat& format) {
     if (text == "gtiff" || text == "geotiff" || text == "tif" || text == "tiff")

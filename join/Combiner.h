@@ -21,6 +21,10 @@ enum class OutputFormat { GeoTiff, MBTiles, Png, Jpeg };
 // bigger).
 enum class Compression { Default, Deflate, Jpeg };
 
+// Whether the task's map type is served as PNG (road, Ordnance Survey) or
+// as JPEG; it decides the GeoTIFF's default compression.
+bool TilesArePng(const SavedProject& project);
+
 // "gtiff", "mbtiles", "png", "jpeg" (also "jpg", "tif", "tiff", "geotiff").
 bool ParseOutputFormat(const std::string& text, OutputFormat& format);
 const char* OutputFormatName(OutputFormat format);        // "GeoTIFF", "MBTiles", "PNG", "JPEG"
@@ -45,7 +49,7 @@ std::string ReportPathFor(const std::string& outputPath);
 struct JoinSummary {
     std::string OutputPath;
     std::string ReportPath;
-    std::vector<std::string> SideFiles;        // world file and .prj
+    std::vector<std::string> SideFiles;        // world file, .prj and GDAL's .aux.xml
     std::int64_t Width = 0, Height = 0;        // pixels
     bool BigTiff = false;
     TileCounts Counts;
@@ -59,8 +63,10 @@ enum class JoinOutcome { Done, Cancelled, Failed };
 std::string CheckOptions(const SavedProject& project, const JoinOptions& options);
 
 // Combines the task. On Done the output, its side files and the report are
-// in place; on Cancelled or Failed nothing new is left on disk (an output
-// that existed before is untouched) and `error` holds the sentence to show.
+// in place; on Cancelled or Failed `error` holds the sentence to show, and
+// no partial output is left on disk (an output that existed before is
+// untouched; only a failure to write the small side files or the report
+// after the output is complete leaves that output in place).
 JoinOutcome Combine(const SavedProject& project, const JoinOptions& options, JoinControl& control,
                     JoinSummary& summary, std::string& error);
 

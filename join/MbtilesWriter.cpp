@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include "core/MapTypes.h"
+#include "join/Combiner.h"
 #include "join/TileSource.h"
 #include "task/SavedProject.h"
 
@@ -115,7 +116,7 @@ void WriteMbtiles(const std::string& path, const SavedProject& project, TileSour
     if (formats[static_cast<int>(TileFormat::Png)] + formats[static_cast<int>(TileFormat::Jpeg)] > 0)
         format = formats[static_cast<int>(TileFormat::Png)] >= formats[static_cast<int>(TileFormat::Jpeg)] ? "png" : "jpg";
     else
-        format = std::strstr(FindMapType(project.Params().MapsType)->UrlSuffix, ".png") ? "png" : "jpg";
+        format = TilesArePng(project) ? "png" : "jpg";
     std::string name = project.Params().TaskName;
     if (name.size() > 5 && name.compare(name.size() - 5, 5, ".kvpd") == 0)
         name.resize(name.size() - 5);

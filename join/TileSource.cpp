@@ -1,7 +1,5 @@
 #include "join/TileSource.h"
 
-#include "task/SavedProject.h"
-
 namespace join {
 
 TileSource::TileSource(const SavedProject& project) : project_(project) {
@@ -43,16 +41,23 @@ bool TileSource::Read(int x, int y, bool count, std::string& bytes) {
     const KvTask& task = project_.Task();
     if (!ReadWholeFile(task.GetTileFilePath(x, y), bytes))
         bytes.clear();
-    const TileState state = project_.StateOfBytes(task.GetTileFileName(x, y), bytes);
+    lastState_ = project_.StateOfBytes(task.GetTileFileName(x, y), bytes);
+    const bool image = lastState_ == TileState::Saved || lastState_ == TileState::Blank;
     if (!count)
-        return state == TileState::Saved || state == TileState::Blank;
-    switch (state) {
-    case TileState::Saved: ++counts_.Saved; return true;
-    case TileState::Blank: ++counts_.Blank; return true;
-    case TileState::Missing: ++counts_.Missing; Problem(x, y, "missing"); return false;
-    case TileState::Failed: ++counts_.Failed; Problem(x, y, "failed to download"); return false;
+        return image;
+    switch (lastState_) {
+    case TileState::Saved: ++counts_.Saved; break;
+    case TileState::Blank: ++counts_.Blank; break;
+    case TileState::Missing: ++counts_.Missing; Problem(x, y, "missing"); break;
+    case TileState::Failed: ++counts_.Failed; Problem(x, y, "failed to download"); break;
     }
-    return false;
+    return image;
+}
+
+void TileSource::Undecodable(int x, int y, const std::string& reason) {
+    --(lastState_ == TileState::Blank ? counts_.Blank : counts_.Saved);
+    ++counts_.Undecodable;
+    Problem(x, y, "undecodable: " + reason);
 }
 
 const std::vector<std::uint8_t>* TileSource::Decoded(int x, int y, bool count) {
@@ -72,13 +77,8 @@ const std::vector<std::uint8_t>* TileSource::Decoded(int x, int y, bool count) {
     std::string reason;
     const KvTask& task = project_.Task();
     if (!DecodeTile(bytes_, task.TileWidth, task.TileHeight, slot.Rgba, reason)) {
-        if (count) {
-            // The tile was counted as an image when read; it is none.
-            const TileState state = project_.StateOfBytes(task.GetTileFileName(x, y), bytes_);
-            --(state == TileState::Blank ? counts_.Blank : counts_.Saved);
-            ++counts_.Undecodable;
-            Problem(x, y, "undecodable: " + reason);
-        }
+        if (count)
+            Undecodable(x, y, reason);
         return nullptr;
     }
     slot.Ok = true;
@@ -90,11 +90,7 @@ bool TileSource::Stored(int x, int y, std::string& bytes, TileFormat& format) {
         return false;
     format = DetectTileFormat(bytes);
     if (!LooksComplete(bytes)) {
-        const TileState state = project_.StateOfBytes(project_.Task().GetTileFileName(x, y), bytes);
-        --(state == TileState::Blank ? counts_.Blank : counts_.Saved);
-        ++counts_.Undecodable;
-        Problem(x, y, format == TileFormat::Unknown ? "undecodable: not a PNG or JPEG image"
-                                                     : "undecodable: truncated");
+        Undecodable(x, y, format == TileFormat::Unknown ? "not a PNG or JPEG image" : "truncated");
         return false;
     }
     return true;

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "join/TileImage.h"
-
-class SavedProject;
+#include "task/SavedProject.h"
 
 namespace join {
 
@@ -56,8 +55,10 @@ private:
         bool Used = false, Ok = false;
         std::vector<std::uint8_t> Rgba;
     };
-    // Reads the tile, counts it when asked and returns false for a hole.
+    // Reads the tile and counts it when asked; true when it is an image file.
     bool Read(int x, int y, bool count, std::string& bytes);
+    // A tile counted as an image turned out to be none.
+    void Undecodable(int x, int y, const std::string& reason);
     void Problem(int x, int y, const std::string& what);
 
     const SavedProject& project_;
@@ -65,6 +66,7 @@ private:
     std::vector<std::string> firstProblems_;
     std::FILE* problems_ = nullptr;
     std::string bytes_;
+    TileState lastState_ = TileState::Missing;   // of the tile read last
     static constexpr int kCacheSize = 4;
     CacheEntry cache_[kCacheSize];
     int nextSlot_ = 0;

@@ -16,6 +16,8 @@
 #include "join/MapGeometry.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "platform/Settings.h"
 #include "task/SavedProject.h"
 
 namespace {
@@ -156,8 +158,12 @@ void TfrmJoin::btnProjectClick() {
     request.title = "Open a Kartivo project";
     request.filterDescription = "Projects(*.kvpd)";
     request.filterPattern = "*.kvpd";
+    // Where the last project is, or else where Kartivo saves its tasks.
     if (project_)
         request.initialDir = project_->Params().SavePath;
+    else
+        request.initialDir = platform::TIniFile(platform::SettingsFileName())
+                                 .ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
     if (auto path = platform::Dialogs().OpenFile(request))
         OpenProject(*path);
 }
@@ -189,8 +195,12 @@ void TfrmJoin::UpdateControls() {
     const join::JoinOptions o = Options();
     const bool tiff = o.Format == join::OutputFormat::GeoTiff;
     comboCompress->setEnabled(!Running() && tiff);
-    spinQuality->setEnabled(!Running() && (o.Format == join::OutputFormat::Jpeg ||
-                                           (tiff && o.TiffCompression != join::Compression::Deflate)));
+    // The quality matters for JPEG output and for JPEG blocks, which the
+    // automatic choice picks for JPEG tiles only.
+    const bool jpegBlocks = o.TiffCompression == join::Compression::Jpeg ||
+                            (o.TiffCompression == join::Compression::Default && project_ &&
+                             !join::TilesArePng(*project_));
+    spinQuality->setEnabled(!Running() && (o.Format == join::OutputFormat::Jpeg || (tiff && jpegBlocks)));
     btnCombine->setEnabled(!Running() && project_);
 }
 

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <filesystem>
@@ -47,6 +48,9 @@ TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
     window.btnProject->click();
     EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.tif");
     EXPECT_EQ(window.lblTask->text().toStdString(), "Road (normal map), zoom 7: 3 x 2 tiles, 768 x 512 pixels");
+    EXPECT_FALSE(window.spinQuality->isEnabled());   // road tiles: DEFLATE blocks
+    window.comboCompress->setCurrentIndex(2);        // JPEG blocks
+    EXPECT_TRUE(window.spinQuality->isEnabled());
     window.comboFormat->setCurrentIndex(2);   // PNG
     EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.png");
     EXPECT_FALSE(window.comboCompress->isEnabled());

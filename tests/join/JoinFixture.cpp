@@ -1,6 +1,7 @@
 #include "tests/join/JoinFixture.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -54,6 +55,21 @@ std::vector<int> PixelValues(const std::string& file, long column, long line, co
     while (in >> v)
         values.push_back(v);
     return values;
+}
+
+void ExpectPlacedOnTiles(const std::string& json, int x0, int x1, int y0, int y1, int zoom, int width,
+                         int height) {
+    // The exact tile edges: the grid spans -pi R .. pi R both ways.
+    auto edge = [zoom](int n) { return (2.0 * n / (1 << zoom) - 1) * M_PI * 6378137.0; };
+    EXPECT_EQ(JsonNumbers(json, "size"), (std::vector<double>{double(width), double(height)}));
+    const std::vector<double> gt = JsonNumbers(json, "geoTransform");
+    ASSERT_EQ(gt.size(), 6u) << json.substr(0, 500);
+    EXPECT_NEAR(gt[0], edge(x0), 1e-3);
+    EXPECT_NEAR(gt[3], edge(y1 + 1), 1e-3);
+    EXPECT_NEAR(gt[0] + width * gt[1], edge(x1 + 1), 1e-3);
+    EXPECT_NEAR(gt[3] + height * gt[5], edge(y0), 1e-3);
+    EXPECT_EQ(gt[2], 0);
+    EXPECT_EQ(gt[4], 0);
 }
 
 void JoinTest::SetUp() {

@@ -41,6 +41,12 @@ std::vector<double> JsonNumbers(const std::string& json, const std::string& key)
 std::vector<int> PixelValues(const std::string& file, long column, long line,
                              const std::string& extra = "");
 
+// Expects gdalinfo -json's size and geotransform to be those of an image of
+// columns x0..x1 and rows y0..y1 (from the south) at `zoom`, width x height
+// pixels, no rotation, every corner to the millimetre in EPSG:3857.
+void ExpectPlacedOnTiles(const std::string& json, int x0, int x1, int y0, int y1, int zoom, int width,
+                         int height);
+
 class JoinTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "core/MapTypes.h"
@@ -162,6 +163,16 @@ JoinOutcome Combine(const SavedProject& project, const JoinOptions& options, Joi
     if (!platform::DirectoryExists(folder)) {
         error = "The folder " + folder + " does not exist.";
         return JoinOutcome::Failed;
+    }
+    // The task's own record files are never replaced by an output.
+    std::error_code ec;
+    const std::filesystem::path output = std::filesystem::weakly_canonical(summary.OutputPath, ec);
+    for (const std::string& own : {task.ProjectFile(), task.ListFile, task.LogFile, task.FailedFile}) {
+        std::error_code ownEc;
+        if (!ec && std::filesystem::weakly_canonical(own, ownEc) == output && !ownEc) {
+            error = "The output would replace the task's own file " + own + "; choose another name.";
+            return JoinOutcome::Failed;
+        }
     }
 
     TempFiles temps;

@@ -1,9 +1,9 @@
 #pragma once
-// The map combiner: turns a saved task's tiles into one map that GIS and
-// mapping programs place on Earth (GeoTIFF, MBTiles, or PNG/JPEG with a
-// world file), writes a short report of the tiles left out beside it, and
-// leaves nothing half-written behind on a failure or a cancel. The window and
-// the command line are thin layers over Combine.
+// The map combiner: turns a saved task's tiles into one map that GIS programs
+// place on Earth (GeoTIFF, MBTiles, or PNG/JPEG with a world file), with a
+// report of the tiles left out, and nothing half-written on failure or cancel.
+//
+// The window and the command line are thin layers over Combine.
 #include <cstdint>
 #include <string>
 #include <vector>

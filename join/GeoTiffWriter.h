@@ -1,11 +1,13 @@
 #pragma once
 // The GeoTIFF writer: the task's tiles as one tiled RGBA image (256 x 256
 // blocks, DEFLATE or JPEG), georeferenced in EPSG:3857 by the tile range's
-// edges, with internal overviews halving down to one block. Memory stays a
-// few blocks per pyramid level whatever the image size: full-resolution
-// blocks are made in quadtree order, and each finished block is halved into
-// its parent at once; each overview level goes to a temporary TIFF first and
-// is copied block by block, still compressed, behind the main image.
+// edges, with internal overviews halving down to one block.
+//
+// Memory stays a few blocks per pyramid level whatever the image size:
+// full-resolution blocks are made in quadtree order, and each finished block
+// is halved into its parent at once; each overview level goes to a temporary
+// TIFF first and is copied block by block, still compressed, behind the
+// main image.
 #include <cstdint>
 #include <string>
 #include <utility>

@@ -1,10 +1,11 @@
 #pragma once
-// The tiles of a saved task as the combiner's writers take them: read from
-// the tile folder by the task's own file names, classified (saved, blank,
-// missing, failed, undecodable), counted once each, and either decoded into
-// RGBA or handed over as stored bytes. Tiles that give no image are listed
-// in a temporary file, so that a task with a million holes stays small in
-// memory; the first few are kept for the caller to show.
+// The tiles of a saved task as the combiner's writers take them: read by the
+// task's own file names, classified and counted once each, and decoded into
+// RGBA or handed over as stored bytes.
+//
+// Tiles that give no image are listed in a temporary file, so that a task
+// with a million holes stays small in memory; the first few are kept for
+// the caller to show.
 #include <cstdint>
 #include <cstdio>
 #include <string>

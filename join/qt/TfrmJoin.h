@@ -1,9 +1,9 @@
 #pragma once
-// The map combiner's window: the project file, the output format with its
-// options and the output path; Combine runs the engine on a thread of its
-// own while a progress bar and the time left move, and Cancel stops it with
-// nothing half-written left behind. Closing the window while a run is on
-// cancels it and waits for the thread.
+// The Map Combiner window: the project file, the output format with its
+// options and the output path; Combine runs the engine on a thread of its own
+// under a progress bar and the time left, and Cancel leaves nothing behind.
+//
+// Closing the window while a run is on cancels it and waits for the thread.
 #include <QWidget>
 
 #include <atomic>

@@ -30,8 +30,12 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
     EXPECT_EQ(Sql("SELECT zoom_level, tile_column, tile_row FROM tiles ORDER BY tile_column, tile_row"),
               "11|700|900\n11|701|901\n11|702|900\n");
     // The bytes are the file's, not re-encoded.
-    EXPECT_EQ(Sql("SELECT hex(tile_data) FROM tiles WHERE tile_column=702 AND tile_row=900"),
-              RunCommand("xxd -p -u " + Quoted(TilePath(702, 900)) + " | tr -d '\\n'") + "\n");
+    std::string hex;
+    for (unsigned char c : testsupport::ReadBytes(TilePath(702, 900))) {
+        hex += "0123456789ABCDEF"[c >> 4];
+        hex += "0123456789ABCDEF"[c & 15];
+    }
+    EXPECT_EQ(Sql("SELECT hex(tile_data) FROM tiles WHERE tile_column=702 AND tile_row=900"), hex + "\n");
 
     EXPECT_EQ(Sql("SELECT value FROM metadata WHERE name='name'"), "area\n");
     EXPECT_EQ(Sql("SELECT value FROM metadata WHERE name='format'"), "jpg\n");

@@ -51,6 +51,14 @@ TEST_F(FailureTest, AFolderThatIsMissingOrRefusesFilesIsOneSentence)
     EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
     EXPECT_EQ(error, dir.Path() + " is a folder; name the output file.");
 
+    // A slip of the pen must not overwrite the project it reads.
+    const std::string project = testsupport::ReadBytes(dir / "area.kvpd");
+    options.OutputPath = dir / "./area.kvpd";
+    EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
+    EXPECT_EQ(error, "The output would replace the task's own file " + dir / "area.kvpd" +
+                         "; choose another name.");
+    EXPECT_EQ(testsupport::ReadBytes(dir / "area.kvpd"), project);
+
     if (::geteuid() != 0) {   // root writes anywhere
         std::filesystem::create_directory(dir / "locked");
         std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read |

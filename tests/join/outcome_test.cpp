@@ -5,6 +5,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace jointest {
@@ -35,6 +36,20 @@ TEST_P(OutcomeTest, CancelLeavesNoOutputAndKeepsAnEarlierOne)
 INSTANTIATE_TEST_SUITE_P(EveryFormat, OutcomeTest,
                          ::testing::Values(join::OutputFormat::GeoTiff, join::OutputFormat::MBTiles,
                                            join::OutputFormat::Png, join::OutputFormat::Jpeg));
+
+// The output is made under a temporary name, but ends with the permissions
+// of any new file (the temporary name starts private to its owner).
+TEST_F(JoinTest, OutputsGetTheUsualPermissions)
+{
+    MakeTask(5, 100, 101, 100, 100, 9);
+    const mode_t old = ::umask(022);
+    join::JoinOptions options;
+    Combine(options);
+    ::umask(old);
+    EXPECT_EQ(std::filesystem::status(dir / "area.tif").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+}
 
 class FailureTest : public JoinTest {};
 

@@ -17,7 +17,7 @@ namespace join {
 
 enum class OutputFormat { GeoTiff, MBTiles, Png, Jpeg };
 // Compression of a GeoTIFF's blocks. Default: DEFLATE for PNG tiles, JPEG
-// for JPEG tiles (they were lossy already; DEFLATE would make them 5-10 times
+// for JPEG tiles (they were lossy already; DEFLATE would make the file about ten times
 // bigger).
 enum class Compression { Default, Deflate, Jpeg };
 

@@ -1,0 +1,251 @@
+// The map combiner against GDAL doing the same job the way a user would
+// without Kartivo. A synthetic task of textured tiles (JPEG aerial tiles and
+// PNG road tiles) is combined into a tiled DEFLATE GeoTIFF with overviews;
+// then gdalbuildvrt over the same tiles with their world files and
+// gdal_translate with the same creation options, then gdaladdo for the
+// overviews, all with NUM_THREADS=ALL_CPUS. Prints both times, the ratio and
+// the peak memory of each. Then a larger task into MBTiles: time, CPU time
+// against wall time (is it the disk or the CPU?) and peak memory.
+//
+//   bench_join [tiles=100000] [mbtiles-tiles=1000000] [folder=/tmp] [mbtiles-quality=85]
+//
+// A lower JPEG quality for the MBTiles task makes its tiles smaller, so that
+// a million of them fit on a small disk; the combiner does not decode them.
+//
+// Each measured job runs in a child process, so that its peak memory is its
+// own. The task folders are removed at the end.
+#include "core/Commonfunc.h"
+#include "join/Combiner.h"
+#include "join/MapGeometry.h"
+#include "join/TileImage.h"
+#include "platform/Dialogs.h"
+#include "task/SavedProject.h"
+#include "task/Unitclasstask.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Measure {
+    double wall = 0, cpu = 0, peakMb = 0;
+    bool ok = false;
+};
+
+// Runs `job` in a child process and measures it (wall, user + system CPU of
+// the child and its own children, peak resident memory).
+Measure InChild(const std::function<int()>& job) {
+    std::fflush(nullptr);
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        std::_Exit(job());
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    Measure m;
+    m.wall = std::chrono::duration<double>(Clock::now() - start).count();
+    m.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+            usage.ru_stime.tv_usec / 1e6;
+    m.peakMb = usage.ru_maxrss / 1024.0;
+    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return m;
+}
+
+Measure Shell(const std::string& command) {
+    return InChild([&] { return std::system((command + " >/dev/null 2>&1").c_str()) == 0 ? 0 : 1; });
+}
+
+// Tiles with texture (gradients and noise) so that they compress like
+// imagery, not like flat colour; a few variants, used in turn.
+std::vector<std::string> MakeTileVariants(join::TileFormat format, int count, int quality) {
+    std::vector<std::string> variants;
+    std::mt19937 random(42);
+    for (int v = 0; v < count; ++v) {
+        std::vector<std::uint8_t> rgba(256 * 256 * 4);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                std::uint8_t* p = &rgba[(y * 256 + x) * 4];
+                const int noise = static_cast<int>(random() % 24);
+                p[0] = static_cast<std::uint8_t>((x + v * 40 + noise) & 255);
+                p[1] = static_cast<std::uint8_t>((y * 2 + v * 17 + noise) & 255);
+                p[2] = static_cast<std::uint8_t>(((x ^ y) + noise) & 255);
+                p[3] = 255;
+            }
+        if (format == join::TileFormat::Png)   // road maps are mostly flat areas
+            for (int i = 0; i < 256 * 256 * 4; i += 4)
+                if ((i / 4 / 256) % 64 > 8)
+                    rgba[i] = rgba[i + 1] = rgba[i + 2] = static_cast<std::uint8_t>(230 - v);
+        variants.push_back(join::EncodeTile(rgba, 256, 256, format, quality));
+    }
+    return variants;
+}
+
+struct SyntheticTask {
+    std::string folder, project;
+    std::int64_t tiles = 0, bytes = 0;
+};
+
+// A square-ish task of about `tiles` tiles at zoom 18, written as Start
+// writes it, with every tile present.
+SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t tiles, bool worldFiles,
+                       int quality = 85) {
+    std::filesystem::create_directories(folder);
+    const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles))));
+    const int rows = static_cast<int>((tiles + columns - 1) / columns);
+    const int zoom = 18, x0 = 130000, y0 = 170000;
+    TaskParameters params;
+    params.SavePath = folder + "/";
+    params.TaskName = "bench.kvpd";
+    params.MapsType = mapsType;
+    params.Zoom = zoom;
+    params.LeftLongitude = TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = TileXToLon(x0 + columns - 0.5, zoom);
+    params.BottomLatitude = TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = TileYToLat(y0 + rows - 0.5, zoom);
+    auto task = KvTask::Create(params);
+    if (!task) {
+        std::fprintf(stderr, "cannot make the task\n");
+        std::exit(1);
+    }
+    task->WriteProjectFile();
+    task->ResetFailedList();
+    const bool png = mapsType == 5;
+    const auto variants = MakeTileVariants(png ? join::TileFormat::Png : join::TileFormat::Jpeg, 16, quality);
+    SyntheticTask t{folder, task->ProjectFile(), 0, 0};
+    const double metres = 2 * M_PI * join::kEarthRadius / (1 << zoom);
+    std::string list;
+    for (int x = x0; x < x0 + columns; ++x)
+        for (int y = y0; y < y0 + rows; ++y) {
+            const std::string& bytes = variants[(x * 7 + y * 3) % variants.size()];
+            const std::string path = task->GetTileFilePath(x, y);
+            if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+                std::fwrite(bytes.data(), 1, bytes.size(), f);
+                std::fclose(f);
+            }
+            ++t.tiles;
+            t.bytes += static_cast<std::int64_t>(bytes.size());
+            if (worldFiles) {
+                // What a user adds so that GDAL can place each tile.
+                const std::string world = path.substr(0, path.size() - 3) + (png ? "pgw" : "jgw");
+                if (std::FILE* f = std::fopen(world.c_str(), "wb")) {
+                    std::fprintf(f, "%.10f\n0\n0\n%.10f\n%.10f\n%.10f\n", metres / 256, -metres / 256,
+                                 join::MercatorXOfColumnEdge(x, zoom) + metres / 512,
+                                 join::MercatorYOfRowEdge(y + 1, zoom) - metres / 512);
+                    std::fclose(f);
+                }
+                list += path + "\n";
+            }
+        }
+    if (worldFiles)
+        if (std::FILE* f = std::fopen((folder + "/tiles.txt").c_str(), "wb")) {
+            std::fwrite(list.data(), 1, list.size(), f);
+            std::fclose(f);
+        }
+    return t;
+}
+
+Measure Combine(const std::string& project, join::OutputFormat format, const std::string& output) {
+    return InChild([&] {
+        std::string error;
+        auto p = SavedProject::Open(project, error);
+        if (!p)
+            return 1;
+        join::JoinOptions options;
+        options.Format = format;
+        options.OutputPath = output;
+        options.TiffCompression = join::Compression::Deflate;
+        join::JoinControl control;
+        join::JoinSummary summary;
+        return join::Combine(*p, options, control, summary, error) == join::JoinOutcome::Done ? 0 : 1;
+    });
+}
+
+double FileMb(const std::string& path) {
+    std::error_code ec;
+    return static_cast<double>(std::filesystem::file_size(path, ec)) / 1e6;
+}
+
+void CompareWithGdal(const std::string& root, int mapsType, const char* label, std::int64_t tiles) {
+    const std::string folder = root + "/" + label;
+    std::printf("\n%s tiles: %lld requested\n", label, static_cast<long long>(tiles));
+    const auto made = Clock::now();
+    const SyntheticTask t = MakeTask(folder, mapsType, tiles, true);
+    std::printf("  task made: %lld tiles, %.1f MB of tiles, %.1f s (with a world file per tile)\n",
+                static_cast<long long>(t.tiles), t.bytes / 1e6,
+                std::chrono::duration<double>(Clock::now() - made).count());
+
+    const std::string ours = folder + "/kartivo.tif";
+    const Measure k = Combine(t.project, join::OutputFormat::GeoTiff, ours);
+    std::printf("  platejoin:  %8.1f s wall, %8.1f s CPU, peak %7.1f MB, %8.1f MB file%s\n", k.wall, k.cpu,
+                k.peakMb, FileMb(ours), k.ok ? "" : "  FAILED");
+
+    const std::string vrt = folder + "/gdal.vrt", tif = folder + "/gdal.tif";
+    const Measure v = Shell("gdalbuildvrt -addalpha -a_srs EPSG:3857 -input_file_list '" + folder +
+                            "/tiles.txt' '" + vrt + "'");
+    const Measure tr = Shell("gdal_translate -co TILED=YES -co BLOCKXSIZE=256 -co BLOCKYSIZE=256 "
+                             "-co COMPRESS=DEFLATE -co BIGTIFF=IF_SAFER -co NUM_THREADS=ALL_CPUS "
+                             "--config GDAL_NUM_THREADS ALL_CPUS '" + vrt + "' '" + tif + "'");
+    const Measure ov = Shell("gdaladdo -r average --config COMPRESS_OVERVIEW DEFLATE "
+                             "--config GDAL_NUM_THREADS ALL_CPUS '" + tif + "'");
+    const double gdalWall = v.wall + tr.wall + ov.wall;
+    const double gdalPeak = std::max({v.peakMb, tr.peakMb, ov.peakMb});
+    std::printf("  GDAL:       %8.1f s wall, %8.1f s CPU, peak %7.1f MB, %8.1f MB file%s\n", gdalWall,
+                v.cpu + tr.cpu + ov.cpu, gdalPeak, FileMb(tif), v.ok && tr.ok && ov.ok ? "" : "  FAILED");
+    std::printf("              (gdalbuildvrt %.1f s, gdal_translate %.1f s, gdaladdo %.1f s)\n", v.wall,
+                tr.wall, ov.wall);
+    std::printf("  ratio platejoin / GDAL: %.2f (target at most 1.0)\n", k.wall / gdalWall);
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::int64_t tiles = argc > 1 ? std::atoll(argv[1]) : 100000;
+    const std::int64_t mbtilesTiles = argc > 2 ? std::atoll(argv[2]) : 1000000;
+    const std::string root = (argc > 3 ? std::string(argv[3]) : std::string("/tmp")) + "/kartivo_bench_join_" +
+                             std::to_string(::getpid());
+    std::printf("bench_join: %lld tiles against GDAL, %lld tiles into MBTiles, in %s\n",
+                static_cast<long long>(tiles), static_cast<long long>(mbtilesTiles), root.c_str());
+    if (std::system("gdal_translate --version >/dev/null 2>&1") != 0)
+        std::printf("GDAL's tools are missing (Debian package gdal-bin): the GDAL side fails.\n");
+
+    if (tiles > 0) {
+        CompareWithGdal(root, 6, "JPEG (aerial)", tiles);
+        CompareWithGdal(root, 5, "PNG (road)", tiles);
+    }
+
+    if (mbtilesTiles > 0) {
+        const std::string folder = root + "/mbtiles";
+        std::printf("\nMBTiles: %lld tiles requested\n", static_cast<long long>(mbtilesTiles));
+        const auto made = Clock::now();
+        const SyntheticTask t = MakeTask(folder, 6, mbtilesTiles, false, argc > 4 ? std::atoi(argv[4]) : 85);
+        std::printf("  task made: %lld tiles, %.1f MB of tiles, %.1f s\n", static_cast<long long>(t.tiles),
+                    t.bytes / 1e6, std::chrono::duration<double>(Clock::now() - made).count());
+        // Cold reads are what a user has after a download of this size; drop
+        // what this run cached when the system allows it (root only).
+        std::system("sync; echo 1 > /proc/sys/vm/drop_caches 2>/dev/null");
+        const std::string out = folder + "/bench.mbtiles";
+        const Measure m = Combine(t.project, join::OutputFormat::MBTiles, out);
+        std::printf("  platejoin:  %8.1f s wall, %8.1f s CPU (%.0f %% of wall), peak %7.1f MB, %.1f MB file, "
+                    "%.0f tiles/s, %.1f MB/s%s\n",
+                    m.wall, m.cpu, 100 * m.cpu / m.wall, m.peakMb, FileMb(out), t.tiles / m.wall,
+                    t.bytes / 1e6 / m.wall, m.ok ? "" : "  FAILED");
+        std::printf(m.cpu < 0.9 * m.wall ? "  CPU well below wall time: the run waits for the disk, not the CPU.\n"
+                                         : "  CPU close to wall time: the run is bound by the CPU.\n");
+    }
+    std::filesystem::remove_all(root);
+    return 0;
+}

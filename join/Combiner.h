@@ -1,0 +1,73 @@
+#pragma once
+// The map combiner: turns a saved task's tiles into one map that GIS programs
+// place on Earth (GeoTIFF, MBTiles, or PNG/JPEG with a world file), with a
+// report of the tiles left out, and nothing half-written on failure or cancel.
+//
+// The window and the command line are thin layers over Combine.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "join/Output.h"
+#include "join/TileSource.h"
+
+class SavedProject;
+
+namespace join {
+
+enum class OutputFormat { GeoTiff, MBTiles, Png, Jpeg };
+// Compression of a GeoTIFF's blocks. Default: DEFLATE for PNG tiles, JPEG
+// for JPEG tiles (they were lossy already; DEFLATE would make the file about ten times
+// bigger).
+enum class Compression { Default, Deflate, Jpeg };
+
+// Whether the task's map type is served as PNG (road, Ordnance Survey) or
+// as JPEG; it decides the GeoTIFF's default compression.
+bool TilesArePng(const SavedProject& project);
+
+// "gtiff", "mbtiles", "png", "jpeg" (also "jpg", "tif", "tiff", "geotiff").
+bool ParseOutputFormat(const std::string& text, OutputFormat& format);
+const char* OutputFormatName(OutputFormat format);        // "GeoTIFF", "MBTiles", "PNG", "JPEG"
+const char* OutputExtension(OutputFormat format);         // ".tif", ".mbtiles", ".png", ".jpg"
+
+struct JoinOptions {
+    OutputFormat Format = OutputFormat::GeoTiff;
+    std::string OutputPath;                    // empty: DefaultOutputPath
+    Compression TiffCompression = Compression::Default;
+    int JpegQuality = 85;                      // 1..100, for JPEG output and JPEG blocks
+    // A GeoTIFF whose pixels (overviews included) pass this many bytes is
+    // written as BigTIFF: a classic TIFF cannot address past 4 GB, and
+    // compression may gain less than hoped.
+    std::uint64_t BigTiffAbove = 4000000000ull;
+};
+
+// Beside the project file, named after the task: "<save folder><task>.tif".
+std::string DefaultOutputPath(const SavedProject& project, OutputFormat format);
+// The report beside an output: "paris.tif" -> "paris_report.txt".
+std::string ReportPathFor(const std::string& outputPath);
+
+struct JoinSummary {
+    std::string OutputPath;
+    std::string ReportPath;
+    std::vector<std::string> SideFiles;        // world file, .prj and GDAL's .aux.xml
+    std::int64_t Width = 0, Height = 0;        // pixels
+    bool BigTiff = false;
+    TileCounts Counts;
+    std::vector<std::string> FirstProblems;    // "<file name>  <what>", at most a few
+};
+
+enum class JoinOutcome { Done, Cancelled, Failed };
+
+// Why the options cannot work for this task (an image too large for PNG or
+// JPEG, a quality out of range), as the sentence the user sees, or "".
+std::string CheckOptions(const SavedProject& project, const JoinOptions& options);
+
+// Combines the task. On Done the output, its side files and the report are
+// in place; on Cancelled or Failed `error` holds the sentence to show, and
+// no partial output is left on disk (an output that existed before is
+// untouched; only a failure to write the small side files or the report
+// after the output is complete leaves that output in place).
+JoinOutcome Combine(const SavedProject& project, const JoinOptions& options, JoinControl& control,
+                    JoinSummary& summary, std::string& error);
+
+} // namespace join

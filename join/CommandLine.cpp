@@ -1,0 +1,178 @@
+#include "join/CommandLine.h"
+
+#include <chrono>
+#include <memory>
+#include <unistd.h>
+
+#include "join/Combiner.h"
+#include "task/SavedProject.h"
+
+namespace join {
+
+const char* const kUsageText =
+    "Usage: platejoin [OPTION]... PROJECT.kvpd\n"
+    "Combines the tiles of a Kartivo download into one map that GIS and mapping\n"
+    "programs place on Earth (Web Mercator, EPSG:3857).\n"
+    "\n"
+    "  -f, --format FORMAT   gtiff (default): tiled GeoTIFF with overviews\n"
+    "                        mbtiles: the tiles as they are, in an MBTiles file\n"
+    "                        png, jpeg: one image with a world file and a .prj\n"
+    "  -o, --output PATH     the file to write (default: beside the project,\n"
+    "                        named after the task)\n"
+    "  -c, --compress KIND   GeoTIFF blocks: deflate or jpeg (default: deflate\n"
+    "                        for PNG tiles, jpeg for JPEG tiles)\n"
+    "  -q, --quality N       JPEG quality 1..100 (default 85)\n"
+    "  -h, --help            show this text\n"
+    "\n"
+    "Tiles that are missing, failed or cannot be decoded are left transparent\n"
+    "and listed in a report beside the output (NAME_report.txt). Progress goes\n"
+    "to standard error. Exit status: 0 done, 1 failed, 2 wrong arguments,\n"
+    "130 interrupted; nothing half-written is left behind.\n";
+
+namespace {
+
+// Progress on standard error: a line rewritten in place on a terminal, a new
+// line every 10 % otherwise (a log file should not fill with updates).
+class ProgressPrinter {
+public:
+    explicit ProgressPrinter(std::FILE* err) : err_(err), tty_(::isatty(::fileno(err)) == 1) {
+        start_ = std::chrono::steady_clock::now();
+    }
+    void Update(std::int64_t done, std::int64_t total) {
+        const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+        const int step = tty_ ? 1 : 10;
+        if (percent / step == last_ / step)
+            return;
+        last_ = percent;
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const long left = done > 0 ? static_cast<long>(elapsed * (total - done) / done + 0.5) : 0;
+        std::fprintf(err_, "%s%3d%% (%lld of %lld tiles), %ld:%02ld left%s", tty_ ? "\r" : "", percent,
+                     static_cast<long long>(done), static_cast<long long>(total), left / 60, left % 60,
+                     tty_ ? "" : "\n");
+        std::fflush(err_);
+    }
+    void End() {
+        if (tty_ && last_ >= 0)
+            std::fputc('\n', err_);
+    }
+
+private:
+    std::FILE* err_;
+    bool tty_;
+    int last_ = -1;
+    std::chrono::steady_clock::time_point start_;
+};
+
+int UsageError(std::FILE* err, const std::string& message) {
+    std::fprintf(err, "platejoin: %s (see platejoin --help)\n", message.c_str());
+    return kExitUsage;
+}
+
+bool ParseQuality(const std::string& text, int& quality) {
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    quality = std::stoi(text);
+    return quality >= 1 && quality <= 100;
+}
+
+} // namespace
+
+int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                   const std::atomic<bool>* cancel) {
+    JoinOptions options;
+    std::string projectPath;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string name = a, value;
+        bool hasValue = false;
+        if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
+            name = a.substr(0, a.find('='));
+            value = a.substr(a.find('=') + 1);
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= args.size())
+                return false;
+            value = args[++i];
+            return true;
+        };
+        if (name == "-h" || name == "--help") {
+            std::fputs(kUsageText, out);
+            return kExitOk;
+        } else if (name == "-f" || name == "--format") {
+            if (!takeValue())
+                return UsageError(err, "--format needs a value: gtiff, mbtiles, png or jpeg");
+            if (!ParseOutputFormat(value, options.Format))
+                return UsageError(err, "unknown format \"" + value + "\": use gtiff, mbtiles, png or jpeg");
+        } else if (name == "-o" || name == "--output") {
+            if (!takeValue() || value.empty())
+                return UsageError(err, "--output needs a file name");
+            options.OutputPath = value;
+        } else if (name == "-c" || name == "--compress") {
+            if (!takeValue())
+                return UsageError(err, "--compress needs a value: deflate or jpeg");
+            if (value == "deflate")
+                options.TiffCompression = Compression::Deflate;
+            else if (value == "jpeg" || value == "jpg")
+                options.TiffCompression = Compression::Jpeg;
+            else
+                return UsageError(err, "unknown compression \"" + value + "\": use deflate or jpeg");
+        } else if (name == "-q" || name == "--quality") {
+            if (!takeValue() || !ParseQuality(value, options.JpegQuality))
+                return UsageError(err, "--quality needs a number from 1 to 100");
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return UsageError(err, "unknown option " + a);
+        } else if (!projectPath.empty()) {
+            return UsageError(err, "one project file only (" + projectPath + ", " + a + ")");
+        } else {
+            projectPath = a;
+        }
+    }
+    if (projectPath.empty())
+        return UsageError(err, "no project file given");
+
+    std::string error;
+    std::unique_ptr<SavedProject> project = SavedProject::Open(projectPath, error);
+    if (!project) {
+        std::fprintf(err, "platejoin: %s\n", error.c_str());
+        return kExitFailed;
+    }
+
+    JoinControl control;
+    ProgressPrinter progress(err);
+    control.Progress = [&](std::int64_t done, std::int64_t total) {
+        if (cancel && cancel->load())
+            control.Cancel = true;
+        progress.Update(done, total);
+    };
+    JoinSummary summary;
+    const JoinOutcome outcome = Combine(*project, options, control, summary, error);
+    progress.End();
+    if (outcome != JoinOutcome::Done) {
+        std::fprintf(err, "platejoin: %s\n", error.c_str());
+        return outcome == JoinOutcome::Cancelled ? kExitCancelled : kExitFailed;
+    }
+
+    const TileCounts& c = summary.Counts;
+    std::fprintf(err, "Wrote %s (%s, %lld x %lld pixels, EPSG:3857)\n", summary.OutputPath.c_str(),
+                 OutputFormatName(options.Format), static_cast<long long>(summary.Width),
+                 static_cast<long long>(summary.Height));
+    std::fprintf(err,
+                 "Tiles: %lld combined, %lld blank substitutes, %lld missing, %lld failed, "
+                 "%lld undecodable\n",
+                 static_cast<long long>(c.Saved), static_cast<long long>(c.Blank),
+                 static_cast<long long>(c.Missing), static_cast<long long>(c.Failed),
+                 static_cast<long long>(c.Undecodable));
+    for (const std::string& line : summary.FirstProblems)
+        std::fprintf(err, "  left out: %s\n", line.c_str());
+    if (c.Holes() > static_cast<std::int64_t>(summary.FirstProblems.size()))
+        std::fprintf(err, "  ... and %lld more\n",
+                     static_cast<long long>(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())));
+    std::fprintf(err, "Report: %s\n", summary.ReportPath.c_str());
+    return kExitOk;
+}
+
+} // namespace join

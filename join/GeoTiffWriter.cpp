@@ -1,0 +1,308 @@
+#include "join/GeoTiffWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include <geo_normalize.h>
+#include <geotiff.h>
+#include <geotiffio.h>
+#include <geovalues.h>
+#include <tiffio.h>
+#include <xtiffio.h>
+
+#include "join/TileSource.h"
+#include "platform/Files.h"
+#include "task/Unitclasstask.h"
+
+namespace join {
+
+namespace {
+
+constexpr int kChannels = 4;
+constexpr std::size_t kBlockBytes = std::size_t{kBlockSize} * kBlockSize * kChannels;
+
+// libtiff reports through process-wide handlers; the last message of this
+// thread goes into the sentence the user sees.
+thread_local std::string tiffMessage;
+
+void TiffError(const char* module, const char* format, va_list args) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    tiffMessage = module ? std::string(module) + ": " + text : std::string(text);
+}
+
+void InstallTiffHandlers() {
+    TIFFSetErrorHandler(TiffError);
+    TIFFSetWarningHandler(nullptr);
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const { XTIFFClose(tif); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+[[noreturn]] void Fail(const std::string& path) {
+    std::string text = "Cannot write " + path;
+    if (!tiffMessage.empty())
+        text += " (" + tiffMessage + ")";
+    throw JoinError(text);
+}
+
+TiffPtr OpenForWriting(const std::string& path, bool bigTiff) {
+    tiffMessage.clear();
+    TIFF* tif = XTIFFOpen(path.c_str(), bigTiff ? "w8" : "w");
+    if (!tif)
+        Fail(path);
+    return TiffPtr(tif);
+}
+
+void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overview,
+                  const GeoTiffSettings& s) {
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, overview ? FILETYPE_REDUCEDIMAGE : 0);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, kChannels);
+    const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};   // transparent where no tile
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, kBlockSize);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, kBlockSize);
+    if (s.Jpeg) {
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, s.Quality);
+        // Every block carries its own tables, so that blocks can be copied
+        // still compressed from one file into another.
+        TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
+    } else {
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    }
+}
+
+void SetGeoreference(TIFF* tif, const MapRaster& r) {
+    const double scale[3] = {r.PixelWidth, r.PixelHeight, 0.0};
+    const double tiepoint[6] = {0.0, 0.0, 0.0, r.Left, r.Top, 0.0};
+    TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
+    TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiepoint);
+    GTIF* gtif = GTIFNew(tif);
+    if (!gtif)
+        throw JoinError("Cannot set up the georeference of the GeoTIFF");
+    GTIFKeySet(gtif, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
+    GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
+    GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 3857);
+    GTIFKeySet(gtif, GTCitationGeoKey, TYPE_ASCII, 0, "WGS 84 / Pseudo-Mercator");
+    GTIFWriteKeys(gtif);
+    GTIFFree(gtif);
+}
+
+// Builds the pyramid in quadtree order. Level 0 blocks are composed from the
+// tiles; a block of level L is the four blocks of level L - 1 below it, each
+// halved into one quarter as soon as it is written.
+class PyramidBuilder {
+public:
+    PyramidBuilder(const KvTask& task, TileSource& tiles, JoinControl& control,
+                   std::vector<std::pair<std::int64_t, std::int64_t>> levels, std::vector<TIFF*> files,
+                   std::vector<std::string> paths)
+        : task_(task), tiles_(tiles), control_(control), levels_(std::move(levels)),
+          files_(std::move(files)), paths_(std::move(paths)), buffers_(levels_.size()) {
+        for (auto& b : buffers_)
+            b.resize(kBlockBytes);
+    }
+
+    void Run() {
+        const int top = static_cast<int>(levels_.size()) - 1;
+        for (std::int64_t by = 0; by < BlocksY(top); ++by)
+            for (std::int64_t bx = 0; bx < BlocksX(top); ++bx) {
+                Produce(top, bx, by);
+                Write(top, bx, by);
+            }
+    }
+
+private:
+    std::int64_t BlocksX(int level) const { return (levels_[level].first + kBlockSize - 1) / kBlockSize; }
+    std::int64_t BlocksY(int level) const { return (levels_[level].second + kBlockSize - 1) / kBlockSize; }
+    int ValidWidth(int level, std::int64_t bx) const {
+        return static_cast<int>(std::min<std::int64_t>(kBlockSize, levels_[level].first - bx * kBlockSize));
+    }
+    int ValidHeight(int level, std::int64_t by) const {
+        return static_cast<int>(std::min<std::int64_t>(kBlockSize, levels_[level].second - by * kBlockSize));
+    }
+
+    void Write(int level, std::int64_t bx, std::int64_t by) {
+        TIFF* tif = files_[level];
+        const std::uint32_t index = TIFFComputeTile(tif, static_cast<std::uint32_t>(bx * kBlockSize),
+                                                    static_cast<std::uint32_t>(by * kBlockSize), 0, 0);
+        if (TIFFWriteEncodedTile(tif, index, buffers_[level].data(), kBlockBytes) < 0)
+            Fail(paths_[level]);
+    }
+
+    void Produce(int level, std::int64_t bx, std::int64_t by) {
+        std::vector<std::uint8_t>& out = buffers_[level];
+        if (level == 0) {
+            control_.Poll();
+            Compose(bx, by, out);
+            if (control_.Progress)
+                control_.Progress(tiles_.Counts().Total(), task_.TileCount);
+            return;
+        }
+        std::fill(out.begin(), out.end(), 0);
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 2; ++i) {
+                const std::int64_t cx = 2 * bx + i, cy = 2 * by + j;
+                if (cx >= BlocksX(level - 1) || cy >= BlocksY(level - 1))
+                    continue;
+                Produce(level - 1, cx, cy);
+                Write(level - 1, cx, cy);
+                Halve(buffers_[level - 1], ValidWidth(level - 1, cx), ValidHeight(level - 1, cy), out,
+                      i * kBlockSize / 2, j * kBlockSize / 2);
+            }
+    }
+
+    // The full-resolution block: the parts of the tiles it overlaps. A tile
+    // is counted in the block that holds its top left pixel.
+    void Compose(std::int64_t bx, std::int64_t by, std::vector<std::uint8_t>& out) {
+        std::fill(out.begin(), out.end(), 0);
+        const int tw = task_.TileWidth, th = task_.TileHeight;
+        const std::int64_t x0 = bx * kBlockSize, y0 = by * kBlockSize;
+        const std::int64_t x1 = x0 + ValidWidth(0, bx), y1 = y0 + ValidHeight(0, by);
+        for (std::int64_t r = y0 / th; r <= (y1 - 1) / th; ++r)
+            for (std::int64_t c = x0 / tw; c <= (x1 - 1) / tw; ++c) {
+                const bool first = r * th >= y0 && c * tw >= x0;
+                const int x = task_.Xmin + static_cast<int>(c);
+                const int y = task_.Ymax - static_cast<int>(r);   // rows of the image run north to south
+                const std::vector<std::uint8_t>* tile = tiles_.Decoded(x, y, first);
+                if (!tile)
+                    continue;
+                // The overlap of tile and block, in image pixels.
+                const std::int64_t ox0 = std::max(x0, c * tw), ox1 = std::min(x1, (c + 1) * tw);
+                const std::int64_t oy0 = std::max(y0, r * th), oy1 = std::min(y1, (r + 1) * th);
+                const std::size_t rowBytes = static_cast<std::size_t>(ox1 - ox0) * kChannels;
+                for (std::int64_t py = oy0; py < oy1; ++py)
+                    std::memcpy(out.data() + ((py - y0) * kBlockSize + (ox0 - x0)) * kChannels,
+                                tile->data() + ((py - r * th) * tw + (ox0 - c * tw)) * kChannels, rowBytes);
+            }
+    }
+
+    // Averages 2 x 2 pixels of `src` (valid w x h) into `dst` at (dx, dy).
+    // Colours are weighted by their alpha, so that a hole does not darken
+    // the edge of its neighbours; pixels beyond the image's edge are left out.
+    static void Halve(const std::vector<std::uint8_t>& src, int w, int h, std::vector<std::uint8_t>& dst,
+                      int dx, int dy) {
+        const int ow = (w + 1) / 2, oh = (h + 1) / 2;
+        for (int oy = 0; oy < oh; ++oy) {
+            const int sy0 = 2 * oy, sy1 = std::min(2 * oy + 1, h - 1);
+            std::uint8_t* d = dst.data() + (static_cast<std::size_t>(dy + oy) * kBlockSize + dx) * kChannels;
+            for (int ox = 0; ox < ow; ++ox, d += kChannels) {
+                const int sx0 = 2 * ox, sx1 = std::min(2 * ox + 1, w - 1);
+                unsigned n = 0, a = 0, sum[3] = {0, 0, 0};
+                for (int sy = sy0; sy <= sy1; ++sy)
+                    for (int sx = sx0; sx <= sx1; ++sx) {
+                        const std::uint8_t* p = src.data() + (static_cast<std::size_t>(sy) * kBlockSize + sx) * kChannels;
+                        ++n;
+                        a += p[3];
+                        for (int k = 0; k < 3; ++k)
+                            sum[k] += p[k] * p[3];
+                    }
+                for (int k = 0; k < 3; ++k)
+                    d[k] = a ? static_cast<std::uint8_t>((sum[k] + a / 2) / a) : 0;
+                d[3] = static_cast<std::uint8_t>((a + n / 2) / n);
+            }
+        }
+    }
+
+    const KvTask& task_;
+    TileSource& tiles_;
+    JoinControl& control_;
+    std::vector<std::pair<std::int64_t, std::int64_t>> levels_;
+    std::vector<TIFF*> files_;
+    std::vector<std::string> paths_;
+    std::vector<std::vector<std::uint8_t>> buffers_;   // one block per level
+};
+
+// Appends the image of `from` to `to` as a reduced-resolution subfile,
+// block by block without decoding.
+void AppendOverview(TIFF* to, const std::string& toPath, const std::string& fromPath, std::int64_t width,
+                    std::int64_t height, const GeoTiffSettings& s) {
+    tiffMessage.clear();
+    // "m": read, not memory-mapped: a mapped level file would count its
+    // whole size towards the process's resident memory as it is copied.
+    TiffPtr from(XTIFFOpen(fromPath.c_str(), "rm"));
+    if (!from)
+        Fail(fromPath);
+    SetImageTags(to, width, height, true, s);
+    const std::uint32_t blocks = TIFFNumberOfTiles(from.get());
+    std::vector<std::uint8_t> raw;
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        const std::uint64_t size = TIFFGetStrileByteCount(from.get(), i);
+        raw.resize(std::max<std::uint64_t>(size, 1));
+        if (TIFFReadRawTile(from.get(), i, raw.data(), static_cast<tmsize_t>(size)) < 0)
+            Fail(fromPath);
+        if (TIFFWriteRawTile(to, i, raw.data(), static_cast<tmsize_t>(size)) < 0)
+            Fail(toPath);
+    }
+    if (!TIFFWriteDirectory(to))
+        Fail(toPath);
+}
+
+} // namespace
+
+std::vector<std::pair<std::int64_t, std::int64_t>> PyramidLevels(std::int64_t width, std::int64_t height) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> levels{{width, height}};
+    while (width > kBlockSize || height > kBlockSize) {
+        width = (width + 1) / 2;
+        height = (height + 1) / 2;
+        levels.emplace_back(width, height);
+    }
+    return levels;
+}
+
+std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height) {
+    std::uint64_t total = 0;
+    for (const auto& [w, h] : PyramidLevels(width, height))
+        total += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * kChannels;
+    return total;
+}
+
+void WriteGeoTiff(const std::string& path, const std::string& folder, const KvTask& task,
+                  TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
+                  TempFiles& temps) {
+    InstallTiffHandlers();
+    const MapRaster raster = RasterOfTask(task);
+    const auto levels = PyramidLevels(raster.Width, raster.Height);
+
+    std::vector<TiffPtr> owned;
+    std::vector<TIFF*> files;
+    std::vector<std::string> paths;
+    for (std::size_t level = 0; level < levels.size(); ++level) {
+        const std::string levelPath =
+            level == 0 ? path
+                       : temps.Create(folder, platform::ExtractFileName(path).substr(1) + ".level" +
+                                                  std::to_string(level));
+        owned.push_back(OpenForWriting(levelPath, settings.BigTiff));
+        SetImageTags(owned.back().get(), levels[level].first, levels[level].second, level > 0, settings);
+        files.push_back(owned.back().get());
+        paths.push_back(levelPath);
+    }
+    SetGeoreference(files[0], raster);
+
+    PyramidBuilder(task, tiles, control, levels, files, paths).Run();
+
+    TIFF* main = files[0];
+    if (!TIFFWriteDirectory(main))
+        Fail(path);
+    for (std::size_t level = 1; level < levels.size(); ++level) {
+        if (!TIFFFlush(files[level]))
+            Fail(paths[level]);
+        owned[level].reset();   // finishes the level's file
+        AppendOverview(main, path, paths[level], levels[level].first, levels[level].second, settings);
+        std::remove(paths[level].c_str());
+    }
+    if (!TIFFFlush(main))
+        Fail(path);
+    owned[0].reset();
+}
+
+} // namespace join

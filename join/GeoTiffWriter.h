@@ -1,0 +1,48 @@
+#pragma once
+// The GeoTIFF writer: the task's tiles as one tiled RGBA image (256 x 256
+// blocks, DEFLATE or JPEG), georeferenced in EPSG:3857 by the tile range's
+// edges, with internal overviews halving down to one block.
+//
+// Memory stays a few blocks per pyramid level whatever the image size:
+// full-resolution blocks are made in quadtree order, and each finished block
+// is halved into its parent at once; each overview level goes to a temporary
+// TIFF first and is copied block by block, still compressed, behind the
+// main image.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "join/MapGeometry.h"
+#include "join/Output.h"
+
+class KvTask;
+
+namespace join {
+
+class TileSource;
+
+inline constexpr int kBlockSize = 256;
+
+struct GeoTiffSettings {
+    bool Jpeg = false;     // JPEG blocks instead of DEFLATE
+    int Quality = 85;      // JPEG quality, 1..100
+    bool BigTiff = false;
+};
+
+// Width and height of each level: the full image first, then halves
+// (rounded up) until a level fits in one block.
+std::vector<std::pair<std::int64_t, std::int64_t>> PyramidLevels(std::int64_t width, std::int64_t height);
+
+// Bytes of the uncompressed pixels of every level, the measure of whether
+// the file could pass the 4 GB a classic TIFF can address.
+std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height);
+
+// Writes into `path` (a file the caller made and removes on failure).
+// Temporary files for the overview levels are made in `folder` through
+// `temps`. Throws JoinError on a write that fails, JoinCancelled on cancel.
+void WriteGeoTiff(const std::string& path, const std::string& folder, const KvTask& task,
+                  TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
+                  TempFiles& temps);
+
+} // namespace join

@@ -1,0 +1,21 @@
+#pragma once
+// The MBTiles writer: the task's tiles stored as they are (no decoding) in an
+// SQLite file with the tables and metadata of MBTiles 1.3. Kartivo counts
+// rows from the south, as MBTiles does, so rows go in unchanged. Missing and
+// unusable tiles get no row, which readers show as no data.
+#include <string>
+
+#include "join/Output.h"
+
+class SavedProject;
+
+namespace join {
+
+class TileSource;
+
+// Writes into `path` (an empty file the caller made and removes on failure).
+// Throws JoinError on an SQLite failure, JoinCancelled on cancel.
+void WriteMbtiles(const std::string& path, const SavedProject& project, TileSource& tiles,
+                  JoinControl& control);
+
+} // namespace join

@@ -1,0 +1,63 @@
+#include "join/Output.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace join {
+
+TempFiles::~TempFiles() {
+    RemoveAll();
+}
+
+void TempFiles::RemoveAll() {
+    for (const std::string& path : paths_)
+        ::unlink(path.c_str());
+    paths_.clear();
+}
+
+namespace {
+
+// The process's file creation mask, read without changing it (umask() would
+// change it for every thread for a moment).
+mode_t CurrentUmask() {
+    mode_t mask = 022;
+    if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::strncmp(line, "Umask:", 6) == 0) {
+                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
+                break;
+            }
+        std::fclose(f);
+    }
+    return mask;
+}
+
+} // namespace
+
+std::string TempFiles::Create(const std::string& folder, const std::string& baseName) {
+    std::string path = folder + "." + baseName + ".partial-XXXXXX";
+    const int fd = ::mkstemp(path.data());
+    if (fd < 0)
+        throw JoinError("Cannot create file " + path.substr(0, path.size() - 6) + "... (" +
+                        std::strerror(errno) + ")");
+    // mkstemp makes the file private to its owner; the finished output gets
+    // the permissions any new file of the user gets.
+    ::fchmod(fd, 0666 & ~CurrentUmask());
+    ::close(fd);
+    paths_.push_back(path);
+    return path;
+}
+
+void TempFiles::Commit(const std::string& temp, const std::string& target) {
+    if (std::rename(temp.c_str(), target.c_str()) != 0)
+        throw JoinError("Cannot create file " + target + " (" + std::strerror(errno) + ")");
+    paths_.erase(std::remove(paths_.begin(), paths_.end(), temp), paths_.end());
+}
+
+} // namespace join

@@ -1,0 +1,55 @@
+#pragma once
+// What every writer of the combiner shares: the failure it raises (its text
+// is the sentence the user sees), the cancel and progress hooks it polls, and
+// the temporary files it makes beside the output, which are removed on any
+// way out unless the writer hands them over.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace join {
+
+class JoinError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// Raised when the caller asked to cancel; carries no message of its own.
+class JoinCancelled : public std::exception {};
+
+// Shared between the thread that combines and the one that watches it.
+struct JoinControl {
+    std::atomic<bool> Cancel{false};
+    // Called from the combining thread after each tile or block: tiles done,
+    // tiles in all. Keep it cheap.
+    std::function<void(std::int64_t done, std::int64_t total)> Progress;
+
+    void Poll() const {
+        if (Cancel.load(std::memory_order_relaxed))
+            throw JoinCancelled();
+    }
+};
+
+// Temporary files that vanish when the object ends, unless kept.
+class TempFiles {
+public:
+    TempFiles() = default;
+    ~TempFiles();
+    TempFiles(const TempFiles&) = delete;
+    TempFiles& operator=(const TempFiles&) = delete;
+
+    // Creates an empty file with a fresh name in `folder` (ending in the
+    // separator), hidden and marked as unfinished, and returns its path.
+    // Throws JoinError naming the folder when it refuses the file.
+    std::string Create(const std::string& folder, const std::string& baseName);
+    // Renames `temp` to `target` (replacing it) and stops watching it.
+    void Commit(const std::string& temp, const std::string& target);
+    void RemoveAll();
+
+private:
+    std::vector<std::string> paths_;
+};
+
+} // namespace join

@@ -1,0 +1,304 @@
+#include "join/qt/TfrmJoin.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "core/MapTypes.h"
+#include "join/MapGeometry.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "platform/Settings.h"
+#include "task/SavedProject.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QString Duration(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    if (s >= 3600)
+        return QString("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QChar('0')).arg(s % 60, 2, 10, QChar('0'));
+    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
+}
+
+} // namespace
+
+TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
+    setWindowTitle("Map Combiner");
+    auto* form = new QFormLayout;
+
+    editProject = new QLineEdit;
+    editProject->setReadOnly(true);
+    editProject->setPlaceholderText("Choose a Kartivo project (.kvpd)");
+    btnProject = new QPushButton("Browse...");
+    auto* projectRow = new QHBoxLayout;
+    projectRow->addWidget(editProject, 1);
+    projectRow->addWidget(btnProject);
+    form->addRow("Project file:", projectRow);
+
+    lblTask = new QLabel("No project chosen.");
+    lblTask->setWordWrap(true);
+    form->addRow("Task:", lblTask);
+
+    comboFormat = new QComboBox;
+    comboFormat->addItem("GeoTIFF, tiled with overviews (.tif)");
+    comboFormat->addItem("MBTiles, tiles as they are (.mbtiles)");
+    comboFormat->addItem("PNG image with world file (.png)");
+    comboFormat->addItem("JPEG image with world file (.jpg)");
+    form->addRow("Format:", comboFormat);
+
+    comboCompress = new QComboBox;
+    comboCompress->addItem("Automatic (DEFLATE for PNG tiles, JPEG for JPEG tiles)");
+    comboCompress->addItem("DEFLATE (lossless)");
+    comboCompress->addItem("JPEG (smaller)");
+    form->addRow("Compression:", comboCompress);
+
+    spinQuality = new QSpinBox;
+    spinQuality->setRange(1, 100);
+    spinQuality->setValue(85);
+    form->addRow("JPEG quality:", spinQuality);
+
+    editOutput = new QLineEdit;
+    btnOutput = new QPushButton("Browse...");
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(editOutput, 1);
+    outputRow->addWidget(btnOutput);
+    form->addRow("Output file:", outputRow);
+
+    progressBar = new QProgressBar;
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    lblStatus = new QLabel(" ");
+    lblStatus->setWordWrap(true);
+    lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    btnCombine = new QPushButton("Combine");
+    btnCancel = new QPushButton("Cancel");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btnCombine);
+    buttons->addWidget(btnCancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(progressBar);
+    layout->addWidget(lblStatus);
+    layout->addLayout(buttons);
+    resize(620, 330);
+
+    connect(btnProject, &QPushButton::clicked, this, &TfrmJoin::btnProjectClick);
+    connect(btnOutput, &QPushButton::clicked, this, &TfrmJoin::btnOutputClick);
+    connect(btnCombine, &QPushButton::clicked, this, &TfrmJoin::btnCombineClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmJoin::btnCancelClick);
+    connect(comboFormat, &QComboBox::currentIndexChanged, this, &TfrmJoin::comboFormatChange);
+    connect(comboCompress, &QComboBox::currentIndexChanged, this, &TfrmJoin::UpdateControls);
+    connect(editOutput, &QLineEdit::textEdited, this, [this] { outputEdited_ = true; });
+    SetRunning(false);
+}
+
+TfrmJoin::~TfrmJoin() {
+    StopWorker();
+}
+
+void TfrmJoin::StopWorker() {
+    if (worker_.joinable()) {
+        control_.Cancel = true;
+        worker_.join();
+    }
+}
+
+join::JoinOptions TfrmJoin::Options() const {
+    join::JoinOptions o;
+    o.Format = static_cast<join::OutputFormat>(comboFormat->currentIndex());
+    o.TiffCompression = static_cast<join::Compression>(comboCompress->currentIndex());
+    o.JpegQuality = spinQuality->value();
+    o.OutputPath = editOutput->text().trimmed().toStdString();
+    return o;
+}
+
+bool TfrmJoin::OpenProject(const std::string& path) {
+    std::string error;
+    auto project = SavedProject::Open(path, error);
+    if (!project) {
+        platform::Dialogs().ShowMessage(error);
+        return false;
+    }
+    project_ = std::move(project);
+    editProject->setText(Q(path));
+    const KvTask& t = project_->Task();
+    const join::MapRaster r = join::RasterOfTask(t);
+    const MapTypeInfo* type = FindMapType(project_->Params().MapsType);
+    lblTask->setText(QString("%1, zoom %2: %3 x %4 tiles, %5 x %6 pixels")
+                         .arg(type ? type->Caption : "?")
+                         .arg(project_->Params().Zoom)
+                         .arg(r.Columns)
+                         .arg(r.Rows)
+                         .arg(r.Width)
+                         .arg(r.Height));
+    if (!outputEdited_ || editOutput->text().trimmed().isEmpty())
+        editOutput->setText(Q(join::DefaultOutputPath(*project_, Options().Format)));
+    progressBar->setValue(0);
+    lblStatus->setText(" ");
+    UpdateControls();
+    return true;
+}
+
+void TfrmJoin::btnProjectClick() {
+    platform::OpenFileRequest request;
+    request.title = "Open a Kartivo project";
+    request.filterDescription = "Projects(*.kvpd)";
+    request.filterPattern = "*.kvpd";
+    // Where the last project is, or else where Kartivo saves its tasks.
+    if (project_)
+        request.initialDir = project_->Params().SavePath;
+    else
+        request.initialDir = platform::TIniFile(platform::SettingsFileName())
+                                 .ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
+    if (auto path = platform::Dialogs().OpenFile(request))
+        OpenProject(*path);
+}
+
+void TfrmJoin::btnOutputClick() {
+    const join::OutputFormat format = Options().Format;
+    const QString ext = join::OutputExtension(format);
+    const QString chosen = QFileDialog::getSaveFileName(
+        this, "Save the combined map as", editOutput->text(),
+        QString("%1 (*%2)").arg(join::OutputFormatName(format), ext));
+    if (chosen.isEmpty())
+        return;
+    editOutput->setText(chosen.endsWith(ext, Qt::CaseInsensitive) ? chosen : chosen + ext);
+    outputEdited_ = true;
+}
+
+void TfrmJoin::comboFormatChange() {
+    // The output keeps its name and folder and takes the format's extension.
+    const std::string current = editOutput->text().trimmed().toStdString();
+    if (!current.empty()) {
+        const std::string ext = platform::ExtractFileExt(current);
+        editOutput->setText(Q(current.substr(0, current.size() - ext.size()) +
+                              join::OutputExtension(Options().Format)));
+    }
+    UpdateControls();
+}
+
+void TfrmJoin::UpdateControls() {
+    const join::JoinOptions o = Options();
+    const bool tiff = o.Format == join::OutputFormat::GeoTiff;
+    comboCompress->setEnabled(!Running() && tiff);
+    // The quality matters for JPEG output and for JPEG blocks, which the
+    // automatic choice picks for JPEG tiles only.
+    const bool jpegBlocks = o.TiffCompression == join::Compression::Jpeg ||
+                            (o.TiffCompression == join::Compression::Default && project_ &&
+                             !join::TilesArePng(*project_));
+    spinQuality->setEnabled(!Running() && (o.Format == join::OutputFormat::Jpeg || (tiff && jpegBlocks)));
+    btnCombine->setEnabled(!Running() && project_);
+}
+
+void TfrmJoin::SetRunning(bool running) {
+    for (QWidget* w : {static_cast<QWidget*>(btnProject), static_cast<QWidget*>(comboFormat),
+                       static_cast<QWidget*>(editOutput), static_cast<QWidget*>(btnOutput)})
+        w->setEnabled(!running);
+    btnCancel->setText(running ? "Cancel" : "Close");
+    btnCancel->setEnabled(true);
+    UpdateControls();
+}
+
+void TfrmJoin::btnCombineClick() {
+    if (!project_ || Running())
+        return;
+    const join::JoinOptions options = Options();
+    const std::string refusal = join::CheckOptions(*project_, options);
+    if (!refusal.empty()) {
+        platform::Dialogs().ShowMessage(refusal);
+        return;
+    }
+    control_.Cancel = false;
+    lastPercent_ = -1;
+    started_ = std::chrono::steady_clock::now();
+    control_.Progress = [this](std::int64_t done, std::int64_t total) {
+        // Only whole percents cross to the window: a million tiles must not
+        // flood its event queue.
+        const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+        if (percent == lastPercent_.exchange(percent))
+            return;
+        QMetaObject::invokeMethod(this, [this, done, total] { OnProgress(done, total); }, Qt::QueuedConnection);
+    };
+    progressBar->setValue(0);
+    lblStatus->setText("Combining...");
+    worker_ = std::thread([this, options] {
+        join::JoinSummary summary;
+        std::string error;
+        const join::JoinOutcome outcome = join::Combine(*project_, options, control_, summary, error);
+        QMetaObject::invokeMethod(
+            this, [this, outcome, summary, e = Q(error)] { OnFinished(outcome, summary, e); },
+            Qt::QueuedConnection);
+    });
+    SetRunning(true);
+}
+
+void TfrmJoin::OnProgress(qint64 done, qint64 total) {
+    if (!Running())
+        return;
+    progressBar->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    if (done > 0 && elapsed >= 1)
+        lblStatus->setText(QString("%1 of %2 tiles, %3 left").arg(done).arg(total).arg(Duration(elapsed * (total - done) / done)));
+    else
+        lblStatus->setText(QString("%1 of %2 tiles").arg(done).arg(total));
+}
+
+void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& summary, const QString& error) {
+    if (worker_.joinable())
+        worker_.join();
+    SetRunning(false);
+    if (outcome == join::JoinOutcome::Done) {
+        progressBar->setValue(100);
+        const join::TileCounts& c = summary.Counts;
+        QString text = QString("Wrote %1 (%2 x %3 pixels). %4 tiles combined, %5 blank substitutes")
+                           .arg(Q(summary.OutputPath))
+                           .arg(summary.Width)
+                           .arg(summary.Height)
+                           .arg(c.Saved)
+                           .arg(c.Blank);
+        if (c.Holes() > 0)
+            text += QString(", %1 left out (%2 missing, %3 failed, %4 undecodable): see %5")
+                        .arg(c.Holes())
+                        .arg(c.Missing)
+                        .arg(c.Failed)
+                        .arg(c.Undecodable)
+                        .arg(Q(platform::ExtractFileName(summary.ReportPath)));
+        lblStatus->setText(text + ".");
+    } else {
+        progressBar->setValue(0);
+        lblStatus->setText(error);
+        if (outcome == join::JoinOutcome::Failed)
+            platform::Dialogs().ShowMessage(error.toStdString());
+    }
+    emit RunEnded(outcome);
+}
+
+void TfrmJoin::btnCancelClick() {
+    if (Running()) {
+        control_.Cancel = true;
+        lblStatus->setText("Cancelling...");
+        btnCancel->setEnabled(false);
+        return;
+    }
+    close();
+}
+
+void TfrmJoin::closeEvent(QCloseEvent* event) {
+    // A run in progress is cancelled: its temporary files go with it.
+    StopWorker();
+    event->accept();
+}

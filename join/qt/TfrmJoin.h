@@ -1,0 +1,77 @@
+#pragma once
+// The Map Combiner window: the project file, the output format with its
+// options and the output path; Combine runs the engine on a thread of its own
+// under a progress bar and the time left, and Cancel leaves nothing behind.
+//
+// Closing the window while a run is on cancels it and waits for the thread.
+#include <QWidget>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "join/Combiner.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class SavedProject;
+
+class TfrmJoin : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmJoin(QWidget* parent = nullptr);
+    ~TfrmJoin() override;
+
+    // Loads a project as if chosen with Browse; false (with a message box)
+    // when it cannot be opened.
+    bool OpenProject(const std::string& path);
+    bool Running() const { return worker_.joinable(); }
+    join::JoinOptions Options() const;
+
+    QLineEdit* editProject;
+    QPushButton* btnProject;
+    QLabel* lblTask;
+    QComboBox* comboFormat;
+    QComboBox* comboCompress;
+    QSpinBox* spinQuality;
+    QLineEdit* editOutput;
+    QPushButton* btnOutput;
+    QProgressBar* progressBar;
+    QLabel* lblStatus;
+    QPushButton* btnCombine;
+    QPushButton* btnCancel;
+
+public slots:
+    void btnProjectClick();
+    void btnOutputClick();
+    void btnCombineClick();
+    void btnCancelClick();
+    void comboFormatChange();
+
+signals:
+    // Emitted when a run has ended and the window shows its outcome.
+    void RunEnded(join::JoinOutcome outcome);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnProgress(qint64 done, qint64 total);
+    void OnFinished(join::JoinOutcome outcome, const join::JoinSummary& summary, const QString& error);
+    void SetRunning(bool running);
+    void UpdateControls();
+    void StopWorker();
+
+    std::unique_ptr<SavedProject> project_;
+    bool outputEdited_ = false;       // the user typed or chose an output path
+    std::thread worker_;
+    join::JoinControl control_;
+    std::atomic<int> lastPercent_{-1};
+    std::chrono::steady_clock::time_point started_;
+};

@@ -1,0 +1,51 @@
+// platejoin's entry point: with arguments, the command line (no display
+// needed); without, as the main window's Tools menu starts it, the window.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "join/CommandLine.h"
+#include "join/qt/TfrmJoin.h"
+#include "platform/Dialogs.h"
+#include "platform/qt/Application.h"
+#include "platform/qt/QtDialogs.h"
+
+namespace {
+
+// Set by Ctrl+C or a kill; the combiner polls it and removes its temporary
+// files before the program ends.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnSignal(int) {
+    interrupted.store(true);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1) {
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGHUP, &action, nullptr);
+        return join::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr,
+                                    &interrupted);
+    }
+    platform::qt::KartivoApplication app(argc, argv);
+    platform::qt::QtDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    int status = 0;
+    {
+        TfrmJoin window;
+        window.show();
+        status = app.exec();
+    }
+    platform::SetDialogs(nullptr);
+    return status;
+}

@@ -1,0 +1,154 @@
+// The GeoTIFF output read back with GDAL's own tools: size, projection, the
+// corners to the millimetre, pixels of known tiles, holes where tiles are
+// missing or damaged, overviews, tiles that are not square, BigTIFF.
+#include "tests/join/JoinFixture.h"
+
+#include <cmath>
+
+#include "join/GeoTiffWriter.h"
+#include "join/MapGeometry.h"
+
+namespace jointest {
+namespace {
+
+constexpr double kR = 6378137.0;
+
+// Expects the pixel to be tile (x, y)'s colour, within `tolerance` per band.
+void ExpectColour(const std::vector<int>& v, int x, int y, int tolerance) {
+    ASSERT_EQ(v.size(), 4u);
+    const auto c = TileColour(x, y);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(v[k], c[k], tolerance) << "tile " << x << "," << y << " band " << k;
+    EXPECT_EQ(v[3], 255);
+}
+
+class GeoTiffTest : public JoinTest {};
+
+TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
+{
+    MakeTask(5, 500, 502, 600, 601, 10);
+    RemoveTile(501, 601);                    // missing
+    RemoveTile(502, 600);                    // failed
+    AddToFailedList(502, 600);
+    TruncateTile(500, 600);                  // undecodable
+    MakeBlank(501, 600);                     // blank substitute: kept as an image
+    join::JoinOptions options;
+    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    const std::string tif = dir / "area.tif";
+    EXPECT_EQ(summary.OutputPath, tif);
+
+    const std::string json = RunCommand("gdalinfo -json " + Quoted(tif));
+    EXPECT_NE(json.find("ID[\\\"EPSG\\\",3857]"), std::string::npos) << json.substr(0, 2000);
+    ExpectPlacedOnTiles(json, 500, 502, 600, 601, 10, 768, 512);
+    // The west edge agrees with the longitude formula too.
+    EXPECT_NEAR(JsonNumbers(json, "geoTransform").at(0), TileXToLon(500, 10) * kR * M_PI / 180, 1e-3);
+    EXPECT_NE(json.find("\"DEFLATE\""), std::string::npos);
+    EXPECT_NE(json.find("\"colorInterpretation\":\"Alpha\""), std::string::npos);
+    EXPECT_NE(json.find("\"block\":[\n        256,\n        256\n      ]"), std::string::npos);
+
+    // Rows of the image run north to south: tile row 601 is on top.
+    ExpectColour(PixelValues(tif, 128, 128), 500, 601, 0);
+    ExpectColour(PixelValues(tif, 2 * 256 + 128, 128), 502, 601, 0);
+    EXPECT_EQ(PixelValues(tif, 256 + 128, 128), (std::vector<int>{0, 0, 0, 0}));        // missing
+    EXPECT_EQ(PixelValues(tif, 2 * 256 + 128, 256 + 128), (std::vector<int>{0, 0, 0, 0}));  // failed
+    EXPECT_EQ(PixelValues(tif, 128, 256 + 128), (std::vector<int>{0, 0, 0, 0}));        // truncated
+    // The marker square sits in each tile's top left corner.
+    EXPECT_EQ(PixelValues(tif, 2 * 256 + 5, 5), (std::vector<int>{255, 255, 255, 255}));
+    EXPECT_EQ(PixelValues(tif, 2 * 256 + 20, 5)[0], TileColour(502, 601)[0]);
+    // The blank substitute is an image.
+    EXPECT_EQ(PixelValues(tif, 256 + 128, 256 + 128).at(3), 255);
+
+    EXPECT_EQ(summary.Counts.Saved, 2);
+    EXPECT_EQ(summary.Counts.Blank, 1);
+    EXPECT_EQ(summary.Counts.Missing, 1);
+    EXPECT_EQ(summary.Counts.Failed, 1);
+    EXPECT_EQ(summary.Counts.Undecodable, 1);
+    const std::string report = testsupport::ReadBytes(dir / "area_report.txt");
+    EXPECT_NE(report.find("  missing (left transparent): 1\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("mn_501_601_10.png  missing\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("mn_502_600_10.png  failed to download\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("mn_500_600_10.png  undecodable: "), std::string::npos) << report;
+    EXPECT_EQ(report.find("mn_501_600_10.png"), std::string::npos) << report;
+}
+
+// JPEG tiles into JPEG blocks (the default for them), and a larger task that
+// has a tile missing in the middle: the overviews are averages of the tiles
+// and the hole stays a hole at every level.
+TEST_F(GeoTiffTest, AerialTilesGetJpegBlocksAndOverviewsOfTheTiles)
+{
+    MakeTask(6, 1000, 1003, 2000, 2003, 12);
+    RemoveTile(1001, 2002);
+    join::JoinOptions options;
+    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    const std::string tif = dir / "area.tif";
+    const std::string info = RunCommand("gdalinfo " + Quoted(tif));
+    EXPECT_NE(info.find("Size is 1024, 1024"), std::string::npos) << info;
+    EXPECT_NE(info.find("COMPRESSION=JPEG"), std::string::npos) << info;
+    EXPECT_NE(info.find("Overviews: 512x512, 256x256\n"), std::string::npos) << info;
+    ExpectColour(PixelValues(tif, 3 * 256 + 128, 3 * 256 + 128), 1003, 2000, 3);
+    // The missing tile: column 1, second row from the top.
+    EXPECT_EQ(PixelValues(tif, 256 + 128, 256 + 128).at(3), 0);
+
+    // Overview 1 (512 x 512): tile (1003, 2000) is a 128 x 128 square at (384, 384).
+    ExpectColour(PixelValues(tif, 3 * 128 + 64, 3 * 128 + 64, "-oo OVERVIEW_LEVEL=0"), 1003, 2000, 3);
+    EXPECT_EQ(PixelValues(tif, 128 + 64, 128 + 64, "-oo OVERVIEW_LEVEL=0").at(3), 0);
+    // Overview 2 (256 x 256): the hole is 64 x 64 pixels.
+    ExpectColour(PixelValues(tif, 3 * 64 + 32, 3 * 64 + 32, "-oo OVERVIEW_LEVEL=1"), 1003, 2000, 3);
+    EXPECT_EQ(PixelValues(tif, 64 + 32, 64 + 32, "-oo OVERVIEW_LEVEL=1").at(3), 0);
+    EXPECT_EQ(summary.Counts.Saved, 15);
+    EXPECT_EQ(summary.Counts.Missing, 1);
+}
+
+// Bird's eye tiles are 256 x 180: stitched at their own size, so a block of
+// 256 lines takes parts of two tile rows, and pixels are not square.
+TEST_F(GeoTiffTest, BirdsEyeTilesAreStitchedAtTheirOwnSize)
+{
+    MakeTask(21, 300, 301, 400, 402, 10);
+    join::JoinOptions options;
+    options.TiffCompression = join::Compression::Deflate;
+    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    const std::string tif = dir / "area.tif";
+    const std::string json = RunCommand("gdalinfo -json " + Quoted(tif));
+    ExpectPlacedOnTiles(json, 300, 301, 400, 402, 10, 512, 540);
+    const std::vector<double> gt = JsonNumbers(json, "geoTransform");
+    ASSERT_EQ(gt.size(), 6u);
+    EXPECT_NEAR(-gt[5] / gt[1], 256.0 / 180.0, 1e-12);
+    // Lines 180..359 are the middle row (401); line 300 lies in the second block.
+    ExpectColour(PixelValues(tif, 100, 300), 300, 401, 3);
+    ExpectColour(PixelValues(tif, 300, 250), 301, 401, 3);
+    ExpectColour(PixelValues(tif, 300, 539), 301, 400, 3);
+    EXPECT_EQ(PixelValues(tif, 256 + 5, 360 + 5), (std::vector<int>{255, 255, 255, 255}));
+    // Each tile counted once, though the blocks read some tiles twice.
+    EXPECT_EQ(summary.Counts.Saved, 6);
+    EXPECT_EQ(summary.Counts.Total(), 6);
+}
+
+// Past the threshold the file is a BigTIFF, which GDAL reads the same way.
+TEST_F(GeoTiffTest, LargeOutputsAreBigTiff)
+{
+    MakeTask(5, 10, 11, 20, 20, 8);
+    join::JoinOptions options;
+    options.BigTiffAbove = 1000;
+    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    EXPECT_TRUE(summary.BigTiff);
+    const std::string tif = dir / "area.tif";
+    EXPECT_EQ(testsupport::ReadBytes(tif).substr(0, 4), std::string("II\x2b\0", 4));
+    ExpectColour(PixelValues(tif, 300, 100), 11, 20, 0);
+    EXPECT_NE(RunCommand("gdalinfo " + Quoted(tif)).find("Overviews: 256x128"), std::string::npos);
+
+    options.BigTiffAbove = join::UncompressedPyramidBytes(512, 256);
+    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    EXPECT_EQ(testsupport::ReadBytes(tif).substr(0, 4), std::string("II\x2a\0", 4));
+}
+
+TEST(PyramidLevels, HalveUntilOneBlockHoldsTheImage)
+{
+    using Levels = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    EXPECT_EQ(join::PyramidLevels(256, 180), (Levels{{256, 180}}));
+    EXPECT_EQ(join::PyramidLevels(257, 10), (Levels{{257, 10}, {129, 5}}));
+    EXPECT_EQ(join::PyramidLevels(768, 540), (Levels{{768, 540}, {384, 270}, {192, 135}}));
+    EXPECT_EQ(join::PyramidLevels(65536 * 256, 256).size(), 17u);
+}
+
+} // namespace
+} // namespace jointest

@@ -1,0 +1,111 @@
+// The Map Combiner window: a run from the window, its progress and outcome,
+// Cancel and closing mid-run leaving nothing behind, and refusals shown as
+// message boxes.
+#include <QComboBox>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <filesystem>
+
+#include "join/qt/TfrmJoin.h"
+#include "tests/join/JoinFixture.h"
+
+namespace jointest {
+namespace {
+
+class JoinWindowTest : public JoinTest {
+protected:
+    // Runs the event loop until the window reports the end of its run (a
+    // minute at most, so that a hang fails instead of blocking the suite).
+    join::JoinOutcome WaitForEnd(TfrmJoin& window) {
+        join::JoinOutcome outcome = join::JoinOutcome::Failed;
+        QEventLoop loop;
+        QObject::connect(&window, &TfrmJoin::RunEnded, &loop, [&](join::JoinOutcome o) {
+            outcome = o;
+            loop.quit();
+        });
+        QTimer::singleShot(60000, &loop, [&] {
+            ADD_FAILURE() << "the run did not end";
+            loop.quit();
+        });
+        loop.exec();
+        return outcome;
+    }
+};
+
+TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
+{
+    MakeTask(5, 40, 42, 40, 41, 7);
+    RemoveTile(40, 40);
+    TfrmJoin window;
+    EXPECT_FALSE(window.btnCombine->isEnabled());
+    dialogs.openAnswers.push_back(dir / "area.kvpd");
+    window.btnProject->click();
+    EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.tif");
+    EXPECT_EQ(window.lblTask->text().toStdString(), "Road (normal map), zoom 7: 3 x 2 tiles, 768 x 512 pixels");
+    EXPECT_FALSE(window.spinQuality->isEnabled());   // road tiles: DEFLATE blocks
+    window.comboCompress->setCurrentIndex(2);        // JPEG blocks
+    EXPECT_TRUE(window.spinQuality->isEnabled());
+    window.comboFormat->setCurrentIndex(2);   // PNG
+    EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.png");
+    EXPECT_FALSE(window.comboCompress->isEnabled());
+    window.btnCombine->click();
+    EXPECT_FALSE(window.btnCombine->isEnabled());
+    EXPECT_EQ(window.btnCancel->text(), "Cancel");
+    EXPECT_EQ(WaitForEnd(window), join::JoinOutcome::Done);
+    EXPECT_TRUE(std::filesystem::exists(dir / "area.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "area.pgw"));
+    EXPECT_EQ(window.progressBar->value(), 100);
+    EXPECT_EQ(window.lblStatus->text().toStdString(),
+              "Wrote " + dir / "area.png" + " (768 x 512 pixels). 5 tiles combined, 0 blank substitutes, "
+              "1 left out (1 missing, 0 failed, 0 undecodable): see area_report.txt.");
+    EXPECT_TRUE(window.btnCombine->isEnabled());
+    EXPECT_EQ(window.btnCancel->text(), "Close");
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(JoinWindowTest, CancelAndCloseMidRunLeaveNothing)
+{
+    MakeTask(5, 40, 59, 40, 59, 7);
+    const auto before = SaveFolderNames();
+    {
+        TfrmJoin window;
+        ASSERT_TRUE(window.OpenProject(dir / "area.kvpd"));
+        window.btnCombine->click();
+        window.btnCancel->click();
+        EXPECT_EQ(window.lblStatus->text(), "Cancelling...");
+        EXPECT_EQ(WaitForEnd(window), join::JoinOutcome::Cancelled);
+        EXPECT_EQ(window.lblStatus->text(), "Cancelled: nothing was written.");
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_EQ(SaveFolderNames(), before);
+
+        window.btnCombine->click();
+        window.close();   // cancels and waits for the run
+        EXPECT_FALSE(window.Running());
+    }
+    EXPECT_EQ(SaveFolderNames(), before);
+}
+
+TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)
+{
+    TfrmJoin window;
+    EXPECT_FALSE(window.OpenProject(dir / "absent.kvpd"));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "The project file " + dir / "absent.kvpd" + " does not exist.");
+
+    MakeTask(6, 100, 399, 50, 50, 10, false);   // 76,800 pixels wide
+    ASSERT_TRUE(window.OpenProject(dir / "area.kvpd"));
+    window.comboFormat->setCurrentIndex(3);      // JPEG
+    window.btnCombine->click();
+    EXPECT_FALSE(window.Running());
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_NE(dialogs.messages[1].find("more than a JPEG image can hold"), std::string::npos);
+}
+
+} // namespace
+} // namespace jointest

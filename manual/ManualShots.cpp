@@ -156,8 +156,8 @@ QWidget* Converter(Windows& w)
     return &w.convert;
 }
 
-// A run over the example's failed-tiles list: one tile the server does not
-// have, one fetched again.
+// A finished run over the example's failed-tiles list: one tile the server
+// does not have, one fetched again.
 QWidget* Redownload(Windows& w)
 {
     w.flt.show();
@@ -168,6 +168,7 @@ QWidget* Redownload(Windows& w)
     w.flt.Memo1->setPlainText(Q("Start...\n404 Not Found->" + missing + "\n" + missing +
                                 ":Error: the image is not found on server.\n" + t.GetTileFilePath(x, y) +
                                 ":" + t.GetTileUrl(x, y) + " ->OK\nDownload End."));
+    w.flt.LabelProgress->setText("2 of 2");
     return &w.flt;
 }
 

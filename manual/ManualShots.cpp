@@ -69,20 +69,27 @@ struct Windows {
     Windows() { form1.SetWindows({&about, &convert, &options, &flt}); }
 };
 
+// The example's request, saved in `saveFolder`.
+TaskParameters ExampleRequest(const std::string& saveFolder)
+{
+    TaskParameters params;
+    params.LeftLongitude = 2.29;
+    params.RightLongitude = 2.36;
+    params.TopLatitude = 48.88;
+    params.BottomLatitude = 48.85;
+    params.Zoom = kZoom;
+    params.MapsType = 5;
+    params.SavePath = saveFolder + "/";
+    params.TaskName = "paris.kvpd";
+    return params;
+}
+
 // The example's task, worked out as Start would, without touching the disk.
 struct ExampleTask {
-    TaskParameters params;
+    TaskParameters params = ExampleRequest(kSaveFolder);
     std::unique_ptr<KvTask> task;
     ExampleTask()
     {
-        params.LeftLongitude = 2.29;
-        params.RightLongitude = 2.36;
-        params.TopLatitude = 48.88;
-        params.BottomLatitude = 48.85;
-        params.Zoom = kZoom;
-        params.MapsType = 5;
-        params.SavePath = std::string(kSaveFolder) + "/";
-        params.TaskName = "paris.kvpd";
         std::string error;
         task = KvTask::Describe(params, error);
         if (!task)
@@ -189,15 +196,7 @@ bool WriteSampleProject(const std::string& folder, const std::string& programFol
     platform::SetProgramFolderForTests(programFolder);
     platform::RecordingDialogs dialogs;
     platform::SetDialogs(&dialogs);
-    TaskParameters params;
-    params.LeftLongitude = 2.29;
-    params.RightLongitude = 2.36;
-    params.TopLatitude = 48.88;
-    params.BottomLatitude = 48.85;
-    params.Zoom = kZoom;
-    params.MapsType = 5;
-    params.SavePath = folder + "/";
-    params.TaskName = "paris.kvpd";
+    TaskParameters params = ExampleRequest(folder);
     std::unique_ptr<KvTask> task = KvTask::Create(params);
     platform::SetDialogs(nullptr);
     if (!task) {

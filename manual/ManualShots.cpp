@@ -283,7 +283,12 @@ int main(int argc, char** argv)
     if (argc == 4 && std::string(argv[1]) == "--sample") {
         QDir(QString::fromLocal8Bit(argv[2])).removeRecursively();
         QDir().mkpath(QString::fromLocal8Bit(argv[2]));
-        return WriteSampleProject(argv[2], std::string(argv[3]) + "/") ? 0 : 1;
+        try {
+            return WriteSampleProject(argv[2], std::string(argv[3]) + "/") ? 0 : 1;
+        } catch (const std::exception& e) {   // a record file that cannot be written
+            std::fprintf(stderr, "kartivo_manual_shots: %s\n", e.what());
+            return 1;
+        }
     }
     if (argc != 2) {
         std::fprintf(stderr, "usage: kartivo_manual_shots OUTPUT_FOLDER\n"

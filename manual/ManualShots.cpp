@@ -3,6 +3,11 @@
 //
 //     kartivo_manual_shots OUTPUT_FOLDER
 //
+// and, for the map viewer's picture, has it write the example's download as
+// a small made-up project (plateview then draws that):
+//
+//     kartivo_manual_shots --sample FOLDER PROGRAM_FOLDER
+//
 // Each picture is one row of kShots: a file name and a function that sets a
 // window up as a user would see it and returns the widget to grab. To show
 // another window (a sibling program's, say), link its library here and add
@@ -12,11 +17,14 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -28,10 +36,12 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/TextFile.h"
 #include "task/Unitclasstask.h"
 #include "ui/AppIcon.h"
 #include "ui/Controls.h"
 #include "ui/Convert.h"
+#include "ui/DownloadController.h"
 #include "ui/Unit1.h"
 #include "ui/Unit2.h"
 #include "ui/Unitftl.h"
@@ -59,20 +69,27 @@ struct Windows {
     Windows() { form1.SetWindows({&about, &convert, &options, &flt}); }
 };
 
+// The example's request, saved in `saveFolder`.
+TaskParameters ExampleRequest(const std::string& saveFolder)
+{
+    TaskParameters params;
+    params.LeftLongitude = 2.29;
+    params.RightLongitude = 2.36;
+    params.TopLatitude = 48.88;
+    params.BottomLatitude = 48.85;
+    params.Zoom = kZoom;
+    params.MapsType = 5;
+    params.SavePath = saveFolder + "/";
+    params.TaskName = "paris.kvpd";
+    return params;
+}
+
 // The example's task, worked out as Start would, without touching the disk.
 struct ExampleTask {
-    TaskParameters params;
+    TaskParameters params = ExampleRequest(kSaveFolder);
     std::unique_ptr<KvTask> task;
     ExampleTask()
     {
-        params.LeftLongitude = 2.29;
-        params.RightLongitude = 2.36;
-        params.TopLatitude = 48.88;
-        params.BottomLatitude = 48.85;
-        params.Zoom = kZoom;
-        params.MapsType = 5;
-        params.SavePath = std::string(kSaveFolder) + "/";
-        params.TaskName = "paris.kvpd";
         std::string error;
         task = KvTask::Describe(params, error);
         if (!task)
@@ -85,7 +102,8 @@ struct ExampleTask {
 };
 
 // The main window with the example typed in, part way through a download:
-// the log lines are the ones the workers write for these very tiles.
+// the log lines are the ones the workers write for these very tiles, and the
+// status bar counts them as a run does, 12 seconds after Start.
 QWidget* MainWindow(Windows& w)
 {
     TForm1& f = w.form1;
@@ -103,16 +121,27 @@ QWidget* MainWindow(Windows& w)
     f.LabelTotalxy->setText(Q("Total images: " + std::to_string(example.task->TileCount)));
     f.BitBtn1->setText("Stop");
 
-    LineList& log = f.Controller().Memo1Lines;
+    // The controller counts on a clock of our own, so the rate is that of
+    // 14 tiles in 12 seconds whenever the picture is made.
+    DownloadController& run = f.Controller();
+    auto now = DownloadProgress::Clock::time_point{};
+    run.Progress.SetClock([&now] { return now; });
+    run.Progress.Begin(example.task->TileCount, 0);
+    run.Progress.Sample();
+
+    LineList& log = run.Memo1Lines;
     log.Clear();
     log.Add("Start downloading...");
     log.Add("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~");
     for (int seq = 1; seq <= 14; ++seq) {
         const int worker = seq % example.params.ThreadCount;
-        log.Add("T" + std::to_string(worker + 1) + ":seq=" + std::to_string(seq) + "," +
-                example.task->GetTileFileName(example.X(seq), example.Y(seq)) + " OK");
+        run.AddLogLine("T" + std::to_string(worker + 1) + ":seq=" + std::to_string(seq) + "," +
+                       example.task->GetTileFileName(example.X(seq), example.Y(seq)) + " OK");
     }
     f.Memo1->Sync();
+    now += std::chrono::seconds(12);
+    run.UpdateProgress();
+    run.Progress.SetClock({});   // `now` ends with this function
     f.BitBtn1->setFocus();
     return &f;
 }
@@ -134,8 +163,8 @@ QWidget* Converter(Windows& w)
     return &w.convert;
 }
 
-// A run over the example's failed-tiles list: one tile the server does not
-// have, one fetched again.
+// A finished run over the example's failed-tiles list: one tile the server
+// does not have, one fetched again.
 QWidget* Redownload(Windows& w)
 {
     w.flt.show();
@@ -146,6 +175,7 @@ QWidget* Redownload(Windows& w)
     w.flt.Memo1->setPlainText(Q("Start...\n404 Not Found->" + missing + "\n" + missing +
                                 ":Error: the image is not found on server.\n" + t.GetTileFilePath(x, y) +
                                 ":" + t.GetTileUrl(x, y) + " ->OK\nDownload End."));
+    w.flt.LabelProgress->setText("2 of 2");
     return &w.flt;
 }
 
@@ -154,6 +184,76 @@ QWidget* About(Windows& w)
     w.form1.show();
     w.about.show();
     return &w.about;
+}
+
+// The example's download written into `folder` as Start writes it, with
+// tiles of a made-up town (streets, a river, a park) drawn across the whole
+// area so they join up. Two tiles are the blank substitute, one is missing
+// and two are in the failed list, so the viewer's marks have something to
+// show. PROGRAM_FOLDER holds the blank images the viewer compares with.
+bool WriteSampleProject(const std::string& folder, const std::string& programFolder)
+{
+    platform::SetProgramFolderForTests(programFolder);
+    platform::RecordingDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    TaskParameters params = ExampleRequest(folder);
+    std::unique_ptr<KvTask> task = KvTask::Create(params);
+    platform::SetDialogs(nullptr);
+    if (!task) {
+        std::fprintf(stderr, "kartivo_manual_shots: %s\n",
+                     dialogs.messages.empty() ? "no task" : dialogs.messages[0].c_str());
+        return false;
+    }
+    task->WriteProjectFile();
+    task->WriteTileList();
+
+    // The town in pixels of the whole area, north-west corner at (0, 0).
+    const int width = (task->Xmax - task->Xmin + 1) * task->TileWidth;
+    const int height = (task->Ymax - task->Ymin + 1) * task->TileHeight;
+    QPainterPath river(QPointF(0, height * 0.62));
+    river.cubicTo(width * 0.3, height * 0.45, width * 0.6, height * 0.85, width, height * 0.55);
+    auto drawTown = [&](QPainter& p) {
+        p.fillRect(QRectF(0, 0, width, height), QColor(242, 239, 233));
+        p.fillRect(QRectF(width * 0.55, height * 0.12, width * 0.18, height * 0.2), QColor(200, 230, 190));
+        p.setRenderHint(QPainter::Antialiasing);
+        p.strokePath(river, QPen(QColor(170, 205, 235), 38));
+        for (int i = 1; i < 9; ++i) {
+            const double street = i * width / 9.0, avenue = i * height / 7.0;
+            const bool main = i % 3 == 0;
+            const QPen casing(QColor(200, 195, 185), main ? 16 : 9);
+            const QPen road(main ? QColor(252, 214, 164) : Qt::white, main ? 12 : 6);
+            for (const QPen& pen : {casing, road}) {
+                p.setPen(pen);
+                p.drawLine(QPointF(street, 0), QPointF(street - width * 0.05, height));
+                if (i < 7)
+                    p.drawLine(QPointF(0, avenue), QPointF(width, avenue + height * 0.04));
+            }
+        }
+    };
+    for (int x = task->Xmin; x <= task->Xmax; ++x)
+        for (int y = task->Ymin; y <= task->Ymax; ++y) {
+            QImage tile(task->TileWidth, task->TileHeight, QImage::Format_RGB32);
+            QPainter p(&tile);
+            // Rows count from the south: the top row of the area is Ymax.
+            p.translate(-(x - task->Xmin) * task->TileWidth, -(task->Ymax - y) * task->TileHeight);
+            drawTown(p);
+            p.end();
+            if (!tile.save(Q(task->GetTileFilePath(x, y)), "PNG"))
+                return false;
+        }
+
+    const auto at = [&](int dx, int dy) { return task->GetTileFilePath(task->Xmin + dx, task->Ymin + dy); };
+    for (auto [dx, dy] : {std::pair{5, 0}, std::pair{6, 0}})
+        if (!QFile::remove(Q(at(dx, dy))) || !QFile::copy(Q(task->BlankImageFile()), Q(at(dx, dy))))
+            return false;
+    QFile::remove(Q(at(0, 4)));
+    std::vector<std::string> failed;
+    for (auto [dx, dy] : {std::pair{3, 2}, std::pair{4, 2}}) {
+        QFile::remove(Q(at(dx, dy)));
+        failed.push_back(JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
+    }
+    platform::WriteLines(task->FailedFile, failed);
+    return true;
 }
 
 struct Shot {
@@ -180,8 +280,19 @@ void Settle()
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::string(argv[1]) == "--sample") {
+        QDir(QString::fromLocal8Bit(argv[2])).removeRecursively();
+        QDir().mkpath(QString::fromLocal8Bit(argv[2]));
+        try {
+            return WriteSampleProject(argv[2], std::string(argv[3]) + "/") ? 0 : 1;
+        } catch (const std::exception& e) {   // a record file that cannot be written
+            std::fprintf(stderr, "kartivo_manual_shots: %s\n", e.what());
+            return 1;
+        }
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: kartivo_manual_shots OUTPUT_FOLDER\n");
+        std::fprintf(stderr, "usage: kartivo_manual_shots OUTPUT_FOLDER\n"
+                             "       kartivo_manual_shots --sample FOLDER PROGRAM_FOLDER\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     }
     const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/tile.png";
 
-    TIdHTTP http;
-    TMemoryStream buf;
+    kartivo::download::TIdHTTP http;
+    kartivo::download::TMemoryStream buf;
     int ourConnects = 0;
 
     curl_global_init(CURL_GLOBAL_DEFAULT);

@@ -106,16 +106,16 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles))));
     const int rows = static_cast<int>((tiles + columns - 1) / columns);
     const int zoom = 18, x0 = 130000, y0 = 170000;
-    TaskParameters params;
+    kartivo::task::TaskParameters params;
     params.SavePath = folder + "/";
     params.TaskName = "bench.kvpd";
     params.MapsType = mapsType;
     params.Zoom = zoom;
-    params.LeftLongitude = TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = TileXToLon(x0 + columns - 0.5, zoom);
-    params.BottomLatitude = TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = TileYToLat(y0 + rows - 0.5, zoom);
-    auto task = KvTask::Create(params);
+    params.LeftLongitude = kartivo::core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = kartivo::core::TileXToLon(x0 + columns - 0.5, zoom);
+    params.BottomLatitude = kartivo::core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = kartivo::core::TileYToLat(y0 + rows - 0.5, zoom);
+    auto task = kartivo::task::KvTask::Create(params);
     if (!task) {
         std::fprintf(stderr, "cannot make the task\n");
         std::exit(1);
@@ -160,7 +160,7 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
 Measure Combine(const std::string& project, join::OutputFormat format, const std::string& output) {
     return InChild([&] {
         std::string error;
-        auto p = SavedProject::Open(project, error);
+        auto p = kartivo::task::SavedProject::Open(project, error);
         if (!p)
             return 1;
         join::JoinOptions options;

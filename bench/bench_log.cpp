@@ -55,9 +55,9 @@ std::string WorkerLine(int worker, int seq)
 
 // A worker that only logs: every line goes through Synchronize, as the
 // download worker's AddToLog does.
-class LoggingThread : public platform::TThread {
+class LoggingThread : public kartivo::platform::TThread {
 public:
-    LoggingThread(int index, IWorkerHost& host) : index_(index), host_(host) {}
+    LoggingThread(int index, kartivo::download::IWorkerHost& host) : index_(index), host_(host) {}
     ~LoggingThread() override { WaitFor(); }
 protected:
     void Execute() override
@@ -70,7 +70,7 @@ protected:
     }
 private:
     int index_;
-    IWorkerHost& host_;
+    kartivo::download::IWorkerHost& host_;
 };
 
 // One save of `count` lines after `fresh` new ones, as a periodic save sees it.
@@ -104,10 +104,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const bool withProgress = !(argc > 1 && std::string(argv[1]) == "--no-progress");
-    platform::RecordingDialogs dialogs;
-    platform::SetDialogs(&dialogs);
-    platform::qt::QtMainDispatcher dispatcher;
-    platform::SetMainDispatcher(&dispatcher);
+    kartivo::platform::RecordingDialogs dialogs;
+    kartivo::platform::SetDialogs(&dialogs);
+    kartivo::platform::qt::QtMainDispatcher dispatcher;
+    kartivo::platform::SetMainDispatcher(&dispatcher);
     const std::string dir = std::filesystem::temp_directory_path().string() + "/kartivo_bench_log";
     std::filesystem::create_directories(dir);
     const std::string logFile = dir + "/bench_log.txt";
@@ -192,8 +192,8 @@ int main(int argc, char** argv)
     }
 
     form.reset();
-    platform::SetMainDispatcher(nullptr);
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetMainDispatcher(nullptr);
+    kartivo::platform::SetDialogs(nullptr);
     std::filesystem::remove_all(dir);
     return 0;
 }

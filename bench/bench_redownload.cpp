@@ -43,7 +43,7 @@ int main(int argc, char** argv)
     const int delayMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 25;
 
     testsupport::TempFolder folder;
-    platform::SetProgramFolderForTests(folder.Path());   // no settings file: no proxy
+    kartivo::platform::SetProgramFolderForTests(folder.Path());   // no settings file: no proxy
     testsupport::TestServer server;
     server.SetHandler([&](const testsupport::RecordedRequest&) {
         auto reply = testsupport::ScriptedReply::Status(500, "Internal Server Error");
@@ -58,9 +58,9 @@ int main(int argc, char** argv)
     const std::string listFile = folder.Path() + "bench_failed.ftl";
     testsupport::WriteBytes(listFile, list);
 
-    platform::RecordingDialogs dialogs;
+    kartivo::platform::RecordingDialogs dialogs;
     dialogs.openAnswers.push_back(listFile);
-    platform::SetDialogs(&dialogs);
+    kartivo::platform::SetDialogs(&dialogs);
 
     TfrmFlt window;
     window.show();
@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     std::printf("  worst window event latency during the run: %.2f ms over %ld probes (target < 50 ms)\n",
                 probe.WorstMs(), probe.Probes());
 
-    platform::SetDialogs(nullptr);
-    platform::SetProgramFolderForTests("");
+    kartivo::platform::SetDialogs(nullptr);
+    kartivo::platform::SetProgramFolderForTests("");
     return 0;
 }

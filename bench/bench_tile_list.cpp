@@ -68,16 +68,16 @@ int main(int argc, char** argv) {
     }
     const std::string dir = std::string(folder) + "/";
 
-    TaskParameters params;
-    params.LeftLongitude = TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = TileXToLon(x0 + columns - 0.5, zoom);
-    params.BottomLatitude = TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = TileYToLat(y0 + rows - 0.5, zoom);
+    kartivo::task::TaskParameters params;
+    params.LeftLongitude = kartivo::core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = kartivo::core::TileXToLon(x0 + columns - 0.5, zoom);
+    params.BottomLatitude = kartivo::core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = kartivo::core::TileYToLat(y0 + rows - 0.5, zoom);
     params.Zoom = zoom;
     params.MapsType = 6;
     params.SavePath = dir;
     params.TaskName = "bench.kvpd";
-    auto task = KvTask::Create(params);
+    auto task = kartivo::task::KvTask::Create(params);
     if (!task) {
         std::fprintf(stderr, "task refused\n");
         return 1;

@@ -36,19 +36,19 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 std::string MakeProject(const std::string& folder, int side) {
     const std::string name = "bench" + std::to_string(side) + ".kvpd";
     const std::string done = folder + name + ".complete";
-    TaskParameters params;
+    kartivo::task::TaskParameters params;
     params.SavePath = folder;
     params.TaskName = name;
     params.Zoom = 14;
     params.MapsType = 6;
-    params.LeftLongitude = TileXToLon(8000 + 0.5, 14);
-    params.RightLongitude = TileXToLon(8000 + side - 0.5, 14);
-    params.BottomLatitude = TileYToLat(9000 + 0.5, 14);
-    params.TopLatitude = TileYToLat(9000 + side - 0.5, 14);
-    if (platform::FileExists(done))
+    params.LeftLongitude = kartivo::core::TileXToLon(8000 + 0.5, 14);
+    params.RightLongitude = kartivo::core::TileXToLon(8000 + side - 0.5, 14);
+    params.BottomLatitude = kartivo::core::TileYToLat(9000 + 0.5, 14);
+    params.TopLatitude = kartivo::core::TileYToLat(9000 + side - 0.5, 14);
+    if (kartivo::platform::FileExists(done))
         return folder + name;
     std::filesystem::create_directories(folder);
-    auto task = KvTask::Create(params);
+    auto task = kartivo::task::KvTask::Create(params);
     if (!task) {
         std::fprintf(stderr, "cannot make the task\n");
         std::exit(1);
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
     const int side = argc > 1 ? std::atoi(argv[1]) : 1000;
-    const std::string folder = platform::IncludeTrailingPathDelimiter(
+    const std::string folder = kartivo::platform::IncludeTrailingPathDelimiter(
         argc > 2 ? argv[2] : "/tmp/kartivo_bench_view");
     const std::string project = MakeProject(folder, side);
     std::printf("project %s: %d x %d = %lld tiles\n", project.c_str(), side, side,
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     // 1. Open to the first complete frame of the whole task, in-process.
     const auto t0 = Clock::now();
     std::string error;
-    auto saved = SavedProject::Open(project, error);
+    auto saved = kartivo::task::SavedProject::Open(project, error);
     if (!saved) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
@@ -153,8 +153,8 @@ int main(int argc, char** argv) {
                 Ms(tFrame - t0), fit.Level(renderer.Grid()));
 
     // The same through the program, process start included.
-    const QString plateview = QString::fromStdString(platform::ProgramFolder() + "plateview");
-    if (platform::FileExists(plateview.toStdString())) {
+    const QString plateview = QString::fromStdString(kartivo::platform::ProgramFolder() + "plateview");
+    if (kartivo::platform::FileExists(plateview.toStdString())) {
         const auto p0 = Clock::now();
         QProcess proc;
         proc.start(plateview, {"--render", QString::fromStdString(folder + "bench_render.png"), "--size",

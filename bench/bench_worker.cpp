@@ -34,7 +34,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class CountingHost : public IWorkerHost {
+class CountingHost : public kartivo::download::IWorkerHost {
 public:
     void AddLogLine(const std::string& line) override
     {
@@ -77,9 +77,9 @@ long CurrentRssKb()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-TaskParameters Params(const std::string& folder, int port)
+kartivo::task::TaskParameters Params(const std::string& folder, int port)
 {
-    TaskParameters p;
+    kartivo::task::TaskParameters p;
     p.LeftLongitude = 2.0;
     p.RightLongitude = 2.01;
     p.TopLatitude = 48.01;
@@ -96,13 +96,13 @@ TaskParameters Params(const std::string& folder, int port)
 
 // Runs ThreadCount workers to their end, pumping the main-thread queue.
 // `sample` is called from the pumping thread about every 100 ms.
-double RunTask(const KvTask& task, CountingHost& host, platform::QueueDispatcher& dispatcher,
+double RunTask(const kartivo::task::KvTask& task, CountingHost& host, kartivo::platform::QueueDispatcher& dispatcher,
                const std::function<void()>& sample = {})
 {
     const auto start = Clock::now();
-    std::vector<std::unique_ptr<TDownThread>> workers;
+    std::vector<std::unique_ptr<kartivo::download::TDownThread>> workers;
     for (int i = 0; i < task.Params->ThreadCount; ++i)
-        workers.push_back(std::make_unique<TDownThread>(false, i, task, host));
+        workers.push_back(std::make_unique<kartivo::download::TDownThread>(false, i, task, host));
     auto lastSample = start;
     dispatcher.PumpUntil([&] {
         if (sample && Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
@@ -122,7 +122,7 @@ int main(int argc, char** argv)
 {
     const int tiles = argc > 1 ? std::max(8, std::atoi(argv[1])) : 800;
     testsupport::TempFolder folder;
-    platform::SetProgramFolderForTests(folder.Path());
+    kartivo::platform::SetProgramFolderForTests(folder.Path());
 
     testsupport::TestServer server;
     const std::string body(15000, 'j');   // about the size of an aerial tile
@@ -130,13 +130,13 @@ int main(int argc, char** argv)
         return testsupport::ScriptedReply::Ok(body, "image/jpeg");
     });
 
-    platform::QueueDispatcher dispatcher;
-    platform::SetMainDispatcher(&dispatcher);
+    kartivo::platform::QueueDispatcher dispatcher;
+    kartivo::platform::SetMainDispatcher(&dispatcher);
 
     // ---- Part 1: real pacing, eight workers.
     {
-        TaskParameters params = Params(folder.Path(), server.Port());
-        auto task = KvTask::Create(params);
+        kartivo::task::TaskParameters params = Params(folder.Path(), server.Port());
+        auto task = kartivo::task::KvTask::Create(params);
         if (!task) {
             std::fprintf(stderr, "cannot create the task\n");
             return 1;
@@ -187,10 +187,10 @@ int main(int argc, char** argv)
 
     // ---- Part 2: a continued 1,000,000-tile task, every share skipped.
     {
-        platform::SetSleepHook([](int) {});   // the stagger is not what is measured
-        TaskParameters params = Params(folder.Path(), server.Port());
+        kartivo::platform::SetSleepHook([](int) {});   // the stagger is not what is measured
+        kartivo::task::TaskParameters params = Params(folder.Path(), server.Port());
         params.ContinueTask = true;
-        auto task = KvTask::Create(params);
+        auto task = kartivo::task::KvTask::Create(params);
         if (!task)
             return 1;
         task->Xmin = 1000;
@@ -215,9 +215,9 @@ int main(int argc, char** argv)
                     seconds, seconds * 1e9 / task->TileCount, cpu,
                     server.RequestCount() - requestsBefore);
         std::printf("  RSS before %ld kB, after %ld kB\n", rssBefore, CurrentRssKb());
-        platform::SetSleepHook(nullptr);
+        kartivo::platform::SetSleepHook(nullptr);
     }
-    platform::SetMainDispatcher(nullptr);
-    platform::SetProgramFolderForTests("");
+    kartivo::platform::SetMainDispatcher(nullptr);
+    kartivo::platform::SetProgramFolderForTests("");
     return 0;
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace kartivo::download {
+
 // A growable byte buffer written from its current position.
 class TMemoryStream {
 public:
@@ -120,3 +122,5 @@ private:
     struct Connection;
     std::unique_ptr<Connection> conn_;
 };
+
+} // namespace kartivo::download

@@ -13,7 +13,7 @@
 namespace {
 
 // Hands out the input in pieces whose sizes a small generator picks.
-class PieceSource : public kartivo::http::ByteSource {
+class PieceSource : public kartivo::download::ByteSource {
 public:
     PieceSource(const std::uint8_t* data, std::size_t size, std::uint32_t seed)
         : data_(data), size_(size), state_(seed | 1) {}
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t seed;
     std::memcpy(&seed, data, 4);
     // Small limits now and then, so the limit checks are reached too.
-    kartivo::http::ReplyLimits limits;
+    kartivo::download::ReplyLimits limits;
     if (data[4] & 1) {
         limits.headerBytes = 16 + data[4];
         limits.bodyBytes = 8 + (data[4] >> 1);
@@ -60,21 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     PieceSource source(data, size, seed);
     std::vector<char> buffer;
-    kartivo::http::ReplyReader reader(source, buffer, limits);
+    kartivo::download::ReplyReader reader(source, buffer, limits);
     // Several replies on one stream, as on a kept-open connection.
     for (int i = 0; i < 8; ++i) {
-        TMemoryStream body;
+        kartivo::download::TMemoryStream body;
         try {
-            kartivo::http::ReplyHead head;
+            kartivo::download::ReplyHead head;
             reader.ReadHead(head);
             if (head.code < 100 || head.code > 999) std::abort();
             const auto end = reader.ReadBody(head, body);
             if (body.Size() > limits.bodyBytes) std::abort();
-            if (end != kartivo::http::BodyEnd::Framed) break;
-        } catch (const EIdReplyError& e) {
+            if (end != kartivo::download::BodyEnd::Framed) break;
+        } catch (const kartivo::download::EIdReplyError& e) {
             if (Classified(e.what())) std::abort();
             break;
-        } catch (const EIdConnClosedGracefully&) {
+        } catch (const kartivo::download::EIdConnClosedGracefully&) {
             break;
         }
     }

@@ -135,7 +135,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
         return UsageError(err, "no project file given");
 
     std::string error;
-    std::unique_ptr<SavedProject> project = SavedProject::Open(projectPath, error);
+    std::unique_ptr<kartivo::task::SavedProject> project = kartivo::task::SavedProject::Open(projectPath, error);
     if (!project) {
         std::fprintf(err, "platejoin: %s\n", error.c_str());
         return kExitFailed;

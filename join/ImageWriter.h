@@ -8,7 +8,7 @@
 
 #include "join/Output.h"
 
-class KvTask;
+namespace kartivo::task { class KvTask; }
 
 namespace join {
 
@@ -23,7 +23,7 @@ std::int64_t LimitOfSingleImage(ImageKind kind);
 
 // Writes into `path` (a file the caller made and removes on failure).
 // Throws JoinError on a write that fails, JoinCancelled on cancel.
-void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const KvTask& task,
+void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const kartivo::task::KvTask& task,
                       TileSource& tiles, JoinControl& control);
 
 } // namespace join

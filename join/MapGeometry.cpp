@@ -44,7 +44,7 @@ double MercatorYOfLatitude(double lat) {
     return static_cast<double>(kEarthRadius * std::log(std::tan(pi / 4 + lat * pi / 360)));
 }
 
-MapRaster RasterOfTask(const KvTask& task) {
+MapRaster RasterOfTask(const kartivo::task::KvTask& task) {
     const int zoom = task.Params->Zoom;
     MapRaster r;
     r.Columns = task.Xmax - task.Xmin + 1;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-class KvTask;
+namespace kartivo::task { class KvTask; }
 
 namespace join {
 
@@ -29,7 +29,7 @@ struct MapRaster {
     // Size of one pixel in metres (not square for tiles that are not square).
     double PixelWidth = 0, PixelHeight = 0;
 };
-MapRaster RasterOfTask(const KvTask& task);
+MapRaster RasterOfTask(const kartivo::task::KvTask& task);
 
 // The six lines of a world file (.pgw, .jgw): pixel size, no rotation, and
 // the centre of the top left pixel, in metres, CR LF after each line.

@@ -7,7 +7,7 @@
 
 #include "join/Output.h"
 
-class SavedProject;
+namespace kartivo::task { class SavedProject; }
 
 namespace join {
 
@@ -15,7 +15,7 @@ class TileSource;
 
 // Writes into `path` (an empty file the caller made and removes on failure).
 // Throws JoinError on an SQLite failure, JoinCancelled on cancel.
-void WriteMbtiles(const std::string& path, const SavedProject& project, TileSource& tiles,
+void WriteMbtiles(const std::string& path, const kartivo::task::SavedProject& project, TileSource& tiles,
                   JoinControl& control);
 
 } // namespace join

@@ -31,7 +31,7 @@ public:
     // How many problem lines are kept in memory besides the full list.
     static constexpr std::size_t kKeptProblems = 20;
 
-    explicit TileSource(const SavedProject& project);
+    explicit TileSource(const kartivo::task::SavedProject& project);
     ~TileSource();
     TileSource(const TileSource&) = delete;
     TileSource& operator=(const TileSource&) = delete;
@@ -62,12 +62,12 @@ private:
     void Undecodable(int x, int y, const std::string& reason);
     void Problem(int x, int y, const std::string& what);
 
-    const SavedProject& project_;
+    const kartivo::task::SavedProject& project_;
     TileCounts counts_;
     std::vector<std::string> firstProblems_;
     std::FILE* problems_ = nullptr;
     std::string bytes_;
-    TileState lastState_ = TileState::Missing;   // of the tile read last
+    kartivo::task::TileState lastState_ = kartivo::task::TileState::Missing;   // of the tile read last
     static constexpr int kCacheSize = 4;
     CacheEntry cache_[kCacheSize];
     int nextSlot_ = 0;

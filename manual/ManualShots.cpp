@@ -70,9 +70,9 @@ struct Windows {
 };
 
 // The example's request, saved in `saveFolder`.
-TaskParameters ExampleRequest(const std::string& saveFolder)
+kartivo::task::TaskParameters ExampleRequest(const std::string& saveFolder)
 {
-    TaskParameters params;
+    kartivo::task::TaskParameters params;
     params.LeftLongitude = 2.29;
     params.RightLongitude = 2.36;
     params.TopLatitude = 48.88;
@@ -86,12 +86,12 @@ TaskParameters ExampleRequest(const std::string& saveFolder)
 
 // The example's task, worked out as Start would, without touching the disk.
 struct ExampleTask {
-    TaskParameters params = ExampleRequest(kSaveFolder);
-    std::unique_ptr<KvTask> task;
+    kartivo::task::TaskParameters params = ExampleRequest(kSaveFolder);
+    std::unique_ptr<kartivo::task::KvTask> task;
     ExampleTask()
     {
         std::string error;
-        task = KvTask::Describe(params, error);
+        task = kartivo::task::KvTask::Describe(params, error);
         if (!task)
             throw std::runtime_error(error);
     }
@@ -169,7 +169,7 @@ QWidget* Redownload(Windows& w)
 {
     w.flt.show();
     const ExampleTask example;
-    const KvTask& t = *example.task;
+    const kartivo::task::KvTask& t = *example.task;
     const std::string missing = t.GetTileUrl(example.X(20), example.Y(20));
     const int x = example.X(27), y = example.Y(27);
     w.flt.Memo1->setPlainText(Q("Start...\n404 Not Found->" + missing + "\n" + missing +
@@ -193,12 +193,12 @@ QWidget* About(Windows& w)
 // show. PROGRAM_FOLDER holds the blank images the viewer compares with.
 bool WriteSampleProject(const std::string& folder, const std::string& programFolder)
 {
-    platform::SetProgramFolderForTests(programFolder);
-    platform::RecordingDialogs dialogs;
-    platform::SetDialogs(&dialogs);
-    TaskParameters params = ExampleRequest(folder);
-    std::unique_ptr<KvTask> task = KvTask::Create(params);
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetProgramFolderForTests(programFolder);
+    kartivo::platform::RecordingDialogs dialogs;
+    kartivo::platform::SetDialogs(&dialogs);
+    kartivo::task::TaskParameters params = ExampleRequest(folder);
+    std::unique_ptr<kartivo::task::KvTask> task = kartivo::task::KvTask::Create(params);
+    kartivo::platform::SetDialogs(nullptr);
     if (!task) {
         std::fprintf(stderr, "kartivo_manual_shots: %s\n",
                      dialogs.messages.empty() ? "no task" : dialogs.messages[0].c_str());
@@ -250,9 +250,9 @@ bool WriteSampleProject(const std::string& folder, const std::string& programFol
     std::vector<std::string> failed;
     for (auto [dx, dy] : {std::pair{3, 2}, std::pair{4, 2}}) {
         QFile::remove(Q(at(dx, dy)));
-        failed.push_back(JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
+        failed.push_back(kartivo::task::JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
     }
-    platform::WriteLines(task->FailedFile, failed);
+    kartivo::platform::WriteLines(task->FailedFile, failed);
     return true;
 }
 
@@ -304,15 +304,15 @@ int main(int argc, char** argv)
     QDir().mkpath(scratch + "/ini");
     QFile::setPermissions(scratch + "/ini", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
                                                 QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
-    platform::SetProgramFolderForTests(scratch.toStdString());
+    kartivo::platform::SetProgramFolderForTests(scratch.toStdString());
     setenv("HOME", "/home/anna", 1);
     unsetenv("XDG_CONFIG_HOME");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kartivo");
     QApplication::setWindowIcon(KartivoIcon());
-    platform::RecordingDialogs dialogs;   // nothing may wait for a click
-    platform::SetDialogs(&dialogs);
+    kartivo::platform::RecordingDialogs dialogs;   // nothing may wait for a click
+    kartivo::platform::SetDialogs(&dialogs);
 
     // The folder holds exactly the pictures of kShots: none left over from
     // an earlier build goes into the package.
@@ -335,7 +335,7 @@ int main(int argc, char** argv)
             ++failures;
         }
     }
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetDialogs(nullptr);
     QFile::setPermissions(scratch + "/ini", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir(scratch).removeRecursively();
     return failures == 0 ? 0 : 1;

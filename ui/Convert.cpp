@@ -61,11 +61,11 @@ TfrmConvert::TfrmConvert(QWidget* parent)
 
 void TfrmConvert::Button1Click()
 {
-    platform::qt::RunGuarded([this] {
+    kartivo::platform::qt::RunGuarded([this] {
         const std::optional<float> degrees = dms::DmsToDegrees(
             Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString());
         if (!degrees) {
-            platform::Dialogs().ShowMessage(dms::kInputError);
+            kartivo::platform::Dialogs().ShowMessage(dms::kInputError);
             return;   // the result field keeps its previous text
         }
         Edit4->setText(QString::fromStdString(dms::FormatDegrees(*degrees)));

@@ -146,7 +146,7 @@ std::optional<float> DmsToDegrees(std::string_view degrees, std::string_view min
 
 std::string FormatDegrees(float value)
 {
-    return platform::FormatGeneral(static_cast<double>(value), 15, 0.0001);
+    return kartivo::platform::FormatGeneral(static_cast<double>(value), 15, 0.0001);
 }
 
 } // namespace dms

@@ -62,7 +62,7 @@ std::string StartAfresh(const std::string& projectName);
 inline constexpr const char* kCaptionStart = "Start";
 inline constexpr const char* kCaptionStop = "Stop";
 
-class DownloadController : public IWorkerHost {
+class DownloadController : public kartivo::download::IWorkerHost {
 public:
     explicit DownloadController(IDownloadView& view);
     // Releases the workers still held, waiting for each to leave its run.
@@ -73,7 +73,7 @@ public:
     std::string IniFileName;   // the settings file; the proxy keys are read at every Start
 
     // Makes the worker of one slot, started; tests put a failing one here.
-    std::function<std::unique_ptr<TDownThread>(int index, const KvTask& task, IWorkerHost& host)>
+    std::function<std::unique_ptr<kartivo::download::TDownThread>(int index, const kartivo::task::KvTask& task, kartivo::download::IWorkerHost& host)>
         MakeWorker;
 
     // BitBtn1Click: Start while the caption is "Start", Stop otherwise.
@@ -90,10 +90,10 @@ public:
     bool WorkersInFlight() const;
 
     // State shared with the workers and the window (main thread only).
-    std::array<std::unique_ptr<TDownThread>, kThreadSlots> Workers;
+    std::array<std::unique_ptr<kartivo::download::TDownThread>, kartivo::task::kThreadSlots> Workers;
     int RunningWorkers = 0;
-    std::shared_ptr<TaskParameters> CurrentParams;
-    std::unique_ptr<KvTask> CurrentTask;
+    std::shared_ptr<kartivo::task::TaskParameters> CurrentParams;
+    std::unique_ptr<kartivo::task::KvTask> CurrentTask;
     int TimerTicks = 0;
     LineList Memo1Lines;   // the log shown in Memo1
     LineList Memo2Lines;   // the failed-tiles list held in the hidden Memo2
@@ -125,7 +125,7 @@ private:
     std::string caption_ = kCaptionStart;
     // The task keeps a pointer to its parameters: they live as long as it does,
     // even when a refused Start has already replaced CurrentParams.
-    std::shared_ptr<TaskParameters> taskParams_;
+    std::shared_ptr<kartivo::task::TaskParameters> taskParams_;
     LinesFileSaver logSaver_;
     LinesFileSaver failedSaver_;
     bool inTick_ = false;

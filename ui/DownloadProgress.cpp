@@ -70,10 +70,10 @@ void DownloadProgress::Begin(std::int64_t total, std::int64_t earlier,
     samples_.emplace_back(start_, Done());
 }
 
-void DownloadProgress::Begin(const KvTask& task, int threadCount)
+void DownloadProgress::Begin(const kartivo::task::KvTask& task, int threadCount)
 {
     std::int64_t earlier = 0;
-    for (int i = 0; i < threadCount && i < kThreadSlots; ++i)
+    for (int i = 0; i < threadCount && i < kartivo::task::kThreadSlots; ++i)
         earlier += OwnTilesUpTo(std::min<std::int64_t>(task.SkipCount(i), task.TileCount), i, threadCount);
     Begin(task.TileCount, earlier, [&task](int x, int y) { return task.GetTileFilePath(x, y); });
 }
@@ -119,7 +119,7 @@ void DownloadProgress::OnFailedLine(const std::string& line)
     // Either a blank substitute follows (the tile is done, as failed), or the
     // worker stops at this tile (not done: Start requests it again).
     if (active_ && tilePath_)
-        givenUp_.insert(SplitFailedLine(line).Path);
+        givenUp_.insert(kartivo::task::SplitFailedLine(line).Path);
 }
 
 void DownloadProgress::Sample()

@@ -9,10 +9,10 @@
 #include <charconv>
 #include <exception>
 
-void ConfigureRedownloadClient(TIdHTTP& http)
+void ConfigureRedownloadClient(kartivo::download::TIdHTTP& http)
 {
     // The CR LF belongs to the value: it goes on the wire as it stands.
-    http.Request.Referer = std::string(kMapSiteAddress) + "\r\n";
+    http.Request.Referer = std::string(kartivo::core::kMapSiteAddress) + "\r\n";
     http.Request.UserAgent = ftl::kUserAgent;
     http.Request.Connection = ftl::kConnection;
     http.Request.ProxyServer.clear();
@@ -21,7 +21,7 @@ void ConfigureRedownloadClient(TIdHTTP& http)
     http.Request.ProxyPassword.clear();
 }
 
-std::string ConfigureRedownloadClient(TIdHTTP& http, const OptionsValues& settings)
+std::string ConfigureRedownloadClient(kartivo::download::TIdHTTP& http, const OptionsValues& settings)
 {
     ConfigureRedownloadClient(http);
     if (!settings.UseProxy)
@@ -39,7 +39,7 @@ std::string ConfigureRedownloadClient(TIdHTTP& http, const OptionsValues& settin
     return {};
 }
 
-FailedTilesRun::FailedTilesRun(TIdHTTP& http, LineSink report, std::function<void()> started)
+FailedTilesRun::FailedTilesRun(kartivo::download::TIdHTTP& http, LineSink report, std::function<void()> started)
     : http_(http), report_(std::move(report)), started_(std::move(started))
 {
 }
@@ -86,8 +86,8 @@ bool IsRepeatable(const std::string& text)
 
 bool FailedTilesRun::FetchLine(const std::string& line)
 {
-    const FailedEntry entry = SplitFailedLine(line);
-    TMemoryStream buffer;
+    const kartivo::task::FailedEntry entry = kartivo::task::SplitFailedLine(line);
+    kartivo::download::TMemoryStream buffer;
     std::string failure;
     bool fetched = false;
     for (int repeats = 0;; ++repeats) {
@@ -114,7 +114,7 @@ bool FailedTilesRun::FetchLine(const std::string& line)
     if (fetched) {
         // Stored through a temporary name, so an interrupted write never
         // leaves half an image. EFCreateError ends the whole run.
-        platform::WriteFileAtomic(entry.Path, buffer.Data(), buffer.Size());
+        kartivo::platform::WriteFileAtomic(entry.Path, buffer.Data(), buffer.Size());
         report_(entry.Path + ":" + entry.Url + ftl::kOkSuffix);
         return true;
     }

@@ -5,9 +5,9 @@
 
 OptionsValues LoadOptions(const std::string& iniFileName)
 {
-    const platform::TIniFile ini(iniFileName);
+    const kartivo::platform::TIniFile ini(iniFileName);
     OptionsValues v;
-    v.DefaultPath = ini.ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
+    v.DefaultPath = ini.ReadString("IniParas", "DefaultPath", kartivo::platform::DefaultSavePathDefault());
     v.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
     v.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
     v.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");
@@ -18,7 +18,7 @@ OptionsValues LoadOptions(const std::string& iniFileName)
 
 void SaveOptions(const std::string& iniFileName, const OptionsValues& values)
 {
-    platform::TIniFile ini(iniFileName);
+    kartivo::platform::TIniFile ini(iniFileName);
     ini.WriteString("IniParas", "DefaultPath", values.DefaultPath);
     ini.WriteInteger("Proxy", "UseProxy", values.UseProxy ? 1 : 0);
     ini.WriteString("Proxy", "ProxyServer", values.ProxyServer);

@@ -17,7 +17,7 @@
 #include "ui/AppIcon.h"
 #include "ui/Unit1.h"
 
-using platform::qt::RunGuarded;
+using kartivo::platform::qt::RunGuarded;
 
 namespace {
 
@@ -126,12 +126,12 @@ bool TfrmAbout::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmAbout::Label4Click()
 {
-    RunGuarded([&] { platform::Dialogs().ShellOpen(Form1 ? Form1->HomepageLink : kHomepageLink); });
+    RunGuarded([&] { kartivo::platform::Dialogs().ShellOpen(Form1 ? Form1->HomepageLink : kHomepageLink); });
 }
 
 void TfrmAbout::Label7Click()
 {
-    RunGuarded([&] { platform::Dialogs().ShellOpen(Form1 ? Form1->MailLink : kMailLink); });
+    RunGuarded([&] { kartivo::platform::Dialogs().ShellOpen(Form1 ? Form1->MailLink : kMailLink); });
 }
 
 void TfrmAbout::bLaterClick()

@@ -101,27 +101,27 @@ void TfrmFlt::Button1Click()
         }
         return;
     }
-    platform::qt::RunGuarded([this] {
-        platform::OpenFileRequest request;
+    kartivo::platform::qt::RunGuarded([this] {
+        kartivo::platform::OpenFileRequest request;
         request.title = "Open ftl file:";
         request.filterDescription = "Projects(*.ftl)";
         request.filterPattern = "*.ftl";
-        const std::optional<std::string> fileName = platform::Dialogs().OpenFile(request);
+        const std::optional<std::string> fileName = kartivo::platform::Dialogs().OpenFile(request);
         if (!fileName)
             return;
         ClearMemo();
-        StartRun(platform::ReadLines(*fileName));
+        StartRun(kartivo::platform::ReadLines(*fileName));
     });
 }
 
 void TfrmFlt::StartRun(std::vector<std::string> lines)
 {
     // The proxy of the settings file, read afresh for every run, as Start does.
-    const OptionsValues settings = LoadOptions(platform::SettingsFileName());
-    auto http = std::make_shared<TIdHTTP>();
+    const OptionsValues settings = LoadOptions(kartivo::platform::SettingsFileName());
+    auto http = std::make_shared<kartivo::download::TIdHTTP>();
     const std::string proxyError = ConfigureRedownloadClient(*http, settings);
     if (!proxyError.empty()) {
-        platform::Dialogs().ShowMessage(proxyError);
+        kartivo::platform::Dialogs().ShowMessage(proxyError);
         return;
     }
 
@@ -164,7 +164,7 @@ void TfrmFlt::EndRun(const std::string& error)
     JoinRunner();
     // A tile file that cannot be written ends the run in the error box.
     if (!error.empty())
-        platform::qt::ShowException(error);
+        kartivo::platform::qt::ShowException(error);
     emit RunFinished();
 }
 

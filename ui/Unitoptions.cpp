@@ -120,8 +120,8 @@ void TfrmOptions::ShowSettingsFile(const std::string& fileName)
 void TfrmOptions::FormShow()
 {
     // Whatever was typed and not confirmed before is replaced by the file.
-    platform::qt::RunGuarded([this] {
-        const std::string fileName = platform::SettingsFileName();
+    kartivo::platform::qt::RunGuarded([this] {
+        const std::string fileName = kartivo::platform::SettingsFileName();
         ShowSettingsFile(fileName);
         ShowValues(LoadOptions(fileName));
     });
@@ -129,8 +129,8 @@ void TfrmOptions::FormShow()
 
 void TfrmOptions::Button3Click()
 {
-    platform::qt::RunGuarded([this] {
-        if (const auto folder = platform::Dialogs().BrowseFolder("Select path"))
+    kartivo::platform::qt::RunGuarded([this] {
+        if (const auto folder = kartivo::platform::Dialogs().BrowseFolder("Select path"))
             Edit12->setText(Q(*folder));
     });
 }
@@ -138,8 +138,8 @@ void TfrmOptions::Button3Click()
 void TfrmOptions::Button1Click()
 {
     // On a refused write the error box shows and the dialog stays open.
-    platform::qt::RunGuarded([this] {
-        SaveOptions(platform::SettingsFileForWriting(), TypedValues());
+    kartivo::platform::qt::RunGuarded([this] {
+        SaveOptions(kartivo::platform::SettingsFileForWriting(), TypedValues());
         accept();
     });
 }

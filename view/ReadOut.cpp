@@ -36,19 +36,19 @@ std::string FormatDms(double degrees, bool isLatitude) {
     return buffer;
 }
 
-std::string StateText(TileState state, bool unreadable, bool listedAsFailed) {
+std::string StateText(kartivo::task::TileState state, bool unreadable, bool listedAsFailed) {
     const std::string alsoListed = listedAsFailed ? ", in the failed list" : "";
     switch (state) {
-    case TileState::Saved:
+    case kartivo::task::TileState::Saved:
         return (unreadable ? "saved, but not a readable image" : "saved") + alsoListed;
-    case TileState::Blank: return "blank substitute" + alsoListed;
-    case TileState::Missing: return "missing";
-    case TileState::Failed: return "in the failed list";
+    case kartivo::task::TileState::Blank: return "blank substitute" + alsoListed;
+    case kartivo::task::TileState::Missing: return "missing";
+    case kartivo::task::TileState::Failed: return "in the failed list";
     }
     return "missing";
 }
 
-ReadOut ReadOutAt(const MapGrid& grid, const KvTask& task, MapPoint p) {
+ReadOut ReadOutAt(const MapGrid& grid, const kartivo::task::KvTask& task, MapPoint p) {
     ReadOut r;
     r.Position = grid.MapToLonLat(p);
     r.OnTile = grid.TileAt(p, r.X, r.Y);

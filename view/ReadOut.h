@@ -17,7 +17,7 @@ std::string FormatDecimal(double degrees, int decimals);
 // decode is "saved" on disk but shown as unreadable. A tile that has a file
 // and is also named in the failed list (a blank substitute for a refused
 // tile, or one fetched again later) says both.
-std::string StateText(TileState state, bool unreadable, bool listedAsFailed = false);
+std::string StateText(kartivo::task::TileState state, bool unreadable, bool listedAsFailed = false);
 
 struct ReadOut {
     LonLat Position;
@@ -25,7 +25,7 @@ struct ReadOut {
     int X = 0, Y = 0;
     std::string FileName;
 };
-ReadOut ReadOutAt(const MapGrid& grid, const KvTask& task, MapPoint p);
+ReadOut ReadOutAt(const MapGrid& grid, const kartivo::task::KvTask& task, MapPoint p);
 // One line for the status bar; `state` is empty when the tile's state is not wanted.
 std::string ReadOutLine(const ReadOut& r, const std::string& state);
 

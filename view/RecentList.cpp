@@ -11,7 +11,7 @@ std::string KeyOf(int i) { return "Recent" + std::to_string(i + 1); }
 
 std::vector<std::string> RecentList::Load() const {
     std::vector<std::string> paths;
-    platform::TIniFile ini(file_);
+    kartivo::platform::TIniFile ini(file_);
     for (int i = 0; i < kMaxRecent; ++i) {
         std::string p = ini.ReadString(kSection, KeyOf(i), "");
         if (!p.empty() && std::find(paths.begin(), paths.end(), p) == paths.end())
@@ -21,7 +21,7 @@ std::vector<std::string> RecentList::Load() const {
 }
 
 void RecentList::Save(const std::vector<std::string>& paths) const {
-    platform::TIniFile ini(file_);
+    kartivo::platform::TIniFile ini(file_);
     for (int i = 0; i < kMaxRecent; ++i)
         ini.WriteString(kSection, KeyOf(i), i < int(paths.size()) ? paths[i] : "");
 }

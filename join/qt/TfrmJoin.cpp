@@ -128,16 +128,16 @@ join::JoinOptions TfrmJoin::Options() const {
 
 bool TfrmJoin::OpenProject(const std::string& path) {
     std::string error;
-    auto project = SavedProject::Open(path, error);
+    auto project = kartivo::task::SavedProject::Open(path, error);
     if (!project) {
-        platform::Dialogs().ShowMessage(error);
+        kartivo::platform::Dialogs().ShowMessage(error);
         return false;
     }
     project_ = std::move(project);
     editProject->setText(Q(path));
-    const KvTask& t = project_->Task();
+    const kartivo::task::KvTask& t = project_->Task();
     const join::MapRaster r = join::RasterOfTask(t);
-    const MapTypeInfo* type = FindMapType(project_->Params().MapsType);
+    const kartivo::core::MapTypeInfo* type = kartivo::core::FindMapType(project_->Params().MapsType);
     lblTask->setText(QString("%1, zoom %2: %3 x %4 tiles, %5 x %6 pixels")
                          .arg(type ? type->Caption : "?")
                          .arg(project_->Params().Zoom)
@@ -154,7 +154,7 @@ bool TfrmJoin::OpenProject(const std::string& path) {
 }
 
 void TfrmJoin::btnProjectClick() {
-    platform::OpenFileRequest request;
+    kartivo::platform::OpenFileRequest request;
     request.title = "Open a Kartivo project";
     request.filterDescription = "Projects(*.kvpd)";
     request.filterPattern = "*.kvpd";
@@ -162,9 +162,9 @@ void TfrmJoin::btnProjectClick() {
     if (project_)
         request.initialDir = project_->Params().SavePath;
     else
-        request.initialDir = platform::TIniFile(platform::SettingsFileName())
-                                 .ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
-    if (auto path = platform::Dialogs().OpenFile(request))
+        request.initialDir = kartivo::platform::TIniFile(kartivo::platform::SettingsFileName())
+                                 .ReadString("IniParas", "DefaultPath", kartivo::platform::DefaultSavePathDefault());
+    if (auto path = kartivo::platform::Dialogs().OpenFile(request))
         OpenProject(*path);
 }
 
@@ -184,7 +184,7 @@ void TfrmJoin::comboFormatChange() {
     // The output keeps its name and folder and takes the format's extension.
     const std::string current = editOutput->text().trimmed().toStdString();
     if (!current.empty()) {
-        const std::string ext = platform::ExtractFileExt(current);
+        const std::string ext = kartivo::platform::ExtractFileExt(current);
         editOutput->setText(Q(current.substr(0, current.size() - ext.size()) +
                               join::OutputExtension(Options().Format)));
     }
@@ -219,7 +219,7 @@ void TfrmJoin::btnCombineClick() {
     const join::JoinOptions options = Options();
     const std::string refusal = join::CheckOptions(*project_, options);
     if (!refusal.empty()) {
-        platform::Dialogs().ShowMessage(refusal);
+        kartivo::platform::Dialogs().ShowMessage(refusal);
         return;
     }
     control_.Cancel = false;
@@ -276,13 +276,13 @@ void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& su
                         .arg(c.Missing)
                         .arg(c.Failed)
                         .arg(c.Undecodable)
-                        .arg(Q(platform::ExtractFileName(summary.ReportPath)));
+                        .arg(Q(kartivo::platform::ExtractFileName(summary.ReportPath)));
         lblStatus->setText(text + ".");
     } else {
         progressBar->setValue(0);
         lblStatus->setText(error);
         if (outcome == join::JoinOutcome::Failed)
-            platform::Dialogs().ShowMessage(error.toStdString());
+            kartivo::platform::Dialogs().ShowMessage(error.toStdString());
     }
     emit RunEnded(outcome);
 }

@@ -20,7 +20,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-class SavedProject;
+namespace kartivo::task { class SavedProject; }
 
 class TfrmJoin : public QWidget {
     Q_OBJECT
@@ -68,7 +68,7 @@ private:
     void UpdateControls();
     void StopWorker();
 
-    std::unique_ptr<SavedProject> project_;
+    std::unique_ptr<kartivo::task::SavedProject> project_;
     bool outputEdited_ = false;       // the user typed or chose an output path
     std::thread worker_;
     join::JoinControl control_;

@@ -37,15 +37,15 @@ int main(int argc, char** argv)
         return join::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr,
                                     &interrupted);
     }
-    platform::qt::KartivoApplication app(argc, argv);
-    platform::qt::QtDialogs dialogs;
-    platform::SetDialogs(&dialogs);
+    kartivo::platform::qt::KartivoApplication app(argc, argv);
+    kartivo::platform::qt::QtDialogs dialogs;
+    kartivo::platform::SetDialogs(&dialogs);
     int status = 0;
     {
         TfrmJoin window;
         window.show();
         status = app.exec();
     }
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetDialogs(nullptr);
     return status;
 }

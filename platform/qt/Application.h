@@ -4,7 +4,7 @@
 // last line of defence behind the guard every handler runs in.
 #include <QApplication>
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 class KartivoApplication : public QApplication {
 public:
@@ -12,4 +12,4 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

@@ -28,7 +28,7 @@ bool Classified(const std::string& text) {
     return false;
 }
 
-std::string Text(const TMemoryStream& m) {
+std::string Text(const kartivo::download::TMemoryStream& m) {
     return std::string(reinterpret_cast<const char*>(m.Data()), m.Size());
 }
 
@@ -60,7 +60,7 @@ protected:
         try {
             http.Get(url, buf);
             return "";
-        } catch (const EIdException& e) {
+        } catch (const kartivo::download::EIdException& e) {
             return e.what();
         }
     }
@@ -68,8 +68,8 @@ protected:
 
     testsupport::ScopedLoopbackNames names;
     TestServer server;
-    TIdHTTP http;
-    TMemoryStream buf;
+    kartivo::download::TIdHTTP http;
+    kartivo::download::TMemoryStream buf;
 };
 
 TEST_F(HttpClient, KeptOpenConnectionIsReused) {
@@ -144,7 +144,7 @@ TEST_F(HttpClient, LateBytesOnAKeptConnectionAreNeverTheNextReply) {
 // A server that sends a byte now and then never lets the inactivity limit
 // run out; the limit on the whole Get ends it with the time-out text.
 TEST_F(HttpClient, TricklingServerMeetsTheWholeGetLimit) {
-    EXPECT_EQ(TIdHTTP().GetTimeLimitMs, 120000);
+    EXPECT_EQ(kartivo::download::TIdHTTP().GetTimeLimitMs, 120000);
     ScriptedReply trickle = ScriptedReply::Ok(std::string(500, 't'));
     trickle.dribble = true;
     trickle.dribbleGapMs = 10;   // several seconds in all, never quiet for long
@@ -265,7 +265,7 @@ TEST_F(HttpClient, ReadUntilCloseAndHttp10) {
     EXPECT_FALSE(http.Connected());
 
     server.Enqueue(ScriptedReply::Ok("v"));
-    http.ProtocolVersion = pv1_0;
+    http.ProtocolVersion = kartivo::download::pv1_0;
     EXPECT_EQ(Fetch(), "");
     EXPECT_FALSE(http.Connected());
     EXPECT_EQ(server.Requests().back().raw.rfind("GET /tiles/r0.png?g=1 HTTP/1.0\r\n", 0), 0u);
@@ -387,7 +387,7 @@ TEST_F(HttpClient, StatusErrorsCarryStatusTextAndBody) {
     try {
         http.Get(Url(), buf);
         FAIL();
-    } catch (const EIdHTTPProtocolException& e) {
+    } catch (const kartivo::download::EIdHTTPProtocolException& e) {
         EXPECT_EQ(e.ErrorCode, 404);   // the default handler
     }
 }
@@ -428,7 +428,7 @@ TEST_F(HttpClient, ThroughProxy) {
 TEST_F(HttpClient, ExactRequestOfWorkerAndOfRedownload) {
     server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("t"); });
     EXPECT_EQ(Fetch(Url("/tiles/r0231.png?g=22")), "");
-    TIdHTTP redownload;
+    kartivo::download::TIdHTTP redownload;
     redownload.Request.Referer = "http://www.bing.com/maps/\r\n";
     redownload.Request.UserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
     redownload.Request.Connection = "Keep_Alive";
@@ -473,16 +473,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<UrlCase>& i) { return std::string(i.param.name); });
 
 TEST(HttpTexts, SocketErrorDescriptions) {
-    EXPECT_STREQ(WsaErrorDescription(10035), "Operation would block. ");
-    EXPECT_STREQ(WsaErrorDescription(10066), "Directory not empty");
-    EXPECT_STREQ(WsaErrorDescription(10048), "Address already in use.");
-    EXPECT_STREQ(WsaErrorDescription(11001), "");
-    EXPECT_STREQ(EIdSocketError(10054).what(), "Socket Error # 10054\r\nConnection reset by peer.");
-    EXPECT_STREQ(EIdConnClosedGracefully().what(), "Connection Closed Gracefully.");
+    EXPECT_STREQ(kartivo::download::WsaErrorDescription(10035), "Operation would block. ");
+    EXPECT_STREQ(kartivo::download::WsaErrorDescription(10066), "Directory not empty");
+    EXPECT_STREQ(kartivo::download::WsaErrorDescription(10048), "Address already in use.");
+    EXPECT_STREQ(kartivo::download::WsaErrorDescription(11001), "");
+    EXPECT_STREQ(kartivo::download::EIdSocketError(10054).what(), "Socket Error # 10054\r\nConnection reset by peer.");
+    EXPECT_STREQ(kartivo::download::EIdConnClosedGracefully().what(), "Connection Closed Gracefully.");
 }
 
 TEST(HttpTexts, MemoryStreamWritesFromPosition) {
-    TMemoryStream m;
+    kartivo::download::TMemoryStream m;
     m.Write("abcdef", 6);
     m.SetPosition(2);
     m.Write("XYZWV", 5);
@@ -569,14 +569,14 @@ private:
 // as the reply to the next tile.
 TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
     StrictServer server;
-    TIdHTTP http;
+    kartivo::download::TIdHTTP http;
     http.TimeoutMs = 10000;
     http.Request.Referer = "http://www.bing.com/maps/\r\n";
     http.Request.UserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
     http.Request.Connection = "Keep_Alive";
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/tiles/a0.jpeg";
     for (int i = 0; i < 5; ++i) {
-        TMemoryStream buf;
+        kartivo::download::TMemoryStream buf;
         ASSERT_NO_THROW(http.Get(url, buf)) << "request " << i;
         EXPECT_EQ(Text(buf), "ok");
     }

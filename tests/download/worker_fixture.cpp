@@ -63,15 +63,15 @@ void WorkerTest::SetUp()
     WriteFile(programFolder_ + "blankimg/blank256.png", kBlankPng);
     WriteFile(programFolder_ + "blankimg/blank256.jpg", kBlankJpg);
     WriteFile(programFolder_ + "blankimg/blank180.jpg", kBlank180);
-    platform::SetProgramFolderForTests(programFolder_);
+    kartivo::platform::SetProgramFolderForTests(programFolder_);
 
     server_ = std::make_unique<testsupport::TestServer>();
     server_->SetHandler([this](const testsupport::RecordedRequest& r) { return Answer(r); });
 
-    dispatcher_ = std::make_unique<platform::QueueDispatcher>();
-    platform::SetMainDispatcher(dispatcher_.get());
+    dispatcher_ = std::make_unique<kartivo::platform::QueueDispatcher>();
+    kartivo::platform::SetMainDispatcher(dispatcher_.get());
     // Pauses are recorded, not slept: the tests run at full speed.
-    platform::SetSleepHook([this](int ms) { sleeps_.Record(ms); });
+    kartivo::platform::SetSleepHook([this](int ms) { sleeps_.Record(ms); });
 }
 
 void WorkerTest::TearDown()
@@ -86,17 +86,17 @@ void WorkerTest::TearDown()
     if (dispatcher_)
         dispatcher_->Shutdown();
     workers_.clear();
-    platform::SetMainDispatcher(nullptr);
+    kartivo::platform::SetMainDispatcher(nullptr);
     dispatcher_.reset();
-    platform::SetSleepHook(nullptr);
+    kartivo::platform::SetSleepHook(nullptr);
     server_.reset();
-    platform::SetProgramFolderForTests("");
+    kartivo::platform::SetProgramFolderForTests("");
     temp_.reset();
 }
 
-KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
+kartivo::task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
 {
-    params_ = TaskParameters{};
+    params_ = kartivo::task::TaskParameters{};
     params_.LeftLongitude = 2.0;
     params_.RightLongitude = 2.01;
     params_.TopLatitude = 48.01;
@@ -108,7 +108,7 @@ KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
     params_.UseProxy = true;
     params_.ProxyServer = "127.0.0.1";
     params_.ProxyPort = std::to_string(server_->Port());
-    task_ = KvTask::Create(params_);
+    task_ = kartivo::task::KvTask::Create(params_);
     EXPECT_NE(task_, nullptr);
     // The range is the test's choice; the area above only gives a valid task.
     task_->Xmin = x0;
@@ -184,7 +184,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     // Created suspended and started once all exist, so that hooks running
     // on worker threads may look workers up without racing the map.
     for (int i : indexes)
-        workers_[i] = std::make_unique<TDownThread>(true, i, *task_, host_);
+        workers_[i] = std::make_unique<kartivo::download::TDownThread>(true, i, *task_, host_);
     for (int i : indexes)
         workers_[i]->Start();
     const int expected = doneBefore + static_cast<int>(indexes.size());
@@ -210,7 +210,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     }
 }
 
-TDownThread& WorkerTest::Worker(int index)
+kartivo::download::TDownThread& WorkerTest::Worker(int index)
 {
     return *workers_.at(index);
 }

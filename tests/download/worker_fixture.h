@@ -26,7 +26,7 @@ namespace workertest {
 using testsupport::ScriptedReply;
 
 // Lives on the test's main thread; every call must arrive there.
-class FakeHost : public IWorkerHost {
+class FakeHost : public kartivo::download::IWorkerHost {
 public:
     FakeHost() : mainThread_(std::this_thread::get_id()) {}
     void AddLogLine(const std::string& line) override { Check(); Log.push_back(line); }
@@ -63,7 +63,7 @@ protected:
     void TearDown() override;
 
     // A task of map type `mapsType` whose range is columns x0..x1, rows y0..y1.
-    KvTask& MakeTask(int x0, int x1, int y0, int y1, int mapsType = 5);
+    kartivo::task::KvTask& MakeTask(int x0, int x1, int y0, int y1, int mapsType = 5);
     // Per-tile scripts: replies used in order; afterwards the tile is served OK.
     void Script(int x, int y, std::vector<ScriptedReply> replies);
     // Called on the server thread before each tile request is answered.
@@ -72,7 +72,7 @@ protected:
     // Starts workers with the given indexes (all of ThreadCount by default)
     // and pumps until each has finished; then checks the finish invariants.
     void RunWorkers(std::vector<int> indexes = {});
-    TDownThread& Worker(int index);
+    kartivo::download::TDownThread& Worker(int index);
 
     std::string TileBody(int x, int y) const { return "tile " + std::to_string(x) + "-" + std::to_string(y); }
     std::string Url(int x, int y) const { return task_->GetTileUrl(x, y); }
@@ -93,12 +93,12 @@ protected:
     std::string root_;          // folder of the test's files, inside temp_
     std::string programFolder_; // holds blankimg/
     std::unique_ptr<testsupport::TestServer> server_;
-    TaskParameters params_;
-    std::unique_ptr<KvTask> task_;
+    kartivo::task::TaskParameters params_;
+    std::unique_ptr<kartivo::task::KvTask> task_;
     FakeHost host_;
     SleepRecorder sleeps_;
-    std::unique_ptr<platform::QueueDispatcher> dispatcher_;
-    std::map<int, std::unique_ptr<TDownThread>> workers_;
+    std::unique_ptr<kartivo::platform::QueueDispatcher> dispatcher_;
+    std::map<int, std::unique_ptr<kartivo::download::TDownThread>> workers_;
 
 private:
     ScriptedReply Answer(const testsupport::RecordedRequest& r);

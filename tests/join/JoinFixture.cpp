@@ -73,25 +73,25 @@ void ExpectPlacedOnTiles(const std::string& json, int x0, int x1, int y0, int y1
 }
 
 void JoinTest::SetUp() {
-    platform::SetDialogs(&dialogs);
-    platform::SetDecimalSeparatorForTests('.');
+    kartivo::platform::SetDialogs(&dialogs);
+    kartivo::platform::SetDecimalSeparatorForTests('.');
 }
 
 void JoinTest::TearDown() {
-    platform::SetDialogs(nullptr);
-    platform::SetDecimalSeparatorForTests(std::nullopt);
+    kartivo::platform::SetDialogs(nullptr);
+    kartivo::platform::SetDecimalSeparatorForTests(std::nullopt);
 }
 
 void JoinTest::MakeTask(int mapsType, int x0, int x1, int y0, int y1, int zoom, bool writeTiles) {
     params.SavePath = dir.Path();
     params.TaskName = "area.kvpd";
     params.MapsType = mapsType;
-    params.LeftLongitude = TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = TileXToLon(x1 + 0.5, zoom);
-    params.BottomLatitude = TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = TileYToLat(y1 + 0.5, zoom);
+    params.LeftLongitude = kartivo::core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = kartivo::core::TileXToLon(x1 + 0.5, zoom);
+    params.BottomLatitude = kartivo::core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = kartivo::core::TileYToLat(y1 + 0.5, zoom);
     params.Zoom = zoom;
-    task = KvTask::Create(params);
+    task = kartivo::task::KvTask::Create(params);
     ASSERT_TRUE(task) << (dialogs.messages.empty() ? "" : dialogs.messages[0]);
     task->WriteProjectFile();
     task->WriteTileList();
@@ -141,14 +141,14 @@ void JoinTest::MakeBlank(int x, int y) {
 void JoinTest::AddToFailedList(int x, int y) {
     std::vector<std::string> lines;
     if (std::filesystem::exists(task->FailedFile))
-        lines = platform::ReadLines(task->FailedFile);
-    lines.push_back(JoinFailedLine(TilePath(x, y), task->GetTileUrl(x, y)));
-    platform::WriteLines(task->FailedFile, lines);
+        lines = kartivo::platform::ReadLines(task->FailedFile);
+    lines.push_back(kartivo::task::JoinFailedLine(TilePath(x, y), task->GetTileUrl(x, y)));
+    kartivo::platform::WriteLines(task->FailedFile, lines);
 }
 
-std::unique_ptr<SavedProject> JoinTest::OpenProject() {
+std::unique_ptr<kartivo::task::SavedProject> JoinTest::OpenProject() {
     std::string error;
-    auto project = SavedProject::Open(dir / "area.kvpd", error);
+    auto project = kartivo::task::SavedProject::Open(dir / "area.kvpd", error);
     EXPECT_TRUE(project) << error;
     return project;
 }

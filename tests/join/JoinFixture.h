@@ -65,15 +65,15 @@ protected:
 
     // Opens the project as the combiner does and combines it.
     join::JoinOutcome Combine(join::JoinOptions options, std::string* error = nullptr);
-    std::unique_ptr<SavedProject> OpenProject();
+    std::unique_ptr<kartivo::task::SavedProject> OpenProject();
 
     // Names in the save folder (not in the tile folder), sorted.
     std::vector<std::string> SaveFolderNames() const;
 
     testsupport::TempFolder dir;
-    platform::RecordingDialogs dialogs;
-    TaskParameters params;
-    std::unique_ptr<KvTask> task;
+    kartivo::platform::RecordingDialogs dialogs;
+    kartivo::task::TaskParameters params;
+    std::unique_ptr<kartivo::task::KvTask> task;
     join::JoinSummary summary;
     join::JoinControl control;
 };

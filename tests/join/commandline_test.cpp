@@ -90,7 +90,7 @@ TEST_F(CommandLineTest, AnInterruptLeavesNothingAndStatus130)
 // The program itself, as a shell starts it (built beside the tests).
 TEST_F(CommandLineTest, TheProgramRunsWithoutADisplay)
 {
-    const std::string program = platform::ProgramFolder() + "platejoin";
+    const std::string program = kartivo::platform::ProgramFolder() + "platejoin";
     if (!std::filesystem::exists(program))
         GTEST_SKIP() << "platejoin is built with the GUI only";
     MakeTask(6, 40, 41, 40, 40, 7);

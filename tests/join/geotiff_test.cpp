@@ -41,7 +41,7 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     EXPECT_NE(json.find("ID[\\\"EPSG\\\",3857]"), std::string::npos) << json.substr(0, 2000);
     ExpectPlacedOnTiles(json, 500, 502, 600, 601, 10, 768, 512);
     // The west edge agrees with the longitude formula too.
-    EXPECT_NEAR(JsonNumbers(json, "geoTransform").at(0), TileXToLon(500, 10) * kR * M_PI / 180, 1e-3);
+    EXPECT_NEAR(JsonNumbers(json, "geoTransform").at(0), kartivo::core::TileXToLon(500, 10) * kR * M_PI / 180, 1e-3);
     EXPECT_NE(json.find("\"DEFLATE\""), std::string::npos);
     EXPECT_NE(json.find("\"colorInterpretation\":\"Alpha\""), std::string::npos);
     EXPECT_NE(json.find("\"block\":[\n        256,\n        256\n      ]"), std::string::npos);

@@ -52,10 +52,10 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
             bounds.push_back(v);
     }
     ASSERT_EQ(bounds.size(), 4u);
-    EXPECT_NEAR(bounds[0], TileXToLon(700, 11), 1e-9);
-    EXPECT_NEAR(bounds[1], TileYToLat(900, 11), 1e-9);
-    EXPECT_NEAR(bounds[2], TileXToLon(703, 11), 1e-9);
-    EXPECT_NEAR(bounds[3], TileYToLat(902, 11), 1e-9);
+    EXPECT_NEAR(bounds[0], kartivo::core::TileXToLon(700, 11), 1e-9);
+    EXPECT_NEAR(bounds[1], kartivo::core::TileYToLat(900, 11), 1e-9);
+    EXPECT_NEAR(bounds[2], kartivo::core::TileXToLon(703, 11), 1e-9);
+    EXPECT_NEAR(bounds[3], kartivo::core::TileYToLat(902, 11), 1e-9);
     EXPECT_NE(Sql("SELECT value FROM metadata WHERE name='center'").find(",11\n"), std::string::npos);
 
     EXPECT_EQ(summary.Counts.Saved, 3);

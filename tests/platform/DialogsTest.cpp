@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
+using namespace kartivo::platform;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace platform;
+using namespace kartivo::platform;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
 using testsupport::WriteBytes;

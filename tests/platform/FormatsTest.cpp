@@ -7,7 +7,7 @@
 #include <optional>
 #include <regex>
 
-using namespace platform;
+using namespace kartivo::platform;
 
 namespace {
 

@@ -45,7 +45,7 @@ protected:
     void SetUp() override
     {
         fs::create_directory(program.Path() + "ini");
-        platform::SetProgramFolderForTests(program.Path());
+        kartivo::platform::SetProgramFolderForTests(program.Path());
         setenv("HOME", (home.Path() + "user").c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
     }
@@ -55,7 +55,7 @@ protected:
         fs::permissions(program.Path(), fs::perms::owner_all, fs::perm_options::add);
         if (fs::exists(program.Path() + "ini"))
             fs::permissions(program.Path() + "ini", fs::perms::owner_all, fs::perm_options::add);
-        platform::SetProgramFolderForTests("");
+        kartivo::platform::SetProgramFolderForTests("");
         Restore("HOME", savedHome);
         Restore("XDG_CONFIG_HOME", savedXdg);
     }
@@ -74,26 +74,26 @@ protected:
 
 TEST_F(SettingsFileTest, AWritableIniFolderKeepsTheSettingsBesideTheProgram)
 {
-    EXPECT_EQ(platform::SettingsFileName(), ownFile);
-    EXPECT_EQ(platform::SettingsFileForWriting(), ownFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileName(), ownFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileForWriting(), ownFile);
     EXPECT_FALSE(fs::exists(home.Path() + "user"));   // nothing made in the user's folder
 }
 
 TEST_F(SettingsFileTest, AReadOnlyIniFolderSendsTheSettingsToTheUsersConfigFolder)
 {
     ReadOnly(program.Path() + "ini");
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileName(), userFile);
     EXPECT_FALSE(fs::exists(home.Path() + "user"));   // asking creates nothing
 
     // The first save makes every missing level private, and the write works.
     fs::create_directory(home.Path() + "user");
     fs::permissions(home.Path() + "user", fs::perms(0750), fs::perm_options::replace);
-    EXPECT_EQ(platform::SettingsFileForWriting(), userFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileForWriting(), userFile);
     EXPECT_EQ(Mode(home.Path() + "user/.config"), 0700u);
     EXPECT_EQ(Mode(home.Path() + "user/.config/kartivo"), 0700u);
     EXPECT_EQ(Mode(home.Path() + "user"), 0750u);   // an existing level is left as it was
-    platform::TIniFile(userFile).WriteString("IniParas", "DefaultPath", "/maps");
-    EXPECT_EQ(platform::TIniFile(userFile).ReadString("IniParas", "DefaultPath", ""), "/maps");
+    kartivo::platform::TIniFile(userFile).WriteString("IniParas", "DefaultPath", "/maps");
+    EXPECT_EQ(kartivo::platform::TIniFile(userFile).ReadString("IniParas", "DefaultPath", ""), "/maps");
     EXPECT_FALSE(fs::exists(ownFile));
 }
 
@@ -101,15 +101,15 @@ TEST_F(SettingsFileTest, XdgConfigHomeIsHonouredOnlyWhenAbsolute)
 {
     ReadOnly(program.Path() + "ini");
     setenv("XDG_CONFIG_HOME", (home.Path() + "xdg/").c_str(), 1);
-    EXPECT_EQ(platform::SettingsFileName(), home.Path() + "xdg/kartivo/config.ini");
-    platform::SettingsFileForWriting();
+    EXPECT_EQ(kartivo::platform::SettingsFileName(), home.Path() + "xdg/kartivo/config.ini");
+    kartivo::platform::SettingsFileForWriting();
     EXPECT_EQ(Mode(home.Path() + "xdg"), 0700u);
     EXPECT_TRUE(fs::is_directory(home.Path() + "xdg/kartivo"));
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileName(), userFile);
     setenv("XDG_CONFIG_HOME", "", 1);
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileName(), userFile);
 }
 
 TEST_F(SettingsFileTest, WithoutAnIniFolderTheProgramFolderDecides)
@@ -117,11 +117,11 @@ TEST_F(SettingsFileTest, WithoutAnIniFolderTheProgramFolderDecides)
     fs::remove(program.Path() + "ini");
     // A user's own copy: the write later reports the missing folder, and
     // the ini folder is never created behind the user's back.
-    EXPECT_EQ(platform::SettingsFileForWriting(), ownFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileForWriting(), ownFile);
     EXPECT_FALSE(fs::exists(program.Path() + "ini"));
 
     ReadOnly(program.Path());
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(kartivo::platform::SettingsFileName(), userFile);
 }
 
 TEST_F(SettingsFileTest, RootDecidesByTheModeBits)
@@ -131,23 +131,23 @@ TEST_F(SettingsFileTest, RootDecidesByTheModeBits)
     const std::string folder = home.Path() + "other";
     fs::create_directory(folder);
     fs::permissions(folder, fs::perms(0755), fs::perm_options::replace);
-    EXPECT_TRUE(platform::MayCreateFilesIn(folder));   // root's own, with its write bit
+    EXPECT_TRUE(kartivo::platform::MayCreateFilesIn(folder));   // root's own, with its write bit
     ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(platform::MayCreateFilesIn(folder));   // someone else's, no write bit for others
+    EXPECT_FALSE(kartivo::platform::MayCreateFilesIn(folder));   // someone else's, no write bit for others
     fs::permissions(folder, fs::perms(0757), fs::perm_options::replace);
-    EXPECT_TRUE(platform::MayCreateFilesIn(folder));
+    EXPECT_TRUE(kartivo::platform::MayCreateFilesIn(folder));
     ASSERT_EQ(::chown(folder.c_str(), 0, 0), 0);
     fs::permissions(folder, fs::perms(0555), fs::perm_options::replace);
-    EXPECT_FALSE(platform::MayCreateFilesIn(folder));   // as the package ships ini/
+    EXPECT_FALSE(kartivo::platform::MayCreateFilesIn(folder));   // as the package ships ini/
 }
 
 TEST(SettingsDefaultPath, IsTheHomeFolderFollowedByOrvanta)
 {
     const auto saved = Env("HOME");
     setenv("HOME", "/home/tester/", 1);
-    EXPECT_EQ(platform::DefaultSavePathDefault(), "/home/tester/orvanta");
+    EXPECT_EQ(kartivo::platform::DefaultSavePathDefault(), "/home/tester/orvanta");
     setenv("HOME", "/", 1);
-    EXPECT_EQ(platform::DefaultSavePathDefault(), "/orvanta");
+    EXPECT_EQ(kartivo::platform::DefaultSavePathDefault(), "/orvanta");
     Restore("HOME", saved);
 }
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
+using namespace kartivo::platform;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
 using testsupport::WriteBytes;

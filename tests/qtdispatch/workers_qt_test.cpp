@@ -33,7 +33,7 @@ constexpr int kWorkers = 8;
 
 // The main window's part, as the workers see it; quits the loop when every
 // worker has counted itself out.
-class LoopHost : public IWorkerHost {
+class LoopHost : public kartivo::download::IWorkerHost {
 public:
     explicit LoopHost(QEventLoop& loop) : loop_(loop), main_(std::this_thread::get_id()) {}
     void AddLogLine(const std::string& line) override {
@@ -72,10 +72,10 @@ protected:
         std::filesystem::create_directories(temp.Path() + "prog/blankimg");
         std::filesystem::create_directories(temp.Path() + "save");
         testsupport::WriteBytes(temp.Path() + "prog/blankimg/blank256.png", "BLANK");
-        platform::SetProgramFolderForTests(temp.Path() + "prog/");
-        platform::SetSleepHook([](int) {});   // the pauses are not what is tested
-        dispatcher = std::make_unique<platform::qt::QtMainDispatcher>();
-        platform::SetMainDispatcher(dispatcher.get());
+        kartivo::platform::SetProgramFolderForTests(temp.Path() + "prog/");
+        kartivo::platform::SetSleepHook([](int) {});   // the pauses are not what is tested
+        dispatcher = std::make_unique<kartivo::platform::qt::QtMainDispatcher>();
+        kartivo::platform::SetMainDispatcher(dispatcher.get());
 
         params.LeftLongitude = 2.0;
         params.RightLongitude = 2.01;
@@ -88,7 +88,7 @@ protected:
         params.UseProxy = true;
         params.ProxyServer = "127.0.0.1";
         params.ProxyPort = std::to_string(server.Port());
-        task = KvTask::Create(params);
+        task = kartivo::task::KvTask::Create(params);
         ASSERT_NE(task, nullptr);
         task->Xmin = 4149;
         task->Xmax = 4152;
@@ -114,17 +114,17 @@ protected:
         server.Stop();
         dispatcher->Shutdown();
         workers.clear();
-        platform::SetMainDispatcher(nullptr);
+        kartivo::platform::SetMainDispatcher(nullptr);
         dispatcher.reset();
-        platform::SetSleepHook(nullptr);
-        platform::SetProgramFolderForTests("");
+        kartivo::platform::SetSleepHook(nullptr);
+        kartivo::platform::SetProgramFolderForTests("");
     }
 
     // Starts the workers and runs the event loop until all are done, with a
     // one-millisecond timer that reads every worker's position meanwhile.
     void Run(LoopHost& host, QEventLoop& loop) {
         for (int i = 0; i < kWorkers; ++i)
-            workers.push_back(std::make_unique<TDownThread>(false, i, *task, host));
+            workers.push_back(std::make_unique<kartivo::download::TDownThread>(false, i, *task, host));
         QTimer monitor;
         QObject::connect(&monitor, &QTimer::timeout, [this] {
             for (const auto& w : workers) {
@@ -149,10 +149,10 @@ protected:
     testsupport::TempFolder temp;
     testsupport::TestServer server;
     std::atomic<int> requests{0};
-    std::unique_ptr<platform::qt::QtMainDispatcher> dispatcher;
-    TaskParameters params;
-    std::unique_ptr<KvTask> task;
-    std::vector<std::unique_ptr<TDownThread>> workers;
+    std::unique_ptr<kartivo::platform::qt::QtMainDispatcher> dispatcher;
+    kartivo::task::TaskParameters params;
+    std::unique_ptr<kartivo::task::KvTask> task;
+    std::vector<std::unique_ptr<kartivo::download::TDownThread>> workers;
     long positionsSeen = 0;
 };
 

@@ -425,7 +425,7 @@ int LoopbackResolver(const char* host, const char* service, const addrinfo* hint
 
 } // namespace
 
-ScopedLoopbackNames::ScopedLoopbackNames() { platform::SetResolverForTesting(&LoopbackResolver); }
-ScopedLoopbackNames::~ScopedLoopbackNames() { platform::SetResolverForTesting(nullptr); }
+ScopedLoopbackNames::ScopedLoopbackNames() { kartivo::platform::SetResolverForTesting(&LoopbackResolver); }
+ScopedLoopbackNames::~ScopedLoopbackNames() { kartivo::platform::SetResolverForTesting(nullptr); }
 
 } // namespace testsupport

@@ -111,13 +111,13 @@ TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
     const std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_TRUE(std::regex_match(DateLine(log), std::regex("Now time is:.+ .+"))) << DateLine(log);
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log), ""));
-    EXPECT_TRUE(platform::FileExists(dir / "newtask_failed.ftl"));
+    EXPECT_TRUE(kartivo::platform::FileExists(dir / "newtask_failed.ftl"));
     EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "");
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
 // The worked example through the proxy 10.1.2.3:3128 as "user".
-void UseProxy(TaskParameters& params, const std::string& password) {
+void UseProxy(kartivo::task::TaskParameters& params, const std::string& password) {
     params.UseProxy = true;
     params.ProxyServer = "10.1.2.3";
     params.ProxyPort = "3128";
@@ -153,12 +153,12 @@ TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
 TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
     UseWorkedExample();
     ASSERT_TRUE(CreateAndWrite());
-    platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 4149);
+    kartivo::platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 4149);
     WriteBytes(dir / "newtask_failed.ftl", "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
     const std::string project = ReadBytes(dir / "newtask.kvpd");
     const std::string log = ReadBytes(dir / "newtask_log.txt");
 
-    TaskParameters again = params;
+    kartivo::task::TaskParameters again = params;
     again.ThreadCount = 8;
     again.ContinueTask = true;
     params = again;
@@ -169,7 +169,7 @@ TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
     EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
     const std::string grown = ReadBytes(dir / "newtask_log.txt");
     ASSERT_EQ(grown.substr(0, log.size()), log);
-    std::vector<std::string> added = platform::ReadLines(dir / "newtask_log.txt");
+    std::vector<std::string> added = kartivo::platform::ReadLines(dir / "newtask_log.txt");
     ASSERT_GE(added.size(), 3u);
     EXPECT_EQ(added[added.size() - 3], std::string(44, '-'));
     EXPECT_EQ(added[added.size() - 2], "Log continue...");
@@ -180,12 +180,12 @@ TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
 TEST_F(TaskTest, ContinuedTaskWithoutItsLogRaisesCannotOpen) {
     UseWorkedExample();
     params.ContinueTask = true;
-    auto task = KvTask::Create(params);
+    auto task = kartivo::task::KvTask::Create(params);
     ASSERT_TRUE(task);
     try {
         task->WriteLogHeader();
         FAIL() << "no error";
-    } catch (const platform::EFOpenError& e) {
+    } catch (const kartivo::platform::EFOpenError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file " + task->LogFile);
     }
 }
@@ -196,7 +196,7 @@ TEST_F(TaskTest, ProjectFileKeepsEightSlotsWithThreeWorkers) {
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileCount, 3);
     EXPECT_EQ(params.ThreadCount, 3);
-    auto lines = platform::ReadLines(dir / "newtask.kvpd");
+    auto lines = kartivo::platform::ReadLines(dir / "newtask.kvpd");
     ASSERT_EQ(lines.size(), 42u);
     EXPECT_EQ(lines[24], "ThreadCount=3");
     EXPECT_EQ(lines[25], "T1X=");
@@ -211,17 +211,17 @@ TEST_F(TaskTest, NegativeInputIsWrittenInGeneralFormat) {
     params.BottomLatitude = 37.7;
     params.Zoom = 10;
     ASSERT_TRUE(CreateAndWrite());
-    auto project = platform::ReadLines(dir / "newtask.kvpd");
+    auto project = kartivo::platform::ReadLines(dir / "newtask.kvpd");
     EXPECT_EQ(project[4], "LeftLongitude=-122.5");
-    auto log = platform::ReadLines(dir / "newtask_log.txt");
+    auto log = kartivo::platform::ReadLines(dir / "newtask_log.txt");
     EXPECT_EQ(log[6], "Left Longitude  input= -122.5");
 }
 
 TEST_F(TaskTest, CommaSeparatorReachesGButNotF) {
     UseWorkedExample();
-    platform::SetDecimalSeparatorForTests(',');
+    kartivo::platform::SetDecimalSeparatorForTests(',');
     ASSERT_TRUE(CreateAndWrite());
-    auto project = platform::ReadLines(dir / "newtask.kvpd");
+    auto project = kartivo::platform::ReadLines(dir / "newtask.kvpd");
     EXPECT_EQ(project[4], "LeftLongitude=2,3522");
     EXPECT_EQ(project[9], "Left_Longitude_download=    2.32910156250000");
     EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
@@ -241,10 +241,10 @@ TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
         "Bottom_Edge_Latitude\r\n";
     for (int x = 98; x <= 101; ++x)
         for (int y = 97; y <= 102; ++y) {
-            TileEdges e = EdgesOfTile(x, y, 10);
-            expected += task->GetTileFileName(x, y) + ": " + platform::FormatF(e.Left) + " " +
-                        platform::FormatF(e.Right) + " " + platform::FormatF(e.Top) + " " +
-                        platform::FormatF(e.Bottom) + "\r\n";
+            kartivo::core::TileEdges e = kartivo::core::EdgesOfTile(x, y, 10);
+            expected += task->GetTileFileName(x, y) + ": " + kartivo::platform::FormatF(e.Left) + " " +
+                        kartivo::platform::FormatF(e.Right) + " " + kartivo::platform::FormatF(e.Top) + " " +
+                        kartivo::platform::FormatF(e.Bottom) + "\r\n";
         }
     EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), expected);
 }
@@ -253,11 +253,11 @@ TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {
     UseTiles(300, 300, 700, 702, 10);
     params.MapsType = 5;
     ASSERT_TRUE(CreateAndWrite());
-    auto road = platform::ReadLines(dir / "newtask_list.txt");
+    auto road = kartivo::platform::ReadLines(dir / "newtask_list.txt");
     params.MapsType = 22;
     params.TaskName = "os.kvpd";
     ASSERT_TRUE(CreateAndWrite());
-    auto os = platform::ReadLines(dir / "os_list.txt");
+    auto os = kartivo::platform::ReadLines(dir / "os_list.txt");
     ASSERT_EQ(road.size(), os.size());
     for (std::size_t i = 1; i < road.size(); ++i) {
         EXPECT_EQ(os[i].substr(0, 3), "mo_");
@@ -267,29 +267,29 @@ TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {
 
 TEST_F(TaskTest, UnwritableRecordFileRaisesCannotCreate) {
     UseWorkedExample();
-    auto task = KvTask::Create(params);
+    auto task = kartivo::task::KvTask::Create(params);
     ASSERT_TRUE(task);
-    platform::CreateDir(task->ListFile);   // a folder where the list should go
-    EXPECT_THROW(task->WriteTileList(), platform::EFCreateError);
+    kartivo::platform::CreateDir(task->ListFile);   // a folder where the list should go
+    EXPECT_THROW(task->WriteTileList(), kartivo::platform::EFCreateError);
 }
 
 TEST(FailedLine, SplitsAtTheFirstBar) {
-    FailedEntry e = SplitFailedLine(
+    kartivo::task::FailedEntry e = kartivo::task::SplitFailedLine(
         "/maps/newtask/mn_4149_5373_13.png|http://r1.ortho.tiles.virtualearth.net/tiles/"
         "r1202200110121.png?g=909");
     EXPECT_EQ(e.Path, "/maps/newtask/mn_4149_5373_13.png");
     EXPECT_EQ(e.Url, "http://r1.ortho.tiles.virtualearth.net/tiles/r1202200110121.png?g=909");
-    e = SplitFailedLine("a|b|c");
+    e = kartivo::task::SplitFailedLine("a|b|c");
     EXPECT_EQ(e.Path, "a");
     EXPECT_EQ(e.Url, "b|c");
-    e = SplitFailedLine("no bar here");
+    e = kartivo::task::SplitFailedLine("no bar here");
     EXPECT_EQ(e.Path, "");
     EXPECT_EQ(e.Url, "no bar here");
-    e = SplitFailedLine("");
+    e = kartivo::task::SplitFailedLine("");
     EXPECT_EQ(e.Path, "");
     EXPECT_EQ(e.Url, "");
-    EXPECT_EQ(JoinFailedLine("/p/t.png", "http://h/u"), "/p/t.png|http://h/u");
-    e = SplitFailedLine(JoinFailedLine("/p/t.png", "http://h/u"));
+    EXPECT_EQ(kartivo::task::JoinFailedLine("/p/t.png", "http://h/u"), "/p/t.png|http://h/u");
+    e = kartivo::task::SplitFailedLine(kartivo::task::JoinFailedLine("/p/t.png", "http://h/u"));
     EXPECT_EQ(e.Path, "/p/t.png");
     EXPECT_EQ(e.Url, "http://h/u");
 }

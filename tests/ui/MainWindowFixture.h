@@ -88,13 +88,13 @@ class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        platform::SetProgramFolderForTests(programFolder.Path());
+        kartivo::platform::SetProgramFolderForTests(programFolder.Path());
         std::filesystem::create_directory(programFolder.Path() + "ini");
-        platform::SetDialogs(&dialogs);
-        dispatcher = std::make_unique<platform::qt::QtMainDispatcher>();
-        platform::SetMainDispatcher(dispatcher.get());
+        kartivo::platform::SetDialogs(&dialogs);
+        dispatcher = std::make_unique<kartivo::platform::qt::QtMainDispatcher>();
+        kartivo::platform::SetMainDispatcher(dispatcher.get());
         gate = std::make_shared<PauseGate>();
-        platform::SetSleepHook([g = gate](int ms) { g->Pause(ms); });
+        kartivo::platform::SetSleepHook([g = gate](int ms) { g->Pause(ms); });
         savePath = saveRoot.Path() + "maps";
     }
 
@@ -102,11 +102,11 @@ protected:
     {
         gate->Open();
         form.reset();   // releases any worker still held
-        platform::SetMainDispatcher(nullptr);
+        kartivo::platform::SetMainDispatcher(nullptr);
         dispatcher.reset();
-        platform::SetSleepHook({});
-        platform::SetDialogs(nullptr);
-        platform::SetProgramFolderForTests("");
+        kartivo::platform::SetSleepHook({});
+        kartivo::platform::SetDialogs(nullptr);
+        kartivo::platform::SetProgramFolderForTests("");
     }
 
     std::string IniPath() const { return programFolder.Path() + "ini/config.ini"; }
@@ -186,13 +186,13 @@ protected:
         ASSERT_EQ(Caption(), "Start");
     }
 
-    std::vector<std::string> LogFileLines() { return platform::ReadLines(C().CurrentTask->LogFile); }
+    std::vector<std::string> LogFileLines() { return kartivo::platform::ReadLines(C().CurrentTask->LogFile); }
 
     testsupport::TempFolder programFolder;
     testsupport::TempFolder saveRoot;
     std::string savePath;
-    platform::RecordingDialogs dialogs;
-    std::unique_ptr<platform::qt::QtMainDispatcher> dispatcher;
+    kartivo::platform::RecordingDialogs dialogs;
+    std::unique_ptr<kartivo::platform::qt::QtMainDispatcher> dispatcher;
     std::shared_ptr<PauseGate> gate;
     std::unique_ptr<testsupport::TestServer> server;
     std::unique_ptr<TForm1> form;

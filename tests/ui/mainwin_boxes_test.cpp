@@ -18,7 +18,7 @@ namespace {
 
 // Answers like RecordingDialogs; while the first error box is "open" it runs
 // what the nested event loop would run meanwhile.
-class NestedLoopDialogs : public platform::RecordingDialogs {
+class NestedLoopDialogs : public kartivo::platform::RecordingDialogs {
 public:
     std::function<void()> whileFirstErrorShown;
     void ShowError(const std::string& text) override
@@ -34,7 +34,7 @@ protected:
     void SetUp() override
     {
         MainWindowTest::SetUp();
-        platform::SetDialogs(&boxes);
+        kartivo::platform::SetDialogs(&boxes);
     }
     // The name of the file becomes a folder: every write to it fails.
     static void MakeUnwritable(const std::string& file)
@@ -75,7 +75,7 @@ TEST_F(BoxesTest, TicksDuringTheFifthTickErrorBoxStackNoFurtherBoxes)
     for (int i = 0; i < 5; ++i)
         form->Timer1Timer();
     EXPECT_EQ(boxes.errors.size(), 1u);
-    EXPECT_EQ(platform::ReadLines(logFile), C().Memo1Lines.ToVector());
+    EXPECT_EQ(kartivo::platform::ReadLines(logFile), C().Memo1Lines.ToVector());
     form->BitBtn1Click();
     gate->Open();
     WaitForWorkersDone();
@@ -96,7 +96,7 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
     C().AddFailedLine("/tiles/a.png|http://127.0.0.1/a");
     const auto memoAtClose = C().Memo1Lines.ToVector();
-    ASSERT_NE(platform::ReadLines(logFile), memoAtClose);
+    ASSERT_NE(kartivo::platform::ReadLines(logFile), memoAtClose);
     MakeUnwritable(project);
 
     bool timerActiveDuringBox = true;
@@ -108,8 +108,8 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
     EXPECT_FALSE(timerActiveDuringBox);
     auto expected = memoAtClose;
     expected.push_back(C().Progress.Summary());
-    EXPECT_EQ(platform::ReadLines(logFile), expected);
-    EXPECT_EQ(platform::ReadLines(failedFile), std::vector<std::string>{"/tiles/a.png|http://127.0.0.1/a"});
+    EXPECT_EQ(kartivo::platform::ReadLines(logFile), expected);
+    EXPECT_EQ(kartivo::platform::ReadLines(failedFile), std::vector<std::string>{"/tiles/a.png|http://127.0.0.1/a"});
     gate->Open();
 }
 
@@ -118,7 +118,7 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
 // that Esc answers with No.
 TEST(QtBoxes, ErrorBoxShowsTheMessageAsGivenAndEscapeAnswersNo)
 {
-    platform::qt::QtDialogs boxes;
+    kartivo::platform::qt::QtDialogs boxes;
     QString shown;
     auto closeWith = [&](int key) {
         QTimer::singleShot(0, [&, key] {

@@ -20,7 +20,7 @@ namespace {
 
 std::string Whole(const std::vector<std::string>& lines, const std::string& path)
 {
-    platform::WriteLines(path, lines);
+    kartivo::platform::WriteLines(path, lines);
     return testsupport::ReadBytes(path);
 }
 
@@ -94,7 +94,7 @@ TEST(LinesFileSaver, AdoptsAFileReadBackOnlyWhenItsBytesWouldBeTheSame)
     testsupport::WriteBytes(bare, "one\ntwo");   // LF ends and no final line end
 
     for (const std::string& path : {canonical, bare}) {
-        LineList list(platform::ReadLines(path));
+        LineList list(kartivo::platform::ReadLines(path));
         LinesFileSaver saver;
         saver.Adopt(list, path);
         list.Add("three");
@@ -127,7 +127,7 @@ TEST(LinesFileSaver, UnwritableFileRaisesTheFileErrorAndRecovers)
 
 TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
 {
-    platform::qt::QtMainDispatcher dispatcher;
+    kartivo::platform::qt::QtMainDispatcher dispatcher;
     const auto mainThread = std::this_thread::get_id();
 
     bool ranHere = false;

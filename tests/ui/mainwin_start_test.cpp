@@ -52,7 +52,7 @@ TEST_P(StartRefusalTest, ShowsOnlyTheFirstMessageAndStartsNothing)
     EXPECT_EQ(Caption(), "Start");
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(C().CurrentTask, nullptr);
-    EXPECT_FALSE(platform::FileExists(savePath + "/newtask.kvpd"));
+    EXPECT_FALSE(kartivo::platform::FileExists(savePath + "/newtask.kvpd"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -89,12 +89,12 @@ TEST_F(MainWindowTest, SaveFolderIsCreatedBeforeACoordinateIsRefused)
     OpenWindow();
     TypeSmallArea();
     form->Edit1->setText("west");
-    ASSERT_FALSE(platform::DirectoryExists(savePath));
+    ASSERT_FALSE(kartivo::platform::DirectoryExists(savePath));
 
     form->BitBtn1Click();
 
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Longitude or latitude input error!"});
-    EXPECT_TRUE(platform::DirectoryExists(savePath));
+    EXPECT_TRUE(kartivo::platform::DirectoryExists(savePath));
 }
 
 TEST_F(MainWindowTest, FolderThatCannotBeCreatedIsNamedAsTyped)

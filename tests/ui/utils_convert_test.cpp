@@ -17,8 +17,8 @@ namespace {
 // Runs every test under a '.' separator unless it chooses another.
 class ConvertTest : public testing::Test {
 protected:
-    void SetUp() override { platform::SetDecimalSeparatorForTests('.'); }
-    void TearDown() override { platform::SetDecimalSeparatorForTests(std::nullopt); }
+    void SetUp() override { kartivo::platform::SetDecimalSeparatorForTests('.'); }
+    void TearDown() override { kartivo::platform::SetDecimalSeparatorForTests(std::nullopt); }
 };
 
 std::optional<std::string> Convert(const char* d, const char* m, const char* s)
@@ -105,7 +105,7 @@ TEST_F(ConvertTest, SecondsBeyondSinglePrecisionAreAnInputError)
 
 TEST_F(ConvertTest, CommaLocaleShowsACommaButSecondsStillTakeAPoint)
 {
-    platform::SetDecimalSeparatorForTests(',');
+    kartivo::platform::SetDecimalSeparatorForTests(',');
     EXPECT_EQ(Convert("39", "30", "0"), std::optional<std::string>("39,5"));
     EXPECT_EQ(Convert("0", "0", "0.01"), std::optional<std::string>("2,77777780866018E-6"));
     EXPECT_EQ(Convert("39", "0", "1800.0"), std::optional<std::string>("39,5"));
@@ -142,14 +142,14 @@ protected:
     void SetUp() override
     {
         ConvertTest::SetUp();
-        platform::SetDialogs(&dialogs);
+        kartivo::platform::SetDialogs(&dialogs);
     }
     void TearDown() override
     {
-        platform::SetDialogs(nullptr);
+        kartivo::platform::SetDialogs(nullptr);
         ConvertTest::TearDown();
     }
-    platform::RecordingDialogs dialogs;
+    kartivo::platform::RecordingDialogs dialogs;
 };
 
 TEST_F(ConvertWindowTest, ShowsTheResultOrInputErrorAndKeepsTheLastResult)

@@ -29,22 +29,22 @@ class OptionsTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        platform::SetProgramFolderForTests(folder.Path());
+        kartivo::platform::SetProgramFolderForTests(folder.Path());
         std::filesystem::create_directory(folder.Path() + "ini");
         iniFile = folder.Path() + "ini/config.ini";
         if (const char* home = std::getenv("HOME"))
             savedHome = home;
         setenv("HOME", "/home/tester", 1);
-        platform::SetDialogs(&dialogs);
+        kartivo::platform::SetDialogs(&dialogs);
     }
     void TearDown() override
     {
-        platform::SetDialogs(nullptr);
+        kartivo::platform::SetDialogs(nullptr);
         if (savedHome)
             setenv("HOME", savedHome->c_str(), 1);
         else
             unsetenv("HOME");
-        platform::SetProgramFolderForTests("");
+        kartivo::platform::SetProgramFolderForTests("");
     }
 
     // Every key OK writes, with the file's sections, in the order written.
@@ -63,20 +63,20 @@ protected:
     testsupport::TempFolder folder;
     std::string iniFile;
     std::optional<std::string> savedHome;
-    platform::RecordingDialogs dialogs;
+    kartivo::platform::RecordingDialogs dialogs;
 };
 
 std::string Value(const std::string& file, const char* section, const char* key)
 {
-    return platform::TIniFile(file).ReadString(section, key, "<absent>");
+    return kartivo::platform::TIniFile(file).ReadString(section, key, "<absent>");
 }
 
 TEST_F(OptionsTest, SettingsFileIsBesideTheProgramAndTheDefaultPathUnderHome)
 {
-    EXPECT_EQ(platform::SettingsFileName(), iniFile);
-    EXPECT_EQ(platform::DefaultSavePathDefault(), "/home/tester/orvanta");
+    EXPECT_EQ(kartivo::platform::SettingsFileName(), iniFile);
+    EXPECT_EQ(kartivo::platform::DefaultSavePathDefault(), "/home/tester/orvanta");
     setenv("HOME", "/", 1);
-    EXPECT_EQ(platform::DefaultSavePathDefault(), "/orvanta");
+    EXPECT_EQ(kartivo::platform::DefaultSavePathDefault(), "/orvanta");
 }
 
 TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
@@ -91,7 +91,7 @@ TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
         EXPECT_FALSE(e->isReadOnly());
     }
     EXPECT_EQ(dlg.EditProxyPassword->echoMode(), QLineEdit::Normal);
-    EXPECT_FALSE(platform::FileExists(iniFile));   // showing never writes
+    EXPECT_FALSE(kartivo::platform::FileExists(iniFile));   // showing never writes
     EXPECT_TRUE(dialogs.errors.empty());
 }
 
@@ -190,7 +190,7 @@ TEST_F(OptionsTest, RefusedWriteShowsTheErrorAndTheDialogStaysOpen)
     dlg.Button1Click();
     EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Unable to write to " + iniFile});
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_FALSE(platform::FileExists(iniFile));
+    EXPECT_FALSE(kartivo::platform::FileExists(iniFile));
 }
 
 // An installed copy (its ini/ folder read-only): the dialog names the
@@ -211,7 +211,7 @@ TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
     dlg.Button1Click();
     EXPECT_TRUE(dialogs.errors.empty());
     EXPECT_EQ(Value(userFile, "Proxy", "ProxyServer"), "proxy.lan");
-    EXPECT_FALSE(platform::FileExists(iniFile));
+    EXPECT_FALSE(kartivo::platform::FileExists(iniFile));
 
     dlg.show();
     EXPECT_EQ(dlg.EditProxyServer->text(), "proxy.lan");

@@ -34,8 +34,8 @@ const std::string kNotFound = ":Error: the image is not found on server.";
 
 class RedownloadTest : public testing::Test {
 protected:
-    void SetUp() override { platform::SetDialogs(&dialogs); }
-    void TearDown() override { platform::SetDialogs(nullptr); }
+    void SetUp() override { kartivo::platform::SetDialogs(&dialogs); }
+    void TearDown() override { kartivo::platform::SetDialogs(nullptr); }
 
     std::string Url(const std::string& name) const
     {
@@ -47,7 +47,7 @@ protected:
     // One run with a client set up as the window sets it up.
     Lines Run(const Lines& list)
     {
-        TIdHTTP http;
+        kartivo::download::TIdHTTP http;
         ConfigureRedownloadClient(http);
         Lines report;
         FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); },
@@ -78,7 +78,7 @@ protected:
 
     TestServer server;
     testsupport::TempFolder folder;
-    platform::RecordingDialogs dialogs;
+    kartivo::platform::RecordingDialogs dialogs;
 };
 
 struct Refusal {
@@ -154,7 +154,7 @@ TEST_F(RedownloadTest, ARepeatedRequestStoresOnlyTheFinalReply)
 TEST_F(RedownloadTest, SendsTheRefererWithItsLineEndAndNoProxy)
 {
     server.Enqueue(ScriptedReply::Ok("PNG"));
-    TIdHTTP http;
+    kartivo::download::TIdHTTP http;
     http.Request.ProxyServer = "10.9.9.9";   // whatever was there before
     http.Request.ProxyPort = 8080;
     ConfigureRedownloadClient(http);
@@ -174,7 +174,7 @@ TEST_F(RedownloadTest, SendsTheRefererWithItsLineEndAndNoProxy)
 TEST_F(RedownloadTest, LineWithoutBarIsRequestedWholeAndItsEmptyPathEndsTheRun)
 {
     server.Enqueue(ScriptedReply::Ok("PNG"));
-    EXPECT_THROW(Run({Url("nobar.png"), Line("b.png")}), platform::EFCreateError);
+    EXPECT_THROW(Run({Url("nobar.png"), Line("b.png")}), kartivo::platform::EFCreateError);
     ASSERT_EQ(server.RequestCount(), 1u);
     EXPECT_EQ(server.Requests()[0].target, "/tiles/nobar.png");
 }
@@ -347,7 +347,7 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
 TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 {
     testsupport::TempFolder programFolder;
-    platform::SetProgramFolderForTests(programFolder.Path());
+    kartivo::platform::SetProgramFolderForTests(programFolder.Path());
     std::filesystem::create_directory(programFolder.Path() + "ini");
     testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
@@ -360,7 +360,7 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
     TfrmFlt w;
     w.show();
     RunWindow(w);
-    platform::SetProgramFolderForTests("");
+    kartivo::platform::SetProgramFolderForTests("");
 
     EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + url + " ->OK", "Download End."}));
     EXPECT_EQ(testsupport::ReadBytes(Tile("a.png")), "PNG-PROXIED");
@@ -374,7 +374,7 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
 {
     testsupport::TempFolder programFolder;
-    platform::SetProgramFolderForTests(programFolder.Path());
+    kartivo::platform::SetProgramFolderForTests(programFolder.Path());
     std::filesystem::create_directory(programFolder.Path() + "ini");
     testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
@@ -383,7 +383,7 @@ TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
     TfrmFlt w;
     w.show();
     w.Button1Click();
-    platform::SetProgramFolderForTests("");
+    kartivo::platform::SetProgramFolderForTests("");
 
     EXPECT_FALSE(w.Running());
     EXPECT_EQ(dialogs.messages, Lines{"Error: the proxy port \"eighty\" is not a port number."});

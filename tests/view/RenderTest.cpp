@@ -40,8 +40,8 @@ ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx,
     cmd.Output = out;
     cmd.Width = w;
     cmd.Height = h;
-    cmd.CenterLon = TileXToLon(cx, t.Params().Zoom);
-    cmd.CenterLat = TileYToLat(cy, t.Params().Zoom);
+    cmd.CenterLon = kartivo::core::TileXToLon(cx, t.Params().Zoom);
+    cmd.CenterLat = kartivo::core::TileYToLat(cy, t.Params().Zoom);
     cmd.Scale = scale;
     cmd.Show.Area = false;
     return cmd;
@@ -63,7 +63,7 @@ Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w
 template <class Expect>
 int CheckTiles(const SyntheticTask& t, const Picture& p, Expect expect) {
     int checked = 0;
-    const KvTask& task = t.Task();
+    const kartivo::task::KvTask& task = t.Task();
     const double margin = 3.0 / (std::min(p.TileW, p.TileH) * p.Scale);
     for (int x = task.Xmin; x <= task.Xmax; ++x)
         for (int y = task.Ymin; y <= task.Ymax; ++y)
@@ -244,14 +244,14 @@ TEST(RenderRefusals, BadProjectsGiveOneSentence)
         EXPECT_FALSE(RenderProjectToFile(cmd, error));
         EXPECT_EQ(error, "Cannot create file " + cmd.Output);
     }
-    EXPECT_FALSE(platform::FileExists(dir / "out.png"));
+    EXPECT_FALSE(kartivo::platform::FileExists(dir / "out.png"));
 }
 
 // The program itself: exit status and one line on the error stream.
 TEST(RenderProgram, ExitStatusAndOneLine)
 {
-    const QString program = QString::fromStdString(platform::ProgramFolder() + "plateview");
-    ASSERT_TRUE(platform::FileExists(program.toStdString()));
+    const QString program = QString::fromStdString(kartivo::platform::ProgramFolder() + "plateview");
+    ASSERT_TRUE(kartivo::platform::FileExists(program.toStdString()));
     SyntheticTask t({40, 41, 40, 40, 7, 5});
     t.WriteAllTiles();
     auto run = [&](const QStringList& args, QByteArray& err) {

@@ -37,14 +37,14 @@ public:
         params_.Zoom = shape.Zoom;
         params_.MapsType = shape.MapsType;
         // Corners inside the outer tiles, so the range is exactly the shape.
-        params_.LeftLongitude = TileXToLon(shape.X0 + 0.3, shape.Zoom);
-        params_.RightLongitude = TileXToLon(shape.X1 + 0.7, shape.Zoom);
-        params_.BottomLatitude = TileYToLat(shape.Y0 + 0.3, shape.Zoom);
-        params_.TopLatitude = TileYToLat(shape.Y1 + 0.7, shape.Zoom);
+        params_.LeftLongitude = kartivo::core::TileXToLon(shape.X0 + 0.3, shape.Zoom);
+        params_.RightLongitude = kartivo::core::TileXToLon(shape.X1 + 0.7, shape.Zoom);
+        params_.BottomLatitude = kartivo::core::TileYToLat(shape.Y0 + 0.3, shape.Zoom);
+        params_.TopLatitude = kartivo::core::TileYToLat(shape.Y1 + 0.7, shape.Zoom);
         // Any refusal is recorded here, not shown to the test's own recorder.
-        platform::SetDialogs(&dialogs_);
-        task_ = KvTask::Create(params_);
-        platform::SetDialogs(nullptr);
+        kartivo::platform::SetDialogs(&dialogs_);
+        task_ = kartivo::task::KvTask::Create(params_);
+        kartivo::platform::SetDialogs(nullptr);
         EXPECT_TRUE(task_) << (dialogs_.messages.empty() ? "" : dialogs_.messages[0]);
         task_->WriteProjectFile();
         task_->ResetFailedList();
@@ -53,15 +53,15 @@ public:
     // with the workers' positions read back.
     void Continue() {
         params_.ContinueTask = true;
-        platform::SetDialogs(&dialogs_);
-        task_ = KvTask::Create(params_);
-        platform::SetDialogs(nullptr);
+        kartivo::platform::SetDialogs(&dialogs_);
+        task_ = kartivo::task::KvTask::Create(params_);
+        kartivo::platform::SetDialogs(nullptr);
         ASSERT_TRUE(task_);
         task_->WriteProjectFile();
     }
 
-    const KvTask& Task() const { return *task_; }
-    const TaskParameters& Params() const { return params_; }
+    const kartivo::task::KvTask& Task() const { return *task_; }
+    const kartivo::task::TaskParameters& Params() const { return params_; }
     std::string ProjectPath() const { return task_->ProjectFile(); }
     const std::string& Folder() const { return dir_.Path(); }
 
@@ -96,9 +96,9 @@ public:
         std::vector<std::string> lines;
         for (auto [x, y] : tiles) {
             Remove(x, y);
-            lines.push_back(JoinFailedLine(task_->GetTileFilePath(x, y), task_->GetTileUrl(x, y)));
+            lines.push_back(kartivo::task::JoinFailedLine(task_->GetTileFilePath(x, y), task_->GetTileUrl(x, y)));
         }
-        platform::WriteLines(task_->FailedFile, lines);
+        kartivo::platform::WriteLines(task_->FailedFile, lines);
     }
     // The colour the blank reference image shows.
     QColor BlankColour() const {
@@ -108,10 +108,10 @@ public:
 
 private:
     testsupport::TempFolder dir_;
-    platform::RecordingDialogs dialogs_;
+    kartivo::platform::RecordingDialogs dialogs_;
     TaskShape shape_;
-    TaskParameters params_;
-    std::unique_ptr<KvTask> task_;
+    kartivo::task::TaskParameters params_;
+    std::unique_ptr<kartivo::task::KvTask> task_;
 };
 
 // Colours equal within what JPEG and smoothing change in a solid area.

@@ -29,13 +29,13 @@ TEST(MapGrid, PixelsAndDegreesAgreeWithTileGeometry)
         const MapPoint p = g.LonLatToMap(2.3522, 48.8566);
         int x = 0, y = 0;
         ASSERT_TRUE(g.TileAt(p, x, y));
-        EXPECT_EQ(x, LonToTileX(2.3522, z));
-        EXPECT_EQ(y, LatToTileY(48.8566, z));
+        EXPECT_EQ(x, kartivo::core::LonToTileX(2.3522, z));
+        EXPECT_EQ(y, kartivo::core::LatToTileY(48.8566, z));
         const LonLat back = g.MapToLonLat(p);
         EXPECT_NEAR(back.Lon, 2.3522, 1e-9);
         EXPECT_NEAR(back.Lat, 48.8566, 1e-9);
         // Tile corners land on whole multiples of the tile size.
-        const TileEdges e = EdgesOfTile(4149, 5373, z);
+        const kartivo::core::TileEdges e = kartivo::core::EdgesOfTile(4149, 5373, z);
         const MapPoint nw = g.LonLatToMap(e.Left, e.Top), se = g.LonLatToMap(e.Right, e.Bottom);
         const MapRect r = g.TileRect(4149, 5373);
         EXPECT_NEAR(nw.X, r.Left, 1e-6);
@@ -43,7 +43,7 @@ TEST(MapGrid, PixelsAndDegreesAgreeWithTileGeometry)
         EXPECT_NEAR(se.X, r.Right, 1e-6);
         EXPECT_NEAR(se.Y, r.Bottom, 1e-6);
         // Rows are linear in Mercator y: the Mercator middle of a tile is its pixel middle.
-        EXPECT_NEAR(g.LonLatToMap(0, TileYToLat(5373.5, z)).Y, (r.Top + r.Bottom) / 2, 1e-6);
+        EXPECT_NEAR(g.LonLatToMap(0, kartivo::core::TileYToLat(5373.5, z)).Y, (r.Top + r.Bottom) / 2, 1e-6);
         // Outside the grid there is no tile.
         EXPECT_FALSE(g.TileAt({-0.5, 10}, x, y));
         EXPECT_FALSE(g.TileAt({10, g.Height()}, x, y));
@@ -149,14 +149,14 @@ TEST(ReadOutTexts, DegreesMinutesSecondsCarryAndHemispheres)
 TEST(ReadOutTexts, TileAndStateUnderThePoint)
 {
     testsupport::TempFolder dir;
-    TaskParameters p;
+    kartivo::task::TaskParameters p;
     p.SavePath = dir.Path();
     p.TaskName = "r.kvpd";
     p.Zoom = 13;
     p.MapsType = 5;
     p.LeftLongitude = 2.3522; p.RightLongitude = 2.36; p.TopLatitude = 48.86; p.BottomLatitude = 48.8566;
     std::string error;
-    auto task = KvTask::Describe(p, error);
+    auto task = kartivo::task::KvTask::Describe(p, error);
     ASSERT_TRUE(task) << error;
     const MapGrid g = MapGrid::OfTask(*task);
     const ReadOut r = ReadOutAt(g, *task, g.LonLatToMap(2.3522, 48.8566));
@@ -164,13 +164,13 @@ TEST(ReadOutTexts, TileAndStateUnderThePoint)
     EXPECT_EQ(r.X, 4149);
     EXPECT_EQ(r.Y, 5373);
     EXPECT_EQ(r.FileName, "mn_4149_5373_13.png");
-    EXPECT_EQ(ReadOutLine(r, StateText(TileState::Failed, false)),
+    EXPECT_EQ(ReadOutLine(r, StateText(kartivo::task::TileState::Failed, false)),
               "Lon 2.3522000 (2\u00b021'07.92\" E)   Lat 48.8566000 (48\u00b051'23.76\" N)   "
               "Column 4149, row 5373   mn_4149_5373_13.png   in the failed list");
-    EXPECT_EQ(StateText(TileState::Blank, false), "blank substitute");
-    EXPECT_EQ(StateText(TileState::Saved, true), "saved, but not a readable image");
-    EXPECT_EQ(StateText(TileState::Blank, false, true), "blank substitute, in the failed list");
-    EXPECT_EQ(StateText(TileState::Failed, false, true), "in the failed list");
+    EXPECT_EQ(StateText(kartivo::task::TileState::Blank, false), "blank substitute");
+    EXPECT_EQ(StateText(kartivo::task::TileState::Saved, true), "saved, but not a readable image");
+    EXPECT_EQ(StateText(kartivo::task::TileState::Blank, false, true), "blank substitute, in the failed list");
+    EXPECT_EQ(StateText(kartivo::task::TileState::Failed, false, true), "in the failed list");
     const ReadOut off = ReadOutAt(g, *task, {-10, -10});
     EXPECT_FALSE(off.OnTile);
     EXPECT_EQ(ReadOutLine(off, "saved").find("Column"), std::string::npos);
@@ -183,10 +183,10 @@ TEST(ReadOutTexts, SelectionCopiesLeftRightTopBottom)
     const MapGrid g(4149, 4150, 5373, 5374, z, 256, 256);
     // Dragged from the south-east corner to the north-west one.
     const AreaDegrees a = SelectionArea(g, {512, 512}, {0, 0});
-    EXPECT_DOUBLE_EQ(a.Left, TileXToLon(4149, z));
-    EXPECT_DOUBLE_EQ(a.Right, TileXToLon(4151, z));
-    EXPECT_DOUBLE_EQ(a.Top, TileYToLat(5375, z));
-    EXPECT_DOUBLE_EQ(a.Bottom, TileYToLat(5373, z));
+    EXPECT_DOUBLE_EQ(a.Left, kartivo::core::TileXToLon(4149, z));
+    EXPECT_DOUBLE_EQ(a.Right, kartivo::core::TileXToLon(4151, z));
+    EXPECT_DOUBLE_EQ(a.Top, kartivo::core::TileYToLat(5375, z));
+    EXPECT_DOUBLE_EQ(a.Bottom, kartivo::core::TileYToLat(5373, z));
     EXPECT_EQ(SelectionText(a), "Left Longitude: 2.3291016\nRight Longitude: 2.4169922\n"
                                 "Top Latitude: 48.8936154\nBottom Latitude: 48.8357975\n");
     const MapGrid world(0, 1, 0, 1, 1, 256, 256);

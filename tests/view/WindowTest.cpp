@@ -33,15 +33,15 @@ bool WaitFor(Condition done) {
 class ViewerWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetProgramFolderForTests(programDir.Path());
+        kartivo::platform::SetProgramFolderForTests(programDir.Path());
         std::filesystem::create_directory(programDir / "ini");
         // The blank images come from beside the real program.
         std::filesystem::copy(realBlanks, programDir / "blankimg", std::filesystem::copy_options::recursive);
     }
     void TearDown() override {
         // Also after a failed assertion left a test's own recorder installed.
-        platform::SetDialogs(nullptr);
-        platform::SetProgramFolderForTests("");
+        kartivo::platform::SetDialogs(nullptr);
+        kartivo::platform::SetProgramFolderForTests("");
     }
 
     // The map point of a fractional column and row edge of the task.
@@ -61,19 +61,19 @@ protected:
         return w;
     }
 
-    const std::string realBlanks = platform::ProgramFolder() + "blankimg";   // before SetUp
+    const std::string realBlanks = kartivo::platform::ProgramFolder() + "blankimg";   // before SetUp
     testsupport::TempFolder programDir;
 };
 
 TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
 {
     SyntheticTask t({200, 203, 300, 300, 10, 5});
-    platform::RecordingDialogs dialogs;
+    kartivo::platform::RecordingDialogs dialogs;
     t.WriteAllTiles();
     t.MakeBlank(201, 300);
     t.Remove(202, 300);
     t.Fail({{203, 300}});
-    platform::SetDialogs(&dialogs);
+    kartivo::platform::SetDialogs(&dialogs);
     {
         auto window = Show(t, 1100, 500);
         TfrmMapViewer& w = *window;
@@ -87,13 +87,13 @@ TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
             EXPECT_TRUE(text.endsWith(QString("   ") + state)) << text.toStdString();
             EXPECT_TRUE(text.contains(QString("Column %1, row 300").arg(x))) << text.toStdString();
             // The coordinates are those of the tile's Mercator middle.
-            const std::string lon = FormatDecimal(TileXToLon(x + 0.5, 10), 7);
+            const std::string lon = FormatDecimal(kartivo::core::TileXToLon(x + 0.5, 10), 7);
             EXPECT_TRUE(text.startsWith(QString::fromStdString("Lon " + lon))) << text.toStdString();
         }
         // Beyond the task: coordinates only.
         EXPECT_FALSE(w.Map()->ReadOutAt(ScreenOf(w, 199.5, 300.5)).contains("Column"));
     }
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetDialogs(nullptr);
 }
 
 TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
@@ -184,11 +184,11 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
     w.CopyAction()->trigger();
     const AreaDegrees area = map->SelectionDegrees();
     // The corners lie where they were dragged, within a pixel's width of degrees.
-    const double pixel = (TileXToLon(101, 8) - TileXToLon(100, 8)) / (256 * map->View().Scale());
-    EXPECT_NEAR(area.Left, TileXToLon(101.25, 8), pixel);
-    EXPECT_NEAR(area.Right, TileXToLon(102.5, 8), pixel);
-    EXPECT_NEAR(area.Top, TileYToLat(102.75, 8), pixel);
-    EXPECT_NEAR(area.Bottom, TileYToLat(101.5, 8), pixel);
+    const double pixel = (kartivo::core::TileXToLon(101, 8) - kartivo::core::TileXToLon(100, 8)) / (256 * map->View().Scale());
+    EXPECT_NEAR(area.Left, kartivo::core::TileXToLon(101.25, 8), pixel);
+    EXPECT_NEAR(area.Right, kartivo::core::TileXToLon(102.5, 8), pixel);
+    EXPECT_NEAR(area.Top, kartivo::core::TileYToLat(102.75, 8), pixel);
+    EXPECT_NEAR(area.Bottom, kartivo::core::TileYToLat(101.5, 8), pixel);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), SelectionText(area));
     // Escape drops it.
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -199,9 +199,9 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
 
 TEST_F(ViewerWindowTest, BadFilesAreRefusedWithAMessageAndNothingIsLost)
 {
-    platform::RecordingDialogs dialogs;
+    kartivo::platform::RecordingDialogs dialogs;
     SyntheticTask good({50, 51, 50, 51, 7, 5});
-    platform::SetDialogs(&dialogs);
+    kartivo::platform::SetDialogs(&dialogs);
     good.WriteAllTiles();
     TfrmMapViewer w;
     ASSERT_TRUE(w.OpenProject(good.ProjectPath()));
@@ -222,7 +222,7 @@ TEST_F(ViewerWindowTest, BadFilesAreRefusedWithAMessageAndNothingIsLost)
     ASSERT_EQ(dialogs.messages.size(), 3u);
     EXPECT_EQ(dialogs.messages[2], "The tile folder " + good.Task().TileFolder +
                                        " of this project does not exist. Its tiles are shown as missing.");
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetDialogs(nullptr);
 }
 
 TEST_F(ViewerWindowTest, ExportAndRecentProjects)
@@ -243,7 +243,7 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     const QList<QAction*> items = w.RecentMenu()->actions();
     ASSERT_FALSE(items.isEmpty());
     EXPECT_EQ(items[0]->text().toStdString(), t.ProjectPath());
-    EXPECT_EQ(RecentList(platform::SettingsFileName()).Load().front(), t.ProjectPath());
+    EXPECT_EQ(RecentList(kartivo::platform::SettingsFileName()).Load().front(), t.ProjectPath());
 }
 
 } // namespace

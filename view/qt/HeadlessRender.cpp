@@ -6,15 +6,15 @@
 #include "task/SavedProject.h"
 #include "view/qt/MapRenderer.h"
 
-std::string TileFolderProblem(const SavedProject& project) {
+std::string TileFolderProblem(const kartivo::task::SavedProject& project) {
     const std::string& folder = project.Task().TileFolder;
-    if (platform::DirectoryExists(folder))
+    if (kartivo::platform::DirectoryExists(folder))
         return std::string();
     return "The tile folder " + folder + " of this project does not exist.";
 }
 
 bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
-    std::unique_ptr<SavedProject> project = SavedProject::Open(cmd.Project, error);
+    std::unique_ptr<kartivo::task::SavedProject> project = kartivo::task::SavedProject::Open(cmd.Project, error);
     if (!project)
         return false;
     error = TileFolderProblem(*project);

@@ -10,5 +10,5 @@
 bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error);
 
 // Why a project's tiles cannot be shown at all, or empty when they can.
-class SavedProject;
-std::string TileFolderProblem(const SavedProject& project);
+namespace kartivo::task { class SavedProject; }
+std::string TileFolderProblem(const kartivo::task::SavedProject& project);

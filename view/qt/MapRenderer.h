@@ -33,10 +33,10 @@ public:
     static constexpr std::size_t kDefaultCacheBytes = 256u << 20;
 
     // `project` must outlive the renderer.
-    explicit MapRenderer(const SavedProject& project, std::size_t cacheBytes = kDefaultCacheBytes,
+    explicit MapRenderer(const kartivo::task::SavedProject& project, std::size_t cacheBytes = kDefaultCacheBytes,
                          int loaderThreads = 0);
 
-    const SavedProject& Project() const { return project_; }
+    const kartivo::task::SavedProject& Project() const { return project_; }
     const MapGrid& Grid() const { return grid_; }
 
     // Called (on a worker thread) when loaded images wait to be collected.
@@ -71,7 +71,7 @@ private:
     void DrawArea(QPainter& painter, const Viewport& view) const;
     QRect ScreenRect(const Viewport& view, const MapRect& r) const;
 
-    const SavedProject& project_;
+    const kartivo::task::SavedProject& project_;
     MapGrid grid_;
     // Read from the failed list once: overviews that show one tile in many
     // cannot see the failed ones, so they are marked from here.

@@ -8,7 +8,7 @@
 
 #include "platform/qt/EventGuard.h"
 
-using platform::qt::RunGuarded;
+using kartivo::platform::qt::RunGuarded;
 
 MapWidget::MapWidget(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
@@ -23,7 +23,7 @@ MapWidget::~MapWidget() {
     renderer_.reset();
 }
 
-void MapWidget::SetProject(std::unique_ptr<SavedProject> project) {
+void MapWidget::SetProject(std::unique_ptr<kartivo::task::SavedProject> project) {
     renderer_.reset();
     project_ = std::move(project);
     selection_.reset();

@@ -20,8 +20,8 @@ public:
     ~MapWidget() override;
 
     // Shows the project (fitted to the view), or nothing when null.
-    void SetProject(std::unique_ptr<SavedProject> project);
-    const SavedProject* Project() const { return project_.get(); }
+    void SetProject(std::unique_ptr<kartivo::task::SavedProject> project);
+    const kartivo::task::SavedProject* Project() const { return project_.get(); }
     MapRenderer* Renderer() { return renderer_.get(); }
 
     const Viewport& View() const { return view_; }
@@ -68,7 +68,7 @@ private:
     void TilesReady();
     void Changed();
 
-    std::unique_ptr<SavedProject> project_;
+    std::unique_ptr<kartivo::task::SavedProject> project_;
     std::unique_ptr<MapRenderer> renderer_;   // after project_: goes first
     Viewport view_;
     Overlays overlays_;

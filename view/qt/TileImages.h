@@ -16,7 +16,7 @@
 // always TileWidth x TileHeight.
 struct TileMark {
     QRect Rect;
-    TileState State = TileState::Missing;
+    kartivo::task::TileState State = kartivo::task::TileState::Missing;
     bool Unreadable = false;
 };
 
@@ -24,7 +24,7 @@ struct TileEntry {
     QImage Image;                  // null when nothing could be drawn
     std::vector<TileMark> Marks;   // the parts left to the renderer
     // For a level-0 entry: the tile's state and whether its file failed to decode.
-    TileState State = TileState::Missing;
+    kartivo::task::TileState State = kartivo::task::TileState::Missing;
     bool Unreadable = false;
 
     std::size_t Cost() const {
@@ -42,4 +42,4 @@ inline constexpr int kMaxTileSide = 4096;
 QImage DecodeTileImage(const std::string& bytes, QSize scaledTo = QSize());
 
 // Reads and decodes what the pyramid image `key` shows.
-TileEntry LoadPyramidImage(const SavedProject& project, const MapGrid& grid, const PyramidKey& key);
+TileEntry LoadPyramidImage(const kartivo::task::SavedProject& project, const MapGrid& grid, const PyramidKey& key);

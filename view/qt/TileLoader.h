@@ -22,7 +22,7 @@ public:
 
     // `project` and `grid` must outlive the loader. `threads` 0 picks one per
     // core, at least two and at most four.
-    TileLoader(const SavedProject& project, const MapGrid& grid, int threads = 0);
+    TileLoader(const kartivo::task::SavedProject& project, const MapGrid& grid, int threads = 0);
     // Stops the workers after their current image and joins them.
     ~TileLoader();
     TileLoader(const TileLoader&) = delete;
@@ -41,7 +41,7 @@ public:
 private:
     void Work();
 
-    const SavedProject& project_;
+    const kartivo::task::SavedProject& project_;
     const MapGrid& grid_;
     std::function<void()> notify_;
 

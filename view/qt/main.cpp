@@ -48,9 +48,9 @@ int main(int argc, char** argv)
         std::_Exit(ok ? 0 : 1);
     }
 
-    platform::qt::KartivoApplication app(argc, argv);
-    platform::qt::QtDialogs dialogs;
-    platform::SetDialogs(&dialogs);
+    kartivo::platform::qt::KartivoApplication app(argc, argv);
+    kartivo::platform::qt::QtDialogs dialogs;
+    kartivo::platform::SetDialogs(&dialogs);
     int rc = 0;
     {
         TfrmMapViewer window;
@@ -59,6 +59,6 @@ int main(int argc, char** argv)
             window.OpenProject(cmd.Project);
         rc = app.exec();
     }
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetDialogs(nullptr);
     return rc;
 }

@@ -21,12 +21,12 @@ int main(int argc, char** argv)
     kartivo::platform::SetDialogs(&dialogs);
     kartivo::platform::qt::QtMainDispatcher dispatcher;
     kartivo::platform::SetMainDispatcher(&dispatcher);
-    QApplication::setWindowIcon(KartivoIcon());
+    QApplication::setWindowIcon(kartivo::ui::KartivoIcon());
 
     try {
         // Created once, in this order, and kept until the program ends; the
         // main window comes first. Only it is shown.
-        TForm1 form1;
+        kartivo::ui::TForm1 form1;
         form1.CreateProgramWindows();
         form1.show();
         app.exec();

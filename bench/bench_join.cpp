@@ -70,7 +70,7 @@ Measure Shell(const std::string& command) {
 
 // Tiles with texture (gradients and noise) so that they compress like
 // imagery, not like flat colour; a few variants, used in turn.
-std::vector<std::string> MakeTileVariants(join::TileFormat format, int count, int quality) {
+std::vector<std::string> MakeTileVariants(kartivo::join::TileFormat format, int count, int quality) {
     std::vector<std::string> variants;
     std::mt19937 random(42);
     for (int v = 0; v < count; ++v) {
@@ -84,11 +84,11 @@ std::vector<std::string> MakeTileVariants(join::TileFormat format, int count, in
                 p[2] = static_cast<std::uint8_t>(((x ^ y) + noise) & 255);
                 p[3] = 255;
             }
-        if (format == join::TileFormat::Png)   // road maps are mostly flat areas
+        if (format == kartivo::join::TileFormat::Png)   // road maps are mostly flat areas
             for (int i = 0; i < 256 * 256 * 4; i += 4)
                 if ((i / 4 / 256) % 64 > 8)
                     rgba[i] = rgba[i + 1] = rgba[i + 2] = static_cast<std::uint8_t>(230 - v);
-        variants.push_back(join::EncodeTile(rgba, 256, 256, format, quality));
+        variants.push_back(kartivo::join::EncodeTile(rgba, 256, 256, format, quality));
     }
     return variants;
 }
@@ -123,9 +123,9 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     task->WriteProjectFile();
     task->ResetFailedList();
     const bool png = mapsType == 5;
-    const auto variants = MakeTileVariants(png ? join::TileFormat::Png : join::TileFormat::Jpeg, 16, quality);
+    const auto variants = MakeTileVariants(png ? kartivo::join::TileFormat::Png : kartivo::join::TileFormat::Jpeg, 16, quality);
     SyntheticTask t{folder, task->ProjectFile(), 0, 0};
-    const double metres = 2 * M_PI * join::kEarthRadius / (1 << zoom);
+    const double metres = 2 * M_PI * kartivo::join::kEarthRadius / (1 << zoom);
     std::string list;
     for (int x = x0; x < x0 + columns; ++x)
         for (int y = y0; y < y0 + rows; ++y) {
@@ -142,8 +142,8 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
                 const std::string world = path.substr(0, path.size() - 3) + (png ? "pgw" : "jgw");
                 if (std::FILE* f = std::fopen(world.c_str(), "wb")) {
                     std::fprintf(f, "%.10f\n0\n0\n%.10f\n%.10f\n%.10f\n", metres / 256, -metres / 256,
-                                 join::MercatorXOfColumnEdge(x, zoom) + metres / 512,
-                                 join::MercatorYOfRowEdge(y + 1, zoom) - metres / 512);
+                                 kartivo::join::MercatorXOfColumnEdge(x, zoom) + metres / 512,
+                                 kartivo::join::MercatorYOfRowEdge(y + 1, zoom) - metres / 512);
                     std::fclose(f);
                 }
                 list += path + "\n";
@@ -157,19 +157,19 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     return t;
 }
 
-Measure Combine(const std::string& project, join::OutputFormat format, const std::string& output) {
+Measure Combine(const std::string& project, kartivo::join::OutputFormat format, const std::string& output) {
     return InChild([&] {
         std::string error;
         auto p = kartivo::task::SavedProject::Open(project, error);
         if (!p)
             return 1;
-        join::JoinOptions options;
+        kartivo::join::JoinOptions options;
         options.Format = format;
         options.OutputPath = output;
-        options.TiffCompression = join::Compression::Deflate;
-        join::JoinControl control;
-        join::JoinSummary summary;
-        return join::Combine(*p, options, control, summary, error) == join::JoinOutcome::Done ? 0 : 1;
+        options.TiffCompression = kartivo::join::Compression::Deflate;
+        kartivo::join::JoinControl control;
+        kartivo::join::JoinSummary summary;
+        return kartivo::join::Combine(*p, options, control, summary, error) == kartivo::join::JoinOutcome::Done ? 0 : 1;
     });
 }
 
@@ -188,7 +188,7 @@ void CompareWithGdal(const std::string& root, int mapsType, const char* label, s
                 std::chrono::duration<double>(Clock::now() - made).count());
 
     const std::string ours = folder + "/kartivo.tif";
-    const Measure k = Combine(t.project, join::OutputFormat::GeoTiff, ours);
+    const Measure k = Combine(t.project, kartivo::join::OutputFormat::GeoTiff, ours);
     std::printf("  platejoin:  %8.1f s wall, %8.1f s CPU, peak %7.1f MB, %8.1f MB file%s\n", k.wall, k.cpu,
                 k.peakMb, FileMb(ours), k.ok ? "" : "  FAILED");
 
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
         // what this run cached when the system allows it (root only).
         std::system("sync; echo 1 > /proc/sys/vm/drop_caches 2>/dev/null");
         const std::string out = folder + "/bench.mbtiles";
-        const Measure m = Combine(t.project, join::OutputFormat::MBTiles, out);
+        const Measure m = Combine(t.project, kartivo::join::OutputFormat::MBTiles, out);
         std::printf("  platejoin:  %8.1f s wall, %8.1f s CPU (%.0f %% of wall), peak %7.1f MB, %.1f MB file, "
                     "%.0f tiles/s, %.1f MB/s%s\n",
                     m.wall, m.cpu, 100 * m.cpu / m.wall, m.peakMb, FileMb(out), t.tiles / m.wall,

@@ -80,17 +80,17 @@ struct SaveCost {
 };
 SaveCost MeasureSave(std::size_t count, std::size_t fresh, const std::string& path)
 {
-    LineList lines;
+    kartivo::ui::LineList lines;
     for (std::size_t i = 0; i < count - fresh; ++i)
         lines.Add(WorkerLine(static_cast<int>(i % kWorkers), static_cast<int>(i)));
-    LinesFileSaver saver;
+    kartivo::ui::LinesFileSaver saver;
     saver.Save(lines, path);
     for (std::size_t i = count - fresh; i < count; ++i)
         lines.Add(WorkerLine(static_cast<int>(i % kWorkers), static_cast<int>(i)));
     auto t0 = Clock::now();
     saver.Save(lines, path);
     const double append = Ms(Clock::now() - t0);
-    LinesFileSaver fresh_saver;   // what writing the whole list costs
+    kartivo::ui::LinesFileSaver fresh_saver;   // what writing the whole list costs
     t0 = Clock::now();
     fresh_saver.Save(lines, path);
     return {append, Ms(Clock::now() - t0)};
@@ -112,10 +112,10 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(dir);
     const std::string logFile = dir + "/bench_log.txt";
 
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<kartivo::ui::TForm1>();
     form->show();
     QApplication::processEvents();
-    DownloadController& host = form->Controller();
+    kartivo::ui::DownloadController& host = form->Controller();
     host.Memo1Lines.Clear();
     const long baselineKb = ProcStatusKb("VmRSS:");
 
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
     // every fifth second; saving more often only makes the test harder); a
     // probe thread posts an event every 2 ms and the main thread notes how
     // late each one runs.
-    LinesFileSaver saver;
+    kartivo::ui::LinesFileSaver saver;
     std::vector<double> saveMs;
     std::vector<std::size_t> saveLines;
     QTimer saveTimer;

@@ -62,15 +62,15 @@ int main(int argc, char** argv)
     dialogs.openAnswers.push_back(listFile);
     kartivo::platform::SetDialogs(&dialogs);
 
-    TfrmFlt window;
+    kartivo::ui::TfrmFlt window;
     window.show();
     QApplication::processEvents();
 
     LatencyProbe probe;
 
     const auto start = Clock::now();
-    QObject::connect(&window, &TfrmFlt::RunFinished, &app, &QApplication::quit);
-    QTimer::singleShot(0, &window, &TfrmFlt::Button1Click);
+    QObject::connect(&window, &kartivo::ui::TfrmFlt::RunFinished, &app, &QApplication::quit);
+    QTimer::singleShot(0, &window, &kartivo::ui::TfrmFlt::Button1Click);
     app.exec();
     const double runMs = Ms(Clock::now() - start);
     probe.Stop();

@@ -92,13 +92,13 @@ Stats Summarise(std::vector<double> v) {
 
 // Pans along a fixed path twice: the first pass fills the cache, the
 // second is timed frame by frame.
-Stats PanFrames(MapRenderer& r, double scale, int frames) {
-    Viewport v(1920, 1080);
+Stats PanFrames(kartivo::view::qt::MapRenderer& r, double scale, int frames) {
+    kartivo::view::Viewport v(1920, 1080);
     v.Fit(r.Grid());
     v.SetScale(scale, r.Grid());
-    const MapPoint start = v.Center();
+    const kartivo::view::MapPoint start = v.Center();
     QImage frame(1920, 1080, QImage::Format_RGB32);
-    const Overlays overlays;
+    const kartivo::view::Overlays overlays;
     std::vector<double> times;
     for (int pass = 0; pass < 2; ++pass) {
         v.SetCenter(start);
@@ -143,10 +143,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto tOpen = Clock::now();
-    MapRenderer renderer(*saved);
-    Viewport fit(1920, 1080);
+    kartivo::view::qt::MapRenderer renderer(*saved);
+    kartivo::view::Viewport fit(1920, 1080);
     fit.Fit(renderer.Grid());
-    const QImage first = renderer.Render(fit, Overlays());
+    const QImage first = renderer.Render(fit, kartivo::view::Overlays());
     const auto tFrame = Clock::now();
     std::printf("open project                       %8.1f ms\n", Ms(tOpen - t0));
     std::printf("first complete frame (whole task)  %8.1f ms  (target < 1000; level %d)\n",
@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
 
     // 3. Memory.
     std::printf("cache                              %8.1f MB (bound %zu MB)\n",
-                renderer.CacheBytes() / 1048576.0, MapRenderer::kDefaultCacheBytes >> 20);
+                renderer.CacheBytes() / 1048576.0, kartivo::view::qt::MapRenderer::kDefaultCacheBytes >> 20);
     std::printf("peak resident memory               %8.1f MB  (target < 512)\n", PeakRssMb());
     return 0;
 }

@@ -51,7 +51,7 @@ public:
     void WorkerDone() override { ++done; }
     long lines = 0, saved = 0, failed = 0;
     int done = 0;
-    DownloadProgress progress;
+    kartivo::ui::DownloadProgress progress;
 };
 
 double CpuSeconds()

@@ -15,12 +15,12 @@
 #include "platform/Files.h"
 #include "task/SavedProject.h"
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
 std::string WithoutExtension(const std::string& path) {
-    const std::string ext = kartivo::platform::ExtractFileExt(path);
+    const std::string ext = platform::ExtractFileExt(path);
     return path.substr(0, path.size() - ext.size());
 }
 
@@ -35,11 +35,11 @@ std::string Thousands(std::int64_t n) {
     return s;
 }
 
-void WriteReport(const std::string& path, const kartivo::task::SavedProject& project, const JoinOptions& options,
+void WriteReport(const std::string& path, const task::SavedProject& project, const JoinOptions& options,
                  const JoinSummary& summary, const TileSource& tiles) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!f)
-        throw kartivo::platform::EFCreateError(path);
+        throw platform::EFCreateError(path);
     const TileCounts& c = summary.Counts;
     std::fprintf(f.get(),
                  "Kartivo map combiner report\r\n"
@@ -66,19 +66,19 @@ void WriteReport(const std::string& path, const kartivo::task::SavedProject& pro
         tiles.CopyProblemsTo(f.get());
     }
     if (std::fflush(f.get()) != 0 || std::ferror(f.get()))
-        throw kartivo::platform::EFCreateError(path);
+        throw platform::EFCreateError(path);
 }
 
 void WriteSideFile(const std::string& path, const std::string& text) {
-    kartivo::platform::WriteFileAtomic(path, text.data(), text.size());
+    platform::WriteFileAtomic(path, text.data(), text.size());
 }
 
 } // namespace
 
-bool TilesArePng(const kartivo::task::SavedProject& project) {
+bool TilesArePng(const task::SavedProject& project) {
     // Ordnance Survey tiles are stored as .jpg but served as PNG: the
     // requested format tells what the bytes are.
-    return std::strstr(kartivo::core::FindMapType(project.Params().MapsType)->UrlSuffix, ".png") != nullptr;
+    return std::strstr(core::FindMapType(project.Params().MapsType)->UrlSuffix, ".png") != nullptr;
 }
 
 bool ParseOutputFormat(const std::string& text, OutputFormat& format) {
@@ -115,7 +115,7 @@ const char* OutputExtension(OutputFormat format) {
     return "";
 }
 
-std::string DefaultOutputPath(const kartivo::task::SavedProject& project, OutputFormat format) {
+std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format) {
     return WithoutExtension(project.Task().ProjectFile()) + OutputExtension(format);
 }
 
@@ -123,7 +123,7 @@ std::string ReportPathFor(const std::string& outputPath) {
     return WithoutExtension(outputPath) + "_report.txt";
 }
 
-std::string CheckOptions(const kartivo::task::SavedProject& project, const JoinOptions& options) {
+std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options) {
     if (options.JpegQuality < 1 || options.JpegQuality > 100)
         return "The JPEG quality must be between 1 and 100.";
     if (options.Format != OutputFormat::Png && options.Format != OutputFormat::Jpeg)
@@ -139,28 +139,28 @@ std::string CheckOptions(const kartivo::task::SavedProject& project, const JoinO
            "(--format mbtiles) instead.";
 }
 
-JoinOutcome Combine(const kartivo::task::SavedProject& project, const JoinOptions& options, JoinControl& control,
+JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& options, JoinControl& control,
                     JoinSummary& summary, std::string& error) {
     summary = JoinSummary();
     error = CheckOptions(project, options);
     if (!error.empty())
         return JoinOutcome::Failed;
 
-    const kartivo::task::KvTask& task = project.Task();
+    const task::KvTask& task = project.Task();
     const MapRaster raster = RasterOfTask(task);
     summary.OutputPath = options.OutputPath.empty() ? DefaultOutputPath(project, options.Format)
                                                     : options.OutputPath;
     summary.ReportPath = ReportPathFor(summary.OutputPath);
     summary.Width = raster.Width;
     summary.Height = raster.Height;
-    std::string folder = kartivo::platform::ExtractFilePath(summary.OutputPath);
+    std::string folder = platform::ExtractFilePath(summary.OutputPath);
     if (folder.empty())
-        folder = std::string(".") + kartivo::platform::PathDelim;
-    if (kartivo::platform::DirectoryExists(summary.OutputPath)) {
+        folder = std::string(".") + platform::PathDelim;
+    if (platform::DirectoryExists(summary.OutputPath)) {
         error = summary.OutputPath + " is a folder; name the output file.";
         return JoinOutcome::Failed;
     }
-    if (!kartivo::platform::DirectoryExists(folder)) {
+    if (!platform::DirectoryExists(folder)) {
         error = "The folder " + folder + " does not exist.";
         return JoinOutcome::Failed;
     }
@@ -178,7 +178,7 @@ JoinOutcome Combine(const kartivo::task::SavedProject& project, const JoinOption
     TempFiles temps;
     TileSource tiles(project);
     try {
-        const std::string temp = temps.Create(folder, kartivo::platform::ExtractFileName(summary.OutputPath));
+        const std::string temp = temps.Create(folder, platform::ExtractFileName(summary.OutputPath));
         switch (options.Format) {
         case OutputFormat::GeoTiff: {
             GeoTiffSettings s;
@@ -230,4 +230,4 @@ JoinOutcome Combine(const kartivo::task::SavedProject& project, const JoinOption
     return JoinOutcome::Failed;
 }
 
-} // namespace join
+} // namespace kartivo::join

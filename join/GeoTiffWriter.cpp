@@ -15,7 +15,7 @@
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
@@ -103,7 +103,7 @@ void SetGeoreference(TIFF* tif, const MapRaster& r) {
 // halved into one quarter as soon as it is written.
 class PyramidBuilder {
 public:
-    PyramidBuilder(const kartivo::task::KvTask& task, TileSource& tiles, JoinControl& control,
+    PyramidBuilder(const task::KvTask& task, TileSource& tiles, JoinControl& control,
                    std::vector<std::pair<std::int64_t, std::int64_t>> levels, std::vector<TIFF*> files,
                    std::vector<std::string> paths)
         : task_(task), tiles_(tiles), control_(control), levels_(std::move(levels)),
@@ -213,7 +213,7 @@ private:
         }
     }
 
-    const kartivo::task::KvTask& task_;
+    const task::KvTask& task_;
     TileSource& tiles_;
     JoinControl& control_;
     std::vector<std::pair<std::int64_t, std::int64_t>> levels_;
@@ -266,7 +266,7 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height) 
     return total;
 }
 
-void WriteGeoTiff(const std::string& path, const std::string& folder, const kartivo::task::KvTask& task,
+void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
                   TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
                   TempFiles& temps) {
     InstallTiffHandlers();
@@ -279,7 +279,7 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const kart
     for (std::size_t level = 0; level < levels.size(); ++level) {
         const std::string levelPath =
             level == 0 ? path
-                       : temps.Create(folder, kartivo::platform::ExtractFileName(path).substr(1) + ".level" +
+                       : temps.Create(folder, platform::ExtractFileName(path).substr(1) + ".level" +
                                                   std::to_string(level));
         owned.push_back(OpenForWriting(levelPath, settings.BigTiff));
         SetImageTags(owned.back().get(), levels[level].first, levels[level].second, level > 0, settings);
@@ -305,4 +305,4 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const kart
     owned[0].reset();
 }
 
-} // namespace join
+} // namespace kartivo::join

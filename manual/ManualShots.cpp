@@ -47,6 +47,8 @@
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
 
+namespace kartivo::manual {
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -61,18 +63,18 @@ constexpr const char* kSaveFolder = "/home/anna/orvanta";
 
 // The windows of one program run, created as start-up creates them.
 struct Windows {
-    TForm1 form1;
-    TfrmAbout about{&form1};
-    TfrmConvert convert{&form1};
-    TfrmOptions options{&form1};
-    TfrmFlt flt{&form1};
+    ui::TForm1 form1;
+    ui::TfrmAbout about{&form1};
+    ui::TfrmConvert convert{&form1};
+    ui::TfrmOptions options{&form1};
+    ui::TfrmFlt flt{&form1};
     Windows() { form1.SetWindows({&about, &convert, &options, &flt}); }
 };
 
 // The example's request, saved in `saveFolder`.
-kartivo::task::TaskParameters ExampleRequest(const std::string& saveFolder)
+task::TaskParameters ExampleRequest(const std::string& saveFolder)
 {
-    kartivo::task::TaskParameters params;
+    task::TaskParameters params;
     params.LeftLongitude = 2.29;
     params.RightLongitude = 2.36;
     params.TopLatitude = 48.88;
@@ -86,12 +88,12 @@ kartivo::task::TaskParameters ExampleRequest(const std::string& saveFolder)
 
 // The example's task, worked out as Start would, without touching the disk.
 struct ExampleTask {
-    kartivo::task::TaskParameters params = ExampleRequest(kSaveFolder);
-    std::unique_ptr<kartivo::task::KvTask> task;
+    task::TaskParameters params = ExampleRequest(kSaveFolder);
+    std::unique_ptr<task::KvTask> task;
     ExampleTask()
     {
         std::string error;
-        task = kartivo::task::KvTask::Describe(params, error);
+        task = task::KvTask::Describe(params, error);
         if (!task)
             throw std::runtime_error(error);
     }
@@ -106,7 +108,7 @@ struct ExampleTask {
 // status bar counts them as a run does, 12 seconds after Start.
 QWidget* MainWindow(Windows& w)
 {
-    TForm1& f = w.form1;
+    ui::TForm1& f = w.form1;
     f.show();
     f.Edit1->setText(kLeft);
     f.Edit3->setText(kRight);
@@ -123,13 +125,13 @@ QWidget* MainWindow(Windows& w)
 
     // The controller counts on a clock of our own, so the rate is that of
     // 14 tiles in 12 seconds whenever the picture is made.
-    DownloadController& run = f.Controller();
-    auto now = DownloadProgress::Clock::time_point{};
+    ui::DownloadController& run = f.Controller();
+    auto now = ui::DownloadProgress::Clock::time_point{};
     run.Progress.SetClock([&now] { return now; });
     run.Progress.Begin(example.task->TileCount, 0);
     run.Progress.Sample();
 
-    LineList& log = run.Memo1Lines;
+    ui::LineList& log = run.Memo1Lines;
     log.Clear();
     log.Add("Start downloading...");
     log.Add("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~");
@@ -169,7 +171,7 @@ QWidget* Redownload(Windows& w)
 {
     w.flt.show();
     const ExampleTask example;
-    const kartivo::task::KvTask& t = *example.task;
+    const task::KvTask& t = *example.task;
     const std::string missing = t.GetTileUrl(example.X(20), example.Y(20));
     const int x = example.X(27), y = example.Y(27);
     w.flt.Memo1->setPlainText(Q("Start...\n404 Not Found->" + missing + "\n" + missing +
@@ -193,12 +195,12 @@ QWidget* About(Windows& w)
 // show. PROGRAM_FOLDER holds the blank images the viewer compares with.
 bool WriteSampleProject(const std::string& folder, const std::string& programFolder)
 {
-    kartivo::platform::SetProgramFolderForTests(programFolder);
-    kartivo::platform::RecordingDialogs dialogs;
-    kartivo::platform::SetDialogs(&dialogs);
-    kartivo::task::TaskParameters params = ExampleRequest(folder);
-    std::unique_ptr<kartivo::task::KvTask> task = kartivo::task::KvTask::Create(params);
-    kartivo::platform::SetDialogs(nullptr);
+    platform::SetProgramFolderForTests(programFolder);
+    platform::RecordingDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    task::TaskParameters params = ExampleRequest(folder);
+    std::unique_ptr<task::KvTask> task = task::KvTask::Create(params);
+    platform::SetDialogs(nullptr);
     if (!task) {
         std::fprintf(stderr, "kartivo_manual_shots: %s\n",
                      dialogs.messages.empty() ? "no task" : dialogs.messages[0].c_str());
@@ -250,9 +252,9 @@ bool WriteSampleProject(const std::string& folder, const std::string& programFol
     std::vector<std::string> failed;
     for (auto [dx, dy] : {std::pair{3, 2}, std::pair{4, 2}}) {
         QFile::remove(Q(at(dx, dy)));
-        failed.push_back(kartivo::task::JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
+        failed.push_back(task::JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
     }
-    kartivo::platform::WriteLines(task->FailedFile, failed);
+    platform::WriteLines(task->FailedFile, failed);
     return true;
 }
 
@@ -276,9 +278,7 @@ void Settle()
         QApplication::processEvents();
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (argc == 4 && std::string(argv[1]) == "--sample") {
         QDir(QString::fromLocal8Bit(argv[2])).removeRecursively();
@@ -304,15 +304,15 @@ int main(int argc, char** argv)
     QDir().mkpath(scratch + "/ini");
     QFile::setPermissions(scratch + "/ini", QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
                                                 QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
-    kartivo::platform::SetProgramFolderForTests(scratch.toStdString());
+    platform::SetProgramFolderForTests(scratch.toStdString());
     setenv("HOME", "/home/anna", 1);
     unsetenv("XDG_CONFIG_HOME");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kartivo");
-    QApplication::setWindowIcon(KartivoIcon());
-    kartivo::platform::RecordingDialogs dialogs;   // nothing may wait for a click
-    kartivo::platform::SetDialogs(&dialogs);
+    QApplication::setWindowIcon(ui::KartivoIcon());
+    platform::RecordingDialogs dialogs;   // nothing may wait for a click
+    platform::SetDialogs(&dialogs);
 
     // The folder holds exactly the pictures of kShots: none left over from
     // an earlier build goes into the package.
@@ -335,8 +335,17 @@ int main(int argc, char** argv)
             ++failures;
         }
     }
-    kartivo::platform::SetDialogs(nullptr);
+    platform::SetDialogs(nullptr);
     QFile::setPermissions(scratch + "/ini", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir(scratch).removeRecursively();
     return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+} // namespace kartivo::manual
+
+int main(int argc, char** argv)
+{
+    return kartivo::manual::Run(argc, argv);
 }

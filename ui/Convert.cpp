@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+namespace kartivo::ui {
+
 TfrmConvert::TfrmConvert(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
@@ -61,11 +63,11 @@ TfrmConvert::TfrmConvert(QWidget* parent)
 
 void TfrmConvert::Button1Click()
 {
-    kartivo::platform::qt::RunGuarded([this] {
+    platform::qt::RunGuarded([this] {
         const std::optional<float> degrees = dms::DmsToDegrees(
             Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString());
         if (!degrees) {
-            kartivo::platform::Dialogs().ShowMessage(dms::kInputError);
+            platform::Dialogs().ShowMessage(dms::kInputError);
             return;   // the result field keeps its previous text
         }
         Edit4->setText(QString::fromStdString(dms::FormatDegrees(*degrees)));
@@ -92,3 +94,5 @@ void TfrmConvert::keyPressEvent(QKeyEvent* event)
     }
     QDialog::keyPressEvent(event);
 }
+
+} // namespace kartivo::ui

@@ -9,6 +9,8 @@
 #include <limits>
 #include <locale.h>
 
+namespace kartivo::ui {
+
 static_assert(std::numeric_limits<long double>::digits == 64,
               "the converter sums in 80-bit extended precision");
 
@@ -146,7 +148,9 @@ std::optional<float> DmsToDegrees(std::string_view degrees, std::string_view min
 
 std::string FormatDegrees(float value)
 {
-    return kartivo::platform::FormatGeneral(static_cast<double>(value), 15, 0.0001);
+    return platform::FormatGeneral(static_cast<double>(value), 15, 0.0001);
 }
 
 } // namespace dms
+
+} // namespace kartivo::ui

@@ -14,6 +14,8 @@
 #include "platform/TextFile.h"
 #include "ui/OptionsSettings.h"
 
+namespace kartivo::ui {
+
 std::string StartMessages::CreateDirectoryFailed(const std::string& path)
 {
     return "Create directory " + path + " Failed.";
@@ -31,8 +33,8 @@ namespace {
 int ZoomOfText(const std::string& text)
 {
     int value = 0;
-    if (!kartivo::platform::ParseIniInteger(text, value))
-        throw kartivo::platform::Exception("'" + text + "' is not a valid integer value");
+    if (!platform::ParseIniInteger(text, value))
+        throw platform::Exception("'" + text + "' is not a valid integer value");
     return value;
 }
 
@@ -47,15 +49,15 @@ std::string PositionKey(int slot, char axis)
 bool SameCoordinate(const std::string& typed, const std::string& stored)
 {
     double a = 0, b = 0;
-    return kartivo::task::ParseCoordinate(typed, a) && kartivo::task::ParseCoordinate(stored, b) && a == b;
+    return task::ParseCoordinate(typed, a) && task::ParseCoordinate(stored, b) && a == b;
 }
 
 } // namespace
 
 DownloadController::DownloadController(IDownloadView& view) : view_(view)
 {
-    MakeWorker = [](int index, const kartivo::task::KvTask& task, kartivo::download::IWorkerHost& host) {
-        return std::make_unique<kartivo::download::TDownThread>(false, index, task, host);
+    MakeWorker = [](int index, const task::KvTask& task, download::IWorkerHost& host) {
+        return std::make_unique<download::TDownThread>(false, index, task, host);
     };
     Memo1Lines.Add("[log window]");
     Memo2Lines.Add("[Failed tile inforamtion window]");
@@ -63,11 +65,11 @@ DownloadController::DownloadController(IDownloadView& view) : view_(view)
 
 DownloadController::~DownloadController()
 {
-    for (int i = 0; i < kartivo::task::kThreadSlots; ++i) {
+    for (int i = 0; i < task::kThreadSlots; ++i) {
         if (Workers[i])
             Workers[i]->Terminate();
     }
-    for (int i = 0; i < kartivo::task::kThreadSlots; ++i)
+    for (int i = 0; i < task::kThreadSlots; ++i)
         Workers[i].reset();
 }
 
@@ -95,14 +97,14 @@ void DownloadController::Press(const StartInput& input)
 
 void DownloadController::Start(const StartInput& input)
 {
-    auto& dialogs = kartivo::platform::Dialogs();
+    auto& dialogs = platform::Dialogs();
 
     // 1. The proxy settings, read afresh for every download.
     const OptionsValues settings = LoadOptions(IniFileName);
 
     // 2, 3. Zoom and map type code.
     const int zoom = ZoomOfText(input.Zoom);
-    const int mapsType = kartivo::core::MapTypeCodeOfIndex(input.MapsTypeIndex);
+    const int mapsType = core::MapTypeCodeOfIndex(input.MapsTypeIndex);
 
     // 4 to 6. The save folder, created one level deep when missing.
     std::string path = input.SavePath;
@@ -110,23 +112,23 @@ void DownloadController::Start(const StartInput& input)
         dialogs.ShowMessage(StartMessages::kNoPath);
         return;
     }
-    if (!kartivo::platform::DirectoryExists(path) && !kartivo::platform::CreateDir(path)) {
+    if (!platform::DirectoryExists(path) && !platform::CreateDir(path)) {
         dialogs.ShowMessage(StartMessages::CreateDirectoryFailed(path));
         return;
     }
-    path = kartivo::platform::IncludeTrailingPathDelimiter(path);
+    path = platform::IncludeTrailingPathDelimiter(path);
 
     // 7, 8. The coordinates and their checks, in this order.
     double left = 0, right = 0, top = 0, bottom = 0;
-    if (!kartivo::task::ParseCoordinate(input.LeftLongitude, left) || !kartivo::task::ParseCoordinate(input.RightLongitude, right) ||
-        !kartivo::task::ParseCoordinate(input.TopLatitude, top) || !kartivo::task::ParseCoordinate(input.BottomLatitude, bottom)) {
+    if (!task::ParseCoordinate(input.LeftLongitude, left) || !task::ParseCoordinate(input.RightLongitude, right) ||
+        !task::ParseCoordinate(input.TopLatitude, top) || !task::ParseCoordinate(input.BottomLatitude, bottom)) {
         dialogs.ShowMessage(StartMessages::kInputError);
         return;
     }
     // The range checks, then a seventh of our own: Edit5 holds 1 to 20
     // through UpDown1, but an opened project can put any integer there, and
     // the tile arithmetic has no meaning outside that range.
-    const std::string refusal = kartivo::task::CheckRequest(left, right, top, bottom, zoom);
+    const std::string refusal = task::CheckRequest(left, right, top, bottom, zoom);
     if (!refusal.empty()) {
         dialogs.ShowMessage(refusal);
         return;
@@ -135,7 +137,7 @@ void DownloadController::Start(const StartInput& input)
     // 9, 10.
     RunningWorkers = 0;
     std::string name = input.TaskName;
-    if (kartivo::platform::ExtractFileExt(name) != ".kvpd")
+    if (platform::ExtractFileExt(name) != ".kvpd")
         name += ".kvpd";
 
     // 11. Does the input describe the project file that is there already?
@@ -143,21 +145,21 @@ void DownloadController::Start(const StartInput& input)
     // and positions: the user says whether to, and No changes nothing.
     bool continueTask = false;
     const std::string projectFile = path + name;
-    if (kartivo::platform::FileExists(projectFile)) {
+    if (platform::FileExists(projectFile)) {
         continueTask = ContinuesProject(input, projectFile, mapsType, zoom);
         if (!continueTask && !dialogs.AskYesNo(StartMessages::StartAfresh(name)))
             return;
     }
 
     // 12. The request.
-    auto params = std::make_shared<kartivo::task::TaskParameters>();
+    auto params = std::make_shared<task::TaskParameters>();
     params->LeftLongitude = left;
     params->RightLongitude = right;
     params->TopLatitude = top;
     params->BottomLatitude = bottom;
     params->Zoom = zoom;
-    params->ThreadCount = kartivo::task::kThreadSlots;
-    params->ThreadSlots = kartivo::task::kThreadSlots;
+    params->ThreadCount = task::kThreadSlots;
+    params->ThreadSlots = task::kThreadSlots;
     params->MapsType = mapsType;
     params->SavePath = path;
     params->TaskName = name;
@@ -170,7 +172,7 @@ void DownloadController::Start(const StartInput& input)
     CurrentParams = params;
 
     // 13, 14. The task.
-    auto task = kartivo::task::KvTask::Create(*params);
+    auto task = task::KvTask::Create(*params);
     if (!task) {
         dialogs.ShowMessage(StartMessages::kCreateTaskFailure);
         return;
@@ -189,9 +191,9 @@ void DownloadController::Start(const StartInput& input)
     CurrentTask->ResetFailedList();
 
     // 16. The memos show the files as they are now.
-    Memo1Lines.Assign(kartivo::platform::ReadLines(CurrentTask->LogFile));
+    Memo1Lines.Assign(platform::ReadLines(CurrentTask->LogFile));
     logSaver_.Adopt(Memo1Lines, CurrentTask->LogFile);
-    Memo2Lines.Assign(kartivo::platform::ReadLines(CurrentTask->FailedFile));
+    Memo2Lines.Assign(platform::ReadLines(CurrentTask->FailedFile));
     failedSaver_.Adopt(Memo2Lines, CurrentTask->FailedFile);
     view_.MemosChanged();
 
@@ -205,15 +207,15 @@ void DownloadController::Start(const StartInput& input)
 bool DownloadController::ContinuesProject(const StartInput& input, const std::string& projectFile,
                                           int mapsType, int zoom) const
 {
-    kartivo::platform::TIniFile project(projectFile);
+    platform::TIniFile project(projectFile);
     return project.ReadInteger("MapsType", "MapsType", 100) == mapsType &&
            SameCoordinate(input.LeftLongitude, project.ReadString("AREA", "LeftLongitude", "")) &&
            SameCoordinate(input.RightLongitude, project.ReadString("AREA", "RightLongitude", "")) &&
            SameCoordinate(input.TopLatitude, project.ReadString("AREA", "TopLatitude", "")) &&
            SameCoordinate(input.BottomLatitude, project.ReadString("AREA", "BottomLatitude", "")) &&
            project.ReadInteger("Zoom", "Zoom", 100) == zoom &&
-           kartivo::platform::ExtractFilePath(projectFile) == kartivo::platform::IncludeTrailingPathDelimiter(input.SavePath) &&
-           kartivo::platform::ExtractFileName(projectFile) == input.TaskName;
+           platform::ExtractFilePath(projectFile) == platform::IncludeTrailingPathDelimiter(input.SavePath) &&
+           platform::ExtractFileName(projectFile) == input.TaskName;
 }
 
 void DownloadController::StartWorkers(int count)
@@ -239,7 +241,7 @@ void DownloadController::StartWorkers(int count)
         for (auto& w : Workers)
             if (w)
                 w->Terminate();
-        kartivo::platform::Dialogs().ShowError(failure);
+        platform::Dialogs().ShowError(failure);
     }
     view_.SetTimerEnabled(true);
 }
@@ -248,7 +250,7 @@ void DownloadController::Stop()
 {
     if (!CurrentParams)
         return;
-    for (int i = 0; i < CurrentParams->ThreadCount && i < kartivo::task::kThreadSlots; ++i) {
+    for (int i = 0; i < CurrentParams->ThreadCount && i < task::kThreadSlots; ++i) {
         if (Workers[i])
             Workers[i]->Terminate();
         AppendLog("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
@@ -295,7 +297,7 @@ void DownloadController::SaveWorkerPosition(int slot)
     const auto [x, y] = Workers[slot]->CurrentPosition();
     if (x <= 0 && y <= 0)
         return;   // nothing finished yet: a position saved earlier stays
-    kartivo::platform::TIniFile project(CurrentTask->ProjectFile());
+    platform::TIniFile project(CurrentTask->ProjectFile());
     if (x > 0)
         project.WriteInteger("THREADS", PositionKey(slot, 'X'), x);
     if (y > 0)
@@ -306,7 +308,7 @@ void DownloadController::SavePositions()
 {
     if (!taskParams_)
         return;
-    for (int i = 0; i < taskParams_->ThreadCount && i < kartivo::task::kThreadSlots; ++i)
+    for (int i = 0; i < taskParams_->ThreadCount && i < task::kThreadSlots; ++i)
         SaveWorkerPosition(i);
 }
 
@@ -348,7 +350,7 @@ void DownloadController::Tick()
             SavePositions();
             SaveMemos();
         } catch (const std::exception& e) {
-            kartivo::platform::Dialogs().ShowError(e.what());
+            platform::Dialogs().ShowError(e.what());
             return;
         }
     }
@@ -366,7 +368,7 @@ void DownloadController::EndTask()
     AppendLog("--------------------------------");
     AppendLog("Task Stoped!");
     AppendLog("");
-    AppendLog("Now time:" + kartivo::platform::FormatDateTimeNow());
+    AppendLog("Now time:" + platform::FormatDateTimeNow());
     AppendLog("");
     AppendLog("Log file has been saved as " + (CurrentTask ? CurrentTask->LogFile : std::string()));
 
@@ -387,12 +389,12 @@ void DownloadController::EndTask()
         guarded([&] { logSaver_.Save(Memo1Lines, CurrentTask->LogFile); });
         guarded([&] { failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile); });
     }
-    const int count = taskParams_ ? std::min(taskParams_->ThreadCount, kartivo::task::kThreadSlots) : 0;
+    const int count = taskParams_ ? std::min(taskParams_->ThreadCount, task::kThreadSlots) : 0;
     for (int i = 0; i < count; ++i) {
         guarded([&] { SaveWorkerPosition(i); });
         ReleaseWorker(i);
     }
-    for (int i = count; i < kartivo::task::kThreadSlots; ++i)
+    for (int i = count; i < task::kThreadSlots; ++i)
         ReleaseWorker(i);
     SetCaption(kCaptionStart);
     if (!summary.empty())
@@ -401,9 +403,9 @@ void DownloadController::EndTask()
         std::string text;
         for (const auto& e : errors)
             text += (text.empty() ? "" : "\n") + e;
-        kartivo::platform::Dialogs().ShowError(text);
+        platform::Dialogs().ShowError(text);
     }
-    kartivo::platform::Dialogs().ShowMessage(StartMessages::kTaskStoped);
+    platform::Dialogs().ShowMessage(StartMessages::kTaskStoped);
 }
 
 bool DownloadController::PrepareForClose()
@@ -417,7 +419,7 @@ bool DownloadController::PrepareForClose()
             try {
                 save();
             } catch (const std::exception& e) {
-                kartivo::platform::Dialogs().ShowError(e.what());
+                platform::Dialogs().ShowError(e.what());
             }
         };
         // The log says how far the task got and that Start continues it.
@@ -432,3 +434,5 @@ bool DownloadController::PrepareForClose()
             w->Terminate();
     return WorkersInFlight();
 }
+
+} // namespace kartivo::ui

@@ -21,6 +21,8 @@
 #include "ui/DownloadProgress.h"
 #include "ui/MemoLines.h"
 
+namespace kartivo::ui {
+
 // What the controller needs the window to show.
 class IDownloadView {
 public:
@@ -62,7 +64,7 @@ std::string StartAfresh(const std::string& projectName);
 inline constexpr const char* kCaptionStart = "Start";
 inline constexpr const char* kCaptionStop = "Stop";
 
-class DownloadController : public kartivo::download::IWorkerHost {
+class DownloadController : public download::IWorkerHost {
 public:
     explicit DownloadController(IDownloadView& view);
     // Releases the workers still held, waiting for each to leave its run.
@@ -73,7 +75,7 @@ public:
     std::string IniFileName;   // the settings file; the proxy keys are read at every Start
 
     // Makes the worker of one slot, started; tests put a failing one here.
-    std::function<std::unique_ptr<kartivo::download::TDownThread>(int index, const kartivo::task::KvTask& task, kartivo::download::IWorkerHost& host)>
+    std::function<std::unique_ptr<download::TDownThread>(int index, const task::KvTask& task, download::IWorkerHost& host)>
         MakeWorker;
 
     // BitBtn1Click: Start while the caption is "Start", Stop otherwise.
@@ -90,10 +92,10 @@ public:
     bool WorkersInFlight() const;
 
     // State shared with the workers and the window (main thread only).
-    std::array<std::unique_ptr<kartivo::download::TDownThread>, kartivo::task::kThreadSlots> Workers;
+    std::array<std::unique_ptr<download::TDownThread>, task::kThreadSlots> Workers;
     int RunningWorkers = 0;
-    std::shared_ptr<kartivo::task::TaskParameters> CurrentParams;
-    std::unique_ptr<kartivo::task::KvTask> CurrentTask;
+    std::shared_ptr<task::TaskParameters> CurrentParams;
+    std::unique_ptr<task::KvTask> CurrentTask;
     int TimerTicks = 0;
     LineList Memo1Lines;   // the log shown in Memo1
     LineList Memo2Lines;   // the failed-tiles list held in the hidden Memo2
@@ -125,8 +127,10 @@ private:
     std::string caption_ = kCaptionStart;
     // The task keeps a pointer to its parameters: they live as long as it does,
     // even when a refused Start has already replaced CurrentParams.
-    std::shared_ptr<kartivo::task::TaskParameters> taskParams_;
+    std::shared_ptr<task::TaskParameters> taskParams_;
     LinesFileSaver logSaver_;
     LinesFileSaver failedSaver_;
     bool inTick_ = false;
 };
+
+} // namespace kartivo::ui

@@ -9,10 +9,12 @@
 #include <charconv>
 #include <exception>
 
-void ConfigureRedownloadClient(kartivo::download::TIdHTTP& http)
+namespace kartivo::ui {
+
+void ConfigureRedownloadClient(download::TIdHTTP& http)
 {
     // The CR LF belongs to the value: it goes on the wire as it stands.
-    http.Request.Referer = std::string(kartivo::core::kMapSiteAddress) + "\r\n";
+    http.Request.Referer = std::string(core::kMapSiteAddress) + "\r\n";
     http.Request.UserAgent = ftl::kUserAgent;
     http.Request.Connection = ftl::kConnection;
     http.Request.ProxyServer.clear();
@@ -21,7 +23,7 @@ void ConfigureRedownloadClient(kartivo::download::TIdHTTP& http)
     http.Request.ProxyPassword.clear();
 }
 
-std::string ConfigureRedownloadClient(kartivo::download::TIdHTTP& http, const OptionsValues& settings)
+std::string ConfigureRedownloadClient(download::TIdHTTP& http, const OptionsValues& settings)
 {
     ConfigureRedownloadClient(http);
     if (!settings.UseProxy)
@@ -39,7 +41,7 @@ std::string ConfigureRedownloadClient(kartivo::download::TIdHTTP& http, const Op
     return {};
 }
 
-FailedTilesRun::FailedTilesRun(kartivo::download::TIdHTTP& http, LineSink report, std::function<void()> started)
+FailedTilesRun::FailedTilesRun(download::TIdHTTP& http, LineSink report, std::function<void()> started)
     : http_(http), report_(std::move(report)), started_(std::move(started))
 {
 }
@@ -86,8 +88,8 @@ bool IsRepeatable(const std::string& text)
 
 bool FailedTilesRun::FetchLine(const std::string& line)
 {
-    const kartivo::task::FailedEntry entry = kartivo::task::SplitFailedLine(line);
-    kartivo::download::TMemoryStream buffer;
+    const task::FailedEntry entry = task::SplitFailedLine(line);
+    download::TMemoryStream buffer;
     std::string failure;
     bool fetched = false;
     for (int repeats = 0;; ++repeats) {
@@ -114,7 +116,7 @@ bool FailedTilesRun::FetchLine(const std::string& line)
     if (fetched) {
         // Stored through a temporary name, so an interrupted write never
         // leaves half an image. EFCreateError ends the whole run.
-        kartivo::platform::WriteFileAtomic(entry.Path, buffer.Data(), buffer.Size());
+        platform::WriteFileAtomic(entry.Path, buffer.Data(), buffer.Size());
         report_(entry.Path + ":" + entry.Url + ftl::kOkSuffix);
         return true;
     }
@@ -132,3 +134,5 @@ bool FailedTilesRun::FetchLine(const std::string& line)
         report_(entry.Url + ftl::kNotFoundSuffix);
     return true;
 }
+
+} // namespace kartivo::ui

@@ -8,6 +8,8 @@
 
 #include "platform/Errors.h"
 
+namespace kartivo::ui {
+
 // ---- LineList ---------------------------------------------------------------
 
 void LineList::Add(std::string_view line)
@@ -73,7 +75,7 @@ void WriteAll(int fd, const std::string& data, const std::string& path)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw kartivo::platform::EFCreateError(path);
+            throw platform::EFCreateError(path);
         }
         done += static_cast<std::size_t>(n);
     }
@@ -156,17 +158,19 @@ void LinesFileSaver::Save(const LineList& lines, const std::string& path)
         }
         Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
         if (fd.get() < 0)
-            throw kartivo::platform::EFCreateError(path);
+            throw platform::EFCreateError(path);
         WriteLinesFrom(fd.get(), lines, linesWritten_, path);
         if (!fd.CloseChecked())
-            throw kartivo::platform::EFCreateError(path);
+            throw platform::EFCreateError(path);
     } else {
         Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
         if (fd.get() < 0)
-            throw kartivo::platform::EFCreateError(path);
+            throw platform::EFCreateError(path);
         WriteLinesFrom(fd.get(), lines, 0, path);
         if (!fd.CloseChecked())
-            throw kartivo::platform::EFCreateError(path);
+            throw platform::EFCreateError(path);
     }
     Remember(lines, path);
 }
+
+} // namespace kartivo::ui

@@ -3,11 +3,13 @@
 #include "platform/IniFile.h"
 #include "platform/Settings.h"
 
+namespace kartivo::ui {
+
 OptionsValues LoadOptions(const std::string& iniFileName)
 {
-    const kartivo::platform::TIniFile ini(iniFileName);
+    const platform::TIniFile ini(iniFileName);
     OptionsValues v;
-    v.DefaultPath = ini.ReadString("IniParas", "DefaultPath", kartivo::platform::DefaultSavePathDefault());
+    v.DefaultPath = ini.ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
     v.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
     v.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
     v.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");
@@ -18,7 +20,7 @@ OptionsValues LoadOptions(const std::string& iniFileName)
 
 void SaveOptions(const std::string& iniFileName, const OptionsValues& values)
 {
-    kartivo::platform::TIniFile ini(iniFileName);
+    platform::TIniFile ini(iniFileName);
     ini.WriteString("IniParas", "DefaultPath", values.DefaultPath);
     ini.WriteInteger("Proxy", "UseProxy", values.UseProxy ? 1 : 0);
     ini.WriteString("Proxy", "ProxyServer", values.ProxyServer);
@@ -26,3 +28,5 @@ void SaveOptions(const std::string& iniFileName, const OptionsValues& values)
     ini.WriteString("Proxy", "ProxyUsername", values.ProxyUsername);
     ini.WriteString("Proxy", "ProxyPassword", values.ProxyPassword);
 }
+
+} // namespace kartivo::ui

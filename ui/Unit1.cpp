@@ -29,9 +29,11 @@
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
 
+namespace kartivo::ui {
+
 TForm1* Form1 = nullptr;
 
-using kartivo::platform::qt::RunGuarded;
+using platform::qt::RunGuarded;
 
 namespace {
 
@@ -42,12 +44,12 @@ std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 std::string DefaultSaveFolder()
 {
-    return kartivo::platform::DefaultSavePathDefault();
+    return platform::DefaultSavePathDefault();
 }
 
 MainSettings ReadMainSettings(const std::string& iniFileName)
 {
-    kartivo::platform::TIniFile ini(iniFileName);
+    platform::TIniFile ini(iniFileName);
     MainSettings s;
     s.DefaultSavePath = ini.ReadString("IniParas", "DefaultPath", DefaultSaveFolder());
     s.DefaultOutputName = ini.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
@@ -113,7 +115,7 @@ TForm1::~TForm1()
 {
     // Workers blocked in Synchronize would wait for this thread forever while
     // the controller's destructor waits for them: release them first.
-    if (auto* d = dynamic_cast<kartivo::platform::qt::QtMainDispatcher*>(kartivo::platform::MainDispatcher()))
+    if (auto* d = dynamic_cast<platform::qt::QtMainDispatcher*>(platform::MainDispatcher()))
         d->Shutdown();
     if (Form1 == this)
         Form1 = nullptr;
@@ -175,8 +177,8 @@ void TForm1::BuildControls()
     form->addLayout(taskRow);
 
     QStringList items;
-    for (int i = 0; i < kartivo::core::kMapTypeCount; ++i)
-        items << kartivo::core::MapTypeByIndex(i).Caption;
+    for (int i = 0; i < core::kMapTypeCount; ++i)
+        items << core::MapTypeByIndex(i).Caption;
     radio_mapstype = new TRadioGroup("Maps Type", items, 2, panel);
     radio_mapstype->SetItemIndex(1);
     form->addWidget(radio_mapstype);
@@ -381,7 +383,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     // No tick may run in the nested loop of an error box shown meanwhile.
     Timer1->stop();
     RunGuarded([&] { controller_.PrepareForClose(); });
-    if (auto* d = dynamic_cast<kartivo::platform::qt::QtMainDispatcher*>(kartivo::platform::MainDispatcher()))
+    if (auto* d = dynamic_cast<platform::qt::QtMainDispatcher*>(platform::MainDispatcher()))
         d->Shutdown();
     event->accept();
     // Closing the main window ends the program, even with other windows open.
@@ -410,10 +412,10 @@ void TForm1::keyPressEvent(QKeyEvent* event)
 void TForm1::FormShow()
 {
     RunGuarded([&] {
-        ProgramFolder = kartivo::platform::ProgramFolder();
+        ProgramFolder = platform::ProgramFolder();
         HomepageLink = kHomepageLink;
-        IniFileName = kartivo::platform::SettingsFileName();   // ProgramFolder + "ini/config.ini"
-        HelpFile = ProgramFolder + "help" + kartivo::platform::PathDelim + "index.html";
+        IniFileName = platform::SettingsFileName();   // ProgramFolder + "ini/config.ini"
+        HelpFile = ProgramFolder + "help" + platform::PathDelim + "index.html";
         MailLink = kMailLink;
         controller_.IniFileName = IniFileName;
         const MainSettings settings = ReadMainSettings(IniFileName);
@@ -427,7 +429,7 @@ void TForm1::FormShow()
 void TForm1::Button1Click()
 {
     RunGuarded([&] {
-        if (auto folder = kartivo::platform::Dialogs().BrowseFolder("Select path to save"))
+        if (auto folder = platform::Dialogs().BrowseFolder("Select path to save"))
             Edit6->setText(Q(*folder));
     });
 }
@@ -449,20 +451,20 @@ void TForm1::LoadParametersfromprojectfilel1Click()
         OpenDialog1.filterDescription = "Projects(*.kvpd)";
         OpenDialog1.filterPattern = "*.kvpd";
         OpenDialog1.initialDir = DefaultSavePath;
-        const auto chosen = kartivo::platform::Dialogs().OpenFile(OpenDialog1);
+        const auto chosen = platform::Dialogs().OpenFile(OpenDialog1);
         if (!chosen)
             return;
         // Only fills controls: the texts as the file holds them, unchecked.
-        kartivo::platform::TIniFile project(*chosen);
+        platform::TIniFile project(*chosen);
         Edit1->setText(Q(project.ReadString("AREA", "LeftLongitude", "")));
         Edit3->setText(Q(project.ReadString("AREA", "RightLongitude", "")));
         Edit2->setText(Q(project.ReadString("AREA", "TopLatitude", "")));
         Edit4->setText(Q(project.ReadString("AREA", "BottomLatitude", "")));
-        Edit6->setText(Q(kartivo::platform::ExtractFilePath(*chosen)));
-        EditTaskName->setText(Q(kartivo::platform::ExtractFileName(*chosen)));
+        Edit6->setText(Q(platform::ExtractFilePath(*chosen)));
+        EditTaskName->setText(Q(platform::ExtractFileName(*chosen)));
         // A code that names no map type (an absent key reads as 0) keeps the
         // current selection rather than guessing one.
-        const int index = kartivo::core::MapTypeIndexOfCode(project.ReadInteger("MapsType", "MapsType", 0));
+        const int index = core::MapTypeIndexOfCode(project.ReadInteger("MapsType", "MapsType", 0));
         if (index >= 0)
             radio_mapstype->SetItemIndex(index);
         UpDown1->SetPosition(project.ReadInteger("Zoom", "Zoom", 0));
@@ -497,22 +499,22 @@ void TForm1::ConvertLongitudeorLatitudetodegreen1Click()
 void TForm1::Viewlogfile1Click()
 {
     RunGuarded([&] {
-        const kartivo::task::KvTask* task = controller_.CurrentTask.get();
+        const task::KvTask* task = controller_.CurrentTask.get();
         if (!task)
-            kartivo::platform::Dialogs().ShowMessage("No task running now." + std::string(18, ' '));
-        else if (kartivo::platform::FileExists(task->LogFile)) {
-            if (!kartivo::platform::Dialogs().ShellOpen(task->LogFile))
-                kartivo::platform::Dialogs().ShowMessage(CannotOpenMessage(task->LogFile));
+            platform::Dialogs().ShowMessage("No task running now." + std::string(18, ' '));
+        else if (platform::FileExists(task->LogFile)) {
+            if (!platform::Dialogs().ShellOpen(task->LogFile))
+                platform::Dialogs().ShowMessage(CannotOpenMessage(task->LogFile));
         }
         else
-            kartivo::platform::Dialogs().ShowMessage("No logfile now." + std::string(25, ' '));
+            platform::Dialogs().ShowMessage("No logfile now." + std::string(25, ' '));
     });
 }
 
 void TForm1::OpenProgramFile(const std::string& path, bool isProgram)
 {
-    auto& dialogs = kartivo::platform::Dialogs();
-    if (!kartivo::platform::FileExists(path))
+    auto& dialogs = platform::Dialogs();
+    if (!platform::FileExists(path))
         dialogs.ShowMessage(MissingFileMessage(path));
     else if (!(isProgram ? dialogs.StartProgram(path) : dialogs.ShellOpen(path)))
         dialogs.ShowMessage(CannotOpenMessage(path));
@@ -544,8 +546,8 @@ void TForm1::Usermanual1Click()
 void TForm1::Homepage1Click()
 {
     RunGuarded([&] {
-        if (!kartivo::platform::Dialogs().ShellOpen(HomepageLink))
-            kartivo::platform::Dialogs().ShowMessage(CannotOpenMessage(HomepageLink));
+        if (!platform::Dialogs().ShellOpen(HomepageLink))
+            platform::Dialogs().ShowMessage(CannotOpenMessage(HomepageLink));
     });
 }
 
@@ -556,3 +558,5 @@ void TForm1::About1Click()
             windows_.About->exec();
     });
 }
+
+} // namespace kartivo::ui

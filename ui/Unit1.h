@@ -18,6 +18,9 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+
+namespace kartivo::ui {
+
 class TMemo;
 class TRadioGroup;
 class TUpDown;
@@ -105,7 +108,7 @@ public:
     QLabel* LabelProgress;        // where the task stands, then its summary
     QLabel* LabelCounts;          // what became of its tiles
     QTimer* Timer1;
-    kartivo::platform::OpenFileRequest OpenDialog1;
+    platform::OpenFileRequest OpenDialog1;
 
     // Menu items.
     QMenu* File1;
@@ -173,3 +176,5 @@ private:
 
 // The main window, as the other windows reach it (set while one exists).
 extern TForm1* Form1;
+
+} // namespace kartivo::ui

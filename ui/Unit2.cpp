@@ -17,7 +17,9 @@
 #include "ui/AppIcon.h"
 #include "ui/Unit1.h"
 
-using kartivo::platform::qt::RunGuarded;
+namespace kartivo::ui {
+
+using platform::qt::RunGuarded;
 
 namespace {
 
@@ -126,15 +128,17 @@ bool TfrmAbout::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmAbout::Label4Click()
 {
-    RunGuarded([&] { kartivo::platform::Dialogs().ShellOpen(Form1 ? Form1->HomepageLink : kHomepageLink); });
+    RunGuarded([&] { platform::Dialogs().ShellOpen(Form1 ? Form1->HomepageLink : kHomepageLink); });
 }
 
 void TfrmAbout::Label7Click()
 {
-    RunGuarded([&] { kartivo::platform::Dialogs().ShellOpen(Form1 ? Form1->MailLink : kMailLink); });
+    RunGuarded([&] { platform::Dialogs().ShellOpen(Form1 ? Form1->MailLink : kMailLink); });
 }
 
 void TfrmAbout::bLaterClick()
 {
     accept();
 }
+
+} // namespace kartivo::ui

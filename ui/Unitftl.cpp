@@ -16,6 +16,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+namespace kartivo::ui {
+
 TfrmFlt::TfrmFlt(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint)
@@ -101,27 +103,27 @@ void TfrmFlt::Button1Click()
         }
         return;
     }
-    kartivo::platform::qt::RunGuarded([this] {
-        kartivo::platform::OpenFileRequest request;
+    platform::qt::RunGuarded([this] {
+        platform::OpenFileRequest request;
         request.title = "Open ftl file:";
         request.filterDescription = "Projects(*.ftl)";
         request.filterPattern = "*.ftl";
-        const std::optional<std::string> fileName = kartivo::platform::Dialogs().OpenFile(request);
+        const std::optional<std::string> fileName = platform::Dialogs().OpenFile(request);
         if (!fileName)
             return;
         ClearMemo();
-        StartRun(kartivo::platform::ReadLines(*fileName));
+        StartRun(platform::ReadLines(*fileName));
     });
 }
 
 void TfrmFlt::StartRun(std::vector<std::string> lines)
 {
     // The proxy of the settings file, read afresh for every run, as Start does.
-    const OptionsValues settings = LoadOptions(kartivo::platform::SettingsFileName());
-    auto http = std::make_shared<kartivo::download::TIdHTTP>();
+    const OptionsValues settings = LoadOptions(platform::SettingsFileName());
+    auto http = std::make_shared<download::TIdHTTP>();
     const std::string proxyError = ConfigureRedownloadClient(*http, settings);
     if (!proxyError.empty()) {
-        kartivo::platform::Dialogs().ShowMessage(proxyError);
+        platform::Dialogs().ShowMessage(proxyError);
         return;
     }
 
@@ -164,7 +166,7 @@ void TfrmFlt::EndRun(const std::string& error)
     JoinRunner();
     // A tile file that cannot be written ends the run in the error box.
     if (!error.empty())
-        kartivo::platform::qt::ShowException(error);
+        platform::qt::ShowException(error);
     emit RunFinished();
 }
 
@@ -187,3 +189,5 @@ void TfrmFlt::showEvent(QShowEvent* event)
     if (!event->spontaneous())
         FormShow();
 }
+
+} // namespace kartivo::ui

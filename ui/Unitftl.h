@@ -16,11 +16,14 @@
 #include <thread>
 #include <vector>
 
-class FailedTilesRun;
 class QFrame;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+
+namespace kartivo::ui {
+
+class FailedTilesRun;
 
 inline constexpr const char* kFltButtonCaption = "Open *.ftl file and download...";
 inline constexpr const char* kFltStopCaption = "Stop";
@@ -67,3 +70,5 @@ private:
     std::shared_ptr<FailedTilesRun> run_;
     std::thread runner_;
 };
+
+} // namespace kartivo::ui

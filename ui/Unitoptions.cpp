@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+namespace kartivo::ui {
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -120,8 +122,8 @@ void TfrmOptions::ShowSettingsFile(const std::string& fileName)
 void TfrmOptions::FormShow()
 {
     // Whatever was typed and not confirmed before is replaced by the file.
-    kartivo::platform::qt::RunGuarded([this] {
-        const std::string fileName = kartivo::platform::SettingsFileName();
+    platform::qt::RunGuarded([this] {
+        const std::string fileName = platform::SettingsFileName();
         ShowSettingsFile(fileName);
         ShowValues(LoadOptions(fileName));
     });
@@ -129,8 +131,8 @@ void TfrmOptions::FormShow()
 
 void TfrmOptions::Button3Click()
 {
-    kartivo::platform::qt::RunGuarded([this] {
-        if (const auto folder = kartivo::platform::Dialogs().BrowseFolder("Select path"))
+    platform::qt::RunGuarded([this] {
+        if (const auto folder = platform::Dialogs().BrowseFolder("Select path"))
             Edit12->setText(Q(*folder));
     });
 }
@@ -138,8 +140,8 @@ void TfrmOptions::Button3Click()
 void TfrmOptions::Button1Click()
 {
     // On a refused write the error box shows and the dialog stays open.
-    kartivo::platform::qt::RunGuarded([this] {
-        SaveOptions(kartivo::platform::SettingsFileForWriting(), TypedValues());
+    platform::qt::RunGuarded([this] {
+        SaveOptions(platform::SettingsFileForWriting(), TypedValues());
         accept();
     });
 }
@@ -165,3 +167,5 @@ void TfrmOptions::keyPressEvent(QKeyEvent* event)
     }
     QDialog::keyPressEvent(event);
 }
+
+} // namespace kartivo::ui

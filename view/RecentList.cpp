@@ -4,6 +4,8 @@
 
 #include "platform/IniFile.h"
 
+namespace kartivo::view {
+
 namespace {
 constexpr const char* kSection = "plateview";
 std::string KeyOf(int i) { return "Recent" + std::to_string(i + 1); }
@@ -11,7 +13,7 @@ std::string KeyOf(int i) { return "Recent" + std::to_string(i + 1); }
 
 std::vector<std::string> RecentList::Load() const {
     std::vector<std::string> paths;
-    kartivo::platform::TIniFile ini(file_);
+    platform::TIniFile ini(file_);
     for (int i = 0; i < kMaxRecent; ++i) {
         std::string p = ini.ReadString(kSection, KeyOf(i), "");
         if (!p.empty() && std::find(paths.begin(), paths.end(), p) == paths.end())
@@ -21,7 +23,7 @@ std::vector<std::string> RecentList::Load() const {
 }
 
 void RecentList::Save(const std::vector<std::string>& paths) const {
-    kartivo::platform::TIniFile ini(file_);
+    platform::TIniFile ini(file_);
     for (int i = 0; i < kMaxRecent; ++i)
         ini.WriteString(kSection, KeyOf(i), i < int(paths.size()) ? paths[i] : "");
 }
@@ -44,3 +46,5 @@ std::vector<std::string> RecentList::Remove(const std::string& path) const {
 }
 
 void RecentList::Clear() const { Save({}); }
+
+} // namespace kartivo::view

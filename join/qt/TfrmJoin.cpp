@@ -20,6 +20,8 @@
 #include "platform/Settings.h"
 #include "task/SavedProject.h"
 
+namespace kartivo::join::qt {
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -128,16 +130,16 @@ join::JoinOptions TfrmJoin::Options() const {
 
 bool TfrmJoin::OpenProject(const std::string& path) {
     std::string error;
-    auto project = kartivo::task::SavedProject::Open(path, error);
+    auto project = task::SavedProject::Open(path, error);
     if (!project) {
-        kartivo::platform::Dialogs().ShowMessage(error);
+        platform::Dialogs().ShowMessage(error);
         return false;
     }
     project_ = std::move(project);
     editProject->setText(Q(path));
-    const kartivo::task::KvTask& t = project_->Task();
+    const task::KvTask& t = project_->Task();
     const join::MapRaster r = join::RasterOfTask(t);
-    const kartivo::core::MapTypeInfo* type = kartivo::core::FindMapType(project_->Params().MapsType);
+    const core::MapTypeInfo* type = core::FindMapType(project_->Params().MapsType);
     lblTask->setText(QString("%1, zoom %2: %3 x %4 tiles, %5 x %6 pixels")
                          .arg(type ? type->Caption : "?")
                          .arg(project_->Params().Zoom)
@@ -154,7 +156,7 @@ bool TfrmJoin::OpenProject(const std::string& path) {
 }
 
 void TfrmJoin::btnProjectClick() {
-    kartivo::platform::OpenFileRequest request;
+    platform::OpenFileRequest request;
     request.title = "Open a Kartivo project";
     request.filterDescription = "Projects(*.kvpd)";
     request.filterPattern = "*.kvpd";
@@ -162,9 +164,9 @@ void TfrmJoin::btnProjectClick() {
     if (project_)
         request.initialDir = project_->Params().SavePath;
     else
-        request.initialDir = kartivo::platform::TIniFile(kartivo::platform::SettingsFileName())
-                                 .ReadString("IniParas", "DefaultPath", kartivo::platform::DefaultSavePathDefault());
-    if (auto path = kartivo::platform::Dialogs().OpenFile(request))
+        request.initialDir = platform::TIniFile(platform::SettingsFileName())
+                                 .ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
+    if (auto path = platform::Dialogs().OpenFile(request))
         OpenProject(*path);
 }
 
@@ -184,7 +186,7 @@ void TfrmJoin::comboFormatChange() {
     // The output keeps its name and folder and takes the format's extension.
     const std::string current = editOutput->text().trimmed().toStdString();
     if (!current.empty()) {
-        const std::string ext = kartivo::platform::ExtractFileExt(current);
+        const std::string ext = platform::ExtractFileExt(current);
         editOutput->setText(Q(current.substr(0, current.size() - ext.size()) +
                               join::OutputExtension(Options().Format)));
     }
@@ -219,7 +221,7 @@ void TfrmJoin::btnCombineClick() {
     const join::JoinOptions options = Options();
     const std::string refusal = join::CheckOptions(*project_, options);
     if (!refusal.empty()) {
-        kartivo::platform::Dialogs().ShowMessage(refusal);
+        platform::Dialogs().ShowMessage(refusal);
         return;
     }
     control_.Cancel = false;
@@ -276,13 +278,13 @@ void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& su
                         .arg(c.Missing)
                         .arg(c.Failed)
                         .arg(c.Undecodable)
-                        .arg(Q(kartivo::platform::ExtractFileName(summary.ReportPath)));
+                        .arg(Q(platform::ExtractFileName(summary.ReportPath)));
         lblStatus->setText(text + ".");
     } else {
         progressBar->setValue(0);
         lblStatus->setText(error);
         if (outcome == join::JoinOutcome::Failed)
-            kartivo::platform::Dialogs().ShowMessage(error.toStdString());
+            platform::Dialogs().ShowMessage(error.toStdString());
     }
     emit RunEnded(outcome);
 }
@@ -302,3 +304,5 @@ void TfrmJoin::closeEvent(QCloseEvent* event) {
     StopWorker();
     event->accept();
 }
+
+} // namespace kartivo::join::qt

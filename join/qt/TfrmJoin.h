@@ -22,6 +22,8 @@ class QPushButton;
 class QSpinBox;
 namespace kartivo::task { class SavedProject; }
 
+namespace kartivo::join::qt {
+
 class TfrmJoin : public QWidget {
     Q_OBJECT
 public:
@@ -68,10 +70,12 @@ private:
     void UpdateControls();
     void StopWorker();
 
-    std::unique_ptr<kartivo::task::SavedProject> project_;
+    std::unique_ptr<task::SavedProject> project_;
     bool outputEdited_ = false;       // the user typed or chose an output path
     std::thread worker_;
     join::JoinControl control_;
     std::atomic<int> lastPercent_{-1};
     std::chrono::steady_clock::time_point started_;
 };
+
+} // namespace kartivo::join::qt

@@ -12,6 +12,8 @@
 #include "platform/qt/Application.h"
 #include "platform/qt/QtDialogs.h"
 
+namespace kartivo::join::qt {
+
 namespace {
 
 // Set by Ctrl+C or a kill; the combiner polls it and removes its temporary
@@ -23,9 +25,7 @@ extern "C" void OnSignal(int) {
     interrupted.store(true);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (argc > 1) {
         struct sigaction action {};
@@ -37,15 +37,24 @@ int main(int argc, char** argv)
         return join::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr,
                                     &interrupted);
     }
-    kartivo::platform::qt::KartivoApplication app(argc, argv);
-    kartivo::platform::qt::QtDialogs dialogs;
-    kartivo::platform::SetDialogs(&dialogs);
+    platform::qt::KartivoApplication app(argc, argv);
+    platform::qt::QtDialogs dialogs;
+    platform::SetDialogs(&dialogs);
     int status = 0;
     {
         TfrmJoin window;
         window.show();
         status = app.exec();
     }
-    kartivo::platform::SetDialogs(nullptr);
+    platform::SetDialogs(nullptr);
     return status;
+}
+
+} // namespace
+
+} // namespace kartivo::join::qt
+
+int main(int argc, char** argv)
+{
+    return kartivo::join::qt::Run(argc, argv);
 }

@@ -117,8 +117,8 @@ void JoinTest::WriteTile(int x, int y) {
         }
     // Ordnance Survey and Road tiles come as PNG, the others as JPEG.
     const bool png = params.MapsType == 5 || params.MapsType == 22;
-    testsupport::WriteBytes(TilePath(x, y), join::EncodeTile(rgba, w, h, png ? join::TileFormat::Png
-                                                                              : join::TileFormat::Jpeg));
+    testsupport::WriteBytes(TilePath(x, y), kartivo::join::EncodeTile(rgba, w, h, png ? kartivo::join::TileFormat::Png
+                                                                              : kartivo::join::TileFormat::Jpeg));
 }
 
 void JoinTest::RemoveTile(int x, int y) {
@@ -153,16 +153,16 @@ std::unique_ptr<kartivo::task::SavedProject> JoinTest::OpenProject() {
     return project;
 }
 
-join::JoinOutcome JoinTest::Combine(join::JoinOptions options, std::string* error) {
+kartivo::join::JoinOutcome JoinTest::Combine(kartivo::join::JoinOptions options, std::string* error) {
     auto project = OpenProject();
     if (!project)
-        return join::JoinOutcome::Failed;
+        return kartivo::join::JoinOutcome::Failed;
     std::string text;
-    const join::JoinOutcome outcome = join::Combine(*project, options, control, summary, text);
+    const kartivo::join::JoinOutcome outcome = kartivo::join::Combine(*project, options, control, summary, text);
     if (error)
         *error = text;
     else
-        EXPECT_EQ(outcome, join::JoinOutcome::Done) << text;
+        EXPECT_EQ(outcome, kartivo::join::JoinOutcome::Done) << text;
     return outcome;
 }
 

@@ -64,7 +64,7 @@ protected:
     void AddToFailedList(int x, int y);
 
     // Opens the project as the combiner does and combines it.
-    join::JoinOutcome Combine(join::JoinOptions options, std::string* error = nullptr);
+    kartivo::join::JoinOutcome Combine(kartivo::join::JoinOptions options, std::string* error = nullptr);
     std::unique_ptr<kartivo::task::SavedProject> OpenProject();
 
     // Names in the save folder (not in the tile folder), sorted.
@@ -74,8 +74,8 @@ protected:
     kartivo::platform::RecordingDialogs dialogs;
     kartivo::task::TaskParameters params;
     std::unique_ptr<kartivo::task::KvTask> task;
-    join::JoinSummary summary;
-    join::JoinControl control;
+    kartivo::join::JoinSummary summary;
+    kartivo::join::JoinControl control;
 };
 
 } // namespace jointest

@@ -15,7 +15,7 @@ protected:
     int Run(const std::vector<std::string>& args, const std::atomic<bool>* cancel = nullptr) {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
-        const int status = join::RunCommandLine(args, out, err, cancel);
+        const int status = kartivo::join::RunCommandLine(args, out, err, cancel);
         outText = Contents(out);
         errText = Contents(err);
         return status;
@@ -44,17 +44,17 @@ TEST_F(CommandLineTest, WrongArgumentsGiveOneLineAndStatusTwo)
         {{"a.kvpd", "b.kvpd"}, "platejoin: one project file only (a.kvpd, b.kvpd) (see platejoin --help)\n"},
     };
     for (const auto& [args, expected] : rows) {
-        EXPECT_EQ(Run(args), join::kExitUsage) << expected;
+        EXPECT_EQ(Run(args), kartivo::join::kExitUsage) << expected;
         EXPECT_EQ(errText, expected);
     }
-    EXPECT_EQ(Run({"--help"}), join::kExitOk);
-    EXPECT_EQ(outText, join::kUsageText);
+    EXPECT_EQ(Run({"--help"}), kartivo::join::kExitOk);
+    EXPECT_EQ(outText, kartivo::join::kUsageText);
     EXPECT_EQ(errText, "");
 }
 
 TEST_F(CommandLineTest, AProjectThatCannotBeOpenedIsOneLineAndStatusOne)
 {
-    EXPECT_EQ(Run({dir / "absent.kvpd"}), join::kExitFailed);
+    EXPECT_EQ(Run({dir / "absent.kvpd"}), kartivo::join::kExitFailed);
     EXPECT_EQ(errText, "platejoin: The project file " + dir / "absent.kvpd" + " does not exist.\n");
 }
 
@@ -62,7 +62,7 @@ TEST_F(CommandLineTest, CombinesBesideTheProjectByDefaultAndListsTheHoles)
 {
     MakeTask(5, 40, 41, 40, 40, 7);
     RemoveTile(41, 40);
-    EXPECT_EQ(Run({dir / "area.kvpd"}), join::kExitOk) << errText;
+    EXPECT_EQ(Run({dir / "area.kvpd"}), kartivo::join::kExitOk) << errText;
     EXPECT_TRUE(std::filesystem::exists(dir / "area.tif"));
     EXPECT_NE(errText.find("Wrote " + dir / "area.tif" + " (GeoTIFF, 512 x 256 pixels, EPSG:3857)\n"),
               std::string::npos) << errText;
@@ -72,7 +72,7 @@ TEST_F(CommandLineTest, CombinesBesideTheProjectByDefaultAndListsTheHoles)
     EXPECT_NE(errText.find("Report: " + dir / "area_report.txt\n"), std::string::npos) << errText;
 
     EXPECT_EQ(Run({"-f", "jpeg", "--quality", "60", "--output=" + dir / "x.jpg", dir / "area.kvpd"}),
-              join::kExitOk) << errText;
+              kartivo::join::kExitOk) << errText;
     EXPECT_TRUE(std::filesystem::exists(dir / "x.jpg"));
     EXPECT_TRUE(std::filesystem::exists(dir / "x.jgw"));
 }
@@ -82,7 +82,7 @@ TEST_F(CommandLineTest, AnInterruptLeavesNothingAndStatus130)
     MakeTask(5, 40, 43, 40, 43, 7);
     const auto before = SaveFolderNames();
     std::atomic<bool> interrupted{true};
-    EXPECT_EQ(Run({dir / "area.kvpd"}, &interrupted), join::kExitCancelled);
+    EXPECT_EQ(Run({dir / "area.kvpd"}, &interrupted), kartivo::join::kExitCancelled);
     EXPECT_EQ(errText.substr(errText.rfind("platejoin:")), "platejoin: Cancelled: nothing was written.\n");
     EXPECT_EQ(SaveFolderNames(), before);
 }

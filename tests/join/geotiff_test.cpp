@@ -32,8 +32,8 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     AddToFailedList(502, 600);
     TruncateTile(500, 600);                  // undecodable
     MakeBlank(501, 600);                     // blank substitute: kept as an image
-    join::JoinOptions options;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    kartivo::join::JoinOptions options;
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     const std::string tif = dir / "area.tif";
     EXPECT_EQ(summary.OutputPath, tif);
 
@@ -78,8 +78,8 @@ TEST_F(GeoTiffTest, AerialTilesGetJpegBlocksAndOverviewsOfTheTiles)
 {
     MakeTask(6, 1000, 1003, 2000, 2003, 12);
     RemoveTile(1001, 2002);
-    join::JoinOptions options;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    kartivo::join::JoinOptions options;
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     const std::string tif = dir / "area.tif";
     const std::string info = RunCommand("gdalinfo " + Quoted(tif));
     EXPECT_NE(info.find("Size is 1024, 1024"), std::string::npos) << info;
@@ -104,9 +104,9 @@ TEST_F(GeoTiffTest, AerialTilesGetJpegBlocksAndOverviewsOfTheTiles)
 TEST_F(GeoTiffTest, BirdsEyeTilesAreStitchedAtTheirOwnSize)
 {
     MakeTask(21, 300, 301, 400, 402, 10);
-    join::JoinOptions options;
-    options.TiffCompression = join::Compression::Deflate;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    kartivo::join::JoinOptions options;
+    options.TiffCompression = kartivo::join::Compression::Deflate;
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     const std::string tif = dir / "area.tif";
     const std::string json = RunCommand("gdalinfo -json " + Quoted(tif));
     ExpectPlacedOnTiles(json, 300, 301, 400, 402, 10, 512, 540);
@@ -127,27 +127,27 @@ TEST_F(GeoTiffTest, BirdsEyeTilesAreStitchedAtTheirOwnSize)
 TEST_F(GeoTiffTest, LargeOutputsAreBigTiff)
 {
     MakeTask(5, 10, 11, 20, 20, 8);
-    join::JoinOptions options;
+    kartivo::join::JoinOptions options;
     options.BigTiffAbove = 1000;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     EXPECT_TRUE(summary.BigTiff);
     const std::string tif = dir / "area.tif";
     EXPECT_EQ(testsupport::ReadBytes(tif).substr(0, 4), std::string("II\x2b\0", 4));
     ExpectColour(PixelValues(tif, 300, 100), 11, 20, 0);
     EXPECT_NE(RunCommand("gdalinfo " + Quoted(tif)).find("Overviews: 256x128"), std::string::npos);
 
-    options.BigTiffAbove = join::UncompressedPyramidBytes(512, 256);
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    options.BigTiffAbove = kartivo::join::UncompressedPyramidBytes(512, 256);
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     EXPECT_EQ(testsupport::ReadBytes(tif).substr(0, 4), std::string("II\x2a\0", 4));
 }
 
 TEST(PyramidLevels, HalveUntilOneBlockHoldsTheImage)
 {
     using Levels = std::vector<std::pair<std::int64_t, std::int64_t>>;
-    EXPECT_EQ(join::PyramidLevels(256, 180), (Levels{{256, 180}}));
-    EXPECT_EQ(join::PyramidLevels(257, 10), (Levels{{257, 10}, {129, 5}}));
-    EXPECT_EQ(join::PyramidLevels(768, 540), (Levels{{768, 540}, {384, 270}, {192, 135}}));
-    EXPECT_EQ(join::PyramidLevels(65536 * 256, 256).size(), 17u);
+    EXPECT_EQ(kartivo::join::PyramidLevels(256, 180), (Levels{{256, 180}}));
+    EXPECT_EQ(kartivo::join::PyramidLevels(257, 10), (Levels{{257, 10}, {129, 5}}));
+    EXPECT_EQ(kartivo::join::PyramidLevels(768, 540), (Levels{{768, 540}, {384, 270}, {192, 135}}));
+    EXPECT_EQ(kartivo::join::PyramidLevels(65536 * 256, 256).size(), 17u);
 }
 
 } // namespace

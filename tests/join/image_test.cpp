@@ -13,9 +13,9 @@ TEST_F(ImageTest, PngWithWorldFileIsPlacedByGdal)
 {
     MakeTask(5, 200, 201, 300, 301, 9);
     RemoveTile(200, 300);
-    join::JoinOptions options;
-    options.Format = join::OutputFormat::Png;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    kartivo::join::JoinOptions options;
+    options.Format = kartivo::join::OutputFormat::Png;
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     const std::string png = dir / "area.png";
     EXPECT_EQ(summary.SideFiles,
               (std::vector<std::string>{dir / "area.pgw", dir / "area.prj", dir / "area.png.aux.xml"}));
@@ -34,9 +34,9 @@ TEST_F(ImageTest, JpegWithWorldFileHasBlackHoles)
 {
     MakeTask(6, 200, 201, 300, 300, 9);
     RemoveTile(201, 300);
-    join::JoinOptions options;
-    options.Format = join::OutputFormat::Jpeg;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    kartivo::join::JoinOptions options;
+    options.Format = kartivo::join::OutputFormat::Jpeg;
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     const std::string jpg = dir / "area.jpg";
     EXPECT_TRUE(std::filesystem::exists(dir / "area.jgw"));
     const std::string json = RunCommand("gdalinfo -json " + Quoted(jpg));
@@ -53,15 +53,15 @@ TEST_F(ImageTest, AreasBeyondTheFormatsLimitAreRefusedBeforeAnythingIsWritten)
     // 300 columns: 76,800 pixels wide.
     MakeTask(6, 100, 399, 50, 50, 10, false);
     const auto before = SaveFolderNames();
-    join::JoinOptions options;
-    options.Format = join::OutputFormat::Jpeg;
+    kartivo::join::JoinOptions options;
+    options.Format = kartivo::join::OutputFormat::Jpeg;
     std::string error;
-    EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
+    EXPECT_EQ(Combine(options, &error), kartivo::join::JoinOutcome::Failed);
     EXPECT_EQ(error, "The combined map would be 76800 x 256 pixels, more than a JPEG image can hold "
                      "(65500 pixels a side). Choose GeoTIFF (--format gtiff) or MBTiles (--format "
                      "mbtiles) instead.");
-    options.Format = join::OutputFormat::Png;
-    EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
+    options.Format = kartivo::join::OutputFormat::Png;
+    EXPECT_EQ(Combine(options, &error), kartivo::join::JoinOutcome::Failed);
     EXPECT_NE(error.find("more than a PNG image can hold (65535 pixels a side)"), std::string::npos);
     EXPECT_EQ(SaveFolderNames(), before);
 }

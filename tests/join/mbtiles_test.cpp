@@ -21,9 +21,9 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
     RemoveTile(701, 900);
     ReplaceTile(702, 901, "<html>Service unavailable</html>");
     TruncateTile(700, 901);
-    join::JoinOptions options;
-    options.Format = join::OutputFormat::MBTiles;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    kartivo::join::JoinOptions options;
+    options.Format = kartivo::join::OutputFormat::MBTiles;
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     EXPECT_EQ(summary.OutputPath, dir / "area.mbtiles");
 
     EXPECT_EQ(Sql("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"), "metadata\ntiles\n");
@@ -77,9 +77,9 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
 TEST_F(MbtilesTest, FormatFollowsTheBytesNotTheFileName)
 {
     MakeTask(22, 10, 11, 10, 10, 6);
-    join::JoinOptions options;
-    options.Format = join::OutputFormat::MBTiles;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    kartivo::join::JoinOptions options;
+    options.Format = kartivo::join::OutputFormat::MBTiles;
+    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
     EXPECT_EQ(Sql("SELECT value FROM metadata WHERE name='format'"), "png\n");
     EXPECT_EQ(Sql("SELECT count(*) FROM tiles"), "2\n");
 }

@@ -128,7 +128,7 @@ protected:
     // the test's clock (`now`).
     void OpenWindow()
     {
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<kartivo::ui::TForm1>();
         form->CreateProgramWindows();
         form->Timer1->setInterval(24 * 3600 * 1000);
         form->Controller().Progress.SetClock([this] { return now; });
@@ -170,7 +170,7 @@ protected:
         return C().CurrentParams->ThreadCount;
     }
 
-    DownloadController& C() { return form->Controller(); }
+    kartivo::ui::DownloadController& C() { return form->Controller(); }
     std::string Caption() const { return form->BitBtn1->text().toStdString(); }
 
     void WaitForWorkersDone()
@@ -195,8 +195,8 @@ protected:
     std::unique_ptr<kartivo::platform::qt::QtMainDispatcher> dispatcher;
     std::shared_ptr<PauseGate> gate;
     std::unique_ptr<testsupport::TestServer> server;
-    std::unique_ptr<TForm1> form;
-    DownloadProgress::Clock::time_point now{std::chrono::hours(1)};
+    std::unique_ptr<kartivo::ui::TForm1> form;
+    kartivo::ui::DownloadProgress::Clock::time_point now{std::chrono::hours(1)};
 };
 
 } // namespace mainwintest

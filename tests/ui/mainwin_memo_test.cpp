@@ -26,7 +26,7 @@ std::string Whole(const std::vector<std::string>& lines, const std::string& path
 
 TEST(LineList, KeepsEntriesAsAdded)
 {
-    LineList list;
+    kartivo::ui::LineList list;
     list.Add("a");
     list.Add("");
     list.Add("Error: may be your IP is banned.\nPlease try again later.");
@@ -50,8 +50,8 @@ TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
     testsupport::TempFolder dir;
     const std::string file = dir / "log.txt";
     const std::string reference = dir / "ref.txt";
-    LineList list;
-    LinesFileSaver saver;
+    kartivo::ui::LineList list;
+    kartivo::ui::LinesFileSaver saver;
     std::vector<std::string> all;
     auto add = [&](const std::string& line) { list.Add(line); all.push_back(line); };
 
@@ -94,8 +94,8 @@ TEST(LinesFileSaver, AdoptsAFileReadBackOnlyWhenItsBytesWouldBeTheSame)
     testsupport::WriteBytes(bare, "one\ntwo");   // LF ends and no final line end
 
     for (const std::string& path : {canonical, bare}) {
-        LineList list(kartivo::platform::ReadLines(path));
-        LinesFileSaver saver;
+        kartivo::ui::LineList list(kartivo::platform::ReadLines(path));
+        kartivo::ui::LinesFileSaver saver;
         saver.Adopt(list, path);
         list.Add("three");
         saver.Save(list, path);
@@ -108,8 +108,8 @@ TEST(LinesFileSaver, UnwritableFileRaisesTheFileErrorAndRecovers)
 {
     testsupport::TempFolder dir;
     const std::string file = dir / "log.txt";
-    LineList list({"a"});
-    LinesFileSaver saver;
+    kartivo::ui::LineList list({"a"});
+    kartivo::ui::LinesFileSaver saver;
     saver.Save(list, file);
     std::filesystem::remove(file);
     std::filesystem::create_directory(file);

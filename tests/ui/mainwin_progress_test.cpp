@@ -29,8 +29,8 @@ protected:
         now += after;
         progress.Sample();
     }
-    DownloadProgress::Clock::time_point now{1h};
-    DownloadProgress progress;
+    kartivo::ui::DownloadProgress::Clock::time_point now{1h};
+    kartivo::ui::DownloadProgress progress;
 };
 
 TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
@@ -54,7 +54,7 @@ TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
                           "T7:3-x got a blank image!", "Tx:seq=1,a OK", "", "T", "Summary: 1 OK"})
         progress.OnLogLine(l);
 
-    const TileCounts& c = progress.Counts();
+    const kartivo::ui::TileCounts& c = progress.Counts();
     EXPECT_EQ(c.Saved, 1);
     EXPECT_EQ(c.NotSaved, 1);
     EXPECT_EQ(c.Blank, 1);
@@ -103,18 +103,18 @@ TEST_F(ProgressCount, RateOverTheLastThirtySecondsAndTimeLeftAfterTen)
 
 TEST_F(ProgressCount, Texts)
 {
-    EXPECT_EQ(DownloadProgress::Thousands(0), "0");
-    EXPECT_EQ(DownloadProgress::Thousands(999), "999");
-    EXPECT_EQ(DownloadProgress::Thousands(1000), "1,000");
-    EXPECT_EQ(DownloadProgress::Thousands(12345), "12,345");
-    EXPECT_EQ(DownloadProgress::Thousands(2147483647), "2,147,483,647");
-    EXPECT_EQ(DownloadProgress::Duration(0.4), "0 s");
-    EXPECT_EQ(DownloadProgress::Duration(59.6), "1 min 0 s");
-    EXPECT_EQ(DownloadProgress::Duration(52 * 60 + 10), "52 min 10 s");
-    EXPECT_EQ(DownloadProgress::Duration(3600 + 5), "1 h 0 min 5 s");
-    EXPECT_EQ(DownloadProgress::TimeLeft(45), "about 45 s left");
-    EXPECT_EQ(DownloadProgress::TimeLeft(39 * 60 + 10), "about 39 min left");
-    EXPECT_EQ(DownloadProgress::TimeLeft(2 * 3600 + 5 * 60), "about 2 h 5 min left");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(0), "0");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(999), "999");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(1000), "1,000");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(12345), "12,345");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(2147483647), "2,147,483,647");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(0.4), "0 s");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(59.6), "1 min 0 s");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(52 * 60 + 10), "52 min 10 s");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(3600 + 5), "1 h 0 min 5 s");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::TimeLeft(45), "about 45 s left");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::TimeLeft(39 * 60 + 10), "about 39 min left");
+    EXPECT_EQ(kartivo::ui::DownloadProgress::TimeLeft(2 * 3600 + 5 * 60), "about 2 h 5 min left");
 }
 
 TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)

@@ -346,12 +346,12 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Mapviewer1->trigger();
     form->CombineImages1->trigger();
     form->Usermanual1->trigger();
-    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{MissingFileMessage(folder + "plateview"),
-                                                           MissingFileMessage(folder + "platejoin"),
-                                                           MissingFileMessage(folder + "help/index.html")}));
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{kartivo::ui::MissingFileMessage(folder + "plateview"),
+                                                           kartivo::ui::MissingFileMessage(folder + "platejoin"),
+                                                           kartivo::ui::MissingFileMessage(folder + "help/index.html")}));
     EXPECT_TRUE(dialogs.programsStarted.empty());
     EXPECT_TRUE(dialogs.shellOpened.empty());
-    EXPECT_EQ(MissingFileMessage("/p/plateview"), "Cannot find the file:\n/p/plateview");
+    EXPECT_EQ(kartivo::ui::MissingFileMessage("/p/plateview"), "Cannot find the file:\n/p/plateview");
 
     // Present: started and opened.
     dialogs.messages.clear();
@@ -364,7 +364,7 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
     EXPECT_EQ(dialogs.programsStarted, (std::vector<std::string>{folder + "plateview", folder + "platejoin"}));
-    EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{folder + "help/index.html", kHomepageLink}));
+    EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{folder + "help/index.html", kartivo::ui::kHomepageLink}));
     EXPECT_TRUE(dialogs.messages.empty());
 
     // Present, but nothing could open them.
@@ -373,9 +373,9 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Mapviewer1->trigger();
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
-    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{CannotOpenMessage(folder + "plateview"),
-                                                           CannotOpenMessage(folder + "help/index.html"),
-                                                           CannotOpenMessage(kHomepageLink)}));
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{kartivo::ui::CannotOpenMessage(folder + "plateview"),
+                                                           kartivo::ui::CannotOpenMessage(folder + "help/index.html"),
+                                                           kartivo::ui::CannotOpenMessage(kartivo::ui::kHomepageLink)}));
     dialogs.messages.clear();
 
     // The windows: the modal ones are shown modally (closed here once up),

@@ -23,10 +23,10 @@ protected:
 
 std::optional<std::string> Convert(const char* d, const char* m, const char* s)
 {
-    const std::optional<float> value = dms::DmsToDegrees(d, m, s);
+    const std::optional<float> value = kartivo::ui::dms::DmsToDegrees(d, m, s);
     if (!value)
         return std::nullopt;
-    return dms::FormatDegrees(*value);
+    return kartivo::ui::dms::FormatDegrees(*value);
 }
 
 struct Example {
@@ -121,7 +121,7 @@ class WholeNumberTest : public testing::TestWithParam<WholeNumber> {};
 
 TEST_P(WholeNumberTest, FollowsTheIntegerRules)
 {
-    EXPECT_EQ(dms::ParseWholeNumber(GetParam().text), GetParam().value) << '"' << GetParam().text << '"';
+    EXPECT_EQ(kartivo::ui::dms::ParseWholeNumber(GetParam().text), GetParam().value) << '"' << GetParam().text << '"';
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -154,7 +154,7 @@ protected:
 
 TEST_F(ConvertWindowTest, ShowsTheResultOrInputErrorAndKeepsTheLastResult)
 {
-    TfrmConvert w;
+    kartivo::ui::TfrmConvert w;
     w.Edit1->setText("39");
     w.Edit2->setText("30");
     w.Button1Click();
@@ -175,7 +175,7 @@ TEST_F(ConvertWindowTest, ShowsTheResultOrInputErrorAndKeepsTheLastResult)
 
 TEST_F(ConvertWindowTest, IsATopmostNonBlockingToolWindow)
 {
-    TfrmConvert w;
+    kartivo::ui::TfrmConvert w;
     EXPECT_EQ(w.windowTitle(), "Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"");
     EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(w.Edit4->isReadOnly());

@@ -81,7 +81,7 @@ TEST_F(OptionsTest, SettingsFileIsBesideTheProgramAndTheDefaultPathUnderHome)
 
 TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
 {
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/home/tester/orvanta");
     EXPECT_FALSE(dlg.CheckBoxUseProxy->isChecked());
@@ -97,7 +97,7 @@ TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
 
 TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
 {
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     dlg.Edit12->setText("/data/maps");
     dlg.CheckBoxUseProxy->setChecked(false);
@@ -124,7 +124,7 @@ TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
 
 TEST_F(OptionsTest, EmptyDefaultPathStaysEmptyAtTheNextShowing)
 {
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     dlg.Edit12->clear();
     dlg.Button1Click();
@@ -142,7 +142,7 @@ TEST_F(OptionsTest, UseProxyCountsOnlyWhenItReadsAsOne)
     };
     for (const Case c : {Case{"0x1", true}, Case{" 1 ", true}, Case{"2", false}, Case{"yes", false}}) {
         testsupport::WriteBytes(iniFile, std::string("[Proxy]\r\nUseProxy=") + c.stored + "\r\n");
-        TfrmOptions dlg;
+        kartivo::ui::TfrmOptions dlg;
         dlg.show();
         EXPECT_EQ(dlg.CheckBoxUseProxy->isChecked(), c.checked) << c.stored;
         dlg.Button1Click();
@@ -156,7 +156,7 @@ TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
         "; mine\r\n[IniParas]\r\nDefaultPath=/old\r\nVersion=7.21\r\n[Proxy]\r\nUseProxy=1\r\n"
         "ProxyServer=proxy.lan\r\nProxyPort=3128\r\n";
     testsupport::WriteBytes(iniFile, original);
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/old");
     EXPECT_TRUE(dlg.CheckBoxUseProxy->isChecked());
@@ -175,7 +175,7 @@ TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
 
 TEST_F(OptionsTest, EscapeDoesNotCancel)
 {
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&dlg, &esc);
@@ -185,7 +185,7 @@ TEST_F(OptionsTest, EscapeDoesNotCancel)
 TEST_F(OptionsTest, RefusedWriteShowsTheErrorAndTheDialogStaysOpen)
 {
     std::filesystem::remove(folder.Path() + "ini");
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     dlg.Button1Click();
     EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Unable to write to " + iniFile});
@@ -203,7 +203,7 @@ TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
     std::filesystem::permissions(folder.Path() + "ini", std::filesystem::perms(0555));
     const std::string userFile = home.Path() + ".config/kartivo/config.ini";
 
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.LabelSettingsFile->toolTip().toStdString(), userFile);
     EXPECT_TRUE(dlg.LabelSettingsFile->text().startsWith("Settings file: "));
@@ -220,7 +220,7 @@ TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
 
 TEST_F(OptionsTest, TheSettingsFileLineFitsAndNamesTheProgramsOwnFile)
 {
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.LabelSettingsFile->toolTip().toStdString(), iniFile);
     // A long path is shortened to the line's width, never cut off unseen.
@@ -232,7 +232,7 @@ TEST_F(OptionsTest, TheSettingsFileLineFitsAndNamesTheProgramsOwnFile)
 
 TEST_F(OptionsTest, FolderBrowserFillsTheDefaultPathUnlessCancelled)
 {
-    TfrmOptions dlg;
+    kartivo::ui::TfrmOptions dlg;
     dlg.show();
     dialogs.browseAnswers = {std::string("/srv/tiles"), std::nullopt};
     dlg.Button3Click();

@@ -48,9 +48,9 @@ protected:
     Lines Run(const Lines& list)
     {
         kartivo::download::TIdHTTP http;
-        ConfigureRedownloadClient(http);
+        kartivo::ui::ConfigureRedownloadClient(http);
         Lines report;
-        FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); },
+        kartivo::ui::FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); },
                            [&] { report.push_back("<repaint>"); });
         run.Run(list);
         return report;
@@ -69,7 +69,7 @@ protected:
     }
 
     // Presses the window's button and waits for the run on its thread to end.
-    void RunWindow(TfrmFlt& w)
+    void RunWindow(kartivo::ui::TfrmFlt& w)
     {
         w.Button1Click();
         ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
@@ -157,11 +157,11 @@ TEST_F(RedownloadTest, SendsTheRefererWithItsLineEndAndNoProxy)
     kartivo::download::TIdHTTP http;
     http.Request.ProxyServer = "10.9.9.9";   // whatever was there before
     http.Request.ProxyPort = 8080;
-    ConfigureRedownloadClient(http);
+    kartivo::ui::ConfigureRedownloadClient(http);
     EXPECT_EQ(http.Request.UserAgent, "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)");
     EXPECT_EQ(http.Request.Connection, "Keep_Alive");
 
-    FailedTilesRun run(http, [](const std::string&) {});
+    kartivo::ui::FailedTilesRun run(http, [](const std::string&) {});
     run.Run({Line("a.png")});
 
     ASSERT_EQ(server.RequestCount(), 1u);
@@ -183,7 +183,7 @@ TEST_F(RedownloadTest, LineWithoutBarIsRequestedWholeAndItsEmptyPathEndsTheRun)
 
 TEST_F(RedownloadTest, WindowCancelChangesNothing)
 {
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     w.Memo1Lines = {"earlier report"};
     w.Button1Click();
@@ -197,7 +197,7 @@ TEST_F(RedownloadTest, WindowCancelChangesNothing)
 
 TEST_F(RedownloadTest, WindowEmptyListGivesExactlyOneLine)
 {
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     w.Memo1Lines = {"earlier report"};
     OfferList({});
@@ -214,7 +214,7 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     const std::string before = testsupport::ReadBytes(list);
     testsupport::WriteBytes(Tile("b.png"), "an older image");
 
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     RunWindow(w);
 
@@ -240,7 +240,7 @@ TEST_F(RedownloadTest, WindowNetworkFailureEndsTheRunAndShowsItsEntryAsTwoLines)
     const std::string deadUrl = "http://127.0.0.1:" + std::to_string(closedPort) + "/tiles/a.png";
     OfferList({Tile("a.png") + "|" + deadUrl, Line("b.png")});
 
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     RunWindow(w);
 
@@ -258,7 +258,7 @@ TEST_F(RedownloadTest, WindowFileThatCannotBeWrittenEndsWithTheErrorBox)
     const std::string missing = folder.Path() + "no-such-folder/a.png";
     OfferList({missing + "|" + Url("a.png"), Line("b.png")});
 
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     RunWindow(w);
 
@@ -284,7 +284,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     });
     OfferList({Line("a.png"), Line("b.png"), Line("c.png"), Line("d.png"), Line("e.png")});
 
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     w.Button1Click();
     ASSERT_TRUE(w.Running());
@@ -326,7 +326,7 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
     });
     OfferList({Line("a.png"), Line("b.png"), Line("c.png")});
 
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     w.Button1Click();
     ASSERT_TRUE(server.WaitForRequests(1));
@@ -357,7 +357,7 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
     const std::string url = "http://t0.tiles.invalid/tiles/a.png";
     OfferList({Tile("a.png") + "|" + url});
 
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     RunWindow(w);
     kartivo::platform::SetProgramFolderForTests("");
@@ -380,7 +380,7 @@ TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
     OfferList({Line("a.png")});
 
-    TfrmFlt w;
+    kartivo::ui::TfrmFlt w;
     w.show();
     w.Button1Click();
     kartivo::platform::SetProgramFolderForTests("");

@@ -32,10 +32,10 @@ struct Picture {
     }
 };
 
-ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx, double cy, double scale,
+kartivo::view::ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx, double cy, double scale,
                       int w = 512, int h = 384) {
-    ViewerCommand cmd;
-    cmd.Kind = ViewerCommand::Mode::Render;
+    kartivo::view::ViewerCommand cmd;
+    cmd.Kind = kartivo::view::ViewerCommand::Mode::Render;
     cmd.Project = t.ProjectPath();
     cmd.Output = out;
     cmd.Width = w;
@@ -48,11 +48,11 @@ ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx,
 }
 
 Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w = 512, int h = 384,
-               Overlays show = {false, false, true}) {
-    ViewerCommand cmd = Command(t, t.Folder() + "out.png", cx, cy, scale, w, h);
+               kartivo::view::Overlays show = {false, false, true}) {
+    kartivo::view::ViewerCommand cmd = Command(t, t.Folder() + "out.png", cx, cy, scale, w, h);
     cmd.Show = show;
     std::string error;
-    EXPECT_TRUE(RenderProjectToFile(cmd, error)) << error;
+    EXPECT_TRUE(kartivo::view::qt::RenderProjectToFile(cmd, error)) << error;
     QImage image(QString::fromStdString(cmd.Output));
     EXPECT_EQ(image.size(), QSize(w, h));
     return {image, cx, cy, scale, t.Task().TileWidth, t.Task().TileHeight};
@@ -107,17 +107,17 @@ TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
         EXPECT_GT(CheckTiles(t, p, expect), 0) << scale;
     }
     // The whole task fitted, as the window opens it: every tile in sight.
-    ViewerCommand cmd;
+    kartivo::view::ViewerCommand cmd;
     std::string error;
-    ASSERT_TRUE(ParseViewerCommand({"--render", t.Folder() + "fit.png", "--size", "600x400", "--no-area",
+    ASSERT_TRUE(kartivo::view::ParseViewerCommand({"--render", t.Folder() + "fit.png", "--size", "600x400", "--no-area",
                                     t.ProjectPath()}, cmd, error)) << error;
-    ASSERT_TRUE(RenderProjectToFile(cmd, error)) << error;
+    ASSERT_TRUE(kartivo::view::qt::RenderProjectToFile(cmd, error)) << error;
     const double fit = std::min(600.0 / (4 * t.Task().TileWidth), 400.0 / (3 * t.Task().TileHeight));
     const Picture whole{QImage(QString::fromStdString(cmd.Output)), 1002.0, 2001.5, fit,
                         t.Task().TileWidth, t.Task().TileHeight};
     EXPECT_EQ(CheckTiles(t, whole, expect), 4 * 3 * 3);
     // Beyond the task: the background.
-    EXPECT_TRUE(Near(whole.Image.pixelColor(1, 1), viewcolors::Background, 0));
+    EXPECT_TRUE(Near(whole.Image.pixelColor(1, 1), kartivo::view::qt::viewcolors::Background, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(MapTypes, RenderEveryType,
@@ -152,7 +152,7 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     }
     const Picture plain = Render(t, 503.0, 700.5, 1.0, 6 * 256, 256, {false, false, false});
     for (int x : {502, 503, 504})
-        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), viewcolors::NoImage, 0)) << x;
+        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), kartivo::view::qt::viewcolors::NoImage, 0)) << x;
 }
 
 // Overviews of a task too large to read whole: each cell shows the middle
@@ -178,7 +178,7 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
     t.Fail({{3001, 3002}});
     for (double scale : {1.0 / 32, 1.0 / 64, 1.0 / 128}) {
         const Picture p = Render(t, 3000 + kSide / 2.0, 3000 + kSide / 2.0, scale, 512, 512);
-        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), viewcolors::FailedMark, 0)) << scale;
+        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), kartivo::view::qt::viewcolors::FailedMark, 0)) << scale;
         int checked = 0;
         for (int bx = 0; bx < kSide / kBlock; ++bx)
             for (int by = 0; by < kSide / kBlock; ++by) {
@@ -199,7 +199,7 @@ TEST(RenderOverlays, AreaOutlineAndGridFollowTheCoordinates)
     const Picture p = Render(t, 101.0, 101.0, 1.0, 512, 512, {true, true, false});
     // West edge of the area at column edge 100.3, north edge at row edge 101.7.
     const QPoint nw = p.PixelOf(100.3, 101.7);
-    auto isArea = [&](QPoint q) { return Near(p.Image.pixelColor(q), viewcolors::Area, 40); };
+    auto isArea = [&](QPoint q) { return Near(p.Image.pixelColor(q), kartivo::view::qt::viewcolors::Area, 40); };
     int hits = 0;
     for (int dy = 10; dy < 200; dy += 5)
         hits += isArea(QPoint(nw.x(), nw.y() + dy)) || isArea(QPoint(nw.x() + 1, nw.y() + dy)) ||
@@ -219,29 +219,29 @@ TEST(RenderRefusals, BadProjectsGiveOneSentence)
 {
     testsupport::TempFolder dir;
     std::string error;
-    ViewerCommand cmd;
-    cmd.Kind = ViewerCommand::Mode::Render;
+    kartivo::view::ViewerCommand cmd;
+    cmd.Kind = kartivo::view::ViewerCommand::Mode::Render;
     cmd.Output = dir / "out.png";
 
     cmd.Project = dir / "absent.kvpd";
-    EXPECT_FALSE(RenderProjectToFile(cmd, error));
+    EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
     EXPECT_NE(error.find("absent.kvpd"), std::string::npos) << error;
 
     cmd.Project = dir / "text.kvpd";
     testsupport::WriteBytes(cmd.Project, "just some notes\r\n");
-    EXPECT_FALSE(RenderProjectToFile(cmd, error));
+    EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
     EXPECT_NE(error.find("is not a Kartivo project file"), std::string::npos) << error;
 
     {
         SyntheticTask t({10, 11, 10, 11, 6, 6});
         std::filesystem::remove_all(t.Task().TileFolder);
         cmd.Project = t.ProjectPath();
-        EXPECT_FALSE(RenderProjectToFile(cmd, error));
+        EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
         EXPECT_EQ(error, "The tile folder " + t.Task().TileFolder + " of this project does not exist.");
 
         std::filesystem::create_directory(t.Task().TileFolder);
         cmd.Output = dir / "no-such-folder/out.png";
-        EXPECT_FALSE(RenderProjectToFile(cmd, error));
+        EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
         EXPECT_EQ(error, "Cannot create file " + cmd.Output);
     }
     EXPECT_FALSE(kartivo::platform::FileExists(dir / "out.png"));

@@ -45,16 +45,16 @@ protected:
     }
 
     // The map point of a fractional column and row edge of the task.
-    static QPointF ScreenOf(TfrmMapViewer& w, double ex, double ey) {
-        const MapGrid& g = w.Map()->Renderer()->Grid();
-        const MapPoint m{(ex - g.Xmin()) * g.TileWidth(), (g.Ymax() + 1 - ey) * g.TileHeight()};
-        const ScreenPoint s = w.Map()->View().MapToScreen(m);
+    static QPointF ScreenOf(kartivo::view::qt::TfrmMapViewer& w, double ex, double ey) {
+        const kartivo::view::MapGrid& g = w.Map()->Renderer()->Grid();
+        const kartivo::view::MapPoint m{(ex - g.Xmin()) * g.TileWidth(), (g.Ymax() + 1 - ey) * g.TileHeight()};
+        const kartivo::view::ScreenPoint s = w.Map()->View().MapToScreen(m);
         return QPointF(s.X, s.Y);
     }
 
     // A window of the given size, shown, with the task's project open.
-    static std::unique_ptr<TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
-        auto w = std::make_unique<TfrmMapViewer>();
+    static std::unique_ptr<kartivo::view::qt::TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
+        auto w = std::make_unique<kartivo::view::qt::TfrmMapViewer>();
         w->resize(width, height);
         w->show();
         EXPECT_TRUE(w->OpenProject(t.ProjectPath()));
@@ -76,7 +76,7 @@ TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
     kartivo::platform::SetDialogs(&dialogs);
     {
         auto window = Show(t, 1100, 500);
-        TfrmMapViewer& w = *window;
+        kartivo::view::qt::TfrmMapViewer& w = *window;
         EXPECT_TRUE(dialogs.messages.empty());
         const std::pair<int, const char*> rows[] = {
             {200, "saved"}, {201, "blank substitute"}, {202, "missing"}, {203, "in the failed list"}};
@@ -87,7 +87,7 @@ TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
             EXPECT_TRUE(text.endsWith(QString("   ") + state)) << text.toStdString();
             EXPECT_TRUE(text.contains(QString("Column %1, row 300").arg(x))) << text.toStdString();
             // The coordinates are those of the tile's Mercator middle.
-            const std::string lon = FormatDecimal(kartivo::core::TileXToLon(x + 0.5, 10), 7);
+            const std::string lon = kartivo::view::FormatDecimal(kartivo::core::TileXToLon(x + 0.5, 10), 7);
             EXPECT_TRUE(text.startsWith(QString::fromStdString("Lon " + lon))) << text.toStdString();
         }
         // Beyond the task: coordinates only.
@@ -101,7 +101,7 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
     SyntheticTask t({0, 15, 0, 11, 6, 6});
     t.WriteAllTiles();
     auto window = Show(t, 900, 700);
-    TfrmMapViewer& w = *window;
+    kartivo::view::qt::TfrmMapViewer& w = *window;
     w.Map()->ShowActualPixels();
     w.Map()->grab();   // paints a frame now
     // The first frame at a new scale is drawn at once, without its images...
@@ -120,7 +120,7 @@ TEST_F(ViewerWindowTest, ReloadReadsTilesThatArrivedSince)
     SyntheticTask t({20, 21, 20, 20, 6, 5});
     t.WriteTile(20, 20, t.ColourOf(20, 20));
     auto window = Show(t, 600, 400);
-    MapWidget* map = window->Map();
+    kartivo::view::qt::MapWidget* map = window->Map();
     const QPoint late = ScreenOf(*window, 21.3, 20.5).toPoint();
     EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
     t.WriteTile(21, 20, t.ColourOf(21, 20));
@@ -133,20 +133,20 @@ TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
 {
     SyntheticTask t({0, 7, 0, 7, 5, 21});
     auto window = Show(t, 800, 600);
-    TfrmMapViewer& w = *window;
-    MapWidget* map = w.Map();
+    kartivo::view::qt::TfrmMapViewer& w = *window;
+    kartivo::view::qt::MapWidget* map = w.Map();
     const QPointF cursor(200, 150);
-    const MapPoint before = map->View().ScreenToMap({cursor.x(), cursor.y()});
+    const kartivo::view::MapPoint before = map->View().ScreenToMap({cursor.x(), cursor.y()});
     const double scale = map->View().Scale();
     QWheelEvent wheel(cursor, map->mapToGlobal(cursor), QPoint(), QPoint(0, 240), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(map, &wheel);
     EXPECT_DOUBLE_EQ(map->View().Scale(), scale * 2);
-    const MapPoint after = map->View().ScreenToMap({cursor.x(), cursor.y()});
+    const kartivo::view::MapPoint after = map->View().ScreenToMap({cursor.x(), cursor.y()});
     EXPECT_NEAR(after.X, before.X, 1e-9);
     EXPECT_NEAR(after.Y, before.Y, 1e-9);
 
-    const MapPoint centre = map->View().Center();
+    const kartivo::view::MapPoint centre = map->View().Center();
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 300), map->mapToGlobal(QPointF(300, 300)),
                       Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QMouseEvent move(QEvent::MouseMove, QPointF(340, 280), map->mapToGlobal(QPointF(340, 280)),
@@ -165,8 +165,8 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
 {
     SyntheticTask t({100, 103, 100, 103, 8, 7});
     auto window = Show(t, 800, 600);
-    TfrmMapViewer& w = *window;
-    MapWidget* map = w.Map();
+    kartivo::view::qt::TfrmMapViewer& w = *window;
+    kartivo::view::qt::MapWidget* map = w.Map();
     EXPECT_FALSE(w.CopyAction()->isEnabled());
     // A right-button drag from inside tile (101, 102) to inside tile (102, 101).
     const QPointF a = ScreenOf(w, 101.25, 102.75), b = ScreenOf(w, 102.5, 101.5);
@@ -182,14 +182,14 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
     EXPECT_TRUE(w.CopyAction()->isEnabled());
     QApplication::clipboard()->clear();
     w.CopyAction()->trigger();
-    const AreaDegrees area = map->SelectionDegrees();
+    const kartivo::view::AreaDegrees area = map->SelectionDegrees();
     // The corners lie where they were dragged, within a pixel's width of degrees.
     const double pixel = (kartivo::core::TileXToLon(101, 8) - kartivo::core::TileXToLon(100, 8)) / (256 * map->View().Scale());
     EXPECT_NEAR(area.Left, kartivo::core::TileXToLon(101.25, 8), pixel);
     EXPECT_NEAR(area.Right, kartivo::core::TileXToLon(102.5, 8), pixel);
     EXPECT_NEAR(area.Top, kartivo::core::TileYToLat(102.75, 8), pixel);
     EXPECT_NEAR(area.Bottom, kartivo::core::TileYToLat(101.5, 8), pixel);
-    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), SelectionText(area));
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), kartivo::view::SelectionText(area));
     // Escape drops it.
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(map, &esc);
@@ -203,7 +203,7 @@ TEST_F(ViewerWindowTest, BadFilesAreRefusedWithAMessageAndNothingIsLost)
     SyntheticTask good({50, 51, 50, 51, 7, 5});
     kartivo::platform::SetDialogs(&dialogs);
     good.WriteAllTiles();
-    TfrmMapViewer w;
+    kartivo::view::qt::TfrmMapViewer w;
     ASSERT_TRUE(w.OpenProject(good.ProjectPath()));
 
     testsupport::WriteBytes(good.Folder() + "notes.kvpd", "[AREA]\r\nLeftLongitude=abc\r\n");
@@ -230,7 +230,7 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     SyntheticTask t({60, 62, 60, 61, 7, 6});
     t.WriteAllTiles();
     auto window = Show(t, 700, 500);
-    TfrmMapViewer& w = *window;
+    kartivo::view::qt::TfrmMapViewer& w = *window;
     const std::string out = t.Folder() + "view.png";
     ASSERT_TRUE(w.ExportView(out));
     const QImage image(QString::fromStdString(out));
@@ -243,7 +243,7 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     const QList<QAction*> items = w.RecentMenu()->actions();
     ASSERT_FALSE(items.isEmpty());
     EXPECT_EQ(items[0]->text().toStdString(), t.ProjectPath());
-    EXPECT_EQ(RecentList(kartivo::platform::SettingsFileName()).Load().front(), t.ProjectPath());
+    EXPECT_EQ(kartivo::view::RecentList(kartivo::platform::SettingsFileName()).Load().front(), t.ProjectPath());
 }
 
 } // namespace

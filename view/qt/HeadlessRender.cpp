@@ -6,15 +6,17 @@
 #include "task/SavedProject.h"
 #include "view/qt/MapRenderer.h"
 
-std::string TileFolderProblem(const kartivo::task::SavedProject& project) {
+namespace kartivo::view::qt {
+
+std::string TileFolderProblem(const task::SavedProject& project) {
     const std::string& folder = project.Task().TileFolder;
-    if (kartivo::platform::DirectoryExists(folder))
+    if (platform::DirectoryExists(folder))
         return std::string();
     return "The tile folder " + folder + " of this project does not exist.";
 }
 
 bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
-    std::unique_ptr<kartivo::task::SavedProject> project = kartivo::task::SavedProject::Open(cmd.Project, error);
+    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(cmd.Project, error);
     if (!project)
         return false;
     error = TileFolderProblem(*project);
@@ -44,3 +46,5 @@ bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
     }
     return true;
 }
+
+} // namespace kartivo::view::qt

@@ -13,7 +13,9 @@
 #include "platform/qt/EventGuard.h"
 #include "view/qt/HeadlessRender.h"
 
-using kartivo::platform::qt::RunGuarded;
+namespace kartivo::view::qt {
+
+using platform::qt::RunGuarded;
 
 namespace {
 constexpr const char* kTitle = "Kartivo Map Viewer";
@@ -21,7 +23,7 @@ constexpr const char* kTitle = "Kartivo Map Viewer";
 
 TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)),
-      scale_(new QLabel(this)), recent_(kartivo::platform::SettingsFileName()) {
+      scale_(new QLabel(this)), recent_(platform::SettingsFileName()) {
     setWindowTitle(kTitle);
     resize(1100, 760);
     setCentralWidget(map_);
@@ -79,9 +81,9 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
 
 bool TfrmMapViewer::OpenProject(const std::string& path) {
     std::string error;
-    std::unique_ptr<kartivo::task::SavedProject> project = kartivo::task::SavedProject::Open(path, error);
+    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(path, error);
     if (!project) {
-        kartivo::platform::Dialogs().ShowMessage(error);
+        platform::Dialogs().ShowMessage(error);
         return false;
     }
     // A project without its tiles still opens: its area and failed tiles show.
@@ -95,19 +97,19 @@ bool TfrmMapViewer::OpenProject(const std::string& path) {
     }
     FillRecentMenu();
     if (!problem.empty())
-        kartivo::platform::Dialogs().ShowMessage(problem + " Its tiles are shown as missing.");
+        platform::Dialogs().ShowMessage(problem + " Its tiles are shown as missing.");
     return true;
 }
 
 void TfrmMapViewer::ProjectChanged() {
-    const kartivo::task::SavedProject* p = map_->Project();
+    const task::SavedProject* p = map_->Project();
     exportAction_->setEnabled(p != nullptr);
     copyAction_->setEnabled(map_->HasSelection());
     readOut_->clear();
     if (!p) {
         setWindowTitle(kTitle);
     } else {
-        const kartivo::task::KvTask& t = p->Task();
+        const task::KvTask& t = p->Task();
         setWindowTitle(QString::fromStdString(t.ProjectFile()) + " - " + kTitle);
         readOut_->setText(QString("%1 tiles, columns %2 to %3, rows %4 to %5, zoom %6")
                               .arg(t.TileCount).arg(t.Xmin).arg(t.Xmax).arg(t.Ymin).arg(t.Ymax)
@@ -127,11 +129,11 @@ void TfrmMapViewer::ShowScale() {
 }
 
 void TfrmMapViewer::OpenClick() {
-    kartivo::platform::OpenFileRequest request;
+    platform::OpenFileRequest request;
     request.title = "Open project";
     request.filterDescription = "Projects(*.kvpd)";
     request.filterPattern = "*.kvpd";
-    if (auto path = kartivo::platform::Dialogs().OpenFile(request))
+    if (auto path = platform::Dialogs().OpenFile(request))
         OpenProject(*path);
 }
 
@@ -141,8 +143,8 @@ void TfrmMapViewer::FillRecentMenu() {
     for (const std::string& path : paths) {
         recentMenu_->addAction(QString::fromStdString(path), this, [this, path] {
             RunGuarded([&] {
-                if (!kartivo::platform::FileExists(path)) {
-                    kartivo::platform::Dialogs().ShowMessage("The project file " + path + " does not exist.");
+                if (!platform::FileExists(path)) {
+                    platform::Dialogs().ShowMessage("The project file " + path + " does not exist.");
                     recent_.Remove(path);
                     FillRecentMenu();
                     return;
@@ -169,7 +171,7 @@ bool TfrmMapViewer::ExportView(const std::string& path) {
     QSaveFile file(QString::fromStdString(path));
     if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
         !file.commit()) {
-        kartivo::platform::Dialogs().ShowMessage("Cannot create file " + path);
+        platform::Dialogs().ShowMessage("Cannot create file " + path);
         return false;
     }
     return true;
@@ -192,3 +194,5 @@ void TfrmMapViewer::CopyCoordinates() {
     QApplication::clipboard()->setText(QString::fromStdString(SelectionText(map_->SelectionDegrees())));
     statusBar()->showMessage("Coordinates copied: left, right longitude, top, bottom latitude.", 4000);
 }
+
+} // namespace kartivo::view::qt

@@ -14,7 +14,11 @@
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/ViewerWindow.h"
 
-int main(int argc, char** argv)
+namespace kartivo::view::qt {
+
+namespace {
+
+int Run(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
     ViewerCommand cmd;
@@ -48,9 +52,9 @@ int main(int argc, char** argv)
         std::_Exit(ok ? 0 : 1);
     }
 
-    kartivo::platform::qt::KartivoApplication app(argc, argv);
-    kartivo::platform::qt::QtDialogs dialogs;
-    kartivo::platform::SetDialogs(&dialogs);
+    platform::qt::KartivoApplication app(argc, argv);
+    platform::qt::QtDialogs dialogs;
+    platform::SetDialogs(&dialogs);
     int rc = 0;
     {
         TfrmMapViewer window;
@@ -59,6 +63,15 @@ int main(int argc, char** argv)
             window.OpenProject(cmd.Project);
         rc = app.exec();
     }
-    kartivo::platform::SetDialogs(nullptr);
+    platform::SetDialogs(nullptr);
     return rc;
+}
+
+} // namespace
+
+} // namespace kartivo::view::qt
+
+int main(int argc, char** argv)
+{
+    return kartivo::view::qt::Run(argc, argv);
 }

@@ -35,6 +35,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -70,7 +72,7 @@ Measure Shell(const std::string& command) {
 
 // Tiles with texture (gradients and noise) so that they compress like
 // imagery, not like flat colour; a few variants, used in turn.
-std::vector<std::string> MakeTileVariants(kartivo::join::TileFormat format, int count, int quality) {
+std::vector<std::string> MakeTileVariants(join::TileFormat format, int count, int quality) {
     std::vector<std::string> variants;
     std::mt19937 random(42);
     for (int v = 0; v < count; ++v) {
@@ -84,11 +86,11 @@ std::vector<std::string> MakeTileVariants(kartivo::join::TileFormat format, int 
                 p[2] = static_cast<std::uint8_t>(((x ^ y) + noise) & 255);
                 p[3] = 255;
             }
-        if (format == kartivo::join::TileFormat::Png)   // road maps are mostly flat areas
+        if (format == join::TileFormat::Png)   // road maps are mostly flat areas
             for (int i = 0; i < 256 * 256 * 4; i += 4)
                 if ((i / 4 / 256) % 64 > 8)
                     rgba[i] = rgba[i + 1] = rgba[i + 2] = static_cast<std::uint8_t>(230 - v);
-        variants.push_back(kartivo::join::EncodeTile(rgba, 256, 256, format, quality));
+        variants.push_back(join::EncodeTile(rgba, 256, 256, format, quality));
     }
     return variants;
 }
@@ -106,16 +108,16 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles))));
     const int rows = static_cast<int>((tiles + columns - 1) / columns);
     const int zoom = 18, x0 = 130000, y0 = 170000;
-    kartivo::task::TaskParameters params;
+    task::TaskParameters params;
     params.SavePath = folder + "/";
     params.TaskName = "bench.kvpd";
     params.MapsType = mapsType;
     params.Zoom = zoom;
-    params.LeftLongitude = kartivo::core::TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = kartivo::core::TileXToLon(x0 + columns - 0.5, zoom);
-    params.BottomLatitude = kartivo::core::TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = kartivo::core::TileYToLat(y0 + rows - 0.5, zoom);
-    auto task = kartivo::task::KvTask::Create(params);
+    params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = core::TileXToLon(x0 + columns - 0.5, zoom);
+    params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = core::TileYToLat(y0 + rows - 0.5, zoom);
+    auto task = task::KvTask::Create(params);
     if (!task) {
         std::fprintf(stderr, "cannot make the task\n");
         std::exit(1);
@@ -123,9 +125,9 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     task->WriteProjectFile();
     task->ResetFailedList();
     const bool png = mapsType == 5;
-    const auto variants = MakeTileVariants(png ? kartivo::join::TileFormat::Png : kartivo::join::TileFormat::Jpeg, 16, quality);
+    const auto variants = MakeTileVariants(png ? join::TileFormat::Png : join::TileFormat::Jpeg, 16, quality);
     SyntheticTask t{folder, task->ProjectFile(), 0, 0};
-    const double metres = 2 * M_PI * kartivo::join::kEarthRadius / (1 << zoom);
+    const double metres = 2 * M_PI * join::kEarthRadius / (1 << zoom);
     std::string list;
     for (int x = x0; x < x0 + columns; ++x)
         for (int y = y0; y < y0 + rows; ++y) {
@@ -142,8 +144,8 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
                 const std::string world = path.substr(0, path.size() - 3) + (png ? "pgw" : "jgw");
                 if (std::FILE* f = std::fopen(world.c_str(), "wb")) {
                     std::fprintf(f, "%.10f\n0\n0\n%.10f\n%.10f\n%.10f\n", metres / 256, -metres / 256,
-                                 kartivo::join::MercatorXOfColumnEdge(x, zoom) + metres / 512,
-                                 kartivo::join::MercatorYOfRowEdge(y + 1, zoom) - metres / 512);
+                                 join::MercatorXOfColumnEdge(x, zoom) + metres / 512,
+                                 join::MercatorYOfRowEdge(y + 1, zoom) - metres / 512);
                     std::fclose(f);
                 }
                 list += path + "\n";
@@ -157,19 +159,19 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     return t;
 }
 
-Measure Combine(const std::string& project, kartivo::join::OutputFormat format, const std::string& output) {
+Measure Combine(const std::string& project, join::OutputFormat format, const std::string& output) {
     return InChild([&] {
         std::string error;
-        auto p = kartivo::task::SavedProject::Open(project, error);
+        auto p = task::SavedProject::Open(project, error);
         if (!p)
             return 1;
-        kartivo::join::JoinOptions options;
+        join::JoinOptions options;
         options.Format = format;
         options.OutputPath = output;
-        options.TiffCompression = kartivo::join::Compression::Deflate;
-        kartivo::join::JoinControl control;
-        kartivo::join::JoinSummary summary;
-        return kartivo::join::Combine(*p, options, control, summary, error) == kartivo::join::JoinOutcome::Done ? 0 : 1;
+        options.TiffCompression = join::Compression::Deflate;
+        join::JoinControl control;
+        join::JoinSummary summary;
+        return join::Combine(*p, options, control, summary, error) == join::JoinOutcome::Done ? 0 : 1;
     });
 }
 
@@ -188,7 +190,7 @@ void CompareWithGdal(const std::string& root, int mapsType, const char* label, s
                 std::chrono::duration<double>(Clock::now() - made).count());
 
     const std::string ours = folder + "/kartivo.tif";
-    const Measure k = Combine(t.project, kartivo::join::OutputFormat::GeoTiff, ours);
+    const Measure k = Combine(t.project, join::OutputFormat::GeoTiff, ours);
     std::printf("  platejoin:  %8.1f s wall, %8.1f s CPU, peak %7.1f MB, %8.1f MB file%s\n", k.wall, k.cpu,
                 k.peakMb, FileMb(ours), k.ok ? "" : "  FAILED");
 
@@ -210,9 +212,7 @@ void CompareWithGdal(const std::string& root, int mapsType, const char* label, s
     std::filesystem::remove_all(folder);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const std::int64_t tiles = argc > 1 ? std::atoll(argv[1]) : 100000;
     const std::int64_t mbtilesTiles = argc > 2 ? std::atoll(argv[2]) : 1000000;
     const std::string root = (argc > 3 ? std::string(argv[3]) : std::string("/tmp")) + "/kartivo_bench_join_" +
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
         // what this run cached when the system allows it (root only).
         std::system("sync; echo 1 > /proc/sys/vm/drop_caches 2>/dev/null");
         const std::string out = folder + "/bench.mbtiles";
-        const Measure m = Combine(t.project, kartivo::join::OutputFormat::MBTiles, out);
+        const Measure m = Combine(t.project, join::OutputFormat::MBTiles, out);
         std::printf("  platejoin:  %8.1f s wall, %8.1f s CPU (%.0f %% of wall), peak %7.1f MB, %.1f MB file, "
                     "%.0f tiles/s, %.1f MB/s%s\n",
                     m.wall, m.cpu, 100 * m.cpu / m.wall, m.peakMb, FileMb(out), t.tiles / m.wall,
@@ -248,4 +248,12 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove_all(root);
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv) {
+    return kartivo::bench::Run(argc, argv);
 }

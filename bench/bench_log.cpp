@@ -28,6 +28,8 @@
 #include "ui/Unit1.h"
 #include "bench/LatencyProbe.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -55,9 +57,9 @@ std::string WorkerLine(int worker, int seq)
 
 // A worker that only logs: every line goes through Synchronize, as the
 // download worker's AddToLog does.
-class LoggingThread : public kartivo::platform::TThread {
+class LoggingThread : public platform::TThread {
 public:
-    LoggingThread(int index, kartivo::download::IWorkerHost& host) : index_(index), host_(host) {}
+    LoggingThread(int index, download::IWorkerHost& host) : index_(index), host_(host) {}
     ~LoggingThread() override { WaitFor(); }
 protected:
     void Execute() override
@@ -70,7 +72,7 @@ protected:
     }
 private:
     int index_;
-    kartivo::download::IWorkerHost& host_;
+    download::IWorkerHost& host_;
 };
 
 // One save of `count` lines after `fresh` new ones, as a periodic save sees it.
@@ -80,42 +82,40 @@ struct SaveCost {
 };
 SaveCost MeasureSave(std::size_t count, std::size_t fresh, const std::string& path)
 {
-    kartivo::ui::LineList lines;
+    ui::LineList lines;
     for (std::size_t i = 0; i < count - fresh; ++i)
         lines.Add(WorkerLine(static_cast<int>(i % kWorkers), static_cast<int>(i)));
-    kartivo::ui::LinesFileSaver saver;
+    ui::LinesFileSaver saver;
     saver.Save(lines, path);
     for (std::size_t i = count - fresh; i < count; ++i)
         lines.Add(WorkerLine(static_cast<int>(i % kWorkers), static_cast<int>(i)));
     auto t0 = Clock::now();
     saver.Save(lines, path);
     const double append = Ms(Clock::now() - t0);
-    kartivo::ui::LinesFileSaver fresh_saver;   // what writing the whole list costs
+    ui::LinesFileSaver fresh_saver;   // what writing the whole list costs
     t0 = Clock::now();
     fresh_saver.Save(lines, path);
     return {append, Ms(Clock::now() - t0)};
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const bool withProgress = !(argc > 1 && std::string(argv[1]) == "--no-progress");
-    kartivo::platform::RecordingDialogs dialogs;
-    kartivo::platform::SetDialogs(&dialogs);
-    kartivo::platform::qt::QtMainDispatcher dispatcher;
-    kartivo::platform::SetMainDispatcher(&dispatcher);
+    platform::RecordingDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    platform::qt::QtMainDispatcher dispatcher;
+    platform::SetMainDispatcher(&dispatcher);
     const std::string dir = std::filesystem::temp_directory_path().string() + "/kartivo_bench_log";
     std::filesystem::create_directories(dir);
     const std::string logFile = dir + "/bench_log.txt";
 
-    auto form = std::make_unique<kartivo::ui::TForm1>();
+    auto form = std::make_unique<ui::TForm1>();
     form->show();
     QApplication::processEvents();
-    kartivo::ui::DownloadController& host = form->Controller();
+    ui::DownloadController& host = form->Controller();
     host.Memo1Lines.Clear();
     const long baselineKb = ProcStatusKb("VmRSS:");
 
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
     // every fifth second; saving more often only makes the test harder); a
     // probe thread posts an event every 2 ms and the main thread notes how
     // late each one runs.
-    kartivo::ui::LinesFileSaver saver;
+    ui::LinesFileSaver saver;
     std::vector<double> saveMs;
     std::vector<std::size_t> saveLines;
     QTimer saveTimer;
@@ -192,8 +192,17 @@ int main(int argc, char** argv)
     }
 
     form.reset();
-    kartivo::platform::SetMainDispatcher(nullptr);
-    kartivo::platform::SetDialogs(nullptr);
+    platform::SetMainDispatcher(nullptr);
+    platform::SetDialogs(nullptr);
     std::filesystem::remove_all(dir);
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv)
+{
+    return kartivo::bench::Run(argc, argv);
 }

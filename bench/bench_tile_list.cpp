@@ -21,6 +21,8 @@
 
 #include "bench/PeakMemory.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -49,9 +51,7 @@ double PlainWrite(const std::string& path, const std::string& bytes) {
     return Seconds(Clock::now() - start);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const long long wanted = argc > 1 ? std::atoll(argv[1]) : 1000000;
     // Square by default; a second argument gives the number of columns
     // (1 column of a million rows is the largest row-edge table there is).
@@ -68,16 +68,16 @@ int main(int argc, char** argv) {
     }
     const std::string dir = std::string(folder) + "/";
 
-    kartivo::task::TaskParameters params;
-    params.LeftLongitude = kartivo::core::TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = kartivo::core::TileXToLon(x0 + columns - 0.5, zoom);
-    params.BottomLatitude = kartivo::core::TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = kartivo::core::TileYToLat(y0 + rows - 0.5, zoom);
+    task::TaskParameters params;
+    params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = core::TileXToLon(x0 + columns - 0.5, zoom);
+    params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = core::TileYToLat(y0 + rows - 0.5, zoom);
     params.Zoom = zoom;
     params.MapsType = 6;
     params.SavePath = dir;
     params.TaskName = "bench.kvpd";
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = task::KvTask::Create(params);
     if (!task) {
         std::fprintf(stderr, "task refused\n");
         return 1;
@@ -127,4 +127,12 @@ int main(int argc, char** argv) {
 
     std::filesystem::remove_all(dir);
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv) {
+    return kartivo::bench::Run(argc, argv);
 }

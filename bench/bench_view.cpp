@@ -27,6 +27,8 @@
 #include "task/Unitclasstask.h"
 #include "view/qt/MapRenderer.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -36,19 +38,19 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 std::string MakeProject(const std::string& folder, int side) {
     const std::string name = "bench" + std::to_string(side) + ".kvpd";
     const std::string done = folder + name + ".complete";
-    kartivo::task::TaskParameters params;
+    task::TaskParameters params;
     params.SavePath = folder;
     params.TaskName = name;
     params.Zoom = 14;
     params.MapsType = 6;
-    params.LeftLongitude = kartivo::core::TileXToLon(8000 + 0.5, 14);
-    params.RightLongitude = kartivo::core::TileXToLon(8000 + side - 0.5, 14);
-    params.BottomLatitude = kartivo::core::TileYToLat(9000 + 0.5, 14);
-    params.TopLatitude = kartivo::core::TileYToLat(9000 + side - 0.5, 14);
-    if (kartivo::platform::FileExists(done))
+    params.LeftLongitude = core::TileXToLon(8000 + 0.5, 14);
+    params.RightLongitude = core::TileXToLon(8000 + side - 0.5, 14);
+    params.BottomLatitude = core::TileYToLat(9000 + 0.5, 14);
+    params.TopLatitude = core::TileYToLat(9000 + side - 0.5, 14);
+    if (platform::FileExists(done))
         return folder + name;
     std::filesystem::create_directories(folder);
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = task::KvTask::Create(params);
     if (!task) {
         std::fprintf(stderr, "cannot make the task\n");
         std::exit(1);
@@ -92,13 +94,13 @@ Stats Summarise(std::vector<double> v) {
 
 // Pans along a fixed path twice: the first pass fills the cache, the
 // second is timed frame by frame.
-Stats PanFrames(kartivo::view::qt::MapRenderer& r, double scale, int frames) {
-    kartivo::view::Viewport v(1920, 1080);
+Stats PanFrames(view::qt::MapRenderer& r, double scale, int frames) {
+    view::Viewport v(1920, 1080);
     v.Fit(r.Grid());
     v.SetScale(scale, r.Grid());
-    const kartivo::view::MapPoint start = v.Center();
+    const view::MapPoint start = v.Center();
     QImage frame(1920, 1080, QImage::Format_RGB32);
-    const kartivo::view::Overlays overlays;
+    const view::Overlays overlays;
     std::vector<double> times;
     for (int pass = 0; pass < 2; ++pass) {
         v.SetCenter(start);
@@ -121,14 +123,12 @@ Stats PanFrames(kartivo::view::qt::MapRenderer& r, double scale, int frames) {
     return Summarise(times);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
     const int side = argc > 1 ? std::atoi(argv[1]) : 1000;
-    const std::string folder = kartivo::platform::IncludeTrailingPathDelimiter(
+    const std::string folder = platform::IncludeTrailingPathDelimiter(
         argc > 2 ? argv[2] : "/tmp/kartivo_bench_view");
     const std::string project = MakeProject(folder, side);
     std::printf("project %s: %d x %d = %lld tiles\n", project.c_str(), side, side,
@@ -137,24 +137,24 @@ int main(int argc, char** argv) {
     // 1. Open to the first complete frame of the whole task, in-process.
     const auto t0 = Clock::now();
     std::string error;
-    auto saved = kartivo::task::SavedProject::Open(project, error);
+    auto saved = task::SavedProject::Open(project, error);
     if (!saved) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     const auto tOpen = Clock::now();
-    kartivo::view::qt::MapRenderer renderer(*saved);
-    kartivo::view::Viewport fit(1920, 1080);
+    view::qt::MapRenderer renderer(*saved);
+    view::Viewport fit(1920, 1080);
     fit.Fit(renderer.Grid());
-    const QImage first = renderer.Render(fit, kartivo::view::Overlays());
+    const QImage first = renderer.Render(fit, view::Overlays());
     const auto tFrame = Clock::now();
     std::printf("open project                       %8.1f ms\n", Ms(tOpen - t0));
     std::printf("first complete frame (whole task)  %8.1f ms  (target < 1000; level %d)\n",
                 Ms(tFrame - t0), fit.Level(renderer.Grid()));
 
     // The same through the program, process start included.
-    const QString plateview = QString::fromStdString(kartivo::platform::ProgramFolder() + "plateview");
-    if (kartivo::platform::FileExists(plateview.toStdString())) {
+    const QString plateview = QString::fromStdString(platform::ProgramFolder() + "plateview");
+    if (platform::FileExists(plateview.toStdString())) {
         const auto p0 = Clock::now();
         QProcess proc;
         proc.start(plateview, {"--render", QString::fromStdString(folder + "bench_render.png"), "--size",
@@ -173,7 +173,15 @@ int main(int argc, char** argv) {
 
     // 3. Memory.
     std::printf("cache                              %8.1f MB (bound %zu MB)\n",
-                renderer.CacheBytes() / 1048576.0, kartivo::view::qt::MapRenderer::kDefaultCacheBytes >> 20);
+                renderer.CacheBytes() / 1048576.0, view::qt::MapRenderer::kDefaultCacheBytes >> 20);
     std::printf("peak resident memory               %8.1f MB  (target < 512)\n", PeakRssMb());
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv) {
+    return kartivo::bench::Run(argc, argv);
 }

@@ -30,11 +30,13 @@
 #include "tests/support/TestServer.h"
 #include "ui/DownloadProgress.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class CountingHost : public kartivo::download::IWorkerHost {
+class CountingHost : public download::IWorkerHost {
 public:
     void AddLogLine(const std::string& line) override
     {
@@ -51,7 +53,7 @@ public:
     void WorkerDone() override { ++done; }
     long lines = 0, saved = 0, failed = 0;
     int done = 0;
-    kartivo::ui::DownloadProgress progress;
+    ui::DownloadProgress progress;
 };
 
 double CpuSeconds()
@@ -77,9 +79,9 @@ long CurrentRssKb()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-kartivo::task::TaskParameters Params(const std::string& folder, int port)
+task::TaskParameters Params(const std::string& folder, int port)
 {
-    kartivo::task::TaskParameters p;
+    task::TaskParameters p;
     p.LeftLongitude = 2.0;
     p.RightLongitude = 2.01;
     p.TopLatitude = 48.01;
@@ -96,13 +98,13 @@ kartivo::task::TaskParameters Params(const std::string& folder, int port)
 
 // Runs ThreadCount workers to their end, pumping the main-thread queue.
 // `sample` is called from the pumping thread about every 100 ms.
-double RunTask(const kartivo::task::KvTask& task, CountingHost& host, kartivo::platform::QueueDispatcher& dispatcher,
+double RunTask(const task::KvTask& task, CountingHost& host, platform::QueueDispatcher& dispatcher,
                const std::function<void()>& sample = {})
 {
     const auto start = Clock::now();
-    std::vector<std::unique_ptr<kartivo::download::TDownThread>> workers;
+    std::vector<std::unique_ptr<download::TDownThread>> workers;
     for (int i = 0; i < task.Params->ThreadCount; ++i)
-        workers.push_back(std::make_unique<kartivo::download::TDownThread>(false, i, task, host));
+        workers.push_back(std::make_unique<download::TDownThread>(false, i, task, host));
     auto lastSample = start;
     dispatcher.PumpUntil([&] {
         if (sample && Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
@@ -116,27 +118,25 @@ double RunTask(const kartivo::task::KvTask& task, CountingHost& host, kartivo::p
     return seconds;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     const int tiles = argc > 1 ? std::max(8, std::atoi(argv[1])) : 800;
-    testsupport::TempFolder folder;
-    kartivo::platform::SetProgramFolderForTests(folder.Path());
+    testing::TempFolder folder;
+    platform::SetProgramFolderForTests(folder.Path());
 
-    testsupport::TestServer server;
+    testing::TestServer server;
     const std::string body(15000, 'j');   // about the size of an aerial tile
-    server.SetHandler([&](const testsupport::RecordedRequest&) {
-        return testsupport::ScriptedReply::Ok(body, "image/jpeg");
+    server.SetHandler([&](const testing::RecordedRequest&) {
+        return testing::ScriptedReply::Ok(body, "image/jpeg");
     });
 
-    kartivo::platform::QueueDispatcher dispatcher;
-    kartivo::platform::SetMainDispatcher(&dispatcher);
+    platform::QueueDispatcher dispatcher;
+    platform::SetMainDispatcher(&dispatcher);
 
     // ---- Part 1: real pacing, eight workers.
     {
-        kartivo::task::TaskParameters params = Params(folder.Path(), server.Port());
-        auto task = kartivo::task::KvTask::Create(params);
+        task::TaskParameters params = Params(folder.Path(), server.Port());
+        auto task = task::KvTask::Create(params);
         if (!task) {
             std::fprintf(stderr, "cannot create the task\n");
             return 1;
@@ -187,10 +187,10 @@ int main(int argc, char** argv)
 
     // ---- Part 2: a continued 1,000,000-tile task, every share skipped.
     {
-        kartivo::platform::SetSleepHook([](int) {});   // the stagger is not what is measured
-        kartivo::task::TaskParameters params = Params(folder.Path(), server.Port());
+        platform::SetSleepHook([](int) {});   // the stagger is not what is measured
+        task::TaskParameters params = Params(folder.Path(), server.Port());
         params.ContinueTask = true;
-        auto task = kartivo::task::KvTask::Create(params);
+        auto task = task::KvTask::Create(params);
         if (!task)
             return 1;
         task->Xmin = 1000;
@@ -215,9 +215,18 @@ int main(int argc, char** argv)
                     seconds, seconds * 1e9 / task->TileCount, cpu,
                     server.RequestCount() - requestsBefore);
         std::printf("  RSS before %ld kB, after %ld kB\n", rssBefore, CurrentRssKb());
-        kartivo::platform::SetSleepHook(nullptr);
+        platform::SetSleepHook(nullptr);
     }
-    kartivo::platform::SetMainDispatcher(nullptr);
-    kartivo::platform::SetProgramFolderForTests("");
+    platform::SetMainDispatcher(nullptr);
+    platform::SetProgramFolderForTests("");
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv)
+{
+    return kartivo::bench::Run(argc, argv);
 }

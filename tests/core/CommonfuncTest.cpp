@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace kartivo::core {
+
 namespace {
 
 constexpr double kMapEdge = 85.0511287798;   // to ten decimals
@@ -17,35 +19,35 @@ protected:
 };
 
 TEST_P(GeometryAtZoom, ColumnEdgesOfTheWorld) {
-    EXPECT_EQ(kartivo::core::LonToTileX(-180, z), 0);
+    EXPECT_EQ(LonToTileX(-180, z), 0);
     // 1/360 is held slightly too small, so 180 stays in the last column.
-    EXPECT_EQ(kartivo::core::LonToTileX(180, z), Side(z) - 1);
-    EXPECT_EQ(kartivo::core::TileXToLon(0, z), -180.0);
-    EXPECT_EQ(kartivo::core::TileXToLon(Side(z), z), 180.0);
-    EXPECT_EQ(kartivo::core::TileXToLon(Side(z) / 2, z), 0.0);
+    EXPECT_EQ(LonToTileX(180, z), Side(z) - 1);
+    EXPECT_EQ(TileXToLon(0, z), -180.0);
+    EXPECT_EQ(TileXToLon(Side(z), z), 180.0);
+    EXPECT_EQ(TileXToLon(Side(z) / 2, z), 0.0);
 }
 
 TEST_P(GeometryAtZoom, RowEdgesOfTheWorld) {
-    EXPECT_NEAR(kartivo::core::TileYToLat(0, z), -kMapEdge, kTenDecimals);
-    EXPECT_NEAR(kartivo::core::TileYToLat(Side(z), z), kMapEdge, kTenDecimals);
-    EXPECT_NEAR(kartivo::core::TileYToLat(Side(z) / 2, z), 0.0, 1e-14);
+    EXPECT_NEAR(TileYToLat(0, z), -kMapEdge, kTenDecimals);
+    EXPECT_NEAR(TileYToLat(Side(z), z), kMapEdge, kTenDecimals);
+    EXPECT_NEAR(TileYToLat(Side(z) / 2, z), 0.0, 1e-14);
     // The tangent of the double π/4 is slightly below 1: the equator falls
     // into the row just south of it.
-    EXPECT_EQ(kartivo::core::LatToTileY(0, z), Side(z) / 2 - 1);
+    EXPECT_EQ(LatToTileY(0, z), Side(z) / 2 - 1);
 }
 
 TEST_P(GeometryAtZoom, AcceptedLatitudeLimits) {
     // Scaling by 2^z is exact, so every zoom agrees with zoom 20 shifted.
-    EXPECT_EQ(kartivo::core::LatToTileY(85, z), 1046858 >> (20 - z));
-    EXPECT_EQ(kartivo::core::LatToTileY(-85, z), 1717 >> (20 - z));
-    EXPECT_LE(kartivo::core::LatToTileY(85, z), Side(z) - 1);
-    EXPECT_GE(kartivo::core::LatToTileY(-85, z), 0);
+    EXPECT_EQ(LatToTileY(85, z), 1046858 >> (20 - z));
+    EXPECT_EQ(LatToTileY(-85, z), 1717 >> (20 - z));
+    EXPECT_LE(LatToTileY(85, z), Side(z) - 1);
+    EXPECT_GE(LatToTileY(-85, z), 0);
 }
 
 TEST_P(GeometryAtZoom, WorkedExamplePointAgreesWithZoom13) {
-    EXPECT_EQ(kartivo::core::LonToTileX(2.3522, z) >> (z >= 13 ? z - 13 : 0),
+    EXPECT_EQ(LonToTileX(2.3522, z) >> (z >= 13 ? z - 13 : 0),
               z >= 13 ? 4149 : (4149 >> (13 - z)));
-    EXPECT_EQ(kartivo::core::LatToTileY(48.8566, z) >> (z >= 13 ? z - 13 : 0),
+    EXPECT_EQ(LatToTileY(48.8566, z) >> (z >= 13 ? z - 13 : 0),
               z >= 13 ? 5373 : (5373 >> (13 - z)));
 }
 
@@ -53,30 +55,30 @@ TEST_P(GeometryAtZoom, MidpointsOfSampledTilesMapBackToThem) {
     const int last = Side(z) - 1;
     const int samples[] = {0, 1, last / 3, last / 2, last / 2 + 1, last - 1, last};
     for (int x : samples) {
-        double mid = (kartivo::core::TileXToLon(x, z) + kartivo::core::TileXToLon(x + 1.0, z)) / 2;
-        EXPECT_EQ(kartivo::core::LonToTileX(mid, z), x) << "column " << x;
+        double mid = (TileXToLon(x, z) + TileXToLon(x + 1.0, z)) / 2;
+        EXPECT_EQ(LonToTileX(mid, z), x) << "column " << x;
     }
     for (int y : samples) {
-        double mid = kartivo::core::TileYToLat(y + 0.5, z);
+        double mid = TileYToLat(y + 0.5, z);
         if (mid < -85 || mid > 85)
             continue;   // outside the accepted input
-        EXPECT_EQ(kartivo::core::LatToTileY(mid, z), y) << "row " << y;
+        EXPECT_EQ(LatToTileY(mid, z), y) << "row " << y;
     }
 }
 
 TEST_P(GeometryAtZoom, TileEdgesAreAdjacentEdges) {
     const int x = Side(z) / 3, y = Side(z) / 2 + 1;
-    kartivo::core::TileEdges e = kartivo::core::EdgesOfTile(x, y, z);
-    EXPECT_EQ(e.Left, kartivo::core::TileXToLon(x, z));
-    EXPECT_EQ(e.Right, kartivo::core::TileXToLon(x + 1.0, z));
-    EXPECT_EQ(e.Bottom, kartivo::core::TileYToLat(y, z));
-    EXPECT_EQ(e.Top, kartivo::core::TileYToLat(y + 1.0, z));
+    TileEdges e = EdgesOfTile(x, y, z);
+    EXPECT_EQ(e.Left, TileXToLon(x, z));
+    EXPECT_EQ(e.Right, TileXToLon(x + 1.0, z));
+    EXPECT_EQ(e.Bottom, TileYToLat(y, z));
+    EXPECT_EQ(e.Top, TileYToLat(y + 1.0, z));
     EXPECT_LT(e.Left, e.Right);
     EXPECT_LT(e.Bottom, e.Top);
 }
 
 TEST_P(GeometryAtZoom, RightEdge180AndLeftEdgeMinus180) {
-    kartivo::core::TileRange r = kartivo::core::ComputeTileRange(-180, 180, 10, -10, z);
+    TileRange r = ComputeTileRange(-180, 180, 10, -10, z);
     EXPECT_EQ(r.Xmin, 0);
     EXPECT_EQ(r.Xmax, Side(z) - 1);
     EXPECT_EQ(r.West, -180.0);
@@ -84,7 +86,7 @@ TEST_P(GeometryAtZoom, RightEdge180AndLeftEdgeMinus180) {
 }
 
 TEST_P(GeometryAtZoom, WholeAcceptedWorldCountsIn64Bits) {
-    kartivo::core::TileRange r = kartivo::core::ComputeTileRange(-180, 180, 85, -85, z);
+    TileRange r = ComputeTileRange(-180, 180, 85, -85, z);
     EXPECT_EQ(r.Ymin, 1717 >> (20 - z));
     EXPECT_EQ(r.Ymax, 1046858 >> (20 - z));
     EXPECT_EQ(r.TileCount,
@@ -96,22 +98,22 @@ INSTANTIATE_TEST_SUITE_P(AllZooms, GeometryAtZoom, ::testing::Range(1, 21),
                          [](const auto& info) { return "Zoom" + std::to_string(info.param); });
 
 TEST(Geometry, ColumnEdgesFallWest) {
-    EXPECT_EQ(kartivo::core::LonToTileX(0, 1), 0);
-    EXPECT_EQ(kartivo::core::LonToTileX(-90, 2), 0);
-    EXPECT_EQ(kartivo::core::LonToTileX(0, 2), 1);
+    EXPECT_EQ(LonToTileX(0, 1), 0);
+    EXPECT_EQ(LonToTileX(-90, 2), 0);
+    EXPECT_EQ(LonToTileX(0, 2), 1);
 }
 
 TEST(Geometry, LatitudeLimitsAtZoom1And20) {
-    EXPECT_EQ(kartivo::core::LatToTileY(85, 1), 1);
-    EXPECT_EQ(kartivo::core::LatToTileY(-85, 1), 0);
-    EXPECT_EQ(kartivo::core::LatToTileY(85, 20), 1046858);
-    EXPECT_EQ(kartivo::core::LatToTileY(-85, 20), 1717);
+    EXPECT_EQ(LatToTileY(85, 1), 1);
+    EXPECT_EQ(LatToTileY(-85, 1), 0);
+    EXPECT_EQ(LatToTileY(85, 20), 1046858);
+    EXPECT_EQ(LatToTileY(-85, 20), 1717);
 }
 
 TEST(Geometry, WorkedExample) {
-    EXPECT_EQ(kartivo::core::LonToTileX(2.3522, 13), 4149);
-    EXPECT_EQ(kartivo::core::LatToTileY(48.8566, 13), 5373);
-    kartivo::core::TileEdges e = kartivo::core::EdgesOfTile(4149, 5373, 13);
+    EXPECT_EQ(LonToTileX(2.3522, 13), 4149);
+    EXPECT_EQ(LatToTileY(48.8566, 13), 5373);
+    TileEdges e = EdgesOfTile(4149, 5373, 13);
     EXPECT_EQ(e.Left, 2.3291015625);
     EXPECT_EQ(e.Right, 2.373046875);
     EXPECT_NEAR(e.Bottom, 48.8357974624, kTenDecimals);
@@ -119,13 +121,13 @@ TEST(Geometry, WorkedExample) {
 }
 
 TEST(Geometry, AreaInsideOneTileIsThatTile) {
-    kartivo::core::TileRange r = kartivo::core::ComputeTileRange(2.34, 2.36, 48.86, 48.85, 13);
+    TileRange r = ComputeTileRange(2.34, 2.36, 48.86, 48.85, 13);
     EXPECT_EQ(r.TileCount, 1);
     EXPECT_EQ(r.Xmin, 4149);
     EXPECT_EQ(r.Xmax, 4149);
     EXPECT_EQ(r.Ymin, 5373);
     EXPECT_EQ(r.Ymax, 5373);
-    kartivo::core::TileEdges e = kartivo::core::EdgesOfTile(4149, 5373, 13);
+    TileEdges e = EdgesOfTile(4149, 5373, 13);
     EXPECT_EQ(r.West, e.Left);
     EXPECT_EQ(r.East, e.Right);
     EXPECT_EQ(r.North, e.Top);
@@ -133,7 +135,7 @@ TEST(Geometry, AreaInsideOneTileIsThatTile) {
 }
 
 TEST(Geometry, WholeWorldAtZoom1) {
-    kartivo::core::TileRange r = kartivo::core::ComputeTileRange(-180, 180, 85, -85, 1);
+    TileRange r = ComputeTileRange(-180, 180, 85, -85, 1);
     EXPECT_EQ(r.Xmin, 0);
     EXPECT_EQ(r.Xmax, 1);
     EXPECT_EQ(r.Ymin, 0);
@@ -146,15 +148,17 @@ TEST(Geometry, WholeWorldAtZoom1) {
 }
 
 TEST(Geometry, WholeWorldAtZoom20ExceedsThirtyTwoBits) {
-    kartivo::core::TileRange r = kartivo::core::ComputeTileRange(-180, 180, 85, -85, 20);
+    TileRange r = ComputeTileRange(-180, 180, 85, -85, 20);
     EXPECT_EQ(r.TileCount, std::int64_t{1048576} * (1046858 - 1717 + 1));
 }
 
 TEST(Geometry, RowsAreOrderedWhateverTheInputOrder) {
-    kartivo::core::TileRange r = kartivo::core::ComputeTileRange(0, 10, -10, 10, 5);
+    TileRange r = ComputeTileRange(0, 10, -10, 10, 5);
     EXPECT_LE(r.Ymin, r.Ymax);
-    EXPECT_EQ(r.Ymin, kartivo::core::LatToTileY(-10, 5));
-    EXPECT_EQ(r.Ymax, kartivo::core::LatToTileY(10, 5));
+    EXPECT_EQ(r.Ymin, LatToTileY(-10, 5));
+    EXPECT_EQ(r.Ymax, LatToTileY(10, 5));
 }
 
 } // namespace
+
+} // namespace kartivo::core

@@ -15,8 +15,11 @@
 
 #include <gtest/gtest.h>
 
-using testsupport::ScriptedReply;
-using testsupport::TestServer;
+namespace kartivo::download {
+
+using testing::RecordedRequest;
+using testing::ScriptedReply;
+using testing::TestServer;
 
 namespace {
 
@@ -28,7 +31,7 @@ bool Classified(const std::string& text) {
     return false;
 }
 
-std::string Text(const kartivo::download::TMemoryStream& m) {
+std::string Text(const TMemoryStream& m) {
     return std::string(reinterpret_cast<const char*>(m.Data()), m.Size());
 }
 
@@ -60,16 +63,16 @@ protected:
         try {
             http.Get(url, buf);
             return "";
-        } catch (const kartivo::download::EIdException& e) {
+        } catch (const EIdException& e) {
             return e.what();
         }
     }
     std::string Fetch() { return Fetch(Url()); }
 
-    testsupport::ScopedLoopbackNames names;
+    testing::ScopedLoopbackNames names;
     TestServer server;
-    kartivo::download::TIdHTTP http;
-    kartivo::download::TMemoryStream buf;
+    TIdHTTP http;
+    TMemoryStream buf;
 };
 
 TEST_F(HttpClient, KeptOpenConnectionIsReused) {
@@ -86,7 +89,7 @@ TEST_F(HttpClient, KeptOpenConnectionIsReused) {
 }
 
 TEST_F(HttpClient, OtherHostOrPortOpensNewConnection) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("t"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     const std::string port = std::to_string(server.Port());
     EXPECT_EQ(Fetch("http://Tiles.test:" + port + "/a"), "");
     EXPECT_EQ(Fetch("http://TILES.TEST:" + port + "/b"), "");   // same host, other case
@@ -106,7 +109,7 @@ TEST_F(HttpClient, OtherHostOrPortOpensNewConnection) {
 // A kept connection that the server has closed (or reset) while it was idle
 // is not reused: the next Get connects afresh, and no attempt is lost.
 TEST_F(HttpClient, IdleConnectionClosedByServerIsReplacedSilently) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("t"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     ASSERT_EQ(Fetch(), "");
     server.DropConnections(false);
     EXPECT_EQ(Fetch(), "");
@@ -144,7 +147,7 @@ TEST_F(HttpClient, LateBytesOnAKeptConnectionAreNeverTheNextReply) {
 // A server that sends a byte now and then never lets the inactivity limit
 // run out; the limit on the whole Get ends it with the time-out text.
 TEST_F(HttpClient, TricklingServerMeetsTheWholeGetLimit) {
-    EXPECT_EQ(kartivo::download::TIdHTTP().GetTimeLimitMs, 120000);
+    EXPECT_EQ(TIdHTTP().GetTimeLimitMs, 120000);
     ScriptedReply trickle = ScriptedReply::Ok(std::string(500, 't'));
     trickle.dribble = true;
     trickle.dribbleGapMs = 10;   // several seconds in all, never quiet for long
@@ -265,7 +268,7 @@ TEST_F(HttpClient, ReadUntilCloseAndHttp10) {
     EXPECT_FALSE(http.Connected());
 
     server.Enqueue(ScriptedReply::Ok("v"));
-    http.ProtocolVersion = kartivo::download::pv1_0;
+    http.ProtocolVersion = pv1_0;
     EXPECT_EQ(Fetch(), "");
     EXPECT_FALSE(http.Connected());
     EXPECT_EQ(server.Requests().back().raw.rfind("GET /tiles/r0.png?g=1 HTTP/1.0\r\n", 0), 0u);
@@ -387,7 +390,7 @@ TEST_F(HttpClient, StatusErrorsCarryStatusTextAndBody) {
     try {
         http.Get(Url(), buf);
         FAIL();
-    } catch (const kartivo::download::EIdHTTPProtocolException& e) {
+    } catch (const EIdHTTPProtocolException& e) {
         EXPECT_EQ(e.ErrorCode, 404);   // the default handler
     }
 }
@@ -402,7 +405,7 @@ TEST_F(HttpClient, SilentServerTimesOut) {
 }
 
 TEST_F(HttpClient, ThroughProxy) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("p"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("p"); });
     http.Request.ProxyServer = "127.0.0.1";
     http.Request.ProxyPort = server.Port();
     http.Request.ProxyUsername = "Aladdin";
@@ -426,9 +429,9 @@ TEST_F(HttpClient, ThroughProxy) {
 }
 
 TEST_F(HttpClient, ExactRequestOfWorkerAndOfRedownload) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("t"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     EXPECT_EQ(Fetch(Url("/tiles/r0231.png?g=22")), "");
-    kartivo::download::TIdHTTP redownload;
+    TIdHTTP redownload;
     redownload.Request.Referer = "http://www.bing.com/maps/\r\n";
     redownload.Request.UserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
     redownload.Request.Connection = "Keep_Alive";
@@ -473,16 +476,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<UrlCase>& i) { return std::string(i.param.name); });
 
 TEST(HttpTexts, SocketErrorDescriptions) {
-    EXPECT_STREQ(kartivo::download::WsaErrorDescription(10035), "Operation would block. ");
-    EXPECT_STREQ(kartivo::download::WsaErrorDescription(10066), "Directory not empty");
-    EXPECT_STREQ(kartivo::download::WsaErrorDescription(10048), "Address already in use.");
-    EXPECT_STREQ(kartivo::download::WsaErrorDescription(11001), "");
-    EXPECT_STREQ(kartivo::download::EIdSocketError(10054).what(), "Socket Error # 10054\r\nConnection reset by peer.");
-    EXPECT_STREQ(kartivo::download::EIdConnClosedGracefully().what(), "Connection Closed Gracefully.");
+    EXPECT_STREQ(WsaErrorDescription(10035), "Operation would block. ");
+    EXPECT_STREQ(WsaErrorDescription(10066), "Directory not empty");
+    EXPECT_STREQ(WsaErrorDescription(10048), "Address already in use.");
+    EXPECT_STREQ(WsaErrorDescription(11001), "");
+    EXPECT_STREQ(EIdSocketError(10054).what(), "Socket Error # 10054\r\nConnection reset by peer.");
+    EXPECT_STREQ(EIdConnClosedGracefully().what(), "Connection Closed Gracefully.");
 }
 
 TEST(HttpTexts, MemoryStreamWritesFromPosition) {
-    kartivo::download::TMemoryStream m;
+    TMemoryStream m;
     m.Write("abcdef", 6);
     m.SetPosition(2);
     m.Write("XYZWV", 5);
@@ -569,14 +572,14 @@ private:
 // as the reply to the next tile.
 TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
     StrictServer server;
-    kartivo::download::TIdHTTP http;
+    TIdHTTP http;
     http.TimeoutMs = 10000;
     http.Request.Referer = "http://www.bing.com/maps/\r\n";
     http.Request.UserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
     http.Request.Connection = "Keep_Alive";
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/tiles/a0.jpeg";
     for (int i = 0; i < 5; ++i) {
-        kartivo::download::TMemoryStream buf;
+        TMemoryStream buf;
         ASSERT_NO_THROW(http.Get(url, buf)) << "request " << i;
         EXPECT_EQ(Text(buf), "ok");
     }
@@ -586,7 +589,7 @@ TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
 TEST_F(HttpClient, InterimReplyClosesTheConnection) {
     // A 1xx reply is followed by the real one; on a kept connection that
     // late reply would be taken for the reply to the next request.
-    server.SetHandler([](const testsupport::RecordedRequest& r) {
+    server.SetHandler([](const RecordedRequest& r) {
         ScriptedReply reply;
         if (r.path == "/a")
             reply.bytes = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -603,3 +606,5 @@ TEST_F(HttpClient, InterimReplyClosesTheConnection) {
     EXPECT_EQ(Fetch(Url("/b")), "");
     EXPECT_EQ(Text(buf), "fresh");
 }
+
+} // namespace kartivo::download

@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
-using testsupport::ScriptedReply;
-using testsupport::TestServer;
+namespace kartivo::download {
+
+using testing::ScriptedReply;
+using testing::TestServer;
 
 namespace {
 
@@ -53,10 +55,10 @@ private:
 const std::string kGet = "GET /a/b.png?x=1 HTTP/1.1\r\nHost: tile.example\r\nAccept: text/html, */*\r\n\r\n";
 
 TEST(TestServer, StopsWithSilentDelayedAndIdleConnections) {
-    auto server = std::make_unique<TestServer>();
-    ScriptedReply silent;
+    auto server = std::make_unique<testing::TestServer>();
+    testing::ScriptedReply silent;
     silent.silent = true;
-    ScriptedReply slow = ScriptedReply::Ok("x");
+    testing::ScriptedReply slow = testing::ScriptedReply::Ok("x");
     slow.delayMs = 60000;
     server->Enqueue(silent);
     server->Enqueue(slow);
@@ -72,3 +74,5 @@ TEST(TestServer, StopsWithSilentDelayedAndIdleConnections) {
 }
 
 } // namespace
+
+} // namespace kartivo::download

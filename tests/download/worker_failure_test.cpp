@@ -11,7 +11,11 @@
 
 #include "platform/Socket.h"
 
-namespace workertest {
+namespace kartivo::download {
+
+using testing::ScriptedReply;
+using testing::WorkerTest;
+
 namespace {
 
 constexpr int kX = 4149, kA = 5373, kB = 5374;
@@ -97,7 +101,7 @@ TEST_P(Classification, LogFailureRecordsPausesAndAttempts)
     switch (c.fileA) {
     case FileIs::Absent: EXPECT_FALSE(Exists(Path(kX, kA))); break;
     case FileIs::Tile: EXPECT_EQ(ReadFile(Path(kX, kA)), TileBody(kX, kA)); break;
-    case FileIs::Blank: EXPECT_EQ(ReadFile(Path(kX, kA)), kBlankPng); break;
+    case FileIs::Blank: EXPECT_EQ(ReadFile(Path(kX, kA)), testing::kBlankPng); break;
     }
     // The position names the last tile finished: B when the worker went on.
     const auto expected = c.requestsB ? std::make_pair(kX, kB) : std::make_pair(0, 0);
@@ -130,14 +134,14 @@ INSTANTIATE_TEST_SUITE_P(
                 FileIs::Tile},
         // Row 3: "403" and "302" are a ban after three requests.
         RowCase{"Forbidden_is_a_ban", [] { return Times(3, [] { return Status(403, "Forbidden"); }); },
-                {"T1 403 Forbidden->{urlA}", kartivo::download::kBanMessage, kFin}, {"{pathA}|{urlA}"},
+                {"T1 403 Forbidden->{urlA}", kBanMessage, kFin}, {"{pathA}|{urlA}"},
                 {0, 1000, 1000}, 3, false, FileIs::Absent},
         RowCase{"Redirect_302_is_a_ban", [] { return Times(3, Redirect); },
-                {"T1 302 Found->{urlA}", kartivo::download::kBanMessage, kFin}, {"{pathA}|{urlA}"},
+                {"T1 302 Found->{urlA}", kBanMessage, kFin}, {"{pathA}|{urlA}"},
                 {0, 1000, 1000}, 3, false, FileIs::Absent},
         RowCase{"Two_resets_then_403_ban_at_once",
                 [] { return Then(Times(2, Reset), {Status(403, "Forbidden")}); },
-                {"T1 403 Forbidden->{urlA}", kartivo::download::kBanMessage, kFin}, {"{pathA}|{urlA}"}, {0}, 3, false,
+                {"T1 403 Forbidden->{urlA}", kBanMessage, kFin}, {"{pathA}|{urlA}"}, {0}, 3, false,
                 FileIs::Absent},
         RowCase{"Forbidden_once_then_served",
                 [] { return Times(1, [] { return Status(403, "Forbidden"); }); },
@@ -145,16 +149,16 @@ INSTANTIATE_TEST_SUITE_P(
         // Row 4: "Socket Error" stops the worker after three requests, 2 s apart.
         RowCase{"Socket_error_text_stops_the_worker",
                 [] { return Times(3, [] { return Status(503, "Socket Error here"); }); },
-                {"T1 503 Socket Error here->{urlA}", kartivo::download::kNetworkMessage, kFin}, {"{pathA}|{urlA}"},
+                {"T1 503 Socket Error here->{urlA}", kNetworkMessage, kFin}, {"{pathA}|{urlA}"},
                 {0, 2000, 2000}, 3, false, FileIs::Absent},
         // A proxy that refuses the credentials: as row 4, with its own message.
         RowCase{"Proxy_407_stops_the_worker",
                 [] { return Times(3, [] { return Status(407, "Proxy Authentication Required"); }); },
-                {"T1 407 Proxy Authentication Required->{urlA}", kartivo::download::kProxyRefusedMessage, kFin},
+                {"T1 407 Proxy Authentication Required->{urlA}", kProxyRefusedMessage, kFin},
                 {"{pathA}|{urlA}"}, {0, 2000, 2000}, 3, false, FileIs::Absent},
         RowCase{"Proxy_401_stops_the_worker",
                 [] { return Times(3, [] { return Status(401, "Unauthorized"); }); },
-                {"T1 401 Unauthorized->{urlA}", kartivo::download::kProxyRefusedMessage, kFin},
+                {"T1 401 Unauthorized->{urlA}", kProxyRefusedMessage, kFin},
                 {"{pathA}|{urlA}"}, {0, 2000, 2000}, 3, false, FileIs::Absent},
         // Row 5: not on the server: blank image, no failure record.
         RowCase{"Not_found_gets_the_blank", [] { return Times(3, [] { return Status(404, "Not Found"); }); },
@@ -203,7 +207,7 @@ TEST_F(WorkerTest, RefusedConnectionStopsTheWorkerWithTheNetworkMessage)
     RunWorkers();
     ASSERT_EQ(host_.Log.size(), 3u);
     EXPECT_EQ(host_.Log[0], "T1 Socket Error # 10061\r\nConnection refused.->" + Url(kX, kA));
-    EXPECT_EQ(host_.Log[1], kartivo::download::kNetworkMessage);
+    EXPECT_EQ(host_.Log[1], kNetworkMessage);
     EXPECT_EQ(host_.Failed, (std::vector<std::string>{Path(kX, kA) + "|" + Url(kX, kA)}));
     EXPECT_EQ(sleeps_.All(), (std::vector<int>{0, 2000, 2000}));
 }
@@ -230,9 +234,9 @@ TEST_F(WorkerTest, AddressInUseFromTheClientWaitsAndRetries)
 {
     MakeTask(kX, kX, kA, kA);
     g_addressInUseLookups = 2;
-    kartivo::platform::SetResolverForTesting(&AddressInUseResolver);
+    platform::SetResolverForTesting(&AddressInUseResolver);
     RunWorkers();
-    kartivo::platform::SetResolverForTesting(nullptr);
+    platform::SetResolverForTesting(nullptr);
     EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kA) + " OK", kFin}));
     EXPECT_EQ(sleeps_.All(), (std::vector<int>{0, 8000, 8000, 500}));
     EXPECT_TRUE(host_.Failed.empty());
@@ -278,7 +282,7 @@ TEST_F(WorkerTest, BlankSubstituteRecordsThePositionAndKeepsAnExistingFile)
     WriteFile(Path(kX + 1, kA), "older tile");
     params_.ThreadCount = 1;
     RunWorkers();
-    EXPECT_EQ(ReadFile(Path(kX, kA)), kBlankJpg);
+    EXPECT_EQ(ReadFile(Path(kX, kA)), testing::kBlankJpg);
     EXPECT_EQ(ReadFile(Path(kX + 1, kA)), "older tile");
     EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(kX + 1, kA));
 }
@@ -288,7 +292,7 @@ TEST_F(WorkerTest, BirdsEyeUsesTheBlankOfItsHeight)
     MakeTask(kX, kX, kA, kA, /*bird's eye*/ 21);
     Script(kX, kA, Times(3, [] { return Status(404, "Not Found"); }));
     RunWorkers();
-    EXPECT_EQ(ReadFile(Path(kX, kA)), kBlank180);
+    EXPECT_EQ(ReadFile(Path(kX, kA)), testing::kBlank180);
 }
 
 TEST_F(WorkerTest, MissingBlankImageLeavesNoFileButFinishesTheTile)
@@ -303,4 +307,4 @@ TEST_F(WorkerTest, MissingBlankImageLeavesNoFileButFinishesTheTile)
 }
 
 } // namespace
-} // namespace workertest
+} // namespace kartivo::download

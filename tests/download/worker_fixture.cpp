@@ -8,7 +8,7 @@
 
 namespace fs = std::filesystem;
 
-namespace workertest {
+namespace kartivo::testing {
 
 void SleepRecorder::Record(int ms)
 {
@@ -55,7 +55,7 @@ void SleepRecorder::OnPause(int ms, std::function<void()> action)
 
 void WorkerTest::SetUp()
 {
-    temp_ = std::make_unique<testsupport::TempFolder>();
+    temp_ = std::make_unique<TempFolder>();
     root_ = temp_->Path() + "work";
     programFolder_ = root_ + "/prog/";
     fs::create_directories(programFolder_ + "blankimg");
@@ -63,15 +63,15 @@ void WorkerTest::SetUp()
     WriteFile(programFolder_ + "blankimg/blank256.png", kBlankPng);
     WriteFile(programFolder_ + "blankimg/blank256.jpg", kBlankJpg);
     WriteFile(programFolder_ + "blankimg/blank180.jpg", kBlank180);
-    kartivo::platform::SetProgramFolderForTests(programFolder_);
+    platform::SetProgramFolderForTests(programFolder_);
 
-    server_ = std::make_unique<testsupport::TestServer>();
-    server_->SetHandler([this](const testsupport::RecordedRequest& r) { return Answer(r); });
+    server_ = std::make_unique<TestServer>();
+    server_->SetHandler([this](const RecordedRequest& r) { return Answer(r); });
 
-    dispatcher_ = std::make_unique<kartivo::platform::QueueDispatcher>();
-    kartivo::platform::SetMainDispatcher(dispatcher_.get());
+    dispatcher_ = std::make_unique<platform::QueueDispatcher>();
+    platform::SetMainDispatcher(dispatcher_.get());
     // Pauses are recorded, not slept: the tests run at full speed.
-    kartivo::platform::SetSleepHook([this](int ms) { sleeps_.Record(ms); });
+    platform::SetSleepHook([this](int ms) { sleeps_.Record(ms); });
 }
 
 void WorkerTest::TearDown()
@@ -86,17 +86,17 @@ void WorkerTest::TearDown()
     if (dispatcher_)
         dispatcher_->Shutdown();
     workers_.clear();
-    kartivo::platform::SetMainDispatcher(nullptr);
+    platform::SetMainDispatcher(nullptr);
     dispatcher_.reset();
-    kartivo::platform::SetSleepHook(nullptr);
+    platform::SetSleepHook(nullptr);
     server_.reset();
-    kartivo::platform::SetProgramFolderForTests("");
+    platform::SetProgramFolderForTests("");
     temp_.reset();
 }
 
-kartivo::task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
+task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
 {
-    params_ = kartivo::task::TaskParameters{};
+    params_ = task::TaskParameters{};
     params_.LeftLongitude = 2.0;
     params_.RightLongitude = 2.01;
     params_.TopLatitude = 48.01;
@@ -108,7 +108,7 @@ kartivo::task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int 
     params_.UseProxy = true;
     params_.ProxyServer = "127.0.0.1";
     params_.ProxyPort = std::to_string(server_->Port());
-    task_ = kartivo::task::KvTask::Create(params_);
+    task_ = task::KvTask::Create(params_);
     EXPECT_NE(task_, nullptr);
     // The range is the test's choice; the area above only gives a valid task.
     task_->Xmin = x0;
@@ -141,7 +141,7 @@ void WorkerTest::OnRequest(std::function<void(int, int, int)> fn)
     onRequest_ = std::move(fn);
 }
 
-ScriptedReply WorkerTest::Answer(const testsupport::RecordedRequest& r)
+ScriptedReply WorkerTest::Answer(const RecordedRequest& r)
 {
     std::function<void(int, int, int)> hook;
     std::pair<int, int> tile;
@@ -184,7 +184,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     // Created suspended and started once all exist, so that hooks running
     // on worker threads may look workers up without racing the map.
     for (int i : indexes)
-        workers_[i] = std::make_unique<kartivo::download::TDownThread>(true, i, *task_, host_);
+        workers_[i] = std::make_unique<download::TDownThread>(true, i, *task_, host_);
     for (int i : indexes)
         workers_[i]->Start();
     const int expected = doneBefore + static_cast<int>(indexes.size());
@@ -210,7 +210,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     }
 }
 
-kartivo::download::TDownThread& WorkerTest::Worker(int index)
+download::TDownThread& WorkerTest::Worker(int index)
 {
     return *workers_.at(index);
 }
@@ -237,12 +237,12 @@ std::vector<long long> WorkerTest::SavedSeqs(int index) const
 
 std::string WorkerTest::ReadFile(const std::string& path)
 {
-    return testsupport::ReadBytes(path);
+    return ReadBytes(path);
 }
 
 void WorkerTest::WriteFile(const std::string& path, const std::string& bytes)
 {
-    testsupport::WriteBytes(path, bytes);
+    WriteBytes(path, bytes);
 }
 
 bool WorkerTest::Exists(const std::string& path)
@@ -250,4 +250,4 @@ bool WorkerTest::Exists(const std::string& path)
     return fs::exists(path);
 }
 
-} // namespace workertest
+} // namespace kartivo::testing

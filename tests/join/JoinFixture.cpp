@@ -9,7 +9,7 @@
 
 #include "platform/TextFile.h"
 
-namespace jointest {
+namespace kartivo::testing {
 
 std::string RunCommand(const std::string& command, int* status) {
     std::string out;
@@ -73,25 +73,25 @@ void ExpectPlacedOnTiles(const std::string& json, int x0, int x1, int y0, int y1
 }
 
 void JoinTest::SetUp() {
-    kartivo::platform::SetDialogs(&dialogs);
-    kartivo::platform::SetDecimalSeparatorForTests('.');
+    platform::SetDialogs(&dialogs);
+    platform::SetDecimalSeparatorForTests('.');
 }
 
 void JoinTest::TearDown() {
-    kartivo::platform::SetDialogs(nullptr);
-    kartivo::platform::SetDecimalSeparatorForTests(std::nullopt);
+    platform::SetDialogs(nullptr);
+    platform::SetDecimalSeparatorForTests(std::nullopt);
 }
 
 void JoinTest::MakeTask(int mapsType, int x0, int x1, int y0, int y1, int zoom, bool writeTiles) {
     params.SavePath = dir.Path();
     params.TaskName = "area.kvpd";
     params.MapsType = mapsType;
-    params.LeftLongitude = kartivo::core::TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = kartivo::core::TileXToLon(x1 + 0.5, zoom);
-    params.BottomLatitude = kartivo::core::TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = kartivo::core::TileYToLat(y1 + 0.5, zoom);
+    params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = core::TileXToLon(x1 + 0.5, zoom);
+    params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = core::TileYToLat(y1 + 0.5, zoom);
     params.Zoom = zoom;
-    task = kartivo::task::KvTask::Create(params);
+    task = task::KvTask::Create(params);
     ASSERT_TRUE(task) << (dialogs.messages.empty() ? "" : dialogs.messages[0]);
     task->WriteProjectFile();
     task->WriteTileList();
@@ -117,8 +117,8 @@ void JoinTest::WriteTile(int x, int y) {
         }
     // Ordnance Survey and Road tiles come as PNG, the others as JPEG.
     const bool png = params.MapsType == 5 || params.MapsType == 22;
-    testsupport::WriteBytes(TilePath(x, y), kartivo::join::EncodeTile(rgba, w, h, png ? kartivo::join::TileFormat::Png
-                                                                              : kartivo::join::TileFormat::Jpeg));
+    WriteBytes(TilePath(x, y), join::EncodeTile(rgba, w, h, png ? join::TileFormat::Png
+                                                                              : join::TileFormat::Jpeg));
 }
 
 void JoinTest::RemoveTile(int x, int y) {
@@ -126,43 +126,43 @@ void JoinTest::RemoveTile(int x, int y) {
 }
 
 void JoinTest::TruncateTile(int x, int y) {
-    const std::string bytes = testsupport::ReadBytes(TilePath(x, y));
-    testsupport::WriteBytes(TilePath(x, y), bytes.substr(0, bytes.size() / 2));
+    const std::string bytes = ReadBytes(TilePath(x, y));
+    WriteBytes(TilePath(x, y), bytes.substr(0, bytes.size() / 2));
 }
 
 void JoinTest::ReplaceTile(int x, int y, const std::string& bytes) {
-    testsupport::WriteBytes(TilePath(x, y), bytes);
+    WriteBytes(TilePath(x, y), bytes);
 }
 
 void JoinTest::MakeBlank(int x, int y) {
-    ReplaceTile(x, y, testsupport::ReadBytes(task->BlankImageFile()));
+    ReplaceTile(x, y, ReadBytes(task->BlankImageFile()));
 }
 
 void JoinTest::AddToFailedList(int x, int y) {
     std::vector<std::string> lines;
     if (std::filesystem::exists(task->FailedFile))
-        lines = kartivo::platform::ReadLines(task->FailedFile);
-    lines.push_back(kartivo::task::JoinFailedLine(TilePath(x, y), task->GetTileUrl(x, y)));
-    kartivo::platform::WriteLines(task->FailedFile, lines);
+        lines = platform::ReadLines(task->FailedFile);
+    lines.push_back(task::JoinFailedLine(TilePath(x, y), task->GetTileUrl(x, y)));
+    platform::WriteLines(task->FailedFile, lines);
 }
 
-std::unique_ptr<kartivo::task::SavedProject> JoinTest::OpenProject() {
+std::unique_ptr<task::SavedProject> JoinTest::OpenProject() {
     std::string error;
-    auto project = kartivo::task::SavedProject::Open(dir / "area.kvpd", error);
+    auto project = task::SavedProject::Open(dir / "area.kvpd", error);
     EXPECT_TRUE(project) << error;
     return project;
 }
 
-kartivo::join::JoinOutcome JoinTest::Combine(kartivo::join::JoinOptions options, std::string* error) {
+join::JoinOutcome JoinTest::Combine(join::JoinOptions options, std::string* error) {
     auto project = OpenProject();
     if (!project)
-        return kartivo::join::JoinOutcome::Failed;
+        return join::JoinOutcome::Failed;
     std::string text;
-    const kartivo::join::JoinOutcome outcome = kartivo::join::Combine(*project, options, control, summary, text);
+    const join::JoinOutcome outcome = join::Combine(*project, options, control, summary, text);
     if (error)
         *error = text;
     else
-        EXPECT_EQ(outcome, kartivo::join::JoinOutcome::Done) << text;
+        EXPECT_EQ(outcome, join::JoinOutcome::Done) << text;
     return outcome;
 }
 
@@ -174,4 +174,4 @@ std::vector<std::string> JoinTest::SaveFolderNames() const {
     return names;
 }
 
-} // namespace jointest
+} // namespace kartivo::testing

@@ -5,13 +5,16 @@
 
 #include <cmath>
 
-namespace jointest {
+namespace kartivo::join {
+
+using testing::Quoted;
+
 namespace {
 
-class MbtilesTest : public JoinTest {
+class MbtilesTest : public testing::JoinTest {
 protected:
     std::string Sql(const std::string& query) {
-        return RunCommand("sqlite3 -separator '|' " + Quoted(dir / "area.mbtiles") + " " + Quoted(query));
+        return testing::RunCommand("sqlite3 -separator '|' " + Quoted(dir / "area.mbtiles") + " " + Quoted(query));
     }
 };
 
@@ -21,9 +24,9 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
     RemoveTile(701, 900);
     ReplaceTile(702, 901, "<html>Service unavailable</html>");
     TruncateTile(700, 901);
-    kartivo::join::JoinOptions options;
-    options.Format = kartivo::join::OutputFormat::MBTiles;
-    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
+    JoinOptions options;
+    options.Format = OutputFormat::MBTiles;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     EXPECT_EQ(summary.OutputPath, dir / "area.mbtiles");
 
     EXPECT_EQ(Sql("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"), "metadata\ntiles\n");
@@ -31,7 +34,7 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
               "11|700|900\n11|701|901\n11|702|900\n");
     // The bytes are the file's, not re-encoded.
     std::string hex;
-    for (unsigned char c : testsupport::ReadBytes(TilePath(702, 900))) {
+    for (unsigned char c : testing::ReadBytes(TilePath(702, 900))) {
         hex += "0123456789ABCDEF"[c >> 4];
         hex += "0123456789ABCDEF"[c & 15];
     }
@@ -52,10 +55,10 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
             bounds.push_back(v);
     }
     ASSERT_EQ(bounds.size(), 4u);
-    EXPECT_NEAR(bounds[0], kartivo::core::TileXToLon(700, 11), 1e-9);
-    EXPECT_NEAR(bounds[1], kartivo::core::TileYToLat(900, 11), 1e-9);
-    EXPECT_NEAR(bounds[2], kartivo::core::TileXToLon(703, 11), 1e-9);
-    EXPECT_NEAR(bounds[3], kartivo::core::TileYToLat(902, 11), 1e-9);
+    EXPECT_NEAR(bounds[0], core::TileXToLon(700, 11), 1e-9);
+    EXPECT_NEAR(bounds[1], core::TileYToLat(900, 11), 1e-9);
+    EXPECT_NEAR(bounds[2], core::TileXToLon(703, 11), 1e-9);
+    EXPECT_NEAR(bounds[3], core::TileYToLat(902, 11), 1e-9);
     EXPECT_NE(Sql("SELECT value FROM metadata WHERE name='center'").find(",11\n"), std::string::npos);
 
     EXPECT_EQ(summary.Counts.Saved, 3);
@@ -63,26 +66,26 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
     EXPECT_EQ(summary.Counts.Undecodable, 2);
 
     // GDAL's MBTiles driver places it in EPSG:3857 over the stored tiles.
-    const std::string json = RunCommand("gdalinfo -json " + Quoted(dir / "area.mbtiles"));
+    const std::string json = testing::RunCommand("gdalinfo -json " + Quoted(dir / "area.mbtiles"));
     EXPECT_NE(json.find("\"MBTiles\""), std::string::npos) << json.substr(0, 500);
-    ExpectPlacedOnTiles(json, 700, 702, 900, 901, 11, 768, 512);
+    testing::ExpectPlacedOnTiles(json, 700, 702, 900, 901, 11, 768, 512);
     // Tile (701, 901) is in the top row, second column.
-    const std::vector<int> v = PixelValues(dir / "area.mbtiles", 256 + 128, 128);
+    const std::vector<int> v = testing::PixelValues(dir / "area.mbtiles", 256 + 128, 128);
     ASSERT_GE(v.size(), 3u);
-    EXPECT_NEAR(v[0], TileColour(701, 901)[0], 3);
-    EXPECT_NEAR(v[1], TileColour(701, 901)[1], 3);
+    EXPECT_NEAR(v[0], testing::TileColour(701, 901)[0], 3);
+    EXPECT_NEAR(v[1], testing::TileColour(701, 901)[1], 3);
 }
 
 // Ordnance Survey tiles are named .jpg and hold PNG: the format follows the bytes.
 TEST_F(MbtilesTest, FormatFollowsTheBytesNotTheFileName)
 {
     MakeTask(22, 10, 11, 10, 10, 6);
-    kartivo::join::JoinOptions options;
-    options.Format = kartivo::join::OutputFormat::MBTiles;
-    ASSERT_EQ(Combine(options), kartivo::join::JoinOutcome::Done);
+    JoinOptions options;
+    options.Format = OutputFormat::MBTiles;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     EXPECT_EQ(Sql("SELECT value FROM metadata WHERE name='format'"), "png\n");
     EXPECT_EQ(Sql("SELECT count(*) FROM tiles"), "2\n");
 }
 
 } // namespace
-} // namespace jointest
+} // namespace kartivo::join

@@ -15,17 +15,17 @@
 #include "join/qt/TfrmJoin.h"
 #include "tests/join/JoinFixture.h"
 
-namespace jointest {
+namespace kartivo::join::qt {
 namespace {
 
-class JoinWindowTest : public JoinTest {
+class JoinWindowTest : public testing::JoinTest {
 protected:
     // Runs the event loop until the window reports the end of its run (a
     // minute at most, so that a hang fails instead of blocking the suite).
-    kartivo::join::JoinOutcome WaitForEnd(kartivo::join::qt::TfrmJoin& window) {
-        kartivo::join::JoinOutcome outcome = kartivo::join::JoinOutcome::Failed;
+    join::JoinOutcome WaitForEnd(TfrmJoin& window) {
+        join::JoinOutcome outcome = join::JoinOutcome::Failed;
         QEventLoop loop;
-        QObject::connect(&window, &kartivo::join::qt::TfrmJoin::RunEnded, &loop, [&](kartivo::join::JoinOutcome o) {
+        QObject::connect(&window, &TfrmJoin::RunEnded, &loop, [&](join::JoinOutcome o) {
             outcome = o;
             loop.quit();
         });
@@ -42,7 +42,7 @@ TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
 {
     MakeTask(5, 40, 42, 40, 41, 7);
     RemoveTile(40, 40);
-    kartivo::join::qt::TfrmJoin window;
+    TfrmJoin window;
     EXPECT_FALSE(window.btnCombine->isEnabled());
     dialogs.openAnswers.push_back(dir / "area.kvpd");
     window.btnProject->click();
@@ -57,7 +57,7 @@ TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
     window.btnCombine->click();
     EXPECT_FALSE(window.btnCombine->isEnabled());
     EXPECT_EQ(window.btnCancel->text(), "Cancel");
-    EXPECT_EQ(WaitForEnd(window), kartivo::join::JoinOutcome::Done);
+    EXPECT_EQ(WaitForEnd(window), join::JoinOutcome::Done);
     EXPECT_TRUE(std::filesystem::exists(dir / "area.png"));
     EXPECT_TRUE(std::filesystem::exists(dir / "area.pgw"));
     EXPECT_EQ(window.progressBar->value(), 100);
@@ -74,12 +74,12 @@ TEST_F(JoinWindowTest, CancelAndCloseMidRunLeaveNothing)
     MakeTask(5, 40, 59, 40, 59, 7);
     const auto before = SaveFolderNames();
     {
-        kartivo::join::qt::TfrmJoin window;
+        TfrmJoin window;
         ASSERT_TRUE(window.OpenProject(dir / "area.kvpd"));
         window.btnCombine->click();
         window.btnCancel->click();
         EXPECT_EQ(window.lblStatus->text(), "Cancelling...");
-        EXPECT_EQ(WaitForEnd(window), kartivo::join::JoinOutcome::Cancelled);
+        EXPECT_EQ(WaitForEnd(window), join::JoinOutcome::Cancelled);
         EXPECT_EQ(window.lblStatus->text(), "Cancelled: nothing was written.");
         EXPECT_TRUE(dialogs.messages.empty());
         EXPECT_EQ(SaveFolderNames(), before);
@@ -93,7 +93,7 @@ TEST_F(JoinWindowTest, CancelAndCloseMidRunLeaveNothing)
 
 TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)
 {
-    kartivo::join::qt::TfrmJoin window;
+    TfrmJoin window;
     EXPECT_FALSE(window.OpenProject(dir / "absent.kvpd"));
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0], "The project file " + dir / "absent.kvpd" + " does not exist.");
@@ -108,4 +108,4 @@ TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)
 }
 
 } // namespace
-} // namespace jointest
+} // namespace kartivo::join::qt

@@ -10,10 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace kartivo::platform;
-using testsupport::ReadBytes;
-using testsupport::TempFolder;
-using testsupport::WriteBytes;
+namespace kartivo::platform {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
 
 namespace {
 
@@ -39,8 +40,8 @@ TEST(Files, NameParts) {
 }
 
 TEST(Files, ExistenceTellsFilesFromFolders) {
-    TempFolder dir;
-    WriteBytes(dir / "f", "x");
+    testing::TempFolder dir;
+    testing::WriteBytes(dir / "f", "x");
     EXPECT_TRUE(FileExists(dir / "f"));
     EXPECT_FALSE(FileExists(dir.Path()));
     EXPECT_TRUE(DirectoryExists(dir.Path()));
@@ -49,7 +50,7 @@ TEST(Files, ExistenceTellsFilesFromFolders) {
 }
 
 TEST(Files, CreateDirMakesOneLevel) {
-    TempFolder dir;
+    testing::TempFolder dir;
     EXPECT_TRUE(CreateDir(dir / "one"));
     EXPECT_TRUE(DirectoryExists(dir / "one"));
     EXPECT_FALSE(CreateDir(dir / "one"));           // exists already
@@ -58,16 +59,16 @@ TEST(Files, CreateDirMakesOneLevel) {
 }
 
 TEST(Files, WriteFileAtomicReplacesAndLeavesNoTemporary) {
-    TempFolder dir;
-    WriteBytes(dir / "tile.png", "old");
+    testing::TempFolder dir;
+    testing::WriteBytes(dir / "tile.png", "old");
     const std::string bytes("\x89PNG\0data", 9);
     WriteFileAtomic(dir / "tile.png", bytes.data(), bytes.size());
-    EXPECT_EQ(ReadBytes(dir / "tile.png"), bytes);
+    EXPECT_EQ(testing::ReadBytes(dir / "tile.png"), bytes);
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(Files, WriteFileAtomicIntoMissingFolderRaisesCannotCreate) {
-    TempFolder dir;
+    testing::TempFolder dir;
     std::string path = dir / "missing/tile.png";
     try {
         WriteFileAtomic(path, "x", 1);
@@ -96,16 +97,16 @@ private:
 // and group (root may set any), and a new file gets the mode asked for.
 TEST(Files, ReplacingKeepsPermissionsOwnerAndGroup) {
     ScopedUmask mask(022);
-    TempFolder dir;
+    testing::TempFolder dir;
     const std::string path = dir / "config.ini";
-    WriteBytes(path, "old");
+    testing::WriteBytes(path, "old");
     ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
     const bool root = ::geteuid() == 0;
     if (root) {
         ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
     }
     WriteFileAtomic(path, "new", 3);
-    EXPECT_EQ(ReadBytes(path), "new");
+    EXPECT_EQ(testing::ReadBytes(path), "new");
     const struct stat st = StatOf(path);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     if (root) {
@@ -126,9 +127,9 @@ TEST(Files, ReplacingKeepsPermissionsOwnerAndGroup) {
 // A file that nobody may write is refused, also when the process is root
 // (CI), and stays as it was.
 TEST(Files, ReadOnlyTargetIsRefused) {
-    TempFolder dir;
+    testing::TempFolder dir;
     const std::string path = dir / "tile.png";
-    WriteBytes(path, "kept");
+    testing::WriteBytes(path, "kept");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     try {
         WriteFileAtomic(path, "new", 3);
@@ -137,59 +138,59 @@ TEST(Files, ReadOnlyTargetIsRefused) {
         EXPECT_STREQ(e.what(), ("Cannot create file " + path).c_str());
     }
     EXPECT_THROW(TryWriteFileAtomic(path, "new", 3), EFCreateError);   // no way in place either
-    EXPECT_EQ(ReadBytes(path), "kept");
+    EXPECT_EQ(testing::ReadBytes(path), "kept");
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 // Through a symbolic link the file it names is replaced; the link stays.
 TEST(Files, LinksAreFollowed) {
-    TempFolder dir;
+    testing::TempFolder dir;
     std::filesystem::create_directory(dir / "real");
-    WriteBytes(dir / "real/config.ini", "old");
+    testing::WriteBytes(dir / "real/config.ini", "old");
     ASSERT_EQ(::symlink("real/config.ini", (dir / "link.ini").c_str()), 0);   // relative
     ASSERT_EQ(::symlink((dir / "link.ini").c_str(), (dir / "chain.ini").c_str()), 0);
     WriteFileAtomic(dir / "chain.ini", "new", 3);
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "chain.ini").st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "link.ini").st_mode));
-    EXPECT_EQ(ReadBytes(dir / "real/config.ini"), "new");
+    EXPECT_EQ(testing::ReadBytes(dir / "real/config.ini"), "new");
     EXPECT_EQ(EntriesIn(dir / "real"), 1);
 
     // A link to a file not there yet creates that file.
     ASSERT_EQ(::symlink("real/later.ini", (dir / "dangling.ini").c_str()), 0);
     WriteFileAtomic(dir / "dangling.ini", "made", 4);
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "dangling.ini").st_mode));
-    EXPECT_EQ(ReadBytes(dir / "real/later.ini"), "made");
+    EXPECT_EQ(testing::ReadBytes(dir / "real/later.ini"), "made");
 }
 
 // Only a folder that refuses new files lets the caller write in place; a
 // full disk or any other failure is an error, and the old file stays whole.
 TEST(Files, FailuresOtherThanARefusingFolderAreErrors) {
-    TempFolder dir;
+    testing::TempFolder dir;
     const std::string path = dir / "job.kvpd";
-    WriteBytes(path, "old contents");
+    testing::WriteBytes(path, "old contents");
     {
-        testsupport::FileSizeLimit full(4);
+        testing::FileSizeLimit full(4);
         EXPECT_THROW(TryWriteFileAtomic(path, "new contents", 12), EFCreateError);
     }
-    EXPECT_EQ(ReadBytes(path), "old contents");
+    EXPECT_EQ(testing::ReadBytes(path), "old contents");
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
     EXPECT_THROW(TryWriteFileAtomic(dir / "missing/job.kvpd", "x", 1), EFCreateError);
 
     // A name near the length limit still leaves room for the temporary file.
     const std::string longName = dir / std::string(250, 'n');
-    WriteBytes(longName, "old");
+    testing::WriteBytes(longName, "old");
     EXPECT_TRUE(TryWriteFileAtomic(longName, "new", 3));
-    EXPECT_EQ(ReadBytes(longName), "new");
+    EXPECT_EQ(testing::ReadBytes(longName), "new");
 }
 
 TEST(Files, CopyNeverReplaces) {
-    TempFolder dir;
-    WriteBytes(dir / "from", "new bytes");
-    WriteBytes(dir / "to", "kept");
+    testing::TempFolder dir;
+    testing::WriteBytes(dir / "from", "new bytes");
+    testing::WriteBytes(dir / "to", "kept");
     EXPECT_FALSE(CopyFileNoReplace(dir / "from", dir / "to"));
-    EXPECT_EQ(ReadBytes(dir / "to"), "kept");
+    EXPECT_EQ(testing::ReadBytes(dir / "to"), "kept");
     EXPECT_TRUE(CopyFileNoReplace(dir / "from", dir / "copy"));
-    EXPECT_EQ(ReadBytes(dir / "copy"), "new bytes");
+    EXPECT_EQ(testing::ReadBytes(dir / "copy"), "new bytes");
     EXPECT_FALSE(CopyFileNoReplace(dir / "absent", dir / "other"));
     EXPECT_FALSE(FileExists(dir / "other"));
 }
@@ -206,3 +207,5 @@ TEST(Files, ProgramFolderIsTheExecutablesFolder) {
 }
 
 } // namespace
+
+} // namespace kartivo::platform

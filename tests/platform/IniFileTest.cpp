@@ -12,22 +12,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using kartivo::platform::TIniFile;
-using testsupport::ReadBytes;
-using testsupport::TempFolder;
-using testsupport::WriteBytes;
+namespace kartivo::platform {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
 
 namespace {
 
 class IniFileTest : public ::testing::Test {
 protected:
-    TempFolder dir;
+    testing::TempFolder dir;
     std::string path = dir / "config.ini";
     TIniFile ini{path};
 };
 
 TEST_F(IniFileTest, NamesAreComparedWithoutCaseAndBlanksAreIgnored) {
-    WriteBytes(path, "[IniParas]\r\nDefaultPath=/home/a/orvanta\r\n"
+    testing::WriteBytes(path, "[IniParas]\r\nDefaultPath=/home/a/orvanta\r\n"
                      " [ Proxy ] \r\n  ProxyServer  =   10.0.0.1 \t\r\nProxyPort=8080\r\n");
     EXPECT_EQ(ini.ReadString("iniparas", "DEFAULTPATH", "x"), "/home/a/orvanta");
     EXPECT_EQ(ini.ReadString("PROXY", "proxyserver", "x"), "10.0.0.1");
@@ -35,7 +36,7 @@ TEST_F(IniFileTest, NamesAreComparedWithoutCaseAndBlanksAreIgnored) {
 }
 
 TEST_F(IniFileTest, AbsentKeyGivesDefaultPresentEmptyGivesEmpty) {
-    WriteBytes(path, "[IniParas]\r\nVersion=\r\nBlank=   \r\n");
+    testing::WriteBytes(path, "[IniParas]\r\nVersion=\r\nBlank=   \r\n");
     EXPECT_EQ(ini.ReadString("IniParas", "Version", "7.21"), "");
     EXPECT_EQ(ini.ReadString("IniParas", "Blank", "d"), "");
     EXPECT_EQ(ini.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp"), "bigmap.bmp");
@@ -49,7 +50,7 @@ TEST_F(IniFileTest, MissingFileGivesDefaults) {
 }
 
 TEST_F(IniFileTest, KeysOfAnotherSectionOrOutsideAnyAreNotSeen) {
-    WriteBytes(path, "Top=1\r\n[A]\r\nKey=a\r\n[B]\r\nKey=b\r\nOnlyB=2\r\n");
+    testing::WriteBytes(path, "Top=1\r\n[A]\r\nKey=a\r\n[B]\r\nKey=b\r\nOnlyB=2\r\n");
     EXPECT_EQ(ini.ReadString("A", "Key", ""), "a");
     EXPECT_EQ(ini.ReadString("B", "Key", ""), "b");
     EXPECT_EQ(ini.ReadString("A", "OnlyB", "none"), "none");
@@ -57,12 +58,12 @@ TEST_F(IniFileTest, KeysOfAnotherSectionOrOutsideAnyAreNotSeen) {
 }
 
 TEST_F(IniFileTest, FirstOfDuplicateKeysWins) {
-    WriteBytes(path, "[A]\nKey=first\nKey=second\n");
+    testing::WriteBytes(path, "[A]\nKey=first\nKey=second\n");
     EXPECT_EQ(ini.ReadString("A", "Key", ""), "first");
 }
 
 TEST_F(IniFileTest, EnclosingQuotesAreDropped) {
-    WriteBytes(path, "[A]\r\nD=\"quoted value\"\r\nS='x'\r\nHalf=\"open\r\n");
+    testing::WriteBytes(path, "[A]\r\nD=\"quoted value\"\r\nS='x'\r\nHalf=\"open\r\n");
     EXPECT_EQ(ini.ReadString("A", "D", ""), "quoted value");
     EXPECT_EQ(ini.ReadString("A", "S", ""), "x");
     EXPECT_EQ(ini.ReadString("A", "Half", ""), "\"open");
@@ -71,7 +72,7 @@ TEST_F(IniFileTest, EnclosingQuotesAreDropped) {
 TEST_F(IniFileTest, AtMost2047CharactersComeBack) {
     std::string longValue(3000, 'v');
     longValue[2046] = 'L';
-    WriteBytes(path, "[A]\r\nLong=" + longValue + "\r\nExact=" + std::string(2047, 'e') + "\r\n");
+    testing::WriteBytes(path, "[A]\r\nLong=" + longValue + "\r\nExact=" + std::string(2047, 'e') + "\r\n");
     std::string read = ini.ReadString("A", "Long", "");
     ASSERT_EQ(read.size(), 2047u);
     EXPECT_EQ(read.back(), 'L');
@@ -79,7 +80,7 @@ TEST_F(IniFileTest, AtMost2047CharactersComeBack) {
 }
 
 TEST_F(IniFileTest, ReadsFilesWithAnyLineEnd) {
-    WriteBytes(path, "[A]\rK1=1\r[B]\nK2=2\n[C]\r\nK3=3");
+    testing::WriteBytes(path, "[A]\rK1=1\r[B]\nK2=2\n[C]\r\nK3=3");
     EXPECT_EQ(ini.ReadInteger("A", "K1", 0), 1);
     EXPECT_EQ(ini.ReadInteger("B", "K2", 0), 2);
     EXPECT_EQ(ini.ReadInteger("C", "K3", 0), 3);
@@ -98,7 +99,7 @@ class IniIntegerTest : public ::testing::TestWithParam<IntCase> {};
 TEST_P(IniIntegerTest, ParsesLikeWindows) {
     const IntCase& c = GetParam();
     int value = -777;
-    EXPECT_EQ(kartivo::platform::ParseIniInteger(c.text, value), c.ok) << c.text;
+    EXPECT_EQ(ParseIniInteger(c.text, value), c.ok) << c.text;
     if (c.ok)
         EXPECT_EQ(value, c.value) << c.text;
     else
@@ -124,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IntCase{"1 2", false, 0}, IntCase{"1e3", false, 0}));
 
 TEST_F(IniFileTest, ReadIntegerTrimsAndFallsBackToDefault) {
-    WriteBytes(path, "[Proxy]\r\nUseProxy =  0x1 \r\nTwo=2\r\nWord=yes\r\n");
+    testing::WriteBytes(path, "[Proxy]\r\nUseProxy =  0x1 \r\nTwo=2\r\nWord=yes\r\n");
     EXPECT_EQ(ini.ReadInteger("Proxy", "UseProxy", 0), 1);
     EXPECT_EQ(ini.ReadInteger("Proxy", "Two", 0), 2);
     EXPECT_EQ(ini.ReadInteger("Proxy", "Word", -3), -3);
@@ -135,43 +136,43 @@ TEST_F(IniFileTest, UpdateChangesOnlyThatLine) {
     // an end must all survive a key update byte for byte.
     const std::string before = "; comment\r\n[MapsType]\r\nMapsType=5\r\n\r\n[THREADS]\n"
                                "ThreadCount=3\nT1X=\r\n  t1y = \r\nnoequals\rT2X=\r\n[Zoom]\r\nZoom=13";
-    WriteBytes(path, before);
+    testing::WriteBytes(path, before);
     ini.WriteInteger("threads", "T1X", 4149);
     ini.WriteString("Threads", "T1Y", "5373");
-    EXPECT_EQ(ReadBytes(path), "; comment\r\n[MapsType]\r\nMapsType=5\r\n\r\n[THREADS]\n"
+    EXPECT_EQ(testing::ReadBytes(path), "; comment\r\n[MapsType]\r\nMapsType=5\r\n\r\n[THREADS]\n"
                                "ThreadCount=3\nT1X=4149\r\n  t1y =5373\r\nnoequals\rT2X=\r\n"
                                "[Zoom]\r\nZoom=13");
     ini.WriteInteger("Zoom", "Zoom", -7);
     EXPECT_EQ(ini.ReadInteger("ZOOM", "zoom", 0), -7);
-    std::string after = ReadBytes(path);
+    std::string after = testing::ReadBytes(path);
     EXPECT_EQ(after.substr(after.rfind('[')), "[Zoom]\r\nZoom=-7");
 }
 
 TEST_F(IniFileTest, MissingKeyGoesToTheEndOfItsSection) {
-    WriteBytes(path, "[IniParas]\r\nDefaultPath=/a\r\n\r\n[Proxy]\r\nUseProxy=0\r\n");
+    testing::WriteBytes(path, "[IniParas]\r\nDefaultPath=/a\r\n\r\n[Proxy]\r\nUseProxy=0\r\n");
     ini.WriteString("IniParas", "Version", "8.0");
     ini.WriteString("Proxy", "ProxyServer", "host");
-    EXPECT_EQ(ReadBytes(path), "[IniParas]\r\nDefaultPath=/a\r\nVersion=8.0\r\n\r\n"
+    EXPECT_EQ(testing::ReadBytes(path), "[IniParas]\r\nDefaultPath=/a\r\nVersion=8.0\r\n\r\n"
                                "[Proxy]\r\nUseProxy=0\r\nProxyServer=host\r\n");
 }
 
 TEST_F(IniFileTest, MissingKeyInEmptySectionFollowsItsHeader) {
-    WriteBytes(path, "[A]\r\n\r\n[B]\r\nx=1");
+    testing::WriteBytes(path, "[A]\r\n\r\n[B]\r\nx=1");
     ini.WriteString("A", "k", "v");
     ini.WriteString("B", "y", "2");
-    EXPECT_EQ(ReadBytes(path), "[A]\r\nk=v\r\n\r\n[B]\r\nx=1\r\ny=2");
+    EXPECT_EQ(testing::ReadBytes(path), "[A]\r\nk=v\r\n\r\n[B]\r\nx=1\r\ny=2");
 }
 
 TEST_F(IniFileTest, MissingSectionGoesToTheEndOfTheFile) {
-    WriteBytes(path, "[A]\r\nk=v");
+    testing::WriteBytes(path, "[A]\r\nk=v");
     ini.WriteString("Proxy", "UseProxy", "1");
-    EXPECT_EQ(ReadBytes(path), "[A]\r\nk=v\r\n[Proxy]\r\nUseProxy=1\r\n");
+    EXPECT_EQ(testing::ReadBytes(path), "[A]\r\nk=v\r\n[Proxy]\r\nUseProxy=1\r\n");
 }
 
 TEST_F(IniFileTest, FirstWriteCreatesTheFile) {
     ini.WriteString("IniParas", "DefaultPath", "/home/u/orvanta");
     ini.WriteInteger("Proxy", "UseProxy", 1);
-    EXPECT_EQ(ReadBytes(path), "[IniParas]\r\nDefaultPath=/home/u/orvanta\r\n"
+    EXPECT_EQ(testing::ReadBytes(path), "[IniParas]\r\nDefaultPath=/home/u/orvanta\r\n"
                                "[Proxy]\r\nUseProxy=1\r\n");
     EXPECT_EQ(ini.ReadString("IniParas", "DefaultPath", ""), "/home/u/orvanta");
 }
@@ -182,7 +183,7 @@ TEST_F(IniFileTest, RefusedWriteRaisesUnableToWrite) {
     try {
         refused.WriteString("IniParas", "DefaultPath", "/x");
         FAIL() << "no error";
-    } catch (const kartivo::platform::EIniFileException& e) {
+    } catch (const EIniFileException& e) {
         EXPECT_STREQ(e.what(), ("Unable to write to " + missing).c_str());
     }
     EXPECT_EQ(refused.ReadString("IniParas", "DefaultPath", "def"), "def");
@@ -190,12 +191,12 @@ TEST_F(IniFileTest, RefusedWriteRaisesUnableToWrite) {
 
 TEST_F(IniFileTest, WriteThatRunsOutOfSpaceKeepsTheFileAsItWas) {
     const std::string before = "[THREADS]\r\nThreadCount=8\r\nT1X=\r\nT1Y=\r\n";
-    WriteBytes(path, before);
+    testing::WriteBytes(path, before);
     {
-        testsupport::FileSizeLimit full(before.size());
-        EXPECT_THROW(ini.WriteString("THREADS", "T1X", "123456"), kartivo::platform::EIniFileException);
+        testing::FileSizeLimit full(before.size());
+        EXPECT_THROW(ini.WriteString("THREADS", "T1X", "123456"), EIniFileException);
     }
-    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(testing::ReadBytes(path), before);
 }
 
 mode_t ModeOf(const std::string& path) {
@@ -208,16 +209,16 @@ mode_t ModeOf(const std::string& path) {
 // makes it readable by its owner only. Other INI files are created as usual.
 TEST_F(IniFileTest, SettingsFileIsCreatedForItsOwnerOnly) {
     const mode_t savedMask = ::umask(022);
-    kartivo::platform::SetProgramFolderForTests(dir.Path());
+    SetProgramFolderForTests(dir.Path());
     std::filesystem::create_directory(dir / "ini");
-    TIniFile settings(kartivo::platform::SettingsFileName());
+    TIniFile settings(SettingsFileName());
     settings.WriteString("Proxy", "ProxyPassword", "secret");
-    EXPECT_EQ(ModeOf(kartivo::platform::SettingsFileName()), 0600u);
+    EXPECT_EQ(ModeOf(SettingsFileName()), 0600u);
     settings.WriteString("Proxy", "ProxyUsername", "user");
-    EXPECT_EQ(ModeOf(kartivo::platform::SettingsFileName()), 0600u);   // and stays so
+    EXPECT_EQ(ModeOf(SettingsFileName()), 0600u);   // and stays so
     ini.WriteString("THREADS", "ThreadCount", "8");
     EXPECT_EQ(ModeOf(path), 0644u);
-    kartivo::platform::SetProgramFolderForTests("");
+    SetProgramFolderForTests("");
     ::umask(savedMask);
 }
 
@@ -225,29 +226,31 @@ TEST_F(IniFileTest, SettingsFileIsCreatedForItsOwnerOnly) {
 // root, and not written in place either.
 TEST_F(IniFileTest, ReadOnlyFileIsRefused) {
     const std::string before = "[IniParas]\r\nDefaultPath=/a\r\n";
-    WriteBytes(path, before);
+    testing::WriteBytes(path, before);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     try {
         ini.WriteString("IniParas", "DefaultPath", "/b");
         FAIL() << "no error";
-    } catch (const kartivo::platform::EIniFileException& e) {
+    } catch (const EIniFileException& e) {
         EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
     }
-    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(testing::ReadBytes(path), before);
 }
 
 // A name too long for the old temporary name was written in place, where a
 // crash leaves half a file; it is replaced whole like any other.
 TEST_F(IniFileTest, LongNameIsStillReplacedWhole) {
     const std::string longPath = dir / (std::string(245, 'p') + ".kvpd");
-    WriteBytes(longPath, "[THREADS]\r\nT1X=\r\n");
+    testing::WriteBytes(longPath, "[THREADS]\r\nT1X=\r\n");
     struct stat before {};
     ASSERT_EQ(::stat(longPath.c_str(), &before), 0);
     TIniFile(longPath).WriteString("THREADS", "T1X", "4149");
     struct stat after {};
     ASSERT_EQ(::stat(longPath.c_str(), &after), 0);
     EXPECT_NE(after.st_ino, before.st_ino) << "written in place";
-    EXPECT_EQ(ReadBytes(longPath), "[THREADS]\r\nT1X=4149\r\n");
+    EXPECT_EQ(testing::ReadBytes(longPath), "[THREADS]\r\nT1X=4149\r\n");
 }
 
 } // namespace
+
+} // namespace kartivo::platform

@@ -25,15 +25,17 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 
+namespace kartivo::platform::qt {
+
 namespace {
 
-using testsupport::ScriptedReply;
+using testing::ScriptedReply;
 
 constexpr int kWorkers = 8;
 
 // The main window's part, as the workers see it; quits the loop when every
 // worker has counted itself out.
-class LoopHost : public kartivo::download::IWorkerHost {
+class LoopHost : public download::IWorkerHost {
 public:
     explicit LoopHost(QEventLoop& loop) : loop_(loop), main_(std::this_thread::get_id()) {}
     void AddLogLine(const std::string& line) override {
@@ -71,11 +73,11 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(temp.Path() + "prog/blankimg");
         std::filesystem::create_directories(temp.Path() + "save");
-        testsupport::WriteBytes(temp.Path() + "prog/blankimg/blank256.png", "BLANK");
-        kartivo::platform::SetProgramFolderForTests(temp.Path() + "prog/");
-        kartivo::platform::SetSleepHook([](int) {});   // the pauses are not what is tested
-        dispatcher = std::make_unique<kartivo::platform::qt::QtMainDispatcher>();
-        kartivo::platform::SetMainDispatcher(dispatcher.get());
+        testing::WriteBytes(temp.Path() + "prog/blankimg/blank256.png", "BLANK");
+        platform::SetProgramFolderForTests(temp.Path() + "prog/");
+        platform::SetSleepHook([](int) {});   // the pauses are not what is tested
+        dispatcher = std::make_unique<QtMainDispatcher>();
+        platform::SetMainDispatcher(dispatcher.get());
 
         params.LeftLongitude = 2.0;
         params.RightLongitude = 2.01;
@@ -88,7 +90,7 @@ protected:
         params.UseProxy = true;
         params.ProxyServer = "127.0.0.1";
         params.ProxyPort = std::to_string(server.Port());
-        task = kartivo::task::KvTask::Create(params);
+        task = task::KvTask::Create(params);
         ASSERT_NE(task, nullptr);
         task->Xmin = 4149;
         task->Xmax = 4152;
@@ -98,13 +100,13 @@ protected:
         params.ThreadCount = kWorkers;
         // Every tile is served, except that every seventh request is reset
         // and every eleventh is not found: retries and blanks as well.
-        server.SetHandler([this](const testsupport::RecordedRequest&) {
+        server.SetHandler([this](const testing::RecordedRequest&) {
             const int n = ++requests;
             if (n % 7 == 0)
-                return ScriptedReply::ResetConnection();
+                return testing::ScriptedReply::ResetConnection();
             if (n % 11 == 0)
-                return ScriptedReply::Status(404, "Not Found");
-            return ScriptedReply::Ok("tile");
+                return testing::ScriptedReply::Status(404, "Not Found");
+            return testing::ScriptedReply::Ok("tile");
         });
     }
 
@@ -114,17 +116,17 @@ protected:
         server.Stop();
         dispatcher->Shutdown();
         workers.clear();
-        kartivo::platform::SetMainDispatcher(nullptr);
+        platform::SetMainDispatcher(nullptr);
         dispatcher.reset();
-        kartivo::platform::SetSleepHook(nullptr);
-        kartivo::platform::SetProgramFolderForTests("");
+        platform::SetSleepHook(nullptr);
+        platform::SetProgramFolderForTests("");
     }
 
     // Starts the workers and runs the event loop until all are done, with a
     // one-millisecond timer that reads every worker's position meanwhile.
     void Run(LoopHost& host, QEventLoop& loop) {
         for (int i = 0; i < kWorkers; ++i)
-            workers.push_back(std::make_unique<kartivo::download::TDownThread>(false, i, *task, host));
+            workers.push_back(std::make_unique<download::TDownThread>(false, i, *task, host));
         QTimer monitor;
         QObject::connect(&monitor, &QTimer::timeout, [this] {
             for (const auto& w : workers) {
@@ -146,13 +148,13 @@ protected:
         }
     }
 
-    testsupport::TempFolder temp;
-    testsupport::TestServer server;
+    testing::TempFolder temp;
+    testing::TestServer server;
     std::atomic<int> requests{0};
-    std::unique_ptr<kartivo::platform::qt::QtMainDispatcher> dispatcher;
-    kartivo::task::TaskParameters params;
-    std::unique_ptr<kartivo::task::KvTask> task;
-    std::vector<std::unique_ptr<kartivo::download::TDownThread>> workers;
+    std::unique_ptr<QtMainDispatcher> dispatcher;
+    task::TaskParameters params;
+    std::unique_ptr<task::KvTask> task;
+    std::vector<std::unique_ptr<download::TDownThread>> workers;
     long positionsSeen = 0;
 };
 
@@ -185,3 +187,5 @@ TEST_F(QtDispatchedWorkers, StopFromTheMainThreadEndsEveryWorker)
 }
 
 } // namespace
+
+} // namespace kartivo::platform::qt

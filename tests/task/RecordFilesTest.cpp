@@ -8,8 +8,11 @@
 
 #include <regex>
 
-using testsupport::ReadBytes;
-using testsupport::WriteBytes;
+namespace kartivo::task {
+
+using testing::ReadBytes;
+using testing::TaskTest;
+using testing::WriteBytes;
 
 namespace {
 
@@ -106,18 +109,18 @@ TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
     EXPECT_EQ(params.ThreadCount, 1);
-    EXPECT_EQ(ReadBytes(dir / "newtask.kvpd"), kProjectFile);
-    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
-    const std::string log = ReadBytes(dir / "newtask_log.txt");
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask.kvpd"), kProjectFile);
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), kTileList);
+    const std::string log = testing::ReadBytes(dir / "newtask_log.txt");
     EXPECT_TRUE(std::regex_match(DateLine(log), std::regex("Now time is:.+ .+"))) << DateLine(log);
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log), ""));
-    EXPECT_TRUE(kartivo::platform::FileExists(dir / "newtask_failed.ftl"));
-    EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "");
+    EXPECT_TRUE(platform::FileExists(dir / "newtask_failed.ftl"));
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask_failed.ftl"), "");
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
 // The worked example through the proxy 10.1.2.3:3128 as "user".
-void UseProxy(kartivo::task::TaskParameters& params, const std::string& password) {
+void UseProxy(TaskParameters& params, const std::string& password) {
     params.UseProxy = true;
     params.ProxyServer = "10.1.2.3";
     params.ProxyPort = "3128";
@@ -129,7 +132,7 @@ TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
     UseWorkedExample();
     UseProxy(params, "p@ss word");
     ASSERT_TRUE(CreateAndWrite());
-    const std::string log = ReadBytes(dir / "newtask_log.txt");
+    const std::string log = testing::ReadBytes(dir / "newtask_log.txt");
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log),
                           "Using Proxy:\r\nProxy Server:10.1.2.3\r\nProxy Port:3128\r\n"
                           "ProxyUsername:user\r\nProxyPassword:********\r\n\r\n"));
@@ -140,36 +143,36 @@ TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
     UseWorkedExample();
     UseProxy(params, "");
     ASSERT_TRUE(CreateAndWrite());
-    std::string log = ReadBytes(dir / "newtask_log.txt");
+    std::string log = testing::ReadBytes(dir / "newtask_log.txt");
     EXPECT_NE(log.find("ProxyUsername:user\r\nProxyPassword:\r\n\r\n"), std::string::npos) << log;
 
     params.ProxyPassword = "x";
     params.TaskName = "second.kvpd";
     ASSERT_TRUE(CreateAndWrite());
-    log = ReadBytes(dir / "second_log.txt");
+    log = testing::ReadBytes(dir / "second_log.txt");
     EXPECT_NE(log.find("ProxyPassword:********\r\n"), std::string::npos) << log;
 }
 
 TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
     UseWorkedExample();
     ASSERT_TRUE(CreateAndWrite());
-    kartivo::platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 4149);
-    WriteBytes(dir / "newtask_failed.ftl", "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
-    const std::string project = ReadBytes(dir / "newtask.kvpd");
-    const std::string log = ReadBytes(dir / "newtask_log.txt");
+    platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 4149);
+    testing::WriteBytes(dir / "newtask_failed.ftl", "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
+    const std::string project = testing::ReadBytes(dir / "newtask.kvpd");
+    const std::string log = testing::ReadBytes(dir / "newtask_log.txt");
 
-    kartivo::task::TaskParameters again = params;
+    TaskParameters again = params;
     again.ThreadCount = 8;
     again.ContinueTask = true;
     params = again;
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
-    EXPECT_EQ(ReadBytes(dir / "newtask.kvpd"), project);
-    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
-    EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
-    const std::string grown = ReadBytes(dir / "newtask_log.txt");
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask.kvpd"), project);
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), kTileList);
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask_failed.ftl"), "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
+    const std::string grown = testing::ReadBytes(dir / "newtask_log.txt");
     ASSERT_EQ(grown.substr(0, log.size()), log);
-    std::vector<std::string> added = kartivo::platform::ReadLines(dir / "newtask_log.txt");
+    std::vector<std::string> added = platform::ReadLines(dir / "newtask_log.txt");
     ASSERT_GE(added.size(), 3u);
     EXPECT_EQ(added[added.size() - 3], std::string(44, '-'));
     EXPECT_EQ(added[added.size() - 2], "Log continue...");
@@ -180,12 +183,12 @@ TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
 TEST_F(TaskTest, ContinuedTaskWithoutItsLogRaisesCannotOpen) {
     UseWorkedExample();
     params.ContinueTask = true;
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     try {
         task->WriteLogHeader();
         FAIL() << "no error";
-    } catch (const kartivo::platform::EFOpenError& e) {
+    } catch (const platform::EFOpenError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file " + task->LogFile);
     }
 }
@@ -196,7 +199,7 @@ TEST_F(TaskTest, ProjectFileKeepsEightSlotsWithThreeWorkers) {
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileCount, 3);
     EXPECT_EQ(params.ThreadCount, 3);
-    auto lines = kartivo::platform::ReadLines(dir / "newtask.kvpd");
+    auto lines = platform::ReadLines(dir / "newtask.kvpd");
     ASSERT_EQ(lines.size(), 42u);
     EXPECT_EQ(lines[24], "ThreadCount=3");
     EXPECT_EQ(lines[25], "T1X=");
@@ -211,20 +214,20 @@ TEST_F(TaskTest, NegativeInputIsWrittenInGeneralFormat) {
     params.BottomLatitude = 37.7;
     params.Zoom = 10;
     ASSERT_TRUE(CreateAndWrite());
-    auto project = kartivo::platform::ReadLines(dir / "newtask.kvpd");
+    auto project = platform::ReadLines(dir / "newtask.kvpd");
     EXPECT_EQ(project[4], "LeftLongitude=-122.5");
-    auto log = kartivo::platform::ReadLines(dir / "newtask_log.txt");
+    auto log = platform::ReadLines(dir / "newtask_log.txt");
     EXPECT_EQ(log[6], "Left Longitude  input= -122.5");
 }
 
 TEST_F(TaskTest, CommaSeparatorReachesGButNotF) {
     UseWorkedExample();
-    kartivo::platform::SetDecimalSeparatorForTests(',');
+    platform::SetDecimalSeparatorForTests(',');
     ASSERT_TRUE(CreateAndWrite());
-    auto project = kartivo::platform::ReadLines(dir / "newtask.kvpd");
+    auto project = platform::ReadLines(dir / "newtask.kvpd");
     EXPECT_EQ(project[4], "LeftLongitude=2,3522");
     EXPECT_EQ(project[9], "Left_Longitude_download=    2.32910156250000");
-    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), kTileList);
 }
 
 TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
@@ -241,23 +244,23 @@ TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
         "Bottom_Edge_Latitude\r\n";
     for (int x = 98; x <= 101; ++x)
         for (int y = 97; y <= 102; ++y) {
-            kartivo::core::TileEdges e = kartivo::core::EdgesOfTile(x, y, 10);
-            expected += task->GetTileFileName(x, y) + ": " + kartivo::platform::FormatF(e.Left) + " " +
-                        kartivo::platform::FormatF(e.Right) + " " + kartivo::platform::FormatF(e.Top) + " " +
-                        kartivo::platform::FormatF(e.Bottom) + "\r\n";
+            core::TileEdges e = core::EdgesOfTile(x, y, 10);
+            expected += task->GetTileFileName(x, y) + ": " + platform::FormatF(e.Left) + " " +
+                        platform::FormatF(e.Right) + " " + platform::FormatF(e.Top) + " " +
+                        platform::FormatF(e.Bottom) + "\r\n";
         }
-    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), expected);
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), expected);
 }
 
 TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {
     UseTiles(300, 300, 700, 702, 10);
     params.MapsType = 5;
     ASSERT_TRUE(CreateAndWrite());
-    auto road = kartivo::platform::ReadLines(dir / "newtask_list.txt");
+    auto road = platform::ReadLines(dir / "newtask_list.txt");
     params.MapsType = 22;
     params.TaskName = "os.kvpd";
     ASSERT_TRUE(CreateAndWrite());
-    auto os = kartivo::platform::ReadLines(dir / "os_list.txt");
+    auto os = platform::ReadLines(dir / "os_list.txt");
     ASSERT_EQ(road.size(), os.size());
     for (std::size_t i = 1; i < road.size(); ++i) {
         EXPECT_EQ(os[i].substr(0, 3), "mo_");
@@ -267,31 +270,33 @@ TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {
 
 TEST_F(TaskTest, UnwritableRecordFileRaisesCannotCreate) {
     UseWorkedExample();
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
-    kartivo::platform::CreateDir(task->ListFile);   // a folder where the list should go
-    EXPECT_THROW(task->WriteTileList(), kartivo::platform::EFCreateError);
+    platform::CreateDir(task->ListFile);   // a folder where the list should go
+    EXPECT_THROW(task->WriteTileList(), platform::EFCreateError);
 }
 
 TEST(FailedLine, SplitsAtTheFirstBar) {
-    kartivo::task::FailedEntry e = kartivo::task::SplitFailedLine(
+    FailedEntry e = SplitFailedLine(
         "/maps/newtask/mn_4149_5373_13.png|http://r1.ortho.tiles.virtualearth.net/tiles/"
         "r1202200110121.png?g=909");
     EXPECT_EQ(e.Path, "/maps/newtask/mn_4149_5373_13.png");
     EXPECT_EQ(e.Url, "http://r1.ortho.tiles.virtualearth.net/tiles/r1202200110121.png?g=909");
-    e = kartivo::task::SplitFailedLine("a|b|c");
+    e = SplitFailedLine("a|b|c");
     EXPECT_EQ(e.Path, "a");
     EXPECT_EQ(e.Url, "b|c");
-    e = kartivo::task::SplitFailedLine("no bar here");
+    e = SplitFailedLine("no bar here");
     EXPECT_EQ(e.Path, "");
     EXPECT_EQ(e.Url, "no bar here");
-    e = kartivo::task::SplitFailedLine("");
+    e = SplitFailedLine("");
     EXPECT_EQ(e.Path, "");
     EXPECT_EQ(e.Url, "");
-    EXPECT_EQ(kartivo::task::JoinFailedLine("/p/t.png", "http://h/u"), "/p/t.png|http://h/u");
-    e = kartivo::task::SplitFailedLine(kartivo::task::JoinFailedLine("/p/t.png", "http://h/u"));
+    EXPECT_EQ(JoinFailedLine("/p/t.png", "http://h/u"), "/p/t.png|http://h/u");
+    e = SplitFailedLine(JoinFailedLine("/p/t.png", "http://h/u"));
     EXPECT_EQ(e.Path, "/p/t.png");
     EXPECT_EQ(e.Url, "http://h/u");
 }
 
 } // namespace
+
+} // namespace kartivo::task

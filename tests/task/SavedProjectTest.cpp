@@ -10,9 +10,13 @@
 #include <cmath>
 #include <limits>
 
+namespace kartivo::task {
+
+using testing::TaskTest;
+
 namespace {
 
-using testsupport::WriteBytes;
+using testing::WriteBytes;
 
 // Coordinates as typed: commas become periods; anything else that is not a
 // decimal number is refused.
@@ -23,15 +27,15 @@ TEST(ParseCoordinate, AcceptsDecimalTextsOnly)
         {"5.", 5}, {"1e2", 100}, {"1E-2", 0.01}, {"1e-400", 0}, {"-0", 0}};
     for (const auto& [text, expected] : good) {
         double v = -1;
-        EXPECT_TRUE(kartivo::task::ParseCoordinate(text, v)) << text;
+        EXPECT_TRUE(ParseCoordinate(text, v)) << text;
         EXPECT_DOUBLE_EQ(v, expected) << text;
     }
     double big = 0;
-    ASSERT_TRUE(kartivo::task::ParseCoordinate("1e400", big));
+    ASSERT_TRUE(ParseCoordinate("1e400", big));
     EXPECT_GT(big, 180);
     for (const char* text : {"", " ", "abc", "12.5.1", "12,5,1", "1e", "--1", "0x10", "inf", "nan", "1 2", "."}) {
         double v = 0;
-        EXPECT_FALSE(kartivo::task::ParseCoordinate(text, v)) << text;
+        EXPECT_FALSE(ParseCoordinate(text, v)) << text;
     }
 }
 
@@ -61,20 +65,20 @@ TEST_F(TaskTest, CreateRefusesRequestsNoTaskCanBeMadeOf)
         params.Zoom = r.zoom;
         params.ThreadCount = 8;
         dialogs.messages.clear();
-        EXPECT_FALSE(kartivo::task::KvTask::Create(params)) << r.message;
+        EXPECT_FALSE(KvTask::Create(params)) << r.message;
         ASSERT_EQ(dialogs.messages.size(), 1u) << r.message;
         EXPECT_EQ(dialogs.messages[0], r.message);
-        EXPECT_FALSE(kartivo::platform::DirectoryExists(dir / "newtask")) << r.message;
+        EXPECT_FALSE(platform::DirectoryExists(dir / "newtask")) << r.message;
     }
 }
 
-class SavedProjectTest : public TaskTest {
+class SavedProjectTest : public testing::TaskTest {
 protected:
     // Writes the record files of a task as Start does, then opens them again.
-    std::unique_ptr<kartivo::task::SavedProject> WriteAndOpen(std::string& error) {
+    std::unique_ptr<SavedProject> WriteAndOpen(std::string& error) {
         auto task = CreateAndWrite();
         EXPECT_TRUE(task);
-        return kartivo::task::SavedProject::Open(dir / "newtask.kvpd", error);
+        return SavedProject::Open(dir / "newtask.kvpd", error);
     }
 };
 
@@ -85,7 +89,7 @@ TEST_F(SavedProjectTest, ReadsBackTheTaskStartMade)
     std::string error;
     auto project = WriteAndOpen(error);
     ASSERT_TRUE(project) << error;
-    const kartivo::task::KvTask& t = project->Task();
+    const KvTask& t = project->Task();
     EXPECT_EQ(t.Xmin, 100);
     EXPECT_EQ(t.Xmax, 104);
     EXPECT_EQ(t.Ymin, 200);
@@ -95,7 +99,7 @@ TEST_F(SavedProjectTest, ReadsBackTheTaskStartMade)
     EXPECT_EQ(project->Params().MapsType, 21);
     EXPECT_EQ(project->Params().Zoom, 9);
     EXPECT_EQ(t.TileFolder, dir / "newtask/");
-    EXPECT_EQ(t.GetTileFilePath(101, 200), dir / ("newtask/" + kartivo::core::TileFileName(21, 101, 200, 9)));
+    EXPECT_EQ(t.GetTileFilePath(101, 200), dir / ("newtask/" + core::TileFileName(21, 101, 200, 9)));
 }
 
 // G writes the user's decimal separator: a project saved under a comma
@@ -103,7 +107,7 @@ TEST_F(SavedProjectTest, ReadsBackTheTaskStartMade)
 TEST_F(SavedProjectTest, OpensAProjectWrittenWithDecimalCommas)
 {
     UseWorkedExample();
-    kartivo::platform::SetDecimalSeparatorForTests(',');
+    platform::SetDecimalSeparatorForTests(',');
     std::string error;
     auto project = WriteAndOpen(error);
     ASSERT_TRUE(project) << error;
@@ -115,55 +119,57 @@ TEST_F(SavedProjectTest, OpensAProjectWrittenWithDecimalCommas)
 TEST_F(SavedProjectTest, RefusesFilesThatAreNoProjectWithASentenceNamingThem)
 {
     std::string error;
-    EXPECT_FALSE(kartivo::task::SavedProject::Open(dir / "absent.kvpd", error));
+    EXPECT_FALSE(SavedProject::Open(dir / "absent.kvpd", error));
     EXPECT_EQ(error, "The project file " + (dir / "absent.kvpd") + " does not exist.");
 
-    WriteBytes(dir / "photo.kvpd", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
-    EXPECT_FALSE(kartivo::task::SavedProject::Open(dir / "photo.kvpd", error));
+    testing::WriteBytes(dir / "photo.kvpd", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
+    EXPECT_FALSE(SavedProject::Open(dir / "photo.kvpd", error));
     EXPECT_NE(error.find("is not a Kartivo project file"), std::string::npos) << error;
 
-    WriteBytes(dir / "odd.kvpd", "[MapsType]\r\nMapsType=9\r\n[AREA]\r\nLeftLongitude=1\r\n"
+    testing::WriteBytes(dir / "odd.kvpd", "[MapsType]\r\nMapsType=9\r\n[AREA]\r\nLeftLongitude=1\r\n"
                                  "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
                                  "[Zoom]\r\nZoom=5\r\n");
-    EXPECT_FALSE(kartivo::task::SavedProject::Open(dir / "odd.kvpd", error));
+    EXPECT_FALSE(SavedProject::Open(dir / "odd.kvpd", error));
     EXPECT_NE(error.find("unknown map type (9)"), std::string::npos) << error;
 
-    WriteBytes(dir / "deep.kvpd", "[MapsType]\r\nMapsType=5\r\n[AREA]\r\nLeftLongitude=1\r\n"
+    testing::WriteBytes(dir / "deep.kvpd", "[MapsType]\r\nMapsType=5\r\n[AREA]\r\nLeftLongitude=1\r\n"
                                   "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
                                   "[Zoom]\r\nZoom=25\r\n");
-    EXPECT_FALSE(kartivo::task::SavedProject::Open(dir / "deep.kvpd", error));
+    EXPECT_FALSE(SavedProject::Open(dir / "deep.kvpd", error));
     EXPECT_EQ(error, (dir / "deep.kvpd") + ": Zoom level should be between 1 and 20.");
-    EXPECT_FALSE(kartivo::platform::DirectoryExists(dir / "deep"));
+    EXPECT_FALSE(platform::DirectoryExists(dir / "deep"));
 }
 
 TEST_F(SavedProjectTest, TellsSavedBlankMissingAndFailedTilesApart)
 {
     const std::string program = dir / "program/";
-    ASSERT_TRUE(kartivo::platform::CreateDir(program));
-    ASSERT_TRUE(kartivo::platform::CreateDir(program + "blankimg"));
-    WriteBytes(program + "blankimg/blank256.png", "BLANK-IMAGE");
-    kartivo::platform::SetProgramFolderForTests(program);
+    ASSERT_TRUE(platform::CreateDir(program));
+    ASSERT_TRUE(platform::CreateDir(program + "blankimg"));
+    testing::WriteBytes(program + "blankimg/blank256.png", "BLANK-IMAGE");
+    platform::SetProgramFolderForTests(program);
 
     UseTiles(10, 11, 20, 21, 6);
     params.MapsType = 5;   // Road: PNG tiles, blank256.png
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
-    WriteBytes(task->GetTileFilePath(10, 20), "a real tile");
-    WriteBytes(task->GetTileFilePath(10, 21), "BLANK-IMAGE");
-    WriteBytes(task->GetTileFilePath(11, 21), "BLANK-IMAGX");   // same size, other bytes
-    WriteBytes(task->FailedFile, "[Failed tile inforamtion window]\r\n" +
-                                     kartivo::task::JoinFailedLine(task->GetTileFilePath(11, 20), "http://x/") +
+    testing::WriteBytes(task->GetTileFilePath(10, 20), "a real tile");
+    testing::WriteBytes(task->GetTileFilePath(10, 21), "BLANK-IMAGE");
+    testing::WriteBytes(task->GetTileFilePath(11, 21), "BLANK-IMAGX");   // same size, other bytes
+    testing::WriteBytes(task->FailedFile, "[Failed tile inforamtion window]\r\n" +
+                                     JoinFailedLine(task->GetTileFilePath(11, 20), "http://x/") +
                                      "\r\n");
     std::string error;
-    auto project = kartivo::task::SavedProject::Open(dir / "newtask.kvpd", error);
-    kartivo::platform::SetProgramFolderForTests("");
+    auto project = SavedProject::Open(dir / "newtask.kvpd", error);
+    platform::SetProgramFolderForTests("");
     ASSERT_TRUE(project) << error;
-    EXPECT_EQ(project->StateOfTile(10, 20), kartivo::task::TileState::Saved);
-    EXPECT_EQ(project->StateOfTile(10, 21), kartivo::task::TileState::Blank);
-    EXPECT_EQ(project->StateOfTile(11, 21), kartivo::task::TileState::Saved);
-    EXPECT_EQ(project->StateOfTile(11, 20), kartivo::task::TileState::Failed);
-    EXPECT_EQ(project->StateOfTile(12, 20), kartivo::task::TileState::Missing);
-    EXPECT_STREQ(kartivo::task::TileStateName(kartivo::task::TileState::Blank), "blank");
+    EXPECT_EQ(project->StateOfTile(10, 20), TileState::Saved);
+    EXPECT_EQ(project->StateOfTile(10, 21), TileState::Blank);
+    EXPECT_EQ(project->StateOfTile(11, 21), TileState::Saved);
+    EXPECT_EQ(project->StateOfTile(11, 20), TileState::Failed);
+    EXPECT_EQ(project->StateOfTile(12, 20), TileState::Missing);
+    EXPECT_STREQ(TileStateName(TileState::Blank), "blank");
 }
 
 } // namespace
+
+} // namespace kartivo::task

@@ -10,17 +10,19 @@
 
 #include <gtest/gtest.h>
 
+namespace kartivo::testing {
+
 class TaskTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        kartivo::platform::SetDialogs(&dialogs);
-        kartivo::platform::SetDecimalSeparatorForTests('.');
+        platform::SetDialogs(&dialogs);
+        platform::SetDecimalSeparatorForTests('.');
         params.SavePath = dir.Path();
         params.TaskName = "newtask.kvpd";
     }
     void TearDown() override {
-        kartivo::platform::SetDialogs(nullptr);
-        kartivo::platform::SetDecimalSeparatorForTests(std::nullopt);
+        platform::SetDialogs(nullptr);
+        platform::SetDecimalSeparatorForTests(std::nullopt);
     }
 
     // The single Road tile of the point 2.3522, 48.8566 at zoom 13.
@@ -35,15 +37,15 @@ protected:
 
     // An area whose tiles are exactly columns x0..x1 and rows y0..y1.
     void UseTiles(int x0, int x1, int y0, int y1, int zoom) {
-        params.LeftLongitude = kartivo::core::TileXToLon(x0 + 0.5, zoom);
-        params.RightLongitude = kartivo::core::TileXToLon(x1 + 0.5, zoom);
-        params.BottomLatitude = kartivo::core::TileYToLat(y0 + 0.5, zoom);
-        params.TopLatitude = kartivo::core::TileYToLat(y1 + 0.5, zoom);
+        params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
+        params.RightLongitude = core::TileXToLon(x1 + 0.5, zoom);
+        params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
+        params.TopLatitude = core::TileYToLat(y1 + 0.5, zoom);
         params.Zoom = zoom;
     }
 
-    std::unique_ptr<kartivo::task::KvTask> CreateAndWrite() {
-        auto task = kartivo::task::KvTask::Create(params);
+    std::unique_ptr<task::KvTask> CreateAndWrite() {
+        auto task = task::KvTask::Create(params);
         if (task) {
             task->WriteProjectFile();
             task->WriteTileList();
@@ -53,7 +55,9 @@ protected:
         return task;
     }
 
-    testsupport::TempFolder dir;
-    kartivo::platform::RecordingDialogs dialogs;
-    kartivo::task::TaskParameters params;
+    TempFolder dir;
+    platform::RecordingDialogs dialogs;
+    task::TaskParameters params;
 };
+
+} // namespace kartivo::testing

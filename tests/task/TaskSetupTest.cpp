@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <set>
 
-using testsupport::ReadBytes;
-using testsupport::WriteBytes;
+namespace kartivo::task {
+
+using testing::ReadBytes;
+using testing::TaskTest;
+using testing::WriteBytes;
 
 namespace {
 
@@ -23,7 +26,7 @@ int EntriesIn(const std::string& folder) {
 
 TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
     UseWorkedExample();
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     EXPECT_EQ(task->Params, &params);
     EXPECT_EQ(task->Xmin, 4149);
@@ -45,9 +48,9 @@ TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
     EXPECT_EQ(task->FailedFile, dir / "newtask_failed.ftl");
     EXPECT_EQ(task->ListFile, dir / "newtask_list.txt");
     EXPECT_EQ(task->TileFolder, dir / "newtask/");
-    EXPECT_TRUE(kartivo::platform::DirectoryExists(task->TileFolder));
+    EXPECT_TRUE(platform::DirectoryExists(task->TileFolder));
     EXPECT_EQ(params.ThreadCount, 1);
-    for (int i = 0; i < kartivo::task::kThreadSlots; ++i) {
+    for (int i = 0; i < kThreadSlots; ++i) {
         EXPECT_EQ(task->ResumeX[i], 0);
         EXPECT_EQ(task->ResumeY[i], 0);
     }
@@ -56,7 +59,7 @@ TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
 TEST_F(TaskTest, BirdsEyeTilesAre180High) {
     UseWorkedExample();
     params.MapsType = 21;
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileHeight, 180);
     EXPECT_EQ(task->GetTileExt(), "jpg");
@@ -65,7 +68,7 @@ TEST_F(TaskTest, BirdsEyeTilesAre180High) {
 TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot) {
     UseWorkedExample();
     params.TaskName = "a.b.kvpd";
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileFolder, dir / "a.b/");
     EXPECT_EQ(task->LogFile, dir / "a.b_log.txt");
@@ -76,17 +79,17 @@ TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot) {
 
 TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles) {
     UseWorkedExample();
-    ASSERT_TRUE(kartivo::platform::CreateDir(dir / "newtask"));
-    WriteBytes(dir / "newtask/mn_4149_5373_13.png", "tile");
-    ASSERT_TRUE(kartivo::task::KvTask::Create(params));
-    EXPECT_EQ(ReadBytes(dir / "newtask/mn_4149_5373_13.png"), "tile");
+    ASSERT_TRUE(platform::CreateDir(dir / "newtask"));
+    testing::WriteBytes(dir / "newtask/mn_4149_5373_13.png", "tile");
+    ASSERT_TRUE(KvTask::Create(params));
+    EXPECT_EQ(testing::ReadBytes(dir / "newtask/mn_4149_5373_13.png"), "tile");
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(TaskTest, TileFolderThatCannotBeCreated) {
     UseWorkedExample();
     params.SavePath = dir / "missing/";
-    EXPECT_FALSE(kartivo::task::KvTask::Create(params));
+    EXPECT_FALSE(KvTask::Create(params));
     EXPECT_EQ(dialogs.messages,
               std::vector<std::string>{"Create directory " + dir / "missing/newtask/" + " Failed."});
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
@@ -99,8 +102,8 @@ TEST_F(TaskTest, TooManyTilesAreRefusedBeforeAnythingIsCreated) {
     params.TopLatitude = 85;
     params.BottomLatitude = -85;
     params.Zoom = 20;
-    EXPECT_FALSE(kartivo::task::KvTask::Create(params));
-    EXPECT_EQ(dialogs.messages, std::vector<std::string>{kartivo::task::kTooManyTilesMessage});
+    EXPECT_FALSE(KvTask::Create(params));
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{kTooManyTilesMessage});
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
     EXPECT_EQ(params.ThreadCount, 8);
 }
@@ -110,14 +113,14 @@ TEST_F(TaskTest, TileCountLimitIsThirtyOneBits) {
     UseTiles(0, (1 << 20) - 1, 500000, 500000 + 2047, 20);
     params.LeftLongitude = -180;
     params.RightLongitude = 180;
-    EXPECT_FALSE(kartivo::task::KvTask::Create(params));
+    EXPECT_FALSE(KvTask::Create(params));
     EXPECT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
 
     UseTiles(0, (1 << 20) - 1, 500000, 500000 + 2046, 20);
     params.LeftLongitude = -180;
     params.RightLongitude = 180;
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileCount, 2147483647 - 1048575);
     EXPECT_EQ(task->SequenceNumber(task->Xmax, task->Ymax), task->TileCount);
@@ -126,7 +129,7 @@ TEST_F(TaskTest, TileCountLimitIsThirtyOneBits) {
 
 TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
     UseTiles(100, 104, 200, 209, 10);
-    kartivo::platform::TIniFile project(dir / "newtask.kvpd");
+    platform::TIniFile project(dir / "newtask.kvpd");
     project.WriteInteger("THREADS", "T1X", 101);
     project.WriteInteger("threads", "t1y", 200);
     project.WriteString("THREADS", "T2X", "0x66");   // 102
@@ -140,7 +143,7 @@ TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
     project.WriteString("THREADS", "T8X", "104");
     project.WriteString("THREADS", "T8Y", "209");
     params.ContinueTask = true;
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     ASSERT_EQ(task->TileCount, 50);
     EXPECT_EQ(task->ResumeX[0], 101);
@@ -157,13 +160,13 @@ TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
     EXPECT_EQ(task->SkipCount(5), 0);
     EXPECT_EQ(task->SkipCount(7), 50);
     EXPECT_EQ(task->SkipCount(-1), 0);
-    EXPECT_EQ(task->SkipCount(kartivo::task::kThreadSlots), 0);
+    EXPECT_EQ(task->SkipCount(kThreadSlots), 0);
     // Worker 0 resumes with its next tile after 11: sequence number 16.
     std::int64_t next = 0;
     for (int x = task->Xmin; x <= task->Xmax && !next; ++x)
         for (int y = task->Ymin; y <= task->Ymax && !next; ++y) {
             std::int64_t s = task->SequenceNumber(x, y);
-            if (s > task->SkipCount(0) && kartivo::task::KvTask::BelongsToWorker(s, 0, params.ThreadCount))
+            if (s > task->SkipCount(0) && KvTask::BelongsToWorker(s, 0, params.ThreadCount))
                 next = s;
         }
     EXPECT_EQ(next, 16);
@@ -171,9 +174,9 @@ TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
 
 TEST_F(TaskTest, NewTaskIgnoresSavedPositions) {
     UseTiles(100, 104, 200, 209, 10);
-    kartivo::platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 101);
-    kartivo::platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1Y", 200);
-    auto task = kartivo::task::KvTask::Create(params);
+    platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 101);
+    platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1Y", 200);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     EXPECT_EQ(task->ResumeX[0], 0);
     EXPECT_EQ(task->SkipCount(0), 0);
@@ -181,7 +184,7 @@ TEST_F(TaskTest, NewTaskIgnoresSavedPositions) {
 
 TEST_F(TaskTest, SequenceNumbersFollowTheScan) {
     UseTiles(100, 104, 200, 209, 10);
-    auto task = kartivo::task::KvTask::Create(params);
+    auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
     std::int64_t expected = 1;
     for (int x = 100; x <= 104; ++x)
@@ -207,7 +210,7 @@ TEST_P(ShareRule, EveryTileHasExactlyOneWorker) {
     for (std::int64_t s = 1; s <= c.tiles; ++s) {
         int owners = 0;
         for (int w = 0; w < c.workers; ++w)
-            if (kartivo::task::KvTask::BelongsToWorker(s, w, c.workers)) {
+            if (KvTask::BelongsToWorker(s, w, c.workers)) {
                 got[static_cast<std::size_t>(w)].push_back(s);
                 ++owners;
             }
@@ -225,3 +228,5 @@ INSTANTIATE_TEST_SUITE_P(
         ShareCase{5, 1, {{1, 2, 3, 4, 5}}}));
 
 } // namespace
+
+} // namespace kartivo::task

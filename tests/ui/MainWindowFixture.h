@@ -35,7 +35,7 @@
 #include "ui/Controls.h"
 #include "ui/Unit1.h"
 
-namespace mainwintest {
+namespace kartivo::testing {
 
 inline const std::string kTileBody = std::string("\x89PNG\r\n\x1a\n", 8) + "tile bytes";
 
@@ -84,17 +84,17 @@ private:
     int waiting_ = 0;
 };
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kartivo::platform::SetProgramFolderForTests(programFolder.Path());
+        platform::SetProgramFolderForTests(programFolder.Path());
         std::filesystem::create_directory(programFolder.Path() + "ini");
-        kartivo::platform::SetDialogs(&dialogs);
-        dispatcher = std::make_unique<kartivo::platform::qt::QtMainDispatcher>();
-        kartivo::platform::SetMainDispatcher(dispatcher.get());
+        platform::SetDialogs(&dialogs);
+        dispatcher = std::make_unique<platform::qt::QtMainDispatcher>();
+        platform::SetMainDispatcher(dispatcher.get());
         gate = std::make_shared<PauseGate>();
-        kartivo::platform::SetSleepHook([g = gate](int ms) { g->Pause(ms); });
+        platform::SetSleepHook([g = gate](int ms) { g->Pause(ms); });
         savePath = saveRoot.Path() + "maps";
     }
 
@@ -102,22 +102,22 @@ protected:
     {
         gate->Open();
         form.reset();   // releases any worker still held
-        kartivo::platform::SetMainDispatcher(nullptr);
+        platform::SetMainDispatcher(nullptr);
         dispatcher.reset();
-        kartivo::platform::SetSleepHook({});
-        kartivo::platform::SetDialogs(nullptr);
-        kartivo::platform::SetProgramFolderForTests("");
+        platform::SetSleepHook({});
+        platform::SetDialogs(nullptr);
+        platform::SetProgramFolderForTests("");
     }
 
     std::string IniPath() const { return programFolder.Path() + "ini/config.ini"; }
-    void WriteSettings(const std::string& text) { testsupport::WriteBytes(IniPath(), text); }
+    void WriteSettings(const std::string& text) { WriteBytes(IniPath(), text); }
 
     // The test server as the proxy, answering every tile with kTileBody.
     void UseTestServerAsProxy(const std::string& extra = "")
     {
-        server = std::make_unique<testsupport::TestServer>();
-        server->SetHandler([](const testsupport::RecordedRequest&) {
-            return testsupport::ScriptedReply::Ok(kTileBody);
+        server = std::make_unique<TestServer>();
+        server->SetHandler([](const RecordedRequest&) {
+            return ScriptedReply::Ok(kTileBody);
         });
         WriteSettings("[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
                       std::to_string(server->Port()) + "\r\n" + extra);
@@ -128,7 +128,7 @@ protected:
     // the test's clock (`now`).
     void OpenWindow()
     {
-        form = std::make_unique<kartivo::ui::TForm1>();
+        form = std::make_unique<ui::TForm1>();
         form->CreateProgramWindows();
         form->Timer1->setInterval(24 * 3600 * 1000);
         form->Controller().Progress.SetClock([this] { return now; });
@@ -170,7 +170,7 @@ protected:
         return C().CurrentParams->ThreadCount;
     }
 
-    kartivo::ui::DownloadController& C() { return form->Controller(); }
+    ui::DownloadController& C() { return form->Controller(); }
     std::string Caption() const { return form->BitBtn1->text().toStdString(); }
 
     void WaitForWorkersDone()
@@ -186,17 +186,17 @@ protected:
         ASSERT_EQ(Caption(), "Start");
     }
 
-    std::vector<std::string> LogFileLines() { return kartivo::platform::ReadLines(C().CurrentTask->LogFile); }
+    std::vector<std::string> LogFileLines() { return platform::ReadLines(C().CurrentTask->LogFile); }
 
-    testsupport::TempFolder programFolder;
-    testsupport::TempFolder saveRoot;
+    TempFolder programFolder;
+    TempFolder saveRoot;
     std::string savePath;
-    kartivo::platform::RecordingDialogs dialogs;
-    std::unique_ptr<kartivo::platform::qt::QtMainDispatcher> dispatcher;
+    platform::RecordingDialogs dialogs;
+    std::unique_ptr<platform::qt::QtMainDispatcher> dispatcher;
     std::shared_ptr<PauseGate> gate;
-    std::unique_ptr<testsupport::TestServer> server;
-    std::unique_ptr<kartivo::ui::TForm1> form;
-    kartivo::ui::DownloadProgress::Clock::time_point now{std::chrono::hours(1)};
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<ui::TForm1> form;
+    ui::DownloadProgress::Clock::time_point now{std::chrono::hours(1)};
 };
 
-} // namespace mainwintest
+} // namespace kartivo::testing

@@ -12,13 +12,13 @@
 #include "platform/IniFile.h"
 #include "platform/qt/QtDialogs.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
 
 namespace {
 
 // Answers like RecordingDialogs; while the first error box is "open" it runs
 // what the nested event loop would run meanwhile.
-class NestedLoopDialogs : public kartivo::platform::RecordingDialogs {
+class NestedLoopDialogs : public platform::RecordingDialogs {
 public:
     std::function<void()> whileFirstErrorShown;
     void ShowError(const std::string& text) override
@@ -29,12 +29,12 @@ public:
     }
 };
 
-class BoxesTest : public MainWindowTest {
+class BoxesTest : public testing::MainWindowTest {
 protected:
     void SetUp() override
     {
-        MainWindowTest::SetUp();
-        kartivo::platform::SetDialogs(&boxes);
+        testing::MainWindowTest::SetUp();
+        platform::SetDialogs(&boxes);
     }
     // The name of the file becomes a folder: every write to it fails.
     static void MakeUnwritable(const std::string& file)
@@ -55,7 +55,7 @@ protected:
 TEST_F(BoxesTest, TicksDuringTheFifthTickErrorBoxStackNoFurtherBoxes)
 {
     const int workers = StartHeldDownload();
-    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == workers; }));
     const std::string logFile = C().CurrentTask->LogFile;
     MakeUnwritable(logFile);
 
@@ -75,7 +75,7 @@ TEST_F(BoxesTest, TicksDuringTheFifthTickErrorBoxStackNoFurtherBoxes)
     for (int i = 0; i < 5; ++i)
         form->Timer1Timer();
     EXPECT_EQ(boxes.errors.size(), 1u);
-    EXPECT_EQ(kartivo::platform::ReadLines(logFile), C().Memo1Lines.ToVector());
+    EXPECT_EQ(platform::ReadLines(logFile), C().Memo1Lines.ToVector());
     form->BitBtn1Click();
     gate->Open();
     WaitForWorkersDone();
@@ -93,10 +93,10 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
     const std::string project = C().CurrentTask->ProjectFile();
     const std::string logFile = C().CurrentTask->LogFile;
     const std::string failedFile = C().CurrentTask->FailedFile;
-    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == workers; }));
     C().AddFailedLine("/tiles/a.png|http://127.0.0.1/a");
     const auto memoAtClose = C().Memo1Lines.ToVector();
-    ASSERT_NE(kartivo::platform::ReadLines(logFile), memoAtClose);
+    ASSERT_NE(platform::ReadLines(logFile), memoAtClose);
     MakeUnwritable(project);
 
     bool timerActiveDuringBox = true;
@@ -108,8 +108,8 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
     EXPECT_FALSE(timerActiveDuringBox);
     auto expected = memoAtClose;
     expected.push_back(C().Progress.Summary());
-    EXPECT_EQ(kartivo::platform::ReadLines(logFile), expected);
-    EXPECT_EQ(kartivo::platform::ReadLines(failedFile), std::vector<std::string>{"/tiles/a.png|http://127.0.0.1/a"});
+    EXPECT_EQ(platform::ReadLines(logFile), expected);
+    EXPECT_EQ(platform::ReadLines(failedFile), std::vector<std::string>{"/tiles/a.png|http://127.0.0.1/a"});
     gate->Open();
 }
 
@@ -118,7 +118,7 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
 // that Esc answers with No.
 TEST(QtBoxes, ErrorBoxShowsTheMessageAsGivenAndEscapeAnswersNo)
 {
-    kartivo::platform::qt::QtDialogs boxes;
+    platform::qt::QtDialogs boxes;
     QString shown;
     auto closeWith = [&](int key) {
         QTimer::singleShot(0, [&, key] {
@@ -142,3 +142,5 @@ TEST(QtBoxes, ErrorBoxShowsTheMessageAsGivenAndEscapeAnswersNo)
     closeWith(Qt::Key_Y);   // the Yes button's accelerator
     EXPECT_TRUE(boxes.AskYesNo("Start it afresh?"));
 }
+
+} // namespace kartivo::ui

@@ -11,7 +11,10 @@
 
 #include "platform/IniFile.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
+
+using testing::PumpUntil;
+using testing::ReadBytes;
 
 namespace {
 
@@ -22,7 +25,7 @@ int CountEndingWith(const std::vector<std::string>& lines, const std::string& ta
     }));
 }
 
-class DownloadTest : public MainWindowTest {
+class DownloadTest : public testing::MainWindowTest {
 protected:
     std::string Project() { return C().CurrentTask->ProjectFile(); }
     std::vector<std::string> RequestedTargets()
@@ -44,12 +47,12 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     ASSERT_TRUE(dialogs.errors.empty());
     EXPECT_EQ(Caption(), "Stop");
     EXPECT_TRUE(form->Timer1->isActive());
-    const kartivo::task::KvTask& task = *C().CurrentTask;
+    const task::KvTask& task = *C().CurrentTask;
     const int tiles = task.TileCount;
     ASSERT_GE(tiles, 2);
     EXPECT_EQ(form->LabelTotalxy->text().toStdString(), "Total images: " + std::to_string(tiles));
     // Memo1 shows the log header the task wrote; Memo2 the empty failed list.
-    EXPECT_EQ(C().Memo1Lines.ToVector(), kartivo::platform::ReadLines(task.LogFile));
+    EXPECT_EQ(C().Memo1Lines.ToVector(), platform::ReadLines(task.LogFile));
     EXPECT_EQ(C().Memo2Lines.Count(), 0u);
 
     WaitForWorkersDone();
@@ -67,7 +70,7 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     // Every tile on disk as served, and requested once.
     for (int x = task.Xmin; x <= task.Xmax; ++x)
         for (int y = task.Ymin; y <= task.Ymax; ++y)
-            EXPECT_EQ(testsupport::ReadBytes(task.GetTileFilePath(x, y)), kTileBody) << x << "," << y;
+            EXPECT_EQ(ReadBytes(task.GetTileFilePath(x, y)), testing::kTileBody) << x << "," << y;
     EXPECT_EQ(server->RequestCount(), static_cast<std::size_t>(tiles));
 
     const auto log = LogFileLines();
@@ -83,13 +86,13 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     EXPECT_EQ(tail[5], "");
     EXPECT_EQ(tail[6], "Log file has been saved as " + task.LogFile);
     // The record files: the tile list has a line per tile after its header.
-    EXPECT_EQ(kartivo::platform::ReadLines(task.ListFile).size(), static_cast<std::size_t>(tiles) + 1);
+    EXPECT_EQ(platform::ReadLines(task.ListFile).size(), static_cast<std::size_t>(tiles) + 1);
     // The log file is exactly the memo, and the failed list is empty.
     EXPECT_EQ(log, C().Memo1Lines.ToVector());
-    EXPECT_EQ(testsupport::ReadBytes(task.FailedFile), "");
+    EXPECT_EQ(ReadBytes(task.FailedFile), "");
 
     // Each worker's last tile is in the project file.
-    kartivo::platform::TIniFile project(Project());
+    platform::TIniFile project(Project());
     for (int i = 0; i < C().CurrentParams->ThreadCount; ++i) {
         EXPECT_GT(project.ReadInteger("THREADS", "T" + std::to_string(i + 1) + "X", 0), 0) << i;
         EXPECT_GT(project.ReadInteger("THREADS", "T" + std::to_string(i + 1) + "Y", 0), 0) << i;
@@ -107,21 +110,21 @@ TEST_F(DownloadTest, AGivenUpTileGoesToTheFailedList)
     // its worker gives up on it, records it and goes on.
     std::mutex m;
     std::string refused;
-    server->SetHandler([&](const testsupport::RecordedRequest& r) {
+    server->SetHandler([&](const testing::RecordedRequest& r) {
         std::lock_guard<std::mutex> lock(m);
         if (refused.empty())
             refused = r.target;
-        return r.target == refused ? testsupport::ScriptedReply::Status(500, "Internal Server Error")
-                                   : testsupport::ScriptedReply::Ok(kTileBody);
+        return r.target == refused ? testing::ScriptedReply::Status(500, "Internal Server Error")
+                                   : testing::ScriptedReply::Ok(testing::kTileBody);
     });
     OpenWindow();
     TypeSmallArea();
     form->BitBtn1Click();
     RunToEnd();
-    const auto failed = kartivo::platform::ReadLines(C().CurrentTask->FailedFile);
+    const auto failed = platform::ReadLines(C().CurrentTask->FailedFile);
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed, C().Memo2Lines.ToVector());
-    const kartivo::task::FailedEntry entry = kartivo::task::SplitFailedLine(failed[0]);
+    const task::FailedEntry entry = task::SplitFailedLine(failed[0]);
     EXPECT_EQ(entry.Url, refused);
     EXPECT_EQ(entry.Path.rfind(C().CurrentTask->TileFolder, 0), 0u);
 }
@@ -149,8 +152,8 @@ TEST_F(DownloadTest, StopThenStartContinuesEachWorkerAfterItsLastTile)
     EXPECT_EQ(server->RequestCount(), static_cast<std::size_t>(workers));
 
     // The first tile of each worker's share, by the share rule.
-    const kartivo::task::KvTask& first = *C().CurrentTask;
-    kartivo::platform::TIniFile project(Project());
+    const task::KvTask& first = *C().CurrentTask;
+    platform::TIniFile project(Project());
     const int h = first.Ymax - first.Ymin + 1;
     for (int i = 0; i < workers; ++i) {
         const int seq = i == 0 ? workers : i;   // worker 0 takes N, 2N, ...
@@ -179,15 +182,15 @@ TEST_F(DownloadTest, EveryFifthTickSavesPositionsAndMemos)
 {
     const int workers = StartHeldDownload();
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
-    const std::string logBefore = testsupport::ReadBytes(C().CurrentTask->LogFile);
+    const std::string logBefore = ReadBytes(C().CurrentTask->LogFile);
     for (int i = 0; i < 4; ++i)
         form->Timer1Timer();
-    EXPECT_EQ(testsupport::ReadBytes(C().CurrentTask->LogFile), logBefore);
-    EXPECT_EQ(kartivo::platform::TIniFile(Project()).ReadString("THREADS", "T1X", "absent"), "");
+    EXPECT_EQ(ReadBytes(C().CurrentTask->LogFile), logBefore);
+    EXPECT_EQ(platform::TIniFile(Project()).ReadString("THREADS", "T1X", "absent"), "");
 
     form->Timer1Timer();   // the fifth
     EXPECT_EQ(LogFileLines(), C().Memo1Lines.ToVector());
-    EXPECT_NE(kartivo::platform::TIniFile(Project()).ReadString("THREADS", "T1X", ""), "");
+    EXPECT_NE(platform::TIniFile(Project()).ReadString("THREADS", "T1X", ""), "");
     EXPECT_EQ(C().TimerTicks, 5);
 
     form->BitBtn1Click();
@@ -222,7 +225,7 @@ TEST_F(DownloadTest, UnwritableLogAndFailedListAtTheEndAreBothNamed)
         EXPECT_EQ(w, nullptr);
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Task stoped!                    "});
     // The positions were still saved.
-    EXPECT_GT(kartivo::platform::TIniFile(Project()).ReadInteger("THREADS", "T1X", 0), 0);
+    EXPECT_GT(platform::TIniFile(Project()).ReadInteger("THREADS", "T1X", 0), 0);
 }
 
 // Closing the window mid-download saves what a fifth tick would save and
@@ -244,8 +247,8 @@ TEST_F(DownloadTest, ClosingDuringADownloadLosesNothingTheLastSaveHad)
                           "0 not saved. 16 tiles left: Start continues the task.");
     ASSERT_EQ(workers, 8);
     ASSERT_EQ(tiles, 24);
-    EXPECT_EQ(kartivo::platform::ReadLines(logFile), memoAtClose);
-    kartivo::platform::TIniFile ini(project);
+    EXPECT_EQ(platform::ReadLines(logFile), memoAtClose);
+    platform::TIniFile ini(project);
     for (int i = 1; i <= workers; ++i)
         EXPECT_GT(ini.ReadInteger("THREADS", "T" + std::to_string(i) + "X", 0), 0) << i;
     EXPECT_TRUE(dispatcher->IsShutDown());
@@ -256,8 +259,8 @@ TEST_F(DownloadTest, ClosingDuringADownloadLosesNothingTheLastSaveHad)
     EXPECT_EQ(server->RequestCount(), static_cast<std::size_t>(workers));
 
     // A new program run continues the project.
-    dispatcher = std::make_unique<kartivo::platform::qt::QtMainDispatcher>();
-    kartivo::platform::SetMainDispatcher(dispatcher.get());
+    dispatcher = std::make_unique<platform::qt::QtMainDispatcher>();
+    platform::SetMainDispatcher(dispatcher.get());
     OpenWindow();
     TypeLargerArea();
     form->BitBtn1Click();
@@ -271,13 +274,13 @@ TEST_F(DownloadTest, ClosingDuringADownloadLosesNothingTheLastSaveHad)
 
 // ---- opening a project ------------------------------------------------------
 
-class OpenProjectTest : public MainWindowTest {
+class OpenProjectTest : public testing::MainWindowTest {
 protected:
     std::string WriteProject(const std::string& name, const std::string& text)
     {
         std::filesystem::create_directories(savePath);
         const std::string path = savePath + "/" + name;
-        testsupport::WriteBytes(path, text);
+        testing::WriteBytes(path, text);
         return path;
     }
 };
@@ -363,7 +366,7 @@ TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
     OpenWindow();
     TypeLargerArea();
     auto make = C().MakeWorker;
-    C().MakeWorker = [make](int index, const kartivo::task::KvTask& task, kartivo::download::IWorkerHost& host) -> std::unique_ptr<kartivo::download::TDownThread> {
+    C().MakeWorker = [make](int index, const task::KvTask& task, download::IWorkerHost& host) -> std::unique_ptr<download::TDownThread> {
         if (index == 3)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
                                     "cannot start a thread");
@@ -379,7 +382,7 @@ TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
         ASSERT_NE(C().Workers[i], nullptr);
         EXPECT_TRUE(C().Workers[i]->Terminated());
     }
-    for (int i = 3; i < kartivo::task::kThreadSlots; ++i)
+    for (int i = 3; i < task::kThreadSlots; ++i)
         EXPECT_EQ(C().Workers[i], nullptr);
 
     RunToEnd();
@@ -396,3 +399,5 @@ TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
     RunToEnd();
     EXPECT_EQ(CountEndingWith(LogFileLines(), " Finished."), 3 + 8);
 }
+
+} // namespace kartivo::ui

@@ -16,17 +16,23 @@
 #include "ui/DownloadController.h"
 #include "ui/MemoLines.h"
 
+namespace kartivo::ui {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
 namespace {
 
 std::string Whole(const std::vector<std::string>& lines, const std::string& path)
 {
-    kartivo::platform::WriteLines(path, lines);
-    return testsupport::ReadBytes(path);
+    platform::WriteLines(path, lines);
+    return ReadBytes(path);
 }
 
 TEST(LineList, KeepsEntriesAsAdded)
 {
-    kartivo::ui::LineList list;
+    LineList list;
     list.Add("a");
     list.Add("");
     list.Add("Error: may be your IP is banned.\nPlease try again later.");
@@ -47,11 +53,11 @@ TEST(LineList, KeepsEntriesAsAdded)
 
 TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
 {
-    testsupport::TempFolder dir;
+    TempFolder dir;
     const std::string file = dir / "log.txt";
     const std::string reference = dir / "ref.txt";
-    kartivo::ui::LineList list;
-    kartivo::ui::LinesFileSaver saver;
+    LineList list;
+    LinesFileSaver saver;
     std::vector<std::string> all;
     auto add = [&](const std::string& line) { list.Add(line); all.push_back(line); };
 
@@ -62,23 +68,23 @@ TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
     add("two\nparts");
     saver.Save(list, file);
     EXPECT_TRUE(saver.LastSaveAppended());
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
     saver.Save(list, file);   // nothing new
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
 
     // Someone else rewrote the file: the next save writes it whole again.
-    testsupport::WriteBytes(file, "tampered\r\n");
+    WriteBytes(file, "tampered\r\n");
     add("T2:seq=2,b.png OK");
     saver.Save(list, file);
     EXPECT_FALSE(saver.LastSaveAppended());
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
 
     // Lines replaced: whole again.
     all = {"new", "lines"};
     list.Assign(all);
     saver.Save(list, file);
     EXPECT_FALSE(saver.LastSaveAppended());
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
 
     // Another file: whole.
     saver.Save(list, dir / "other.txt");
@@ -87,29 +93,29 @@ TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
 
 TEST(LinesFileSaver, AdoptsAFileReadBackOnlyWhenItsBytesWouldBeTheSame)
 {
-    testsupport::TempFolder dir;
+    TempFolder dir;
     const std::string canonical = dir / "a.txt";
     const std::string bare = dir / "b.txt";
-    testsupport::WriteBytes(canonical, "one\r\ntwo\r\n");
-    testsupport::WriteBytes(bare, "one\ntwo");   // LF ends and no final line end
+    WriteBytes(canonical, "one\r\ntwo\r\n");
+    WriteBytes(bare, "one\ntwo");   // LF ends and no final line end
 
     for (const std::string& path : {canonical, bare}) {
-        kartivo::ui::LineList list(kartivo::platform::ReadLines(path));
-        kartivo::ui::LinesFileSaver saver;
+        LineList list(platform::ReadLines(path));
+        LinesFileSaver saver;
         saver.Adopt(list, path);
         list.Add("three");
         saver.Save(list, path);
         EXPECT_EQ(saver.LastSaveAppended(), path == canonical) << path;
-        EXPECT_EQ(testsupport::ReadBytes(path), "one\r\ntwo\r\nthree\r\n") << path;
+        EXPECT_EQ(ReadBytes(path), "one\r\ntwo\r\nthree\r\n") << path;
     }
 }
 
 TEST(LinesFileSaver, UnwritableFileRaisesTheFileErrorAndRecovers)
 {
-    testsupport::TempFolder dir;
+    TempFolder dir;
     const std::string file = dir / "log.txt";
-    kartivo::ui::LineList list({"a"});
-    kartivo::ui::LinesFileSaver saver;
+    LineList list({"a"});
+    LinesFileSaver saver;
     saver.Save(list, file);
     std::filesystem::remove(file);
     std::filesystem::create_directory(file);
@@ -122,12 +128,12 @@ TEST(LinesFileSaver, UnwritableFileRaisesTheFileErrorAndRecovers)
     }
     std::filesystem::remove(file);
     saver.Save(list, file);
-    EXPECT_EQ(testsupport::ReadBytes(file), "a\r\nb\r\n");
+    EXPECT_EQ(ReadBytes(file), "a\r\nb\r\n");
 }
 
 TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
 {
-    kartivo::platform::qt::QtMainDispatcher dispatcher;
+    platform::qt::QtMainDispatcher dispatcher;
     const auto mainThread = std::this_thread::get_id();
 
     bool ranHere = false;
@@ -140,7 +146,7 @@ TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
         dispatcher.RunOnMain([&] { ranOnMain = std::this_thread::get_id() == mainThread; });
         returned = true;
     });
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return returned.load(); }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_TRUE(ranOnMain);
 
@@ -166,3 +172,5 @@ TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

@@ -11,7 +11,10 @@
 
 #include "ui/DownloadProgress.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
+
+using testing::ScriptedReply;
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -20,7 +23,7 @@ const std::string kDot = " \xC2\xB7 ";
 
 // ---- the count on its own -----------------------------------------------------
 
-class ProgressCount : public testing::Test {
+class ProgressCount : public ::testing::Test {
 protected:
     ProgressCount() : progress([this] { return now; }) {}
     static std::string Path(int x, int y) { return "/t/" + std::to_string(x) + "_" + std::to_string(y); }
@@ -29,8 +32,8 @@ protected:
         now += after;
         progress.Sample();
     }
-    kartivo::ui::DownloadProgress::Clock::time_point now{1h};
-    kartivo::ui::DownloadProgress progress;
+    DownloadProgress::Clock::time_point now{1h};
+    DownloadProgress progress;
 };
 
 TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
@@ -54,7 +57,7 @@ TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
                           "T7:3-x got a blank image!", "Tx:seq=1,a OK", "", "T", "Summary: 1 OK"})
         progress.OnLogLine(l);
 
-    const kartivo::ui::TileCounts& c = progress.Counts();
+    const TileCounts& c = progress.Counts();
     EXPECT_EQ(c.Saved, 1);
     EXPECT_EQ(c.NotSaved, 1);
     EXPECT_EQ(c.Blank, 1);
@@ -103,18 +106,18 @@ TEST_F(ProgressCount, RateOverTheLastThirtySecondsAndTimeLeftAfterTen)
 
 TEST_F(ProgressCount, Texts)
 {
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(0), "0");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(999), "999");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(1000), "1,000");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(12345), "12,345");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Thousands(2147483647), "2,147,483,647");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(0.4), "0 s");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(59.6), "1 min 0 s");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(52 * 60 + 10), "52 min 10 s");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::Duration(3600 + 5), "1 h 0 min 5 s");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::TimeLeft(45), "about 45 s left");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::TimeLeft(39 * 60 + 10), "about 39 min left");
-    EXPECT_EQ(kartivo::ui::DownloadProgress::TimeLeft(2 * 3600 + 5 * 60), "about 2 h 5 min left");
+    EXPECT_EQ(DownloadProgress::Thousands(0), "0");
+    EXPECT_EQ(DownloadProgress::Thousands(999), "999");
+    EXPECT_EQ(DownloadProgress::Thousands(1000), "1,000");
+    EXPECT_EQ(DownloadProgress::Thousands(12345), "12,345");
+    EXPECT_EQ(DownloadProgress::Thousands(2147483647), "2,147,483,647");
+    EXPECT_EQ(DownloadProgress::Duration(0.4), "0 s");
+    EXPECT_EQ(DownloadProgress::Duration(59.6), "1 min 0 s");
+    EXPECT_EQ(DownloadProgress::Duration(52 * 60 + 10), "52 min 10 s");
+    EXPECT_EQ(DownloadProgress::Duration(3600 + 5), "1 h 0 min 5 s");
+    EXPECT_EQ(DownloadProgress::TimeLeft(45), "about 45 s left");
+    EXPECT_EQ(DownloadProgress::TimeLeft(39 * 60 + 10), "about 39 min left");
+    EXPECT_EQ(DownloadProgress::TimeLeft(2 * 3600 + 5 * 60), "about 2 h 5 min left");
 }
 
 TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
@@ -139,7 +142,7 @@ TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
 
 // ---- through the main window ------------------------------------------------
 
-class ProgressWindowTest : public MainWindowTest {
+class ProgressWindowTest : public testing::MainWindowTest {
 protected:
     std::string Status() const { return form->LabelProgress->text().toStdString(); }
     std::string Counts() const { return form->LabelCounts->text().toStdString(); }
@@ -160,14 +163,14 @@ TEST_F(ProgressWindowTest, NewTaskCountsEveryOutcomeAndEndsWithItsSummary)
     std::mutex m;
     std::map<std::string, int> order;
     UseTestServerAsProxy();
-    server->SetHandler([&](const testsupport::RecordedRequest& r) {
+    server->SetHandler([&](const testing::RecordedRequest& r) {
         std::lock_guard<std::mutex> l(m);
         const int n = order.emplace(r.target, static_cast<int>(order.size())).first->second;
         if (n % 6 == 0)
-            return testsupport::ScriptedReply::Status(404, "Not Found");
+            return ScriptedReply::Status(404, "Not Found");
         if (n % 6 == 1)
-            return testsupport::ScriptedReply::Status(500, "Internal Server Error");
-        return testsupport::ScriptedReply::Ok(kTileBody);
+            return ScriptedReply::Status(500, "Internal Server Error");
+        return ScriptedReply::Ok(testing::kTileBody);
     });
     OpenWindow();
     TypeLargerArea();
@@ -200,7 +203,7 @@ TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsTher
 {
     const int workers = StartHeldDownload();
     ASSERT_EQ(workers, 8);
-    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == workers; }));
 
     // Every worker has saved one tile: 8 in the first second, then none.
     Advance(1s);
@@ -234,8 +237,8 @@ TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsTher
 TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
 {
     UseTestServerAsProxy();
-    server->SetHandler([](const testsupport::RecordedRequest&) {
-        return testsupport::ScriptedReply::Status(403, "Forbidden");
+    server->SetHandler([](const testing::RecordedRequest&) {
+        return ScriptedReply::Status(403, "Forbidden");
     });
     OpenWindow();
     TypeLargerArea();
@@ -252,3 +255,5 @@ TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

@@ -17,7 +17,11 @@
 
 #include "platform/IniFile.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
+
+using testing::MainWindowTest;
+using testing::ReadBytes;
+using testing::WriteBytes;
 
 namespace {
 
@@ -32,7 +36,7 @@ struct StartCase {
     const char* message;
 };
 
-class StartRefusalTest : public MainWindowTest, public testing::WithParamInterface<StartCase> {};
+class StartRefusalTest : public MainWindowTest, public ::testing::WithParamInterface<StartCase> {};
 
 TEST_P(StartRefusalTest, ShowsOnlyTheFirstMessageAndStartsNothing)
 {
@@ -52,12 +56,12 @@ TEST_P(StartRefusalTest, ShowsOnlyTheFirstMessageAndStartsNothing)
     EXPECT_EQ(Caption(), "Start");
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(C().CurrentTask, nullptr);
-    EXPECT_FALSE(kartivo::platform::FileExists(savePath + "/newtask.kvpd"));
+    EXPECT_FALSE(platform::FileExists(savePath + "/newtask.kvpd"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, StartRefusalTest,
-    testing::Values(
+    ::testing::Values(
         StartCase{"EmptyPathHidesBadCoordinate", "x", "1", "1", "0", true, 13,
                   "Please select a path to save the images."},
         StartCase{"NotANumber", "12.5", "abc", "1", "0", false, 13, "Longitude or latitude input error!"},
@@ -82,19 +86,19 @@ INSTANTIATE_TEST_SUITE_P(
                   "Left Longitude should less than Right Longitude!"},
         StartCase{"ZoomZero", "10", "11", "1", "0", false, 0, "Zoom level should be between 1 and 20."},
         StartCase{"ZoomTwentyFive", "10", "11", "1", "0", false, 25, "Zoom level should be between 1 and 20."}),
-    [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.label); });
 
 TEST_F(MainWindowTest, SaveFolderIsCreatedBeforeACoordinateIsRefused)
 {
     OpenWindow();
     TypeSmallArea();
     form->Edit1->setText("west");
-    ASSERT_FALSE(kartivo::platform::DirectoryExists(savePath));
+    ASSERT_FALSE(platform::DirectoryExists(savePath));
 
     form->BitBtn1Click();
 
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Longitude or latitude input error!"});
-    EXPECT_TRUE(kartivo::platform::DirectoryExists(savePath));
+    EXPECT_TRUE(platform::DirectoryExists(savePath));
 }
 
 TEST_F(MainWindowTest, FolderThatCannotBeCreatedIsNamedAsTyped)
@@ -220,9 +224,9 @@ TEST_F(MainWindowTest, NoToTheOverwriteQuestionChangesNothing)
     const std::string project = C().CurrentTask->ProjectFile();
     const std::string logFile = C().CurrentTask->LogFile;
     const std::string listFile = C().CurrentTask->ListFile;
-    const std::string projectBytes = testsupport::ReadBytes(project);
-    const std::string logBytes = testsupport::ReadBytes(logFile);
-    const std::string listBytes = testsupport::ReadBytes(listFile);
+    const std::string projectBytes = ReadBytes(project);
+    const std::string logBytes = ReadBytes(logFile);
+    const std::string listBytes = ReadBytes(listFile);
     const auto memo = C().Memo1Lines.ToVector();
     const std::size_t requests = server->RequestCount();
     dialogs.messages.clear();
@@ -238,9 +242,9 @@ TEST_F(MainWindowTest, NoToTheOverwriteQuestionChangesNothing)
     EXPECT_EQ(Caption(), "Start");
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_EQ(testsupport::ReadBytes(project), projectBytes);
-    EXPECT_EQ(testsupport::ReadBytes(logFile), logBytes);
-    EXPECT_EQ(testsupport::ReadBytes(listFile), listBytes);
+    EXPECT_EQ(ReadBytes(project), projectBytes);
+    EXPECT_EQ(ReadBytes(logFile), logBytes);
+    EXPECT_EQ(ReadBytes(listFile), listBytes);
     EXPECT_EQ(C().Memo1Lines.ToVector(), memo);
     EXPECT_EQ(server->RequestCount(), requests);
 }
@@ -295,7 +299,7 @@ TEST_F(MainWindowTest, UseProxyMeansExactlyOne)
         OpenWindow();
         TypeSmallArea();
         std::filesystem::create_directories(savePath);
-        testsupport::WriteBytes(savePath + "/newtask", "not a folder");
+        WriteBytes(savePath + "/newtask", "not a folder");
         dialogs.messages.clear();
         form->BitBtn1Click();
         ASSERT_FALSE(dialogs.messages.empty());
@@ -346,25 +350,25 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Mapviewer1->trigger();
     form->CombineImages1->trigger();
     form->Usermanual1->trigger();
-    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{kartivo::ui::MissingFileMessage(folder + "plateview"),
-                                                           kartivo::ui::MissingFileMessage(folder + "platejoin"),
-                                                           kartivo::ui::MissingFileMessage(folder + "help/index.html")}));
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{MissingFileMessage(folder + "plateview"),
+                                                           MissingFileMessage(folder + "platejoin"),
+                                                           MissingFileMessage(folder + "help/index.html")}));
     EXPECT_TRUE(dialogs.programsStarted.empty());
     EXPECT_TRUE(dialogs.shellOpened.empty());
-    EXPECT_EQ(kartivo::ui::MissingFileMessage("/p/plateview"), "Cannot find the file:\n/p/plateview");
+    EXPECT_EQ(MissingFileMessage("/p/plateview"), "Cannot find the file:\n/p/plateview");
 
     // Present: started and opened.
     dialogs.messages.clear();
-    testsupport::WriteBytes(folder + "plateview", "");
-    testsupport::WriteBytes(folder + "platejoin", "");
+    WriteBytes(folder + "plateview", "");
+    WriteBytes(folder + "platejoin", "");
     std::filesystem::create_directory(folder + "help");
-    testsupport::WriteBytes(folder + "help/index.html", "<html></html>");
+    WriteBytes(folder + "help/index.html", "<html></html>");
     form->Mapviewer1->trigger();
     form->CombineImages1->trigger();
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
     EXPECT_EQ(dialogs.programsStarted, (std::vector<std::string>{folder + "plateview", folder + "platejoin"}));
-    EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{folder + "help/index.html", kartivo::ui::kHomepageLink}));
+    EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{folder + "help/index.html", kHomepageLink}));
     EXPECT_TRUE(dialogs.messages.empty());
 
     // Present, but nothing could open them.
@@ -373,9 +377,9 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Mapviewer1->trigger();
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
-    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{kartivo::ui::CannotOpenMessage(folder + "plateview"),
-                                                           kartivo::ui::CannotOpenMessage(folder + "help/index.html"),
-                                                           kartivo::ui::CannotOpenMessage(kartivo::ui::kHomepageLink)}));
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{CannotOpenMessage(folder + "plateview"),
+                                                           CannotOpenMessage(folder + "help/index.html"),
+                                                           CannotOpenMessage(kHomepageLink)}));
     dialogs.messages.clear();
 
     // The windows: the modal ones are shown modally (closed here once up),
@@ -411,10 +415,10 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
 TEST_F(MainWindowTest, F1OpensTheManual)
 {
     std::filesystem::create_directory(programFolder.Path() + "help");
-    testsupport::WriteBytes(programFolder.Path() + "help/index.html", "<html></html>");
+    WriteBytes(programFolder.Path() + "help/index.html", "<html></html>");
     OpenWindow();
     QApplication::setActiveWindow(form.get());
-    ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == form.get(); }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return QApplication::activeWindow() == form.get(); }));
     // A key as the user types it: QTest passes it through the shortcut map.
     QTest::keyClick(form->Edit1, Qt::Key_F1);
     EXPECT_EQ(dialogs.shellOpened, std::vector<std::string>{programFolder.Path() + "help/index.html"});
@@ -451,3 +455,5 @@ TEST_F(MainWindowTest, ZoomStepsWithinOneToTwentyWithoutWrapping)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

@@ -12,21 +12,23 @@
 #include <optional>
 #include <string>
 
+namespace kartivo::ui {
+
 namespace {
 
 // Runs every test under a '.' separator unless it chooses another.
-class ConvertTest : public testing::Test {
+class ConvertTest : public ::testing::Test {
 protected:
-    void SetUp() override { kartivo::platform::SetDecimalSeparatorForTests('.'); }
-    void TearDown() override { kartivo::platform::SetDecimalSeparatorForTests(std::nullopt); }
+    void SetUp() override { platform::SetDecimalSeparatorForTests('.'); }
+    void TearDown() override { platform::SetDecimalSeparatorForTests(std::nullopt); }
 };
 
 std::optional<std::string> Convert(const char* d, const char* m, const char* s)
 {
-    const std::optional<float> value = kartivo::ui::dms::DmsToDegrees(d, m, s);
+    const std::optional<float> value = dms::DmsToDegrees(d, m, s);
     if (!value)
         return std::nullopt;
-    return kartivo::ui::dms::FormatDegrees(*value);
+    return dms::FormatDegrees(*value);
 }
 
 struct Example {
@@ -37,7 +39,7 @@ struct Example {
     const char* text;
 };
 
-class ConvertExamples : public ConvertTest, public testing::WithParamInterface<Example> {};
+class ConvertExamples : public ConvertTest, public ::testing::WithParamInterface<Example> {};
 
 TEST_P(ConvertExamples, GivesTheExactText)
 {
@@ -47,7 +49,7 @@ TEST_P(ConvertExamples, GivesTheExactText)
 
 INSTANTIATE_TEST_SUITE_P(
     Dms, ConvertExamples,
-    testing::Values(
+    ::testing::Values(
         Example{"half", "39", "30", "0", "39.5"},
         Example{"whole", "120", "0", "0", "120"},
         Example{"single_precision_shows", "39", "55", "0", "39.9166679382324"},
@@ -62,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         Example{"signed_hex", "-$21", "+30", "0", "-32.5"},
         Example{"seconds_exponent", "0", "0", "3.6e3", "1"},
         Example{"seconds_leading_white_space", "0", "0", " \t3600", "1"}),
-    [](const testing::TestParamInfo<Example>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<Example>& info) { return std::string(info.param.label); });
 
 // The seconds stop at the first character that does not fit a number, and
 // text that does not start with one reads as 0: compare with the clean text.
@@ -72,7 +74,7 @@ struct SecondsReading {
     const char* same_as;
 };
 
-class SecondsReadingTest : public ConvertTest, public testing::WithParamInterface<SecondsReading> {};
+class SecondsReadingTest : public ConvertTest, public ::testing::WithParamInterface<SecondsReading> {};
 
 TEST_P(SecondsReadingTest, ReadsLikeTheCleanNumber)
 {
@@ -83,7 +85,7 @@ TEST_P(SecondsReadingTest, ReadsLikeTheCleanNumber)
 
 INSTANTIATE_TEST_SUITE_P(
     Dms, SecondsReadingTest,
-    testing::Values(SecondsReading{"exponent", "1e1", "10"},
+    ::testing::Values(SecondsReading{"exponent", "1e1", "10"},
                     SecondsReading{"comma_ends_the_number", "12,5", "12"},
                     SecondsReading{"letters_are_zero", "abc", "0"},
                     SecondsReading{"bare_exponent_letter", "1e", "1"},
@@ -93,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SecondsReading{"no_hex_floats", "0x10", "0"},
                     SecondsReading{"underflow_is_zero", "1e-60", "0"},
                     SecondsReading{"trailing_blank", "12 ", "12"}),
-    [](const testing::TestParamInfo<SecondsReading>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<SecondsReading>& info) { return std::string(info.param.label); });
 
 TEST_F(ConvertTest, SecondsBeyondSinglePrecisionAreAnInputError)
 {
@@ -105,7 +107,7 @@ TEST_F(ConvertTest, SecondsBeyondSinglePrecisionAreAnInputError)
 
 TEST_F(ConvertTest, CommaLocaleShowsACommaButSecondsStillTakeAPoint)
 {
-    kartivo::platform::SetDecimalSeparatorForTests(',');
+    platform::SetDecimalSeparatorForTests(',');
     EXPECT_EQ(Convert("39", "30", "0"), std::optional<std::string>("39,5"));
     EXPECT_EQ(Convert("0", "0", "0.01"), std::optional<std::string>("2,77777780866018E-6"));
     EXPECT_EQ(Convert("39", "0", "1800.0"), std::optional<std::string>("39,5"));
@@ -117,16 +119,16 @@ struct WholeNumber {
     std::optional<int> value;
 };
 
-class WholeNumberTest : public testing::TestWithParam<WholeNumber> {};
+class WholeNumberTest : public ::testing::TestWithParam<WholeNumber> {};
 
 TEST_P(WholeNumberTest, FollowsTheIntegerRules)
 {
-    EXPECT_EQ(kartivo::ui::dms::ParseWholeNumber(GetParam().text), GetParam().value) << '"' << GetParam().text << '"';
+    EXPECT_EQ(dms::ParseWholeNumber(GetParam().text), GetParam().value) << '"' << GetParam().text << '"';
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Dms, WholeNumberTest,
-    testing::Values(WholeNumber{"  -7", -7}, WholeNumber{"$fF", 255}, WholeNumber{"0x10", 16},
+    ::testing::Values(WholeNumber{"  -7", -7}, WholeNumber{"$fF", 255}, WholeNumber{"0x10", 16},
                     WholeNumber{"X10", 16}, WholeNumber{"2147483647", 2147483647},
                     WholeNumber{"-2147483648", -2147483647 - 1},
                     WholeNumber{"-$80000000", -2147483647 - 1}, WholeNumber{"", std::nullopt},
@@ -142,19 +144,19 @@ protected:
     void SetUp() override
     {
         ConvertTest::SetUp();
-        kartivo::platform::SetDialogs(&dialogs);
+        platform::SetDialogs(&dialogs);
     }
     void TearDown() override
     {
-        kartivo::platform::SetDialogs(nullptr);
+        platform::SetDialogs(nullptr);
         ConvertTest::TearDown();
     }
-    kartivo::platform::RecordingDialogs dialogs;
+    platform::RecordingDialogs dialogs;
 };
 
 TEST_F(ConvertWindowTest, ShowsTheResultOrInputErrorAndKeepsTheLastResult)
 {
-    kartivo::ui::TfrmConvert w;
+    TfrmConvert w;
     w.Edit1->setText("39");
     w.Edit2->setText("30");
     w.Button1Click();
@@ -175,7 +177,7 @@ TEST_F(ConvertWindowTest, ShowsTheResultOrInputErrorAndKeepsTheLastResult)
 
 TEST_F(ConvertWindowTest, IsATopmostNonBlockingToolWindow)
 {
-    kartivo::ui::TfrmConvert w;
+    TfrmConvert w;
     EXPECT_EQ(w.windowTitle(), "Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"");
     EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(w.Edit4->isReadOnly());
@@ -188,3 +190,5 @@ TEST_F(ConvertWindowTest, IsATopmostNonBlockingToolWindow)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

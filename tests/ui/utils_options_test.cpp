@@ -23,28 +23,30 @@
 #include <optional>
 #include <string>
 
+namespace kartivo::ui {
+
 namespace {
 
-class OptionsTest : public testing::Test {
+class OptionsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kartivo::platform::SetProgramFolderForTests(folder.Path());
+        platform::SetProgramFolderForTests(folder.Path());
         std::filesystem::create_directory(folder.Path() + "ini");
         iniFile = folder.Path() + "ini/config.ini";
         if (const char* home = std::getenv("HOME"))
             savedHome = home;
         setenv("HOME", "/home/tester", 1);
-        kartivo::platform::SetDialogs(&dialogs);
+        platform::SetDialogs(&dialogs);
     }
     void TearDown() override
     {
-        kartivo::platform::SetDialogs(nullptr);
+        platform::SetDialogs(nullptr);
         if (savedHome)
             setenv("HOME", savedHome->c_str(), 1);
         else
             unsetenv("HOME");
-        kartivo::platform::SetProgramFolderForTests("");
+        platform::SetProgramFolderForTests("");
     }
 
     // Every key OK writes, with the file's sections, in the order written.
@@ -60,28 +62,28 @@ protected:
         return keys;
     }
 
-    testsupport::TempFolder folder;
+    testing::TempFolder folder;
     std::string iniFile;
     std::optional<std::string> savedHome;
-    kartivo::platform::RecordingDialogs dialogs;
+    platform::RecordingDialogs dialogs;
 };
 
 std::string Value(const std::string& file, const char* section, const char* key)
 {
-    return kartivo::platform::TIniFile(file).ReadString(section, key, "<absent>");
+    return platform::TIniFile(file).ReadString(section, key, "<absent>");
 }
 
 TEST_F(OptionsTest, SettingsFileIsBesideTheProgramAndTheDefaultPathUnderHome)
 {
-    EXPECT_EQ(kartivo::platform::SettingsFileName(), iniFile);
-    EXPECT_EQ(kartivo::platform::DefaultSavePathDefault(), "/home/tester/orvanta");
+    EXPECT_EQ(platform::SettingsFileName(), iniFile);
+    EXPECT_EQ(platform::DefaultSavePathDefault(), "/home/tester/orvanta");
     setenv("HOME", "/", 1);
-    EXPECT_EQ(kartivo::platform::DefaultSavePathDefault(), "/orvanta");
+    EXPECT_EQ(platform::DefaultSavePathDefault(), "/orvanta");
 }
 
 TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
 {
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/home/tester/orvanta");
     EXPECT_FALSE(dlg.CheckBoxUseProxy->isChecked());
@@ -91,13 +93,13 @@ TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
         EXPECT_FALSE(e->isReadOnly());
     }
     EXPECT_EQ(dlg.EditProxyPassword->echoMode(), QLineEdit::Normal);
-    EXPECT_FALSE(kartivo::platform::FileExists(iniFile));   // showing never writes
+    EXPECT_FALSE(platform::FileExists(iniFile));   // showing never writes
     EXPECT_TRUE(dialogs.errors.empty());
 }
 
 TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
 {
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     dlg.Edit12->setText("/data/maps");
     dlg.CheckBoxUseProxy->setChecked(false);
@@ -109,7 +111,7 @@ TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
 
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    const std::string text = testsupport::ReadBytes(iniFile);
+    const std::string text = testing::ReadBytes(iniFile);
     const auto order = KeyOrder(text);
     ASSERT_EQ(order.size(), 8u) << text;
     for (std::size_t i = 1; i < order.size(); ++i)
@@ -124,7 +126,7 @@ TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
 
 TEST_F(OptionsTest, EmptyDefaultPathStaysEmptyAtTheNextShowing)
 {
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     dlg.Edit12->clear();
     dlg.Button1Click();
@@ -141,8 +143,8 @@ TEST_F(OptionsTest, UseProxyCountsOnlyWhenItReadsAsOne)
         bool checked;
     };
     for (const Case c : {Case{"0x1", true}, Case{" 1 ", true}, Case{"2", false}, Case{"yes", false}}) {
-        testsupport::WriteBytes(iniFile, std::string("[Proxy]\r\nUseProxy=") + c.stored + "\r\n");
-        kartivo::ui::TfrmOptions dlg;
+        testing::WriteBytes(iniFile, std::string("[Proxy]\r\nUseProxy=") + c.stored + "\r\n");
+        TfrmOptions dlg;
         dlg.show();
         EXPECT_EQ(dlg.CheckBoxUseProxy->isChecked(), c.checked) << c.stored;
         dlg.Button1Click();
@@ -155,8 +157,8 @@ TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
     const std::string original =
         "; mine\r\n[IniParas]\r\nDefaultPath=/old\r\nVersion=7.21\r\n[Proxy]\r\nUseProxy=1\r\n"
         "ProxyServer=proxy.lan\r\nProxyPort=3128\r\n";
-    testsupport::WriteBytes(iniFile, original);
-    kartivo::ui::TfrmOptions dlg;
+    testing::WriteBytes(iniFile, original);
+    TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/old");
     EXPECT_TRUE(dlg.CheckBoxUseProxy->isChecked());
@@ -166,7 +168,7 @@ TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
     dlg.CheckBoxUseProxy->setChecked(false);
     dlg.Button2Click();
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(testsupport::ReadBytes(iniFile), original);
+    EXPECT_EQ(testing::ReadBytes(iniFile), original);
 
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/old");
@@ -175,7 +177,7 @@ TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
 
 TEST_F(OptionsTest, EscapeDoesNotCancel)
 {
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&dlg, &esc);
@@ -185,12 +187,12 @@ TEST_F(OptionsTest, EscapeDoesNotCancel)
 TEST_F(OptionsTest, RefusedWriteShowsTheErrorAndTheDialogStaysOpen)
 {
     std::filesystem::remove(folder.Path() + "ini");
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     dlg.Button1Click();
     EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Unable to write to " + iniFile});
     EXPECT_TRUE(dlg.isVisible());
-    EXPECT_FALSE(kartivo::platform::FileExists(iniFile));
+    EXPECT_FALSE(platform::FileExists(iniFile));
 }
 
 // An installed copy (its ini/ folder read-only): the dialog names the
@@ -198,12 +200,12 @@ TEST_F(OptionsTest, RefusedWriteShowsTheErrorAndTheDialogStaysOpen)
 // reads it back from there.
 TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
 {
-    testsupport::TempFolder home;
+    testing::TempFolder home;
     setenv("HOME", home.Path().c_str(), 1);
     std::filesystem::permissions(folder.Path() + "ini", std::filesystem::perms(0555));
     const std::string userFile = home.Path() + ".config/kartivo/config.ini";
 
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.LabelSettingsFile->toolTip().toStdString(), userFile);
     EXPECT_TRUE(dlg.LabelSettingsFile->text().startsWith("Settings file: "));
@@ -211,7 +213,7 @@ TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
     dlg.Button1Click();
     EXPECT_TRUE(dialogs.errors.empty());
     EXPECT_EQ(Value(userFile, "Proxy", "ProxyServer"), "proxy.lan");
-    EXPECT_FALSE(kartivo::platform::FileExists(iniFile));
+    EXPECT_FALSE(platform::FileExists(iniFile));
 
     dlg.show();
     EXPECT_EQ(dlg.EditProxyServer->text(), "proxy.lan");
@@ -220,7 +222,7 @@ TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
 
 TEST_F(OptionsTest, TheSettingsFileLineFitsAndNamesTheProgramsOwnFile)
 {
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.LabelSettingsFile->toolTip().toStdString(), iniFile);
     // A long path is shortened to the line's width, never cut off unseen.
@@ -232,7 +234,7 @@ TEST_F(OptionsTest, TheSettingsFileLineFitsAndNamesTheProgramsOwnFile)
 
 TEST_F(OptionsTest, FolderBrowserFillsTheDefaultPathUnlessCancelled)
 {
-    kartivo::ui::TfrmOptions dlg;
+    TfrmOptions dlg;
     dlg.show();
     dialogs.browseAnswers = {std::string("/srv/tiles"), std::nullopt};
     dlg.Button3Click();
@@ -243,3 +245,5 @@ TEST_F(OptionsTest, FolderBrowserFillsTheDefaultPathUnlessCancelled)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

@@ -22,8 +22,15 @@
 #include <string>
 #include <vector>
 
-using testsupport::ScriptedReply;
-using testsupport::TestServer;
+namespace kartivo::ui {
+
+using testing::PumpUntil;
+using testing::ReadBytes;
+using testing::ScriptedReply;
+using testing::TempFolder;
+using testing::TestServer;
+using testing::WriteBytes;
+
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -32,10 +39,10 @@ const std::string kBanned = "Error: may be your IP is banned.\nPlease try again 
 const std::string kNetwork = "Error: Your network has problem, please check it.";
 const std::string kNotFound = ":Error: the image is not found on server.";
 
-class RedownloadTest : public testing::Test {
+class RedownloadTest : public ::testing::Test {
 protected:
-    void SetUp() override { kartivo::platform::SetDialogs(&dialogs); }
-    void TearDown() override { kartivo::platform::SetDialogs(nullptr); }
+    void SetUp() override { platform::SetDialogs(&dialogs); }
+    void TearDown() override { platform::SetDialogs(nullptr); }
 
     std::string Url(const std::string& name) const
     {
@@ -47,10 +54,10 @@ protected:
     // One run with a client set up as the window sets it up.
     Lines Run(const Lines& list)
     {
-        kartivo::download::TIdHTTP http;
-        kartivo::ui::ConfigureRedownloadClient(http);
+        download::TIdHTTP http;
+        ConfigureRedownloadClient(http);
         Lines report;
-        kartivo::ui::FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); },
+        FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); },
                            [&] { report.push_back("<repaint>"); });
         run.Run(list);
         return report;
@@ -63,22 +70,22 @@ protected:
         for (const auto& l : list)
             bytes += l + "\r\n";
         const std::string path = folder.Path() + "newtask_failed.ftl";
-        testsupport::WriteBytes(path, bytes);
+        WriteBytes(path, bytes);
         dialogs.openAnswers.push_back(path);
         return path;
     }
 
     // Presses the window's button and waits for the run on its thread to end.
-    void RunWindow(kartivo::ui::TfrmFlt& w)
+    void RunWindow(TfrmFlt& w)
     {
         w.Button1Click();
-        ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+        ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
         QCoreApplication::processEvents();
     }
 
     TestServer server;
-    testsupport::TempFolder folder;
-    kartivo::platform::RecordingDialogs dialogs;
+    TempFolder folder;
+    platform::RecordingDialogs dialogs;
 };
 
 struct Refusal {
@@ -86,7 +93,7 @@ struct Refusal {
     const char* reason;
 };
 
-class RefusalTest : public RedownloadTest, public testing::WithParamInterface<Refusal> {};
+class RefusalTest : public RedownloadTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(RefusalTest, EndsTheRunAndRequestsNothingMore)
 {
@@ -102,7 +109,7 @@ TEST_P(RefusalTest, EndsTheRunAndRequestsNothingMore)
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, RefusalTest,
-                         testing::Values(Refusal{403, "Forbidden"}, Refusal{302, "Found"}));
+                         ::testing::Values(Refusal{403, "Forbidden"}, Refusal{302, "Found"}));
 
 TEST_F(RedownloadTest, OtherStatusesAreReportedByTheirTextAlone)
 {
@@ -147,21 +154,21 @@ TEST_F(RedownloadTest, ARepeatedRequestStoresOnlyTheFinalReply)
 
     EXPECT_EQ(report, (Lines{"Start...", "<repaint>", Tile("a.png") + ":" + Url("a.png") + " ->OK",
                              "Download End."}));
-    EXPECT_EQ(testsupport::ReadBytes(Tile("a.png")), "IMAGE");
+    EXPECT_EQ(ReadBytes(Tile("a.png")), "IMAGE");
     EXPECT_EQ(server.RequestCount(), 3u);
 }
 
 TEST_F(RedownloadTest, SendsTheRefererWithItsLineEndAndNoProxy)
 {
     server.Enqueue(ScriptedReply::Ok("PNG"));
-    kartivo::download::TIdHTTP http;
+    download::TIdHTTP http;
     http.Request.ProxyServer = "10.9.9.9";   // whatever was there before
     http.Request.ProxyPort = 8080;
-    kartivo::ui::ConfigureRedownloadClient(http);
+    ConfigureRedownloadClient(http);
     EXPECT_EQ(http.Request.UserAgent, "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)");
     EXPECT_EQ(http.Request.Connection, "Keep_Alive");
 
-    kartivo::ui::FailedTilesRun run(http, [](const std::string&) {});
+    FailedTilesRun run(http, [](const std::string&) {});
     run.Run({Line("a.png")});
 
     ASSERT_EQ(server.RequestCount(), 1u);
@@ -174,7 +181,7 @@ TEST_F(RedownloadTest, SendsTheRefererWithItsLineEndAndNoProxy)
 TEST_F(RedownloadTest, LineWithoutBarIsRequestedWholeAndItsEmptyPathEndsTheRun)
 {
     server.Enqueue(ScriptedReply::Ok("PNG"));
-    EXPECT_THROW(Run({Url("nobar.png"), Line("b.png")}), kartivo::platform::EFCreateError);
+    EXPECT_THROW(Run({Url("nobar.png"), Line("b.png")}), platform::EFCreateError);
     ASSERT_EQ(server.RequestCount(), 1u);
     EXPECT_EQ(server.Requests()[0].target, "/tiles/nobar.png");
 }
@@ -183,7 +190,7 @@ TEST_F(RedownloadTest, LineWithoutBarIsRequestedWholeAndItsEmptyPathEndsTheRun)
 
 TEST_F(RedownloadTest, WindowCancelChangesNothing)
 {
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     w.Memo1Lines = {"earlier report"};
     w.Button1Click();
@@ -197,7 +204,7 @@ TEST_F(RedownloadTest, WindowCancelChangesNothing)
 
 TEST_F(RedownloadTest, WindowEmptyListGivesExactlyOneLine)
 {
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     w.Memo1Lines = {"earlier report"};
     OfferList({});
@@ -211,17 +218,17 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     server.Enqueue(ScriptedReply::Status(404, "Not Found"));
     server.Enqueue(ScriptedReply::Ok("PNG-2"));
     const std::string list = OfferList({Line("a.png"), Line("b.png")});
-    const std::string before = testsupport::ReadBytes(list);
-    testsupport::WriteBytes(Tile("b.png"), "an older image");
+    const std::string before = ReadBytes(list);
+    WriteBytes(Tile("b.png"), "an older image");
 
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     RunWindow(w);
 
     EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", "404 Not Found->" + Url("a.png"), Url("a.png") + kNotFound,
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
-    EXPECT_EQ(testsupport::ReadBytes(list), before);
-    EXPECT_EQ(testsupport::ReadBytes(Tile("b.png")), "PNG-2");
+    EXPECT_EQ(ReadBytes(list), before);
+    EXPECT_EQ(ReadBytes(Tile("b.png")), "PNG-2");
     EXPECT_FALSE(std::filesystem::exists(Tile("a.png")));
 
     // A new showing clears the memo.
@@ -240,7 +247,7 @@ TEST_F(RedownloadTest, WindowNetworkFailureEndsTheRunAndShowsItsEntryAsTwoLines)
     const std::string deadUrl = "http://127.0.0.1:" + std::to_string(closedPort) + "/tiles/a.png";
     OfferList({Tile("a.png") + "|" + deadUrl, Line("b.png")});
 
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     RunWindow(w);
 
@@ -258,7 +265,7 @@ TEST_F(RedownloadTest, WindowFileThatCannotBeWrittenEndsWithTheErrorBox)
     const std::string missing = folder.Path() + "no-such-folder/a.png";
     OfferList({missing + "|" + Url("a.png"), Line("b.png")});
 
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     RunWindow(w);
 
@@ -275,7 +282,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
-    server.SetHandler([&](const testsupport::RecordedRequest& r) {
+    server.SetHandler([&](const testing::RecordedRequest& r) {
         if (r.target.find("b.png") != std::string::npos) {
             std::unique_lock<std::mutex> l(m);
             cv.wait(l, [&] { return release; });
@@ -284,14 +291,14 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     });
     OfferList({Line("a.png"), Line("b.png"), Line("c.png"), Line("d.png"), Line("e.png")});
 
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     w.Button1Click();
     ASSERT_TRUE(w.Running());
     EXPECT_EQ(w.Button1->text().toStdString(), "Stop");
     ASSERT_TRUE(server.WaitForRequests(2));
     // The window is serviced while the second tile hangs on the server.
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return w.LabelProgress->text() == "2 of 5"; }));
+    ASSERT_TRUE(PumpUntil([&] { return w.LabelProgress->text() == "2 of 5"; }));
     EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK"}));
 
     w.Button1Click();   // stop after this tile
@@ -302,7 +309,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
         release = true;
     }
     cv.notify_all();
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
 
     EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK",
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
@@ -319,14 +326,14 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
-    server.SetHandler([&](const testsupport::RecordedRequest&) {
+    server.SetHandler([&](const testing::RecordedRequest&) {
         std::unique_lock<std::mutex> l(m);
         cv.wait(l, [&] { return release; });
         return ScriptedReply::Ok("PNG");
     });
     OfferList({Line("a.png"), Line("b.png"), Line("c.png")});
 
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     w.Button1Click();
     ASSERT_TRUE(server.WaitForRequests(1));
@@ -337,7 +344,7 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
         release = true;
     }
     cv.notify_all();
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_EQ(w.Memo1Lines.back(), "Download End.");
 }
@@ -346,10 +353,10 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
 // with its credentials; the tile hosts themselves are never reached.
 TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 {
-    testsupport::TempFolder programFolder;
-    kartivo::platform::SetProgramFolderForTests(programFolder.Path());
+    TempFolder programFolder;
+    platform::SetProgramFolderForTests(programFolder.Path());
     std::filesystem::create_directory(programFolder.Path() + "ini");
-    testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
+    WriteBytes(programFolder.Path() + "ini/config.ini",
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
                                 std::to_string(server.Port()) +
                                 "\r\nProxyUsername=alice\r\nProxyPassword=secret\r\n");
@@ -357,13 +364,13 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
     const std::string url = "http://t0.tiles.invalid/tiles/a.png";
     OfferList({Tile("a.png") + "|" + url});
 
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     RunWindow(w);
-    kartivo::platform::SetProgramFolderForTests("");
+    platform::SetProgramFolderForTests("");
 
     EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + url + " ->OK", "Download End."}));
-    EXPECT_EQ(testsupport::ReadBytes(Tile("a.png")), "PNG-PROXIED");
+    EXPECT_EQ(ReadBytes(Tile("a.png")), "PNG-PROXIED");
     ASSERT_EQ(server.RequestCount(), 1u);
     const std::string raw = server.Requests()[0].raw;
     EXPECT_EQ(raw.rfind("GET " + url + " HTTP/1.1\r\n", 0), 0u) << raw;
@@ -373,17 +380,17 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 
 TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
 {
-    testsupport::TempFolder programFolder;
-    kartivo::platform::SetProgramFolderForTests(programFolder.Path());
+    TempFolder programFolder;
+    platform::SetProgramFolderForTests(programFolder.Path());
     std::filesystem::create_directory(programFolder.Path() + "ini");
-    testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
+    WriteBytes(programFolder.Path() + "ini/config.ini",
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
     OfferList({Line("a.png")});
 
-    kartivo::ui::TfrmFlt w;
+    TfrmFlt w;
     w.show();
     w.Button1Click();
-    kartivo::platform::SetProgramFolderForTests("");
+    platform::SetProgramFolderForTests("");
 
     EXPECT_FALSE(w.Running());
     EXPECT_EQ(dialogs.messages, Lines{"Error: the proxy port \"eighty\" is not a port number."});
@@ -391,3 +398,5 @@ TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

@@ -12,11 +12,13 @@
 #include "view/qt/MapRenderer.h"
 #include "tests/view/ViewFixture.h"
 
+namespace kartivo::view {
+
 namespace {
 
-using viewtest::Near;
-using viewtest::SyntheticTask;
-using viewtest::TaskShape;
+using testing::Near;
+using testing::SyntheticTask;
+using testing::TaskShape;
 
 struct Picture {
     QImage Image;
@@ -32,27 +34,27 @@ struct Picture {
     }
 };
 
-kartivo::view::ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx, double cy, double scale,
+ViewerCommand Command(const testing::SyntheticTask& t, const std::string& out, double cx, double cy, double scale,
                       int w = 512, int h = 384) {
-    kartivo::view::ViewerCommand cmd;
-    cmd.Kind = kartivo::view::ViewerCommand::Mode::Render;
+    ViewerCommand cmd;
+    cmd.Kind = ViewerCommand::Mode::Render;
     cmd.Project = t.ProjectPath();
     cmd.Output = out;
     cmd.Width = w;
     cmd.Height = h;
-    cmd.CenterLon = kartivo::core::TileXToLon(cx, t.Params().Zoom);
-    cmd.CenterLat = kartivo::core::TileYToLat(cy, t.Params().Zoom);
+    cmd.CenterLon = core::TileXToLon(cx, t.Params().Zoom);
+    cmd.CenterLat = core::TileYToLat(cy, t.Params().Zoom);
     cmd.Scale = scale;
     cmd.Show.Area = false;
     return cmd;
 }
 
-Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w = 512, int h = 384,
-               kartivo::view::Overlays show = {false, false, true}) {
-    kartivo::view::ViewerCommand cmd = Command(t, t.Folder() + "out.png", cx, cy, scale, w, h);
+Picture Render(const testing::SyntheticTask& t, double cx, double cy, double scale, int w = 512, int h = 384,
+               Overlays show = {false, false, true}) {
+    ViewerCommand cmd = Command(t, t.Folder() + "out.png", cx, cy, scale, w, h);
     cmd.Show = show;
     std::string error;
-    EXPECT_TRUE(kartivo::view::qt::RenderProjectToFile(cmd, error)) << error;
+    EXPECT_TRUE(qt::RenderProjectToFile(cmd, error)) << error;
     QImage image(QString::fromStdString(cmd.Output));
     EXPECT_EQ(image.size(), QSize(w, h));
     return {image, cx, cy, scale, t.Task().TileWidth, t.Task().TileHeight};
@@ -61,9 +63,9 @@ Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w
 // Every sample point of every tile that lies well inside the picture shows
 // that tile's colour (or what `expect` says for it); returns how many were looked at.
 template <class Expect>
-int CheckTiles(const SyntheticTask& t, const Picture& p, Expect expect) {
+int CheckTiles(const testing::SyntheticTask& t, const Picture& p, Expect expect) {
     int checked = 0;
-    const kartivo::task::KvTask& task = t.Task();
+    const task::KvTask& task = t.Task();
     const double margin = 3.0 / (std::min(p.TileW, p.TileH) * p.Scale);
     for (int x = task.Xmin; x <= task.Xmax; ++x)
         for (int y = task.Ymin; y <= task.Ymax; ++y)
@@ -89,7 +91,7 @@ class RenderEveryType : public ::testing::TestWithParam<std::tuple<int, bool>> {
 TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
 {
     const auto [mapsType, continued] = GetParam();
-    SyntheticTask t({1000, 1003, 2000, 2002, 12, mapsType});
+    testing::SyntheticTask t({1000, 1003, 2000, 2002, 12, mapsType});
     t.WriteAllTiles();
     if (continued) {
         // A run stopped part way: the westmost column never came.
@@ -100,24 +102,24 @@ TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
     auto expect = [&](int x, int y, QColor c) {
         if (continued && x == 1000)
             return LooksMissing(c);
-        return bool(Near(c, t.ColourOf(x, y)));
+        return bool(testing::Near(c, t.ColourOf(x, y)));
     };
     for (double scale : {2.0, 1.0, 0.5, 0.25, 0.125}) {
         const Picture p = Render(t, 1001.5, 2001.5, scale);
         EXPECT_GT(CheckTiles(t, p, expect), 0) << scale;
     }
     // The whole task fitted, as the window opens it: every tile in sight.
-    kartivo::view::ViewerCommand cmd;
+    ViewerCommand cmd;
     std::string error;
-    ASSERT_TRUE(kartivo::view::ParseViewerCommand({"--render", t.Folder() + "fit.png", "--size", "600x400", "--no-area",
+    ASSERT_TRUE(ParseViewerCommand({"--render", t.Folder() + "fit.png", "--size", "600x400", "--no-area",
                                     t.ProjectPath()}, cmd, error)) << error;
-    ASSERT_TRUE(kartivo::view::qt::RenderProjectToFile(cmd, error)) << error;
+    ASSERT_TRUE(qt::RenderProjectToFile(cmd, error)) << error;
     const double fit = std::min(600.0 / (4 * t.Task().TileWidth), 400.0 / (3 * t.Task().TileHeight));
     const Picture whole{QImage(QString::fromStdString(cmd.Output)), 1002.0, 2001.5, fit,
                         t.Task().TileWidth, t.Task().TileHeight};
     EXPECT_EQ(CheckTiles(t, whole, expect), 4 * 3 * 3);
     // Beyond the task: the background.
-    EXPECT_TRUE(Near(whole.Image.pixelColor(1, 1), kartivo::view::qt::viewcolors::Background, 0));
+    EXPECT_TRUE(testing::Near(whole.Image.pixelColor(1, 1), qt::viewcolors::Background, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(MapTypes, RenderEveryType,
@@ -131,20 +133,20 @@ INSTANTIATE_TEST_SUITE_P(MapTypes, RenderEveryType,
 // marks on; without them missing and failed look alike but not like a tile.
 TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
 {
-    SyntheticTask t({500, 505, 700, 700, 11, 5});
+    testing::SyntheticTask t({500, 505, 700, 700, 11, 5});
     t.WriteAllTiles();
     t.MakeBlank(501, 700);
     t.Remove(502, 700);
     t.Fail({{503, 700}});
     t.WriteBytes(504, 700, "<html>not an image</html>");
-    std::string png = testsupport::ReadBytes(t.Task().GetTileFilePath(505, 700));
+    std::string png = testing::ReadBytes(t.Task().GetTileFilePath(505, 700));
     t.WriteBytes(505, 700, png.substr(0, png.size() / 3));   // truncated
 
     for (double scale : {1.0, 0.25}) {   // tiles and an overview
         const Picture p = Render(t, 503.0, 700.5, scale, 6 * 256, 256);
         auto at = [&](int x) { return p.Image.pixelColor(p.PixelOf(x + 0.25, 700.5)); };
-        EXPECT_TRUE(Near(at(500), t.ColourOf(500, 700))) << scale;
-        EXPECT_TRUE(Near(at(501), t.BlankColour())) << scale;
+        EXPECT_TRUE(testing::Near(at(500), t.ColourOf(500, 700))) << scale;
+        EXPECT_TRUE(testing::Near(at(501), t.BlankColour())) << scale;
         EXPECT_TRUE(LooksMissing(at(502))) << at(502).name().toStdString() << " " << scale;
         EXPECT_TRUE(LooksFailed(at(503))) << at(503).name().toStdString() << " " << scale;
         EXPECT_TRUE(LooksMissing(at(504))) << "foreign file drawn as missing, " << scale;
@@ -152,7 +154,7 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     }
     const Picture plain = Render(t, 503.0, 700.5, 1.0, 6 * 256, 256, {false, false, false});
     for (int x : {502, 503, 504})
-        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), kartivo::view::qt::viewcolors::NoImage, 0)) << x;
+        EXPECT_TRUE(testing::Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), qt::viewcolors::NoImage, 0)) << x;
 }
 
 // Overviews of a task too large to read whole: each cell shows the middle
@@ -161,7 +163,7 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
 TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
 {
     constexpr int kSide = 64, kBlock = 8;
-    SyntheticTask t({3000, 3000 + kSide - 1, 3000, 3000 + kSide - 1, 13, 6});
+    testing::SyntheticTask t({3000, 3000 + kSide - 1, 3000, 3000 + kSide - 1, 13, 6});
     // Hard links to one file per colour keep the folder cheap.
     for (int bx = 0; bx < kSide / kBlock; ++bx)
         for (int by = 0; by < kSide / kBlock; ++by) {
@@ -178,13 +180,13 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
     t.Fail({{3001, 3002}});
     for (double scale : {1.0 / 32, 1.0 / 64, 1.0 / 128}) {
         const Picture p = Render(t, 3000 + kSide / 2.0, 3000 + kSide / 2.0, scale, 512, 512);
-        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), kartivo::view::qt::viewcolors::FailedMark, 0)) << scale;
+        EXPECT_TRUE(testing::Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), qt::viewcolors::FailedMark, 0)) << scale;
         int checked = 0;
         for (int bx = 0; bx < kSide / kBlock; ++bx)
             for (int by = 0; by < kSide / kBlock; ++by) {
                 const QPoint px = p.PixelOf(3000 + bx * kBlock + kBlock / 2.0 + 0.5, 3000 + by * kBlock + kBlock / 2.0 + 0.5);
                 ++checked;
-                EXPECT_TRUE(Near(p.Image.pixelColor(px), t.ColourOf(3000 + bx, 3000 + by), 20))
+                EXPECT_TRUE(testing::Near(p.Image.pixelColor(px), t.ColourOf(3000 + bx, 3000 + by), 20))
                     << "block " << bx << "," << by << " scale " << scale;
             }
         EXPECT_EQ(checked, 64);
@@ -194,12 +196,12 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
 // The outline of the area asked for runs through the four coordinates.
 TEST(RenderOverlays, AreaOutlineAndGridFollowTheCoordinates)
 {
-    SyntheticTask t({100, 101, 100, 101, 9, 5});
+    testing::SyntheticTask t({100, 101, 100, 101, 9, 5});
     t.WriteAllTiles();
     const Picture p = Render(t, 101.0, 101.0, 1.0, 512, 512, {true, true, false});
     // West edge of the area at column edge 100.3, north edge at row edge 101.7.
     const QPoint nw = p.PixelOf(100.3, 101.7);
-    auto isArea = [&](QPoint q) { return Near(p.Image.pixelColor(q), kartivo::view::qt::viewcolors::Area, 40); };
+    auto isArea = [&](QPoint q) { return testing::Near(p.Image.pixelColor(q), qt::viewcolors::Area, 40); };
     int hits = 0;
     for (int dy = 10; dy < 200; dy += 5)
         hits += isArea(QPoint(nw.x(), nw.y() + dy)) || isArea(QPoint(nw.x() + 1, nw.y() + dy)) ||
@@ -217,42 +219,42 @@ TEST(RenderOverlays, AreaOutlineAndGridFollowTheCoordinates)
 // Bad input: one sentence, nothing written.
 TEST(RenderRefusals, BadProjectsGiveOneSentence)
 {
-    testsupport::TempFolder dir;
+    testing::TempFolder dir;
     std::string error;
-    kartivo::view::ViewerCommand cmd;
-    cmd.Kind = kartivo::view::ViewerCommand::Mode::Render;
+    ViewerCommand cmd;
+    cmd.Kind = ViewerCommand::Mode::Render;
     cmd.Output = dir / "out.png";
 
     cmd.Project = dir / "absent.kvpd";
-    EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
+    EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
     EXPECT_NE(error.find("absent.kvpd"), std::string::npos) << error;
 
     cmd.Project = dir / "text.kvpd";
-    testsupport::WriteBytes(cmd.Project, "just some notes\r\n");
-    EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
+    testing::WriteBytes(cmd.Project, "just some notes\r\n");
+    EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
     EXPECT_NE(error.find("is not a Kartivo project file"), std::string::npos) << error;
 
     {
-        SyntheticTask t({10, 11, 10, 11, 6, 6});
+        testing::SyntheticTask t({10, 11, 10, 11, 6, 6});
         std::filesystem::remove_all(t.Task().TileFolder);
         cmd.Project = t.ProjectPath();
-        EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
+        EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
         EXPECT_EQ(error, "The tile folder " + t.Task().TileFolder + " of this project does not exist.");
 
         std::filesystem::create_directory(t.Task().TileFolder);
         cmd.Output = dir / "no-such-folder/out.png";
-        EXPECT_FALSE(kartivo::view::qt::RenderProjectToFile(cmd, error));
+        EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
         EXPECT_EQ(error, "Cannot create file " + cmd.Output);
     }
-    EXPECT_FALSE(kartivo::platform::FileExists(dir / "out.png"));
+    EXPECT_FALSE(platform::FileExists(dir / "out.png"));
 }
 
 // The program itself: exit status and one line on the error stream.
 TEST(RenderProgram, ExitStatusAndOneLine)
 {
-    const QString program = QString::fromStdString(kartivo::platform::ProgramFolder() + "plateview");
-    ASSERT_TRUE(kartivo::platform::FileExists(program.toStdString()));
-    SyntheticTask t({40, 41, 40, 40, 7, 5});
+    const QString program = QString::fromStdString(platform::ProgramFolder() + "plateview");
+    ASSERT_TRUE(platform::FileExists(program.toStdString()));
+    testing::SyntheticTask t({40, 41, 40, 40, 7, 5});
     t.WriteAllTiles();
     auto run = [&](const QStringList& args, QByteArray& err) {
         QProcess p;
@@ -274,3 +276,5 @@ TEST(RenderProgram, ExitStatusAndOneLine)
 }
 
 } // namespace
+
+} // namespace kartivo::view

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kartivo::view {
+
 namespace {
 
 // The map pixel of a point and back, and the tile under it, agree with
@@ -24,26 +26,26 @@ TEST(MapGrid, PixelsAndDegreesAgreeWithTileGeometry)
 {
     for (int tileH : {256, 180}) {
         const int z = 13;
-        const kartivo::view::MapGrid g(4140, 4160, 5360, 5380, z, 256, tileH);
+        const MapGrid g(4140, 4160, 5360, 5380, z, 256, tileH);
         // The worked example's point lies in column 4149, row 5373.
-        const kartivo::view::MapPoint p = g.LonLatToMap(2.3522, 48.8566);
+        const MapPoint p = g.LonLatToMap(2.3522, 48.8566);
         int x = 0, y = 0;
         ASSERT_TRUE(g.TileAt(p, x, y));
-        EXPECT_EQ(x, kartivo::core::LonToTileX(2.3522, z));
-        EXPECT_EQ(y, kartivo::core::LatToTileY(48.8566, z));
-        const kartivo::view::LonLat back = g.MapToLonLat(p);
+        EXPECT_EQ(x, core::LonToTileX(2.3522, z));
+        EXPECT_EQ(y, core::LatToTileY(48.8566, z));
+        const LonLat back = g.MapToLonLat(p);
         EXPECT_NEAR(back.Lon, 2.3522, 1e-9);
         EXPECT_NEAR(back.Lat, 48.8566, 1e-9);
         // Tile corners land on whole multiples of the tile size.
-        const kartivo::core::TileEdges e = kartivo::core::EdgesOfTile(4149, 5373, z);
-        const kartivo::view::MapPoint nw = g.LonLatToMap(e.Left, e.Top), se = g.LonLatToMap(e.Right, e.Bottom);
-        const kartivo::view::MapRect r = g.TileRect(4149, 5373);
+        const core::TileEdges e = core::EdgesOfTile(4149, 5373, z);
+        const MapPoint nw = g.LonLatToMap(e.Left, e.Top), se = g.LonLatToMap(e.Right, e.Bottom);
+        const MapRect r = g.TileRect(4149, 5373);
         EXPECT_NEAR(nw.X, r.Left, 1e-6);
         EXPECT_NEAR(nw.Y, r.Top, 1e-6);
         EXPECT_NEAR(se.X, r.Right, 1e-6);
         EXPECT_NEAR(se.Y, r.Bottom, 1e-6);
         // Rows are linear in Mercator y: the Mercator middle of a tile is its pixel middle.
-        EXPECT_NEAR(g.LonLatToMap(0, kartivo::core::TileYToLat(5373.5, z)).Y, (r.Top + r.Bottom) / 2, 1e-6);
+        EXPECT_NEAR(g.LonLatToMap(0, core::TileYToLat(5373.5, z)).Y, (r.Top + r.Bottom) / 2, 1e-6);
         // Outside the grid there is no tile.
         EXPECT_FALSE(g.TileAt({-0.5, 10}, x, y));
         EXPECT_FALSE(g.TileAt({10, g.Height()}, x, y));
@@ -54,7 +56,7 @@ TEST(MapGrid, PixelsAndDegreesAgreeWithTileGeometry)
 // them tiles of the task drawn inside the image.
 TEST(MapGrid, OverviewsReadABoundedNumberOfTiles)
 {
-    const kartivo::view::MapGrid g(0, 999, 0, 999, 10, 256, 256);   // a million tiles
+    const MapGrid g(0, 999, 0, 999, 10, 256, 256);   // a million tiles
     EXPECT_EQ(g.MaxLevel(), 10);
     for (int level : {1, 4, 5, 8, 10}) {
         std::size_t most = 0;
@@ -63,7 +65,7 @@ TEST(MapGrid, OverviewsReadABoundedNumberOfTiles)
             for (int r = 0; r < n; r += std::max(1, n / 3)) {
                 const auto cells = g.CellsOf({level, c, r});
                 most = std::max(most, cells.size());
-                for (const kartivo::view::OverviewCell& cell : cells) {
+                for (const OverviewCell& cell : cells) {
                     EXPECT_GE(cell.X, 0);
                     EXPECT_LE(cell.X, 999);
                     EXPECT_GE(cell.Y, 0);
@@ -79,44 +81,44 @@ TEST(MapGrid, OverviewsReadABoundedNumberOfTiles)
     // 1000 = 3 x 256 + 232, drawn in 232/256 of the image (cells of 16 tiles).
     const auto edge = g.CellsOf({8, 3, 0});
     int right = 0;
-    for (const kartivo::view::OverviewCell& c : edge)
+    for (const OverviewCell& c : edge)
         right = std::max(right, c.Left + c.Width);
     EXPECT_EQ(right, 232);
     // A view of the whole task at its fitted scale needs a handful of images.
-    kartivo::view::Viewport v(1920, 1080);
+    Viewport v(1920, 1080);
     v.Fit(g);
     EXPECT_LE(g.KeysCovering(v.VisibleMap(), v.Level(g)).size(), 16u);
 }
 
 TEST(Viewport, ZoomKeepsThePointUnderTheCursorAndStaysInLimits)
 {
-    const kartivo::view::MapGrid g(0, 9, 0, 9, 8, 256, 180);
-    kartivo::view::Viewport v(800, 600);
+    const MapGrid g(0, 9, 0, 9, 8, 256, 180);
+    Viewport v(800, 600);
     v.Fit(g);
     EXPECT_DOUBLE_EQ(v.Scale(), std::min(800.0 / 2560, 600.0 / 1800));
-    const kartivo::view::ScreenPoint cursor{123, 456};
-    const kartivo::view::MapPoint before = v.ScreenToMap(cursor);
+    const ScreenPoint cursor{123, 456};
+    const MapPoint before = v.ScreenToMap(cursor);
     v.ZoomAbout(cursor, 3.0, g);
-    const kartivo::view::MapPoint after = v.ScreenToMap(cursor);
+    const MapPoint after = v.ScreenToMap(cursor);
     EXPECT_NEAR(after.X, before.X, 1e-9);
     EXPECT_NEAR(after.Y, before.Y, 1e-9);
     for (int i = 0; i < 40; ++i)
         v.ZoomAbout(cursor, 2.0, g);
-    EXPECT_EQ(v.Scale(), kartivo::view::Viewport::kMaxScale);
+    EXPECT_EQ(v.Scale(), Viewport::kMaxScale);
     EXPECT_EQ(v.Level(g), 0);
     for (int i = 0; i < 80; ++i)
         v.ZoomAbout(cursor, 0.5, g);
-    EXPECT_EQ(v.Scale(), kartivo::view::Viewport::MinScale(g, 800, 600));
+    EXPECT_EQ(v.Scale(), Viewport::MinScale(g, 800, 600));
     EXPECT_EQ(v.Level(g), g.MaxLevel());
     // A drag to the right shows what lies west.
-    const kartivo::view::MapPoint c = v.Center();
+    const MapPoint c = v.Center();
     v.Pan(10, 0);
     EXPECT_LT(v.Center().X, c.X);
 }
 
 TEST(ByteCache, DropsLeastRecentlyUsedPastTheBound)
 {
-    kartivo::view::ByteCache<int, std::string> cache(100);
+    ByteCache<int, std::string> cache(100);
     cache.Insert(1, "a", 40);
     cache.Insert(2, "b", 40);
     ASSERT_TRUE(cache.Find(1));   // 2 is now the oldest
@@ -135,62 +137,62 @@ TEST(ByteCache, DropsLeastRecentlyUsedPastTheBound)
 
 TEST(ReadOutTexts, DegreesMinutesSecondsCarryAndHemispheres)
 {
-    EXPECT_EQ(kartivo::view::FormatDms(48.8566, true), "48\u00b051'23.76\" N");
-    EXPECT_EQ(kartivo::view::FormatDms(-2.5, false), "2\u00b030'00.00\" W");
-    EXPECT_EQ(kartivo::view::FormatDms(-33.9249, true), "33\u00b055'29.64\" S");
+    EXPECT_EQ(FormatDms(48.8566, true), "48\u00b051'23.76\" N");
+    EXPECT_EQ(FormatDms(-2.5, false), "2\u00b030'00.00\" W");
+    EXPECT_EQ(FormatDms(-33.9249, true), "33\u00b055'29.64\" S");
     // 59.9999 seconds round up into the next minute and degree.
-    EXPECT_EQ(kartivo::view::FormatDms(10.99999999, false), "11\u00b000'00.00\" E");
-    EXPECT_EQ(kartivo::view::FormatDms(-0.000000001, true), "0\u00b000'00.00\" N");
-    EXPECT_EQ(kartivo::view::FormatDms(180, false), "180\u00b000'00.00\" E");
-    EXPECT_EQ(kartivo::view::FormatDecimal(-0.00000001, 7), "0.0000000");
-    EXPECT_EQ(kartivo::view::FormatDecimal(2.3291015625, 7), "2.3291016");
+    EXPECT_EQ(FormatDms(10.99999999, false), "11\u00b000'00.00\" E");
+    EXPECT_EQ(FormatDms(-0.000000001, true), "0\u00b000'00.00\" N");
+    EXPECT_EQ(FormatDms(180, false), "180\u00b000'00.00\" E");
+    EXPECT_EQ(FormatDecimal(-0.00000001, 7), "0.0000000");
+    EXPECT_EQ(FormatDecimal(2.3291015625, 7), "2.3291016");
 }
 
 TEST(ReadOutTexts, TileAndStateUnderThePoint)
 {
-    testsupport::TempFolder dir;
-    kartivo::task::TaskParameters p;
+    testing::TempFolder dir;
+    task::TaskParameters p;
     p.SavePath = dir.Path();
     p.TaskName = "r.kvpd";
     p.Zoom = 13;
     p.MapsType = 5;
     p.LeftLongitude = 2.3522; p.RightLongitude = 2.36; p.TopLatitude = 48.86; p.BottomLatitude = 48.8566;
     std::string error;
-    auto task = kartivo::task::KvTask::Describe(p, error);
+    auto task = task::KvTask::Describe(p, error);
     ASSERT_TRUE(task) << error;
-    const kartivo::view::MapGrid g = kartivo::view::MapGrid::OfTask(*task);
-    const kartivo::view::ReadOut r = kartivo::view::ReadOutAt(g, *task, g.LonLatToMap(2.3522, 48.8566));
+    const MapGrid g = MapGrid::OfTask(*task);
+    const ReadOut r = ReadOutAt(g, *task, g.LonLatToMap(2.3522, 48.8566));
     ASSERT_TRUE(r.OnTile);
     EXPECT_EQ(r.X, 4149);
     EXPECT_EQ(r.Y, 5373);
     EXPECT_EQ(r.FileName, "mn_4149_5373_13.png");
-    EXPECT_EQ(kartivo::view::ReadOutLine(r, kartivo::view::StateText(kartivo::task::TileState::Failed, false)),
+    EXPECT_EQ(ReadOutLine(r, StateText(task::TileState::Failed, false)),
               "Lon 2.3522000 (2\u00b021'07.92\" E)   Lat 48.8566000 (48\u00b051'23.76\" N)   "
               "Column 4149, row 5373   mn_4149_5373_13.png   in the failed list");
-    EXPECT_EQ(kartivo::view::StateText(kartivo::task::TileState::Blank, false), "blank substitute");
-    EXPECT_EQ(kartivo::view::StateText(kartivo::task::TileState::Saved, true), "saved, but not a readable image");
-    EXPECT_EQ(kartivo::view::StateText(kartivo::task::TileState::Blank, false, true), "blank substitute, in the failed list");
-    EXPECT_EQ(kartivo::view::StateText(kartivo::task::TileState::Failed, false, true), "in the failed list");
-    const kartivo::view::ReadOut off = kartivo::view::ReadOutAt(g, *task, {-10, -10});
+    EXPECT_EQ(StateText(task::TileState::Blank, false), "blank substitute");
+    EXPECT_EQ(StateText(task::TileState::Saved, true), "saved, but not a readable image");
+    EXPECT_EQ(StateText(task::TileState::Blank, false, true), "blank substitute, in the failed list");
+    EXPECT_EQ(StateText(task::TileState::Failed, false, true), "in the failed list");
+    const ReadOut off = ReadOutAt(g, *task, {-10, -10});
     EXPECT_FALSE(off.OnTile);
-    EXPECT_EQ(kartivo::view::ReadOutLine(off, "saved").find("Column"), std::string::npos);
+    EXPECT_EQ(ReadOutLine(off, "saved").find("Column"), std::string::npos);
 }
 
 // The copied selection in the main window's order, held to what it accepts.
 TEST(ReadOutTexts, SelectionCopiesLeftRightTopBottom)
 {
     const int z = 13;
-    const kartivo::view::MapGrid g(4149, 4150, 5373, 5374, z, 256, 256);
+    const MapGrid g(4149, 4150, 5373, 5374, z, 256, 256);
     // Dragged from the south-east corner to the north-west one.
-    const kartivo::view::AreaDegrees a = kartivo::view::SelectionArea(g, {512, 512}, {0, 0});
-    EXPECT_DOUBLE_EQ(a.Left, kartivo::core::TileXToLon(4149, z));
-    EXPECT_DOUBLE_EQ(a.Right, kartivo::core::TileXToLon(4151, z));
-    EXPECT_DOUBLE_EQ(a.Top, kartivo::core::TileYToLat(5375, z));
-    EXPECT_DOUBLE_EQ(a.Bottom, kartivo::core::TileYToLat(5373, z));
-    EXPECT_EQ(kartivo::view::SelectionText(a), "Left Longitude: 2.3291016\nRight Longitude: 2.4169922\n"
+    const AreaDegrees a = SelectionArea(g, {512, 512}, {0, 0});
+    EXPECT_DOUBLE_EQ(a.Left, core::TileXToLon(4149, z));
+    EXPECT_DOUBLE_EQ(a.Right, core::TileXToLon(4151, z));
+    EXPECT_DOUBLE_EQ(a.Top, core::TileYToLat(5375, z));
+    EXPECT_DOUBLE_EQ(a.Bottom, core::TileYToLat(5373, z));
+    EXPECT_EQ(SelectionText(a), "Left Longitude: 2.3291016\nRight Longitude: 2.4169922\n"
                                 "Top Latitude: 48.8936154\nBottom Latitude: 48.8357975\n");
-    const kartivo::view::MapGrid world(0, 1, 0, 1, 1, 256, 256);
-    const kartivo::view::AreaDegrees w = kartivo::view::SelectionArea(world, {-1000, -1000}, {2000, 2000});
+    const MapGrid world(0, 1, 0, 1, 1, 256, 256);
+    const AreaDegrees w = SelectionArea(world, {-1000, -1000}, {2000, 2000});
     EXPECT_EQ(w.Left, -180);
     EXPECT_EQ(w.Right, 180);
     EXPECT_EQ(w.Top, 85);
@@ -199,11 +201,11 @@ TEST(ReadOutTexts, SelectionCopiesLeftRightTopBottom)
 
 TEST(CommandLine, RenderOptionsAndRefusals)
 {
-    kartivo::view::ViewerCommand c;
+    ViewerCommand c;
     std::string e;
-    ASSERT_TRUE(kartivo::view::ParseViewerCommand({"--render", "o.png", "--size", "640x480", "--center", "2.35,48.85",
+    ASSERT_TRUE(ParseViewerCommand({"--render", "o.png", "--size", "640x480", "--center", "2.35,48.85",
                                     "--scale", "0.5", "--grid", "--no-area", "p.kvpd"}, c, e)) << e;
-    EXPECT_EQ(c.Kind, kartivo::view::ViewerCommand::Mode::Render);
+    EXPECT_EQ(c.Kind, ViewerCommand::Mode::Render);
     EXPECT_EQ(c.Output, "o.png");
     EXPECT_EQ(c.Project, "p.kvpd");
     EXPECT_EQ(c.Width, 640);
@@ -215,13 +217,13 @@ TEST(CommandLine, RenderOptionsAndRefusals)
     EXPECT_FALSE(c.Show.Area);
     EXPECT_TRUE(c.Show.Marks);
 
-    ASSERT_TRUE(kartivo::view::ParseViewerCommand({}, c, e));
-    EXPECT_EQ(c.Kind, kartivo::view::ViewerCommand::Mode::Window);
+    ASSERT_TRUE(ParseViewerCommand({}, c, e));
+    EXPECT_EQ(c.Kind, ViewerCommand::Mode::Window);
     EXPECT_TRUE(c.Project.empty());
-    ASSERT_TRUE(kartivo::view::ParseViewerCommand({"/data/a task.kvpd"}, c, e));
+    ASSERT_TRUE(ParseViewerCommand({"/data/a task.kvpd"}, c, e));
     EXPECT_EQ(c.Project, "/data/a task.kvpd");
-    ASSERT_TRUE(kartivo::view::ParseViewerCommand({"x", "--help"}, c, e));
-    EXPECT_EQ(c.Kind, kartivo::view::ViewerCommand::Mode::Help);
+    ASSERT_TRUE(ParseViewerCommand({"x", "--help"}, c, e));
+    EXPECT_EQ(c.Kind, ViewerCommand::Mode::Help);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--render"}, {"--render", "o.png"}, {"--render", "o.png", "--size", "0x10", "p"},
@@ -232,7 +234,7 @@ TEST(CommandLine, RenderOptionsAndRefusals)
         {"--scale", "2", "p.kvpd"}};
     for (const auto& args : bad) {
         e.clear();
-        EXPECT_FALSE(kartivo::view::ParseViewerCommand(args, c, e)) << args[0];
+        EXPECT_FALSE(ParseViewerCommand(args, c, e)) << args[0];
         EXPECT_FALSE(e.empty());
         EXPECT_EQ(e.find('\n'), std::string::npos) << e;
     }
@@ -240,20 +242,22 @@ TEST(CommandLine, RenderOptionsAndRefusals)
 
 TEST(RecentList, NewestFirstWithoutRepeatsAndBounded)
 {
-    testsupport::TempFolder dir;
-    kartivo::view::RecentList list(dir / "config.ini");
+    testing::TempFolder dir;
+    RecentList list(dir / "config.ini");
     EXPECT_TRUE(list.Load().empty());
     for (int i = 0; i < 10; ++i)
         list.Add("/p/" + std::to_string(i) + ".kvpd");
     std::vector<std::string> got = list.Add("/p/5.kvpd");
-    ASSERT_EQ(got.size(), std::size_t(kartivo::view::RecentList::kMaxRecent));
+    ASSERT_EQ(got.size(), std::size_t(RecentList::kMaxRecent));
     EXPECT_EQ(got[0], "/p/5.kvpd");
     EXPECT_EQ(got[1], "/p/9.kvpd");
     EXPECT_EQ(std::count(got.begin(), got.end(), "/p/5.kvpd"), 1);
-    EXPECT_EQ(kartivo::view::RecentList(dir / "config.ini").Load(), got);
+    EXPECT_EQ(RecentList(dir / "config.ini").Load(), got);
     EXPECT_EQ(list.Remove("/p/9.kvpd").size(), got.size() - 1);
     list.Clear();
     EXPECT_TRUE(list.Load().empty());
 }
 
 } // namespace
+
+} // namespace kartivo::view

@@ -13,9 +13,13 @@
 #include "view/qt/ViewerWindow.h"
 #include "tests/view/ViewFixture.h"
 
+namespace kartivo::view {
+
+using testing::Near;
+
 namespace {
 
-using viewtest::SyntheticTask;
+using testing::SyntheticTask;
 
 // Pumps events until the condition holds; false after 20 seconds.
 template <class Condition>
@@ -33,50 +37,50 @@ bool WaitFor(Condition done) {
 class ViewerWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        kartivo::platform::SetProgramFolderForTests(programDir.Path());
+        platform::SetProgramFolderForTests(programDir.Path());
         std::filesystem::create_directory(programDir / "ini");
         // The blank images come from beside the real program.
         std::filesystem::copy(realBlanks, programDir / "blankimg", std::filesystem::copy_options::recursive);
     }
     void TearDown() override {
         // Also after a failed assertion left a test's own recorder installed.
-        kartivo::platform::SetDialogs(nullptr);
-        kartivo::platform::SetProgramFolderForTests("");
+        platform::SetDialogs(nullptr);
+        platform::SetProgramFolderForTests("");
     }
 
     // The map point of a fractional column and row edge of the task.
-    static QPointF ScreenOf(kartivo::view::qt::TfrmMapViewer& w, double ex, double ey) {
-        const kartivo::view::MapGrid& g = w.Map()->Renderer()->Grid();
-        const kartivo::view::MapPoint m{(ex - g.Xmin()) * g.TileWidth(), (g.Ymax() + 1 - ey) * g.TileHeight()};
-        const kartivo::view::ScreenPoint s = w.Map()->View().MapToScreen(m);
+    static QPointF ScreenOf(qt::TfrmMapViewer& w, double ex, double ey) {
+        const MapGrid& g = w.Map()->Renderer()->Grid();
+        const MapPoint m{(ex - g.Xmin()) * g.TileWidth(), (g.Ymax() + 1 - ey) * g.TileHeight()};
+        const ScreenPoint s = w.Map()->View().MapToScreen(m);
         return QPointF(s.X, s.Y);
     }
 
     // A window of the given size, shown, with the task's project open.
-    static std::unique_ptr<kartivo::view::qt::TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
-        auto w = std::make_unique<kartivo::view::qt::TfrmMapViewer>();
+    static std::unique_ptr<qt::TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
+        auto w = std::make_unique<qt::TfrmMapViewer>();
         w->resize(width, height);
         w->show();
         EXPECT_TRUE(w->OpenProject(t.ProjectPath()));
         return w;
     }
 
-    const std::string realBlanks = kartivo::platform::ProgramFolder() + "blankimg";   // before SetUp
-    testsupport::TempFolder programDir;
+    const std::string realBlanks = platform::ProgramFolder() + "blankimg";   // before SetUp
+    testing::TempFolder programDir;
 };
 
 TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
 {
     SyntheticTask t({200, 203, 300, 300, 10, 5});
-    kartivo::platform::RecordingDialogs dialogs;
+    platform::RecordingDialogs dialogs;
     t.WriteAllTiles();
     t.MakeBlank(201, 300);
     t.Remove(202, 300);
     t.Fail({{203, 300}});
-    kartivo::platform::SetDialogs(&dialogs);
+    platform::SetDialogs(&dialogs);
     {
         auto window = Show(t, 1100, 500);
-        kartivo::view::qt::TfrmMapViewer& w = *window;
+        qt::TfrmMapViewer& w = *window;
         EXPECT_TRUE(dialogs.messages.empty());
         const std::pair<int, const char*> rows[] = {
             {200, "saved"}, {201, "blank substitute"}, {202, "missing"}, {203, "in the failed list"}};
@@ -87,13 +91,13 @@ TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
             EXPECT_TRUE(text.endsWith(QString("   ") + state)) << text.toStdString();
             EXPECT_TRUE(text.contains(QString("Column %1, row 300").arg(x))) << text.toStdString();
             // The coordinates are those of the tile's Mercator middle.
-            const std::string lon = kartivo::view::FormatDecimal(kartivo::core::TileXToLon(x + 0.5, 10), 7);
+            const std::string lon = FormatDecimal(core::TileXToLon(x + 0.5, 10), 7);
             EXPECT_TRUE(text.startsWith(QString::fromStdString("Lon " + lon))) << text.toStdString();
         }
         // Beyond the task: coordinates only.
         EXPECT_FALSE(w.Map()->ReadOutAt(ScreenOf(w, 199.5, 300.5)).contains("Column"));
     }
-    kartivo::platform::SetDialogs(nullptr);
+    platform::SetDialogs(nullptr);
 }
 
 TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
@@ -101,7 +105,7 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
     SyntheticTask t({0, 15, 0, 11, 6, 6});
     t.WriteAllTiles();
     auto window = Show(t, 900, 700);
-    kartivo::view::qt::TfrmMapViewer& w = *window;
+    qt::TfrmMapViewer& w = *window;
     w.Map()->ShowActualPixels();
     w.Map()->grab();   // paints a frame now
     // The first frame at a new scale is drawn at once, without its images...
@@ -120,33 +124,33 @@ TEST_F(ViewerWindowTest, ReloadReadsTilesThatArrivedSince)
     SyntheticTask t({20, 21, 20, 20, 6, 5});
     t.WriteTile(20, 20, t.ColourOf(20, 20));
     auto window = Show(t, 600, 400);
-    kartivo::view::qt::MapWidget* map = window->Map();
+    qt::MapWidget* map = window->Map();
     const QPoint late = ScreenOf(*window, 21.3, 20.5).toPoint();
-    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    EXPECT_FALSE(Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
     t.WriteTile(21, 20, t.ColourOf(21, 20));
-    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    EXPECT_FALSE(Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
     map->Reload();
-    EXPECT_TRUE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    EXPECT_TRUE(Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
 }
 
 TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
 {
     SyntheticTask t({0, 7, 0, 7, 5, 21});
     auto window = Show(t, 800, 600);
-    kartivo::view::qt::TfrmMapViewer& w = *window;
-    kartivo::view::qt::MapWidget* map = w.Map();
+    qt::TfrmMapViewer& w = *window;
+    qt::MapWidget* map = w.Map();
     const QPointF cursor(200, 150);
-    const kartivo::view::MapPoint before = map->View().ScreenToMap({cursor.x(), cursor.y()});
+    const MapPoint before = map->View().ScreenToMap({cursor.x(), cursor.y()});
     const double scale = map->View().Scale();
     QWheelEvent wheel(cursor, map->mapToGlobal(cursor), QPoint(), QPoint(0, 240), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(map, &wheel);
     EXPECT_DOUBLE_EQ(map->View().Scale(), scale * 2);
-    const kartivo::view::MapPoint after = map->View().ScreenToMap({cursor.x(), cursor.y()});
+    const MapPoint after = map->View().ScreenToMap({cursor.x(), cursor.y()});
     EXPECT_NEAR(after.X, before.X, 1e-9);
     EXPECT_NEAR(after.Y, before.Y, 1e-9);
 
-    const kartivo::view::MapPoint centre = map->View().Center();
+    const MapPoint centre = map->View().Center();
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 300), map->mapToGlobal(QPointF(300, 300)),
                       Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QMouseEvent move(QEvent::MouseMove, QPointF(340, 280), map->mapToGlobal(QPointF(340, 280)),
@@ -165,8 +169,8 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
 {
     SyntheticTask t({100, 103, 100, 103, 8, 7});
     auto window = Show(t, 800, 600);
-    kartivo::view::qt::TfrmMapViewer& w = *window;
-    kartivo::view::qt::MapWidget* map = w.Map();
+    qt::TfrmMapViewer& w = *window;
+    qt::MapWidget* map = w.Map();
     EXPECT_FALSE(w.CopyAction()->isEnabled());
     // A right-button drag from inside tile (101, 102) to inside tile (102, 101).
     const QPointF a = ScreenOf(w, 101.25, 102.75), b = ScreenOf(w, 102.5, 101.5);
@@ -182,14 +186,14 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
     EXPECT_TRUE(w.CopyAction()->isEnabled());
     QApplication::clipboard()->clear();
     w.CopyAction()->trigger();
-    const kartivo::view::AreaDegrees area = map->SelectionDegrees();
+    const AreaDegrees area = map->SelectionDegrees();
     // The corners lie where they were dragged, within a pixel's width of degrees.
-    const double pixel = (kartivo::core::TileXToLon(101, 8) - kartivo::core::TileXToLon(100, 8)) / (256 * map->View().Scale());
-    EXPECT_NEAR(area.Left, kartivo::core::TileXToLon(101.25, 8), pixel);
-    EXPECT_NEAR(area.Right, kartivo::core::TileXToLon(102.5, 8), pixel);
-    EXPECT_NEAR(area.Top, kartivo::core::TileYToLat(102.75, 8), pixel);
-    EXPECT_NEAR(area.Bottom, kartivo::core::TileYToLat(101.5, 8), pixel);
-    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), kartivo::view::SelectionText(area));
+    const double pixel = (core::TileXToLon(101, 8) - core::TileXToLon(100, 8)) / (256 * map->View().Scale());
+    EXPECT_NEAR(area.Left, core::TileXToLon(101.25, 8), pixel);
+    EXPECT_NEAR(area.Right, core::TileXToLon(102.5, 8), pixel);
+    EXPECT_NEAR(area.Top, core::TileYToLat(102.75, 8), pixel);
+    EXPECT_NEAR(area.Bottom, core::TileYToLat(101.5, 8), pixel);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), SelectionText(area));
     // Escape drops it.
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(map, &esc);
@@ -199,14 +203,14 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
 
 TEST_F(ViewerWindowTest, BadFilesAreRefusedWithAMessageAndNothingIsLost)
 {
-    kartivo::platform::RecordingDialogs dialogs;
+    platform::RecordingDialogs dialogs;
     SyntheticTask good({50, 51, 50, 51, 7, 5});
-    kartivo::platform::SetDialogs(&dialogs);
+    platform::SetDialogs(&dialogs);
     good.WriteAllTiles();
-    kartivo::view::qt::TfrmMapViewer w;
+    qt::TfrmMapViewer w;
     ASSERT_TRUE(w.OpenProject(good.ProjectPath()));
 
-    testsupport::WriteBytes(good.Folder() + "notes.kvpd", "[AREA]\r\nLeftLongitude=abc\r\n");
+    testing::WriteBytes(good.Folder() + "notes.kvpd", "[AREA]\r\nLeftLongitude=abc\r\n");
     EXPECT_FALSE(w.OpenProject(good.Folder() + "notes.kvpd"));
     EXPECT_FALSE(w.OpenProject(good.Folder() + "gone.kvpd"));
     ASSERT_EQ(dialogs.messages.size(), 2u);
@@ -222,7 +226,7 @@ TEST_F(ViewerWindowTest, BadFilesAreRefusedWithAMessageAndNothingIsLost)
     ASSERT_EQ(dialogs.messages.size(), 3u);
     EXPECT_EQ(dialogs.messages[2], "The tile folder " + good.Task().TileFolder +
                                        " of this project does not exist. Its tiles are shown as missing.");
-    kartivo::platform::SetDialogs(nullptr);
+    platform::SetDialogs(nullptr);
 }
 
 TEST_F(ViewerWindowTest, ExportAndRecentProjects)
@@ -230,20 +234,22 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     SyntheticTask t({60, 62, 60, 61, 7, 6});
     t.WriteAllTiles();
     auto window = Show(t, 700, 500);
-    kartivo::view::qt::TfrmMapViewer& w = *window;
+    qt::TfrmMapViewer& w = *window;
     const std::string out = t.Folder() + "view.png";
     ASSERT_TRUE(w.ExportView(out));
     const QImage image(QString::fromStdString(out));
     EXPECT_EQ(image.size(), w.Map()->size());
     // Exported whole: the middle tile's colour at the middle of the view.
     const QPointF mid = ScreenOf(w, 61.5, 60.8);
-    EXPECT_TRUE(viewtest::Near(image.pixelColor(mid.toPoint()), t.ColourOf(61, 60)));
+    EXPECT_TRUE(Near(image.pixelColor(mid.toPoint()), t.ColourOf(61, 60)));
 
     // The project heads the recent list, in the settings file beside the program.
     const QList<QAction*> items = w.RecentMenu()->actions();
     ASSERT_FALSE(items.isEmpty());
     EXPECT_EQ(items[0]->text().toStdString(), t.ProjectPath());
-    EXPECT_EQ(kartivo::view::RecentList(kartivo::platform::SettingsFileName()).Load().front(), t.ProjectPath());
+    EXPECT_EQ(RecentList(platform::SettingsFileName()).Load().front(), t.ProjectPath());
 }
 
 } // namespace
+
+} // namespace kartivo::view

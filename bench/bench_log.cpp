@@ -112,7 +112,7 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(dir);
     const std::string logFile = dir + "/bench_log.txt";
 
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<TForm1>(dispatcher);
     form->show();
     QApplication::processEvents();
     DownloadController& host = form->Controller();

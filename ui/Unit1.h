@@ -5,6 +5,7 @@
 // event guard and hands the work to DownloadController or a small function.
 #include <QMainWindow>
 #include <QString>
+#include <memory>
 #include <string>
 
 #include "platform/Dialogs.h"
@@ -25,6 +26,9 @@ class TfrmAbout;
 class TfrmConvert;
 class TfrmFlt;
 class TfrmOptions;
+namespace platform::qt {
+class QtMainDispatcher;
+}
 
 // The other windows of the program, created once at start-up after TForm1.
 struct ProgramWindows {
@@ -55,7 +59,9 @@ inline constexpr const char* kMailLink = "mailto:kartivo@example.org";
 class TForm1 : public QMainWindow, private IDownloadView {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // `dispatcher` runs the workers' Synchronize calls; the window shuts it
+    // down when it closes or goes, and it must outlive the window.
+    explicit TForm1(platform::qt::QtMainDispatcher& dispatcher, QWidget* parent = nullptr);
     ~TForm1() override;
 
     void SetWindows(const ProgramWindows& windows) { windows_ = windows; }
@@ -66,6 +72,14 @@ public:
     bool WorkersInFlight() const { return controller_.WorkersInFlight(); }
     DownloadController& Controller() { return controller_; }
 
+private:
+    // Declared ahead of every control: members are destroyed in the reverse
+    // order of their declarations, so the dispatcher (owned by the caller)
+    // and the controller, whose line lists the memos show, outlive them.
+    platform::qt::QtMainDispatcher& dispatcher_;
+    DownloadController controller_;
+
+public:
     // Set once by FormShow.
     std::string ProgramFolder;
     std::string IniFileName;
@@ -96,8 +110,12 @@ public:
     QPushButton* Button1;
     QPushButton* BitBtn1;
     QLabel* LabelTotalxy;
-    TMemo* Memo2;       // failed-tiles list, hidden
-    TMemo* Memo1;       // log
+    // The memos show controller_'s line lists. Like every control they sit
+    // in the window's widget tree, which Qt tears down only after this
+    // class's members are gone; these two are owned here instead, declared
+    // after controller_, so they go first and never outlive their lines.
+    std::unique_ptr<TMemo> Memo2;   // failed-tiles list, hidden
+    std::unique_ptr<TMemo> Memo1;   // log
     QStatusBar* StatusBar1;
     QLabel* StatusPanel;          // the status bar's text when no task runs
     QWidget* ProgressPanel;       // instead of it from a Start on
@@ -163,7 +181,6 @@ private:
     void ShowProgress(int permille, const std::string& text, const std::string& counts) override;
     void ShowSummary(int permille, const std::string& summary) override;
 
-    DownloadController controller_;
     ProgramWindows windows_;
     QWidget* leftPanel_ = nullptr;
     QTimer* memoRefresh_;    // coalesces memo redraws while workers add lines

@@ -14,7 +14,7 @@
 //
 // Each measured job runs in a child process, so that its peak memory is its
 // own. The task folders are removed at the end.
-#include "bench/SyntheticTask.h"
+#include "bench/BenchTask.h"
 #include "join/Combiner.h"
 #include "join/MapGeometry.h"
 #include "join/TileImage.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench/PeakMemory.h"
-#include "bench/SyntheticTask.h"
+#include "bench/BenchTask.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "task/SavedProject.h"

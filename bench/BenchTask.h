@@ -1,7 +1,7 @@
 #pragma once
-// The start of every benchmark that works on a saved task: a task made as
-// Start makes it, its project file and empty failed list written, covering
-// exactly the block of tiles the benchmark asks for.
+// The start of every benchmark that works on a saved task: the task made as
+// Start makes it, with its project file and empty failed list written. The
+// area usually comes from testsupport::SetAreaOfTiles.
 #include "task/Unitclasstask.h"
 #include "tests/support/TaskShapes.h"
 

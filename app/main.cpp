@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     try {
         // Created once, in this order, and kept until the program ends; the
         // main window comes first. Only it is shown.
-        kartivo::ui::TForm1 form1;
+        kartivo::ui::TForm1 form1(dispatcher);
         form1.CreateProgramWindows();
         form1.show();
         app.exec();

@@ -14,7 +14,7 @@
 //
 // Each measured job runs in a child process, so that its peak memory is its
 // own. The task folders are removed at the end.
-#include "core/Commonfunc.h"
+#include "bench/BenchTask.h"
 #include "join/Combiner.h"
 #include "join/MapGeometry.h"
 #include "join/TileImage.h"
@@ -112,18 +112,8 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     params.SavePath = folder + "/";
     params.TaskName = "bench.kvpd";
     params.MapsType = mapsType;
-    params.Zoom = zoom;
-    params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = core::TileXToLon(x0 + columns - 0.5, zoom);
-    params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = core::TileYToLat(y0 + rows - 0.5, zoom);
-    auto task = task::KvTask::Create(params);
-    if (!task) {
-        std::fprintf(stderr, "cannot make the task\n");
-        std::exit(1);
-    }
-    task->WriteProjectFile();
-    task->ResetFailedList();
+    testing::SetAreaOfTiles(params, x0, x0 + columns - 1, y0, y0 + rows - 1, zoom);
+    auto task = CreateTaskFilesOrExit(params);
     const bool png = mapsType == 5;
     const auto variants = MakeTileVariants(png ? join::TileFormat::Png : join::TileFormat::Jpeg, 16, quality);
     SyntheticTask t{folder, task->ProjectFile(), 0, 0};

@@ -112,7 +112,7 @@ int Run(int argc, char** argv)
     std::filesystem::create_directories(dir);
     const std::string logFile = dir + "/bench_log.txt";
 
-    auto form = std::make_unique<ui::TForm1>();
+    auto form = std::make_unique<ui::TForm1>(dispatcher);
     form->show();
     QApplication::processEvents();
     ui::DownloadController& host = form->Controller();

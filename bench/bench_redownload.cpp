@@ -78,7 +78,7 @@ int Run(int argc, char** argv)
 
     std::printf("bench_redownload: %d failing tiles, %d ms per request, one request per tile\n", tiles, delayMs);
     std::printf("  run took %.0f ms (%zu requests), report %zu lines, last progress \"%s\"\n", runMs,
-                server.RequestCount(), window.Memo1Lines.size(), window.LabelProgress->text().toUtf8().constData());
+                server.RequestCount(), window.Memo1Lines.Count(), window.LabelProgress->text().toUtf8().constData());
     std::printf("  worst window event latency during the run: %.2f ms over %ld probes (target < 50 ms)\n",
                 probe.WorstMs(), probe.Probes());
 

@@ -3,7 +3,6 @@
 // argument says) and compares it with writing the
 // same number of bytes in one plain write. Prints time, throughput and the
 // peak resident memory of the streamed list.
-#include "core/Commonfunc.h"
 #include "platform/Dialogs.h"
 #include "task/Unitclasstask.h"
 
@@ -20,6 +19,7 @@
 #include <unistd.h>
 
 #include "bench/PeakMemory.h"
+#include "tests/support/TaskShapes.h"
 
 namespace kartivo::bench {
 
@@ -69,11 +69,7 @@ int Run(int argc, char** argv) {
     const std::string dir = std::string(folder) + "/";
 
     task::TaskParameters params;
-    params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = core::TileXToLon(x0 + columns - 0.5, zoom);
-    params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = core::TileYToLat(y0 + rows - 0.5, zoom);
-    params.Zoom = zoom;
+    testing::SetAreaOfTiles(params, x0, x0 + columns - 1, y0, y0 + rows - 1, zoom);
     params.MapsType = 6;
     params.SavePath = dir;
     params.TaskName = "bench.kvpd";

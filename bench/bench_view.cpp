@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench/PeakMemory.h"
-#include "core/Commonfunc.h"
+#include "bench/BenchTask.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "task/SavedProject.h"
@@ -41,22 +41,12 @@ std::string MakeProject(const std::string& folder, int side) {
     task::TaskParameters params;
     params.SavePath = folder;
     params.TaskName = name;
-    params.Zoom = 14;
     params.MapsType = 6;
-    params.LeftLongitude = core::TileXToLon(8000 + 0.5, 14);
-    params.RightLongitude = core::TileXToLon(8000 + side - 0.5, 14);
-    params.BottomLatitude = core::TileYToLat(9000 + 0.5, 14);
-    params.TopLatitude = core::TileYToLat(9000 + side - 0.5, 14);
+    testing::SetAreaOfTiles(params, 8000, 8000 + side - 1, 9000, 9000 + side - 1, 14);
     if (platform::FileExists(done))
         return folder + name;
     std::filesystem::create_directories(folder);
-    auto task = task::KvTask::Create(params);
-    if (!task) {
-        std::fprintf(stderr, "cannot make the task\n");
-        std::exit(1);
-    }
-    task->WriteProjectFile();
-    task->ResetFailedList();
+    auto task = CreateTaskFilesOrExit(params);
     std::vector<std::string> sources;
     for (int i = 0; i < 16; ++i) {
         QImage image(256, 256, QImage::Format_RGB32);

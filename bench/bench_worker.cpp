@@ -26,6 +26,7 @@
 #include "platform/Files.h"
 #include "platform/Threads.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TaskShapes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 #include "ui/DownloadProgress.h"
@@ -79,23 +80,6 @@ long CurrentRssKb()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-task::TaskParameters Params(const std::string& folder, int port)
-{
-    task::TaskParameters p;
-    p.LeftLongitude = 2.0;
-    p.RightLongitude = 2.01;
-    p.TopLatitude = 48.01;
-    p.BottomLatitude = 48.0;
-    p.Zoom = 13;
-    p.MapsType = 6;
-    p.SavePath = folder;
-    p.TaskName = "bench.kvpd";
-    p.UseProxy = true;
-    p.ProxyServer = "127.0.0.1";
-    p.ProxyPort = std::to_string(port);
-    return p;
-}
-
 // Runs ThreadCount workers to their end, pumping the main-thread queue.
 // `sample` is called from the pumping thread about every 100 ms.
 double RunTask(const task::KvTask& task, CountingHost& host, platform::QueueDispatcher& dispatcher,
@@ -135,18 +119,14 @@ int Run(int argc, char** argv)
 
     // ---- Part 1: real pacing, eight workers.
     {
-        task::TaskParameters params = Params(folder.Path(), server.Port());
+        task::TaskParameters params = testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
         auto task = task::KvTask::Create(params);
         if (!task) {
             std::fprintf(stderr, "cannot create the task\n");
             return 1;
         }
         const int rows = 100;
-        task->Xmin = 4000;
-        task->Xmax = 4000 + (tiles + rows - 1) / rows - 1;
-        task->Ymin = 5000;
-        task->Ymax = 5000 + rows - 1;
-        task->TileCount = (task->Xmax - task->Xmin + 1) * rows;
+        testing::SetTileRange(*task, 4000, 4000 + (tiles + rows - 1) / rows - 1, 5000, 5000 + rows - 1);
         params.ThreadCount = 8;
 
         CountingHost host;
@@ -188,16 +168,12 @@ int Run(int argc, char** argv)
     // ---- Part 2: a continued 1,000,000-tile task, every share skipped.
     {
         platform::SetSleepHook([](int) {});   // the stagger is not what is measured
-        task::TaskParameters params = Params(folder.Path(), server.Port());
+        task::TaskParameters params = testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
         params.ContinueTask = true;
         auto task = task::KvTask::Create(params);
         if (!task)
             return 1;
-        task->Xmin = 1000;
-        task->Xmax = 1999;
-        task->Ymin = 3000;
-        task->Ymax = 3999;
-        task->TileCount = 1000 * 1000;
+        testing::SetTileRange(*task, 1000, 1999, 3000, 3999);   // 1,000,000 tiles
         params.ThreadCount = 8;
         for (int i = 0; i < 8; ++i) {
             task->ResumeX[i] = task->Xmax;

@@ -42,7 +42,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 namespace kartivo::download {
 
@@ -214,16 +213,6 @@ private:
 };
 
 } // namespace
-
-void TMemoryStream::Write(const void* data, std::size_t size) {
-    if (size == 0) return;
-    if (position_ > data_.size()) data_.resize(position_);
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    const std::size_t overlap = std::min(size, data_.size() - position_);
-    if (overlap > 0) std::memcpy(data_.data() + position_, bytes, overlap);
-    data_.insert(data_.end(), bytes + overlap, bytes + size);
-    position_ += size;
-}
 
 const char* WsaErrorDescription(int wsaError) {
     for (const auto& e : kWsaTexts)

@@ -11,22 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace kartivo::download {
+#include "download/MemoryStream.h"
 
-// A growable byte buffer written from its current position.
-class TMemoryStream {
-public:
-    void Write(const void* data, std::size_t size);
-    void Clear() { data_.clear(); position_ = 0; }   // empty, position 0
-    std::size_t Size() const { return data_.size(); }
-    std::size_t Position() const { return position_; }
-    void SetPosition(std::size_t pos) { position_ = pos; }
-    const std::uint8_t* Data() const { return data_.data(); }
-    const std::vector<std::uint8_t>& Bytes() const { return data_; }
-private:
-    std::vector<std::uint8_t> data_;
-    std::size_t position_ = 0;
-};
+namespace kartivo::download {
 
 // Every failure of Get. what() is the text the callers classify.
 class EIdException : public std::runtime_error {
@@ -101,6 +88,12 @@ public:
     TIdHTTPResponseHeaders ReplyHeaders;
     TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
     int Port = 80;
+    // Part of the request settings callers set, as on the classic client, but
+    // neither has any effect: Get never follows a redirect. Any 3xx reply, and
+    // any reply with a Location header (a 2xx included), raises
+    // EIdHTTPProtocolException with the status code and LastStatusText, its
+    // body written to the buffer and ReplyHeaders.Location kept; the
+    // connection stays open by the usual keep-or-close rules.
     bool HandleRedirects = false;
     int RedirectMaximum = 15;
     int LastStatusCode = 0;

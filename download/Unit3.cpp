@@ -1,9 +1,9 @@
 #include "download/Unit3.h"
 
-#include <charconv>
 #include <exception>
 
 #include "download/IdHTTP.h"
+#include "download/ProxySetting.h"
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
 
@@ -114,18 +114,11 @@ void TDownThread::Execute()
 bool TDownThread::ConfigureProxy(TIdHTTP& http)
 {
     const task::TaskParameters& p = *Task.Params;
-    const std::string& text = p.ProxyPort;
-    int port = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, port);
-    if (text.empty() || ec != std::errc() || ptr != end || port < 1 || port > 65535) {
-        Log("T" + number_ + " Error: the proxy port \"" + text + "\" is not a port number.");
+    const std::string error = ApplyProxy(http, p.ProxyServer, p.ProxyPort, p.ProxyUsername, p.ProxyPassword);
+    if (!error.empty()) {
+        Log("T" + number_ + " " + error);
         return false;
     }
-    http.Request.ProxyServer = p.ProxyServer;
-    http.Request.ProxyPort = port;
-    http.Request.ProxyUsername = p.ProxyUsername;
-    http.Request.ProxyPassword = p.ProxyPassword;
     return true;
 }
 

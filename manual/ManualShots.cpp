@@ -37,6 +37,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/TextFile.h"
+#include "platform/qt/QtDispatcher.h"
 #include "task/Unitclasstask.h"
 #include "ui/AppIcon.h"
 #include "ui/Controls.h"
@@ -61,9 +62,12 @@ constexpr const char* kBottom = "48.85";
 constexpr int kZoom = 15;
 constexpr const char* kSaveFolder = "/home/anna/orvanta";
 
-// The windows of one program run, created as start-up creates them.
+// The windows of one program run, created as start-up creates them. No
+// worker runs here, but the main window is handed a dispatcher all the same;
+// declared first, it outlives the windows.
 struct Windows {
-    ui::TForm1 form1;
+    platform::qt::QtMainDispatcher dispatcher;
+    ui::TForm1 form1{dispatcher};
     ui::TfrmAbout about{&form1};
     ui::TfrmConvert convert{&form1};
     ui::TfrmOptions options{&form1};
@@ -174,9 +178,10 @@ QWidget* Redownload(Windows& w)
     const task::KvTask& t = *example.task;
     const std::string missing = t.GetTileUrl(example.X(20), example.Y(20));
     const int x = example.X(27), y = example.Y(27);
-    w.flt.Memo1->setPlainText(Q("Start...\n404 Not Found->" + missing + "\n" + missing +
-                                ":Error: the image is not found on server.\n" + t.GetTileFilePath(x, y) +
-                                ":" + t.GetTileUrl(x, y) + " ->OK\nDownload End."));
+    w.flt.Memo1Lines.Assign({"Start...", "404 Not Found->" + missing,
+                             missing + ":Error: the image is not found on server.",
+                             t.GetTileFilePath(x, y) + ":" + t.GetTileUrl(x, y) + " ->OK", "Download End."});
+    w.flt.Memo1->Sync();
     w.flt.LabelProgress->setText("2 of 2");
     return &w.flt;
 }

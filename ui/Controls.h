@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "ui/MemoLines.h"
@@ -17,14 +18,17 @@ class QToolButton;
 
 namespace kartivo::ui {
 
-// A read-only memo whose lines are a LineList held elsewhere. Sync() shows
-// what was added since the last call (or everything, when the lines were
-// replaced); the display keeps the last DisplayLimit() lines (up to twice as
-// many between trims), so it stays quick however long the list grows. The
-// list itself keeps every line.
+// A read-only memo whose lines are a LineList held elsewhere, which must
+// outlive it. Sync() shows what was added since the last call (or
+// everything, when the lines were replaced); the display keeps the last
+// DisplayLimit() lines (up to twice as many between trims), so it stays quick
+// however long the list grows. The list itself keeps every line. A line that
+// holds a line break shows as several lines.
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
 public:
+    static constexpr int kNoDisplayLimit = std::numeric_limits<int>::max();
+
     explicit TMemo(const LineList& lines, QWidget* parent = nullptr);
     void Sync();
     void SetDisplayLimit(int lines);

@@ -1,13 +1,9 @@
 #include "ui/DownloadController.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <vector>
 
-#include "core/MapTypes.h"
 #include "platform/Dialogs.h"
-#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
@@ -16,27 +12,7 @@
 
 namespace kartivo::ui {
 
-std::string StartMessages::CreateDirectoryFailed(const std::string& path)
-{
-    return "Create directory " + path + " Failed.";
-}
-
-std::string StartMessages::StartAfresh(const std::string& projectName)
-{
-    return "The project " + projectName +
-           " already exists for another area, zoom level or map type. Start it afresh? Its log, "
-           "tile list, failed list and positions will be replaced.";
-}
-
 namespace {
-
-int ZoomOfText(const std::string& text)
-{
-    int value = 0;
-    if (!platform::ParseIniInteger(text, value))
-        throw platform::Exception("'" + text + "' is not a valid integer value");
-    return value;
-}
 
 std::string PositionKey(int slot, char axis)
 {
@@ -102,43 +78,32 @@ void DownloadController::Start(const StartInput& input)
     // 1. The proxy settings, read afresh for every download.
     const OptionsValues settings = LoadOptions(IniFileName);
 
-    // 2, 3. Zoom and map type code.
-    const int zoom = ZoomOfText(input.Zoom);
-    const int mapsType = core::MapTypeCodeOfIndex(input.MapsTypeIndex);
+    // 2 to 8. The checks of the input (zoom, map type, save path, then the
+    // coordinates and their ranges); a zoom that is no integer ends Start in
+    // the error box.
+    const StartCheck check = CheckStartInput(input);
+    if (!check.PathMessage.empty()) {
+        dialogs.ShowMessage(check.PathMessage);
+        return;
+    }
+    // The save folder, created one level deep when missing, before the
+    // coordinates' refusal is shown: the folder stays even then.
+    const StartRequest& request = check.Request;
+    if (!platform::DirectoryExists(request.SaveFolder) && !platform::CreateDir(request.SaveFolder)) {
+        dialogs.ShowMessage(StartMessages::CreateDirectoryFailed(request.SaveFolder));
+        return;
+    }
+    if (!check.AreaMessage.empty()) {
+        dialogs.ShowMessage(check.AreaMessage);
+        return;
+    }
+    const std::string& path = request.SavePath;
+    const std::string& name = request.TaskName;
+    const int zoom = request.Zoom;
+    const int mapsType = request.MapsType;
 
-    // 4 to 6. The save folder, created one level deep when missing.
-    std::string path = input.SavePath;
-    if (path.empty()) {
-        dialogs.ShowMessage(StartMessages::kNoPath);
-        return;
-    }
-    if (!platform::DirectoryExists(path) && !platform::CreateDir(path)) {
-        dialogs.ShowMessage(StartMessages::CreateDirectoryFailed(path));
-        return;
-    }
-    path = platform::IncludeTrailingPathDelimiter(path);
-
-    // 7, 8. The coordinates and their checks, in this order.
-    double left = 0, right = 0, top = 0, bottom = 0;
-    if (!task::ParseCoordinate(input.LeftLongitude, left) || !task::ParseCoordinate(input.RightLongitude, right) ||
-        !task::ParseCoordinate(input.TopLatitude, top) || !task::ParseCoordinate(input.BottomLatitude, bottom)) {
-        dialogs.ShowMessage(StartMessages::kInputError);
-        return;
-    }
-    // The range checks, then a seventh of our own: Edit5 holds 1 to 20
-    // through UpDown1, but an opened project can put any integer there, and
-    // the tile arithmetic has no meaning outside that range.
-    const std::string refusal = task::CheckRequest(left, right, top, bottom, zoom);
-    if (!refusal.empty()) {
-        dialogs.ShowMessage(refusal);
-        return;
-    }
-
-    // 9, 10.
+    // 9. (10, the task name with its extension, came with the request.)
     RunningWorkers = 0;
-    std::string name = input.TaskName;
-    if (platform::ExtractFileExt(name) != ".kvpd")
-        name += ".kvpd";
 
     // 11. Does the input describe the project file that is there already?
     // When it does not, starting afresh replaces that project's log, lists
@@ -153,10 +118,10 @@ void DownloadController::Start(const StartInput& input)
 
     // 12. The request.
     auto params = std::make_shared<task::TaskParameters>();
-    params->LeftLongitude = left;
-    params->RightLongitude = right;
-    params->TopLatitude = top;
-    params->BottomLatitude = bottom;
+    params->LeftLongitude = request.LeftLongitude;
+    params->RightLongitude = request.RightLongitude;
+    params->TopLatitude = request.TopLatitude;
+    params->BottomLatitude = request.BottomLatitude;
     params->Zoom = zoom;
     params->ThreadCount = task::kThreadSlots;
     params->ThreadSlots = task::kThreadSlots;

@@ -20,6 +20,7 @@
 #include "task/Unitclasstask.h"
 #include "ui/DownloadProgress.h"
 #include "ui/MemoLines.h"
+#include "ui/StartChecks.h"
 
 namespace kartivo::ui {
 
@@ -37,29 +38,6 @@ public:
     // The status bar once the task has ended: its summary line.
     virtual void ShowSummary(int permille, const std::string& summary) = 0;
 };
-
-// The texts of the window's task controls as the user left them.
-struct StartInput {
-    std::string LeftLongitude;    // Edit1
-    std::string TopLatitude;      // Edit2
-    std::string RightLongitude;   // Edit3
-    std::string BottomLatitude;   // Edit4
-    std::string Zoom;             // Edit5
-    std::string SavePath;         // Edit6
-    std::string TaskName;         // EditTaskName
-    int MapsTypeIndex = 1;        // radio_mapstype
-};
-
-// The user's messages of Start and the monitor, exactly as shown.
-namespace StartMessages {
-inline constexpr const char* kNoPath = "Please select a path to save the images.";
-inline constexpr const char* kInputError = "Longitude or latitude input error!";
-inline constexpr const char* kCreateTaskFailure = "Error: Create task failure.";
-inline constexpr const char* kTaskStoped = "Task stoped!                    ";
-std::string CreateDirectoryFailed(const std::string& path);
-// Asked before a project file of the same name is replaced by a new task.
-std::string StartAfresh(const std::string& projectName);
-} // namespace StartMessages
 
 inline constexpr const char* kCaptionStart = "Start";
 inline constexpr const char* kCaptionStop = "Stop";

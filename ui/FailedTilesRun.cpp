@@ -2,11 +2,11 @@
 
 #include "core/MapTypes.h"
 #include "download/IdHTTP.h"
+#include "download/ProxySetting.h"
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
 #include "ui/OptionsSettings.h"
 
-#include <charconv>
 #include <exception>
 
 namespace kartivo::ui {
@@ -28,17 +28,8 @@ std::string ConfigureRedownloadClient(download::TIdHTTP& http, const OptionsValu
     ConfigureRedownloadClient(http);
     if (!settings.UseProxy)
         return {};
-    const std::string& text = settings.ProxyPort;
-    int port = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, port);
-    if (text.empty() || ec != std::errc() || ptr != end || port < 1 || port > 65535)
-        return "Error: the proxy port \"" + text + "\" is not a port number.";
-    http.Request.ProxyServer = settings.ProxyServer;
-    http.Request.ProxyPort = port;
-    http.Request.ProxyUsername = settings.ProxyUsername;
-    http.Request.ProxyPassword = settings.ProxyPassword;
-    return {};
+    return download::ApplyProxy(http, settings.ProxyServer, settings.ProxyPort, settings.ProxyUsername,
+                      settings.ProxyPassword);
 }
 
 FailedTilesRun::FailedTilesRun(download::TIdHTTP& http, LineSink report, std::function<void()> started)

@@ -69,7 +69,8 @@ std::string CannotOpenMessage(const std::string& target)
 
 // ---- construction -----------------------------------------------------------
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), controller_(*this)
+TForm1::TForm1(platform::qt::QtMainDispatcher& dispatcher, QWidget* parent)
+    : QMainWindow(parent), dispatcher_(dispatcher), controller_(*this)
 {
     Form1 = this;
     setWindowTitle("Kartivo");
@@ -115,8 +116,7 @@ TForm1::~TForm1()
 {
     // Workers blocked in Synchronize would wait for this thread forever while
     // the controller's destructor waits for them: release them first.
-    if (auto* d = dynamic_cast<platform::qt::QtMainDispatcher*>(platform::MainDispatcher()))
-        d->Shutdown();
+    dispatcher_.Shutdown();
     if (Form1 == this)
         Form1 = nullptr;
 }
@@ -241,7 +241,7 @@ void TForm1::BuildControls()
     LabelTotalxy->setAlignment(Qt::AlignHCenter);
     form->addWidget(LabelTotalxy);
 
-    Memo2 = new TMemo(controller_.Memo2Lines, panel);
+    Memo2 = std::make_unique<TMemo>(controller_.Memo2Lines, panel);
     Memo2->setVisible(false);
     {
         QPalette p = Memo2->palette();
@@ -251,7 +251,7 @@ void TForm1::BuildControls()
     form->addStretch(1);
 
     // The log fills the rest.
-    Memo1 = new TMemo(controller_.Memo1Lines, central);
+    Memo1 = std::make_unique<TMemo>(controller_.Memo1Lines, central);
     Memo1->setToolTip("Double click to view log in notepad");
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -266,7 +266,7 @@ void TForm1::BuildControls()
     }
 
     columns->addWidget(panel);
-    columns->addWidget(Memo1, 1);
+    columns->addWidget(Memo1.get(), 1);
     setCentralWidget(central);
 
     BuildStatusBar();
@@ -274,7 +274,7 @@ void TForm1::BuildControls()
     connect(Button4, &QPushButton::clicked, this, &TForm1::LoadParametersfromprojectfilel1Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
-    connect(Memo1, &TMemo::DoubleClicked, this, &TForm1::Viewlogfile1Click);
+    connect(Memo1.get(), &TMemo::DoubleClicked, this, &TForm1::Viewlogfile1Click);
 }
 
 void TForm1::BuildStatusBar()
@@ -383,8 +383,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     // No tick may run in the nested loop of an error box shown meanwhile.
     Timer1->stop();
     RunGuarded([&] { controller_.PrepareForClose(); });
-    if (auto* d = dynamic_cast<platform::qt::QtMainDispatcher*>(platform::MainDispatcher()))
-        d->Shutdown();
+    dispatcher_.Shutdown();
     event->accept();
     // Closing the main window ends the program, even with other windows open.
     QApplication::quit();

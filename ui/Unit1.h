@@ -5,6 +5,7 @@
 // event guard and hands the work to DownloadController or a small function.
 #include <QMainWindow>
 #include <QString>
+#include <memory>
 #include <string>
 
 #include "platform/Dialogs.h"
@@ -18,6 +19,7 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+namespace kartivo::platform::qt { class QtMainDispatcher; }
 
 namespace kartivo::ui {
 
@@ -58,7 +60,9 @@ inline constexpr const char* kMailLink = "mailto:kartivo@example.org";
 class TForm1 : public QMainWindow, private IDownloadView {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // `dispatcher` runs the workers' Synchronize calls; the window shuts it
+    // down when it closes or goes, and it must outlive the window.
+    explicit TForm1(platform::qt::QtMainDispatcher& dispatcher, QWidget* parent = nullptr);
     ~TForm1() override;
 
     void SetWindows(const ProgramWindows& windows) { windows_ = windows; }
@@ -69,6 +73,14 @@ public:
     bool WorkersInFlight() const { return controller_.WorkersInFlight(); }
     DownloadController& Controller() { return controller_; }
 
+private:
+    // Declared ahead of every control: members are destroyed in the reverse
+    // order of their declarations, so the dispatcher (owned by the caller)
+    // and the controller, whose line lists the memos show, outlive them.
+    platform::qt::QtMainDispatcher& dispatcher_;
+    DownloadController controller_;
+
+public:
     // Set once by FormShow.
     std::string ProgramFolder;
     std::string IniFileName;
@@ -99,8 +111,12 @@ public:
     QPushButton* Button1;
     QPushButton* BitBtn1;
     QLabel* LabelTotalxy;
-    TMemo* Memo2;       // failed-tiles list, hidden
-    TMemo* Memo1;       // log
+    // The memos show controller_'s line lists. Like every control they sit
+    // in the window's widget tree, which Qt tears down only after this
+    // class's members are gone; these two are owned here instead, declared
+    // after controller_, so they go first and never outlive their lines.
+    std::unique_ptr<TMemo> Memo2;   // failed-tiles list, hidden
+    std::unique_ptr<TMemo> Memo1;   // log
     QStatusBar* StatusBar1;
     QLabel* StatusPanel;          // the status bar's text when no task runs
     QWidget* ProgressPanel;       // instead of it from a Start on
@@ -166,7 +182,6 @@ private:
     void ShowProgress(int permille, const std::string& text, const std::string& counts) override;
     void ShowSummary(int permille, const std::string& summary) override;
 
-    DownloadController controller_;
     ProgramWindows windows_;
     QWidget* leftPanel_ = nullptr;
     QTimer* memoRefresh_;    // coalesces memo redraws while workers add lines

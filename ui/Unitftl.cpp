@@ -11,7 +11,6 @@
 
 #include <QFrame>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -43,15 +42,14 @@ TfrmFlt::TfrmFlt(QWidget* parent)
     Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     auto* panel2Layout = new QVBoxLayout(Panel2);
     panel2Layout->setContentsMargins(1, 1, 1, 1);
-    Memo1 = new QPlainTextEdit(Panel2);
-    Memo1->setReadOnly(true);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1 = std::make_unique<TMemo>(Memo1Lines, Panel2);
+    Memo1->SetDisplayLimit(TMemo::kNoDisplayLimit);   // a report is read whole
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont memoFont = Memo1->font();
     memoFont.setPixelSize(13);
     Memo1->setFont(memoFont);
-    panel2Layout->addWidget(Memo1);
+    panel2Layout->addWidget(Memo1.get());
     layout->addWidget(Panel2, 1);
 
     connect(Button1, &QPushButton::clicked, this, &TfrmFlt::Button1Click);
@@ -72,18 +70,14 @@ void TfrmFlt::JoinRunner()
 
 void TfrmFlt::ClearMemo()
 {
-    Memo1Lines.clear();
-    Memo1->clear();
+    Memo1Lines.Clear();
+    Memo1->Sync();
 }
 
 void TfrmFlt::AddMemoLine(const std::string& line)
 {
-    Memo1Lines.push_back(line);
-    // A socket error's text holds CR LF: shown as two lines, kept as one entry.
-    QString shown = QString::fromStdString(line);
-    shown.replace("\r\n", "\n");
-    shown.replace('\r', '\n');
-    Memo1->appendPlainText(shown);
+    Memo1Lines.Add(line);
+    Memo1->Sync();
 }
 
 void TfrmFlt::FormShow()

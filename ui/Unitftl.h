@@ -16,14 +16,16 @@
 #include <thread>
 #include <vector>
 
+#include "ui/MemoLines.h"
+
 class QFrame;
 class QLabel;
-class QPlainTextEdit;
 class QPushButton;
 
 namespace kartivo::ui {
 
 class FailedTilesRun;
+class TMemo;
 
 inline constexpr const char* kFltButtonCaption = "Open *.ftl file and download...";
 inline constexpr const char* kFltStopCaption = "Stop";
@@ -39,10 +41,13 @@ public:
     QPushButton* Button1;
     QLabel* LabelProgress;   // "n of m" while a run goes
     QFrame* Panel2;
-    QPlainTextEdit* Memo1;
     // Memo1's lines: the truth that the view shows. An entry holding a line
     // break stays one entry and shows as several lines.
-    std::vector<std::string> Memo1Lines;
+    LineList Memo1Lines;
+    // Shows Memo1Lines, every line of them. It sits in Panel2, but Qt deletes
+    // a window's children only after the window's members are gone; owned
+    // here and declared after Memo1Lines, it goes before the lines it shows.
+    std::unique_ptr<TMemo> Memo1;
 
     bool Running() const { return running_; }
     // Closing the window stops a run after its current tile.

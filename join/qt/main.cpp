@@ -3,14 +3,13 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "join/CommandLine.h"
 #include "join/qt/TfrmJoin.h"
-#include "platform/Dialogs.h"
 #include "platform/qt/Application.h"
-#include "platform/qt/QtDialogs.h"
 
 namespace kartivo::join::qt {
 
@@ -37,17 +36,11 @@ int Run(int argc, char** argv)
         return join::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr,
                                     &interrupted);
     }
-    platform::qt::KartivoApplication app(argc, argv);
-    platform::qt::QtDialogs dialogs;
-    platform::SetDialogs(&dialogs);
-    int status = 0;
-    {
-        TfrmJoin window;
-        window.show();
-        status = app.exec();
-    }
-    platform::SetDialogs(nullptr);
-    return status;
+    return platform::qt::RunWindowProgram(argc, argv, [] {
+        auto window = std::make_unique<TfrmJoin>();
+        window->show();
+        return std::unique_ptr<QWidget>(std::move(window));
+    });
 }
 
 } // namespace

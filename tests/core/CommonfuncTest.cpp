@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 namespace kartivo::core {
@@ -66,15 +67,25 @@ TEST_P(GeometryAtZoom, MidpointsOfSampledTilesMapBackToThem) {
     }
 }
 
-TEST_P(GeometryAtZoom, TileEdgesAreAdjacentEdges) {
+TEST_P(GeometryAtZoom, TileEdgesFollowTheMercatorFormulaAndMeetTheirNeighbours) {
     const int x = Side(z) / 3, y = Side(z) / 2 + 1;
     TileEdges e = EdgesOfTile(x, y, z);
-    EXPECT_EQ(e.Left, TileXToLon(x, z));
-    EXPECT_EQ(e.Right, TileXToLon(x + 1.0, z));
-    EXPECT_EQ(e.Bottom, TileYToLat(y, z));
-    EXPECT_EQ(e.Top, TileYToLat(y + 1.0, z));
-    EXPECT_LT(e.Left, e.Right);
-    EXPECT_LT(e.Bottom, e.Top);
+    // Columns are linear in longitude: x * 360 / 2^z - 180, exact in doubles
+    // for every column at every zoom.
+    EXPECT_EQ(e.Left, x * 360.0 / Side(z) - 180);
+    EXPECT_EQ(e.Right, (x + 1) * 360.0 / Side(z) - 180);
+    // Rows (from the south) by the Gudermannian, atan(sinh(pi * (2y / 2^z - 1))),
+    // a different formula from the code's 2 atan(exp(.)) - 90.
+    auto rowEdge = [this](int row) {
+        const long double pi = 3.14159265358979323846L;
+        return static_cast<double>(
+            std::atan(std::sinh(pi * (2.0L * row / Side(z) - 1))) * 180 / pi);
+    };
+    EXPECT_NEAR(e.Bottom, rowEdge(y), kTenDecimals);
+    EXPECT_NEAR(e.Top, rowEdge(y + 1), kTenDecimals);
+    // Neighbours share their edges exactly, with no gap or overlap.
+    EXPECT_EQ(EdgesOfTile(x + 1, y, z).Left, e.Right);
+    EXPECT_EQ(EdgesOfTile(x, y + 1, z).Bottom, e.Top);
 }
 
 TEST_P(GeometryAtZoom, RightEdge180AndLeftEdgeMinus180) {
@@ -120,18 +131,18 @@ TEST(Geometry, WorkedExample) {
     EXPECT_NEAR(e.Top, 48.8647147618, kTenDecimals);
 }
 
-TEST(Geometry, AreaInsideOneTileIsThatTile) {
+TEST(Geometry, AreaInsideOneTileIsThatTileWithItsEdges) {
     TileRange r = ComputeTileRange(2.34, 2.36, 48.86, 48.85, 13);
     EXPECT_EQ(r.TileCount, 1);
     EXPECT_EQ(r.Xmin, 4149);
     EXPECT_EQ(r.Xmax, 4149);
     EXPECT_EQ(r.Ymin, 5373);
     EXPECT_EQ(r.Ymax, 5373);
-    TileEdges e = EdgesOfTile(4149, 5373, 13);
-    EXPECT_EQ(r.West, e.Left);
-    EXPECT_EQ(r.East, e.Right);
-    EXPECT_EQ(r.North, e.Top);
-    EXPECT_EQ(r.South, e.Bottom);
+    // The worked example's tile edges.
+    EXPECT_EQ(r.West, 2.3291015625);
+    EXPECT_EQ(r.East, 2.373046875);
+    EXPECT_NEAR(r.North, 48.8647147618, kTenDecimals);
+    EXPECT_NEAR(r.South, 48.8357974624, kTenDecimals);
 }
 
 TEST(Geometry, WholeWorldAtZoom1) {
@@ -153,10 +164,12 @@ TEST(Geometry, WholeWorldAtZoom20ExceedsThirtyTwoBits) {
 }
 
 TEST(Geometry, RowsAreOrderedWhateverTheInputOrder) {
+    // At zoom 5 the rows around the equator are 15 (-11.18 to 0 degrees) and
+    // 16 (0 to 11.18): 11.1784 = atan(sinh(pi / 16)) in degrees.
     TileRange r = ComputeTileRange(0, 10, -10, 10, 5);
     EXPECT_LE(r.Ymin, r.Ymax);
-    EXPECT_EQ(r.Ymin, LatToTileY(-10, 5));
-    EXPECT_EQ(r.Ymax, LatToTileY(10, 5));
+    EXPECT_EQ(r.Ymin, 15);
+    EXPECT_EQ(r.Ymax, 16);
 }
 
 } // namespace

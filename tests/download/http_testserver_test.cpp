@@ -55,10 +55,10 @@ private:
 const std::string kGet = "GET /a/b.png?x=1 HTTP/1.1\r\nHost: tile.example\r\nAccept: text/html, */*\r\n\r\n";
 
 TEST(TestServer, StopsWithSilentDelayedAndIdleConnections) {
-    auto server = std::make_unique<testing::TestServer>();
-    testing::ScriptedReply silent;
+    auto server = std::make_unique<TestServer>();
+    ScriptedReply silent;
     silent.silent = true;
-    testing::ScriptedReply slow = testing::ScriptedReply::Ok("x");
+    ScriptedReply slow = ScriptedReply::Ok("x");
     slow.delayMs = 60000;
     server->Enqueue(silent);
     server->Enqueue(slow);

@@ -5,6 +5,7 @@
 
 #include "platform/Files.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/TaskShapes.h"
 
 namespace fs = std::filesystem;
 
@@ -96,26 +97,11 @@ void WorkerTest::TearDown()
 
 task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
 {
-    params_ = task::TaskParameters{};
-    params_.LeftLongitude = 2.0;
-    params_.RightLongitude = 2.01;
-    params_.TopLatitude = 48.01;
-    params_.BottomLatitude = 48.0;
-    params_.Zoom = 13;
-    params_.MapsType = mapsType;
-    params_.SavePath = root_ + "/save/";
-    params_.TaskName = "job.kvpd";
-    params_.UseProxy = true;
-    params_.ProxyServer = "127.0.0.1";
-    params_.ProxyPort = std::to_string(server_->Port());
+    params_ = ProxiedTaskParams(root_ + "/save/", "job.kvpd", mapsType, server_->Port());
     task_ = task::KvTask::Create(params_);
     EXPECT_NE(task_, nullptr);
     // The range is the test's choice; the area above only gives a valid task.
-    task_->Xmin = x0;
-    task_->Xmax = x1;
-    task_->Ymin = y0;
-    task_->Ymax = y1;
-    task_->TileCount = (x1 - x0 + 1) * (y1 - y0 + 1);
+    SetTileRange(*task_, x0, x1, y0, y1);
     params_.ThreadCount = std::min(8, task_->TileCount);
 
     std::lock_guard<std::mutex> lock(scriptMutex_);

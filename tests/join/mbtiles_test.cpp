@@ -55,10 +55,12 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
             bounds.push_back(v);
     }
     ASSERT_EQ(bounds.size(), 4u);
-    EXPECT_NEAR(bounds[0], core::TileXToLon(700, 11), 1e-9);
-    EXPECT_NEAR(bounds[1], core::TileYToLat(900, 11), 1e-9);
-    EXPECT_NEAR(bounds[2], core::TileXToLon(703, 11), 1e-9);
-    EXPECT_NEAR(bounds[3], core::TileYToLat(902, 11), 1e-9);
+    // West, south, east, north of columns 700-702 and rows 900-901 at zoom 11:
+    // x * 360 / 2^11 - 180, and atan(sinh(pi * (2y / 2^11 - 1))) in degrees.
+    EXPECT_NEAR(bounds[0], -56.953125, 1e-9);
+    EXPECT_NEAR(bounds[1], -21.2893743558604, 1e-9);
+    EXPECT_NEAR(bounds[2], -56.42578125, 1e-9);
+    EXPECT_NEAR(bounds[3], -20.9614396140968, 1e-9);
     EXPECT_NE(Sql("SELECT value FROM metadata WHERE name='center'").find(",11\n"), std::string::npos);
 
     EXPECT_EQ(summary.Counts.Saved, 3);

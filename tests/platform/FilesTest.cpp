@@ -40,8 +40,8 @@ TEST(Files, NameParts) {
 }
 
 TEST(Files, ExistenceTellsFilesFromFolders) {
-    testing::TempFolder dir;
-    testing::WriteBytes(dir / "f", "x");
+    TempFolder dir;
+    WriteBytes(dir / "f", "x");
     EXPECT_TRUE(FileExists(dir / "f"));
     EXPECT_FALSE(FileExists(dir.Path()));
     EXPECT_TRUE(DirectoryExists(dir.Path()));
@@ -50,7 +50,7 @@ TEST(Files, ExistenceTellsFilesFromFolders) {
 }
 
 TEST(Files, CreateDirMakesOneLevel) {
-    testing::TempFolder dir;
+    TempFolder dir;
     EXPECT_TRUE(CreateDir(dir / "one"));
     EXPECT_TRUE(DirectoryExists(dir / "one"));
     EXPECT_FALSE(CreateDir(dir / "one"));           // exists already
@@ -59,16 +59,16 @@ TEST(Files, CreateDirMakesOneLevel) {
 }
 
 TEST(Files, WriteFileAtomicReplacesAndLeavesNoTemporary) {
-    testing::TempFolder dir;
-    testing::WriteBytes(dir / "tile.png", "old");
+    TempFolder dir;
+    WriteBytes(dir / "tile.png", "old");
     const std::string bytes("\x89PNG\0data", 9);
     WriteFileAtomic(dir / "tile.png", bytes.data(), bytes.size());
-    EXPECT_EQ(testing::ReadBytes(dir / "tile.png"), bytes);
+    EXPECT_EQ(ReadBytes(dir / "tile.png"), bytes);
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(Files, WriteFileAtomicIntoMissingFolderRaisesCannotCreate) {
-    testing::TempFolder dir;
+    TempFolder dir;
     std::string path = dir / "missing/tile.png";
     try {
         WriteFileAtomic(path, "x", 1);
@@ -97,16 +97,16 @@ private:
 // and group (root may set any), and a new file gets the mode asked for.
 TEST(Files, ReplacingKeepsPermissionsOwnerAndGroup) {
     ScopedUmask mask(022);
-    testing::TempFolder dir;
+    TempFolder dir;
     const std::string path = dir / "config.ini";
-    testing::WriteBytes(path, "old");
+    WriteBytes(path, "old");
     ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
     const bool root = ::geteuid() == 0;
     if (root) {
         ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
     }
     WriteFileAtomic(path, "new", 3);
-    EXPECT_EQ(testing::ReadBytes(path), "new");
+    EXPECT_EQ(ReadBytes(path), "new");
     const struct stat st = StatOf(path);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     if (root) {
@@ -127,9 +127,9 @@ TEST(Files, ReplacingKeepsPermissionsOwnerAndGroup) {
 // A file that nobody may write is refused, also when the process is root
 // (CI), and stays as it was.
 TEST(Files, ReadOnlyTargetIsRefused) {
-    testing::TempFolder dir;
+    TempFolder dir;
     const std::string path = dir / "tile.png";
-    testing::WriteBytes(path, "kept");
+    WriteBytes(path, "kept");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     try {
         WriteFileAtomic(path, "new", 3);
@@ -138,59 +138,59 @@ TEST(Files, ReadOnlyTargetIsRefused) {
         EXPECT_STREQ(e.what(), ("Cannot create file " + path).c_str());
     }
     EXPECT_THROW(TryWriteFileAtomic(path, "new", 3), EFCreateError);   // no way in place either
-    EXPECT_EQ(testing::ReadBytes(path), "kept");
+    EXPECT_EQ(ReadBytes(path), "kept");
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 // Through a symbolic link the file it names is replaced; the link stays.
 TEST(Files, LinksAreFollowed) {
-    testing::TempFolder dir;
+    TempFolder dir;
     std::filesystem::create_directory(dir / "real");
-    testing::WriteBytes(dir / "real/config.ini", "old");
+    WriteBytes(dir / "real/config.ini", "old");
     ASSERT_EQ(::symlink("real/config.ini", (dir / "link.ini").c_str()), 0);   // relative
     ASSERT_EQ(::symlink((dir / "link.ini").c_str(), (dir / "chain.ini").c_str()), 0);
     WriteFileAtomic(dir / "chain.ini", "new", 3);
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "chain.ini").st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "link.ini").st_mode));
-    EXPECT_EQ(testing::ReadBytes(dir / "real/config.ini"), "new");
+    EXPECT_EQ(ReadBytes(dir / "real/config.ini"), "new");
     EXPECT_EQ(EntriesIn(dir / "real"), 1);
 
     // A link to a file not there yet creates that file.
     ASSERT_EQ(::symlink("real/later.ini", (dir / "dangling.ini").c_str()), 0);
     WriteFileAtomic(dir / "dangling.ini", "made", 4);
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "dangling.ini").st_mode));
-    EXPECT_EQ(testing::ReadBytes(dir / "real/later.ini"), "made");
+    EXPECT_EQ(ReadBytes(dir / "real/later.ini"), "made");
 }
 
 // Only a folder that refuses new files lets the caller write in place; a
 // full disk or any other failure is an error, and the old file stays whole.
 TEST(Files, FailuresOtherThanARefusingFolderAreErrors) {
-    testing::TempFolder dir;
+    TempFolder dir;
     const std::string path = dir / "job.kvpd";
-    testing::WriteBytes(path, "old contents");
+    WriteBytes(path, "old contents");
     {
         testing::FileSizeLimit full(4);
         EXPECT_THROW(TryWriteFileAtomic(path, "new contents", 12), EFCreateError);
     }
-    EXPECT_EQ(testing::ReadBytes(path), "old contents");
+    EXPECT_EQ(ReadBytes(path), "old contents");
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
     EXPECT_THROW(TryWriteFileAtomic(dir / "missing/job.kvpd", "x", 1), EFCreateError);
 
     // A name near the length limit still leaves room for the temporary file.
     const std::string longName = dir / std::string(250, 'n');
-    testing::WriteBytes(longName, "old");
+    WriteBytes(longName, "old");
     EXPECT_TRUE(TryWriteFileAtomic(longName, "new", 3));
-    EXPECT_EQ(testing::ReadBytes(longName), "new");
+    EXPECT_EQ(ReadBytes(longName), "new");
 }
 
 TEST(Files, CopyNeverReplaces) {
-    testing::TempFolder dir;
-    testing::WriteBytes(dir / "from", "new bytes");
-    testing::WriteBytes(dir / "to", "kept");
+    TempFolder dir;
+    WriteBytes(dir / "from", "new bytes");
+    WriteBytes(dir / "to", "kept");
     EXPECT_FALSE(CopyFileNoReplace(dir / "from", dir / "to"));
-    EXPECT_EQ(testing::ReadBytes(dir / "to"), "kept");
+    EXPECT_EQ(ReadBytes(dir / "to"), "kept");
     EXPECT_TRUE(CopyFileNoReplace(dir / "from", dir / "copy"));
-    EXPECT_EQ(testing::ReadBytes(dir / "copy"), "new bytes");
+    EXPECT_EQ(ReadBytes(dir / "copy"), "new bytes");
     EXPECT_FALSE(CopyFileNoReplace(dir / "absent", dir / "other"));
     EXPECT_FALSE(FileExists(dir / "other"));
 }

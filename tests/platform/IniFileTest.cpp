@@ -22,13 +22,13 @@ namespace {
 
 class IniFileTest : public ::testing::Test {
 protected:
-    testing::TempFolder dir;
+    TempFolder dir;
     std::string path = dir / "config.ini";
     TIniFile ini{path};
 };
 
 TEST_F(IniFileTest, NamesAreComparedWithoutCaseAndBlanksAreIgnored) {
-    testing::WriteBytes(path, "[IniParas]\r\nDefaultPath=/home/a/orvanta\r\n"
+    WriteBytes(path, "[IniParas]\r\nDefaultPath=/home/a/orvanta\r\n"
                      " [ Proxy ] \r\n  ProxyServer  =   10.0.0.1 \t\r\nProxyPort=8080\r\n");
     EXPECT_EQ(ini.ReadString("iniparas", "DEFAULTPATH", "x"), "/home/a/orvanta");
     EXPECT_EQ(ini.ReadString("PROXY", "proxyserver", "x"), "10.0.0.1");
@@ -36,7 +36,7 @@ TEST_F(IniFileTest, NamesAreComparedWithoutCaseAndBlanksAreIgnored) {
 }
 
 TEST_F(IniFileTest, AbsentKeyGivesDefaultPresentEmptyGivesEmpty) {
-    testing::WriteBytes(path, "[IniParas]\r\nVersion=\r\nBlank=   \r\n");
+    WriteBytes(path, "[IniParas]\r\nVersion=\r\nBlank=   \r\n");
     EXPECT_EQ(ini.ReadString("IniParas", "Version", "7.21"), "");
     EXPECT_EQ(ini.ReadString("IniParas", "Blank", "d"), "");
     EXPECT_EQ(ini.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp"), "bigmap.bmp");
@@ -50,7 +50,7 @@ TEST_F(IniFileTest, MissingFileGivesDefaults) {
 }
 
 TEST_F(IniFileTest, KeysOfAnotherSectionOrOutsideAnyAreNotSeen) {
-    testing::WriteBytes(path, "Top=1\r\n[A]\r\nKey=a\r\n[B]\r\nKey=b\r\nOnlyB=2\r\n");
+    WriteBytes(path, "Top=1\r\n[A]\r\nKey=a\r\n[B]\r\nKey=b\r\nOnlyB=2\r\n");
     EXPECT_EQ(ini.ReadString("A", "Key", ""), "a");
     EXPECT_EQ(ini.ReadString("B", "Key", ""), "b");
     EXPECT_EQ(ini.ReadString("A", "OnlyB", "none"), "none");
@@ -58,12 +58,12 @@ TEST_F(IniFileTest, KeysOfAnotherSectionOrOutsideAnyAreNotSeen) {
 }
 
 TEST_F(IniFileTest, FirstOfDuplicateKeysWins) {
-    testing::WriteBytes(path, "[A]\nKey=first\nKey=second\n");
+    WriteBytes(path, "[A]\nKey=first\nKey=second\n");
     EXPECT_EQ(ini.ReadString("A", "Key", ""), "first");
 }
 
 TEST_F(IniFileTest, EnclosingQuotesAreDropped) {
-    testing::WriteBytes(path, "[A]\r\nD=\"quoted value\"\r\nS='x'\r\nHalf=\"open\r\n");
+    WriteBytes(path, "[A]\r\nD=\"quoted value\"\r\nS='x'\r\nHalf=\"open\r\n");
     EXPECT_EQ(ini.ReadString("A", "D", ""), "quoted value");
     EXPECT_EQ(ini.ReadString("A", "S", ""), "x");
     EXPECT_EQ(ini.ReadString("A", "Half", ""), "\"open");
@@ -72,7 +72,7 @@ TEST_F(IniFileTest, EnclosingQuotesAreDropped) {
 TEST_F(IniFileTest, AtMost2047CharactersComeBack) {
     std::string longValue(3000, 'v');
     longValue[2046] = 'L';
-    testing::WriteBytes(path, "[A]\r\nLong=" + longValue + "\r\nExact=" + std::string(2047, 'e') + "\r\n");
+    WriteBytes(path, "[A]\r\nLong=" + longValue + "\r\nExact=" + std::string(2047, 'e') + "\r\n");
     std::string read = ini.ReadString("A", "Long", "");
     ASSERT_EQ(read.size(), 2047u);
     EXPECT_EQ(read.back(), 'L');
@@ -80,7 +80,7 @@ TEST_F(IniFileTest, AtMost2047CharactersComeBack) {
 }
 
 TEST_F(IniFileTest, ReadsFilesWithAnyLineEnd) {
-    testing::WriteBytes(path, "[A]\rK1=1\r[B]\nK2=2\n[C]\r\nK3=3");
+    WriteBytes(path, "[A]\rK1=1\r[B]\nK2=2\n[C]\r\nK3=3");
     EXPECT_EQ(ini.ReadInteger("A", "K1", 0), 1);
     EXPECT_EQ(ini.ReadInteger("B", "K2", 0), 2);
     EXPECT_EQ(ini.ReadInteger("C", "K3", 0), 3);
@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IntCase{"1 2", false, 0}, IntCase{"1e3", false, 0}));
 
 TEST_F(IniFileTest, ReadIntegerTrimsAndFallsBackToDefault) {
-    testing::WriteBytes(path, "[Proxy]\r\nUseProxy =  0x1 \r\nTwo=2\r\nWord=yes\r\n");
+    WriteBytes(path, "[Proxy]\r\nUseProxy =  0x1 \r\nTwo=2\r\nWord=yes\r\n");
     EXPECT_EQ(ini.ReadInteger("Proxy", "UseProxy", 0), 1);
     EXPECT_EQ(ini.ReadInteger("Proxy", "Two", 0), 2);
     EXPECT_EQ(ini.ReadInteger("Proxy", "Word", -3), -3);
@@ -136,43 +136,43 @@ TEST_F(IniFileTest, UpdateChangesOnlyThatLine) {
     // an end must all survive a key update byte for byte.
     const std::string before = "; comment\r\n[MapsType]\r\nMapsType=5\r\n\r\n[THREADS]\n"
                                "ThreadCount=3\nT1X=\r\n  t1y = \r\nnoequals\rT2X=\r\n[Zoom]\r\nZoom=13";
-    testing::WriteBytes(path, before);
+    WriteBytes(path, before);
     ini.WriteInteger("threads", "T1X", 4149);
     ini.WriteString("Threads", "T1Y", "5373");
-    EXPECT_EQ(testing::ReadBytes(path), "; comment\r\n[MapsType]\r\nMapsType=5\r\n\r\n[THREADS]\n"
+    EXPECT_EQ(ReadBytes(path), "; comment\r\n[MapsType]\r\nMapsType=5\r\n\r\n[THREADS]\n"
                                "ThreadCount=3\nT1X=4149\r\n  t1y =5373\r\nnoequals\rT2X=\r\n"
                                "[Zoom]\r\nZoom=13");
     ini.WriteInteger("Zoom", "Zoom", -7);
     EXPECT_EQ(ini.ReadInteger("ZOOM", "zoom", 0), -7);
-    std::string after = testing::ReadBytes(path);
+    std::string after = ReadBytes(path);
     EXPECT_EQ(after.substr(after.rfind('[')), "[Zoom]\r\nZoom=-7");
 }
 
 TEST_F(IniFileTest, MissingKeyGoesToTheEndOfItsSection) {
-    testing::WriteBytes(path, "[IniParas]\r\nDefaultPath=/a\r\n\r\n[Proxy]\r\nUseProxy=0\r\n");
+    WriteBytes(path, "[IniParas]\r\nDefaultPath=/a\r\n\r\n[Proxy]\r\nUseProxy=0\r\n");
     ini.WriteString("IniParas", "Version", "8.0");
     ini.WriteString("Proxy", "ProxyServer", "host");
-    EXPECT_EQ(testing::ReadBytes(path), "[IniParas]\r\nDefaultPath=/a\r\nVersion=8.0\r\n\r\n"
+    EXPECT_EQ(ReadBytes(path), "[IniParas]\r\nDefaultPath=/a\r\nVersion=8.0\r\n\r\n"
                                "[Proxy]\r\nUseProxy=0\r\nProxyServer=host\r\n");
 }
 
 TEST_F(IniFileTest, MissingKeyInEmptySectionFollowsItsHeader) {
-    testing::WriteBytes(path, "[A]\r\n\r\n[B]\r\nx=1");
+    WriteBytes(path, "[A]\r\n\r\n[B]\r\nx=1");
     ini.WriteString("A", "k", "v");
     ini.WriteString("B", "y", "2");
-    EXPECT_EQ(testing::ReadBytes(path), "[A]\r\nk=v\r\n\r\n[B]\r\nx=1\r\ny=2");
+    EXPECT_EQ(ReadBytes(path), "[A]\r\nk=v\r\n\r\n[B]\r\nx=1\r\ny=2");
 }
 
 TEST_F(IniFileTest, MissingSectionGoesToTheEndOfTheFile) {
-    testing::WriteBytes(path, "[A]\r\nk=v");
+    WriteBytes(path, "[A]\r\nk=v");
     ini.WriteString("Proxy", "UseProxy", "1");
-    EXPECT_EQ(testing::ReadBytes(path), "[A]\r\nk=v\r\n[Proxy]\r\nUseProxy=1\r\n");
+    EXPECT_EQ(ReadBytes(path), "[A]\r\nk=v\r\n[Proxy]\r\nUseProxy=1\r\n");
 }
 
 TEST_F(IniFileTest, FirstWriteCreatesTheFile) {
     ini.WriteString("IniParas", "DefaultPath", "/home/u/orvanta");
     ini.WriteInteger("Proxy", "UseProxy", 1);
-    EXPECT_EQ(testing::ReadBytes(path), "[IniParas]\r\nDefaultPath=/home/u/orvanta\r\n"
+    EXPECT_EQ(ReadBytes(path), "[IniParas]\r\nDefaultPath=/home/u/orvanta\r\n"
                                "[Proxy]\r\nUseProxy=1\r\n");
     EXPECT_EQ(ini.ReadString("IniParas", "DefaultPath", ""), "/home/u/orvanta");
 }
@@ -191,12 +191,12 @@ TEST_F(IniFileTest, RefusedWriteRaisesUnableToWrite) {
 
 TEST_F(IniFileTest, WriteThatRunsOutOfSpaceKeepsTheFileAsItWas) {
     const std::string before = "[THREADS]\r\nThreadCount=8\r\nT1X=\r\nT1Y=\r\n";
-    testing::WriteBytes(path, before);
+    WriteBytes(path, before);
     {
         testing::FileSizeLimit full(before.size());
         EXPECT_THROW(ini.WriteString("THREADS", "T1X", "123456"), EIniFileException);
     }
-    EXPECT_EQ(testing::ReadBytes(path), before);
+    EXPECT_EQ(ReadBytes(path), before);
 }
 
 mode_t ModeOf(const std::string& path) {
@@ -226,7 +226,7 @@ TEST_F(IniFileTest, SettingsFileIsCreatedForItsOwnerOnly) {
 // root, and not written in place either.
 TEST_F(IniFileTest, ReadOnlyFileIsRefused) {
     const std::string before = "[IniParas]\r\nDefaultPath=/a\r\n";
-    testing::WriteBytes(path, before);
+    WriteBytes(path, before);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     try {
         ini.WriteString("IniParas", "DefaultPath", "/b");
@@ -234,21 +234,21 @@ TEST_F(IniFileTest, ReadOnlyFileIsRefused) {
     } catch (const EIniFileException& e) {
         EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
     }
-    EXPECT_EQ(testing::ReadBytes(path), before);
+    EXPECT_EQ(ReadBytes(path), before);
 }
 
 // A name too long for the old temporary name was written in place, where a
 // crash leaves half a file; it is replaced whole like any other.
 TEST_F(IniFileTest, LongNameIsStillReplacedWhole) {
     const std::string longPath = dir / (std::string(245, 'p') + ".kvpd");
-    testing::WriteBytes(longPath, "[THREADS]\r\nT1X=\r\n");
+    WriteBytes(longPath, "[THREADS]\r\nT1X=\r\n");
     struct stat before {};
     ASSERT_EQ(::stat(longPath.c_str(), &before), 0);
     TIniFile(longPath).WriteString("THREADS", "T1X", "4149");
     struct stat after {};
     ASSERT_EQ(::stat(longPath.c_str(), &after), 0);
     EXPECT_NE(after.st_ino, before.st_ino) << "written in place";
-    EXPECT_EQ(testing::ReadBytes(longPath), "[THREADS]\r\nT1X=4149\r\n");
+    EXPECT_EQ(ReadBytes(longPath), "[THREADS]\r\nT1X=4149\r\n");
 }
 
 } // namespace

@@ -17,26 +17,26 @@ namespace {
 using Lines = std::vector<std::string>;
 
 TEST(TextFile, EveryLineEndsInCrLf) {
-    testing::TempFolder dir;
+    TempFolder dir;
     WriteLines(dir / "a.txt", {"first", "", "last"});
-    EXPECT_EQ(testing::ReadBytes(dir / "a.txt"), "first\r\n\r\nlast\r\n");
+    EXPECT_EQ(ReadBytes(dir / "a.txt"), "first\r\n\r\nlast\r\n");
 }
 
 TEST(TextFile, NoLinesGiveAnEmptyFile) {
-    testing::TempFolder dir;
-    testing::WriteBytes(dir / "a.txt", "old contents");
+    TempFolder dir;
+    WriteBytes(dir / "a.txt", "old contents");
     WriteLines(dir / "a.txt", {});
-    EXPECT_EQ(testing::ReadBytes(dir / "a.txt"), "");
+    EXPECT_EQ(ReadBytes(dir / "a.txt"), "");
 }
 
 TEST(TextFile, EntryWithLineFeedIsWrittenAsItStands) {
-    testing::TempFolder dir;
+    TempFolder dir;
     WriteLines(dir / "a.txt", {"one\ntwo", "three"});
-    EXPECT_EQ(testing::ReadBytes(dir / "a.txt"), "one\ntwo\r\nthree\r\n");
+    EXPECT_EQ(ReadBytes(dir / "a.txt"), "one\ntwo\r\nthree\r\n");
 }
 
 TEST(TextFile, BytesAreKept) {
-    testing::TempFolder dir;
+    TempFolder dir;
     const std::string utf8 = "K\xC3\xB6ln \xE2\x82\xAC";
     WriteLines(dir / "a.txt", {utf8});
     EXPECT_EQ(ReadLines(dir / "a.txt"), Lines{utf8});
@@ -53,8 +53,8 @@ void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 class ReadLinesTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(ReadLinesTest, SplitsAtEveryKindOfLineEnd) {
-    testing::TempFolder dir;
-    testing::WriteBytes(dir / "in.txt", GetParam().bytes);
+    TempFolder dir;
+    WriteBytes(dir / "in.txt", GetParam().bytes);
     EXPECT_EQ(ReadLines(dir / "in.txt"), GetParam().lines);
 }
 
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TextFile, MissingFileRaisesCannotOpen) {
-    testing::TempFolder dir;
+    TempFolder dir;
     std::string path = dir / "absent.txt";
     try {
         ReadLines(path);
@@ -84,7 +84,7 @@ TEST(TextFile, MissingFileRaisesCannotOpen) {
 }
 
 TEST(TextFile, UnwritablePathRaisesCannotCreate) {
-    testing::TempFolder dir;
+    TempFolder dir;
     std::string path = dir / "no/such/folder.txt";
     try {
         WriteLines(path, {"x"});
@@ -96,7 +96,7 @@ TEST(TextFile, UnwritablePathRaisesCannotCreate) {
 }
 
 TEST(TextFileWriter, WritesWhatWriteLinesWrites) {
-    testing::TempFolder dir;
+    TempFolder dir;
     // Enough lines to pass the writer's chunk size several times, with an
     // empty entry and one holding a line feed.
     Lines lines;
@@ -114,22 +114,22 @@ TEST(TextFileWriter, WritesWhatWriteLinesWrites) {
         writer.Close();
         writer.Close();   // a second close does nothing
     }
-    EXPECT_EQ(testing::ReadBytes(dir / "streamed.txt"), testing::ReadBytes(dir / "whole.txt"));
+    EXPECT_EQ(ReadBytes(dir / "streamed.txt"), ReadBytes(dir / "whole.txt"));
 }
 
 TEST(TextFileWriter, DestructorFlushesWithoutClose) {
-    testing::TempFolder dir;
+    TempFolder dir;
     {
         TextFileWriter writer(dir / "a.txt");
         writer.WriteLine("x");
     }
-    EXPECT_EQ(testing::ReadBytes(dir / "a.txt"), "x\r\n");
+    EXPECT_EQ(ReadBytes(dir / "a.txt"), "x\r\n");
 }
 
 // A chunk whose write failed is not written a second time: the disk fills
 // during a flush, space comes back, and the writer goes out of scope.
 TEST(TextFileWriter, FailedFlushIsNotRepeatedByTheDestructor) {
-    testing::TempFolder dir;
+    TempFolder dir;
     const std::string first(600 * 1024, 'a');
     const std::string second(600 * 1024, 'b');
     {
@@ -140,7 +140,7 @@ TEST(TextFileWriter, FailedFlushIsNotRepeatedByTheDestructor) {
             EXPECT_THROW(writer.WriteLine(second), EFCreateError);   // flushes `first`
         }
     }
-    const std::string written = testing::ReadBytes(dir / "a.txt");
+    const std::string written = ReadBytes(dir / "a.txt");
     EXPECT_LE(written.size(), first.size() + 2);
     EXPECT_TRUE(written == (first + "\r\n").substr(0, written.size()))
         << "the file holds other bytes than the start of the first line";

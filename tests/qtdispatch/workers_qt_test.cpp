@@ -22,6 +22,7 @@
 #include "platform/qt/QtDispatcher.h"
 #include "task/Unitclasstask.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/TaskShapes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 
@@ -79,34 +80,20 @@ protected:
         dispatcher = std::make_unique<QtMainDispatcher>();
         platform::SetMainDispatcher(dispatcher.get());
 
-        params.LeftLongitude = 2.0;
-        params.RightLongitude = 2.01;
-        params.TopLatitude = 48.01;
-        params.BottomLatitude = 48.0;
-        params.Zoom = 13;
-        params.MapsType = 5;
-        params.SavePath = temp.Path() + "save/";
-        params.TaskName = "job.kvpd";
-        params.UseProxy = true;
-        params.ProxyServer = "127.0.0.1";
-        params.ProxyPort = std::to_string(server.Port());
+        params = testing::ProxiedTaskParams(temp.Path() + "save/", "job.kvpd", 5, server.Port());
         task = task::KvTask::Create(params);
         ASSERT_NE(task, nullptr);
-        task->Xmin = 4149;
-        task->Xmax = 4152;
-        task->Ymin = 5373;
-        task->Ymax = 5382;
-        task->TileCount = 40;
+        testing::SetTileRange(*task, 4149, 4152, 5373, 5382);   // 40 tiles
         params.ThreadCount = kWorkers;
         // Every tile is served, except that every seventh request is reset
         // and every eleventh is not found: retries and blanks as well.
         server.SetHandler([this](const testing::RecordedRequest&) {
             const int n = ++requests;
             if (n % 7 == 0)
-                return testing::ScriptedReply::ResetConnection();
+                return ScriptedReply::ResetConnection();
             if (n % 11 == 0)
-                return testing::ScriptedReply::Status(404, "Not Found");
-            return testing::ScriptedReply::Ok("tile");
+                return ScriptedReply::Status(404, "Not Found");
+            return ScriptedReply::Ok("tile");
         });
     }
 

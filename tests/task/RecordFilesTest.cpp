@@ -109,13 +109,13 @@ TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
     EXPECT_EQ(params.ThreadCount, 1);
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask.kvpd"), kProjectFile);
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), kTileList);
-    const std::string log = testing::ReadBytes(dir / "newtask_log.txt");
+    EXPECT_EQ(ReadBytes(dir / "newtask.kvpd"), kProjectFile);
+    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
+    const std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_TRUE(std::regex_match(DateLine(log), std::regex("Now time is:.+ .+"))) << DateLine(log);
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log), ""));
     EXPECT_TRUE(platform::FileExists(dir / "newtask_failed.ftl"));
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask_failed.ftl"), "");
+    EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "");
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -132,7 +132,7 @@ TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
     UseWorkedExample();
     UseProxy(params, "p@ss word");
     ASSERT_TRUE(CreateAndWrite());
-    const std::string log = testing::ReadBytes(dir / "newtask_log.txt");
+    const std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_EQ(log, Expand(kLogHeader, dir.Path(), DateLine(log),
                           "Using Proxy:\r\nProxy Server:10.1.2.3\r\nProxy Port:3128\r\n"
                           "ProxyUsername:user\r\nProxyPassword:********\r\n\r\n"));
@@ -143,13 +143,13 @@ TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
     UseWorkedExample();
     UseProxy(params, "");
     ASSERT_TRUE(CreateAndWrite());
-    std::string log = testing::ReadBytes(dir / "newtask_log.txt");
+    std::string log = ReadBytes(dir / "newtask_log.txt");
     EXPECT_NE(log.find("ProxyUsername:user\r\nProxyPassword:\r\n\r\n"), std::string::npos) << log;
 
     params.ProxyPassword = "x";
     params.TaskName = "second.kvpd";
     ASSERT_TRUE(CreateAndWrite());
-    log = testing::ReadBytes(dir / "second_log.txt");
+    log = ReadBytes(dir / "second_log.txt");
     EXPECT_NE(log.find("ProxyPassword:********\r\n"), std::string::npos) << log;
 }
 
@@ -157,9 +157,9 @@ TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
     UseWorkedExample();
     ASSERT_TRUE(CreateAndWrite());
     platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 4149);
-    testing::WriteBytes(dir / "newtask_failed.ftl", "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
-    const std::string project = testing::ReadBytes(dir / "newtask.kvpd");
-    const std::string log = testing::ReadBytes(dir / "newtask_log.txt");
+    WriteBytes(dir / "newtask_failed.ftl", "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
+    const std::string project = ReadBytes(dir / "newtask.kvpd");
+    const std::string log = ReadBytes(dir / "newtask_log.txt");
 
     TaskParameters again = params;
     again.ThreadCount = 8;
@@ -167,10 +167,10 @@ TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
     params = again;
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask.kvpd"), project);
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), kTileList);
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask_failed.ftl"), "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
-    const std::string grown = testing::ReadBytes(dir / "newtask_log.txt");
+    EXPECT_EQ(ReadBytes(dir / "newtask.kvpd"), project);
+    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
+    EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "/x/mn_4149_5373_13.png|http://r1/earlier\r\n");
+    const std::string grown = ReadBytes(dir / "newtask_log.txt");
     ASSERT_EQ(grown.substr(0, log.size()), log);
     std::vector<std::string> added = platform::ReadLines(dir / "newtask_log.txt");
     ASSERT_GE(added.size(), 3u);
@@ -227,7 +227,7 @@ TEST_F(TaskTest, CommaSeparatorReachesGButNotF) {
     auto project = platform::ReadLines(dir / "newtask.kvpd");
     EXPECT_EQ(project[4], "LeftLongitude=2,3522");
     EXPECT_EQ(project[9], "Left_Longitude_download=    2.32910156250000");
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), kTileList);
+    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
 }
 
 TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
@@ -249,7 +249,7 @@ TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
                         platform::FormatF(e.Right) + " " + platform::FormatF(e.Top) + " " +
                         platform::FormatF(e.Bottom) + "\r\n";
         }
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask_list.txt"), expected);
+    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), expected);
 }
 
 TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {

@@ -72,7 +72,7 @@ TEST_F(TaskTest, CreateRefusesRequestsNoTaskCanBeMadeOf)
     }
 }
 
-class SavedProjectTest : public testing::TaskTest {
+class SavedProjectTest : public TaskTest {
 protected:
     // Writes the record files of a task as Start does, then opens them again.
     std::unique_ptr<SavedProject> WriteAndOpen(std::string& error) {
@@ -122,17 +122,17 @@ TEST_F(SavedProjectTest, RefusesFilesThatAreNoProjectWithASentenceNamingThem)
     EXPECT_FALSE(SavedProject::Open(dir / "absent.kvpd", error));
     EXPECT_EQ(error, "The project file " + (dir / "absent.kvpd") + " does not exist.");
 
-    testing::WriteBytes(dir / "photo.kvpd", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
+    WriteBytes(dir / "photo.kvpd", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
     EXPECT_FALSE(SavedProject::Open(dir / "photo.kvpd", error));
     EXPECT_NE(error.find("is not a Kartivo project file"), std::string::npos) << error;
 
-    testing::WriteBytes(dir / "odd.kvpd", "[MapsType]\r\nMapsType=9\r\n[AREA]\r\nLeftLongitude=1\r\n"
+    WriteBytes(dir / "odd.kvpd", "[MapsType]\r\nMapsType=9\r\n[AREA]\r\nLeftLongitude=1\r\n"
                                  "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
                                  "[Zoom]\r\nZoom=5\r\n");
     EXPECT_FALSE(SavedProject::Open(dir / "odd.kvpd", error));
     EXPECT_NE(error.find("unknown map type (9)"), std::string::npos) << error;
 
-    testing::WriteBytes(dir / "deep.kvpd", "[MapsType]\r\nMapsType=5\r\n[AREA]\r\nLeftLongitude=1\r\n"
+    WriteBytes(dir / "deep.kvpd", "[MapsType]\r\nMapsType=5\r\n[AREA]\r\nLeftLongitude=1\r\n"
                                   "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
                                   "[Zoom]\r\nZoom=25\r\n");
     EXPECT_FALSE(SavedProject::Open(dir / "deep.kvpd", error));
@@ -145,17 +145,17 @@ TEST_F(SavedProjectTest, TellsSavedBlankMissingAndFailedTilesApart)
     const std::string program = dir / "program/";
     ASSERT_TRUE(platform::CreateDir(program));
     ASSERT_TRUE(platform::CreateDir(program + "blankimg"));
-    testing::WriteBytes(program + "blankimg/blank256.png", "BLANK-IMAGE");
+    WriteBytes(program + "blankimg/blank256.png", "BLANK-IMAGE");
     platform::SetProgramFolderForTests(program);
 
     UseTiles(10, 11, 20, 21, 6);
     params.MapsType = 5;   // Road: PNG tiles, blank256.png
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
-    testing::WriteBytes(task->GetTileFilePath(10, 20), "a real tile");
-    testing::WriteBytes(task->GetTileFilePath(10, 21), "BLANK-IMAGE");
-    testing::WriteBytes(task->GetTileFilePath(11, 21), "BLANK-IMAGX");   // same size, other bytes
-    testing::WriteBytes(task->FailedFile, "[Failed tile inforamtion window]\r\n" +
+    WriteBytes(task->GetTileFilePath(10, 20), "a real tile");
+    WriteBytes(task->GetTileFilePath(10, 21), "BLANK-IMAGE");
+    WriteBytes(task->GetTileFilePath(11, 21), "BLANK-IMAGX");   // same size, other bytes
+    WriteBytes(task->FailedFile, "[Failed tile inforamtion window]\r\n" +
                                      JoinFailedLine(task->GetTileFilePath(11, 20), "http://x/") +
                                      "\r\n");
     std::string error;

@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Formats.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TaskShapes.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -37,11 +38,7 @@ protected:
 
     // An area whose tiles are exactly columns x0..x1 and rows y0..y1.
     void UseTiles(int x0, int x1, int y0, int y1, int zoom) {
-        params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
-        params.RightLongitude = core::TileXToLon(x1 + 0.5, zoom);
-        params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
-        params.TopLatitude = core::TileYToLat(y1 + 0.5, zoom);
-        params.Zoom = zoom;
+        SetAreaOfTiles(params, x0, x1, y0, y1, zoom);
     }
 
     std::unique_ptr<task::KvTask> CreateAndWrite() {

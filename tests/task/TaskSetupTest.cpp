@@ -80,9 +80,9 @@ TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot) {
 TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles) {
     UseWorkedExample();
     ASSERT_TRUE(platform::CreateDir(dir / "newtask"));
-    testing::WriteBytes(dir / "newtask/mn_4149_5373_13.png", "tile");
+    WriteBytes(dir / "newtask/mn_4149_5373_13.png", "tile");
     ASSERT_TRUE(KvTask::Create(params));
-    EXPECT_EQ(testing::ReadBytes(dir / "newtask/mn_4149_5373_13.png"), "tile");
+    EXPECT_EQ(ReadBytes(dir / "newtask/mn_4149_5373_13.png"), "tile");
     EXPECT_TRUE(dialogs.messages.empty());
 }
 

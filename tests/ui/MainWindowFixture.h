@@ -128,7 +128,7 @@ protected:
     // the test's clock (`now`).
     void OpenWindow()
     {
-        form = std::make_unique<ui::TForm1>();
+        form = std::make_unique<ui::TForm1>(*dispatcher);
         form->CreateProgramWindows();
         form->Timer1->setInterval(24 * 3600 * 1000);
         form->Controller().Progress.SetClock([this] { return now; });

@@ -57,7 +57,7 @@ TEST_F(MainWindowTest, EnterPressesStartFromEveryControlOfTheLeftPanel)
 
     // Enter in the log starts nothing.
     form->Memo1->setFocus();
-    PressKey(form->Memo1, Qt::Key_Return);
+    PressKey(form->Memo1.get(), Qt::Key_Return);
     EXPECT_EQ(starts, expected);
 }
 
@@ -71,15 +71,15 @@ TEST_F(MainWindowTest, ReadOnlyLogMovesWithTheKeyboard)
     ASSERT_GT(bar->maximum(), 0);
     form->Memo1->setFocus();
 
-    PressKey(form->Memo1, Qt::Key_Home, Qt::ControlModifier);
+    PressKey(form->Memo1.get(), Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(bar->value(), 0);
-    PressKey(form->Memo1, Qt::Key_PageDown);
+    PressKey(form->Memo1.get(), Qt::Key_PageDown);
     const int afterPageDown = bar->value();
     EXPECT_GT(afterPageDown, 0);
-    PressKey(form->Memo1, Qt::Key_End, Qt::ControlModifier);
+    PressKey(form->Memo1.get(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_TRUE(form->Memo1->textCursor().atEnd());
     EXPECT_GE(bar->value(), bar->maximum() - 1);   // the last line in view
-    PressKey(form->Memo1, Qt::Key_PageUp);
+    PressKey(form->Memo1.get(), Qt::Key_PageUp);
     EXPECT_LT(bar->value(), bar->maximum());
     EXPECT_TRUE(form->Memo1->isReadOnly());
     EXPECT_EQ(C().Memo1Lines.Count(), 401u);   // the keys typed nothing

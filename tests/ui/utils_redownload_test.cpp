@@ -192,13 +192,13 @@ TEST_F(RedownloadTest, WindowCancelChangesNothing)
 {
     TfrmFlt w;
     w.show();
-    w.Memo1Lines = {"earlier report"};
+    w.Memo1Lines.Assign({"earlier report"});
     w.Button1Click();
     ASSERT_EQ(dialogs.openRequests.size(), 1u);
     EXPECT_EQ(dialogs.openRequests[0].title, "Open ftl file:");
     EXPECT_EQ(dialogs.openRequests[0].filterDescription, "Projects(*.ftl)");
     EXPECT_EQ(dialogs.openRequests[0].filterPattern, "*.ftl");
-    EXPECT_EQ(w.Memo1Lines, Lines{"earlier report"});
+    EXPECT_EQ(w.Memo1Lines.ToVector(), Lines{"earlier report"});
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
@@ -206,10 +206,10 @@ TEST_F(RedownloadTest, WindowEmptyListGivesExactlyOneLine)
 {
     TfrmFlt w;
     w.show();
-    w.Memo1Lines = {"earlier report"};
+    w.Memo1Lines.Assign({"earlier report"});
     OfferList({});
     RunWindow(w);
-    EXPECT_EQ(w.Memo1Lines, Lines{"No failed files records."});
+    EXPECT_EQ(w.Memo1Lines.ToVector(), Lines{"No failed files records."});
     EXPECT_TRUE(dialogs.errors.empty());
 }
 
@@ -225,7 +225,7 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     w.show();
     RunWindow(w);
 
-    EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", "404 Not Found->" + Url("a.png"), Url("a.png") + kNotFound,
+    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", "404 Not Found->" + Url("a.png"), Url("a.png") + kNotFound,
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(list), before);
     EXPECT_EQ(ReadBytes(Tile("b.png")), "PNG-2");
@@ -234,7 +234,7 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     // A new showing clears the memo.
     w.hide();
     w.show();
-    EXPECT_TRUE(w.Memo1Lines.empty());
+    EXPECT_TRUE(w.Memo1Lines.ToVector().empty());
 }
 
 TEST_F(RedownloadTest, WindowNetworkFailureEndsTheRunAndShowsItsEntryAsTwoLines)
@@ -251,7 +251,7 @@ TEST_F(RedownloadTest, WindowNetworkFailureEndsTheRunAndShowsItsEntryAsTwoLines)
     w.show();
     RunWindow(w);
 
-    ASSERT_EQ(w.Memo1Lines.size(), 4u);
+    ASSERT_EQ(w.Memo1Lines.ToVector().size(), 4u);
     EXPECT_EQ(w.Memo1->toPlainText().toStdString(),
               "Start...\nSocket Error # 10061\nConnection refused.->" + deadUrl + "\n" + kNetwork +
                   "\nDownload End.");
@@ -270,7 +270,7 @@ TEST_F(RedownloadTest, WindowFileThatCannotBeWrittenEndsWithTheErrorBox)
     RunWindow(w);
 
     EXPECT_EQ(dialogs.errors, Lines{"Cannot create file " + missing});
-    EXPECT_EQ(w.Memo1Lines, Lines{"Start..."});
+    EXPECT_EQ(w.Memo1Lines.ToVector(), Lines{"Start..."});
     EXPECT_EQ(server.RequestCount(), 1u);
 }
 
@@ -299,7 +299,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     ASSERT_TRUE(server.WaitForRequests(2));
     // The window is serviced while the second tile hangs on the server.
     ASSERT_TRUE(PumpUntil([&] { return w.LabelProgress->text() == "2 of 5"; }));
-    EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK"}));
+    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK"}));
 
     w.Button1Click();   // stop after this tile
     w.Button1Click();   // does nothing more
@@ -311,7 +311,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     cv.notify_all();
     ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
 
-    EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK",
+    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK",
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
     EXPECT_EQ(server.RequestCount(), 2u);
     EXPECT_EQ(dialogs.openRequests.size(), 1u);   // no press was taken for a new run
@@ -346,7 +346,7 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
     cv.notify_all();
     ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
     EXPECT_EQ(server.RequestCount(), 1u);
-    EXPECT_EQ(w.Memo1Lines.back(), "Download End.");
+    EXPECT_EQ(w.Memo1Lines.ToVector().back(), "Download End.");
 }
 
 // With UseProxy=1 every tile goes through the proxy of the settings file,
@@ -369,7 +369,7 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
     RunWindow(w);
     platform::SetProgramFolderForTests("");
 
-    EXPECT_EQ(w.Memo1Lines, (Lines{"Start...", Tile("a.png") + ":" + url + " ->OK", "Download End."}));
+    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("a.png") + ":" + url + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(Tile("a.png")), "PNG-PROXIED");
     ASSERT_EQ(server.RequestCount(), 1u);
     const std::string raw = server.Requests()[0].raw;

@@ -34,7 +34,7 @@ struct Picture {
     }
 };
 
-ViewerCommand Command(const testing::SyntheticTask& t, const std::string& out, double cx, double cy, double scale,
+ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx, double cy, double scale,
                       int w = 512, int h = 384) {
     ViewerCommand cmd;
     cmd.Kind = ViewerCommand::Mode::Render;
@@ -49,7 +49,7 @@ ViewerCommand Command(const testing::SyntheticTask& t, const std::string& out, d
     return cmd;
 }
 
-Picture Render(const testing::SyntheticTask& t, double cx, double cy, double scale, int w = 512, int h = 384,
+Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w = 512, int h = 384,
                Overlays show = {false, false, true}) {
     ViewerCommand cmd = Command(t, t.Folder() + "out.png", cx, cy, scale, w, h);
     cmd.Show = show;
@@ -63,7 +63,7 @@ Picture Render(const testing::SyntheticTask& t, double cx, double cy, double sca
 // Every sample point of every tile that lies well inside the picture shows
 // that tile's colour (or what `expect` says for it); returns how many were looked at.
 template <class Expect>
-int CheckTiles(const testing::SyntheticTask& t, const Picture& p, Expect expect) {
+int CheckTiles(const SyntheticTask& t, const Picture& p, Expect expect) {
     int checked = 0;
     const task::KvTask& task = t.Task();
     const double margin = 3.0 / (std::min(p.TileW, p.TileH) * p.Scale);
@@ -91,7 +91,7 @@ class RenderEveryType : public ::testing::TestWithParam<std::tuple<int, bool>> {
 TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
 {
     const auto [mapsType, continued] = GetParam();
-    testing::SyntheticTask t({1000, 1003, 2000, 2002, 12, mapsType});
+    SyntheticTask t({1000, 1003, 2000, 2002, 12, mapsType});
     t.WriteAllTiles();
     if (continued) {
         // A run stopped part way: the westmost column never came.
@@ -102,7 +102,7 @@ TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
     auto expect = [&](int x, int y, QColor c) {
         if (continued && x == 1000)
             return LooksMissing(c);
-        return bool(testing::Near(c, t.ColourOf(x, y)));
+        return bool(Near(c, t.ColourOf(x, y)));
     };
     for (double scale : {2.0, 1.0, 0.5, 0.25, 0.125}) {
         const Picture p = Render(t, 1001.5, 2001.5, scale);
@@ -119,7 +119,7 @@ TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
                         t.Task().TileWidth, t.Task().TileHeight};
     EXPECT_EQ(CheckTiles(t, whole, expect), 4 * 3 * 3);
     // Beyond the task: the background.
-    EXPECT_TRUE(testing::Near(whole.Image.pixelColor(1, 1), qt::viewcolors::Background, 0));
+    EXPECT_TRUE(Near(whole.Image.pixelColor(1, 1), qt::viewcolors::Background, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(MapTypes, RenderEveryType,
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(MapTypes, RenderEveryType,
 // marks on; without them missing and failed look alike but not like a tile.
 TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
 {
-    testing::SyntheticTask t({500, 505, 700, 700, 11, 5});
+    SyntheticTask t({500, 505, 700, 700, 11, 5});
     t.WriteAllTiles();
     t.MakeBlank(501, 700);
     t.Remove(502, 700);
@@ -145,8 +145,8 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     for (double scale : {1.0, 0.25}) {   // tiles and an overview
         const Picture p = Render(t, 503.0, 700.5, scale, 6 * 256, 256);
         auto at = [&](int x) { return p.Image.pixelColor(p.PixelOf(x + 0.25, 700.5)); };
-        EXPECT_TRUE(testing::Near(at(500), t.ColourOf(500, 700))) << scale;
-        EXPECT_TRUE(testing::Near(at(501), t.BlankColour())) << scale;
+        EXPECT_TRUE(Near(at(500), t.ColourOf(500, 700))) << scale;
+        EXPECT_TRUE(Near(at(501), t.BlankColour())) << scale;
         EXPECT_TRUE(LooksMissing(at(502))) << at(502).name().toStdString() << " " << scale;
         EXPECT_TRUE(LooksFailed(at(503))) << at(503).name().toStdString() << " " << scale;
         EXPECT_TRUE(LooksMissing(at(504))) << "foreign file drawn as missing, " << scale;
@@ -154,7 +154,7 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     }
     const Picture plain = Render(t, 503.0, 700.5, 1.0, 6 * 256, 256, {false, false, false});
     for (int x : {502, 503, 504})
-        EXPECT_TRUE(testing::Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), qt::viewcolors::NoImage, 0)) << x;
+        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), qt::viewcolors::NoImage, 0)) << x;
 }
 
 // Overviews of a task too large to read whole: each cell shows the middle
@@ -163,7 +163,7 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
 TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
 {
     constexpr int kSide = 64, kBlock = 8;
-    testing::SyntheticTask t({3000, 3000 + kSide - 1, 3000, 3000 + kSide - 1, 13, 6});
+    SyntheticTask t({3000, 3000 + kSide - 1, 3000, 3000 + kSide - 1, 13, 6});
     // Hard links to one file per colour keep the folder cheap.
     for (int bx = 0; bx < kSide / kBlock; ++bx)
         for (int by = 0; by < kSide / kBlock; ++by) {
@@ -180,13 +180,13 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
     t.Fail({{3001, 3002}});
     for (double scale : {1.0 / 32, 1.0 / 64, 1.0 / 128}) {
         const Picture p = Render(t, 3000 + kSide / 2.0, 3000 + kSide / 2.0, scale, 512, 512);
-        EXPECT_TRUE(testing::Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), qt::viewcolors::FailedMark, 0)) << scale;
+        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), qt::viewcolors::FailedMark, 0)) << scale;
         int checked = 0;
         for (int bx = 0; bx < kSide / kBlock; ++bx)
             for (int by = 0; by < kSide / kBlock; ++by) {
                 const QPoint px = p.PixelOf(3000 + bx * kBlock + kBlock / 2.0 + 0.5, 3000 + by * kBlock + kBlock / 2.0 + 0.5);
                 ++checked;
-                EXPECT_TRUE(testing::Near(p.Image.pixelColor(px), t.ColourOf(3000 + bx, 3000 + by), 20))
+                EXPECT_TRUE(Near(p.Image.pixelColor(px), t.ColourOf(3000 + bx, 3000 + by), 20))
                     << "block " << bx << "," << by << " scale " << scale;
             }
         EXPECT_EQ(checked, 64);
@@ -196,12 +196,12 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
 // The outline of the area asked for runs through the four coordinates.
 TEST(RenderOverlays, AreaOutlineAndGridFollowTheCoordinates)
 {
-    testing::SyntheticTask t({100, 101, 100, 101, 9, 5});
+    SyntheticTask t({100, 101, 100, 101, 9, 5});
     t.WriteAllTiles();
     const Picture p = Render(t, 101.0, 101.0, 1.0, 512, 512, {true, true, false});
     // West edge of the area at column edge 100.3, north edge at row edge 101.7.
     const QPoint nw = p.PixelOf(100.3, 101.7);
-    auto isArea = [&](QPoint q) { return testing::Near(p.Image.pixelColor(q), qt::viewcolors::Area, 40); };
+    auto isArea = [&](QPoint q) { return Near(p.Image.pixelColor(q), qt::viewcolors::Area, 40); };
     int hits = 0;
     for (int dy = 10; dy < 200; dy += 5)
         hits += isArea(QPoint(nw.x(), nw.y() + dy)) || isArea(QPoint(nw.x() + 1, nw.y() + dy)) ||
@@ -235,7 +235,7 @@ TEST(RenderRefusals, BadProjectsGiveOneSentence)
     EXPECT_NE(error.find("is not a Kartivo project file"), std::string::npos) << error;
 
     {
-        testing::SyntheticTask t({10, 11, 10, 11, 6, 6});
+        SyntheticTask t({10, 11, 10, 11, 6, 6});
         std::filesystem::remove_all(t.Task().TileFolder);
         cmd.Project = t.ProjectPath();
         EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
@@ -254,7 +254,7 @@ TEST(RenderProgram, ExitStatusAndOneLine)
 {
     const QString program = QString::fromStdString(platform::ProgramFolder() + "plateview");
     ASSERT_TRUE(platform::FileExists(program.toStdString()));
-    testing::SyntheticTask t({40, 41, 40, 40, 7, 5});
+    SyntheticTask t({40, 41, 40, 40, 7, 5});
     t.WriteAllTiles();
     auto run = [&](const QStringList& args, QByteArray& err) {
         QProcess p;

@@ -179,16 +179,18 @@ TEST(ReadOutTexts, TileAndStateUnderThePoint)
 }
 
 // The copied selection in the main window's order, held to what it accepts.
-TEST(ReadOutTexts, SelectionCopiesLeftRightTopBottom)
+TEST(ReadOutTexts, SelectionCopiesTheDraggedTileEdgesLeftRightTopBottom)
 {
     const int z = 13;
     const MapGrid g(4149, 4150, 5373, 5374, z, 256, 256);
     // Dragged from the south-east corner to the north-west one.
     const AreaDegrees a = SelectionArea(g, {512, 512}, {0, 0});
-    EXPECT_DOUBLE_EQ(a.Left, core::TileXToLon(4149, z));
-    EXPECT_DOUBLE_EQ(a.Right, core::TileXToLon(4151, z));
-    EXPECT_DOUBLE_EQ(a.Top, core::TileYToLat(5375, z));
-    EXPECT_DOUBLE_EQ(a.Bottom, core::TileYToLat(5373, z));
+    // The outer edges of the four tiles: columns 4149 and 4151 * 360 / 2^13 - 180,
+    // rows 5373 and 5375 by atan(sinh(pi * (2y / 2^13 - 1))) in degrees.
+    EXPECT_DOUBLE_EQ(a.Left, 2.3291015625);
+    EXPECT_DOUBLE_EQ(a.Right, 2.4169921875);
+    EXPECT_NEAR(a.Top, 48.8936153614802, 1e-12);
+    EXPECT_NEAR(a.Bottom, 48.8357974624309, 1e-12);
     EXPECT_EQ(SelectionText(a), "Left Longitude: 2.3291016\nRight Longitude: 2.4169922\n"
                                 "Top Latitude: 48.8936154\nBottom Latitude: 48.8357975\n");
     const MapGrid world(0, 1, 0, 1, 1, 256, 256);

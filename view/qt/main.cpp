@@ -4,12 +4,11 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/Dialogs.h"
 #include "platform/qt/Application.h"
-#include "platform/qt/QtDialogs.h"
 #include "view/CommandLine.h"
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/ViewerWindow.h"
@@ -52,19 +51,13 @@ int Run(int argc, char** argv)
         std::_Exit(ok ? 0 : 1);
     }
 
-    platform::qt::KartivoApplication app(argc, argv);
-    platform::qt::QtDialogs dialogs;
-    platform::SetDialogs(&dialogs);
-    int rc = 0;
-    {
-        TfrmMapViewer window;
-        window.show();
+    return platform::qt::RunWindowProgram(argc, argv, [&cmd] {
+        auto window = std::make_unique<TfrmMapViewer>();
+        window->show();
         if (!cmd.Project.empty())
-            window.OpenProject(cmd.Project);
-        rc = app.exec();
-    }
-    platform::SetDialogs(nullptr);
-    return rc;
+            window->OpenProject(cmd.Project);
+        return std::unique_ptr<QWidget>(std::move(window));
+    });
 }
 
 } // namespace

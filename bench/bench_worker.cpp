@@ -119,7 +119,8 @@ int Run(int argc, char** argv)
 
     // ---- Part 1: real pacing, eight workers.
     {
-        task::TaskParameters params = testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
+        task::TaskParameters params =
+            testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
         auto task = task::KvTask::Create(params);
         if (!task) {
             std::fprintf(stderr, "cannot create the task\n");
@@ -168,7 +169,8 @@ int Run(int argc, char** argv)
     // ---- Part 2: a continued 1,000,000-tile task, every share skipped.
     {
         platform::SetSleepHook([](int) {});   // the stagger is not what is measured
-        task::TaskParameters params = testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
+        task::TaskParameters params =
+            testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
         params.ContinueTask = true;
         auto task = task::KvTask::Create(params);
         if (!task)

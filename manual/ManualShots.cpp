@@ -257,7 +257,8 @@ bool WriteSampleProject(const std::string& folder, const std::string& programFol
     std::vector<std::string> failed;
     for (auto [dx, dy] : {std::pair{3, 2}, std::pair{4, 2}}) {
         QFile::remove(Q(at(dx, dy)));
-        failed.push_back(task::JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
+        failed.push_back(
+            task::JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
     }
     platform::WriteLines(task->FailedFile, failed);
     return true;

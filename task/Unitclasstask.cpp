@@ -56,7 +56,7 @@ std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& er
     }
 
     core::TileRange range = core::ComputeTileRange(params.LeftLongitude, params.RightLongitude,
-                                       params.TopLatitude, params.BottomLatitude, params.Zoom);
+                                                   params.TopLatitude, params.BottomLatitude, params.Zoom);
     // Sequence numbers and the tile count are numbered in 32 bits by the
     // workers, the project file and the window; refuse before anything exists.
     if (range.TileCount > std::numeric_limits<int>::max()) {

@@ -53,7 +53,8 @@ public:
     std::string IniFileName;   // the settings file; the proxy keys are read at every Start
 
     // Makes the worker of one slot, started; tests put a failing one here.
-    std::function<std::unique_ptr<download::TDownThread>(int index, const task::KvTask& task, download::IWorkerHost& host)>
+    std::function<std::unique_ptr<download::TDownThread>(int index, const task::KvTask& task,
+                                                         download::IWorkerHost& host)>
         MakeWorker;
 
     // BitBtn1Click: Start while the caption is "Start", Stop otherwise.

@@ -29,7 +29,7 @@ std::string ConfigureRedownloadClient(download::TIdHTTP& http, const OptionsValu
     if (!settings.UseProxy)
         return {};
     return download::ApplyProxy(http, settings.ProxyServer, settings.ProxyPort, settings.ProxyUsername,
-                      settings.ProxyPassword);
+                                settings.ProxyPassword);
 }
 
 FailedTilesRun::FailedTilesRun(download::TIdHTTP& http, LineSink report, std::function<void()> started)

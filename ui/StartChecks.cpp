@@ -54,7 +54,7 @@ StartCheck CheckStartInput(const StartInput& input)
         // through UpDown1, but an opened project can put any integer there,
         // and the tile arithmetic has no meaning outside that range.
         check.AreaMessage = task::CheckRequest(r.LeftLongitude, r.RightLongitude, r.TopLatitude,
-                                         r.BottomLatitude, r.Zoom);
+                                               r.BottomLatitude, r.Zoom);
 
     r.TaskName = input.TaskName;
     if (platform::ExtractFileExt(r.TaskName) != ".kvpd")

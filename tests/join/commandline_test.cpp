@@ -99,7 +99,7 @@ TEST_F(CommandLineTest, TheProgramRunsWithoutADisplay)
     MakeTask(6, 40, 41, 40, 40, 7);
     int status = -1;
     testing::RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + Quoted(program) + " --format mbtiles " +
-               Quoted(dir / "area.kvpd"), &status);
+                        Quoted(dir / "area.kvpd"), &status);
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(std::filesystem::exists(dir / "area.mbtiles"));
     testing::RunCommand(Quoted(program) + " --format nothing x.kvpd", &status);

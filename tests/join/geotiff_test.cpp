@@ -47,7 +47,8 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     EXPECT_NE(json.find("ID[\\\"EPSG\\\",3857]"), std::string::npos) << json.substr(0, 2000);
     testing::ExpectPlacedOnTiles(json, 500, 502, 600, 601, 10, 768, 512);
     // The west edge agrees with the longitude formula too.
-    EXPECT_NEAR(testing::JsonNumbers(json, "geoTransform").at(0), core::TileXToLon(500, 10) * kR * M_PI / 180, 1e-3);
+    EXPECT_NEAR(testing::JsonNumbers(json, "geoTransform").at(0), core::TileXToLon(500, 10) * kR * M_PI / 180,
+                1e-3);
     EXPECT_NE(json.find("\"DEFLATE\""), std::string::npos);
     EXPECT_NE(json.find("\"colorInterpretation\":\"Alpha\""), std::string::npos);
     EXPECT_NE(json.find("\"block\":[\n        256,\n        256\n      ]"), std::string::npos);

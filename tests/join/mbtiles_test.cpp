@@ -14,7 +14,8 @@ namespace {
 class MbtilesTest : public testing::JoinTest {
 protected:
     std::string Sql(const std::string& query) {
-        return testing::RunCommand("sqlite3 -separator '|' " + Quoted(dir / "area.mbtiles") + " " + Quoted(query));
+        return testing::RunCommand("sqlite3 -separator '|' " + Quoted(dir / "area.mbtiles") + " " +
+                                   Quoted(query));
     }
 };
 

@@ -23,7 +23,7 @@ inline void SetAreaOfTiles(task::TaskParameters& params, int x0, int x1, int y0,
 // whose requests all go to the proxy at 127.0.0.1:`proxyPort`. The tiles
 // fetched are the caller's choice: see SetTileRange.
 inline task::TaskParameters ProxiedTaskParams(const std::string& saveFolder, const std::string& taskName,
-                                        int mapsType, int proxyPort) {
+                                              int mapsType, int proxyPort) {
     task::TaskParameters p;
     p.LeftLongitude = 2.0;
     p.RightLongitude = 2.01;

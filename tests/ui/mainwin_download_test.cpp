@@ -366,7 +366,8 @@ TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
     OpenWindow();
     TypeLargerArea();
     auto make = C().MakeWorker;
-    C().MakeWorker = [make](int index, const task::KvTask& task, download::IWorkerHost& host) -> std::unique_ptr<download::TDownThread> {
+    C().MakeWorker = [make](int index, const task::KvTask& task,
+                            download::IWorkerHost& host) -> std::unique_ptr<download::TDownThread> {
         if (index == 3)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
                                     "cannot start a thread");

@@ -86,15 +86,15 @@ TEST_P(SecondsReadingTest, ReadsLikeTheCleanNumber)
 INSTANTIATE_TEST_SUITE_P(
     Dms, SecondsReadingTest,
     ::testing::Values(SecondsReading{"exponent", "1e1", "10"},
-                    SecondsReading{"comma_ends_the_number", "12,5", "12"},
-                    SecondsReading{"letters_are_zero", "abc", "0"},
-                    SecondsReading{"bare_exponent_letter", "1e", "1"},
-                    SecondsReading{"leading_point", ".5", "0.5"},
-                    SecondsReading{"plus_sign", "+.5e+1", "5"},
-                    SecondsReading{"infinity_is_not_a_number", "inf", "0"},
-                    SecondsReading{"no_hex_floats", "0x10", "0"},
-                    SecondsReading{"underflow_is_zero", "1e-60", "0"},
-                    SecondsReading{"trailing_blank", "12 ", "12"}),
+                      SecondsReading{"comma_ends_the_number", "12,5", "12"},
+                      SecondsReading{"letters_are_zero", "abc", "0"},
+                      SecondsReading{"bare_exponent_letter", "1e", "1"},
+                      SecondsReading{"leading_point", ".5", "0.5"},
+                      SecondsReading{"plus_sign", "+.5e+1", "5"},
+                      SecondsReading{"infinity_is_not_a_number", "inf", "0"},
+                      SecondsReading{"no_hex_floats", "0x10", "0"},
+                      SecondsReading{"underflow_is_zero", "1e-60", "0"},
+                      SecondsReading{"trailing_blank", "12 ", "12"}),
     [](const ::testing::TestParamInfo<SecondsReading>& info) { return std::string(info.param.label); });
 
 TEST_F(ConvertTest, SecondsBeyondSinglePrecisionAreAnInputError)
@@ -129,15 +129,15 @@ TEST_P(WholeNumberTest, FollowsTheIntegerRules)
 INSTANTIATE_TEST_SUITE_P(
     Dms, WholeNumberTest,
     ::testing::Values(WholeNumber{"  -7", -7}, WholeNumber{"$fF", 255}, WholeNumber{"0x10", 16},
-                    WholeNumber{"X10", 16}, WholeNumber{"2147483647", 2147483647},
-                    WholeNumber{"-2147483648", -2147483647 - 1},
-                    WholeNumber{"-$80000000", -2147483647 - 1}, WholeNumber{"", std::nullopt},
-                    WholeNumber{"39 ", std::nullopt}, WholeNumber{"39.", std::nullopt},
-                    WholeNumber{"\t39", std::nullopt}, WholeNumber{"- 5", std::nullopt},
-                    WholeNumber{"+", std::nullopt}, WholeNumber{"0x", std::nullopt},
-                    WholeNumber{"1e3", std::nullopt}, WholeNumber{"2147483648", std::nullopt},
-                    WholeNumber{"$80000000", std::nullopt},
-                    WholeNumber{"99999999999999999999", std::nullopt}));
+                      WholeNumber{"X10", 16}, WholeNumber{"2147483647", 2147483647},
+                      WholeNumber{"-2147483648", -2147483647 - 1},
+                      WholeNumber{"-$80000000", -2147483647 - 1}, WholeNumber{"", std::nullopt},
+                      WholeNumber{"39 ", std::nullopt}, WholeNumber{"39.", std::nullopt},
+                      WholeNumber{"\t39", std::nullopt}, WholeNumber{"- 5", std::nullopt},
+                      WholeNumber{"+", std::nullopt}, WholeNumber{"0x", std::nullopt},
+                      WholeNumber{"1e3", std::nullopt}, WholeNumber{"2147483648", std::nullopt},
+                      WholeNumber{"$80000000", std::nullopt},
+                      WholeNumber{"99999999999999999999", std::nullopt}));
 
 class ConvertWindowTest : public ConvertTest {
 protected:

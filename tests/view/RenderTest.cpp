@@ -154,7 +154,8 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     }
     const Picture plain = Render(t, 503.0, 700.5, 1.0, 6 * 256, 256, {false, false, false});
     for (int x : {502, 503, 504})
-        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), qt::viewcolors::NoImage, 0)) << x;
+        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), qt::viewcolors::NoImage, 0))
+            << x;
 }
 
 // Overviews of a task too large to read whole: each cell shows the middle
@@ -180,7 +181,8 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
     t.Fail({{3001, 3002}});
     for (double scale : {1.0 / 32, 1.0 / 64, 1.0 / 128}) {
         const Picture p = Render(t, 3000 + kSide / 2.0, 3000 + kSide / 2.0, scale, 512, 512);
-        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), qt::viewcolors::FailedMark, 0)) << scale;
+        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), qt::viewcolors::FailedMark, 0))
+            << scale;
         int checked = 0;
         for (int bx = 0; bx < kSide / kBlock; ++bx)
             for (int by = 0; by < kSide / kBlock; ++by) {

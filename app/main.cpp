@@ -16,17 +16,17 @@
 
 int main(int argc, char** argv)
 {
-    platform::qt::KartivoApplication app(argc, argv);
-    platform::qt::QtDialogs dialogs;
-    platform::SetDialogs(&dialogs);
-    platform::qt::QtMainDispatcher dispatcher;
-    platform::SetMainDispatcher(&dispatcher);
-    QApplication::setWindowIcon(KartivoIcon());
+    kartivo::platform::qt::KartivoApplication app(argc, argv);
+    kartivo::platform::qt::QtDialogs dialogs;
+    kartivo::platform::SetDialogs(&dialogs);
+    kartivo::platform::qt::QtMainDispatcher dispatcher;
+    kartivo::platform::SetMainDispatcher(&dispatcher);
+    QApplication::setWindowIcon(kartivo::ui::KartivoIcon());
 
     try {
         // Created once, in this order, and kept until the program ends; the
         // main window comes first. Only it is shown.
-        TForm1 form1(dispatcher);
+        kartivo::ui::TForm1 form1(dispatcher);
         form1.CreateProgramWindows();
         form1.show();
         app.exec();
@@ -40,11 +40,11 @@ int main(int argc, char** argv)
             std::quick_exit(0);
         }
     } catch (const std::exception& e) {
-        platform::qt::ShowException(e.what());
+        kartivo::platform::qt::ShowException(e.what());
     } catch (...) {
-        platform::qt::ShowException("");
+        kartivo::platform::qt::ShowException("");
     }
-    platform::SetMainDispatcher(nullptr);
-    platform::SetDialogs(nullptr);
+    kartivo::platform::SetMainDispatcher(nullptr);
+    kartivo::platform::SetDialogs(nullptr);
     return 0;
 }

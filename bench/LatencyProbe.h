@@ -9,6 +9,8 @@
 #include <chrono>
 #include <thread>
 
+namespace kartivo::bench {
+
 class LatencyProbe {
 public:
     LatencyProbe()
@@ -45,3 +47,5 @@ private:
     QObject target_;
     std::thread thread_;   // last: starts once the members it uses exist
 };
+
+} // namespace kartivo::bench

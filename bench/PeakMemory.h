@@ -6,6 +6,8 @@
 #include <string>
 #include <sys/resource.h>
 
+namespace kartivo::bench {
+
 inline double PeakRssMb() {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -16,3 +18,5 @@ inline double PeakRssMb() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
 }
+
+} // namespace kartivo::bench

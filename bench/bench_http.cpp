@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+namespace kartivo::bench {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -135,9 +137,7 @@ double Median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
     const int perRound = argc > 2 ? std::atoi(argv[2]) : 2000;
 
@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     }
     const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/tile.png";
 
-    TIdHTTP http;
-    TMemoryStream buf;
+    download::TIdHTTP http;
+    download::TMemoryStream buf;
     int ourConnects = 0;
 
     curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -211,4 +211,12 @@ int main(int argc, char** argv) {
     std::printf("  libcurl : %9.0f requests/s (median), connections opened: %ld\n", b, curlConnects);
     std::printf("  ratio   : %.2fx libcurl (target >= 0.90x)\n", a / b);
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv) {
+    return kartivo::bench::Run(argc, argv);
 }

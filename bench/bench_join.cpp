@@ -35,6 +35,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -106,11 +108,11 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
     const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles))));
     const int rows = static_cast<int>((tiles + columns - 1) / columns);
     const int zoom = 18, x0 = 130000, y0 = 170000;
-    TaskParameters params;
+    task::TaskParameters params;
     params.SavePath = folder + "/";
     params.TaskName = "bench.kvpd";
     params.MapsType = mapsType;
-    testsupport::SetAreaOfTiles(params, x0, x0 + columns - 1, y0, y0 + rows - 1, zoom);
+    testing::SetAreaOfTiles(params, x0, x0 + columns - 1, y0, y0 + rows - 1, zoom);
     auto task = CreateTaskFilesOrExit(params);
     const bool png = mapsType == 5;
     const auto variants = MakeTileVariants(png ? join::TileFormat::Png : join::TileFormat::Jpeg, 16, quality);
@@ -150,7 +152,7 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
 Measure Combine(const std::string& project, join::OutputFormat format, const std::string& output) {
     return InChild([&] {
         std::string error;
-        auto p = SavedProject::Open(project, error);
+        auto p = task::SavedProject::Open(project, error);
         if (!p)
             return 1;
         join::JoinOptions options;
@@ -200,9 +202,7 @@ void CompareWithGdal(const std::string& root, int mapsType, const char* label, s
     std::filesystem::remove_all(folder);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const std::int64_t tiles = argc > 1 ? std::atoll(argv[1]) : 100000;
     const std::int64_t mbtilesTiles = argc > 2 ? std::atoll(argv[2]) : 1000000;
     const std::string root = (argc > 3 ? std::string(argv[3]) : std::string("/tmp")) + "/kartivo_bench_join_" +
@@ -238,4 +238,12 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove_all(root);
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv) {
+    return kartivo::bench::Run(argc, argv);
 }

@@ -28,6 +28,8 @@
 #include "ui/Unit1.h"
 #include "bench/LatencyProbe.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -57,7 +59,7 @@ std::string WorkerLine(int worker, int seq)
 // download worker's AddToLog does.
 class LoggingThread : public platform::TThread {
 public:
-    LoggingThread(int index, IWorkerHost& host) : index_(index), host_(host) {}
+    LoggingThread(int index, download::IWorkerHost& host) : index_(index), host_(host) {}
     ~LoggingThread() override { WaitFor(); }
 protected:
     void Execute() override
@@ -70,7 +72,7 @@ protected:
     }
 private:
     int index_;
-    IWorkerHost& host_;
+    download::IWorkerHost& host_;
 };
 
 // One save of `count` lines after `fresh` new ones, as a periodic save sees it.
@@ -80,25 +82,23 @@ struct SaveCost {
 };
 SaveCost MeasureSave(std::size_t count, std::size_t fresh, const std::string& path)
 {
-    LineList lines;
+    ui::LineList lines;
     for (std::size_t i = 0; i < count - fresh; ++i)
         lines.Add(WorkerLine(static_cast<int>(i % kWorkers), static_cast<int>(i)));
-    LinesFileSaver saver;
+    ui::LinesFileSaver saver;
     saver.Save(lines, path);
     for (std::size_t i = count - fresh; i < count; ++i)
         lines.Add(WorkerLine(static_cast<int>(i % kWorkers), static_cast<int>(i)));
     auto t0 = Clock::now();
     saver.Save(lines, path);
     const double append = Ms(Clock::now() - t0);
-    LinesFileSaver fresh_saver;   // what writing the whole list costs
+    ui::LinesFileSaver fresh_saver;   // what writing the whole list costs
     t0 = Clock::now();
     fresh_saver.Save(lines, path);
     return {append, Ms(Clock::now() - t0)};
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -112,10 +112,10 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(dir);
     const std::string logFile = dir + "/bench_log.txt";
 
-    auto form = std::make_unique<TForm1>(dispatcher);
+    auto form = std::make_unique<ui::TForm1>(dispatcher);
     form->show();
     QApplication::processEvents();
-    DownloadController& host = form->Controller();
+    ui::DownloadController& host = form->Controller();
     host.Memo1Lines.Clear();
     const long baselineKb = ProcStatusKb("VmRSS:");
 
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
     // every fifth second; saving more often only makes the test harder); a
     // probe thread posts an event every 2 ms and the main thread notes how
     // late each one runs.
-    LinesFileSaver saver;
+    ui::LinesFileSaver saver;
     std::vector<double> saveMs;
     std::vector<std::size_t> saveLines;
     QTimer saveTimer;
@@ -196,4 +196,13 @@ int main(int argc, char** argv)
     platform::SetDialogs(nullptr);
     std::filesystem::remove_all(dir);
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv)
+{
+    return kartivo::bench::Run(argc, argv);
 }

@@ -27,14 +27,14 @@
 #include "ui/Unitftl.h"
 #include "bench/LatencyProbe.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -42,11 +42,11 @@ int main(int argc, char** argv)
     const int tiles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     const int delayMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 25;
 
-    testsupport::TempFolder folder;
+    testing::TempFolder folder;
     platform::SetProgramFolderForTests(folder.Path());   // no settings file: no proxy
-    testsupport::TestServer server;
-    server.SetHandler([&](const testsupport::RecordedRequest&) {
-        auto reply = testsupport::ScriptedReply::Status(500, "Internal Server Error");
+    testing::TestServer server;
+    server.SetHandler([&](const testing::RecordedRequest&) {
+        auto reply = testing::ScriptedReply::Status(500, "Internal Server Error");
         reply.delayMs = delayMs;
         return reply;
     });
@@ -56,21 +56,21 @@ int main(int argc, char** argv)
         list += folder.Path() + name + "|http://127.0.0.1:" + std::to_string(server.Port()) + "/" + name + "\r\n";
     }
     const std::string listFile = folder.Path() + "bench_failed.ftl";
-    testsupport::WriteBytes(listFile, list);
+    testing::WriteBytes(listFile, list);
 
     platform::RecordingDialogs dialogs;
     dialogs.openAnswers.push_back(listFile);
     platform::SetDialogs(&dialogs);
 
-    TfrmFlt window;
+    ui::TfrmFlt window;
     window.show();
     QApplication::processEvents();
 
     LatencyProbe probe;
 
     const auto start = Clock::now();
-    QObject::connect(&window, &TfrmFlt::RunFinished, &app, &QApplication::quit);
-    QTimer::singleShot(0, &window, &TfrmFlt::Button1Click);
+    QObject::connect(&window, &ui::TfrmFlt::RunFinished, &app, &QApplication::quit);
+    QTimer::singleShot(0, &window, &ui::TfrmFlt::Button1Click);
     app.exec();
     const double runMs = Ms(Clock::now() - start);
     probe.Stop();
@@ -85,4 +85,13 @@ int main(int argc, char** argv)
     platform::SetDialogs(nullptr);
     platform::SetProgramFolderForTests("");
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv)
+{
+    return kartivo::bench::Run(argc, argv);
 }

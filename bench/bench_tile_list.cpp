@@ -21,6 +21,8 @@
 #include "bench/PeakMemory.h"
 #include "tests/support/TaskShapes.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -49,9 +51,7 @@ double PlainWrite(const std::string& path, const std::string& bytes) {
     return Seconds(Clock::now() - start);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const long long wanted = argc > 1 ? std::atoll(argv[1]) : 1000000;
     // Square by default; a second argument gives the number of columns
     // (1 column of a million rows is the largest row-edge table there is).
@@ -68,12 +68,12 @@ int main(int argc, char** argv) {
     }
     const std::string dir = std::string(folder) + "/";
 
-    TaskParameters params;
-    testsupport::SetAreaOfTiles(params, x0, x0 + columns - 1, y0, y0 + rows - 1, zoom);
+    task::TaskParameters params;
+    testing::SetAreaOfTiles(params, x0, x0 + columns - 1, y0, y0 + rows - 1, zoom);
     params.MapsType = 6;
     params.SavePath = dir;
     params.TaskName = "bench.kvpd";
-    auto task = KvTask::Create(params);
+    auto task = task::KvTask::Create(params);
     if (!task) {
         std::fprintf(stderr, "task refused\n");
         return 1;
@@ -123,4 +123,12 @@ int main(int argc, char** argv) {
 
     std::filesystem::remove_all(dir);
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv) {
+    return kartivo::bench::Run(argc, argv);
 }

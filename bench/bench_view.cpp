@@ -27,6 +27,8 @@
 #include "task/Unitclasstask.h"
 #include "view/qt/MapRenderer.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -36,11 +38,11 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 std::string MakeProject(const std::string& folder, int side) {
     const std::string name = "bench" + std::to_string(side) + ".kvpd";
     const std::string done = folder + name + ".complete";
-    TaskParameters params;
+    task::TaskParameters params;
     params.SavePath = folder;
     params.TaskName = name;
     params.MapsType = 6;
-    testsupport::SetAreaOfTiles(params, 8000, 8000 + side - 1, 9000, 9000 + side - 1, 14);
+    testing::SetAreaOfTiles(params, 8000, 8000 + side - 1, 9000, 9000 + side - 1, 14);
     if (platform::FileExists(done))
         return folder + name;
     std::filesystem::create_directories(folder);
@@ -82,13 +84,13 @@ Stats Summarise(std::vector<double> v) {
 
 // Pans along a fixed path twice: the first pass fills the cache, the
 // second is timed frame by frame.
-Stats PanFrames(MapRenderer& r, double scale, int frames) {
-    Viewport v(1920, 1080);
+Stats PanFrames(view::qt::MapRenderer& r, double scale, int frames) {
+    view::Viewport v(1920, 1080);
     v.Fit(r.Grid());
     v.SetScale(scale, r.Grid());
-    const MapPoint start = v.Center();
+    const view::MapPoint start = v.Center();
     QImage frame(1920, 1080, QImage::Format_RGB32);
-    const Overlays overlays;
+    const view::Overlays overlays;
     std::vector<double> times;
     for (int pass = 0; pass < 2; ++pass) {
         v.SetCenter(start);
@@ -111,9 +113,7 @@ Stats PanFrames(MapRenderer& r, double scale, int frames) {
     return Summarise(times);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
@@ -127,16 +127,16 @@ int main(int argc, char** argv) {
     // 1. Open to the first complete frame of the whole task, in-process.
     const auto t0 = Clock::now();
     std::string error;
-    auto saved = SavedProject::Open(project, error);
+    auto saved = task::SavedProject::Open(project, error);
     if (!saved) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     const auto tOpen = Clock::now();
-    MapRenderer renderer(*saved);
-    Viewport fit(1920, 1080);
+    view::qt::MapRenderer renderer(*saved);
+    view::Viewport fit(1920, 1080);
     fit.Fit(renderer.Grid());
-    const QImage first = renderer.Render(fit, Overlays());
+    const QImage first = renderer.Render(fit, view::Overlays());
     const auto tFrame = Clock::now();
     std::printf("open project                       %8.1f ms\n", Ms(tOpen - t0));
     std::printf("first complete frame (whole task)  %8.1f ms  (target < 1000; level %d)\n",
@@ -163,7 +163,15 @@ int main(int argc, char** argv) {
 
     // 3. Memory.
     std::printf("cache                              %8.1f MB (bound %zu MB)\n",
-                renderer.CacheBytes() / 1048576.0, MapRenderer::kDefaultCacheBytes >> 20);
+                renderer.CacheBytes() / 1048576.0, view::qt::MapRenderer::kDefaultCacheBytes >> 20);
     std::printf("peak resident memory               %8.1f MB  (target < 512)\n", PeakRssMb());
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv) {
+    return kartivo::bench::Run(argc, argv);
 }

@@ -31,11 +31,13 @@
 #include "tests/support/TestServer.h"
 #include "ui/DownloadProgress.h"
 
+namespace kartivo::bench {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class CountingHost : public IWorkerHost {
+class CountingHost : public download::IWorkerHost {
 public:
     void AddLogLine(const std::string& line) override
     {
@@ -52,7 +54,7 @@ public:
     void WorkerDone() override { ++done; }
     long lines = 0, saved = 0, failed = 0;
     int done = 0;
-    DownloadProgress progress;
+    ui::DownloadProgress progress;
 };
 
 double CpuSeconds()
@@ -80,13 +82,13 @@ long CurrentRssKb()
 
 // Runs ThreadCount workers to their end, pumping the main-thread queue.
 // `sample` is called from the pumping thread about every 100 ms.
-double RunTask(const KvTask& task, CountingHost& host, platform::QueueDispatcher& dispatcher,
+double RunTask(const task::KvTask& task, CountingHost& host, platform::QueueDispatcher& dispatcher,
                const std::function<void()>& sample = {})
 {
     const auto start = Clock::now();
-    std::vector<std::unique_ptr<TDownThread>> workers;
+    std::vector<std::unique_ptr<download::TDownThread>> workers;
     for (int i = 0; i < task.Params->ThreadCount; ++i)
-        workers.push_back(std::make_unique<TDownThread>(false, i, task, host));
+        workers.push_back(std::make_unique<download::TDownThread>(false, i, task, host));
     auto lastSample = start;
     dispatcher.PumpUntil([&] {
         if (sample && Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
@@ -100,18 +102,16 @@ double RunTask(const KvTask& task, CountingHost& host, platform::QueueDispatcher
     return seconds;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     const int tiles = argc > 1 ? std::max(8, std::atoi(argv[1])) : 800;
-    testsupport::TempFolder folder;
+    testing::TempFolder folder;
     platform::SetProgramFolderForTests(folder.Path());
 
-    testsupport::TestServer server;
+    testing::TestServer server;
     const std::string body(15000, 'j');   // about the size of an aerial tile
-    server.SetHandler([&](const testsupport::RecordedRequest&) {
-        return testsupport::ScriptedReply::Ok(body, "image/jpeg");
+    server.SetHandler([&](const testing::RecordedRequest&) {
+        return testing::ScriptedReply::Ok(body, "image/jpeg");
     });
 
     platform::QueueDispatcher dispatcher;
@@ -119,14 +119,15 @@ int main(int argc, char** argv)
 
     // ---- Part 1: real pacing, eight workers.
     {
-        TaskParameters params = testsupport::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
-        auto task = KvTask::Create(params);
+        task::TaskParameters params =
+            testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
+        auto task = task::KvTask::Create(params);
         if (!task) {
             std::fprintf(stderr, "cannot create the task\n");
             return 1;
         }
         const int rows = 100;
-        testsupport::SetTileRange(*task, 4000, 4000 + (tiles + rows - 1) / rows - 1, 5000, 5000 + rows - 1);
+        testing::SetTileRange(*task, 4000, 4000 + (tiles + rows - 1) / rows - 1, 5000, 5000 + rows - 1);
         params.ThreadCount = 8;
 
         CountingHost host;
@@ -168,12 +169,13 @@ int main(int argc, char** argv)
     // ---- Part 2: a continued 1,000,000-tile task, every share skipped.
     {
         platform::SetSleepHook([](int) {});   // the stagger is not what is measured
-        TaskParameters params = testsupport::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
+        task::TaskParameters params =
+            testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
         params.ContinueTask = true;
-        auto task = KvTask::Create(params);
+        auto task = task::KvTask::Create(params);
         if (!task)
             return 1;
-        testsupport::SetTileRange(*task, 1000, 1999, 3000, 3999);   // 1,000,000 tiles
+        testing::SetTileRange(*task, 1000, 1999, 3000, 3999);   // 1,000,000 tiles
         params.ThreadCount = 8;
         for (int i = 0; i < 8; ++i) {
             task->ResumeX[i] = task->Xmax;
@@ -196,4 +198,13 @@ int main(int argc, char** argv)
     platform::SetMainDispatcher(nullptr);
     platform::SetProgramFolderForTests("");
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::bench
+
+int main(int argc, char** argv)
+{
+    return kartivo::bench::Run(argc, argv);
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace kartivo::core {
+
 // Every step runs in 80-bit extended precision (long double on x86-64), in
 // the order written; only the argument of tan, log, exp and atan is rounded
 // to double first. Rounding after each step would move results that sit on
@@ -82,3 +84,5 @@ TileEdges EdgesOfTile(int x, int y, int zoom) {
     e.Bottom = TileYToLat(y, zoom);
     return e;
 }
+
+} // namespace kartivo::core

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace kartivo::core {
+
 static_assert(std::numeric_limits<long double>::digits == 64,
               "tile geometry needs 80-bit extended precision");
 
@@ -27,3 +29,5 @@ struct TileEdges {
     double Left = 0, Right = 0, Top = 0, Bottom = 0;
 };
 TileEdges EdgesOfTile(int x, int y, int zoom);
+
+} // namespace kartivo::core

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+namespace kartivo::core {
+
 namespace {
 
 // Road, aerial and hybrid have host sets of their own; bird's eye and
@@ -99,3 +101,5 @@ std::string TileFileName(int mapsType, int x, int y, int zoom) {
     name += info->Extension;
     return name;
 }
+
+} // namespace kartivo::core

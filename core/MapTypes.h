@@ -5,6 +5,8 @@
 #include <array>
 #include <string>
 
+namespace kartivo::core {
+
 struct MapTypeInfo {
     int ItemIndex;                 // position in the main window's radio group
     const char* Caption;
@@ -31,3 +33,5 @@ std::string TileFileName(int mapsType, int x, int y, int zoom);
 
 // The map site sent as referer by the re-download window (without CR LF).
 inline constexpr const char* kMapSiteAddress = "http://www.bing.com/maps/";
+
+} // namespace kartivo::core

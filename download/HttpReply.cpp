@@ -7,7 +7,7 @@
 // failures by substrings such as "400" or "Socket Error", so these texts must
 // never contain a status code, an error number or a size.
 
-namespace kartivo::http {
+namespace kartivo::download {
 
 namespace {
 
@@ -239,4 +239,4 @@ BodyEnd ReplyReader::ReadBody(const ReplyHead& head, TMemoryStream& out) {
     return BodyEnd::AtClose;
 }
 
-} // namespace kartivo::http
+} // namespace kartivo::download

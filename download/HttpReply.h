@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace kartivo::http {
+namespace kartivo::download {
 
 // Where reply bytes come from. Read returns 0 at the end of the stream and
 // throws on failure.
@@ -74,4 +74,4 @@ private:
 bool ParseContentLength(const std::string& text, std::uint64_t& value);
 bool ParseChunkSize(const std::string& line, std::uint64_t& value);
 
-} // namespace kartivo::http
+} // namespace kartivo::download

@@ -43,6 +43,8 @@
 #include <algorithm>
 #include <chrono>
 
+namespace kartivo::download {
+
 namespace {
 
 struct WsaText {
@@ -199,7 +201,7 @@ private:
 };
 
 // The socket as the reply reader sees it.
-class SocketSource : public kartivo::http::ByteSource {
+class SocketSource : public ByteSource {
 public:
     SocketSource(platform::TcpSocket& socket, const GetClock& clock) : socket_(socket), clock_(clock) {}
     std::size_t Read(char* data, std::size_t size) override {
@@ -282,8 +284,8 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     LastStatusText.clear();
     ReplyHeaders = TIdHTTPResponseHeaders{};
 
-    kartivo::http::ReplyHead head;
-    kartivo::http::BodyEnd bodyEnd = kartivo::http::BodyEnd::Framed;
+    ReplyHead head;
+    BodyEnd bodyEnd = BodyEnd::Framed;
     std::size_t leftover = 0;
     try {
         const GetClock clock(TimeoutMs, GetTimeLimitMs);
@@ -294,7 +296,7 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
         }
         sock.SendAll(req.data(), req.size(), clock.NextWaitMs());
         SocketSource source(sock, clock);
-        kartivo::http::ReplyReader reader(source, conn_->readBuffer);
+        ReplyReader reader(source, conn_->readBuffer);
         reader.ReadHead(head);
         LastStatusCode = head.code;
         LastStatusText = head.statusText;
@@ -317,7 +319,7 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     // read as the reply to the next request.
     const std::string connection = ReplyHeaders.Connection;
     if (ProtocolVersion == pv1_0 || head.http10 || head.code / 100 == 1 ||
-        bodyEnd != kartivo::http::BodyEnd::Framed ||
+        bodyEnd != BodyEnd::Framed ||
         EqualNoCase(connection, "close") || leftover > 0 || headerBlockSplit ||
         sock.CheckIdle() != platform::TcpSocket::Idle::Open)
         Disconnect();
@@ -325,3 +327,5 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     const bool redirect = (head.code / 100 == 3 && head.code != 304) || !ReplyHeaders.Location.empty();
     if (redirect || head.code / 100 != 2) throw EIdHTTPProtocolException(LastStatusCode, LastStatusText);
 }
+
+} // namespace kartivo::download

@@ -13,6 +13,8 @@
 
 #include "download/MemoryStream.h"
 
+namespace kartivo::download {
+
 // Every failure of Get. what() is the text the callers classify.
 class EIdException : public std::runtime_error {
 public:
@@ -113,3 +115,5 @@ private:
     struct Connection;
     std::unique_ptr<Connection> conn_;
 };
+
+} // namespace kartivo::download

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kartivo::download {
+
 // Bytes before the end are overwritten, the rest appended; a position past
 // the end is first filled up with zero bytes.
 void TMemoryStream::Write(const void* data, std::size_t size) {
@@ -14,3 +16,5 @@ void TMemoryStream::Write(const void* data, std::size_t size) {
     data_.insert(data_.end(), bytes + overlap, bytes + size);
     position_ += size;
 }
+
+} // namespace kartivo::download

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace kartivo::download {
+
 // A growable byte buffer written from its current position.
 class TMemoryStream {
 public:
@@ -20,3 +22,5 @@ private:
     std::vector<std::uint8_t> data_;
     std::size_t position_ = 0;
 };
+
+} // namespace kartivo::download

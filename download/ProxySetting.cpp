@@ -4,6 +4,8 @@
 
 #include "download/IdHTTP.h"
 
+namespace kartivo::download {
+
 std::string ApplyProxy(TIdHTTP& http, const std::string& server, const std::string& portText,
                        const std::string& username, const std::string& password)
 {
@@ -18,3 +20,5 @@ std::string ApplyProxy(TIdHTTP& http, const std::string& server, const std::stri
     http.Request.ProxyPassword = password;
     return {};
 }
+
+} // namespace kartivo::download

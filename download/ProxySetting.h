@@ -4,6 +4,8 @@
 // workers and the re-download window alike.
 #include <string>
 
+namespace kartivo::download {
+
 class TIdHTTP;
 
 // Sets the client's proxy server, port and credentials. Returns "" or, when
@@ -12,3 +14,5 @@ class TIdHTTP;
 // then left as it was.
 std::string ApplyProxy(TIdHTTP& http, const std::string& server, const std::string& portText,
                        const std::string& username, const std::string& password);
+
+} // namespace kartivo::download

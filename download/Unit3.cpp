@@ -7,6 +7,8 @@
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
 
+namespace kartivo::download {
+
 namespace {
 
 // How a failed request is handled, by the first substring its text holds.
@@ -47,7 +49,7 @@ constexpr int kMaxAttempts = 3;
 
 } // namespace
 
-TDownThread::TDownThread(bool createSuspended, int threadIndex, const KvTask& task,
+TDownThread::TDownThread(bool createSuspended, int threadIndex, const task::KvTask& task,
                          IWorkerHost& host)
     : Task(task), ThreadIndex(threadIndex), host_(host),
       number_(std::to_string(threadIndex + 1))
@@ -87,7 +89,7 @@ void TDownThread::Log(const std::string& line)
 
 void TDownThread::RecordFailure(int x, int y, const std::string& url)
 {
-    StatusText = JoinFailedLine(Task.GetTileFilePath(x, y), url);
+    StatusText = task::JoinFailedLine(Task.GetTileFilePath(x, y), url);
     Synchronize([this] { AddToFailedList(); });
 }
 
@@ -111,7 +113,7 @@ void TDownThread::Execute()
 
 bool TDownThread::ConfigureProxy(TIdHTTP& http)
 {
-    const TaskParameters& p = *Task.Params;
+    const task::TaskParameters& p = *Task.Params;
     const std::string error = ApplyProxy(http, p.ProxyServer, p.ProxyPort, p.ProxyUsername, p.ProxyPassword);
     if (!error.empty()) {
         Log("T" + number_ + " " + error);
@@ -143,7 +145,7 @@ void TDownThread::Scan()
             ++seq;
             if (seq <= skip)
                 continue;
-            if (!KvTask::BelongsToWorker(seq, ThreadIndex, threadCount))
+            if (!task::KvTask::BelongsToWorker(seq, ThreadIndex, threadCount))
                 continue;
             if (DownloadTile(http, static_cast<int>(x), static_cast<int>(y), seq) ==
                 TileEnd::StopWorker)
@@ -257,3 +259,5 @@ void TDownThread::SubstituteBlank(int x, int y)
     Log("T" + number_ + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");
     SetCurrent(x, y);
 }
+
+} // namespace kartivo::download

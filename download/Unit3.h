@@ -34,7 +34,10 @@
 
 #include "platform/Threads.h"
 
-class KvTask;
+namespace kartivo::task { class KvTask; }
+
+namespace kartivo::download {
+
 class TIdHTTP;
 
 // What a worker needs of the main window; called on the main thread only.
@@ -58,10 +61,10 @@ inline constexpr const char* kProxyRefusedMessage =
 class TDownThread final : public platform::TThread {
 public:
     // Starts at once unless createSuspended (then the creator calls Start()).
-    TDownThread(bool createSuspended, int threadIndex, const KvTask& task, IWorkerHost& host);
+    TDownThread(bool createSuspended, int threadIndex, const task::KvTask& task, IWorkerHost& host);
     ~TDownThread() override;
 
-    const KvTask& Task;
+    const task::KvTask& Task;
     const int ThreadIndex;
 
     // Last finished tile, published as one consistent pair; (0, 0) until then.
@@ -96,3 +99,5 @@ private:
     std::string blankImage_;
     std::atomic<std::uint64_t> current_{0};
 };
+
+} // namespace kartivo::download

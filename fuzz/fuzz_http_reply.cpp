@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+namespace kartivo::fuzz {
+
 namespace {
 
 // Hands out the input in pieces whose sizes a small generator picks.
-class PieceSource : public kartivo::http::ByteSource {
+class PieceSource : public download::ByteSource {
 public:
     PieceSource(const std::uint8_t* data, std::size_t size, std::uint32_t seed)
         : data_(data), size_(size), state_(seed | 1) {}
@@ -43,14 +45,12 @@ bool Classified(const std::string& text) {
     return false;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 5) return 0;
     std::uint32_t seed;
     std::memcpy(&seed, data, 4);
     // Small limits now and then, so the limit checks are reached too.
-    kartivo::http::ReplyLimits limits;
+    download::ReplyLimits limits;
     if (data[4] & 1) {
         limits.headerBytes = 16 + data[4];
         limits.bodyBytes = 8 + (data[4] >> 1);
@@ -60,23 +60,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     PieceSource source(data, size, seed);
     std::vector<char> buffer;
-    kartivo::http::ReplyReader reader(source, buffer, limits);
+    download::ReplyReader reader(source, buffer, limits);
     // Several replies on one stream, as on a kept-open connection.
     for (int i = 0; i < 8; ++i) {
-        TMemoryStream body;
+        download::TMemoryStream body;
         try {
-            kartivo::http::ReplyHead head;
+            download::ReplyHead head;
             reader.ReadHead(head);
             if (head.code < 100 || head.code > 999) std::abort();
             const auto end = reader.ReadBody(head, body);
             if (body.Size() > limits.bodyBytes) std::abort();
-            if (end != kartivo::http::BodyEnd::Framed) break;
-        } catch (const EIdReplyError& e) {
+            if (end != download::BodyEnd::Framed) break;
+        } catch (const download::EIdReplyError& e) {
             if (Classified(e.what())) std::abort();
             break;
-        } catch (const EIdConnClosedGracefully&) {
+        } catch (const download::EIdConnClosedGracefully&) {
             break;
         }
     }
     return 0;
+}
+
+} // namespace
+
+} // namespace kartivo::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    return kartivo::fuzz::FuzzOneInput(data, size);
 }

@@ -15,7 +15,7 @@
 #include "platform/Files.h"
 #include "task/SavedProject.h"
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
@@ -35,7 +35,7 @@ std::string Thousands(std::int64_t n) {
     return s;
 }
 
-void WriteReport(const std::string& path, const SavedProject& project, const JoinOptions& options,
+void WriteReport(const std::string& path, const task::SavedProject& project, const JoinOptions& options,
                  const JoinSummary& summary, const TileSource& tiles) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!f)
@@ -75,10 +75,10 @@ void WriteSideFile(const std::string& path, const std::string& text) {
 
 } // namespace
 
-bool TilesArePng(const SavedProject& project) {
+bool TilesArePng(const task::SavedProject& project) {
     // Ordnance Survey tiles are stored as .jpg but served as PNG: the
     // requested format tells what the bytes are.
-    return std::strstr(FindMapType(project.Params().MapsType)->UrlSuffix, ".png") != nullptr;
+    return std::strstr(core::FindMapType(project.Params().MapsType)->UrlSuffix, ".png") != nullptr;
 }
 
 bool ParseOutputFormat(const std::string& text, OutputFormat& format) {
@@ -115,7 +115,7 @@ const char* OutputExtension(OutputFormat format) {
     return "";
 }
 
-std::string DefaultOutputPath(const SavedProject& project, OutputFormat format) {
+std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format) {
     return WithoutExtension(project.Task().ProjectFile()) + OutputExtension(format);
 }
 
@@ -123,7 +123,7 @@ std::string ReportPathFor(const std::string& outputPath) {
     return WithoutExtension(outputPath) + "_report.txt";
 }
 
-std::string CheckOptions(const SavedProject& project, const JoinOptions& options) {
+std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options) {
     if (options.JpegQuality < 1 || options.JpegQuality > 100)
         return "The JPEG quality must be between 1 and 100.";
     if (options.Format != OutputFormat::Png && options.Format != OutputFormat::Jpeg)
@@ -139,14 +139,14 @@ std::string CheckOptions(const SavedProject& project, const JoinOptions& options
            "(--format mbtiles) instead.";
 }
 
-JoinOutcome Combine(const SavedProject& project, const JoinOptions& options, JoinControl& control,
+JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& options, JoinControl& control,
                     JoinSummary& summary, std::string& error) {
     summary = JoinSummary();
     error = CheckOptions(project, options);
     if (!error.empty())
         return JoinOutcome::Failed;
 
-    const KvTask& task = project.Task();
+    const task::KvTask& task = project.Task();
     const MapRaster raster = RasterOfTask(task);
     summary.OutputPath = options.OutputPath.empty() ? DefaultOutputPath(project, options.Format)
                                                     : options.OutputPath;
@@ -230,4 +230,4 @@ JoinOutcome Combine(const SavedProject& project, const JoinOptions& options, Joi
     return JoinOutcome::Failed;
 }
 
-} // namespace join
+} // namespace kartivo::join

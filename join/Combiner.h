@@ -11,9 +11,9 @@
 #include "join/Output.h"
 #include "join/TileSource.h"
 
-class SavedProject;
+namespace kartivo::task { class SavedProject; }
 
-namespace join {
+namespace kartivo::join {
 
 enum class OutputFormat { GeoTiff, MBTiles, Png, Jpeg };
 // Compression of a GeoTIFF's blocks. Default: DEFLATE for PNG tiles, JPEG
@@ -23,7 +23,7 @@ enum class Compression { Default, Deflate, Jpeg };
 
 // Whether the task's map type is served as PNG (road, Ordnance Survey) or
 // as JPEG; it decides the GeoTIFF's default compression.
-bool TilesArePng(const SavedProject& project);
+bool TilesArePng(const task::SavedProject& project);
 
 // "gtiff", "mbtiles", "png", "jpeg" (also "jpg", "tif", "tiff", "geotiff").
 bool ParseOutputFormat(const std::string& text, OutputFormat& format);
@@ -42,7 +42,7 @@ struct JoinOptions {
 };
 
 // Beside the project file, named after the task: "<save folder><task>.tif".
-std::string DefaultOutputPath(const SavedProject& project, OutputFormat format);
+std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format);
 // The report beside an output: "paris.tif" -> "paris_report.txt".
 std::string ReportPathFor(const std::string& outputPath);
 
@@ -60,14 +60,14 @@ enum class JoinOutcome { Done, Cancelled, Failed };
 
 // Why the options cannot work for this task (an image too large for PNG or
 // JPEG, a quality out of range), as the sentence the user sees, or "".
-std::string CheckOptions(const SavedProject& project, const JoinOptions& options);
+std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options);
 
 // Combines the task. On Done the output, its side files and the report are
 // in place; on Cancelled or Failed `error` holds the sentence to show, and
 // no partial output is left on disk (an output that existed before is
 // untouched; only a failure to write the small side files or the report
 // after the output is complete leaves that output in place).
-JoinOutcome Combine(const SavedProject& project, const JoinOptions& options, JoinControl& control,
+JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& options, JoinControl& control,
                     JoinSummary& summary, std::string& error);
 
-} // namespace join
+} // namespace kartivo::join

@@ -7,7 +7,7 @@
 #include "join/Combiner.h"
 #include "task/SavedProject.h"
 
-namespace join {
+namespace kartivo::join {
 
 const char* const kUsageText =
     "Usage: platejoin [OPTION]... PROJECT.kvpd\n"
@@ -135,7 +135,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
         return UsageError(err, "no project file given");
 
     std::string error;
-    std::unique_ptr<SavedProject> project = SavedProject::Open(projectPath, error);
+    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(projectPath, error);
     if (!project) {
         std::fprintf(err, "platejoin: %s\n", error.c_str());
         return kExitFailed;
@@ -175,4 +175,4 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
     return kExitOk;
 }
 
-} // namespace join
+} // namespace kartivo::join

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace join {
+namespace kartivo::join {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
@@ -23,4 +23,4 @@ extern const char* const kUsageText;
 int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
                    const std::atomic<bool>* cancel = nullptr);
 
-} // namespace join
+} // namespace kartivo::join

@@ -15,7 +15,7 @@
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
@@ -103,7 +103,7 @@ void SetGeoreference(TIFF* tif, const MapRaster& r) {
 // halved into one quarter as soon as it is written.
 class PyramidBuilder {
 public:
-    PyramidBuilder(const KvTask& task, TileSource& tiles, JoinControl& control,
+    PyramidBuilder(const task::KvTask& task, TileSource& tiles, JoinControl& control,
                    std::vector<std::pair<std::int64_t, std::int64_t>> levels, std::vector<TIFF*> files,
                    std::vector<std::string> paths)
         : task_(task), tiles_(tiles), control_(control), levels_(std::move(levels)),
@@ -213,7 +213,7 @@ private:
         }
     }
 
-    const KvTask& task_;
+    const task::KvTask& task_;
     TileSource& tiles_;
     JoinControl& control_;
     std::vector<std::pair<std::int64_t, std::int64_t>> levels_;
@@ -266,7 +266,7 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height) 
     return total;
 }
 
-void WriteGeoTiff(const std::string& path, const std::string& folder, const KvTask& task,
+void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
                   TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
                   TempFiles& temps) {
     InstallTiffHandlers();
@@ -305,4 +305,4 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const KvTa
     owned[0].reset();
 }
 
-} // namespace join
+} // namespace kartivo::join

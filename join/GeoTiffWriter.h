@@ -16,9 +16,9 @@
 #include "join/MapGeometry.h"
 #include "join/Output.h"
 
-class KvTask;
+namespace kartivo::task { class KvTask; }
 
-namespace join {
+namespace kartivo::join {
 
 class TileSource;
 
@@ -41,8 +41,8 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height);
 // Writes into `path` (a file the caller made and removes on failure).
 // Temporary files for the overview levels are made in `folder` through
 // `temps`. Throws JoinError on a write that fails, JoinCancelled on cancel.
-void WriteGeoTiff(const std::string& path, const std::string& folder, const KvTask& task,
+void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
                   TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
                   TempFiles& temps);
 
-} // namespace join
+} // namespace kartivo::join

@@ -14,14 +14,14 @@
 #include "join/TileSource.h"
 #include "task/Unitclasstask.h"
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
 // One row of tiles, RGBA, with holes left transparent.
 class TileRowReader {
 public:
-    TileRowReader(const KvTask& task, TileSource& tiles, JoinControl& control)
+    TileRowReader(const task::KvTask& task, TileSource& tiles, JoinControl& control)
         : task_(task), tiles_(tiles), control_(control),
           width_(std::size_t(task.Xmax - task.Xmin + 1) * task.TileWidth),
           pixels_(width_ * task.TileHeight * 4) {}
@@ -46,7 +46,7 @@ public:
     std::size_t Width() const { return width_; }
 
 private:
-    const KvTask& task_;
+    const task::KvTask& task_;
     TileSource& tiles_;
     JoinControl& control_;
     std::size_t width_;
@@ -72,7 +72,7 @@ void PngError(png_structp png, png_const_charp message) {
 void PngWarning(png_structp, png_const_charp) {}
 
 // libpng's errors jump back here; everything C++ lives in the caller.
-bool WritePngRows(std::FILE* file, TileRowReader& rows, const KvTask& task, PngState& state,
+bool WritePngRows(std::FILE* file, TileRowReader& rows, const task::KvTask& task, PngState& state,
                   std::exception_ptr& thrown) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
     if (!png)
@@ -117,7 +117,7 @@ void JpegErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-bool WriteJpegRows(std::FILE* file, TileRowReader& rows, const KvTask& task, int quality,
+bool WriteJpegRows(std::FILE* file, TileRowReader& rows, const task::KvTask& task, int quality,
                    JpegErrorManager& err, std::exception_ptr& thrown) {
     jpeg_compress_struct cinfo;
     cinfo.err = jpeg_std_error(&err.base);
@@ -159,7 +159,7 @@ std::int64_t LimitOfSingleImage(ImageKind kind) {
     return kind == ImageKind::Jpeg ? 65500 : 65535;
 }
 
-void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const KvTask& task,
+void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const task::KvTask& task,
                       TileSource& tiles, JoinControl& control) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file)
@@ -187,4 +187,4 @@ void WriteSingleImage(const std::string& path, ImageKind kind, int quality, cons
         Fail(path, std::strerror(errno));
 }
 
-} // namespace join
+} // namespace kartivo::join

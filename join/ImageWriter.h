@@ -8,9 +8,9 @@
 
 #include "join/Output.h"
 
-class KvTask;
+namespace kartivo::task { class KvTask; }
 
-namespace join {
+namespace kartivo::join {
 
 class TileSource;
 
@@ -23,7 +23,7 @@ std::int64_t LimitOfSingleImage(ImageKind kind);
 
 // Writes into `path` (a file the caller made and removes on failure).
 // Throws JoinError on a write that fails, JoinCancelled on cancel.
-void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const KvTask& task,
+void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const task::KvTask& task,
                       TileSource& tiles, JoinControl& control);
 
-} // namespace join
+} // namespace kartivo::join

@@ -7,7 +7,7 @@
 
 #include "task/Unitclasstask.h"
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
@@ -44,7 +44,7 @@ double MercatorYOfLatitude(double lat) {
     return static_cast<double>(kEarthRadius * std::log(std::tan(pi / 4 + lat * pi / 360)));
 }
 
-MapRaster RasterOfTask(const KvTask& task) {
+MapRaster RasterOfTask(const task::KvTask& task) {
     const int zoom = task.Params->Zoom;
     MapRaster r;
     r.Columns = task.Xmax - task.Xmin + 1;
@@ -81,4 +81,4 @@ const char* const kWebMercatorPrj =
     "PARAMETER[\"Standard_Parallel_1\",0.0],PARAMETER[\"Auxiliary_Sphere_Type\",0.0],"
     "UNIT[\"Meter\",1.0]]";
 
-} // namespace join
+} // namespace kartivo::join

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-class KvTask;
+namespace kartivo::task { class KvTask; }
 
-namespace join {
+namespace kartivo::join {
 
 inline constexpr double kEarthRadius = 6378137.0;   // the sphere of EPSG:3857
 
@@ -29,7 +29,7 @@ struct MapRaster {
     // Size of one pixel in metres (not square for tiles that are not square).
     double PixelWidth = 0, PixelHeight = 0;
 };
-MapRaster RasterOfTask(const KvTask& task);
+MapRaster RasterOfTask(const task::KvTask& task);
 
 // The six lines of a world file (.pgw, .jgw): pixel size, no rotation, and
 // the centre of the top left pixel, in metres, CR LF after each line.
@@ -37,4 +37,4 @@ std::string WorldFileText(const MapRaster& raster);
 // EPSG:3857 as the ESRI well-known text that .prj files hold.
 extern const char* const kWebMercatorPrj;
 
-} // namespace join
+} // namespace kartivo::join

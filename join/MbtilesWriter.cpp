@@ -12,7 +12,7 @@
 #include "join/TileSource.h"
 #include "task/SavedProject.h"
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
@@ -83,9 +83,9 @@ std::string Number(double value) {
 
 } // namespace
 
-void WriteMbtiles(const std::string& path, const SavedProject& project, TileSource& tiles,
+void WriteMbtiles(const std::string& path, const task::SavedProject& project, TileSource& tiles,
                   JoinControl& control) {
-    const KvTask& task = project.Task();
+    const task::KvTask& task = project.Task();
     const int zoom = project.Params().Zoom;
     Database db(path);
     // A new file written once by one writer: no journal, no waiting for the
@@ -131,11 +131,11 @@ void WriteMbtiles(const std::string& path, const SavedProject& project, TileSour
     db.Metadata("maxzoom", std::to_string(zoom));
     db.Metadata("type", "baselayer");
     db.Metadata("version", "1.0");
-    db.Metadata("description", std::string(FindMapType(project.Params().MapsType)->Caption) +
+    db.Metadata("description", std::string(core::FindMapType(project.Params().MapsType)->Caption) +
                                    " tiles combined by Kartivo");
     db.Exec("COMMIT");
     db.Exec("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
             "CREATE UNIQUE INDEX name ON metadata (name);");
 }
 
-} // namespace join
+} // namespace kartivo::join

@@ -7,15 +7,15 @@
 
 #include "join/Output.h"
 
-class SavedProject;
+namespace kartivo::task { class SavedProject; }
 
-namespace join {
+namespace kartivo::join {
 
 class TileSource;
 
 // Writes into `path` (an empty file the caller made and removes on failure).
 // Throws JoinError on an SQLite failure, JoinCancelled on cancel.
-void WriteMbtiles(const std::string& path, const SavedProject& project, TileSource& tiles,
+void WriteMbtiles(const std::string& path, const task::SavedProject& project, TileSource& tiles,
                   JoinControl& control);
 
-} // namespace join
+} // namespace kartivo::join

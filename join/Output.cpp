@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace join {
+namespace kartivo::join {
 
 TempFiles::~TempFiles() {
     RemoveAll();
@@ -60,4 +60,4 @@ void TempFiles::Commit(const std::string& temp, const std::string& target) {
     paths_.erase(std::remove(paths_.begin(), paths_.end(), temp), paths_.end());
 }
 
-} // namespace join
+} // namespace kartivo::join

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace join {
+namespace kartivo::join {
 
 class JoinError : public std::runtime_error {
 public:
@@ -52,4 +52,4 @@ private:
     std::vector<std::string> paths_;
 };
 
-} // namespace join
+} // namespace kartivo::join

@@ -8,7 +8,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
-namespace join {
+namespace kartivo::join {
 
 namespace {
 
@@ -272,4 +272,4 @@ bool DecodeTile(const std::string& bytes, int width, int height, std::vector<std
     return false;
 }
 
-} // namespace join
+} // namespace kartivo::join

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace join {
+namespace kartivo::join {
 
 enum class TileFormat { Unknown, Png, Jpeg };
 
@@ -32,4 +32,4 @@ bool DecodeTile(const std::string& bytes, int width, int height, std::vector<std
 std::string EncodeTile(const std::vector<std::uint8_t>& rgba, int width, int height, TileFormat format,
                        int quality = 90);
 
-} // namespace join
+} // namespace kartivo::join

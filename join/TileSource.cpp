@@ -1,8 +1,8 @@
 #include "join/TileSource.h"
 
-namespace join {
+namespace kartivo::join {
 
-TileSource::TileSource(const SavedProject& project) : project_(project) {
+TileSource::TileSource(const task::SavedProject& project) : project_(project) {
     problems_ = std::tmpfile();
 }
 
@@ -38,24 +38,24 @@ void TileSource::CopyProblemsTo(std::FILE* out) const {
 }
 
 bool TileSource::Read(int x, int y, bool count, std::string& bytes) {
-    const KvTask& task = project_.Task();
-    if (!ReadWholeFile(task.GetTileFilePath(x, y), bytes))
+    const task::KvTask& task = project_.Task();
+    if (!task::ReadWholeFile(task.GetTileFilePath(x, y), bytes))
         bytes.clear();
     lastState_ = project_.StateOfBytes(task.GetTileFileName(x, y), bytes);
-    const bool image = lastState_ == TileState::Saved || lastState_ == TileState::Blank;
+    const bool image = lastState_ == task::TileState::Saved || lastState_ == task::TileState::Blank;
     if (!count)
         return image;
     switch (lastState_) {
-    case TileState::Saved: ++counts_.Saved; break;
-    case TileState::Blank: ++counts_.Blank; break;
-    case TileState::Missing: ++counts_.Missing; Problem(x, y, "missing"); break;
-    case TileState::Failed: ++counts_.Failed; Problem(x, y, "failed to download"); break;
+    case task::TileState::Saved: ++counts_.Saved; break;
+    case task::TileState::Blank: ++counts_.Blank; break;
+    case task::TileState::Missing: ++counts_.Missing; Problem(x, y, "missing"); break;
+    case task::TileState::Failed: ++counts_.Failed; Problem(x, y, "failed to download"); break;
     }
     return image;
 }
 
 void TileSource::Undecodable(int x, int y, const std::string& reason) {
-    --(lastState_ == TileState::Blank ? counts_.Blank : counts_.Saved);
+    --(lastState_ == task::TileState::Blank ? counts_.Blank : counts_.Saved);
     ++counts_.Undecodable;
     Problem(x, y, "undecodable: " + reason);
 }
@@ -75,7 +75,7 @@ const std::vector<std::uint8_t>* TileSource::Decoded(int x, int y, bool count) {
     if (!image)
         return nullptr;
     std::string reason;
-    const KvTask& task = project_.Task();
+    const task::KvTask& task = project_.Task();
     if (!DecodeTile(bytes_, task.TileWidth, task.TileHeight, slot.Rgba, reason)) {
         if (count)
             Undecodable(x, y, reason);
@@ -96,4 +96,4 @@ bool TileSource::Stored(int x, int y, std::string& bytes, TileFormat& format) {
     return true;
 }
 
-} // namespace join
+} // namespace kartivo::join

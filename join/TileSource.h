@@ -14,7 +14,7 @@
 #include "join/TileImage.h"
 #include "task/SavedProject.h"
 
-namespace join {
+namespace kartivo::join {
 
 struct TileCounts {
     std::int64_t Saved = 0;         // images, combined
@@ -31,7 +31,7 @@ public:
     // How many problem lines are kept in memory besides the full list.
     static constexpr std::size_t kKeptProblems = 20;
 
-    explicit TileSource(const SavedProject& project);
+    explicit TileSource(const task::SavedProject& project);
     ~TileSource();
     TileSource(const TileSource&) = delete;
     TileSource& operator=(const TileSource&) = delete;
@@ -62,15 +62,15 @@ private:
     void Undecodable(int x, int y, const std::string& reason);
     void Problem(int x, int y, const std::string& what);
 
-    const SavedProject& project_;
+    const task::SavedProject& project_;
     TileCounts counts_;
     std::vector<std::string> firstProblems_;
     std::FILE* problems_ = nullptr;
     std::string bytes_;
-    TileState lastState_ = TileState::Missing;   // of the tile read last
+    task::TileState lastState_ = task::TileState::Missing;   // of the tile read last
     static constexpr int kCacheSize = 4;
     CacheEntry cache_[kCacheSize];
     int nextSlot_ = 0;
 };
 
-} // namespace join
+} // namespace kartivo::join

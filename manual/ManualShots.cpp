@@ -48,6 +48,8 @@
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
 
+namespace kartivo::manual {
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -65,18 +67,18 @@ constexpr const char* kSaveFolder = "/home/anna/orvanta";
 // declared first, it outlives the windows.
 struct Windows {
     platform::qt::QtMainDispatcher dispatcher;
-    TForm1 form1{dispatcher};
-    TfrmAbout about{&form1};
-    TfrmConvert convert{&form1};
-    TfrmOptions options{&form1};
-    TfrmFlt flt{&form1};
+    ui::TForm1 form1{dispatcher};
+    ui::TfrmAbout about{&form1};
+    ui::TfrmConvert convert{&form1};
+    ui::TfrmOptions options{&form1};
+    ui::TfrmFlt flt{&form1};
     Windows() { form1.SetWindows({&about, &convert, &options, &flt}); }
 };
 
 // The example's request, saved in `saveFolder`.
-TaskParameters ExampleRequest(const std::string& saveFolder)
+task::TaskParameters ExampleRequest(const std::string& saveFolder)
 {
-    TaskParameters params;
+    task::TaskParameters params;
     params.LeftLongitude = 2.29;
     params.RightLongitude = 2.36;
     params.TopLatitude = 48.88;
@@ -90,12 +92,12 @@ TaskParameters ExampleRequest(const std::string& saveFolder)
 
 // The example's task, worked out as Start would, without touching the disk.
 struct ExampleTask {
-    TaskParameters params = ExampleRequest(kSaveFolder);
-    std::unique_ptr<KvTask> task;
+    task::TaskParameters params = ExampleRequest(kSaveFolder);
+    std::unique_ptr<task::KvTask> task;
     ExampleTask()
     {
         std::string error;
-        task = KvTask::Describe(params, error);
+        task = task::KvTask::Describe(params, error);
         if (!task)
             throw std::runtime_error(error);
     }
@@ -110,7 +112,7 @@ struct ExampleTask {
 // status bar counts them as a run does, 12 seconds after Start.
 QWidget* MainWindow(Windows& w)
 {
-    TForm1& f = w.form1;
+    ui::TForm1& f = w.form1;
     f.show();
     f.Edit1->setText(kLeft);
     f.Edit3->setText(kRight);
@@ -127,13 +129,13 @@ QWidget* MainWindow(Windows& w)
 
     // The controller counts on a clock of our own, so the rate is that of
     // 14 tiles in 12 seconds whenever the picture is made.
-    DownloadController& run = f.Controller();
-    auto now = DownloadProgress::Clock::time_point{};
+    ui::DownloadController& run = f.Controller();
+    auto now = ui::DownloadProgress::Clock::time_point{};
     run.Progress.SetClock([&now] { return now; });
     run.Progress.Begin(example.task->TileCount, 0);
     run.Progress.Sample();
 
-    LineList& log = run.Memo1Lines;
+    ui::LineList& log = run.Memo1Lines;
     log.Clear();
     log.Add("Start downloading...");
     log.Add("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~");
@@ -173,7 +175,7 @@ QWidget* Redownload(Windows& w)
 {
     w.flt.show();
     const ExampleTask example;
-    const KvTask& t = *example.task;
+    const task::KvTask& t = *example.task;
     const std::string missing = t.GetTileUrl(example.X(20), example.Y(20));
     const int x = example.X(27), y = example.Y(27);
     w.flt.Memo1Lines.Assign({"Start...", "404 Not Found->" + missing,
@@ -201,8 +203,8 @@ bool WriteSampleProject(const std::string& folder, const std::string& programFol
     platform::SetProgramFolderForTests(programFolder);
     platform::RecordingDialogs dialogs;
     platform::SetDialogs(&dialogs);
-    TaskParameters params = ExampleRequest(folder);
-    std::unique_ptr<KvTask> task = KvTask::Create(params);
+    task::TaskParameters params = ExampleRequest(folder);
+    std::unique_ptr<task::KvTask> task = task::KvTask::Create(params);
     platform::SetDialogs(nullptr);
     if (!task) {
         std::fprintf(stderr, "kartivo_manual_shots: %s\n",
@@ -255,7 +257,8 @@ bool WriteSampleProject(const std::string& folder, const std::string& programFol
     std::vector<std::string> failed;
     for (auto [dx, dy] : {std::pair{3, 2}, std::pair{4, 2}}) {
         QFile::remove(Q(at(dx, dy)));
-        failed.push_back(JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
+        failed.push_back(
+            task::JoinFailedLine(at(dx, dy), task->GetTileUrl(task->Xmin + dx, task->Ymin + dy)));
     }
     platform::WriteLines(task->FailedFile, failed);
     return true;
@@ -281,9 +284,7 @@ void Settle()
         QApplication::processEvents();
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (argc == 4 && std::string(argv[1]) == "--sample") {
         QDir(QString::fromLocal8Bit(argv[2])).removeRecursively();
@@ -315,7 +316,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kartivo");
-    QApplication::setWindowIcon(KartivoIcon());
+    QApplication::setWindowIcon(ui::KartivoIcon());
     platform::RecordingDialogs dialogs;   // nothing may wait for a click
     platform::SetDialogs(&dialogs);
 
@@ -344,4 +345,13 @@ int main(int argc, char** argv)
     QFile::setPermissions(scratch + "/ini", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir(scratch).removeRecursively();
     return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+} // namespace kartivo::manual
+
+int main(int argc, char** argv)
+{
+    return kartivo::manual::Run(argc, argv);
 }

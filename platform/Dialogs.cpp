@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace platform {
+namespace kartivo::platform {
 
 namespace {
 
@@ -49,4 +49,4 @@ std::optional<std::string> RecordingDialogs::BrowseFolder(const std::string& cap
     return PopAnswer(browseAnswers);
 }
 
-} // namespace platform
+} // namespace kartivo::platform

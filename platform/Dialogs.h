@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace kartivo::platform {
 
 struct OpenFileRequest {
     std::string title;
@@ -74,4 +74,4 @@ public:
     }
 };
 
-} // namespace platform
+} // namespace kartivo::platform

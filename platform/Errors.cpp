@@ -1,6 +1,6 @@
 #include "platform/Errors.h"
 
-namespace platform {
+namespace kartivo::platform {
 
 EFCreateError::EFCreateError(const std::string& path)
     : Exception("Cannot create file " + path) {}
@@ -11,4 +11,4 @@ EFOpenError::EFOpenError(const std::string& path)
 EIniFileException::EIniFileException(const std::string& path)
     : Exception("Unable to write to " + path) {}
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace platform {
+namespace kartivo::platform {
 
 // Base of every error Kartivo raises on purpose; what() is the user's text.
 class Exception : public std::runtime_error {
@@ -30,4 +30,4 @@ public:
     explicit EIniFileException(const std::string& path);
 };
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
+namespace kartivo::platform {
 
 namespace {
 
@@ -213,4 +213,4 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to) {
     return ok;
 }
 
-} // namespace platform
+} // namespace kartivo::platform

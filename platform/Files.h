@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace kartivo::platform {
 
 // The one place that spells the path separator.
 inline constexpr char PathDelim = '/';
@@ -58,4 +58,4 @@ std::string ResolveFileLinks(const std::string& path);
 // existing `to`. Returns false on any failure (left for the caller to ignore).
 bool CopyFileNoReplace(const std::string& from, const std::string& to);
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace platform {
+namespace kartivo::platform {
 
 namespace {
 
@@ -211,4 +211,4 @@ std::string FormatDateTimeNow() {
     return std::string(buf, n);
 }
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace kartivo::platform {
 
 // G: 15 significant digits, trailing zeros dropped, fixed notation from
 // 0.00001 on (and for 0), else scientific such as 1E-6; user's separator.
@@ -30,4 +30,4 @@ char DecimalSeparator();
 // Tests choose a separator; std::nullopt returns to the user's setting.
 void SetDecimalSeparatorForTests(std::optional<char> separator);
 
-} // namespace platform
+} // namespace kartivo::platform

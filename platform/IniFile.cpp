@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace platform {
+namespace kartivo::platform {
 
 namespace {
 
@@ -276,4 +276,4 @@ bool ParseIniInteger(const std::string& text, int& value) {
     return true;
 }
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -15,7 +15,7 @@
 // readable by its owner only.
 #include <string>
 
-namespace platform {
+namespace kartivo::platform {
 
 class TIniFile {
 public:
@@ -38,4 +38,4 @@ private:
 // Windows' reading of an integer value; false when it is not one.
 bool ParseIniInteger(const std::string& text, int& value);
 
-} // namespace platform
+} // namespace kartivo::platform

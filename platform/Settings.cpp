@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace platform {
+namespace kartivo::platform {
 
 namespace {
 
@@ -117,4 +117,4 @@ std::string DefaultSavePathDefault()
     return HomeFolderBase() + PathDelim + "orvanta";
 }
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -20,7 +20,7 @@
 // their own; a copy whose ini/ is writable by its bits still uses it.
 #include <string>
 
-namespace platform {
+namespace kartivo::platform {
 
 // The settings file in use, worked out afresh on every call so that a test's
 // program folder and environment are honoured. Never creates anything.
@@ -39,4 +39,4 @@ bool MayCreateFilesIn(const std::string& folder);
 // home folder followed by "/orvanta".
 std::string DefaultSavePathDefault();
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <string>
 
-namespace platform {
+namespace kartivo::platform {
 
 namespace {
 
@@ -181,4 +181,4 @@ TcpSocket::Idle TcpSocket::CheckIdle() const {
     }
 }
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace platform {
+namespace kartivo::platform {
 
 // Windows Sockets numbers for the failures the socket layer reports.
 constexpr int WSAETIMEDOUT = 10060;
@@ -68,4 +68,4 @@ private:
     int fd_ = -1;
 };
 
-} // namespace platform
+} // namespace kartivo::platform

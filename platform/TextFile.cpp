@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace platform {
+namespace kartivo::platform {
 
 namespace {
 
@@ -135,4 +135,4 @@ void TextFileWriter::Close() {
         throw EFCreateError(path_);
 }
 
-} // namespace platform
+} // namespace kartivo::platform

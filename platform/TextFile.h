@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace kartivo::platform {
 
 // Splits at CR LF, LF or CR. Throws EFOpenError when the file cannot be read.
 std::vector<std::string> ReadLines(const std::string& path);
@@ -54,4 +54,4 @@ private:
     std::size_t used_ = 0;
 };
 
-} // namespace platform
+} // namespace kartivo::platform

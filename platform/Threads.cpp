@@ -2,7 +2,7 @@
 
 #include <exception>
 
-namespace platform {
+namespace kartivo::platform {
 
 // ---------------------------------------------------------------- sleeping
 
@@ -176,4 +176,4 @@ void TThread::Synchronize(const std::function<void()>& fn)
         fn();
 }
 
-} // namespace platform
+} // namespace kartivo::platform

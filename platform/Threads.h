@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-namespace platform {
+namespace kartivo::platform {
 
 // Every pause of the engine. The program sleeps the real time; tests install
 // a hook that records and scales the requested durations.
@@ -85,4 +85,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace platform
+} // namespace kartivo::platform

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string_view>
 
+namespace kartivo::task {
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -85,3 +87,5 @@ std::string CheckRequest(double left, double right, double top, double bottom, i
         return "Zoom level should be between 1 and 20.";
     return "";
 }
+
+} // namespace kartivo::task

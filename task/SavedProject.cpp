@@ -9,6 +9,8 @@
 #include "platform/TextFile.h"
 #include "task/Coordinates.h"
 
+namespace kartivo::task {
+
 const char* TileStateName(TileState state) {
     switch (state) {
     case TileState::Saved: return "saved";
@@ -64,7 +66,7 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
     p.BottomLatitude = values[3];
     p.Zoom = ini.ReadInteger("Zoom", "Zoom", 0);
     p.MapsType = ini.ReadInteger("MapsType", "MapsType", 0);
-    if (!FindMapType(p.MapsType)) {
+    if (!core::FindMapType(p.MapsType)) {
         error = projectPath + " names an unknown map type (" + std::to_string(p.MapsType) + ").";
         return nullptr;
     }
@@ -118,3 +120,5 @@ TileState SavedProject::StateOfTile(int x, int y) const {
         return StateOfBytes(task_->GetTileFileName(x, y), std::string());
     return StateOfBytes(task_->GetTileFileName(x, y), bytes);
 }
+
+} // namespace kartivo::task

@@ -11,6 +11,8 @@
 
 #include "task/Unitclasstask.h"
 
+namespace kartivo::task {
+
 // What a tile of a task is on disk.
 enum class TileState {
     Saved,      // an image file that is not the blank substitute
@@ -63,3 +65,5 @@ private:
 
 // The whole content of a file, or nullopt-like false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+} // namespace kartivo::task

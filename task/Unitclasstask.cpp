@@ -15,6 +15,8 @@
 #include <limits>
 #include <vector>
 
+namespace kartivo::task {
+
 const char* const kTooManyTilesMessage =
     "The area has too many tiles at this zoom level (more than 2147483647). "
     "Choose a smaller area or a lower zoom level.";
@@ -48,13 +50,13 @@ std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& er
     std::unique_ptr<KvTask> task(new KvTask());
     task->Params = &params;
 
-    if (const MapTypeInfo* info = FindMapType(params.MapsType)) {
+    if (const core::MapTypeInfo* info = core::FindMapType(params.MapsType)) {
         task->TileWidth = info->TileWidth;
         task->TileHeight = info->TileHeight;
     }
 
-    TileRange range = ComputeTileRange(params.LeftLongitude, params.RightLongitude,
-                                       params.TopLatitude, params.BottomLatitude, params.Zoom);
+    core::TileRange range = core::ComputeTileRange(params.LeftLongitude, params.RightLongitude,
+                                                   params.TopLatitude, params.BottomLatitude, params.Zoom);
     // Sequence numbers and the tile count are numbered in 32 bits by the
     // workers, the project file and the window; refuse before anything exists.
     if (range.TileCount > std::numeric_limits<int>::max()) {
@@ -112,11 +114,11 @@ std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
 std::string KvTask::ProjectFile() const { return Params->SavePath + Params->TaskName; }
 
 std::string KvTask::GetTileUrl(int x, int y) const {
-    return TileUrl(Params->MapsType, x, y, Params->Zoom);
+    return core::TileUrl(Params->MapsType, x, y, Params->Zoom);
 }
 
 std::string KvTask::GetTileFileName(int x, int y) const {
-    return TileFileName(Params->MapsType, x, y, Params->Zoom);
+    return core::TileFileName(Params->MapsType, x, y, Params->Zoom);
 }
 
 std::string KvTask::GetTileFilePath(int x, int y) const {
@@ -124,7 +126,7 @@ std::string KvTask::GetTileFilePath(int x, int y) const {
 }
 
 std::string KvTask::GetTileExt() const {
-    const MapTypeInfo* info = FindMapType(Params->MapsType);
+    const core::MapTypeInfo* info = core::FindMapType(Params->MapsType);
     return info ? info->Extension : "";
 }
 
@@ -195,7 +197,7 @@ void KvTask::WriteTileList() const {
     rowEdgeStart.reserve(rows + 2);
     for (std::size_t k = 0; k <= rows; ++k) {
         rowEdgeStart.push_back(static_cast<std::uint32_t>(rowEdgeText.size()));
-        rowEdgeText += platform::FormatF(TileYToLat(static_cast<double>(Ymin) + k, zoom));
+        rowEdgeText += platform::FormatF(core::TileYToLat(static_cast<double>(Ymin) + k, zoom));
     }
     rowEdgeStart.push_back(static_cast<std::uint32_t>(rowEdgeText.size()));
     auto rowEdge = [&](std::size_t k) {
@@ -205,7 +207,7 @@ void KvTask::WriteTileList() const {
 
     // The file name is prefix_x_y_zoom.ext: the column part and the zoom
     // part are built once per column and once per task.
-    const MapTypeInfo* info = FindMapType(Params->MapsType);
+    const core::MapTypeInfo* info = core::FindMapType(Params->MapsType);
     const std::string prefix = info ? std::string(info->FilePrefix) + "_" : std::string();
     std::string nameTail = "_";
     AppendInt(nameTail, zoom);
@@ -235,8 +237,8 @@ void KvTask::WriteTileList() const {
         std::string columnPart = prefix;
         AppendInt(columnPart, x);
         columnPart += '_';
-        const std::string afterRow = nameTail + platform::FormatF(TileXToLon(x, zoom)) + " " +
-                                     platform::FormatF(TileXToLon(static_cast<double>(x) + 1, zoom)) +
+        const std::string afterRow = nameTail + platform::FormatF(core::TileXToLon(x, zoom)) + " " +
+                                     platform::FormatF(core::TileXToLon(static_cast<double>(x) + 1, zoom)) +
                                      " ";
         line.resize(columnPart.size() + sizeof rowNumber + afterRow.size() + 2 * longestEdge + 1);
         std::memcpy(line.data(), columnPart.data(), columnPart.size());
@@ -360,3 +362,5 @@ FailedEntry SplitFailedLine(const std::string& line) {
 std::string JoinFailedLine(const std::string& path, const std::string& url) {
     return path + "|" + url;
 }
+
+} // namespace kartivo::task

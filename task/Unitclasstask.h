@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+namespace kartivo::task {
+
 struct TaskParameters {
     double LeftLongitude = 0;
     double RightLongitude = 0;
@@ -97,3 +99,5 @@ struct FailedEntry {
 };
 FailedEntry SplitFailedLine(const std::string& line);
 std::string JoinFailedLine(const std::string& path, const std::string& url);
+
+} // namespace kartivo::task

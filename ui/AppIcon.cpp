@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace kartivo::ui {
+
 QPixmap KartivoPicture(int size)
 {
     QPixmap pixmap(size, size);
@@ -49,3 +51,5 @@ QIcon KartivoIcon()
         icon.addPixmap(KartivoPicture(size));
     return icon;
 }
+
+} // namespace kartivo::ui

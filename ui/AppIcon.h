@@ -5,5 +5,9 @@
 #include <QIcon>
 #include <QPixmap>
 
+namespace kartivo::ui {
+
 QPixmap KartivoPicture(int size);
 QIcon KartivoIcon();
+
+} // namespace kartivo::ui

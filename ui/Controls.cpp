@@ -13,6 +13,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+namespace kartivo::ui {
+
 // ---- TMemo ------------------------------------------------------------------
 
 TMemo::TMemo(const LineList& lines, QWidget* parent) : QPlainTextEdit(parent), lines_(lines)
@@ -186,3 +188,5 @@ void CenterOnDesktop(QWidget* window)
         window->move(frame.topLeft());
     }
 }
+
+} // namespace kartivo::ui

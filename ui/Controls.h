@@ -16,6 +16,8 @@ class QLineEdit;
 class QRadioButton;
 class QToolButton;
 
+namespace kartivo::ui {
+
 // A read-only memo whose lines are a LineList held elsewhere, which must
 // outlive it. Sync() shows what was added since the last call (or
 // everything, when the lines were replaced); the display keeps the last
@@ -90,3 +92,5 @@ private:
 
 // Moves a window (its frame included) to the middle of the primary screen.
 void CenterOnDesktop(QWidget* window);
+
+} // namespace kartivo::ui

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+namespace kartivo::ui {
+
 TfrmConvert::TfrmConvert(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
@@ -92,3 +94,5 @@ void TfrmConvert::keyPressEvent(QKeyEvent* event)
     }
     QDialog::keyPressEvent(event);
 }
+
+} // namespace kartivo::ui

@@ -9,6 +9,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+namespace kartivo::ui {
+
 class TfrmConvert : public QDialog {
     Q_OBJECT
 public:
@@ -34,3 +36,5 @@ protected:
 private:
     bool positioned_ = false;
 };
+
+} // namespace kartivo::ui

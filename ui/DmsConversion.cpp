@@ -9,6 +9,8 @@
 #include <limits>
 #include <locale.h>
 
+namespace kartivo::ui {
+
 static_assert(std::numeric_limits<long double>::digits == 64,
               "the converter sums in 80-bit extended precision");
 
@@ -150,3 +152,5 @@ std::string FormatDegrees(float value)
 }
 
 } // namespace dms
+
+} // namespace kartivo::ui

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace kartivo::ui {
+
 namespace dms {
 
 // A whole number as the converter accepts it for degrees and minutes:
@@ -37,3 +39,5 @@ std::string FormatDegrees(float value);
 inline constexpr const char* kInputError = "Input Error.";
 
 } // namespace dms
+
+} // namespace kartivo::ui

@@ -10,6 +10,8 @@
 #include "platform/TextFile.h"
 #include "ui/OptionsSettings.h"
 
+namespace kartivo::ui {
+
 namespace {
 
 std::string PositionKey(int slot, char axis)
@@ -23,15 +25,15 @@ std::string PositionKey(int slot, char axis)
 bool SameCoordinate(const std::string& typed, const std::string& stored)
 {
     double a = 0, b = 0;
-    return ParseCoordinate(typed, a) && ParseCoordinate(stored, b) && a == b;
+    return task::ParseCoordinate(typed, a) && task::ParseCoordinate(stored, b) && a == b;
 }
 
 } // namespace
 
 DownloadController::DownloadController(IDownloadView& view) : view_(view)
 {
-    MakeWorker = [](int index, const KvTask& task, IWorkerHost& host) {
-        return std::make_unique<TDownThread>(false, index, task, host);
+    MakeWorker = [](int index, const task::KvTask& task, download::IWorkerHost& host) {
+        return std::make_unique<download::TDownThread>(false, index, task, host);
     };
     Memo1Lines.Add("[log window]");
     Memo2Lines.Add("[Failed tile inforamtion window]");
@@ -39,11 +41,11 @@ DownloadController::DownloadController(IDownloadView& view) : view_(view)
 
 DownloadController::~DownloadController()
 {
-    for (int i = 0; i < kThreadSlots; ++i) {
+    for (int i = 0; i < task::kThreadSlots; ++i) {
         if (Workers[i])
             Workers[i]->Terminate();
     }
-    for (int i = 0; i < kThreadSlots; ++i)
+    for (int i = 0; i < task::kThreadSlots; ++i)
         Workers[i].reset();
 }
 
@@ -115,14 +117,14 @@ void DownloadController::Start(const StartInput& input)
     }
 
     // 12. The request.
-    auto params = std::make_shared<TaskParameters>();
+    auto params = std::make_shared<task::TaskParameters>();
     params->LeftLongitude = request.LeftLongitude;
     params->RightLongitude = request.RightLongitude;
     params->TopLatitude = request.TopLatitude;
     params->BottomLatitude = request.BottomLatitude;
     params->Zoom = zoom;
-    params->ThreadCount = kThreadSlots;
-    params->ThreadSlots = kThreadSlots;
+    params->ThreadCount = task::kThreadSlots;
+    params->ThreadSlots = task::kThreadSlots;
     params->MapsType = mapsType;
     params->SavePath = path;
     params->TaskName = name;
@@ -135,7 +137,7 @@ void DownloadController::Start(const StartInput& input)
     CurrentParams = params;
 
     // 13, 14. The task.
-    auto task = KvTask::Create(*params);
+    auto task = task::KvTask::Create(*params);
     if (!task) {
         dialogs.ShowMessage(StartMessages::kCreateTaskFailure);
         return;
@@ -213,7 +215,7 @@ void DownloadController::Stop()
 {
     if (!CurrentParams)
         return;
-    for (int i = 0; i < CurrentParams->ThreadCount && i < kThreadSlots; ++i) {
+    for (int i = 0; i < CurrentParams->ThreadCount && i < task::kThreadSlots; ++i) {
         if (Workers[i])
             Workers[i]->Terminate();
         AppendLog("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
@@ -271,7 +273,7 @@ void DownloadController::SavePositions()
 {
     if (!taskParams_)
         return;
-    for (int i = 0; i < taskParams_->ThreadCount && i < kThreadSlots; ++i)
+    for (int i = 0; i < taskParams_->ThreadCount && i < task::kThreadSlots; ++i)
         SaveWorkerPosition(i);
 }
 
@@ -352,12 +354,12 @@ void DownloadController::EndTask()
         guarded([&] { logSaver_.Save(Memo1Lines, CurrentTask->LogFile); });
         guarded([&] { failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile); });
     }
-    const int count = taskParams_ ? std::min(taskParams_->ThreadCount, kThreadSlots) : 0;
+    const int count = taskParams_ ? std::min(taskParams_->ThreadCount, task::kThreadSlots) : 0;
     for (int i = 0; i < count; ++i) {
         guarded([&] { SaveWorkerPosition(i); });
         ReleaseWorker(i);
     }
-    for (int i = count; i < kThreadSlots; ++i)
+    for (int i = count; i < task::kThreadSlots; ++i)
         ReleaseWorker(i);
     SetCaption(kCaptionStart);
     if (!summary.empty())
@@ -397,3 +399,5 @@ bool DownloadController::PrepareForClose()
             w->Terminate();
     return WorkersInFlight();
 }
+
+} // namespace kartivo::ui

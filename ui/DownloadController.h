@@ -22,6 +22,8 @@
 #include "ui/MemoLines.h"
 #include "ui/StartChecks.h"
 
+namespace kartivo::ui {
+
 // What the controller needs the window to show.
 class IDownloadView {
 public:
@@ -40,7 +42,7 @@ public:
 inline constexpr const char* kCaptionStart = "Start";
 inline constexpr const char* kCaptionStop = "Stop";
 
-class DownloadController : public IWorkerHost {
+class DownloadController : public download::IWorkerHost {
 public:
     explicit DownloadController(IDownloadView& view);
     // Releases the workers still held, waiting for each to leave its run.
@@ -51,7 +53,8 @@ public:
     std::string IniFileName;   // the settings file; the proxy keys are read at every Start
 
     // Makes the worker of one slot, started; tests put a failing one here.
-    std::function<std::unique_ptr<TDownThread>(int index, const KvTask& task, IWorkerHost& host)>
+    std::function<std::unique_ptr<download::TDownThread>(int index, const task::KvTask& task,
+                                                         download::IWorkerHost& host)>
         MakeWorker;
 
     // BitBtn1Click: Start while the caption is "Start", Stop otherwise.
@@ -68,10 +71,10 @@ public:
     bool WorkersInFlight() const;
 
     // State shared with the workers and the window (main thread only).
-    std::array<std::unique_ptr<TDownThread>, kThreadSlots> Workers;
+    std::array<std::unique_ptr<download::TDownThread>, task::kThreadSlots> Workers;
     int RunningWorkers = 0;
-    std::shared_ptr<TaskParameters> CurrentParams;
-    std::unique_ptr<KvTask> CurrentTask;
+    std::shared_ptr<task::TaskParameters> CurrentParams;
+    std::unique_ptr<task::KvTask> CurrentTask;
     int TimerTicks = 0;
     LineList Memo1Lines;   // the log shown in Memo1
     LineList Memo2Lines;   // the failed-tiles list held in the hidden Memo2
@@ -103,8 +106,10 @@ private:
     std::string caption_ = kCaptionStart;
     // The task keeps a pointer to its parameters: they live as long as it does,
     // even when a refused Start has already replaced CurrentParams.
-    std::shared_ptr<TaskParameters> taskParams_;
+    std::shared_ptr<task::TaskParameters> taskParams_;
     LinesFileSaver logSaver_;
     LinesFileSaver failedSaver_;
     bool inTick_ = false;
 };
+
+} // namespace kartivo::ui

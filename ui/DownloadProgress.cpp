@@ -6,6 +6,8 @@
 
 #include "task/Unitclasstask.h"
 
+namespace kartivo::ui {
+
 namespace {
 
 const std::string kDot = " \xC2\xB7 ";   // " · " between the parts of a status text
@@ -70,10 +72,10 @@ void DownloadProgress::Begin(std::int64_t total, std::int64_t earlier,
     samples_.emplace_back(start_, Done());
 }
 
-void DownloadProgress::Begin(const KvTask& task, int threadCount)
+void DownloadProgress::Begin(const task::KvTask& task, int threadCount)
 {
     std::int64_t earlier = 0;
-    for (int i = 0; i < threadCount && i < kThreadSlots; ++i)
+    for (int i = 0; i < threadCount && i < task::kThreadSlots; ++i)
         earlier += OwnTilesUpTo(std::min<std::int64_t>(task.SkipCount(i), task.TileCount), i, threadCount);
     Begin(task.TileCount, earlier, [&task](int x, int y) { return task.GetTileFilePath(x, y); });
 }
@@ -119,7 +121,7 @@ void DownloadProgress::OnFailedLine(const std::string& line)
     // Either a blank substitute follows (the tile is done, as failed), or the
     // worker stops at this tile (not done: Start requests it again).
     if (active_ && tilePath_)
-        givenUp_.insert(SplitFailedLine(line).Path);
+        givenUp_.insert(task::SplitFailedLine(line).Path);
 }
 
 void DownloadProgress::Sample()
@@ -239,3 +241,5 @@ std::string DownloadProgress::Summary() const
         text += " " + Thousands(Left()) + (Left() == 1 ? " tile" : " tiles") + " left: Start continues the task.";
     return text;
 }
+
+} // namespace kartivo::ui

@@ -16,7 +16,9 @@
 #include <unordered_set>
 #include <utility>
 
-class KvTask;
+namespace kartivo::task { class KvTask; }
+
+namespace kartivo::ui {
 
 // What became of the tiles a worker took and finished in this run.
 struct TileCounts {
@@ -48,7 +50,7 @@ public:
                std::function<std::string(int x, int y)> tilePath = {});
     // The same for a task about to start `threadCount` workers: the tiles
     // every worker will skip by its resume position count as done.
-    void Begin(const KvTask& task, int threadCount);
+    void Begin(const task::KvTask& task, int threadCount);
 
     // Lines as the workers report them (log, failed list).
     void OnLogLine(const std::string& line);
@@ -99,3 +101,5 @@ private:
     Clock::time_point start_{};
     std::deque<std::pair<Clock::time_point, std::int64_t>> samples_;
 };
+
+} // namespace kartivo::ui

@@ -9,10 +9,12 @@
 
 #include <exception>
 
-void ConfigureRedownloadClient(TIdHTTP& http)
+namespace kartivo::ui {
+
+void ConfigureRedownloadClient(download::TIdHTTP& http)
 {
     // The CR LF belongs to the value: it goes on the wire as it stands.
-    http.Request.Referer = std::string(kMapSiteAddress) + "\r\n";
+    http.Request.Referer = std::string(core::kMapSiteAddress) + "\r\n";
     http.Request.UserAgent = ftl::kUserAgent;
     http.Request.Connection = ftl::kConnection;
     http.Request.ProxyServer.clear();
@@ -21,16 +23,16 @@ void ConfigureRedownloadClient(TIdHTTP& http)
     http.Request.ProxyPassword.clear();
 }
 
-std::string ConfigureRedownloadClient(TIdHTTP& http, const OptionsValues& settings)
+std::string ConfigureRedownloadClient(download::TIdHTTP& http, const OptionsValues& settings)
 {
     ConfigureRedownloadClient(http);
     if (!settings.UseProxy)
         return {};
-    return ApplyProxy(http, settings.ProxyServer, settings.ProxyPort, settings.ProxyUsername,
-                      settings.ProxyPassword);
+    return download::ApplyProxy(http, settings.ProxyServer, settings.ProxyPort, settings.ProxyUsername,
+                                settings.ProxyPassword);
 }
 
-FailedTilesRun::FailedTilesRun(TIdHTTP& http, LineSink report, std::function<void()> started)
+FailedTilesRun::FailedTilesRun(download::TIdHTTP& http, LineSink report, std::function<void()> started)
     : http_(http), report_(std::move(report)), started_(std::move(started))
 {
 }
@@ -77,8 +79,8 @@ bool IsRepeatable(const std::string& text)
 
 bool FailedTilesRun::FetchLine(const std::string& line)
 {
-    const FailedEntry entry = SplitFailedLine(line);
-    TMemoryStream buffer;
+    const task::FailedEntry entry = task::SplitFailedLine(line);
+    download::TMemoryStream buffer;
     std::string failure;
     bool fetched = false;
     for (int repeats = 0;; ++repeats) {
@@ -123,3 +125,5 @@ bool FailedTilesRun::FetchLine(const std::string& line)
         report_(entry.Url + ftl::kNotFoundSuffix);
     return true;
 }
+
+} // namespace kartivo::ui

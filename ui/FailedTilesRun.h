@@ -18,7 +18,10 @@
 #include <string>
 #include <vector>
 
-class TIdHTTP;
+namespace kartivo::download { class TIdHTTP; }
+
+namespace kartivo::ui {
+
 struct OptionsValues;
 
 // Report texts of the re-download window.
@@ -37,11 +40,11 @@ inline constexpr const char* kConnection = "Keep_Alive";
 
 // Sets the request fields a re-download run sends: the map site with CR LF as
 // referer, the fixed user agent, "Keep_Alive", and no proxy.
-void ConfigureRedownloadClient(TIdHTTP& http);
+void ConfigureRedownloadClient(download::TIdHTTP& http);
 // The same, through the proxy of the settings when they say UseProxy=1, with
 // its credentials, as a download does. Returns "" or, when the proxy port is
 // no port number, the sentence that says so (the client then has no proxy).
-std::string ConfigureRedownloadClient(TIdHTTP& http, const OptionsValues& settings);
+std::string ConfigureRedownloadClient(download::TIdHTTP& http, const OptionsValues& settings);
 
 class FailedTilesRun {
 public:
@@ -53,7 +56,7 @@ public:
 
     // `started` runs once, right after "Start..." was reported (the window
     // lets itself repaint there).
-    FailedTilesRun(TIdHTTP& http, LineSink report, std::function<void()> started = {});
+    FailedTilesRun(download::TIdHTTP& http, LineSink report, std::function<void()> started = {});
 
     // Runs over the lines of a list file. Throws platform::EFCreateError when
     // a tile file cannot be written.
@@ -73,9 +76,11 @@ private:
     // true: go on with the next line; false: the run ends.
     bool FetchLine(const std::string& line);
 
-    TIdHTTP& http_;
+    download::TIdHTTP& http_;
     LineSink report_;
     std::function<void()> started_;
     std::function<void(std::size_t, std::size_t)> progress_;
     std::atomic<bool> stop_{false};
 };
+
+} // namespace kartivo::ui

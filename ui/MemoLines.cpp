@@ -8,6 +8,8 @@
 
 #include "platform/Errors.h"
 
+namespace kartivo::ui {
+
 // ---- LineList ---------------------------------------------------------------
 
 void LineList::Add(std::string_view line)
@@ -170,3 +172,5 @@ void LinesFileSaver::Save(const LineList& lines, const std::string& path)
     }
     Remember(lines, path);
 }
+
+} // namespace kartivo::ui

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kartivo::ui {
+
 // An append-mostly list of text lines. An entry holding a line feed stays one
 // entry. Storage is a chain of large blocks plus a small index per line, so a
 // growing log never copies what it holds and costs little beyond its bytes.
@@ -85,3 +87,5 @@ private:
     std::uint64_t device_ = 0, inode_ = 0;
     std::int64_t mtimeSec_ = 0, mtimeNsec_ = 0;
 };
+
+} // namespace kartivo::ui

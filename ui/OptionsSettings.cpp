@@ -3,6 +3,8 @@
 #include "platform/IniFile.h"
 #include "platform/Settings.h"
 
+namespace kartivo::ui {
+
 OptionsValues LoadOptions(const std::string& iniFileName)
 {
     const platform::TIniFile ini(iniFileName);
@@ -26,3 +28,5 @@ void SaveOptions(const std::string& iniFileName, const OptionsValues& values)
     ini.WriteString("Proxy", "ProxyUsername", values.ProxyUsername);
     ini.WriteString("Proxy", "ProxyPassword", values.ProxyPassword);
 }
+
+} // namespace kartivo::ui

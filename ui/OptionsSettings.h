@@ -4,6 +4,8 @@
 // the defaults; saving writes the six keys in their fixed order, as typed.
 #include <string>
 
+namespace kartivo::ui {
+
 struct OptionsValues {
     std::string DefaultPath;
     bool UseProxy = false;
@@ -22,3 +24,5 @@ OptionsValues LoadOptions(const std::string& iniFileName);
 // validated. A refused write raises platform::EIniFileException; the keys
 // written before it stay in the file.
 void SaveOptions(const std::string& iniFileName, const OptionsValues& values);
+
+} // namespace kartivo::ui

@@ -6,6 +6,8 @@
 #include "platform/IniFile.h"
 #include "task/Coordinates.h"
 
+namespace kartivo::ui {
+
 std::string StartMessages::CreateDirectoryFailed(const std::string& path)
 {
     return "Create directory " + path + " Failed.";
@@ -35,27 +37,29 @@ StartCheck CheckStartInput(const StartInput& input)
     StartCheck check;
     StartRequest& r = check.Request;
     r.Zoom = ZoomOfText(input.Zoom);
-    r.MapsType = MapTypeCodeOfIndex(input.MapsTypeIndex);
+    r.MapsType = core::MapTypeCodeOfIndex(input.MapsTypeIndex);
 
     r.SaveFolder = input.SavePath;
     if (r.SaveFolder.empty())
         check.PathMessage = StartMessages::kNoPath;
     r.SavePath = platform::IncludeTrailingPathDelimiter(r.SaveFolder);
 
-    if (!ParseCoordinate(input.LeftLongitude, r.LeftLongitude) ||
-        !ParseCoordinate(input.RightLongitude, r.RightLongitude) ||
-        !ParseCoordinate(input.TopLatitude, r.TopLatitude) ||
-        !ParseCoordinate(input.BottomLatitude, r.BottomLatitude))
+    if (!task::ParseCoordinate(input.LeftLongitude, r.LeftLongitude) ||
+        !task::ParseCoordinate(input.RightLongitude, r.RightLongitude) ||
+        !task::ParseCoordinate(input.TopLatitude, r.TopLatitude) ||
+        !task::ParseCoordinate(input.BottomLatitude, r.BottomLatitude))
         check.AreaMessage = StartMessages::kInputError;
     else
         // The range checks, then a seventh of our own: Edit5 holds 1 to 20
         // through UpDown1, but an opened project can put any integer there,
         // and the tile arithmetic has no meaning outside that range.
-        check.AreaMessage = CheckRequest(r.LeftLongitude, r.RightLongitude, r.TopLatitude,
-                                         r.BottomLatitude, r.Zoom);
+        check.AreaMessage = task::CheckRequest(r.LeftLongitude, r.RightLongitude, r.TopLatitude,
+                                               r.BottomLatitude, r.Zoom);
 
     r.TaskName = input.TaskName;
     if (platform::ExtractFileExt(r.TaskName) != ".kvpd")
         r.TaskName += ".kvpd";
     return check;
 }
+
+} // namespace kartivo::ui

@@ -4,6 +4,8 @@
 // Start makes the save folder between the path's check and the area's.
 #include <string>
 
+namespace kartivo::ui {
+
 // The texts of the window's task controls as the user left them.
 struct StartInput {
     std::string LeftLongitude;    // Edit1
@@ -60,3 +62,5 @@ struct StartCheck {
 // value"), a map type index out of range std::out_of_range, before any
 // message, as reading the controls does.
 StartCheck CheckStartInput(const StartInput& input);
+
+} // namespace kartivo::ui

@@ -29,6 +29,8 @@
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
 
+namespace kartivo::ui {
+
 TForm1* Form1 = nullptr;
 
 using platform::qt::RunGuarded;
@@ -175,8 +177,8 @@ void TForm1::BuildControls()
     form->addLayout(taskRow);
 
     QStringList items;
-    for (int i = 0; i < kMapTypeCount; ++i)
-        items << MapTypeByIndex(i).Caption;
+    for (int i = 0; i < core::kMapTypeCount; ++i)
+        items << core::MapTypeByIndex(i).Caption;
     radio_mapstype = new TRadioGroup("Maps Type", items, 2, panel);
     radio_mapstype->SetItemIndex(1);
     form->addWidget(radio_mapstype);
@@ -461,7 +463,7 @@ void TForm1::LoadParametersfromprojectfilel1Click()
         EditTaskName->setText(Q(platform::ExtractFileName(*chosen)));
         // A code that names no map type (an absent key reads as 0) keeps the
         // current selection rather than guessing one.
-        const int index = MapTypeIndexOfCode(project.ReadInteger("MapsType", "MapsType", 0));
+        const int index = core::MapTypeIndexOfCode(project.ReadInteger("MapsType", "MapsType", 0));
         if (index >= 0)
             radio_mapstype->SetItemIndex(index);
         UpDown1->SetPosition(project.ReadInteger("Zoom", "Zoom", 0));
@@ -496,7 +498,7 @@ void TForm1::ConvertLongitudeorLatitudetodegreen1Click()
 void TForm1::Viewlogfile1Click()
 {
     RunGuarded([&] {
-        const KvTask* task = controller_.CurrentTask.get();
+        const task::KvTask* task = controller_.CurrentTask.get();
         if (!task)
             platform::Dialogs().ShowMessage("No task running now." + std::string(18, ' '));
         else if (platform::FileExists(task->LogFile)) {
@@ -555,3 +557,5 @@ void TForm1::About1Click()
             windows_.About->exec();
     });
 }
+
+} // namespace kartivo::ui

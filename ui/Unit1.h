@@ -19,6 +19,10 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+namespace kartivo::platform::qt { class QtMainDispatcher; }
+
+namespace kartivo::ui {
+
 class TMemo;
 class TRadioGroup;
 class TUpDown;
@@ -26,9 +30,6 @@ class TfrmAbout;
 class TfrmConvert;
 class TfrmFlt;
 class TfrmOptions;
-namespace platform::qt {
-class QtMainDispatcher;
-}
 
 // The other windows of the program, created once at start-up after TForm1.
 struct ProgramWindows {
@@ -190,3 +191,5 @@ private:
 
 // The main window, as the other windows reach it (set while one exists).
 extern TForm1* Form1;
+
+} // namespace kartivo::ui

@@ -17,6 +17,8 @@
 #include "ui/AppIcon.h"
 #include "ui/Unit1.h"
 
+namespace kartivo::ui {
+
 using platform::qt::RunGuarded;
 
 namespace {
@@ -138,3 +140,5 @@ void TfrmAbout::bLaterClick()
 {
     accept();
 }
+
+} // namespace kartivo::ui

@@ -8,6 +8,8 @@ class QLabel;
 class QPushButton;
 class QFrame;
 
+namespace kartivo::ui {
+
 class TfrmAbout : public QDialog {
     Q_OBJECT
 public:
@@ -33,3 +35,5 @@ protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
+
+} // namespace kartivo::ui

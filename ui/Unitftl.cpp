@@ -15,6 +15,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+namespace kartivo::ui {
+
 TfrmFlt::TfrmFlt(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint)
@@ -112,7 +114,7 @@ void TfrmFlt::StartRun(std::vector<std::string> lines)
 {
     // The proxy of the settings file, read afresh for every run, as Start does.
     const OptionsValues settings = LoadOptions(platform::SettingsFileName());
-    auto http = std::make_shared<TIdHTTP>();
+    auto http = std::make_shared<download::TIdHTTP>();
     const std::string proxyError = ConfigureRedownloadClient(*http, settings);
     if (!proxyError.empty()) {
         platform::Dialogs().ShowMessage(proxyError);
@@ -181,3 +183,5 @@ void TfrmFlt::showEvent(QShowEvent* event)
     if (!event->spontaneous())
         FormShow();
 }
+
+} // namespace kartivo::ui

@@ -18,10 +18,13 @@
 
 #include "ui/MemoLines.h"
 
-class FailedTilesRun;
 class QFrame;
 class QLabel;
 class QPushButton;
+
+namespace kartivo::ui {
+
+class FailedTilesRun;
 class TMemo;
 
 inline constexpr const char* kFltButtonCaption = "Open *.ftl file and download...";
@@ -72,3 +75,5 @@ private:
     std::shared_ptr<FailedTilesRun> run_;
     std::thread runner_;
 };
+
+} // namespace kartivo::ui

@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+namespace kartivo::ui {
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -165,3 +167,5 @@ void TfrmOptions::keyPressEvent(QKeyEvent* event)
     }
     QDialog::keyPressEvent(event);
 }
+
+} // namespace kartivo::ui

@@ -14,6 +14,9 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace kartivo::ui {
+
 struct OptionsValues;
 
 class TfrmOptions : public QDialog {
@@ -54,3 +57,5 @@ private:
     void ShowSettingsFile(const std::string& fileName);
     OptionsValues TypedValues() const;
 };
+
+} // namespace kartivo::ui

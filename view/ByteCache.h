@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <utility>
 
+namespace kartivo::view {
+
 template <class Key, class Value, class Hash = std::hash<Key>>
 class ByteCache {
 public:
@@ -66,3 +68,5 @@ private:
     std::list<Node> order_;   // most recently used first
     std::unordered_map<Key, typename std::list<Node>::iterator, Hash> index_;
 };
+
+} // namespace kartivo::view

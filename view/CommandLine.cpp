@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+namespace kartivo::view {
+
 namespace {
 
 bool ParseNumber(const std::string& text, double& value) {
@@ -131,3 +133,5 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
     }
     return true;
 }
+
+} // namespace kartivo::view

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kartivo::view {
+
 struct Overlays {
     bool Grid = false;    // tile boundaries (and column,row labels when there is room)
     bool Area = true;     // the area the user asked for
@@ -31,3 +33,5 @@ inline constexpr int kMaxRenderSide = 16384;
 bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd,
                         std::string& error);
 const char* ViewerUsage();
+
+} // namespace kartivo::view

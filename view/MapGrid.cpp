@@ -9,6 +9,8 @@
 #include "task/SavedProject.h"
 #include "task/Unitclasstask.h"
 
+namespace kartivo::view {
+
 namespace {
 
 constexpr double kPi = 3.141592653589793;
@@ -21,7 +23,7 @@ MapGrid::MapGrid(int xmin, int xmax, int ymin, int ymax, int zoom, int tileWidth
     : xmin_(xmin), xmax_(xmax), ymin_(ymin), ymax_(ymax), zoom_(zoom), tileW_(tileWidth),
       tileH_(tileHeight) {}
 
-MapGrid MapGrid::OfTask(const KvTask& task) {
+MapGrid MapGrid::OfTask(const task::KvTask& task) {
     return MapGrid(task.Xmin, task.Xmax, task.Ymin, task.Ymax, task.Params->Zoom, task.TileWidth,
                    task.TileHeight);
 }
@@ -51,7 +53,7 @@ MapPoint MapGrid::LonLatToMap(double lon, double lat) const {
 }
 
 LonLat MapGrid::MapToLonLat(MapPoint p) const {
-    return {TileXToLon(xmin_ + p.X / tileW_, zoom_), TileYToLat(ymax_ + 1 - p.Y / tileH_, zoom_)};
+    return {core::TileXToLon(xmin_ + p.X / tileW_, zoom_), core::TileYToLat(ymax_ + 1 - p.Y / tileH_, zoom_)};
 }
 
 int MapGrid::MaxLevel() const {
@@ -123,9 +125,9 @@ std::vector<OverviewCell> MapGrid::CellsOf(const PyramidKey& k) const {
     return cells;
 }
 
-std::vector<std::pair<int, int>> MapGrid::FailedTiles(const SavedProject& project) {
+std::vector<std::pair<int, int>> MapGrid::FailedTiles(const task::SavedProject& project) {
     std::vector<std::pair<int, int>> tiles;
-    const KvTask& task = project.Task();
+    const task::KvTask& task = project.Task();
     for (const std::string& name : project.FailedTileNames()) {
         // prefix_x_y_zoom.ext: the column and row sit between the first three '_'.
         const auto a = name.find('_');
@@ -147,3 +149,5 @@ std::vector<std::pair<int, int>> MapGrid::FailedTiles(const SavedProject& projec
     std::sort(tiles.begin(), tiles.end());
     return tiles;
 }
+
+} // namespace kartivo::view

@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
-class KvTask;
-class SavedProject;
+namespace kartivo::task { class KvTask; }
+namespace kartivo::task { class SavedProject; }
+
+namespace kartivo::view {
 
 // A point on the map in full-resolution map pixels.
 struct MapPoint {
@@ -47,7 +49,7 @@ struct MapRect {
 class MapGrid {
 public:
     MapGrid(int xmin, int xmax, int ymin, int ymax, int zoom, int tileWidth, int tileHeight);
-    static MapGrid OfTask(const KvTask& task);
+    static MapGrid OfTask(const task::KvTask& task);
 
     int Xmin() const { return xmin_; }
     int Xmax() const { return xmax_; }
@@ -89,8 +91,10 @@ public:
 
     // The tiles of the task that a failed list names, ordered by column
     // then row; names that are not this task's tiles are left out.
-    static std::vector<std::pair<int, int>> FailedTiles(const SavedProject& project);
+    static std::vector<std::pair<int, int>> FailedTiles(const task::SavedProject& project);
 
 private:
     int xmin_, xmax_, ymin_, ymax_, zoom_, tileW_, tileH_;
 };
+
+} // namespace kartivo::view

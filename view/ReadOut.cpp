@@ -7,6 +7,8 @@
 
 #include "task/Unitclasstask.h"
 
+namespace kartivo::view {
+
 std::string FormatDecimal(double degrees, int decimals) {
     char buffer[64];
     if (degrees == 0)
@@ -36,19 +38,19 @@ std::string FormatDms(double degrees, bool isLatitude) {
     return buffer;
 }
 
-std::string StateText(TileState state, bool unreadable, bool listedAsFailed) {
+std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed) {
     const std::string alsoListed = listedAsFailed ? ", in the failed list" : "";
     switch (state) {
-    case TileState::Saved:
+    case task::TileState::Saved:
         return (unreadable ? "saved, but not a readable image" : "saved") + alsoListed;
-    case TileState::Blank: return "blank substitute" + alsoListed;
-    case TileState::Missing: return "missing";
-    case TileState::Failed: return "in the failed list";
+    case task::TileState::Blank: return "blank substitute" + alsoListed;
+    case task::TileState::Missing: return "missing";
+    case task::TileState::Failed: return "in the failed list";
     }
     return "missing";
 }
 
-ReadOut ReadOutAt(const MapGrid& grid, const KvTask& task, MapPoint p) {
+ReadOut ReadOutAt(const MapGrid& grid, const task::KvTask& task, MapPoint p) {
     ReadOut r;
     r.Position = grid.MapToLonLat(p);
     r.OnTile = grid.TileAt(p, r.X, r.Y);
@@ -86,3 +88,5 @@ std::string SelectionText(const AreaDegrees& area) {
            "Top Latitude: " + FormatDecimal(area.Top, 7) + "\n" +
            "Bottom Latitude: " + FormatDecimal(area.Bottom, 7) + "\n";
 }
+
+} // namespace kartivo::view

@@ -7,6 +7,8 @@
 #include "task/SavedProject.h"
 #include "view/MapGrid.h"
 
+namespace kartivo::view {
+
 // 48.8566 -> 48°51'23.76" N; -2.5 (longitude) -> 2°30'00.00" W. Seconds to
 // two decimals, carried into minutes and degrees when they round to 60.
 std::string FormatDms(double degrees, bool isLatitude);
@@ -17,7 +19,7 @@ std::string FormatDecimal(double degrees, int decimals);
 // decode is "saved" on disk but shown as unreadable. A tile that has a file
 // and is also named in the failed list (a blank substitute for a refused
 // tile, or one fetched again later) says both.
-std::string StateText(TileState state, bool unreadable, bool listedAsFailed = false);
+std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed = false);
 
 struct ReadOut {
     LonLat Position;
@@ -25,7 +27,7 @@ struct ReadOut {
     int X = 0, Y = 0;
     std::string FileName;
 };
-ReadOut ReadOutAt(const MapGrid& grid, const KvTask& task, MapPoint p);
+ReadOut ReadOutAt(const MapGrid& grid, const task::KvTask& task, MapPoint p);
 // One line for the status bar; `state` is empty when the tile's state is not wanted.
 std::string ReadOutLine(const ReadOut& r, const std::string& state);
 
@@ -37,3 +39,5 @@ struct AreaDegrees {
 };
 AreaDegrees SelectionArea(const MapGrid& grid, MapPoint a, MapPoint b);
 std::string SelectionText(const AreaDegrees& area);
+
+} // namespace kartivo::view

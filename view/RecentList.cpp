@@ -4,6 +4,8 @@
 
 #include "platform/IniFile.h"
 
+namespace kartivo::view {
+
 namespace {
 constexpr const char* kSection = "plateview";
 std::string KeyOf(int i) { return "Recent" + std::to_string(i + 1); }
@@ -44,3 +46,5 @@ std::vector<std::string> RecentList::Remove(const std::string& path) const {
 }
 
 void RecentList::Clear() const { Save({}); }
+
+} // namespace kartivo::view

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace kartivo::view {
+
 class RecentList {
 public:
     static constexpr int kMaxRecent = 8;
@@ -21,3 +23,5 @@ private:
     void Save(const std::vector<std::string>& paths) const;
     std::string file_;
 };
+
+} // namespace kartivo::view

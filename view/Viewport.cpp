@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kartivo::view {
+
 void Viewport::Resize(int width, int height) {
     width_ = std::max(1, width);
     height_ = std::max(1, height);
@@ -55,3 +57,5 @@ int Viewport::Level(const MapGrid& grid) const {
     const int level = static_cast<int>(std::lround(std::log2(1.0 / scale_)));
     return std::clamp(level, 0, grid.MaxLevel());
 }
+
+} // namespace kartivo::view

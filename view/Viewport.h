@@ -5,6 +5,8 @@
 // pyramid level a frame is drawn from.
 #include "view/MapGrid.h"
 
+namespace kartivo::view {
+
 struct ScreenPoint {
     double X = 0, Y = 0;
 };
@@ -51,3 +53,5 @@ private:
     double scale_ = 1.0;
     MapPoint center_;
 };
+
+} // namespace kartivo::view

@@ -20,6 +20,8 @@
 #include "platform/Settings.h"
 #include "task/SavedProject.h"
 
+namespace kartivo::join::qt {
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -128,16 +130,16 @@ join::JoinOptions TfrmJoin::Options() const {
 
 bool TfrmJoin::OpenProject(const std::string& path) {
     std::string error;
-    auto project = SavedProject::Open(path, error);
+    auto project = task::SavedProject::Open(path, error);
     if (!project) {
         platform::Dialogs().ShowMessage(error);
         return false;
     }
     project_ = std::move(project);
     editProject->setText(Q(path));
-    const KvTask& t = project_->Task();
+    const task::KvTask& t = project_->Task();
     const join::MapRaster r = join::RasterOfTask(t);
-    const MapTypeInfo* type = FindMapType(project_->Params().MapsType);
+    const core::MapTypeInfo* type = core::FindMapType(project_->Params().MapsType);
     lblTask->setText(QString("%1, zoom %2: %3 x %4 tiles, %5 x %6 pixels")
                          .arg(type ? type->Caption : "?")
                          .arg(project_->Params().Zoom)
@@ -302,3 +304,5 @@ void TfrmJoin::closeEvent(QCloseEvent* event) {
     StopWorker();
     event->accept();
 }
+
+} // namespace kartivo::join::qt

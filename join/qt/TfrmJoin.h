@@ -20,7 +20,9 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-class SavedProject;
+namespace kartivo::task { class SavedProject; }
+
+namespace kartivo::join::qt {
 
 class TfrmJoin : public QWidget {
     Q_OBJECT
@@ -68,10 +70,12 @@ private:
     void UpdateControls();
     void StopWorker();
 
-    std::unique_ptr<SavedProject> project_;
+    std::unique_ptr<task::SavedProject> project_;
     bool outputEdited_ = false;       // the user typed or chose an output path
     std::thread worker_;
     join::JoinControl control_;
     std::atomic<int> lastPercent_{-1};
     std::chrono::steady_clock::time_point started_;
 };
+
+} // namespace kartivo::join::qt

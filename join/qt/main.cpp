@@ -11,6 +11,8 @@
 #include "join/qt/TfrmJoin.h"
 #include "platform/qt/Application.h"
 
+namespace kartivo::join::qt {
+
 namespace {
 
 // Set by Ctrl+C or a kill; the combiner polls it and removes its temporary
@@ -22,9 +24,7 @@ extern "C" void OnSignal(int) {
     interrupted.store(true);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (argc > 1) {
         struct sigaction action {};
@@ -41,4 +41,13 @@ int main(int argc, char** argv)
         window->show();
         return std::unique_ptr<QWidget>(std::move(window));
     });
+}
+
+} // namespace
+
+} // namespace kartivo::join::qt
+
+int main(int argc, char** argv)
+{
+    return kartivo::join::qt::Run(argc, argv);
 }

@@ -4,7 +4,7 @@
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/QtDialogs.h"
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 KartivoApplication::KartivoApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -34,4 +34,4 @@ bool KartivoApplication::notify(QObject* receiver, QEvent* event)
     return handled;
 }
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 class KartivoApplication : public QApplication {
 public:
@@ -22,4 +22,4 @@ public:
 // Returns the event loop's status.
 int RunWindowProgram(int& argc, char** argv, const std::function<std::unique_ptr<QWidget>()>& makeWindow);
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

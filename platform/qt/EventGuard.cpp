@@ -4,7 +4,7 @@
 
 #include "platform/Dialogs.h"
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 void ShowException(const std::string& message) noexcept
 {
@@ -17,4 +17,4 @@ void ShowException(const std::string& message) noexcept
     }
 }
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

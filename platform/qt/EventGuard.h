@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 // Shows the text in the standard error box (platform::Dialogs().ShowError).
 void ShowException(const std::string& message) noexcept;
@@ -23,4 +23,4 @@ void RunGuarded(Handler&& handler) noexcept
     }
 }
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

@@ -9,7 +9,7 @@
 
 #include "platform/Files.h"
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 namespace {
 
@@ -107,4 +107,4 @@ bool QtDialogs::StartProgram(const std::string& path)
     return QProcess::startDetached(ToQ(path), {});
 }
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

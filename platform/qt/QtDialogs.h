@@ -5,7 +5,7 @@
 // and the sibling programs.
 #include "platform/Dialogs.h"
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 // The application title: the caption of every message box.
 inline constexpr const char* kApplicationTitle = "Kartivo";
@@ -27,4 +27,4 @@ std::string QtFilterString(const std::string& description, const std::string& pa
 // The folder browser's answer as Kartivo uses it: no trailing '/', except "/".
 std::string StripTrailingDelimiter(std::string path);
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

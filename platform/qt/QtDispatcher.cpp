@@ -8,7 +8,7 @@
 
 #include "platform/qt/EventGuard.h"
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 // One queued call. A plain Qt::BlockingQueuedConnection cannot be cancelled:
 // a worker blocked in it while the main thread has stopped serving events
@@ -117,6 +117,6 @@ bool QtMainDispatcher::IsShutDown() const
     return shutdown_;
 }
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt
 
 #include "QtDispatcher.moc"

@@ -13,7 +13,7 @@
 
 class QObject;
 
-namespace platform::qt {
+namespace kartivo::platform::qt {
 
 class QtMainDispatcher : public platform::IMainDispatcher {
 public:
@@ -42,4 +42,4 @@ private:
     bool shutdown_ = false;
 };
 
-} // namespace platform::qt
+} // namespace kartivo::platform::qt

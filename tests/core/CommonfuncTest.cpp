@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace kartivo::core {
+
 namespace {
 
 constexpr double kMapEdge = 85.0511287798;   // to ten decimals
@@ -171,3 +173,5 @@ TEST(Geometry, RowsAreOrderedWhateverTheInputOrder) {
 }
 
 } // namespace
+
+} // namespace kartivo::core

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace kartivo::core {
+
 namespace {
 
 TEST(MapTypes, IndexesAndCodes) {
@@ -118,3 +120,5 @@ TEST(TileAddress, UnknownCodeGivesNothing) {
 }
 
 } // namespace
+
+} // namespace kartivo::core

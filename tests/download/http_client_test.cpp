@@ -15,8 +15,11 @@
 
 #include <gtest/gtest.h>
 
-using testsupport::ScriptedReply;
-using testsupport::TestServer;
+namespace kartivo::download {
+
+using testing::RecordedRequest;
+using testing::ScriptedReply;
+using testing::TestServer;
 
 namespace {
 
@@ -66,7 +69,7 @@ protected:
     }
     std::string Fetch() { return Fetch(Url()); }
 
-    testsupport::ScopedLoopbackNames names;
+    testing::ScopedLoopbackNames names;
     TestServer server;
     TIdHTTP http;
     TMemoryStream buf;
@@ -86,7 +89,7 @@ TEST_F(HttpClient, KeptOpenConnectionIsReused) {
 }
 
 TEST_F(HttpClient, OtherHostOrPortOpensNewConnection) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("t"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     const std::string port = std::to_string(server.Port());
     EXPECT_EQ(Fetch("http://Tiles.test:" + port + "/a"), "");
     EXPECT_EQ(Fetch("http://TILES.TEST:" + port + "/b"), "");   // same host, other case
@@ -106,7 +109,7 @@ TEST_F(HttpClient, OtherHostOrPortOpensNewConnection) {
 // A kept connection that the server has closed (or reset) while it was idle
 // is not reused: the next Get connects afresh, and no attempt is lost.
 TEST_F(HttpClient, IdleConnectionClosedByServerIsReplacedSilently) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("t"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     ASSERT_EQ(Fetch(), "");
     server.DropConnections(false);
     EXPECT_EQ(Fetch(), "");
@@ -402,7 +405,7 @@ TEST_F(HttpClient, SilentServerTimesOut) {
 }
 
 TEST_F(HttpClient, ThroughProxy) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("p"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("p"); });
     http.Request.ProxyServer = "127.0.0.1";
     http.Request.ProxyPort = server.Port();
     http.Request.ProxyUsername = "Aladdin";
@@ -426,7 +429,7 @@ TEST_F(HttpClient, ThroughProxy) {
 }
 
 TEST_F(HttpClient, ExactRequestOfWorkerAndOfRedownload) {
-    server.SetHandler([](const testsupport::RecordedRequest&) { return ScriptedReply::Ok("t"); });
+    server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     EXPECT_EQ(Fetch(Url("/tiles/r0231.png?g=22")), "");
     TIdHTTP redownload;
     redownload.Request.Referer = "http://www.bing.com/maps/\r\n";
@@ -586,7 +589,7 @@ TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
 TEST_F(HttpClient, InterimReplyClosesTheConnection) {
     // A 1xx reply is followed by the real one; on a kept connection that
     // late reply would be taken for the reply to the next request.
-    server.SetHandler([](const testsupport::RecordedRequest& r) {
+    server.SetHandler([](const RecordedRequest& r) {
         ScriptedReply reply;
         if (r.path == "/a")
             reply.bytes = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -603,3 +606,5 @@ TEST_F(HttpClient, InterimReplyClosesTheConnection) {
     EXPECT_EQ(Fetch(Url("/b")), "");
     EXPECT_EQ(Text(buf), "fresh");
 }
+
+} // namespace kartivo::download

@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
-using testsupport::ScriptedReply;
-using testsupport::TestServer;
+namespace kartivo::download {
+
+using testing::ScriptedReply;
+using testing::TestServer;
 
 namespace {
 
@@ -72,3 +74,5 @@ TEST(TestServer, StopsWithSilentDelayedAndIdleConnections) {
 }
 
 } // namespace
+
+} // namespace kartivo::download

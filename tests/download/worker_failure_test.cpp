@@ -11,7 +11,11 @@
 
 #include "platform/Socket.h"
 
-namespace workertest {
+namespace kartivo::download {
+
+using testing::ScriptedReply;
+using testing::WorkerTest;
+
 namespace {
 
 constexpr int kX = 4149, kA = 5373, kB = 5374;
@@ -97,7 +101,7 @@ TEST_P(Classification, LogFailureRecordsPausesAndAttempts)
     switch (c.fileA) {
     case FileIs::Absent: EXPECT_FALSE(Exists(Path(kX, kA))); break;
     case FileIs::Tile: EXPECT_EQ(ReadFile(Path(kX, kA)), TileBody(kX, kA)); break;
-    case FileIs::Blank: EXPECT_EQ(ReadFile(Path(kX, kA)), kBlankPng); break;
+    case FileIs::Blank: EXPECT_EQ(ReadFile(Path(kX, kA)), testing::kBlankPng); break;
     }
     // The position names the last tile finished: B when the worker went on.
     const auto expected = c.requestsB ? std::make_pair(kX, kB) : std::make_pair(0, 0);
@@ -278,7 +282,7 @@ TEST_F(WorkerTest, BlankSubstituteRecordsThePositionAndKeepsAnExistingFile)
     WriteFile(Path(kX + 1, kA), "older tile");
     params_.ThreadCount = 1;
     RunWorkers();
-    EXPECT_EQ(ReadFile(Path(kX, kA)), kBlankJpg);
+    EXPECT_EQ(ReadFile(Path(kX, kA)), testing::kBlankJpg);
     EXPECT_EQ(ReadFile(Path(kX + 1, kA)), "older tile");
     EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(kX + 1, kA));
 }
@@ -288,7 +292,7 @@ TEST_F(WorkerTest, BirdsEyeUsesTheBlankOfItsHeight)
     MakeTask(kX, kX, kA, kA, /*bird's eye*/ 21);
     Script(kX, kA, Times(3, [] { return Status(404, "Not Found"); }));
     RunWorkers();
-    EXPECT_EQ(ReadFile(Path(kX, kA)), kBlank180);
+    EXPECT_EQ(ReadFile(Path(kX, kA)), testing::kBlank180);
 }
 
 TEST_F(WorkerTest, MissingBlankImageLeavesNoFileButFinishesTheTile)
@@ -303,4 +307,4 @@ TEST_F(WorkerTest, MissingBlankImageLeavesNoFileButFinishesTheTile)
 }
 
 } // namespace
-} // namespace workertest
+} // namespace kartivo::download

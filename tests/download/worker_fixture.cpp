@@ -9,7 +9,7 @@
 
 namespace fs = std::filesystem;
 
-namespace workertest {
+namespace kartivo::testing {
 
 void SleepRecorder::Record(int ms)
 {
@@ -56,7 +56,7 @@ void SleepRecorder::OnPause(int ms, std::function<void()> action)
 
 void WorkerTest::SetUp()
 {
-    temp_ = std::make_unique<testsupport::TempFolder>();
+    temp_ = std::make_unique<TempFolder>();
     root_ = temp_->Path() + "work";
     programFolder_ = root_ + "/prog/";
     fs::create_directories(programFolder_ + "blankimg");
@@ -66,8 +66,8 @@ void WorkerTest::SetUp()
     WriteFile(programFolder_ + "blankimg/blank180.jpg", kBlank180);
     platform::SetProgramFolderForTests(programFolder_);
 
-    server_ = std::make_unique<testsupport::TestServer>();
-    server_->SetHandler([this](const testsupport::RecordedRequest& r) { return Answer(r); });
+    server_ = std::make_unique<TestServer>();
+    server_->SetHandler([this](const RecordedRequest& r) { return Answer(r); });
 
     dispatcher_ = std::make_unique<platform::QueueDispatcher>();
     platform::SetMainDispatcher(dispatcher_.get());
@@ -95,13 +95,13 @@ void WorkerTest::TearDown()
     temp_.reset();
 }
 
-KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
+task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
 {
-    params_ = testsupport::ProxiedTaskParams(root_ + "/save/", "job.kvpd", mapsType, server_->Port());
-    task_ = KvTask::Create(params_);
+    params_ = ProxiedTaskParams(root_ + "/save/", "job.kvpd", mapsType, server_->Port());
+    task_ = task::KvTask::Create(params_);
     EXPECT_NE(task_, nullptr);
     // The range is the test's choice; the area above only gives a valid task.
-    testsupport::SetTileRange(*task_, x0, x1, y0, y1);
+    SetTileRange(*task_, x0, x1, y0, y1);
     params_.ThreadCount = std::min(8, task_->TileCount);
 
     std::lock_guard<std::mutex> lock(scriptMutex_);
@@ -127,7 +127,7 @@ void WorkerTest::OnRequest(std::function<void(int, int, int)> fn)
     onRequest_ = std::move(fn);
 }
 
-ScriptedReply WorkerTest::Answer(const testsupport::RecordedRequest& r)
+ScriptedReply WorkerTest::Answer(const RecordedRequest& r)
 {
     std::function<void(int, int, int)> hook;
     std::pair<int, int> tile;
@@ -170,7 +170,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     // Created suspended and started once all exist, so that hooks running
     // on worker threads may look workers up without racing the map.
     for (int i : indexes)
-        workers_[i] = std::make_unique<TDownThread>(true, i, *task_, host_);
+        workers_[i] = std::make_unique<download::TDownThread>(true, i, *task_, host_);
     for (int i : indexes)
         workers_[i]->Start();
     const int expected = doneBefore + static_cast<int>(indexes.size());
@@ -196,7 +196,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     }
 }
 
-TDownThread& WorkerTest::Worker(int index)
+download::TDownThread& WorkerTest::Worker(int index)
 {
     return *workers_.at(index);
 }
@@ -223,12 +223,12 @@ std::vector<long long> WorkerTest::SavedSeqs(int index) const
 
 std::string WorkerTest::ReadFile(const std::string& path)
 {
-    return testsupport::ReadBytes(path);
+    return ReadBytes(path);
 }
 
 void WorkerTest::WriteFile(const std::string& path, const std::string& bytes)
 {
-    testsupport::WriteBytes(path, bytes);
+    WriteBytes(path, bytes);
 }
 
 bool WorkerTest::Exists(const std::string& path)
@@ -236,4 +236,4 @@ bool WorkerTest::Exists(const std::string& path)
     return fs::exists(path);
 }
 
-} // namespace workertest
+} // namespace kartivo::testing

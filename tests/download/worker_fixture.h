@@ -21,12 +21,10 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 
-namespace workertest {
-
-using testsupport::ScriptedReply;
+namespace kartivo::testing {
 
 // Lives on the test's main thread; every call must arrive there.
-class FakeHost : public IWorkerHost {
+class FakeHost : public download::IWorkerHost {
 public:
     FakeHost() : mainThread_(std::this_thread::get_id()) {}
     void AddLogLine(const std::string& line) override { Check(); Log.push_back(line); }
@@ -63,7 +61,7 @@ protected:
     void TearDown() override;
 
     // A task of map type `mapsType` whose range is columns x0..x1, rows y0..y1.
-    KvTask& MakeTask(int x0, int x1, int y0, int y1, int mapsType = 5);
+    task::KvTask& MakeTask(int x0, int x1, int y0, int y1, int mapsType = 5);
     // Per-tile scripts: replies used in order; afterwards the tile is served OK.
     void Script(int x, int y, std::vector<ScriptedReply> replies);
     // Called on the server thread before each tile request is answered.
@@ -72,7 +70,7 @@ protected:
     // Starts workers with the given indexes (all of ThreadCount by default)
     // and pumps until each has finished; then checks the finish invariants.
     void RunWorkers(std::vector<int> indexes = {});
-    TDownThread& Worker(int index);
+    download::TDownThread& Worker(int index);
 
     std::string TileBody(int x, int y) const { return "tile " + std::to_string(x) + "-" + std::to_string(y); }
     std::string Url(int x, int y) const { return task_->GetTileUrl(x, y); }
@@ -89,19 +87,19 @@ protected:
     static void WriteFile(const std::string& path, const std::string& bytes);
     static bool Exists(const std::string& path);
 
-    std::unique_ptr<testsupport::TempFolder> temp_;
+    std::unique_ptr<TempFolder> temp_;
     std::string root_;          // folder of the test's files, inside temp_
     std::string programFolder_; // holds blankimg/
-    std::unique_ptr<testsupport::TestServer> server_;
-    TaskParameters params_;
-    std::unique_ptr<KvTask> task_;
+    std::unique_ptr<TestServer> server_;
+    task::TaskParameters params_;
+    std::unique_ptr<task::KvTask> task_;
     FakeHost host_;
     SleepRecorder sleeps_;
     std::unique_ptr<platform::QueueDispatcher> dispatcher_;
-    std::map<int, std::unique_ptr<TDownThread>> workers_;
+    std::map<int, std::unique_ptr<download::TDownThread>> workers_;
 
 private:
-    ScriptedReply Answer(const testsupport::RecordedRequest& r);
+    ScriptedReply Answer(const RecordedRequest& r);
     mutable std::mutex scriptMutex_;
     std::map<std::string, std::pair<int, int>> tileOfUrl_;
     std::map<std::pair<int, int>, std::deque<ScriptedReply>> scripts_;
@@ -114,4 +112,4 @@ inline const char* kBlankPng = "BLANK 256 PNG";
 inline const char* kBlankJpg = "BLANK 256 JPG";
 inline const char* kBlank180 = "BLANK 180 JPG";
 
-} // namespace workertest
+} // namespace kartivo::testing

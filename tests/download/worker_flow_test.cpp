@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <filesystem>
 
-namespace workertest {
+namespace kartivo::download {
+
+using testing::ScriptedReply;
+using testing::WorkerTest;
+
 namespace {
 
 constexpr int kX = 4149, kY = 5373;
@@ -121,4 +125,4 @@ INSTANTIATE_TEST_SUITE_P(Worker, BadProxyPort,
                                            "99999999999"));
 
 } // namespace
-} // namespace workertest
+} // namespace kartivo::download

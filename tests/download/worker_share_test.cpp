@@ -4,7 +4,11 @@
 
 #include <set>
 
-namespace workertest {
+namespace kartivo::download {
+
+using testing::ScriptedReply;
+using testing::WorkerTest;
+
 namespace {
 
 struct ShareCase {
@@ -122,4 +126,4 @@ TEST_F(WorkerTest, ResumedTaskStartsAtTheBannedTile)
 }
 
 } // namespace
-} // namespace workertest
+} // namespace kartivo::download

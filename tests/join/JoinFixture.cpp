@@ -9,7 +9,7 @@
 
 #include "platform/TextFile.h"
 
-namespace jointest {
+namespace kartivo::testing {
 
 std::string RunCommand(const std::string& command, int* status) {
     std::string out;
@@ -86,12 +86,12 @@ void JoinTest::MakeTask(int mapsType, int x0, int x1, int y0, int y1, int zoom, 
     params.SavePath = dir.Path();
     params.TaskName = "area.kvpd";
     params.MapsType = mapsType;
-    params.LeftLongitude = TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = TileXToLon(x1 + 0.5, zoom);
-    params.BottomLatitude = TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = TileYToLat(y1 + 0.5, zoom);
+    params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = core::TileXToLon(x1 + 0.5, zoom);
+    params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = core::TileYToLat(y1 + 0.5, zoom);
     params.Zoom = zoom;
-    task = KvTask::Create(params);
+    task = task::KvTask::Create(params);
     ASSERT_TRUE(task) << (dialogs.messages.empty() ? "" : dialogs.messages[0]);
     task->WriteProjectFile();
     task->WriteTileList();
@@ -117,7 +117,7 @@ void JoinTest::WriteTile(int x, int y) {
         }
     // Ordnance Survey and Road tiles come as PNG, the others as JPEG.
     const bool png = params.MapsType == 5 || params.MapsType == 22;
-    testsupport::WriteBytes(TilePath(x, y), join::EncodeTile(rgba, w, h, png ? join::TileFormat::Png
+    WriteBytes(TilePath(x, y), join::EncodeTile(rgba, w, h, png ? join::TileFormat::Png
                                                                               : join::TileFormat::Jpeg));
 }
 
@@ -126,29 +126,29 @@ void JoinTest::RemoveTile(int x, int y) {
 }
 
 void JoinTest::TruncateTile(int x, int y) {
-    const std::string bytes = testsupport::ReadBytes(TilePath(x, y));
-    testsupport::WriteBytes(TilePath(x, y), bytes.substr(0, bytes.size() / 2));
+    const std::string bytes = ReadBytes(TilePath(x, y));
+    WriteBytes(TilePath(x, y), bytes.substr(0, bytes.size() / 2));
 }
 
 void JoinTest::ReplaceTile(int x, int y, const std::string& bytes) {
-    testsupport::WriteBytes(TilePath(x, y), bytes);
+    WriteBytes(TilePath(x, y), bytes);
 }
 
 void JoinTest::MakeBlank(int x, int y) {
-    ReplaceTile(x, y, testsupport::ReadBytes(task->BlankImageFile()));
+    ReplaceTile(x, y, ReadBytes(task->BlankImageFile()));
 }
 
 void JoinTest::AddToFailedList(int x, int y) {
     std::vector<std::string> lines;
     if (std::filesystem::exists(task->FailedFile))
         lines = platform::ReadLines(task->FailedFile);
-    lines.push_back(JoinFailedLine(TilePath(x, y), task->GetTileUrl(x, y)));
+    lines.push_back(task::JoinFailedLine(TilePath(x, y), task->GetTileUrl(x, y)));
     platform::WriteLines(task->FailedFile, lines);
 }
 
-std::unique_ptr<SavedProject> JoinTest::OpenProject() {
+std::unique_ptr<task::SavedProject> JoinTest::OpenProject() {
     std::string error;
-    auto project = SavedProject::Open(dir / "area.kvpd", error);
+    auto project = task::SavedProject::Open(dir / "area.kvpd", error);
     EXPECT_TRUE(project) << error;
     return project;
 }
@@ -174,4 +174,4 @@ std::vector<std::string> JoinTest::SaveFolderNames() const {
     return names;
 }
 
-} // namespace jointest
+} // namespace kartivo::testing

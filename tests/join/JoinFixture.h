@@ -21,7 +21,7 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
 
-namespace jointest {
+namespace kartivo::testing {
 
 // The colour of tile (x, y): distinct for neighbours, far from black.
 inline std::array<int, 3> TileColour(int x, int y) {
@@ -65,17 +65,17 @@ protected:
 
     // Opens the project as the combiner does and combines it.
     join::JoinOutcome Combine(join::JoinOptions options, std::string* error = nullptr);
-    std::unique_ptr<SavedProject> OpenProject();
+    std::unique_ptr<task::SavedProject> OpenProject();
 
     // Names in the save folder (not in the tile folder), sorted.
     std::vector<std::string> SaveFolderNames() const;
 
-    testsupport::TempFolder dir;
+    TempFolder dir;
     platform::RecordingDialogs dialogs;
-    TaskParameters params;
-    std::unique_ptr<KvTask> task;
+    task::TaskParameters params;
+    std::unique_ptr<task::KvTask> task;
     join::JoinSummary summary;
     join::JoinControl control;
 };
 
-} // namespace jointest
+} // namespace kartivo::testing

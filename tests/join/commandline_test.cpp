@@ -7,15 +7,18 @@
 #include "join/CommandLine.h"
 #include "platform/Files.h"
 
-namespace jointest {
+namespace kartivo::join {
+
+using testing::Quoted;
+
 namespace {
 
-class CommandLineTest : public JoinTest {
+class CommandLineTest : public testing::JoinTest {
 protected:
     int Run(const std::vector<std::string>& args, const std::atomic<bool>* cancel = nullptr) {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
-        const int status = join::RunCommandLine(args, out, err, cancel);
+        const int status = RunCommandLine(args, out, err, cancel);
         outText = Contents(out);
         errText = Contents(err);
         return status;
@@ -44,17 +47,17 @@ TEST_F(CommandLineTest, WrongArgumentsGiveOneLineAndStatusTwo)
         {{"a.kvpd", "b.kvpd"}, "platejoin: one project file only (a.kvpd, b.kvpd) (see platejoin --help)\n"},
     };
     for (const auto& [args, expected] : rows) {
-        EXPECT_EQ(Run(args), join::kExitUsage) << expected;
+        EXPECT_EQ(Run(args), kExitUsage) << expected;
         EXPECT_EQ(errText, expected);
     }
-    EXPECT_EQ(Run({"--help"}), join::kExitOk);
-    EXPECT_EQ(outText, join::kUsageText);
+    EXPECT_EQ(Run({"--help"}), kExitOk);
+    EXPECT_EQ(outText, kUsageText);
     EXPECT_EQ(errText, "");
 }
 
 TEST_F(CommandLineTest, AProjectThatCannotBeOpenedIsOneLineAndStatusOne)
 {
-    EXPECT_EQ(Run({dir / "absent.kvpd"}), join::kExitFailed);
+    EXPECT_EQ(Run({dir / "absent.kvpd"}), kExitFailed);
     EXPECT_EQ(errText, "platejoin: The project file " + dir / "absent.kvpd" + " does not exist.\n");
 }
 
@@ -62,7 +65,7 @@ TEST_F(CommandLineTest, CombinesBesideTheProjectByDefaultAndListsTheHoles)
 {
     MakeTask(5, 40, 41, 40, 40, 7);
     RemoveTile(41, 40);
-    EXPECT_EQ(Run({dir / "area.kvpd"}), join::kExitOk) << errText;
+    EXPECT_EQ(Run({dir / "area.kvpd"}), kExitOk) << errText;
     EXPECT_TRUE(std::filesystem::exists(dir / "area.tif"));
     EXPECT_NE(errText.find("Wrote " + dir / "area.tif" + " (GeoTIFF, 512 x 256 pixels, EPSG:3857)\n"),
               std::string::npos) << errText;
@@ -72,7 +75,7 @@ TEST_F(CommandLineTest, CombinesBesideTheProjectByDefaultAndListsTheHoles)
     EXPECT_NE(errText.find("Report: " + dir / "area_report.txt\n"), std::string::npos) << errText;
 
     EXPECT_EQ(Run({"-f", "jpeg", "--quality", "60", "--output=" + dir / "x.jpg", dir / "area.kvpd"}),
-              join::kExitOk) << errText;
+              kExitOk) << errText;
     EXPECT_TRUE(std::filesystem::exists(dir / "x.jpg"));
     EXPECT_TRUE(std::filesystem::exists(dir / "x.jgw"));
 }
@@ -82,7 +85,7 @@ TEST_F(CommandLineTest, AnInterruptLeavesNothingAndStatus130)
     MakeTask(5, 40, 43, 40, 43, 7);
     const auto before = SaveFolderNames();
     std::atomic<bool> interrupted{true};
-    EXPECT_EQ(Run({dir / "area.kvpd"}, &interrupted), join::kExitCancelled);
+    EXPECT_EQ(Run({dir / "area.kvpd"}, &interrupted), kExitCancelled);
     EXPECT_EQ(errText.substr(errText.rfind("platejoin:")), "platejoin: Cancelled: nothing was written.\n");
     EXPECT_EQ(SaveFolderNames(), before);
 }
@@ -95,13 +98,13 @@ TEST_F(CommandLineTest, TheProgramRunsWithoutADisplay)
         GTEST_SKIP() << "platejoin is built with the GUI only";
     MakeTask(6, 40, 41, 40, 40, 7);
     int status = -1;
-    RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + Quoted(program) + " --format mbtiles " +
-               Quoted(dir / "area.kvpd"), &status);
+    testing::RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + Quoted(program) + " --format mbtiles " +
+                        Quoted(dir / "area.kvpd"), &status);
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(std::filesystem::exists(dir / "area.mbtiles"));
-    RunCommand(Quoted(program) + " --format nothing x.kvpd", &status);
+    testing::RunCommand(Quoted(program) + " --format nothing x.kvpd", &status);
     EXPECT_EQ(status, 2);
 }
 
 } // namespace
-} // namespace jointest
+} // namespace kartivo::join

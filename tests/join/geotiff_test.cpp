@@ -8,7 +8,13 @@
 #include "join/GeoTiffWriter.h"
 #include "join/MapGeometry.h"
 
-namespace jointest {
+namespace kartivo::join {
+
+using testing::PixelValues;
+using testing::Quoted;
+using testing::ReadBytes;
+using testing::RunCommand;
+
 namespace {
 
 constexpr double kR = 6378137.0;
@@ -16,13 +22,13 @@ constexpr double kR = 6378137.0;
 // Expects the pixel to be tile (x, y)'s colour, within `tolerance` per band.
 void ExpectColour(const std::vector<int>& v, int x, int y, int tolerance) {
     ASSERT_EQ(v.size(), 4u);
-    const auto c = TileColour(x, y);
+    const auto c = testing::TileColour(x, y);
     for (int k = 0; k < 3; ++k)
         EXPECT_NEAR(v[k], c[k], tolerance) << "tile " << x << "," << y << " band " << k;
     EXPECT_EQ(v[3], 255);
 }
 
-class GeoTiffTest : public JoinTest {};
+class GeoTiffTest : public testing::JoinTest {};
 
 TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
 {
@@ -32,16 +38,17 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     AddToFailedList(502, 600);
     TruncateTile(500, 600);                  // undecodable
     MakeBlank(501, 600);                     // blank substitute: kept as an image
-    join::JoinOptions options;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    JoinOptions options;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     const std::string tif = dir / "area.tif";
     EXPECT_EQ(summary.OutputPath, tif);
 
     const std::string json = RunCommand("gdalinfo -json " + Quoted(tif));
     EXPECT_NE(json.find("ID[\\\"EPSG\\\",3857]"), std::string::npos) << json.substr(0, 2000);
-    ExpectPlacedOnTiles(json, 500, 502, 600, 601, 10, 768, 512);
+    testing::ExpectPlacedOnTiles(json, 500, 502, 600, 601, 10, 768, 512);
     // The west edge agrees with the longitude formula too.
-    EXPECT_NEAR(JsonNumbers(json, "geoTransform").at(0), TileXToLon(500, 10) * kR * M_PI / 180, 1e-3);
+    EXPECT_NEAR(testing::JsonNumbers(json, "geoTransform").at(0), core::TileXToLon(500, 10) * kR * M_PI / 180,
+                1e-3);
     EXPECT_NE(json.find("\"DEFLATE\""), std::string::npos);
     EXPECT_NE(json.find("\"colorInterpretation\":\"Alpha\""), std::string::npos);
     EXPECT_NE(json.find("\"block\":[\n        256,\n        256\n      ]"), std::string::npos);
@@ -54,7 +61,7 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     EXPECT_EQ(PixelValues(tif, 128, 256 + 128), (std::vector<int>{0, 0, 0, 0}));        // truncated
     // The marker square sits in each tile's top left corner.
     EXPECT_EQ(PixelValues(tif, 2 * 256 + 5, 5), (std::vector<int>{255, 255, 255, 255}));
-    EXPECT_EQ(PixelValues(tif, 2 * 256 + 20, 5)[0], TileColour(502, 601)[0]);
+    EXPECT_EQ(PixelValues(tif, 2 * 256 + 20, 5)[0], testing::TileColour(502, 601)[0]);
     // The blank substitute is an image.
     EXPECT_EQ(PixelValues(tif, 256 + 128, 256 + 128).at(3), 255);
 
@@ -63,7 +70,7 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     EXPECT_EQ(summary.Counts.Missing, 1);
     EXPECT_EQ(summary.Counts.Failed, 1);
     EXPECT_EQ(summary.Counts.Undecodable, 1);
-    const std::string report = testsupport::ReadBytes(dir / "area_report.txt");
+    const std::string report = ReadBytes(dir / "area_report.txt");
     EXPECT_NE(report.find("  missing (left transparent): 1\r\n"), std::string::npos) << report;
     EXPECT_NE(report.find("mn_501_601_10.png  missing\r\n"), std::string::npos) << report;
     EXPECT_NE(report.find("mn_502_600_10.png  failed to download\r\n"), std::string::npos) << report;
@@ -78,8 +85,8 @@ TEST_F(GeoTiffTest, AerialTilesGetJpegBlocksAndOverviewsOfTheTiles)
 {
     MakeTask(6, 1000, 1003, 2000, 2003, 12);
     RemoveTile(1001, 2002);
-    join::JoinOptions options;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    JoinOptions options;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     const std::string tif = dir / "area.tif";
     const std::string info = RunCommand("gdalinfo " + Quoted(tif));
     EXPECT_NE(info.find("Size is 1024, 1024"), std::string::npos) << info;
@@ -104,13 +111,13 @@ TEST_F(GeoTiffTest, AerialTilesGetJpegBlocksAndOverviewsOfTheTiles)
 TEST_F(GeoTiffTest, BirdsEyeTilesAreStitchedAtTheirOwnSize)
 {
     MakeTask(21, 300, 301, 400, 402, 10);
-    join::JoinOptions options;
-    options.TiffCompression = join::Compression::Deflate;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    JoinOptions options;
+    options.TiffCompression = Compression::Deflate;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     const std::string tif = dir / "area.tif";
     const std::string json = RunCommand("gdalinfo -json " + Quoted(tif));
-    ExpectPlacedOnTiles(json, 300, 301, 400, 402, 10, 512, 540);
-    const std::vector<double> gt = JsonNumbers(json, "geoTransform");
+    testing::ExpectPlacedOnTiles(json, 300, 301, 400, 402, 10, 512, 540);
+    const std::vector<double> gt = testing::JsonNumbers(json, "geoTransform");
     ASSERT_EQ(gt.size(), 6u);
     EXPECT_NEAR(-gt[5] / gt[1], 256.0 / 180.0, 1e-12);
     // Lines 180..359 are the middle row (401); line 300 lies in the second block.
@@ -127,28 +134,28 @@ TEST_F(GeoTiffTest, BirdsEyeTilesAreStitchedAtTheirOwnSize)
 TEST_F(GeoTiffTest, LargeOutputsAreBigTiff)
 {
     MakeTask(5, 10, 11, 20, 20, 8);
-    join::JoinOptions options;
+    JoinOptions options;
     options.BigTiffAbove = 1000;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     EXPECT_TRUE(summary.BigTiff);
     const std::string tif = dir / "area.tif";
-    EXPECT_EQ(testsupport::ReadBytes(tif).substr(0, 4), std::string("II\x2b\0", 4));
+    EXPECT_EQ(ReadBytes(tif).substr(0, 4), std::string("II\x2b\0", 4));
     ExpectColour(PixelValues(tif, 300, 100), 11, 20, 0);
     EXPECT_NE(RunCommand("gdalinfo " + Quoted(tif)).find("Overviews: 256x128"), std::string::npos);
 
-    options.BigTiffAbove = join::UncompressedPyramidBytes(512, 256);
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
-    EXPECT_EQ(testsupport::ReadBytes(tif).substr(0, 4), std::string("II\x2a\0", 4));
+    options.BigTiffAbove = UncompressedPyramidBytes(512, 256);
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
+    EXPECT_EQ(ReadBytes(tif).substr(0, 4), std::string("II\x2a\0", 4));
 }
 
 TEST(PyramidLevels, HalveUntilOneBlockHoldsTheImage)
 {
     using Levels = std::vector<std::pair<std::int64_t, std::int64_t>>;
-    EXPECT_EQ(join::PyramidLevels(256, 180), (Levels{{256, 180}}));
-    EXPECT_EQ(join::PyramidLevels(257, 10), (Levels{{257, 10}, {129, 5}}));
-    EXPECT_EQ(join::PyramidLevels(768, 540), (Levels{{768, 540}, {384, 270}, {192, 135}}));
-    EXPECT_EQ(join::PyramidLevels(65536 * 256, 256).size(), 17u);
+    EXPECT_EQ(PyramidLevels(256, 180), (Levels{{256, 180}}));
+    EXPECT_EQ(PyramidLevels(257, 10), (Levels{{257, 10}, {129, 5}}));
+    EXPECT_EQ(PyramidLevels(768, 540), (Levels{{768, 540}, {384, 270}, {192, 135}}));
+    EXPECT_EQ(PyramidLevels(65536 * 256, 256).size(), 17u);
 }
 
 } // namespace
-} // namespace jointest
+} // namespace kartivo::join

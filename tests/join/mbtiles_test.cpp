@@ -5,13 +5,17 @@
 
 #include <cmath>
 
-namespace jointest {
+namespace kartivo::join {
+
+using testing::Quoted;
+
 namespace {
 
-class MbtilesTest : public JoinTest {
+class MbtilesTest : public testing::JoinTest {
 protected:
     std::string Sql(const std::string& query) {
-        return RunCommand("sqlite3 -separator '|' " + Quoted(dir / "area.mbtiles") + " " + Quoted(query));
+        return testing::RunCommand("sqlite3 -separator '|' " + Quoted(dir / "area.mbtiles") + " " +
+                                   Quoted(query));
     }
 };
 
@@ -21,9 +25,9 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
     RemoveTile(701, 900);
     ReplaceTile(702, 901, "<html>Service unavailable</html>");
     TruncateTile(700, 901);
-    join::JoinOptions options;
-    options.Format = join::OutputFormat::MBTiles;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    JoinOptions options;
+    options.Format = OutputFormat::MBTiles;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     EXPECT_EQ(summary.OutputPath, dir / "area.mbtiles");
 
     EXPECT_EQ(Sql("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"), "metadata\ntiles\n");
@@ -31,7 +35,7 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
               "11|700|900\n11|701|901\n11|702|900\n");
     // The bytes are the file's, not re-encoded.
     std::string hex;
-    for (unsigned char c : testsupport::ReadBytes(TilePath(702, 900))) {
+    for (unsigned char c : testing::ReadBytes(TilePath(702, 900))) {
         hex += "0123456789ABCDEF"[c >> 4];
         hex += "0123456789ABCDEF"[c & 15];
     }
@@ -65,26 +69,26 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
     EXPECT_EQ(summary.Counts.Undecodable, 2);
 
     // GDAL's MBTiles driver places it in EPSG:3857 over the stored tiles.
-    const std::string json = RunCommand("gdalinfo -json " + Quoted(dir / "area.mbtiles"));
+    const std::string json = testing::RunCommand("gdalinfo -json " + Quoted(dir / "area.mbtiles"));
     EXPECT_NE(json.find("\"MBTiles\""), std::string::npos) << json.substr(0, 500);
-    ExpectPlacedOnTiles(json, 700, 702, 900, 901, 11, 768, 512);
+    testing::ExpectPlacedOnTiles(json, 700, 702, 900, 901, 11, 768, 512);
     // Tile (701, 901) is in the top row, second column.
-    const std::vector<int> v = PixelValues(dir / "area.mbtiles", 256 + 128, 128);
+    const std::vector<int> v = testing::PixelValues(dir / "area.mbtiles", 256 + 128, 128);
     ASSERT_GE(v.size(), 3u);
-    EXPECT_NEAR(v[0], TileColour(701, 901)[0], 3);
-    EXPECT_NEAR(v[1], TileColour(701, 901)[1], 3);
+    EXPECT_NEAR(v[0], testing::TileColour(701, 901)[0], 3);
+    EXPECT_NEAR(v[1], testing::TileColour(701, 901)[1], 3);
 }
 
 // Ordnance Survey tiles are named .jpg and hold PNG: the format follows the bytes.
 TEST_F(MbtilesTest, FormatFollowsTheBytesNotTheFileName)
 {
     MakeTask(22, 10, 11, 10, 10, 6);
-    join::JoinOptions options;
-    options.Format = join::OutputFormat::MBTiles;
-    ASSERT_EQ(Combine(options), join::JoinOutcome::Done);
+    JoinOptions options;
+    options.Format = OutputFormat::MBTiles;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
     EXPECT_EQ(Sql("SELECT value FROM metadata WHERE name='format'"), "png\n");
     EXPECT_EQ(Sql("SELECT count(*) FROM tiles"), "2\n");
 }
 
 } // namespace
-} // namespace jointest
+} // namespace kartivo::join

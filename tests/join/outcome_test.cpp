@@ -8,34 +8,38 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace jointest {
+namespace kartivo::join {
+
+using testing::JoinTest;
+using testing::ReadBytes;
+
 namespace {
 
 class OutcomeTest : public JoinTest,
-                    public ::testing::WithParamInterface<join::OutputFormat> {};
+                    public ::testing::WithParamInterface<OutputFormat> {};
 
 TEST_P(OutcomeTest, CancelLeavesNoOutputAndKeepsAnEarlierOne)
 {
     MakeTask(5, 100, 104, 100, 104, 9);
-    join::JoinOptions options;
+    JoinOptions options;
     options.Format = GetParam();
-    const std::string output = dir / ("area" + std::string(join::OutputExtension(GetParam())));
-    testsupport::WriteBytes(output, "earlier output");
+    const std::string output = dir / ("area" + std::string(OutputExtension(GetParam())));
+    testing::WriteBytes(output, "earlier output");
     const auto before = SaveFolderNames();
     control.Progress = [this](std::int64_t done, std::int64_t) {
         if (done >= 12)
             control.Cancel = true;
     };
     std::string error;
-    EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Cancelled);
+    EXPECT_EQ(Combine(options, &error), JoinOutcome::Cancelled);
     EXPECT_EQ(error, "Cancelled: nothing was written.");
     EXPECT_EQ(SaveFolderNames(), before);
-    EXPECT_EQ(testsupport::ReadBytes(output), "earlier output");
+    EXPECT_EQ(ReadBytes(output), "earlier output");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, OutcomeTest,
-                         ::testing::Values(join::OutputFormat::GeoTiff, join::OutputFormat::MBTiles,
-                                           join::OutputFormat::Png, join::OutputFormat::Jpeg));
+                         ::testing::Values(OutputFormat::GeoTiff, OutputFormat::MBTiles,
+                                           OutputFormat::Png, OutputFormat::Jpeg));
 
 // The output is made under a temporary name, but ends with the permissions
 // of any new file (the temporary name starts private to its owner).
@@ -43,7 +47,7 @@ TEST_F(JoinTest, OutputsGetTheUsualPermissions)
 {
     MakeTask(5, 100, 101, 100, 100, 9);
     const mode_t old = ::umask(022);
-    join::JoinOptions options;
+    JoinOptions options;
     Combine(options);
     ::umask(old);
     EXPECT_EQ(std::filesystem::status(dir / "area.tif").permissions(),
@@ -56,30 +60,30 @@ class FailureTest : public JoinTest {};
 TEST_F(FailureTest, AFolderThatIsMissingOrRefusesFilesIsOneSentence)
 {
     MakeTask(5, 100, 101, 100, 100, 9);
-    join::JoinOptions options;
+    JoinOptions options;
     std::string error;
     options.OutputPath = dir / "absent/map.tif";
-    EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
+    EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
     EXPECT_EQ(error, "The folder " + dir / "absent/" + " does not exist.");
 
     options.OutputPath = dir.Path();
-    EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
+    EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
     EXPECT_EQ(error, dir.Path() + " is a folder; name the output file.");
 
     // A slip of the pen must not overwrite the project it reads.
-    const std::string project = testsupport::ReadBytes(dir / "area.kvpd");
+    const std::string project = ReadBytes(dir / "area.kvpd");
     options.OutputPath = dir / "./area.kvpd";
-    EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
+    EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
     EXPECT_EQ(error, "The output would replace the task's own file " + dir / "area.kvpd" +
                          "; choose another name.");
-    EXPECT_EQ(testsupport::ReadBytes(dir / "area.kvpd"), project);
+    EXPECT_EQ(ReadBytes(dir / "area.kvpd"), project);
 
     if (::geteuid() != 0) {   // root writes anywhere
         std::filesystem::create_directory(dir / "locked");
         std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read |
                                                          std::filesystem::perms::owner_exec);
         options.OutputPath = dir / "locked/map.tif";
-        EXPECT_EQ(Combine(options, &error), join::JoinOutcome::Failed);
+        EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
         EXPECT_EQ(error.rfind("Cannot create file " + dir / "locked/.map.tif.partial-", 0), 0u) << error;
     }
 }
@@ -89,12 +93,12 @@ TEST_F(FailureTest, AFolderThatIsMissingOrRefusesFilesIsOneSentence)
 TEST_F(FailureTest, AWriteThatFailsMidwayRemovesThePartialFile)
 {
     MakeTask(6, 100, 107, 100, 107, 9);
-    join::JoinOptions options;
-    options.TiffCompression = join::Compression::Deflate;
+    JoinOptions options;
+    options.TiffCompression = Compression::Deflate;
     options.OutputPath = dir / "out/map.tif";
     std::filesystem::create_directory(dir / "out");
     std::string error;
-    join::JoinOutcome outcome;
+    JoinOutcome outcome;
     {
         // 16 kB: a few blocks, far less than the image. SIGXFSZ is ignored so
         // that the write returns an error instead of ending the test.
@@ -108,7 +112,7 @@ TEST_F(FailureTest, AWriteThatFailsMidwayRemovesThePartialFile)
         ::setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, oldHandler);
     }
-    EXPECT_EQ(outcome, join::JoinOutcome::Failed);
+    EXPECT_EQ(outcome, JoinOutcome::Failed);
     EXPECT_EQ(error.rfind("Cannot write " + dir / "out/.map.tif.partial-", 0), 0u) << error;
     EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
@@ -116,15 +120,15 @@ TEST_F(FailureTest, AWriteThatFailsMidwayRemovesThePartialFile)
 TEST(DecodeTile, RefusesWhatIsNoUsableTile)
 {
     std::vector<std::uint8_t> rgba(256 * 256 * 4, 200);
-    const std::string png = join::EncodeTile(rgba, 256, 256, join::TileFormat::Png);
-    const std::string jpg = join::EncodeTile(rgba, 256, 256, join::TileFormat::Jpeg);
+    const std::string png = EncodeTile(rgba, 256, 256, TileFormat::Png);
+    const std::string jpg = EncodeTile(rgba, 256, 256, TileFormat::Jpeg);
     std::vector<std::uint8_t> out;
     std::string reason;
-    EXPECT_TRUE(join::DecodeTile(png, 256, 256, out, reason)) << reason;
+    EXPECT_TRUE(DecodeTile(png, 256, 256, out, reason)) << reason;
     EXPECT_EQ(out, rgba);
-    EXPECT_TRUE(join::DecodeTile(jpg, 256, 256, out, reason)) << reason;
-    EXPECT_TRUE(join::LooksComplete(png));
-    EXPECT_TRUE(join::LooksComplete(jpg));
+    EXPECT_TRUE(DecodeTile(jpg, 256, 256, out, reason)) << reason;
+    EXPECT_TRUE(LooksComplete(png));
+    EXPECT_TRUE(LooksComplete(jpg));
 
     const std::pair<std::string, std::string> bad[] = {
         {"", "empty file"},
@@ -133,23 +137,23 @@ TEST(DecodeTile, RefusesWhatIsNoUsableTile)
         {png.substr(0, 8), "damaged PNG"},
         {jpg.substr(0, jpg.size() / 2), "damaged JPEG"},
         {jpg.substr(0, 3), "damaged JPEG"},
-        {join::EncodeTile(rgba, 128, 128, join::TileFormat::Png), "PNG of 128 x 128 pixels, not 256 x 256"},
-        {join::EncodeTile(rgba, 256, 256, join::TileFormat::Jpeg).replace(400, 600, 600, '\xff'),
+        {EncodeTile(rgba, 128, 128, TileFormat::Png), "PNG of 128 x 128 pixels, not 256 x 256"},
+        {EncodeTile(rgba, 256, 256, TileFormat::Jpeg).replace(400, 600, 600, '\xff'),
          "damaged JPEG"},
     };
     for (const auto& [bytes, expected] : bad) {
         reason.clear();
-        EXPECT_FALSE(join::DecodeTile(bytes, 256, 256, out, reason)) << expected;
+        EXPECT_FALSE(DecodeTile(bytes, 256, 256, out, reason)) << expected;
         EXPECT_EQ(reason.rfind(expected, 0), 0u) << reason;
     }
     // Cut short or foreign: caught without decoding, as MBTiles needs.
     for (const std::string& bytes : {png.substr(0, png.size() - 1), jpg.substr(0, jpg.size() - 2),
                                      std::string("<html>"), std::string()})
-        EXPECT_FALSE(join::LooksComplete(bytes)) << bytes.size();
+        EXPECT_FALSE(LooksComplete(bytes)) << bytes.size();
     // A bird's eye tile must be 256 x 180.
-    EXPECT_FALSE(join::DecodeTile(jpg, 256, 180, out, reason));
+    EXPECT_FALSE(DecodeTile(jpg, 256, 180, out, reason));
     EXPECT_EQ(reason, "JPEG of 256 x 256 pixels, not 256 x 180");
 }
 
 } // namespace
-} // namespace jointest
+} // namespace kartivo::join

@@ -15,10 +15,10 @@
 #include "join/qt/TfrmJoin.h"
 #include "tests/join/JoinFixture.h"
 
-namespace jointest {
+namespace kartivo::join::qt {
 namespace {
 
-class JoinWindowTest : public JoinTest {
+class JoinWindowTest : public testing::JoinTest {
 protected:
     // Runs the event loop until the window reports the end of its run (a
     // minute at most, so that a hang fails instead of blocking the suite).
@@ -108,4 +108,4 @@ TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)
 }
 
 } // namespace
-} // namespace jointest
+} // namespace kartivo::join::qt

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
+namespace kartivo::platform {
 
 namespace {
 
@@ -21,3 +21,5 @@ TEST(Dialogs, RecorderAnswersInOrderThenCancels) {
 }
 
 } // namespace
+
+} // namespace kartivo::platform

@@ -10,10 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace platform;
-using testsupport::ReadBytes;
-using testsupport::TempFolder;
-using testsupport::WriteBytes;
+namespace kartivo::platform {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
 
 namespace {
 
@@ -168,7 +169,7 @@ TEST(Files, FailuresOtherThanARefusingFolderAreErrors) {
     const std::string path = dir / "job.kvpd";
     WriteBytes(path, "old contents");
     {
-        testsupport::FileSizeLimit full(4);
+        testing::FileSizeLimit full(4);
         EXPECT_THROW(TryWriteFileAtomic(path, "new contents", 12), EFCreateError);
     }
     EXPECT_EQ(ReadBytes(path), "old contents");
@@ -206,3 +207,5 @@ TEST(Files, ProgramFolderIsTheExecutablesFolder) {
 }
 
 } // namespace
+
+} // namespace kartivo::platform

@@ -7,7 +7,7 @@
 #include <optional>
 #include <regex>
 
-using namespace platform;
+namespace kartivo::platform {
 
 namespace {
 
@@ -148,3 +148,5 @@ TEST_F(EnvLocaleTest, ProcessLocaleDoesNotLeakIntoFormats) {
 }
 
 } // namespace
+
+} // namespace kartivo::platform

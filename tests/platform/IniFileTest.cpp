@@ -12,10 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using platform::TIniFile;
-using testsupport::ReadBytes;
-using testsupport::TempFolder;
-using testsupport::WriteBytes;
+namespace kartivo::platform {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
 
 namespace {
 
@@ -98,7 +99,7 @@ class IniIntegerTest : public ::testing::TestWithParam<IntCase> {};
 TEST_P(IniIntegerTest, ParsesLikeWindows) {
     const IntCase& c = GetParam();
     int value = -777;
-    EXPECT_EQ(platform::ParseIniInteger(c.text, value), c.ok) << c.text;
+    EXPECT_EQ(ParseIniInteger(c.text, value), c.ok) << c.text;
     if (c.ok)
         EXPECT_EQ(value, c.value) << c.text;
     else
@@ -182,7 +183,7 @@ TEST_F(IniFileTest, RefusedWriteRaisesUnableToWrite) {
     try {
         refused.WriteString("IniParas", "DefaultPath", "/x");
         FAIL() << "no error";
-    } catch (const platform::EIniFileException& e) {
+    } catch (const EIniFileException& e) {
         EXPECT_STREQ(e.what(), ("Unable to write to " + missing).c_str());
     }
     EXPECT_EQ(refused.ReadString("IniParas", "DefaultPath", "def"), "def");
@@ -192,8 +193,8 @@ TEST_F(IniFileTest, WriteThatRunsOutOfSpaceKeepsTheFileAsItWas) {
     const std::string before = "[THREADS]\r\nThreadCount=8\r\nT1X=\r\nT1Y=\r\n";
     WriteBytes(path, before);
     {
-        testsupport::FileSizeLimit full(before.size());
-        EXPECT_THROW(ini.WriteString("THREADS", "T1X", "123456"), platform::EIniFileException);
+        testing::FileSizeLimit full(before.size());
+        EXPECT_THROW(ini.WriteString("THREADS", "T1X", "123456"), EIniFileException);
     }
     EXPECT_EQ(ReadBytes(path), before);
 }
@@ -208,16 +209,16 @@ mode_t ModeOf(const std::string& path) {
 // makes it readable by its owner only. Other INI files are created as usual.
 TEST_F(IniFileTest, SettingsFileIsCreatedForItsOwnerOnly) {
     const mode_t savedMask = ::umask(022);
-    platform::SetProgramFolderForTests(dir.Path());
+    SetProgramFolderForTests(dir.Path());
     std::filesystem::create_directory(dir / "ini");
-    TIniFile settings(platform::SettingsFileName());
+    TIniFile settings(SettingsFileName());
     settings.WriteString("Proxy", "ProxyPassword", "secret");
-    EXPECT_EQ(ModeOf(platform::SettingsFileName()), 0600u);
+    EXPECT_EQ(ModeOf(SettingsFileName()), 0600u);
     settings.WriteString("Proxy", "ProxyUsername", "user");
-    EXPECT_EQ(ModeOf(platform::SettingsFileName()), 0600u);   // and stays so
+    EXPECT_EQ(ModeOf(SettingsFileName()), 0600u);   // and stays so
     ini.WriteString("THREADS", "ThreadCount", "8");
     EXPECT_EQ(ModeOf(path), 0644u);
-    platform::SetProgramFolderForTests("");
+    SetProgramFolderForTests("");
     ::umask(savedMask);
 }
 
@@ -230,7 +231,7 @@ TEST_F(IniFileTest, ReadOnlyFileIsRefused) {
     try {
         ini.WriteString("IniParas", "DefaultPath", "/b");
         FAIL() << "no error";
-    } catch (const platform::EIniFileException& e) {
+    } catch (const EIniFileException& e) {
         EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
     }
     EXPECT_EQ(ReadBytes(path), before);
@@ -251,3 +252,5 @@ TEST_F(IniFileTest, LongNameIsStillReplacedWhole) {
 }
 
 } // namespace
+
+} // namespace kartivo::platform

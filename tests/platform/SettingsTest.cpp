@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace kartivo::platform {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -40,12 +42,12 @@ unsigned Mode(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777u) : 0u;
 }
 
-class SettingsFileTest : public testing::Test {
+class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         fs::create_directory(program.Path() + "ini");
-        platform::SetProgramFolderForTests(program.Path());
+        SetProgramFolderForTests(program.Path());
         setenv("HOME", (home.Path() + "user").c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
     }
@@ -55,7 +57,7 @@ protected:
         fs::permissions(program.Path(), fs::perms::owner_all, fs::perm_options::add);
         if (fs::exists(program.Path() + "ini"))
             fs::permissions(program.Path() + "ini", fs::perms::owner_all, fs::perm_options::add);
-        platform::SetProgramFolderForTests("");
+        SetProgramFolderForTests("");
         Restore("HOME", savedHome);
         Restore("XDG_CONFIG_HOME", savedXdg);
     }
@@ -66,34 +68,34 @@ protected:
 
     std::optional<std::string> savedHome = Env("HOME");
     std::optional<std::string> savedXdg = Env("XDG_CONFIG_HOME");
-    testsupport::TempFolder program;
-    testsupport::TempFolder home;
+    testing::TempFolder program;
+    testing::TempFolder home;
     std::string ownFile = program.Path() + "ini/config.ini";
     std::string userFile = home.Path() + "user/.config/kartivo/config.ini";
 };
 
 TEST_F(SettingsFileTest, AWritableIniFolderKeepsTheSettingsBesideTheProgram)
 {
-    EXPECT_EQ(platform::SettingsFileName(), ownFile);
-    EXPECT_EQ(platform::SettingsFileForWriting(), ownFile);
+    EXPECT_EQ(SettingsFileName(), ownFile);
+    EXPECT_EQ(SettingsFileForWriting(), ownFile);
     EXPECT_FALSE(fs::exists(home.Path() + "user"));   // nothing made in the user's folder
 }
 
 TEST_F(SettingsFileTest, AReadOnlyIniFolderSendsTheSettingsToTheUsersConfigFolder)
 {
     ReadOnly(program.Path() + "ini");
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(SettingsFileName(), userFile);
     EXPECT_FALSE(fs::exists(home.Path() + "user"));   // asking creates nothing
 
     // The first save makes every missing level private, and the write works.
     fs::create_directory(home.Path() + "user");
     fs::permissions(home.Path() + "user", fs::perms(0750), fs::perm_options::replace);
-    EXPECT_EQ(platform::SettingsFileForWriting(), userFile);
+    EXPECT_EQ(SettingsFileForWriting(), userFile);
     EXPECT_EQ(Mode(home.Path() + "user/.config"), 0700u);
     EXPECT_EQ(Mode(home.Path() + "user/.config/kartivo"), 0700u);
     EXPECT_EQ(Mode(home.Path() + "user"), 0750u);   // an existing level is left as it was
-    platform::TIniFile(userFile).WriteString("IniParas", "DefaultPath", "/maps");
-    EXPECT_EQ(platform::TIniFile(userFile).ReadString("IniParas", "DefaultPath", ""), "/maps");
+    TIniFile(userFile).WriteString("IniParas", "DefaultPath", "/maps");
+    EXPECT_EQ(TIniFile(userFile).ReadString("IniParas", "DefaultPath", ""), "/maps");
     EXPECT_FALSE(fs::exists(ownFile));
 }
 
@@ -101,15 +103,15 @@ TEST_F(SettingsFileTest, XdgConfigHomeIsHonouredOnlyWhenAbsolute)
 {
     ReadOnly(program.Path() + "ini");
     setenv("XDG_CONFIG_HOME", (home.Path() + "xdg/").c_str(), 1);
-    EXPECT_EQ(platform::SettingsFileName(), home.Path() + "xdg/kartivo/config.ini");
-    platform::SettingsFileForWriting();
+    EXPECT_EQ(SettingsFileName(), home.Path() + "xdg/kartivo/config.ini");
+    SettingsFileForWriting();
     EXPECT_EQ(Mode(home.Path() + "xdg"), 0700u);
     EXPECT_TRUE(fs::is_directory(home.Path() + "xdg/kartivo"));
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(SettingsFileName(), userFile);
     setenv("XDG_CONFIG_HOME", "", 1);
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(SettingsFileName(), userFile);
 }
 
 TEST_F(SettingsFileTest, WithoutAnIniFolderTheProgramFolderDecides)
@@ -117,11 +119,11 @@ TEST_F(SettingsFileTest, WithoutAnIniFolderTheProgramFolderDecides)
     fs::remove(program.Path() + "ini");
     // A user's own copy: the write later reports the missing folder, and
     // the ini folder is never created behind the user's back.
-    EXPECT_EQ(platform::SettingsFileForWriting(), ownFile);
+    EXPECT_EQ(SettingsFileForWriting(), ownFile);
     EXPECT_FALSE(fs::exists(program.Path() + "ini"));
 
     ReadOnly(program.Path());
-    EXPECT_EQ(platform::SettingsFileName(), userFile);
+    EXPECT_EQ(SettingsFileName(), userFile);
 }
 
 TEST_F(SettingsFileTest, RootDecidesByTheModeBits)
@@ -131,24 +133,26 @@ TEST_F(SettingsFileTest, RootDecidesByTheModeBits)
     const std::string folder = home.Path() + "other";
     fs::create_directory(folder);
     fs::permissions(folder, fs::perms(0755), fs::perm_options::replace);
-    EXPECT_TRUE(platform::MayCreateFilesIn(folder));   // root's own, with its write bit
+    EXPECT_TRUE(MayCreateFilesIn(folder));   // root's own, with its write bit
     ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(platform::MayCreateFilesIn(folder));   // someone else's, no write bit for others
+    EXPECT_FALSE(MayCreateFilesIn(folder));   // someone else's, no write bit for others
     fs::permissions(folder, fs::perms(0757), fs::perm_options::replace);
-    EXPECT_TRUE(platform::MayCreateFilesIn(folder));
+    EXPECT_TRUE(MayCreateFilesIn(folder));
     ASSERT_EQ(::chown(folder.c_str(), 0, 0), 0);
     fs::permissions(folder, fs::perms(0555), fs::perm_options::replace);
-    EXPECT_FALSE(platform::MayCreateFilesIn(folder));   // as the package ships ini/
+    EXPECT_FALSE(MayCreateFilesIn(folder));   // as the package ships ini/
 }
 
 TEST(SettingsDefaultPath, IsTheHomeFolderFollowedByOrvanta)
 {
     const auto saved = Env("HOME");
     setenv("HOME", "/home/tester/", 1);
-    EXPECT_EQ(platform::DefaultSavePathDefault(), "/home/tester/orvanta");
+    EXPECT_EQ(DefaultSavePathDefault(), "/home/tester/orvanta");
     setenv("HOME", "/", 1);
-    EXPECT_EQ(platform::DefaultSavePathDefault(), "/orvanta");
+    EXPECT_EQ(DefaultSavePathDefault(), "/orvanta");
     Restore("HOME", saved);
 }
 
 } // namespace
+
+} // namespace kartivo::platform

@@ -6,10 +6,11 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
-using testsupport::ReadBytes;
-using testsupport::TempFolder;
-using testsupport::WriteBytes;
+namespace kartivo::platform {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
 
 namespace {
 
@@ -135,7 +136,7 @@ TEST(TextFileWriter, FailedFlushIsNotRepeatedByTheDestructor) {
         TextFileWriter writer(dir / "a.txt");
         writer.WriteLine(first);
         {
-            testsupport::FileSizeLimit full(1000);
+            testing::FileSizeLimit full(1000);
             EXPECT_THROW(writer.WriteLine(second), EFCreateError);   // flushes `first`
         }
     }
@@ -146,3 +147,5 @@ TEST(TextFileWriter, FailedFlushIsNotRepeatedByTheDestructor) {
 }
 
 } // namespace
+
+} // namespace kartivo::platform

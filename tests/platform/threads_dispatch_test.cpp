@@ -9,35 +9,37 @@
 
 #include "platform/Threads.h"
 
+namespace kartivo::platform {
+
 namespace {
 
 TEST(SleepMs, GoesThroughTheHookWhileOneIsInstalled)
 {
     std::vector<int> asked;
-    platform::SetSleepHook([&](int ms) { asked.push_back(ms); });
-    platform::SleepMs(500);
-    platform::SleepMs(8000);   // would take 8 s without the hook
-    platform::SleepMs(0);
-    platform::SetSleepHook(nullptr);
+    SetSleepHook([&](int ms) { asked.push_back(ms); });
+    SleepMs(500);
+    SleepMs(8000);   // would take 8 s without the hook
+    SleepMs(0);
+    SetSleepHook(nullptr);
     EXPECT_EQ(asked, (std::vector<int>{500, 8000, 0}));
-    platform::SleepMs(0);      // no hook: sleeps for real, returns
+    SleepMs(0);      // no hook: sleeps for real, returns
     EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST(MainDispatcher, RegistryHoldsTheInstalledDispatcherAndForgetsItOnDestruction)
 {
-    EXPECT_EQ(platform::MainDispatcher(), nullptr);
+    EXPECT_EQ(MainDispatcher(), nullptr);
     {
-        platform::QueueDispatcher dispatcher;
-        platform::SetMainDispatcher(&dispatcher);
-        EXPECT_EQ(platform::MainDispatcher(), &dispatcher);
+        QueueDispatcher dispatcher;
+        SetMainDispatcher(&dispatcher);
+        EXPECT_EQ(MainDispatcher(), &dispatcher);
     }
-    EXPECT_EQ(platform::MainDispatcher(), nullptr);
+    EXPECT_EQ(MainDispatcher(), nullptr);
 }
 
 TEST(QueueDispatcher, CallFromTheMainThreadRunsAtOnce)
 {
-    platform::QueueDispatcher dispatcher;
+    QueueDispatcher dispatcher;
     int ran = 0;
     dispatcher.RunOnMain([&] { ++ran; });
     EXPECT_EQ(ran, 1);
@@ -46,7 +48,7 @@ TEST(QueueDispatcher, CallFromTheMainThreadRunsAtOnce)
 
 TEST(QueueDispatcher, CallFromAnotherThreadRunsOnTheMainThreadAndBlocksTheCaller)
 {
-    platform::QueueDispatcher dispatcher;
+    QueueDispatcher dispatcher;
     const auto mainId = std::this_thread::get_id();
     std::thread::id ranOn;
     std::atomic<bool> returned{false};
@@ -62,7 +64,7 @@ TEST(QueueDispatcher, CallFromAnotherThreadRunsOnTheMainThreadAndBlocksTheCaller
 
 TEST(QueueDispatcher, CallsFromManyThreadsAllRunInOnePumpingThread)
 {
-    platform::QueueDispatcher dispatcher;
+    QueueDispatcher dispatcher;
     int total = 0;   // touched by the main thread only
     std::atomic<int> finished{0};
     std::vector<std::thread> workers;
@@ -80,7 +82,7 @@ TEST(QueueDispatcher, CallsFromManyThreadsAllRunInOnePumpingThread)
 
 TEST(QueueDispatcher, ExceptionOfTheCallReachesTheCaller)
 {
-    platform::QueueDispatcher dispatcher;
+    QueueDispatcher dispatcher;
     std::atomic<bool> caught{false};
     std::thread worker([&] {
         try {
@@ -95,7 +97,7 @@ TEST(QueueDispatcher, ExceptionOfTheCallReachesTheCaller)
 
 TEST(QueueDispatcher, ShutdownReleasesWaitingCallersWithoutRunningTheirCalls)
 {
-    platform::QueueDispatcher dispatcher;
+    QueueDispatcher dispatcher;
     std::atomic<int> ran{0};
     std::vector<std::thread> workers;
     // Nobody pumps: each caller either waits in the queue or arrives after
@@ -111,7 +113,7 @@ TEST(QueueDispatcher, ShutdownReleasesWaitingCallersWithoutRunningTheirCalls)
 
 TEST(QueueDispatcher, ShutdownWaitsForACallAlreadyRunning)
 {
-    platform::QueueDispatcher dispatcher;
+    QueueDispatcher dispatcher;
     bool finishedBody = false;
     bool sawFinishedBody = false;
     std::atomic<bool> returned{false};
@@ -129,3 +131,5 @@ TEST(QueueDispatcher, ShutdownWaitsForACallAlreadyRunning)
 }
 
 } // namespace
+
+} // namespace kartivo::platform

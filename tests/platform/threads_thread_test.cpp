@@ -8,13 +8,15 @@
 
 #include "platform/Threads.h"
 
+namespace kartivo::platform {
+
 namespace {
 
-class LambdaThread : public platform::TThread {
+class LambdaThread : public TThread {
 public:
     explicit LambdaThread(std::function<void(LambdaThread&)> body) : body_(std::move(body)) {}
     ~LambdaThread() override { WaitFor(); }
-    using platform::TThread::Synchronize;
+    using TThread::Synchronize;
 protected:
     void Execute() override { body_(*this); }
 private:
@@ -74,8 +76,8 @@ TEST(TThread, DestructorJoinsAndNeverStartedThreadIsHarmless)
 
 TEST(TThread, SynchronizeRunsOnTheMainThreadThroughTheDispatcher)
 {
-    platform::QueueDispatcher dispatcher;
-    platform::SetMainDispatcher(&dispatcher);
+    QueueDispatcher dispatcher;
+    SetMainDispatcher(&dispatcher);
     const auto mainId = std::this_thread::get_id();
     int onMain = 0;   // main-thread data, touched only inside Synchronize
     LambdaThread t([&](LambdaThread& self) {
@@ -88,13 +90,13 @@ TEST(TThread, SynchronizeRunsOnTheMainThreadThroughTheDispatcher)
     t.Start();
     ASSERT_TRUE(dispatcher.PumpUntil([&] { return t.Finished(); }));
     t.WaitFor();
-    platform::SetMainDispatcher(nullptr);
+    SetMainDispatcher(nullptr);
     EXPECT_EQ(onMain, 10);
 }
 
 TEST(TThread, SynchronizeWithoutDispatcherRunsInPlace)
 {
-    ASSERT_EQ(platform::MainDispatcher(), nullptr);
+    ASSERT_EQ(MainDispatcher(), nullptr);
     std::thread::id ranOn;
     std::thread::id threadId;
     LambdaThread t([&](LambdaThread& self) {
@@ -130,3 +132,5 @@ TEST(TThread, WaitForFromTwoThreadsAtOnce)
 }
 
 } // namespace
+
+} // namespace kartivo::platform

@@ -26,15 +26,17 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 
+namespace kartivo::platform::qt {
+
 namespace {
 
-using testsupport::ScriptedReply;
+using testing::ScriptedReply;
 
 constexpr int kWorkers = 8;
 
 // The main window's part, as the workers see it; quits the loop when every
 // worker has counted itself out.
-class LoopHost : public IWorkerHost {
+class LoopHost : public download::IWorkerHost {
 public:
     explicit LoopHost(QEventLoop& loop) : loop_(loop), main_(std::this_thread::get_id()) {}
     void AddLogLine(const std::string& line) override {
@@ -72,20 +74,20 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(temp.Path() + "prog/blankimg");
         std::filesystem::create_directories(temp.Path() + "save");
-        testsupport::WriteBytes(temp.Path() + "prog/blankimg/blank256.png", "BLANK");
+        testing::WriteBytes(temp.Path() + "prog/blankimg/blank256.png", "BLANK");
         platform::SetProgramFolderForTests(temp.Path() + "prog/");
         platform::SetSleepHook([](int) {});   // the pauses are not what is tested
-        dispatcher = std::make_unique<platform::qt::QtMainDispatcher>();
+        dispatcher = std::make_unique<QtMainDispatcher>();
         platform::SetMainDispatcher(dispatcher.get());
 
-        params = testsupport::ProxiedTaskParams(temp.Path() + "save/", "job.kvpd", 5, server.Port());
-        task = KvTask::Create(params);
+        params = testing::ProxiedTaskParams(temp.Path() + "save/", "job.kvpd", 5, server.Port());
+        task = task::KvTask::Create(params);
         ASSERT_NE(task, nullptr);
-        testsupport::SetTileRange(*task, 4149, 4152, 5373, 5382);   // 40 tiles
+        testing::SetTileRange(*task, 4149, 4152, 5373, 5382);   // 40 tiles
         params.ThreadCount = kWorkers;
         // Every tile is served, except that every seventh request is reset
         // and every eleventh is not found: retries and blanks as well.
-        server.SetHandler([this](const testsupport::RecordedRequest&) {
+        server.SetHandler([this](const testing::RecordedRequest&) {
             const int n = ++requests;
             if (n % 7 == 0)
                 return ScriptedReply::ResetConnection();
@@ -111,7 +113,7 @@ protected:
     // one-millisecond timer that reads every worker's position meanwhile.
     void Run(LoopHost& host, QEventLoop& loop) {
         for (int i = 0; i < kWorkers; ++i)
-            workers.push_back(std::make_unique<TDownThread>(false, i, *task, host));
+            workers.push_back(std::make_unique<download::TDownThread>(false, i, *task, host));
         QTimer monitor;
         QObject::connect(&monitor, &QTimer::timeout, [this] {
             for (const auto& w : workers) {
@@ -133,13 +135,13 @@ protected:
         }
     }
 
-    testsupport::TempFolder temp;
-    testsupport::TestServer server;
+    testing::TempFolder temp;
+    testing::TestServer server;
     std::atomic<int> requests{0};
-    std::unique_ptr<platform::qt::QtMainDispatcher> dispatcher;
-    TaskParameters params;
-    std::unique_ptr<KvTask> task;
-    std::vector<std::unique_ptr<TDownThread>> workers;
+    std::unique_ptr<QtMainDispatcher> dispatcher;
+    task::TaskParameters params;
+    std::unique_ptr<task::KvTask> task;
+    std::vector<std::unique_ptr<download::TDownThread>> workers;
     long positionsSeen = 0;
 };
 
@@ -172,3 +174,5 @@ TEST_F(QtDispatchedWorkers, StopFromTheMainThreadEndsEveryWorker)
 }
 
 } // namespace
+
+} // namespace kartivo::platform::qt

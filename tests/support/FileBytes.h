@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string>
 
-namespace testsupport {
+namespace kartivo::testing {
 
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -17,4 +17,4 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
-} // namespace testsupport
+} // namespace kartivo::testing

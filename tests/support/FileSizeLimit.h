@@ -4,7 +4,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace testsupport {
+namespace kartivo::testing {
 
 class FileSizeLimit {
 public:
@@ -27,4 +27,4 @@ private:
     void (*oldHandler_)(int) = nullptr;
 };
 
-} // namespace testsupport
+} // namespace kartivo::testing

@@ -7,24 +7,24 @@
 
 #include <string>
 
-namespace testsupport {
+namespace kartivo::testing {
 
 // Sets the area and zoom so that the task's tiles are exactly columns x0..x1
 // and rows y0..y1: each edge lies in the middle of its outermost tile.
-inline void SetAreaOfTiles(TaskParameters& params, int x0, int x1, int y0, int y1, int zoom) {
-    params.LeftLongitude = TileXToLon(x0 + 0.5, zoom);
-    params.RightLongitude = TileXToLon(x1 + 0.5, zoom);
-    params.BottomLatitude = TileYToLat(y0 + 0.5, zoom);
-    params.TopLatitude = TileYToLat(y1 + 0.5, zoom);
+inline void SetAreaOfTiles(task::TaskParameters& params, int x0, int x1, int y0, int y1, int zoom) {
+    params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
+    params.RightLongitude = core::TileXToLon(x1 + 0.5, zoom);
+    params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
+    params.TopLatitude = core::TileYToLat(y1 + 0.5, zoom);
     params.Zoom = zoom;
 }
 
 // A small area at zoom 13 that makes a valid task, saved to `saveFolder`,
 // whose requests all go to the proxy at 127.0.0.1:`proxyPort`. The tiles
 // fetched are the caller's choice: see SetTileRange.
-inline TaskParameters ProxiedTaskParams(const std::string& saveFolder, const std::string& taskName,
-                                        int mapsType, int proxyPort) {
-    TaskParameters p;
+inline task::TaskParameters ProxiedTaskParams(const std::string& saveFolder, const std::string& taskName,
+                                              int mapsType, int proxyPort) {
+    task::TaskParameters p;
     p.LeftLongitude = 2.0;
     p.RightLongitude = 2.01;
     p.TopLatitude = 48.01;
@@ -40,7 +40,7 @@ inline TaskParameters ProxiedTaskParams(const std::string& saveFolder, const std
 }
 
 // Gives the task columns x0..x1 and rows y0..y1, whatever its area says.
-inline void SetTileRange(KvTask& task, int x0, int x1, int y0, int y1) {
+inline void SetTileRange(task::KvTask& task, int x0, int x1, int y0, int y1) {
     task.Xmin = x0;
     task.Xmax = x1;
     task.Ymin = y0;
@@ -48,4 +48,4 @@ inline void SetTileRange(KvTask& task, int x0, int x1, int y0, int y1) {
     task.TileCount = (x1 - x0 + 1) * (y1 - y0 + 1);
 }
 
-} // namespace testsupport
+} // namespace kartivo::testing

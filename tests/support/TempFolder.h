@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-namespace testsupport {
+namespace kartivo::testing {
 
 class TempFolder {
 public:
@@ -31,4 +31,4 @@ private:
     std::string path_;
 };
 
-} // namespace testsupport
+} // namespace kartivo::testing

@@ -22,7 +22,7 @@
 // the server's mutex, so that Stop can shut down the ones still open without
 // ever touching a descriptor number that has meanwhile been reused.
 
-namespace testsupport {
+namespace kartivo::testing {
 
 namespace {
 
@@ -428,4 +428,4 @@ int LoopbackResolver(const char* host, const char* service, const addrinfo* hint
 ScopedLoopbackNames::ScopedLoopbackNames() { platform::SetResolverForTesting(&LoopbackResolver); }
 ScopedLoopbackNames::~ScopedLoopbackNames() { platform::SetResolverForTesting(nullptr); }
 
-} // namespace testsupport
+} // namespace kartivo::testing

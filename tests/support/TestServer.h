@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-namespace testsupport {
+namespace kartivo::testing {
 
 struct RecordedRequest {
     std::string raw;          // request line and header block, as received
@@ -99,4 +99,4 @@ public:
     ScopedLoopbackNames& operator=(const ScopedLoopbackNames&) = delete;
 };
 
-} // namespace testsupport
+} // namespace kartivo::testing

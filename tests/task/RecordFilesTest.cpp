@@ -8,8 +8,11 @@
 
 #include <regex>
 
-using testsupport::ReadBytes;
-using testsupport::WriteBytes;
+namespace kartivo::task {
+
+using testing::ReadBytes;
+using testing::TaskTest;
+using testing::WriteBytes;
 
 namespace {
 
@@ -241,7 +244,7 @@ TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
         "Bottom_Edge_Latitude\r\n";
     for (int x = 98; x <= 101; ++x)
         for (int y = 97; y <= 102; ++y) {
-            TileEdges e = EdgesOfTile(x, y, 10);
+            core::TileEdges e = core::EdgesOfTile(x, y, 10);
             expected += task->GetTileFileName(x, y) + ": " + platform::FormatF(e.Left) + " " +
                         platform::FormatF(e.Right) + " " + platform::FormatF(e.Top) + " " +
                         platform::FormatF(e.Bottom) + "\r\n";
@@ -295,3 +298,5 @@ TEST(FailedLine, SplitsAtTheFirstBar) {
 }
 
 } // namespace
+
+} // namespace kartivo::task

@@ -10,9 +10,13 @@
 #include <cmath>
 #include <limits>
 
+namespace kartivo::task {
+
+using testing::TaskTest;
+
 namespace {
 
-using testsupport::WriteBytes;
+using testing::WriteBytes;
 
 // Coordinates as typed: commas become periods; anything else that is not a
 // decimal number is refused.
@@ -95,7 +99,7 @@ TEST_F(SavedProjectTest, ReadsBackTheTaskStartMade)
     EXPECT_EQ(project->Params().MapsType, 21);
     EXPECT_EQ(project->Params().Zoom, 9);
     EXPECT_EQ(t.TileFolder, dir / "newtask/");
-    EXPECT_EQ(t.GetTileFilePath(101, 200), dir / ("newtask/" + TileFileName(21, 101, 200, 9)));
+    EXPECT_EQ(t.GetTileFilePath(101, 200), dir / ("newtask/" + core::TileFileName(21, 101, 200, 9)));
 }
 
 // G writes the user's decimal separator: a project saved under a comma
@@ -167,3 +171,5 @@ TEST_F(SavedProjectTest, TellsSavedBlankMissingAndFailedTilesApart)
 }
 
 } // namespace
+
+} // namespace kartivo::task

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kartivo::testing {
+
 class TaskTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,11 +38,11 @@ protected:
 
     // An area whose tiles are exactly columns x0..x1 and rows y0..y1.
     void UseTiles(int x0, int x1, int y0, int y1, int zoom) {
-        testsupport::SetAreaOfTiles(params, x0, x1, y0, y1, zoom);
+        SetAreaOfTiles(params, x0, x1, y0, y1, zoom);
     }
 
-    std::unique_ptr<KvTask> CreateAndWrite() {
-        auto task = KvTask::Create(params);
+    std::unique_ptr<task::KvTask> CreateAndWrite() {
+        auto task = task::KvTask::Create(params);
         if (task) {
             task->WriteProjectFile();
             task->WriteTileList();
@@ -50,7 +52,9 @@ protected:
         return task;
     }
 
-    testsupport::TempFolder dir;
+    TempFolder dir;
     platform::RecordingDialogs dialogs;
-    TaskParameters params;
+    task::TaskParameters params;
 };
+
+} // namespace kartivo::testing

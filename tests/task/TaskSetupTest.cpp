@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <set>
 
-using testsupport::ReadBytes;
-using testsupport::WriteBytes;
+namespace kartivo::task {
+
+using testing::ReadBytes;
+using testing::TaskTest;
+using testing::WriteBytes;
 
 namespace {
 
@@ -225,3 +228,5 @@ INSTANTIATE_TEST_SUITE_P(
         ShareCase{5, 1, {{1, 2, 3, 4, 5}}}));
 
 } // namespace
+
+} // namespace kartivo::task

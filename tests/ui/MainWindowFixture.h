@@ -35,7 +35,7 @@
 #include "ui/Controls.h"
 #include "ui/Unit1.h"
 
-namespace mainwintest {
+namespace kartivo::testing {
 
 inline const std::string kTileBody = std::string("\x89PNG\r\n\x1a\n", 8) + "tile bytes";
 
@@ -84,7 +84,7 @@ private:
     int waiting_ = 0;
 };
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -110,14 +110,14 @@ protected:
     }
 
     std::string IniPath() const { return programFolder.Path() + "ini/config.ini"; }
-    void WriteSettings(const std::string& text) { testsupport::WriteBytes(IniPath(), text); }
+    void WriteSettings(const std::string& text) { WriteBytes(IniPath(), text); }
 
     // The test server as the proxy, answering every tile with kTileBody.
     void UseTestServerAsProxy(const std::string& extra = "")
     {
-        server = std::make_unique<testsupport::TestServer>();
-        server->SetHandler([](const testsupport::RecordedRequest&) {
-            return testsupport::ScriptedReply::Ok(kTileBody);
+        server = std::make_unique<TestServer>();
+        server->SetHandler([](const RecordedRequest&) {
+            return ScriptedReply::Ok(kTileBody);
         });
         WriteSettings("[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
                       std::to_string(server->Port()) + "\r\n" + extra);
@@ -128,7 +128,7 @@ protected:
     // the test's clock (`now`).
     void OpenWindow()
     {
-        form = std::make_unique<TForm1>(*dispatcher);
+        form = std::make_unique<ui::TForm1>(*dispatcher);
         form->CreateProgramWindows();
         form->Timer1->setInterval(24 * 3600 * 1000);
         form->Controller().Progress.SetClock([this] { return now; });
@@ -170,7 +170,7 @@ protected:
         return C().CurrentParams->ThreadCount;
     }
 
-    DownloadController& C() { return form->Controller(); }
+    ui::DownloadController& C() { return form->Controller(); }
     std::string Caption() const { return form->BitBtn1->text().toStdString(); }
 
     void WaitForWorkersDone()
@@ -188,15 +188,15 @@ protected:
 
     std::vector<std::string> LogFileLines() { return platform::ReadLines(C().CurrentTask->LogFile); }
 
-    testsupport::TempFolder programFolder;
-    testsupport::TempFolder saveRoot;
+    TempFolder programFolder;
+    TempFolder saveRoot;
     std::string savePath;
     platform::RecordingDialogs dialogs;
     std::unique_ptr<platform::qt::QtMainDispatcher> dispatcher;
     std::shared_ptr<PauseGate> gate;
-    std::unique_ptr<testsupport::TestServer> server;
-    std::unique_ptr<TForm1> form;
-    DownloadProgress::Clock::time_point now{std::chrono::hours(1)};
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<ui::TForm1> form;
+    ui::DownloadProgress::Clock::time_point now{std::chrono::hours(1)};
 };
 
-} // namespace mainwintest
+} // namespace kartivo::testing

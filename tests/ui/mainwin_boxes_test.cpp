@@ -12,7 +12,7 @@
 #include "platform/IniFile.h"
 #include "platform/qt/QtDialogs.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
 
 namespace {
 
@@ -29,11 +29,11 @@ public:
     }
 };
 
-class BoxesTest : public MainWindowTest {
+class BoxesTest : public testing::MainWindowTest {
 protected:
     void SetUp() override
     {
-        MainWindowTest::SetUp();
+        testing::MainWindowTest::SetUp();
         platform::SetDialogs(&boxes);
     }
     // The name of the file becomes a folder: every write to it fails.
@@ -55,7 +55,7 @@ protected:
 TEST_F(BoxesTest, TicksDuringTheFifthTickErrorBoxStackNoFurtherBoxes)
 {
     const int workers = StartHeldDownload();
-    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == workers; }));
     const std::string logFile = C().CurrentTask->LogFile;
     MakeUnwritable(logFile);
 
@@ -93,7 +93,7 @@ TEST_F(BoxesTest, CloseWithAnUnwritableProjectStillSavesTheLogAndTheFailedList)
     const std::string project = C().CurrentTask->ProjectFile();
     const std::string logFile = C().CurrentTask->LogFile;
     const std::string failedFile = C().CurrentTask->FailedFile;
-    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == workers; }));
     C().AddFailedLine("/tiles/a.png|http://127.0.0.1/a");
     const auto memoAtClose = C().Memo1Lines.ToVector();
     ASSERT_NE(platform::ReadLines(logFile), memoAtClose);
@@ -142,3 +142,5 @@ TEST(QtBoxes, ErrorBoxShowsTheMessageAsGivenAndEscapeAnswersNo)
     closeWith(Qt::Key_Y);   // the Yes button's accelerator
     EXPECT_TRUE(boxes.AskYesNo("Start it afresh?"));
 }
+
+} // namespace kartivo::ui

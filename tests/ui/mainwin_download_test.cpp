@@ -11,7 +11,10 @@
 
 #include "platform/IniFile.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
+
+using testing::PumpUntil;
+using testing::ReadBytes;
 
 namespace {
 
@@ -22,7 +25,7 @@ int CountEndingWith(const std::vector<std::string>& lines, const std::string& ta
     }));
 }
 
-class DownloadTest : public MainWindowTest {
+class DownloadTest : public testing::MainWindowTest {
 protected:
     std::string Project() { return C().CurrentTask->ProjectFile(); }
     std::vector<std::string> RequestedTargets()
@@ -44,7 +47,7 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     ASSERT_TRUE(dialogs.errors.empty());
     EXPECT_EQ(Caption(), "Stop");
     EXPECT_TRUE(form->Timer1->isActive());
-    const KvTask& task = *C().CurrentTask;
+    const task::KvTask& task = *C().CurrentTask;
     const int tiles = task.TileCount;
     ASSERT_GE(tiles, 2);
     EXPECT_EQ(form->LabelTotalxy->text().toStdString(), "Total images: " + std::to_string(tiles));
@@ -67,7 +70,7 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     // Every tile on disk as served, and requested once.
     for (int x = task.Xmin; x <= task.Xmax; ++x)
         for (int y = task.Ymin; y <= task.Ymax; ++y)
-            EXPECT_EQ(testsupport::ReadBytes(task.GetTileFilePath(x, y)), kTileBody) << x << "," << y;
+            EXPECT_EQ(ReadBytes(task.GetTileFilePath(x, y)), testing::kTileBody) << x << "," << y;
     EXPECT_EQ(server->RequestCount(), static_cast<std::size_t>(tiles));
 
     const auto log = LogFileLines();
@@ -86,7 +89,7 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     EXPECT_EQ(platform::ReadLines(task.ListFile).size(), static_cast<std::size_t>(tiles) + 1);
     // The log file is exactly the memo, and the failed list is empty.
     EXPECT_EQ(log, C().Memo1Lines.ToVector());
-    EXPECT_EQ(testsupport::ReadBytes(task.FailedFile), "");
+    EXPECT_EQ(ReadBytes(task.FailedFile), "");
 
     // Each worker's last tile is in the project file.
     platform::TIniFile project(Project());
@@ -107,12 +110,12 @@ TEST_F(DownloadTest, AGivenUpTileGoesToTheFailedList)
     // its worker gives up on it, records it and goes on.
     std::mutex m;
     std::string refused;
-    server->SetHandler([&](const testsupport::RecordedRequest& r) {
+    server->SetHandler([&](const testing::RecordedRequest& r) {
         std::lock_guard<std::mutex> lock(m);
         if (refused.empty())
             refused = r.target;
-        return r.target == refused ? testsupport::ScriptedReply::Status(500, "Internal Server Error")
-                                   : testsupport::ScriptedReply::Ok(kTileBody);
+        return r.target == refused ? testing::ScriptedReply::Status(500, "Internal Server Error")
+                                   : testing::ScriptedReply::Ok(testing::kTileBody);
     });
     OpenWindow();
     TypeSmallArea();
@@ -121,7 +124,7 @@ TEST_F(DownloadTest, AGivenUpTileGoesToTheFailedList)
     const auto failed = platform::ReadLines(C().CurrentTask->FailedFile);
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed, C().Memo2Lines.ToVector());
-    const FailedEntry entry = SplitFailedLine(failed[0]);
+    const task::FailedEntry entry = task::SplitFailedLine(failed[0]);
     EXPECT_EQ(entry.Url, refused);
     EXPECT_EQ(entry.Path.rfind(C().CurrentTask->TileFolder, 0), 0u);
 }
@@ -149,7 +152,7 @@ TEST_F(DownloadTest, StopThenStartContinuesEachWorkerAfterItsLastTile)
     EXPECT_EQ(server->RequestCount(), static_cast<std::size_t>(workers));
 
     // The first tile of each worker's share, by the share rule.
-    const KvTask& first = *C().CurrentTask;
+    const task::KvTask& first = *C().CurrentTask;
     platform::TIniFile project(Project());
     const int h = first.Ymax - first.Ymin + 1;
     for (int i = 0; i < workers; ++i) {
@@ -179,10 +182,10 @@ TEST_F(DownloadTest, EveryFifthTickSavesPositionsAndMemos)
 {
     const int workers = StartHeldDownload();
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
-    const std::string logBefore = testsupport::ReadBytes(C().CurrentTask->LogFile);
+    const std::string logBefore = ReadBytes(C().CurrentTask->LogFile);
     for (int i = 0; i < 4; ++i)
         form->Timer1Timer();
-    EXPECT_EQ(testsupport::ReadBytes(C().CurrentTask->LogFile), logBefore);
+    EXPECT_EQ(ReadBytes(C().CurrentTask->LogFile), logBefore);
     EXPECT_EQ(platform::TIniFile(Project()).ReadString("THREADS", "T1X", "absent"), "");
 
     form->Timer1Timer();   // the fifth
@@ -271,13 +274,13 @@ TEST_F(DownloadTest, ClosingDuringADownloadLosesNothingTheLastSaveHad)
 
 // ---- opening a project ------------------------------------------------------
 
-class OpenProjectTest : public MainWindowTest {
+class OpenProjectTest : public testing::MainWindowTest {
 protected:
     std::string WriteProject(const std::string& name, const std::string& text)
     {
         std::filesystem::create_directories(savePath);
         const std::string path = savePath + "/" + name;
-        testsupport::WriteBytes(path, text);
+        testing::WriteBytes(path, text);
         return path;
     }
 };
@@ -363,7 +366,8 @@ TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
     OpenWindow();
     TypeLargerArea();
     auto make = C().MakeWorker;
-    C().MakeWorker = [make](int index, const KvTask& task, IWorkerHost& host) -> std::unique_ptr<TDownThread> {
+    C().MakeWorker = [make](int index, const task::KvTask& task,
+                            download::IWorkerHost& host) -> std::unique_ptr<download::TDownThread> {
         if (index == 3)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
                                     "cannot start a thread");
@@ -379,7 +383,7 @@ TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
         ASSERT_NE(C().Workers[i], nullptr);
         EXPECT_TRUE(C().Workers[i]->Terminated());
     }
-    for (int i = 3; i < kThreadSlots; ++i)
+    for (int i = 3; i < task::kThreadSlots; ++i)
         EXPECT_EQ(C().Workers[i], nullptr);
 
     RunToEnd();
@@ -396,3 +400,5 @@ TEST_F(DownloadTest, AWorkerThatCannotBeMadeEndsTheTaskThroughTheTimer)
     RunToEnd();
     EXPECT_EQ(CountEndingWith(LogFileLines(), " Finished."), 3 + 8);
 }
+
+} // namespace kartivo::ui

@@ -10,7 +10,9 @@
 #include <QScrollBar>
 #include <QToolButton>
 
-using namespace mainwintest;
+namespace kartivo::ui {
+
+using testing::MainWindowTest;
 
 namespace {
 
@@ -110,3 +112,5 @@ TEST_F(MainWindowTest, WindowCannotBeSquashedBelowWholeControls)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

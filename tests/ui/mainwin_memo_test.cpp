@@ -16,12 +16,18 @@
 #include "ui/DownloadController.h"
 #include "ui/MemoLines.h"
 
+namespace kartivo::ui {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
 namespace {
 
 std::string Whole(const std::vector<std::string>& lines, const std::string& path)
 {
     platform::WriteLines(path, lines);
-    return testsupport::ReadBytes(path);
+    return ReadBytes(path);
 }
 
 TEST(LineList, KeepsEntriesAsAdded)
@@ -47,7 +53,7 @@ TEST(LineList, KeepsEntriesAsAdded)
 
 TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
 {
-    testsupport::TempFolder dir;
+    TempFolder dir;
     const std::string file = dir / "log.txt";
     const std::string reference = dir / "ref.txt";
     LineList list;
@@ -62,23 +68,23 @@ TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
     add("two\nparts");
     saver.Save(list, file);
     EXPECT_TRUE(saver.LastSaveAppended());
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
     saver.Save(list, file);   // nothing new
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
 
     // Someone else rewrote the file: the next save writes it whole again.
-    testsupport::WriteBytes(file, "tampered\r\n");
+    WriteBytes(file, "tampered\r\n");
     add("T2:seq=2,b.png OK");
     saver.Save(list, file);
     EXPECT_FALSE(saver.LastSaveAppended());
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
 
     // Lines replaced: whole again.
     all = {"new", "lines"};
     list.Assign(all);
     saver.Save(list, file);
     EXPECT_FALSE(saver.LastSaveAppended());
-    EXPECT_EQ(testsupport::ReadBytes(file), Whole(all, reference));
+    EXPECT_EQ(ReadBytes(file), Whole(all, reference));
 
     // Another file: whole.
     saver.Save(list, dir / "other.txt");
@@ -87,11 +93,11 @@ TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
 
 TEST(LinesFileSaver, AdoptsAFileReadBackOnlyWhenItsBytesWouldBeTheSame)
 {
-    testsupport::TempFolder dir;
+    TempFolder dir;
     const std::string canonical = dir / "a.txt";
     const std::string bare = dir / "b.txt";
-    testsupport::WriteBytes(canonical, "one\r\ntwo\r\n");
-    testsupport::WriteBytes(bare, "one\ntwo");   // LF ends and no final line end
+    WriteBytes(canonical, "one\r\ntwo\r\n");
+    WriteBytes(bare, "one\ntwo");   // LF ends and no final line end
 
     for (const std::string& path : {canonical, bare}) {
         LineList list(platform::ReadLines(path));
@@ -100,13 +106,13 @@ TEST(LinesFileSaver, AdoptsAFileReadBackOnlyWhenItsBytesWouldBeTheSame)
         list.Add("three");
         saver.Save(list, path);
         EXPECT_EQ(saver.LastSaveAppended(), path == canonical) << path;
-        EXPECT_EQ(testsupport::ReadBytes(path), "one\r\ntwo\r\nthree\r\n") << path;
+        EXPECT_EQ(ReadBytes(path), "one\r\ntwo\r\nthree\r\n") << path;
     }
 }
 
 TEST(LinesFileSaver, UnwritableFileRaisesTheFileErrorAndRecovers)
 {
-    testsupport::TempFolder dir;
+    TempFolder dir;
     const std::string file = dir / "log.txt";
     LineList list({"a"});
     LinesFileSaver saver;
@@ -122,7 +128,7 @@ TEST(LinesFileSaver, UnwritableFileRaisesTheFileErrorAndRecovers)
     }
     std::filesystem::remove(file);
     saver.Save(list, file);
-    EXPECT_EQ(testsupport::ReadBytes(file), "a\r\nb\r\n");
+    EXPECT_EQ(ReadBytes(file), "a\r\nb\r\n");
 }
 
 TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
@@ -140,7 +146,7 @@ TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
         dispatcher.RunOnMain([&] { ranOnMain = std::this_thread::get_id() == mainThread; });
         returned = true;
     });
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return returned.load(); }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_TRUE(ranOnMain);
 
@@ -166,3 +172,5 @@ TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

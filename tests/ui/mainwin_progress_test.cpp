@@ -11,7 +11,10 @@
 
 #include "ui/DownloadProgress.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
+
+using testing::ScriptedReply;
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -20,7 +23,7 @@ const std::string kDot = " \xC2\xB7 ";
 
 // ---- the count on its own -----------------------------------------------------
 
-class ProgressCount : public testing::Test {
+class ProgressCount : public ::testing::Test {
 protected:
     ProgressCount() : progress([this] { return now; }) {}
     static std::string Path(int x, int y) { return "/t/" + std::to_string(x) + "_" + std::to_string(y); }
@@ -139,7 +142,7 @@ TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
 
 // ---- through the main window ------------------------------------------------
 
-class ProgressWindowTest : public MainWindowTest {
+class ProgressWindowTest : public testing::MainWindowTest {
 protected:
     std::string Status() const { return form->LabelProgress->text().toStdString(); }
     std::string Counts() const { return form->LabelCounts->text().toStdString(); }
@@ -160,14 +163,14 @@ TEST_F(ProgressWindowTest, NewTaskCountsEveryOutcomeAndEndsWithItsSummary)
     std::mutex m;
     std::map<std::string, int> order;
     UseTestServerAsProxy();
-    server->SetHandler([&](const testsupport::RecordedRequest& r) {
+    server->SetHandler([&](const testing::RecordedRequest& r) {
         std::lock_guard<std::mutex> l(m);
         const int n = order.emplace(r.target, static_cast<int>(order.size())).first->second;
         if (n % 6 == 0)
-            return testsupport::ScriptedReply::Status(404, "Not Found");
+            return ScriptedReply::Status(404, "Not Found");
         if (n % 6 == 1)
-            return testsupport::ScriptedReply::Status(500, "Internal Server Error");
-        return testsupport::ScriptedReply::Ok(kTileBody);
+            return ScriptedReply::Status(500, "Internal Server Error");
+        return ScriptedReply::Ok(testing::kTileBody);
     });
     OpenWindow();
     TypeLargerArea();
@@ -200,7 +203,7 @@ TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsTher
 {
     const int workers = StartHeldDownload();
     ASSERT_EQ(workers, 8);
-    ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == workers; }));
 
     // Every worker has saved one tile: 8 in the first second, then none.
     Advance(1s);
@@ -234,8 +237,8 @@ TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsTher
 TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
 {
     UseTestServerAsProxy();
-    server->SetHandler([](const testsupport::RecordedRequest&) {
-        return testsupport::ScriptedReply::Status(403, "Forbidden");
+    server->SetHandler([](const testing::RecordedRequest&) {
+        return ScriptedReply::Status(403, "Forbidden");
     });
     OpenWindow();
     TypeLargerArea();
@@ -252,3 +255,5 @@ TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

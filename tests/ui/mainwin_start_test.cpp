@@ -17,7 +17,11 @@
 
 #include "platform/IniFile.h"
 
-using namespace mainwintest;
+namespace kartivo::ui {
+
+using testing::MainWindowTest;
+using testing::ReadBytes;
+using testing::WriteBytes;
 
 namespace {
 
@@ -32,7 +36,7 @@ struct StartCase {
     const char* message;
 };
 
-class StartRefusalTest : public MainWindowTest, public testing::WithParamInterface<StartCase> {};
+class StartRefusalTest : public MainWindowTest, public ::testing::WithParamInterface<StartCase> {};
 
 TEST_P(StartRefusalTest, ShowsOnlyTheFirstMessageAndStartsNothing)
 {
@@ -57,7 +61,7 @@ TEST_P(StartRefusalTest, ShowsOnlyTheFirstMessageAndStartsNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, StartRefusalTest,
-    testing::Values(
+    ::testing::Values(
         StartCase{"EmptyPathHidesBadCoordinate", "x", "1", "1", "0", true, 13,
                   "Please select a path to save the images."},
         StartCase{"NotANumber", "12.5", "abc", "1", "0", false, 13, "Longitude or latitude input error!"},
@@ -82,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Left Longitude should less than Right Longitude!"},
         StartCase{"ZoomZero", "10", "11", "1", "0", false, 0, "Zoom level should be between 1 and 20."},
         StartCase{"ZoomTwentyFive", "10", "11", "1", "0", false, 25, "Zoom level should be between 1 and 20."}),
-    [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.label); });
 
 TEST_F(MainWindowTest, SaveFolderIsCreatedBeforeACoordinateIsRefused)
 {
@@ -220,9 +224,9 @@ TEST_F(MainWindowTest, NoToTheOverwriteQuestionChangesNothing)
     const std::string project = C().CurrentTask->ProjectFile();
     const std::string logFile = C().CurrentTask->LogFile;
     const std::string listFile = C().CurrentTask->ListFile;
-    const std::string projectBytes = testsupport::ReadBytes(project);
-    const std::string logBytes = testsupport::ReadBytes(logFile);
-    const std::string listBytes = testsupport::ReadBytes(listFile);
+    const std::string projectBytes = ReadBytes(project);
+    const std::string logBytes = ReadBytes(logFile);
+    const std::string listBytes = ReadBytes(listFile);
     const auto memo = C().Memo1Lines.ToVector();
     const std::size_t requests = server->RequestCount();
     dialogs.messages.clear();
@@ -238,9 +242,9 @@ TEST_F(MainWindowTest, NoToTheOverwriteQuestionChangesNothing)
     EXPECT_EQ(Caption(), "Start");
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_EQ(testsupport::ReadBytes(project), projectBytes);
-    EXPECT_EQ(testsupport::ReadBytes(logFile), logBytes);
-    EXPECT_EQ(testsupport::ReadBytes(listFile), listBytes);
+    EXPECT_EQ(ReadBytes(project), projectBytes);
+    EXPECT_EQ(ReadBytes(logFile), logBytes);
+    EXPECT_EQ(ReadBytes(listFile), listBytes);
     EXPECT_EQ(C().Memo1Lines.ToVector(), memo);
     EXPECT_EQ(server->RequestCount(), requests);
 }
@@ -295,7 +299,7 @@ TEST_F(MainWindowTest, UseProxyMeansExactlyOne)
         OpenWindow();
         TypeSmallArea();
         std::filesystem::create_directories(savePath);
-        testsupport::WriteBytes(savePath + "/newtask", "not a folder");
+        WriteBytes(savePath + "/newtask", "not a folder");
         dialogs.messages.clear();
         form->BitBtn1Click();
         ASSERT_FALSE(dialogs.messages.empty());
@@ -355,10 +359,10 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
 
     // Present: started and opened.
     dialogs.messages.clear();
-    testsupport::WriteBytes(folder + "plateview", "");
-    testsupport::WriteBytes(folder + "platejoin", "");
+    WriteBytes(folder + "plateview", "");
+    WriteBytes(folder + "platejoin", "");
     std::filesystem::create_directory(folder + "help");
-    testsupport::WriteBytes(folder + "help/index.html", "<html></html>");
+    WriteBytes(folder + "help/index.html", "<html></html>");
     form->Mapviewer1->trigger();
     form->CombineImages1->trigger();
     form->Usermanual1->trigger();
@@ -411,10 +415,10 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
 TEST_F(MainWindowTest, F1OpensTheManual)
 {
     std::filesystem::create_directory(programFolder.Path() + "help");
-    testsupport::WriteBytes(programFolder.Path() + "help/index.html", "<html></html>");
+    WriteBytes(programFolder.Path() + "help/index.html", "<html></html>");
     OpenWindow();
     QApplication::setActiveWindow(form.get());
-    ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == form.get(); }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return QApplication::activeWindow() == form.get(); }));
     // A key as the user types it: QTest passes it through the shortcut map.
     QTest::keyClick(form->Edit1, Qt::Key_F1);
     EXPECT_EQ(dialogs.shellOpened, std::vector<std::string>{programFolder.Path() + "help/index.html"});
@@ -451,3 +455,5 @@ TEST_F(MainWindowTest, ZoomStepsWithinOneToTwentyWithoutWrapping)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

@@ -11,6 +11,8 @@
 #include "platform/Errors.h"
 #include "ui/StartChecks.h"
 
+namespace kartivo::ui {
+
 namespace {
 
 const std::string kFolder = "/nonexistent-kartivo-root/maps";
@@ -36,7 +38,7 @@ struct CheckCase {
     const char* message;
 };
 
-class StartCheckTable : public testing::TestWithParam<CheckCase> {};
+class StartCheckTable : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(StartCheckTable, GivesTheFirstMessageOnItsSideOfTheFolder)
 {
@@ -50,7 +52,7 @@ TEST_P(StartCheckTable, GivesTheFirstMessageOnItsSideOfTheFolder)
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, StartCheckTable,
-    testing::Values(
+    ::testing::Values(
         CheckCase{"EmptyPathHidesBadCoordinate", Input("x", "1", "1", "0", "13", ""), true,
                   "Please select a path to save the images."},
         CheckCase{"NotANumber", Input("12.5", "abc", "1", "0"), false, "Longitude or latitude input error!"},
@@ -76,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"ZoomZero", Input("10", "11", "1", "0", "0"), false, "Zoom level should be between 1 and 20."},
         CheckCase{"ZoomTwentyOne", Input("10", "11", "1", "0", "21"), false,
                   "Zoom level should be between 1 and 20."}),
-    [](const testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.label); });
 
 TEST(StartChecks, AcceptedInputBecomesTheRequest)
 {
@@ -135,3 +137,5 @@ TEST(StartChecks, ZoomAndMapTypeFailBeforeAnyMessage)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

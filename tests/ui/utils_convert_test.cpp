@@ -12,10 +12,12 @@
 #include <optional>
 #include <string>
 
+namespace kartivo::ui {
+
 namespace {
 
 // Runs every test under a '.' separator unless it chooses another.
-class ConvertTest : public testing::Test {
+class ConvertTest : public ::testing::Test {
 protected:
     void SetUp() override { platform::SetDecimalSeparatorForTests('.'); }
     void TearDown() override { platform::SetDecimalSeparatorForTests(std::nullopt); }
@@ -37,7 +39,7 @@ struct Example {
     const char* text;
 };
 
-class ConvertExamples : public ConvertTest, public testing::WithParamInterface<Example> {};
+class ConvertExamples : public ConvertTest, public ::testing::WithParamInterface<Example> {};
 
 TEST_P(ConvertExamples, GivesTheExactText)
 {
@@ -47,7 +49,7 @@ TEST_P(ConvertExamples, GivesTheExactText)
 
 INSTANTIATE_TEST_SUITE_P(
     Dms, ConvertExamples,
-    testing::Values(
+    ::testing::Values(
         Example{"half", "39", "30", "0", "39.5"},
         Example{"whole", "120", "0", "0", "120"},
         Example{"single_precision_shows", "39", "55", "0", "39.9166679382324"},
@@ -62,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         Example{"signed_hex", "-$21", "+30", "0", "-32.5"},
         Example{"seconds_exponent", "0", "0", "3.6e3", "1"},
         Example{"seconds_leading_white_space", "0", "0", " \t3600", "1"}),
-    [](const testing::TestParamInfo<Example>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<Example>& info) { return std::string(info.param.label); });
 
 // The seconds stop at the first character that does not fit a number, and
 // text that does not start with one reads as 0: compare with the clean text.
@@ -72,7 +74,7 @@ struct SecondsReading {
     const char* same_as;
 };
 
-class SecondsReadingTest : public ConvertTest, public testing::WithParamInterface<SecondsReading> {};
+class SecondsReadingTest : public ConvertTest, public ::testing::WithParamInterface<SecondsReading> {};
 
 TEST_P(SecondsReadingTest, ReadsLikeTheCleanNumber)
 {
@@ -83,17 +85,17 @@ TEST_P(SecondsReadingTest, ReadsLikeTheCleanNumber)
 
 INSTANTIATE_TEST_SUITE_P(
     Dms, SecondsReadingTest,
-    testing::Values(SecondsReading{"exponent", "1e1", "10"},
-                    SecondsReading{"comma_ends_the_number", "12,5", "12"},
-                    SecondsReading{"letters_are_zero", "abc", "0"},
-                    SecondsReading{"bare_exponent_letter", "1e", "1"},
-                    SecondsReading{"leading_point", ".5", "0.5"},
-                    SecondsReading{"plus_sign", "+.5e+1", "5"},
-                    SecondsReading{"infinity_is_not_a_number", "inf", "0"},
-                    SecondsReading{"no_hex_floats", "0x10", "0"},
-                    SecondsReading{"underflow_is_zero", "1e-60", "0"},
-                    SecondsReading{"trailing_blank", "12 ", "12"}),
-    [](const testing::TestParamInfo<SecondsReading>& info) { return std::string(info.param.label); });
+    ::testing::Values(SecondsReading{"exponent", "1e1", "10"},
+                      SecondsReading{"comma_ends_the_number", "12,5", "12"},
+                      SecondsReading{"letters_are_zero", "abc", "0"},
+                      SecondsReading{"bare_exponent_letter", "1e", "1"},
+                      SecondsReading{"leading_point", ".5", "0.5"},
+                      SecondsReading{"plus_sign", "+.5e+1", "5"},
+                      SecondsReading{"infinity_is_not_a_number", "inf", "0"},
+                      SecondsReading{"no_hex_floats", "0x10", "0"},
+                      SecondsReading{"underflow_is_zero", "1e-60", "0"},
+                      SecondsReading{"trailing_blank", "12 ", "12"}),
+    [](const ::testing::TestParamInfo<SecondsReading>& info) { return std::string(info.param.label); });
 
 TEST_F(ConvertTest, SecondsBeyondSinglePrecisionAreAnInputError)
 {
@@ -117,7 +119,7 @@ struct WholeNumber {
     std::optional<int> value;
 };
 
-class WholeNumberTest : public testing::TestWithParam<WholeNumber> {};
+class WholeNumberTest : public ::testing::TestWithParam<WholeNumber> {};
 
 TEST_P(WholeNumberTest, FollowsTheIntegerRules)
 {
@@ -126,16 +128,16 @@ TEST_P(WholeNumberTest, FollowsTheIntegerRules)
 
 INSTANTIATE_TEST_SUITE_P(
     Dms, WholeNumberTest,
-    testing::Values(WholeNumber{"  -7", -7}, WholeNumber{"$fF", 255}, WholeNumber{"0x10", 16},
-                    WholeNumber{"X10", 16}, WholeNumber{"2147483647", 2147483647},
-                    WholeNumber{"-2147483648", -2147483647 - 1},
-                    WholeNumber{"-$80000000", -2147483647 - 1}, WholeNumber{"", std::nullopt},
-                    WholeNumber{"39 ", std::nullopt}, WholeNumber{"39.", std::nullopt},
-                    WholeNumber{"\t39", std::nullopt}, WholeNumber{"- 5", std::nullopt},
-                    WholeNumber{"+", std::nullopt}, WholeNumber{"0x", std::nullopt},
-                    WholeNumber{"1e3", std::nullopt}, WholeNumber{"2147483648", std::nullopt},
-                    WholeNumber{"$80000000", std::nullopt},
-                    WholeNumber{"99999999999999999999", std::nullopt}));
+    ::testing::Values(WholeNumber{"  -7", -7}, WholeNumber{"$fF", 255}, WholeNumber{"0x10", 16},
+                      WholeNumber{"X10", 16}, WholeNumber{"2147483647", 2147483647},
+                      WholeNumber{"-2147483648", -2147483647 - 1},
+                      WholeNumber{"-$80000000", -2147483647 - 1}, WholeNumber{"", std::nullopt},
+                      WholeNumber{"39 ", std::nullopt}, WholeNumber{"39.", std::nullopt},
+                      WholeNumber{"\t39", std::nullopt}, WholeNumber{"- 5", std::nullopt},
+                      WholeNumber{"+", std::nullopt}, WholeNumber{"0x", std::nullopt},
+                      WholeNumber{"1e3", std::nullopt}, WholeNumber{"2147483648", std::nullopt},
+                      WholeNumber{"$80000000", std::nullopt},
+                      WholeNumber{"99999999999999999999", std::nullopt}));
 
 class ConvertWindowTest : public ConvertTest {
 protected:
@@ -188,3 +190,5 @@ TEST_F(ConvertWindowTest, IsATopmostNonBlockingToolWindow)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

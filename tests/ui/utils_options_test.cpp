@@ -23,9 +23,11 @@
 #include <optional>
 #include <string>
 
+namespace kartivo::ui {
+
 namespace {
 
-class OptionsTest : public testing::Test {
+class OptionsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -60,7 +62,7 @@ protected:
         return keys;
     }
 
-    testsupport::TempFolder folder;
+    testing::TempFolder folder;
     std::string iniFile;
     std::optional<std::string> savedHome;
     platform::RecordingDialogs dialogs;
@@ -109,7 +111,7 @@ TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
 
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    const std::string text = testsupport::ReadBytes(iniFile);
+    const std::string text = testing::ReadBytes(iniFile);
     const auto order = KeyOrder(text);
     ASSERT_EQ(order.size(), 8u) << text;
     for (std::size_t i = 1; i < order.size(); ++i)
@@ -141,7 +143,7 @@ TEST_F(OptionsTest, UseProxyCountsOnlyWhenItReadsAsOne)
         bool checked;
     };
     for (const Case c : {Case{"0x1", true}, Case{" 1 ", true}, Case{"2", false}, Case{"yes", false}}) {
-        testsupport::WriteBytes(iniFile, std::string("[Proxy]\r\nUseProxy=") + c.stored + "\r\n");
+        testing::WriteBytes(iniFile, std::string("[Proxy]\r\nUseProxy=") + c.stored + "\r\n");
         TfrmOptions dlg;
         dlg.show();
         EXPECT_EQ(dlg.CheckBoxUseProxy->isChecked(), c.checked) << c.stored;
@@ -155,7 +157,7 @@ TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
     const std::string original =
         "; mine\r\n[IniParas]\r\nDefaultPath=/old\r\nVersion=7.21\r\n[Proxy]\r\nUseProxy=1\r\n"
         "ProxyServer=proxy.lan\r\nProxyPort=3128\r\n";
-    testsupport::WriteBytes(iniFile, original);
+    testing::WriteBytes(iniFile, original);
     TfrmOptions dlg;
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/old");
@@ -166,7 +168,7 @@ TEST_F(OptionsTest, CancelAfterEditingLeavesTheFileAndTheNextShowingRereadsIt)
     dlg.CheckBoxUseProxy->setChecked(false);
     dlg.Button2Click();
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(testsupport::ReadBytes(iniFile), original);
+    EXPECT_EQ(testing::ReadBytes(iniFile), original);
 
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/old");
@@ -198,7 +200,7 @@ TEST_F(OptionsTest, RefusedWriteShowsTheErrorAndTheDialogStaysOpen)
 // reads it back from there.
 TEST_F(OptionsTest, AReadOnlyIniFolderUsesTheUsersFileAndSaysSo)
 {
-    testsupport::TempFolder home;
+    testing::TempFolder home;
     setenv("HOME", home.Path().c_str(), 1);
     std::filesystem::permissions(folder.Path() + "ini", std::filesystem::perms(0555));
     const std::string userFile = home.Path() + ".config/kartivo/config.ini";
@@ -243,3 +245,5 @@ TEST_F(OptionsTest, FolderBrowserFillsTheDefaultPathUnlessCancelled)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

@@ -22,8 +22,15 @@
 #include <string>
 #include <vector>
 
-using testsupport::ScriptedReply;
-using testsupport::TestServer;
+namespace kartivo::ui {
+
+using testing::PumpUntil;
+using testing::ReadBytes;
+using testing::ScriptedReply;
+using testing::TempFolder;
+using testing::TestServer;
+using testing::WriteBytes;
+
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -32,7 +39,7 @@ const std::string kBanned = "Error: may be your IP is banned.\nPlease try again 
 const std::string kNetwork = "Error: Your network has problem, please check it.";
 const std::string kNotFound = ":Error: the image is not found on server.";
 
-class RedownloadTest : public testing::Test {
+class RedownloadTest : public ::testing::Test {
 protected:
     void SetUp() override { platform::SetDialogs(&dialogs); }
     void TearDown() override { platform::SetDialogs(nullptr); }
@@ -47,7 +54,7 @@ protected:
     // One run with a client set up as the window sets it up.
     Lines Run(const Lines& list)
     {
-        TIdHTTP http;
+        download::TIdHTTP http;
         ConfigureRedownloadClient(http);
         Lines report;
         FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); },
@@ -63,7 +70,7 @@ protected:
         for (const auto& l : list)
             bytes += l + "\r\n";
         const std::string path = folder.Path() + "newtask_failed.ftl";
-        testsupport::WriteBytes(path, bytes);
+        WriteBytes(path, bytes);
         dialogs.openAnswers.push_back(path);
         return path;
     }
@@ -72,12 +79,12 @@ protected:
     void RunWindow(TfrmFlt& w)
     {
         w.Button1Click();
-        ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+        ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
         QCoreApplication::processEvents();
     }
 
     TestServer server;
-    testsupport::TempFolder folder;
+    TempFolder folder;
     platform::RecordingDialogs dialogs;
 };
 
@@ -86,7 +93,7 @@ struct Refusal {
     const char* reason;
 };
 
-class RefusalTest : public RedownloadTest, public testing::WithParamInterface<Refusal> {};
+class RefusalTest : public RedownloadTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(RefusalTest, EndsTheRunAndRequestsNothingMore)
 {
@@ -102,7 +109,7 @@ TEST_P(RefusalTest, EndsTheRunAndRequestsNothingMore)
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, RefusalTest,
-                         testing::Values(Refusal{403, "Forbidden"}, Refusal{302, "Found"}));
+                         ::testing::Values(Refusal{403, "Forbidden"}, Refusal{302, "Found"}));
 
 TEST_F(RedownloadTest, OtherStatusesAreReportedByTheirTextAlone)
 {
@@ -147,14 +154,14 @@ TEST_F(RedownloadTest, ARepeatedRequestStoresOnlyTheFinalReply)
 
     EXPECT_EQ(report, (Lines{"Start...", "<repaint>", Tile("a.png") + ":" + Url("a.png") + " ->OK",
                              "Download End."}));
-    EXPECT_EQ(testsupport::ReadBytes(Tile("a.png")), "IMAGE");
+    EXPECT_EQ(ReadBytes(Tile("a.png")), "IMAGE");
     EXPECT_EQ(server.RequestCount(), 3u);
 }
 
 TEST_F(RedownloadTest, SendsTheRefererWithItsLineEndAndNoProxy)
 {
     server.Enqueue(ScriptedReply::Ok("PNG"));
-    TIdHTTP http;
+    download::TIdHTTP http;
     http.Request.ProxyServer = "10.9.9.9";   // whatever was there before
     http.Request.ProxyPort = 8080;
     ConfigureRedownloadClient(http);
@@ -211,8 +218,8 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     server.Enqueue(ScriptedReply::Status(404, "Not Found"));
     server.Enqueue(ScriptedReply::Ok("PNG-2"));
     const std::string list = OfferList({Line("a.png"), Line("b.png")});
-    const std::string before = testsupport::ReadBytes(list);
-    testsupport::WriteBytes(Tile("b.png"), "an older image");
+    const std::string before = ReadBytes(list);
+    WriteBytes(Tile("b.png"), "an older image");
 
     TfrmFlt w;
     w.show();
@@ -220,8 +227,8 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
 
     EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", "404 Not Found->" + Url("a.png"), Url("a.png") + kNotFound,
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
-    EXPECT_EQ(testsupport::ReadBytes(list), before);
-    EXPECT_EQ(testsupport::ReadBytes(Tile("b.png")), "PNG-2");
+    EXPECT_EQ(ReadBytes(list), before);
+    EXPECT_EQ(ReadBytes(Tile("b.png")), "PNG-2");
     EXPECT_FALSE(std::filesystem::exists(Tile("a.png")));
 
     // A new showing clears the memo.
@@ -275,7 +282,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
-    server.SetHandler([&](const testsupport::RecordedRequest& r) {
+    server.SetHandler([&](const testing::RecordedRequest& r) {
         if (r.target.find("b.png") != std::string::npos) {
             std::unique_lock<std::mutex> l(m);
             cv.wait(l, [&] { return release; });
@@ -291,7 +298,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     EXPECT_EQ(w.Button1->text().toStdString(), "Stop");
     ASSERT_TRUE(server.WaitForRequests(2));
     // The window is serviced while the second tile hangs on the server.
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return w.LabelProgress->text() == "2 of 5"; }));
+    ASSERT_TRUE(PumpUntil([&] { return w.LabelProgress->text() == "2 of 5"; }));
     EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK"}));
 
     w.Button1Click();   // stop after this tile
@@ -302,7 +309,7 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
         release = true;
     }
     cv.notify_all();
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
 
     EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("a.png") + ":" + Url("a.png") + " ->OK",
                                    Tile("b.png") + ":" + Url("b.png") + " ->OK", "Download End."}));
@@ -319,7 +326,7 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
-    server.SetHandler([&](const testsupport::RecordedRequest&) {
+    server.SetHandler([&](const testing::RecordedRequest&) {
         std::unique_lock<std::mutex> l(m);
         cv.wait(l, [&] { return release; });
         return ScriptedReply::Ok("PNG");
@@ -337,7 +344,7 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
         release = true;
     }
     cv.notify_all();
-    ASSERT_TRUE(mainwintest::PumpUntil([&] { return !w.Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_EQ(w.Memo1Lines.ToVector().back(), "Download End.");
 }
@@ -346,10 +353,10 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
 // with its credentials; the tile hosts themselves are never reached.
 TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 {
-    testsupport::TempFolder programFolder;
+    TempFolder programFolder;
     platform::SetProgramFolderForTests(programFolder.Path());
     std::filesystem::create_directory(programFolder.Path() + "ini");
-    testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
+    WriteBytes(programFolder.Path() + "ini/config.ini",
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
                                 std::to_string(server.Port()) +
                                 "\r\nProxyUsername=alice\r\nProxyPassword=secret\r\n");
@@ -363,7 +370,7 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
     platform::SetProgramFolderForTests("");
 
     EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("a.png") + ":" + url + " ->OK", "Download End."}));
-    EXPECT_EQ(testsupport::ReadBytes(Tile("a.png")), "PNG-PROXIED");
+    EXPECT_EQ(ReadBytes(Tile("a.png")), "PNG-PROXIED");
     ASSERT_EQ(server.RequestCount(), 1u);
     const std::string raw = server.Requests()[0].raw;
     EXPECT_EQ(raw.rfind("GET " + url + " HTTP/1.1\r\n", 0), 0u) << raw;
@@ -373,10 +380,10 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 
 TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
 {
-    testsupport::TempFolder programFolder;
+    TempFolder programFolder;
     platform::SetProgramFolderForTests(programFolder.Path());
     std::filesystem::create_directory(programFolder.Path() + "ini");
-    testsupport::WriteBytes(programFolder.Path() + "ini/config.ini",
+    WriteBytes(programFolder.Path() + "ini/config.ini",
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
     OfferList({Line("a.png")});
 
@@ -391,3 +398,5 @@ TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
 }
 
 } // namespace
+
+} // namespace kartivo::ui

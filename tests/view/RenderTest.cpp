@@ -12,11 +12,13 @@
 #include "view/qt/MapRenderer.h"
 #include "tests/view/ViewFixture.h"
 
+namespace kartivo::view {
+
 namespace {
 
-using viewtest::Near;
-using viewtest::SyntheticTask;
-using viewtest::TaskShape;
+using testing::Near;
+using testing::SyntheticTask;
+using testing::TaskShape;
 
 struct Picture {
     QImage Image;
@@ -40,8 +42,8 @@ ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx,
     cmd.Output = out;
     cmd.Width = w;
     cmd.Height = h;
-    cmd.CenterLon = TileXToLon(cx, t.Params().Zoom);
-    cmd.CenterLat = TileYToLat(cy, t.Params().Zoom);
+    cmd.CenterLon = core::TileXToLon(cx, t.Params().Zoom);
+    cmd.CenterLat = core::TileYToLat(cy, t.Params().Zoom);
     cmd.Scale = scale;
     cmd.Show.Area = false;
     return cmd;
@@ -52,7 +54,7 @@ Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w
     ViewerCommand cmd = Command(t, t.Folder() + "out.png", cx, cy, scale, w, h);
     cmd.Show = show;
     std::string error;
-    EXPECT_TRUE(RenderProjectToFile(cmd, error)) << error;
+    EXPECT_TRUE(qt::RenderProjectToFile(cmd, error)) << error;
     QImage image(QString::fromStdString(cmd.Output));
     EXPECT_EQ(image.size(), QSize(w, h));
     return {image, cx, cy, scale, t.Task().TileWidth, t.Task().TileHeight};
@@ -63,7 +65,7 @@ Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w
 template <class Expect>
 int CheckTiles(const SyntheticTask& t, const Picture& p, Expect expect) {
     int checked = 0;
-    const KvTask& task = t.Task();
+    const task::KvTask& task = t.Task();
     const double margin = 3.0 / (std::min(p.TileW, p.TileH) * p.Scale);
     for (int x = task.Xmin; x <= task.Xmax; ++x)
         for (int y = task.Ymin; y <= task.Ymax; ++y)
@@ -111,13 +113,13 @@ TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
     std::string error;
     ASSERT_TRUE(ParseViewerCommand({"--render", t.Folder() + "fit.png", "--size", "600x400", "--no-area",
                                     t.ProjectPath()}, cmd, error)) << error;
-    ASSERT_TRUE(RenderProjectToFile(cmd, error)) << error;
+    ASSERT_TRUE(qt::RenderProjectToFile(cmd, error)) << error;
     const double fit = std::min(600.0 / (4 * t.Task().TileWidth), 400.0 / (3 * t.Task().TileHeight));
     const Picture whole{QImage(QString::fromStdString(cmd.Output)), 1002.0, 2001.5, fit,
                         t.Task().TileWidth, t.Task().TileHeight};
     EXPECT_EQ(CheckTiles(t, whole, expect), 4 * 3 * 3);
     // Beyond the task: the background.
-    EXPECT_TRUE(Near(whole.Image.pixelColor(1, 1), viewcolors::Background, 0));
+    EXPECT_TRUE(Near(whole.Image.pixelColor(1, 1), qt::viewcolors::Background, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(MapTypes, RenderEveryType,
@@ -137,7 +139,7 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     t.Remove(502, 700);
     t.Fail({{503, 700}});
     t.WriteBytes(504, 700, "<html>not an image</html>");
-    std::string png = testsupport::ReadBytes(t.Task().GetTileFilePath(505, 700));
+    std::string png = testing::ReadBytes(t.Task().GetTileFilePath(505, 700));
     t.WriteBytes(505, 700, png.substr(0, png.size() / 3));   // truncated
 
     for (double scale : {1.0, 0.25}) {   // tiles and an overview
@@ -152,7 +154,8 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     }
     const Picture plain = Render(t, 503.0, 700.5, 1.0, 6 * 256, 256, {false, false, false});
     for (int x : {502, 503, 504})
-        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), viewcolors::NoImage, 0)) << x;
+        EXPECT_TRUE(Near(plain.Image.pixelColor(plain.PixelOf(x + 0.25, 700.5)), qt::viewcolors::NoImage, 0))
+            << x;
 }
 
 // Overviews of a task too large to read whole: each cell shows the middle
@@ -178,7 +181,8 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
     t.Fail({{3001, 3002}});
     for (double scale : {1.0 / 32, 1.0 / 64, 1.0 / 128}) {
         const Picture p = Render(t, 3000 + kSide / 2.0, 3000 + kSide / 2.0, scale, 512, 512);
-        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), viewcolors::FailedMark, 0)) << scale;
+        EXPECT_TRUE(Near(p.Image.pixelColor(p.PixelOf(3001.5, 3002.5)), qt::viewcolors::FailedMark, 0))
+            << scale;
         int checked = 0;
         for (int bx = 0; bx < kSide / kBlock; ++bx)
             for (int by = 0; by < kSide / kBlock; ++by) {
@@ -199,7 +203,7 @@ TEST(RenderOverlays, AreaOutlineAndGridFollowTheCoordinates)
     const Picture p = Render(t, 101.0, 101.0, 1.0, 512, 512, {true, true, false});
     // West edge of the area at column edge 100.3, north edge at row edge 101.7.
     const QPoint nw = p.PixelOf(100.3, 101.7);
-    auto isArea = [&](QPoint q) { return Near(p.Image.pixelColor(q), viewcolors::Area, 40); };
+    auto isArea = [&](QPoint q) { return Near(p.Image.pixelColor(q), qt::viewcolors::Area, 40); };
     int hits = 0;
     for (int dy = 10; dy < 200; dy += 5)
         hits += isArea(QPoint(nw.x(), nw.y() + dy)) || isArea(QPoint(nw.x() + 1, nw.y() + dy)) ||
@@ -217,31 +221,31 @@ TEST(RenderOverlays, AreaOutlineAndGridFollowTheCoordinates)
 // Bad input: one sentence, nothing written.
 TEST(RenderRefusals, BadProjectsGiveOneSentence)
 {
-    testsupport::TempFolder dir;
+    testing::TempFolder dir;
     std::string error;
     ViewerCommand cmd;
     cmd.Kind = ViewerCommand::Mode::Render;
     cmd.Output = dir / "out.png";
 
     cmd.Project = dir / "absent.kvpd";
-    EXPECT_FALSE(RenderProjectToFile(cmd, error));
+    EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
     EXPECT_NE(error.find("absent.kvpd"), std::string::npos) << error;
 
     cmd.Project = dir / "text.kvpd";
-    testsupport::WriteBytes(cmd.Project, "just some notes\r\n");
-    EXPECT_FALSE(RenderProjectToFile(cmd, error));
+    testing::WriteBytes(cmd.Project, "just some notes\r\n");
+    EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
     EXPECT_NE(error.find("is not a Kartivo project file"), std::string::npos) << error;
 
     {
         SyntheticTask t({10, 11, 10, 11, 6, 6});
         std::filesystem::remove_all(t.Task().TileFolder);
         cmd.Project = t.ProjectPath();
-        EXPECT_FALSE(RenderProjectToFile(cmd, error));
+        EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
         EXPECT_EQ(error, "The tile folder " + t.Task().TileFolder + " of this project does not exist.");
 
         std::filesystem::create_directory(t.Task().TileFolder);
         cmd.Output = dir / "no-such-folder/out.png";
-        EXPECT_FALSE(RenderProjectToFile(cmd, error));
+        EXPECT_FALSE(qt::RenderProjectToFile(cmd, error));
         EXPECT_EQ(error, "Cannot create file " + cmd.Output);
     }
     EXPECT_FALSE(platform::FileExists(dir / "out.png"));
@@ -274,3 +278,5 @@ TEST(RenderProgram, ExitStatusAndOneLine)
 }
 
 } // namespace
+
+} // namespace kartivo::view

@@ -21,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-namespace viewtest {
+namespace kartivo::testing {
 
 // Tiles of columns x0..x1 and rows y0..y1 at zoom `zoom`.
 struct TaskShape {
@@ -37,13 +37,13 @@ public:
         params_.Zoom = shape.Zoom;
         params_.MapsType = shape.MapsType;
         // Corners inside the outer tiles, so the range is exactly the shape.
-        params_.LeftLongitude = TileXToLon(shape.X0 + 0.3, shape.Zoom);
-        params_.RightLongitude = TileXToLon(shape.X1 + 0.7, shape.Zoom);
-        params_.BottomLatitude = TileYToLat(shape.Y0 + 0.3, shape.Zoom);
-        params_.TopLatitude = TileYToLat(shape.Y1 + 0.7, shape.Zoom);
+        params_.LeftLongitude = core::TileXToLon(shape.X0 + 0.3, shape.Zoom);
+        params_.RightLongitude = core::TileXToLon(shape.X1 + 0.7, shape.Zoom);
+        params_.BottomLatitude = core::TileYToLat(shape.Y0 + 0.3, shape.Zoom);
+        params_.TopLatitude = core::TileYToLat(shape.Y1 + 0.7, shape.Zoom);
         // Any refusal is recorded here, not shown to the test's own recorder.
         platform::SetDialogs(&dialogs_);
-        task_ = KvTask::Create(params_);
+        task_ = task::KvTask::Create(params_);
         platform::SetDialogs(nullptr);
         EXPECT_TRUE(task_) << (dialogs_.messages.empty() ? "" : dialogs_.messages[0]);
         task_->WriteProjectFile();
@@ -54,14 +54,14 @@ public:
     void Continue() {
         params_.ContinueTask = true;
         platform::SetDialogs(&dialogs_);
-        task_ = KvTask::Create(params_);
+        task_ = task::KvTask::Create(params_);
         platform::SetDialogs(nullptr);
         ASSERT_TRUE(task_);
         task_->WriteProjectFile();
     }
 
-    const KvTask& Task() const { return *task_; }
-    const TaskParameters& Params() const { return params_; }
+    const task::KvTask& Task() const { return *task_; }
+    const task::TaskParameters& Params() const { return params_; }
     std::string ProjectPath() const { return task_->ProjectFile(); }
     const std::string& Folder() const { return dir_.Path(); }
 
@@ -85,18 +85,18 @@ public:
                 WriteTile(x, y, ColourOf(x, y));
     }
     void MakeBlank(int x, int y) {
-        testsupport::WriteBytes(task_->GetTileFilePath(x, y), testsupport::ReadBytes(task_->BlankImageFile()));
+        testing::WriteBytes(task_->GetTileFilePath(x, y), ReadBytes(task_->BlankImageFile()));
     }
     void Remove(int x, int y) { std::remove(task_->GetTileFilePath(x, y).c_str()); }
     void WriteBytes(int x, int y, const std::string& bytes) {
-        testsupport::WriteBytes(task_->GetTileFilePath(x, y), bytes);
+        testing::WriteBytes(task_->GetTileFilePath(x, y), bytes);
     }
     // Removes the tiles and names them in the failed list.
     void Fail(const std::vector<std::pair<int, int>>& tiles) {
         std::vector<std::string> lines;
         for (auto [x, y] : tiles) {
             Remove(x, y);
-            lines.push_back(JoinFailedLine(task_->GetTileFilePath(x, y), task_->GetTileUrl(x, y)));
+            lines.push_back(task::JoinFailedLine(task_->GetTileFilePath(x, y), task_->GetTileUrl(x, y)));
         }
         platform::WriteLines(task_->FailedFile, lines);
     }
@@ -107,11 +107,11 @@ public:
     }
 
 private:
-    testsupport::TempFolder dir_;
+    TempFolder dir_;
     platform::RecordingDialogs dialogs_;
     TaskShape shape_;
-    TaskParameters params_;
-    std::unique_ptr<KvTask> task_;
+    task::TaskParameters params_;
+    std::unique_ptr<task::KvTask> task_;
 };
 
 // Colours equal within what JPEG and smoothing change in a solid area.
@@ -126,4 +126,4 @@ inline ::testing::AssertionResult Near(QColor actual, QColor expected, int toler
            << expected.name().toStdString();
 }
 
-} // namespace viewtest
+} // namespace kartivo::testing

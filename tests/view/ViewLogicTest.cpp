@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kartivo::view {
+
 namespace {
 
 // The map pixel of a point and back, and the tile under it, agree with
@@ -29,13 +31,13 @@ TEST(MapGrid, PixelsAndDegreesAgreeWithTileGeometry)
         const MapPoint p = g.LonLatToMap(2.3522, 48.8566);
         int x = 0, y = 0;
         ASSERT_TRUE(g.TileAt(p, x, y));
-        EXPECT_EQ(x, LonToTileX(2.3522, z));
-        EXPECT_EQ(y, LatToTileY(48.8566, z));
+        EXPECT_EQ(x, core::LonToTileX(2.3522, z));
+        EXPECT_EQ(y, core::LatToTileY(48.8566, z));
         const LonLat back = g.MapToLonLat(p);
         EXPECT_NEAR(back.Lon, 2.3522, 1e-9);
         EXPECT_NEAR(back.Lat, 48.8566, 1e-9);
         // Tile corners land on whole multiples of the tile size.
-        const TileEdges e = EdgesOfTile(4149, 5373, z);
+        const core::TileEdges e = core::EdgesOfTile(4149, 5373, z);
         const MapPoint nw = g.LonLatToMap(e.Left, e.Top), se = g.LonLatToMap(e.Right, e.Bottom);
         const MapRect r = g.TileRect(4149, 5373);
         EXPECT_NEAR(nw.X, r.Left, 1e-6);
@@ -43,7 +45,7 @@ TEST(MapGrid, PixelsAndDegreesAgreeWithTileGeometry)
         EXPECT_NEAR(se.X, r.Right, 1e-6);
         EXPECT_NEAR(se.Y, r.Bottom, 1e-6);
         // Rows are linear in Mercator y: the Mercator middle of a tile is its pixel middle.
-        EXPECT_NEAR(g.LonLatToMap(0, TileYToLat(5373.5, z)).Y, (r.Top + r.Bottom) / 2, 1e-6);
+        EXPECT_NEAR(g.LonLatToMap(0, core::TileYToLat(5373.5, z)).Y, (r.Top + r.Bottom) / 2, 1e-6);
         // Outside the grid there is no tile.
         EXPECT_FALSE(g.TileAt({-0.5, 10}, x, y));
         EXPECT_FALSE(g.TileAt({10, g.Height()}, x, y));
@@ -148,15 +150,15 @@ TEST(ReadOutTexts, DegreesMinutesSecondsCarryAndHemispheres)
 
 TEST(ReadOutTexts, TileAndStateUnderThePoint)
 {
-    testsupport::TempFolder dir;
-    TaskParameters p;
+    testing::TempFolder dir;
+    task::TaskParameters p;
     p.SavePath = dir.Path();
     p.TaskName = "r.kvpd";
     p.Zoom = 13;
     p.MapsType = 5;
     p.LeftLongitude = 2.3522; p.RightLongitude = 2.36; p.TopLatitude = 48.86; p.BottomLatitude = 48.8566;
     std::string error;
-    auto task = KvTask::Describe(p, error);
+    auto task = task::KvTask::Describe(p, error);
     ASSERT_TRUE(task) << error;
     const MapGrid g = MapGrid::OfTask(*task);
     const ReadOut r = ReadOutAt(g, *task, g.LonLatToMap(2.3522, 48.8566));
@@ -164,13 +166,13 @@ TEST(ReadOutTexts, TileAndStateUnderThePoint)
     EXPECT_EQ(r.X, 4149);
     EXPECT_EQ(r.Y, 5373);
     EXPECT_EQ(r.FileName, "mn_4149_5373_13.png");
-    EXPECT_EQ(ReadOutLine(r, StateText(TileState::Failed, false)),
+    EXPECT_EQ(ReadOutLine(r, StateText(task::TileState::Failed, false)),
               "Lon 2.3522000 (2\u00b021'07.92\" E)   Lat 48.8566000 (48\u00b051'23.76\" N)   "
               "Column 4149, row 5373   mn_4149_5373_13.png   in the failed list");
-    EXPECT_EQ(StateText(TileState::Blank, false), "blank substitute");
-    EXPECT_EQ(StateText(TileState::Saved, true), "saved, but not a readable image");
-    EXPECT_EQ(StateText(TileState::Blank, false, true), "blank substitute, in the failed list");
-    EXPECT_EQ(StateText(TileState::Failed, false, true), "in the failed list");
+    EXPECT_EQ(StateText(task::TileState::Blank, false), "blank substitute");
+    EXPECT_EQ(StateText(task::TileState::Saved, true), "saved, but not a readable image");
+    EXPECT_EQ(StateText(task::TileState::Blank, false, true), "blank substitute, in the failed list");
+    EXPECT_EQ(StateText(task::TileState::Failed, false, true), "in the failed list");
     const ReadOut off = ReadOutAt(g, *task, {-10, -10});
     EXPECT_FALSE(off.OnTile);
     EXPECT_EQ(ReadOutLine(off, "saved").find("Column"), std::string::npos);
@@ -242,7 +244,7 @@ TEST(CommandLine, RenderOptionsAndRefusals)
 
 TEST(RecentList, NewestFirstWithoutRepeatsAndBounded)
 {
-    testsupport::TempFolder dir;
+    testing::TempFolder dir;
     RecentList list(dir / "config.ini");
     EXPECT_TRUE(list.Load().empty());
     for (int i = 0; i < 10; ++i)
@@ -259,3 +261,5 @@ TEST(RecentList, NewestFirstWithoutRepeatsAndBounded)
 }
 
 } // namespace
+
+} // namespace kartivo::view

@@ -13,9 +13,13 @@
 #include "view/qt/ViewerWindow.h"
 #include "tests/view/ViewFixture.h"
 
+namespace kartivo::view {
+
+using testing::Near;
+
 namespace {
 
-using viewtest::SyntheticTask;
+using testing::SyntheticTask;
 
 // Pumps events until the condition holds; false after 20 seconds.
 template <class Condition>
@@ -45,7 +49,7 @@ protected:
     }
 
     // The map point of a fractional column and row edge of the task.
-    static QPointF ScreenOf(TfrmMapViewer& w, double ex, double ey) {
+    static QPointF ScreenOf(qt::TfrmMapViewer& w, double ex, double ey) {
         const MapGrid& g = w.Map()->Renderer()->Grid();
         const MapPoint m{(ex - g.Xmin()) * g.TileWidth(), (g.Ymax() + 1 - ey) * g.TileHeight()};
         const ScreenPoint s = w.Map()->View().MapToScreen(m);
@@ -53,8 +57,8 @@ protected:
     }
 
     // A window of the given size, shown, with the task's project open.
-    static std::unique_ptr<TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
-        auto w = std::make_unique<TfrmMapViewer>();
+    static std::unique_ptr<qt::TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
+        auto w = std::make_unique<qt::TfrmMapViewer>();
         w->resize(width, height);
         w->show();
         EXPECT_TRUE(w->OpenProject(t.ProjectPath()));
@@ -62,7 +66,7 @@ protected:
     }
 
     const std::string realBlanks = platform::ProgramFolder() + "blankimg";   // before SetUp
-    testsupport::TempFolder programDir;
+    testing::TempFolder programDir;
 };
 
 TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
@@ -76,7 +80,7 @@ TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
     platform::SetDialogs(&dialogs);
     {
         auto window = Show(t, 1100, 500);
-        TfrmMapViewer& w = *window;
+        qt::TfrmMapViewer& w = *window;
         EXPECT_TRUE(dialogs.messages.empty());
         const std::pair<int, const char*> rows[] = {
             {200, "saved"}, {201, "blank substitute"}, {202, "missing"}, {203, "in the failed list"}};
@@ -87,7 +91,7 @@ TEST_F(ViewerWindowTest, ReadOutNamesTileAndStateUnderTheCursor)
             EXPECT_TRUE(text.endsWith(QString("   ") + state)) << text.toStdString();
             EXPECT_TRUE(text.contains(QString("Column %1, row 300").arg(x))) << text.toStdString();
             // The coordinates are those of the tile's Mercator middle.
-            const std::string lon = FormatDecimal(TileXToLon(x + 0.5, 10), 7);
+            const std::string lon = FormatDecimal(core::TileXToLon(x + 0.5, 10), 7);
             EXPECT_TRUE(text.startsWith(QString::fromStdString("Lon " + lon))) << text.toStdString();
         }
         // Beyond the task: coordinates only.
@@ -101,7 +105,7 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
     SyntheticTask t({0, 15, 0, 11, 6, 6});
     t.WriteAllTiles();
     auto window = Show(t, 900, 700);
-    TfrmMapViewer& w = *window;
+    qt::TfrmMapViewer& w = *window;
     w.Map()->ShowActualPixels();
     w.Map()->grab();   // paints a frame now
     // The first frame at a new scale is drawn at once, without its images...
@@ -120,21 +124,21 @@ TEST_F(ViewerWindowTest, ReloadReadsTilesThatArrivedSince)
     SyntheticTask t({20, 21, 20, 20, 6, 5});
     t.WriteTile(20, 20, t.ColourOf(20, 20));
     auto window = Show(t, 600, 400);
-    MapWidget* map = window->Map();
+    qt::MapWidget* map = window->Map();
     const QPoint late = ScreenOf(*window, 21.3, 20.5).toPoint();
-    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    EXPECT_FALSE(Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
     t.WriteTile(21, 20, t.ColourOf(21, 20));
-    EXPECT_FALSE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    EXPECT_FALSE(Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
     map->Reload();
-    EXPECT_TRUE(viewtest::Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
+    EXPECT_TRUE(Near(map->RenderView().pixelColor(late), t.ColourOf(21, 20)));
 }
 
 TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
 {
     SyntheticTask t({0, 7, 0, 7, 5, 21});
     auto window = Show(t, 800, 600);
-    TfrmMapViewer& w = *window;
-    MapWidget* map = w.Map();
+    qt::TfrmMapViewer& w = *window;
+    qt::MapWidget* map = w.Map();
     const QPointF cursor(200, 150);
     const MapPoint before = map->View().ScreenToMap({cursor.x(), cursor.y()});
     const double scale = map->View().Scale();
@@ -165,8 +169,8 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
 {
     SyntheticTask t({100, 103, 100, 103, 8, 7});
     auto window = Show(t, 800, 600);
-    TfrmMapViewer& w = *window;
-    MapWidget* map = w.Map();
+    qt::TfrmMapViewer& w = *window;
+    qt::MapWidget* map = w.Map();
     EXPECT_FALSE(w.CopyAction()->isEnabled());
     // A right-button drag from inside tile (101, 102) to inside tile (102, 101).
     const QPointF a = ScreenOf(w, 101.25, 102.75), b = ScreenOf(w, 102.5, 101.5);
@@ -184,11 +188,11 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
     w.CopyAction()->trigger();
     const AreaDegrees area = map->SelectionDegrees();
     // The corners lie where they were dragged, within a pixel's width of degrees.
-    const double pixel = (TileXToLon(101, 8) - TileXToLon(100, 8)) / (256 * map->View().Scale());
-    EXPECT_NEAR(area.Left, TileXToLon(101.25, 8), pixel);
-    EXPECT_NEAR(area.Right, TileXToLon(102.5, 8), pixel);
-    EXPECT_NEAR(area.Top, TileYToLat(102.75, 8), pixel);
-    EXPECT_NEAR(area.Bottom, TileYToLat(101.5, 8), pixel);
+    const double pixel = (core::TileXToLon(101, 8) - core::TileXToLon(100, 8)) / (256 * map->View().Scale());
+    EXPECT_NEAR(area.Left, core::TileXToLon(101.25, 8), pixel);
+    EXPECT_NEAR(area.Right, core::TileXToLon(102.5, 8), pixel);
+    EXPECT_NEAR(area.Top, core::TileYToLat(102.75, 8), pixel);
+    EXPECT_NEAR(area.Bottom, core::TileYToLat(101.5, 8), pixel);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), SelectionText(area));
     // Escape drops it.
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -203,10 +207,10 @@ TEST_F(ViewerWindowTest, BadFilesAreRefusedWithAMessageAndNothingIsLost)
     SyntheticTask good({50, 51, 50, 51, 7, 5});
     platform::SetDialogs(&dialogs);
     good.WriteAllTiles();
-    TfrmMapViewer w;
+    qt::TfrmMapViewer w;
     ASSERT_TRUE(w.OpenProject(good.ProjectPath()));
 
-    testsupport::WriteBytes(good.Folder() + "notes.kvpd", "[AREA]\r\nLeftLongitude=abc\r\n");
+    testing::WriteBytes(good.Folder() + "notes.kvpd", "[AREA]\r\nLeftLongitude=abc\r\n");
     EXPECT_FALSE(w.OpenProject(good.Folder() + "notes.kvpd"));
     EXPECT_FALSE(w.OpenProject(good.Folder() + "gone.kvpd"));
     ASSERT_EQ(dialogs.messages.size(), 2u);
@@ -230,14 +234,14 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     SyntheticTask t({60, 62, 60, 61, 7, 6});
     t.WriteAllTiles();
     auto window = Show(t, 700, 500);
-    TfrmMapViewer& w = *window;
+    qt::TfrmMapViewer& w = *window;
     const std::string out = t.Folder() + "view.png";
     ASSERT_TRUE(w.ExportView(out));
     const QImage image(QString::fromStdString(out));
     EXPECT_EQ(image.size(), w.Map()->size());
     // Exported whole: the middle tile's colour at the middle of the view.
     const QPointF mid = ScreenOf(w, 61.5, 60.8);
-    EXPECT_TRUE(viewtest::Near(image.pixelColor(mid.toPoint()), t.ColourOf(61, 60)));
+    EXPECT_TRUE(Near(image.pixelColor(mid.toPoint()), t.ColourOf(61, 60)));
 
     // The project heads the recent list, in the settings file beside the program.
     const QList<QAction*> items = w.RecentMenu()->actions();
@@ -247,3 +251,5 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
 }
 
 } // namespace
+
+} // namespace kartivo::view

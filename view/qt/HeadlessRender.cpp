@@ -6,7 +6,9 @@
 #include "task/SavedProject.h"
 #include "view/qt/MapRenderer.h"
 
-std::string TileFolderProblem(const SavedProject& project) {
+namespace kartivo::view::qt {
+
+std::string TileFolderProblem(const task::SavedProject& project) {
     const std::string& folder = project.Task().TileFolder;
     if (platform::DirectoryExists(folder))
         return std::string();
@@ -14,7 +16,7 @@ std::string TileFolderProblem(const SavedProject& project) {
 }
 
 bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
-    std::unique_ptr<SavedProject> project = SavedProject::Open(cmd.Project, error);
+    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(cmd.Project, error);
     if (!project)
         return false;
     error = TileFolderProblem(*project);
@@ -44,3 +46,5 @@ bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
     }
     return true;
 }
+
+} // namespace kartivo::view::qt

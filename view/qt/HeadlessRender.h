@@ -6,9 +6,14 @@
 
 #include "view/CommandLine.h"
 
+namespace kartivo::task { class SavedProject; }
+
+namespace kartivo::view::qt {
+
 // True when the PNG was written; otherwise one sentence in `error`.
 bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error);
 
 // Why a project's tiles cannot be shown at all, or empty when they can.
-class SavedProject;
-std::string TileFolderProblem(const SavedProject& project);
+std::string TileFolderProblem(const task::SavedProject& project);
+
+} // namespace kartivo::view::qt

@@ -6,6 +6,8 @@
 
 #include "task/Unitclasstask.h"
 
+namespace kartivo::view::qt {
+
 namespace {
 
 // How many pyramid images a band of Render may need at once: well inside
@@ -14,7 +16,7 @@ constexpr std::size_t kImagesPerBand = 256;
 
 } // namespace
 
-MapRenderer::MapRenderer(const SavedProject& project, std::size_t cacheBytes, int loaderThreads)
+MapRenderer::MapRenderer(const task::SavedProject& project, std::size_t cacheBytes, int loaderThreads)
     : project_(project), grid_(MapGrid::OfTask(project.Task())),
       failedTiles_(MapGrid::FailedTiles(project)), cache_(cacheBytes),
       loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads)) {}
@@ -59,7 +61,7 @@ void MapRenderer::DrawEntry(QPainter& painter, const QRect& target, const TileEn
         painter.fillRect(r, viewcolors::NoImage);
         if (!marks)
             continue;
-        QColor c = m.State == TileState::Failed ? viewcolors::FailedMark : viewcolors::MissingMark;
+        QColor c = m.State == task::TileState::Failed ? viewcolors::FailedMark : viewcolors::MissingMark;
         QColor tint = c;
         tint.setAlpha(150);
         painter.fillRect(r, tint);
@@ -209,7 +211,7 @@ void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) co
 }
 
 void MapRenderer::DrawArea(QPainter& painter, const Viewport& view) const {
-    const TaskParameters& p = project_.Params();
+    const task::TaskParameters& p = project_.Params();
     const MapPoint nw = grid_.LonLatToMap(p.LeftLongitude, p.TopLatitude);
     const MapPoint se = grid_.LonLatToMap(p.RightLongitude, p.BottomLatitude);
     // Held near the screen: a far corner at a high scale lies beyond what the
@@ -262,3 +264,5 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
     }
     return image;
 }
+
+} // namespace kartivo::view::qt

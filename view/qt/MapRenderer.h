@@ -19,6 +19,8 @@
 #include "view/qt/TileImages.h"
 #include "view/qt/TileLoader.h"
 
+namespace kartivo::view::qt {
+
 namespace viewcolors {
 inline const QColor Background(48, 48, 48);      // beyond the task's tiles
 inline const QColor Loading(112, 112, 112);      // an image still being read
@@ -33,10 +35,10 @@ public:
     static constexpr std::size_t kDefaultCacheBytes = 256u << 20;
 
     // `project` must outlive the renderer.
-    explicit MapRenderer(const SavedProject& project, std::size_t cacheBytes = kDefaultCacheBytes,
+    explicit MapRenderer(const task::SavedProject& project, std::size_t cacheBytes = kDefaultCacheBytes,
                          int loaderThreads = 0);
 
-    const SavedProject& Project() const { return project_; }
+    const task::SavedProject& Project() const { return project_; }
     const MapGrid& Grid() const { return grid_; }
 
     // Called (on a worker thread) when loaded images wait to be collected.
@@ -71,7 +73,7 @@ private:
     void DrawArea(QPainter& painter, const Viewport& view) const;
     QRect ScreenRect(const Viewport& view, const MapRect& r) const;
 
-    const SavedProject& project_;
+    const task::SavedProject& project_;
     MapGrid grid_;
     // Read from the failed list once: overviews that show one tile in many
     // cannot see the failed ones, so they are marked from here.
@@ -79,3 +81,5 @@ private:
     ByteCache<PyramidKey, TileEntry, PyramidKeyHash> cache_;
     std::unique_ptr<TileLoader> loader_;   // last: its workers stop before the rest goes
 };
+
+} // namespace kartivo::view::qt

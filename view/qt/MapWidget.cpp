@@ -8,6 +8,8 @@
 
 #include "platform/qt/EventGuard.h"
 
+namespace kartivo::view::qt {
+
 using platform::qt::RunGuarded;
 
 MapWidget::MapWidget(QWidget* parent) : QWidget(parent) {
@@ -23,7 +25,7 @@ MapWidget::~MapWidget() {
     renderer_.reset();
 }
 
-void MapWidget::SetProject(std::unique_ptr<SavedProject> project) {
+void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project) {
     renderer_.reset();
     project_ = std::move(project);
     selection_.reset();
@@ -125,7 +127,7 @@ QString MapWidget::ReadOutAt(QPointF at) const {
     if (!renderer_)
         return QString();
     const MapPoint p = view_.ScreenToMap({at.x(), at.y()});
-    const ReadOut r = ::ReadOutAt(renderer_->Grid(), project_->Task(), p);
+    const ReadOut r = view::ReadOutAt(renderer_->Grid(), project_->Task(), p);
     std::string state;
     if (r.OnTile) {
         if (stateText_.empty() || r.X != stateX_ || r.Y != stateY_) {
@@ -247,3 +249,5 @@ void MapWidget::keyPressEvent(QKeyEvent* e) {
 }
 
 void MapWidget::leaveEvent(QEvent*) { emit readOutChanged(QString()); }
+
+} // namespace kartivo::view::qt

@@ -13,6 +13,8 @@
 #include "view/Viewport.h"
 #include "view/qt/MapRenderer.h"
 
+namespace kartivo::view::qt {
+
 class MapWidget : public QWidget {
     Q_OBJECT
 public:
@@ -20,8 +22,8 @@ public:
     ~MapWidget() override;
 
     // Shows the project (fitted to the view), or nothing when null.
-    void SetProject(std::unique_ptr<SavedProject> project);
-    const SavedProject* Project() const { return project_.get(); }
+    void SetProject(std::unique_ptr<task::SavedProject> project);
+    const task::SavedProject* Project() const { return project_.get(); }
     MapRenderer* Renderer() { return renderer_.get(); }
 
     const Viewport& View() const { return view_; }
@@ -68,7 +70,7 @@ private:
     void TilesReady();
     void Changed();
 
-    std::unique_ptr<SavedProject> project_;
+    std::unique_ptr<task::SavedProject> project_;
     std::unique_ptr<MapRenderer> renderer_;   // after project_: goes first
     Viewport view_;
     Overlays overlays_;
@@ -83,3 +85,5 @@ private:
     mutable int stateX_ = 0, stateY_ = 0;
     mutable std::string stateText_;
 };
+
+} // namespace kartivo::view::qt

@@ -5,6 +5,8 @@
 #include <QImageReader>
 #include <QPainter>
 
+namespace kartivo::view::qt {
+
 namespace {
 
 QImage ForPainting(QImage image) {
@@ -14,14 +16,14 @@ QImage ForPainting(QImage image) {
 }
 
 // Reads one task tile: its state, and its picture when it has one.
-QImage ReadTile(const SavedProject& project, int x, int y, QSize scaledTo, TileState& state,
+QImage ReadTile(const task::SavedProject& project, int x, int y, QSize scaledTo, task::TileState& state,
                 bool& unreadable) {
-    const KvTask& task = project.Task();
+    const task::KvTask& task = project.Task();
     std::string bytes;
-    ReadWholeFile(task.GetTileFilePath(x, y), bytes);
+    task::ReadWholeFile(task.GetTileFilePath(x, y), bytes);
     state = project.StateOfBytes(task.GetTileFileName(x, y), bytes);
     unreadable = false;
-    if (state == TileState::Missing || state == TileState::Failed)
+    if (state == task::TileState::Missing || state == task::TileState::Failed)
         return QImage();
     QImage image = DecodeTileImage(bytes, scaledTo);
     unreadable = image.isNull();
@@ -50,7 +52,7 @@ QImage DecodeTileImage(const std::string& bytes, QSize scaledTo) {
     return ForPainting(std::move(image));
 }
 
-TileEntry LoadPyramidImage(const SavedProject& project, const MapGrid& grid, const PyramidKey& key) {
+TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key) {
     TileEntry entry;
     const QRect whole(0, 0, grid.TileWidth(), grid.TileHeight());
     if (key.Level == 0) {
@@ -67,7 +69,7 @@ TileEntry LoadPyramidImage(const SavedProject& project, const MapGrid& grid, con
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     for (const OverviewCell& cell : grid.CellsOf(key)) {
         const QRect target(cell.Left, cell.Top, cell.Width, cell.Height);
-        TileState state;
+        task::TileState state;
         bool unreadable;
         const QImage tile = ReadTile(project, cell.X, cell.Y, target.size(), state, unreadable);
         if (tile.isNull())
@@ -77,3 +79,5 @@ TileEntry LoadPyramidImage(const SavedProject& project, const MapGrid& grid, con
     }
     return entry;
 }
+
+} // namespace kartivo::view::qt

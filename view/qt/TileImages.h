@@ -11,12 +11,14 @@
 #include "task/SavedProject.h"
 #include "view/MapGrid.h"
 
+namespace kartivo::view::qt {
+
 // A part of an image with no picture of its own: a missing or failed tile, or
 // a file that is not an image. Rectangles in the image's pixels, which are
 // always TileWidth x TileHeight.
 struct TileMark {
     QRect Rect;
-    TileState State = TileState::Missing;
+    task::TileState State = task::TileState::Missing;
     bool Unreadable = false;
 };
 
@@ -24,7 +26,7 @@ struct TileEntry {
     QImage Image;                  // null when nothing could be drawn
     std::vector<TileMark> Marks;   // the parts left to the renderer
     // For a level-0 entry: the tile's state and whether its file failed to decode.
-    TileState State = TileState::Missing;
+    task::TileState State = task::TileState::Missing;
     bool Unreadable = false;
 
     std::size_t Cost() const {
@@ -42,4 +44,6 @@ inline constexpr int kMaxTileSide = 4096;
 QImage DecodeTileImage(const std::string& bytes, QSize scaledTo = QSize());
 
 // Reads and decodes what the pyramid image `key` shows.
-TileEntry LoadPyramidImage(const SavedProject& project, const MapGrid& grid, const PyramidKey& key);
+TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key);
+
+} // namespace kartivo::view::qt

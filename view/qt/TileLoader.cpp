@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <exception>
 
-TileLoader::TileLoader(const SavedProject& project, const MapGrid& grid, int threads)
+namespace kartivo::view::qt {
+
+TileLoader::TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads)
     : project_(project), grid_(grid) {
     if (threads <= 0)
         threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 2u, 4u));
@@ -73,7 +75,7 @@ void TileLoader::Work() {
             // Out of memory for one image: shown as unreadable, the rest carries on.
             entry = TileEntry();
             entry.Marks.push_back({QRect(0, 0, grid_.TileWidth(), grid_.TileHeight()),
-                                   TileState::Saved, true});
+                                   task::TileState::Saved, true});
         }
         lock.lock();
         running_.erase(std::find(running_.begin(), running_.end(), key));
@@ -91,3 +93,5 @@ void TileLoader::Work() {
         }
     }
 }
+
+} // namespace kartivo::view::qt

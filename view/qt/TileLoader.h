@@ -16,13 +16,15 @@
 #include "view/MapGrid.h"
 #include "view/qt/TileImages.h"
 
+namespace kartivo::view::qt {
+
 class TileLoader {
 public:
     using Result = std::pair<PyramidKey, TileEntry>;
 
     // `project` and `grid` must outlive the loader. `threads` 0 picks one per
     // core, at least two and at most four.
-    TileLoader(const SavedProject& project, const MapGrid& grid, int threads = 0);
+    TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads = 0);
     // Stops the workers after their current image and joins them.
     ~TileLoader();
     TileLoader(const TileLoader&) = delete;
@@ -41,7 +43,7 @@ public:
 private:
     void Work();
 
-    const SavedProject& project_;
+    const task::SavedProject& project_;
     const MapGrid& grid_;
     std::function<void()> notify_;
 
@@ -54,3 +56,5 @@ private:
     bool stop_ = false;
     std::vector<std::thread> workers_;
 };
+
+} // namespace kartivo::view::qt

@@ -13,6 +13,8 @@
 #include "platform/qt/EventGuard.h"
 #include "view/qt/HeadlessRender.h"
 
+namespace kartivo::view::qt {
+
 using platform::qt::RunGuarded;
 
 namespace {
@@ -79,7 +81,7 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
 
 bool TfrmMapViewer::OpenProject(const std::string& path) {
     std::string error;
-    std::unique_ptr<SavedProject> project = SavedProject::Open(path, error);
+    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(path, error);
     if (!project) {
         platform::Dialogs().ShowMessage(error);
         return false;
@@ -100,14 +102,14 @@ bool TfrmMapViewer::OpenProject(const std::string& path) {
 }
 
 void TfrmMapViewer::ProjectChanged() {
-    const SavedProject* p = map_->Project();
+    const task::SavedProject* p = map_->Project();
     exportAction_->setEnabled(p != nullptr);
     copyAction_->setEnabled(map_->HasSelection());
     readOut_->clear();
     if (!p) {
         setWindowTitle(kTitle);
     } else {
-        const KvTask& t = p->Task();
+        const task::KvTask& t = p->Task();
         setWindowTitle(QString::fromStdString(t.ProjectFile()) + " - " + kTitle);
         readOut_->setText(QString("%1 tiles, columns %2 to %3, rows %4 to %5, zoom %6")
                               .arg(t.TileCount).arg(t.Xmin).arg(t.Xmax).arg(t.Ymin).arg(t.Ymax)
@@ -192,3 +194,5 @@ void TfrmMapViewer::CopyCoordinates() {
     QApplication::clipboard()->setText(QString::fromStdString(SelectionText(map_->SelectionDegrees())));
     statusBar()->showMessage("Coordinates copied: left, right longitude, top, bottom latitude.", 4000);
 }
+
+} // namespace kartivo::view::qt

@@ -12,6 +12,8 @@
 #include "view/RecentList.h"
 #include "view/qt/MapWidget.h"
 
+namespace kartivo::view::qt {
+
 class TfrmMapViewer : public QMainWindow {
     Q_OBJECT
 public:
@@ -46,3 +48,5 @@ private:
     QAction* copyAction_ = nullptr;
     RecentList recent_;
 };
+
+} // namespace kartivo::view::qt

@@ -13,7 +13,11 @@
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/ViewerWindow.h"
 
-int main(int argc, char** argv)
+namespace kartivo::view::qt {
+
+namespace {
+
+int Run(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
     ViewerCommand cmd;
@@ -54,4 +58,13 @@ int main(int argc, char** argv)
             window->OpenProject(cmd.Project);
         return std::unique_ptr<QWidget>(std::move(window));
     });
+}
+
+} // namespace
+
+} // namespace kartivo::view::qt
+
+int main(int argc, char** argv)
+{
+    return kartivo::view::qt::Run(argc, argv);
 }

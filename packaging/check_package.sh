@@ -118,7 +118,7 @@ pass "manual: $links links and pictures resolve"
 # ---- settings of an installed copy and of a user's own copy ------------------
 # Starts the program folder's kartivo in a virtual display with HOME=$2,
 # opens Options from the menu and presses OK (Enter, the default button),
-# then waits for the settings file $3 to appear.
+# then waits for the settings file $3 to hold every key.
 save_options() {
   local folder=$1 home=$2 expect=$3
   HOME="$home" XDG_CONFIG_HOME='' timeout 120 xvfb-run -a -s '-screen 0 1280x900x24' bash -c '
@@ -136,7 +136,9 @@ save_options() {
     xdotool key Return
     dialog=$(timeout 30 xdotool search --sync --onlyvisible --name "^Options\$") || exit 4
     xdotool windowfocus --sync "$(head -n1 <<<"$dialog")" key Return
-    for _ in $(seq 200); do [ -f "$3" ] && exit 0; sleep 0.1; done
+    # Options writes its keys one by one, ProxyPassword last: the file is
+    # complete only once that key is in it.
+    for _ in $(seq 200); do grep -qs "^ProxyPassword=" "$3" && exit 0; sleep 0.1; done
     exit 5' _ "$folder" "$home" "$expect"
 }
 

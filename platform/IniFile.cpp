@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/SafeRead.h"
 #include "platform/Settings.h"
 
 #include <cerrno>
@@ -50,7 +51,9 @@ struct Line {
 
 std::vector<Line> SplitLines(const std::string& text) {
     std::vector<Line> lines;
-    std::size_t pos = 0;
+    // A UTF-8 byte-order mark (as some Windows editors save) is not part of
+    // the first line's text; it stays in the file on every write.
+    std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < text.size()) {
         std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) {
@@ -123,18 +126,14 @@ std::optional<KeyHit> FindKey(const std::string& text, const std::vector<Line>& 
 
 enum class LoadResult { Loaded, Missing, Failed };
 
+// Only a regular file of at most kMaxIniFileBytes is read: a named pipe or
+// a giant file under an INI name reads as unreadable, never blocks.
 LoadResult LoadFile(const std::string& path, std::string& text) {
-    text.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
-    char buffer[16 * 1024];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, n);
-    bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    return failed ? LoadResult::Failed : LoadResult::Loaded;
+    switch (ReadRegularFile(path, kMaxIniFileBytes, text)) {
+    case ReadStatus::Ok: return LoadResult::Loaded;
+    case ReadStatus::Missing: return LoadResult::Missing;
+    default: return LoadResult::Failed;
+    }
 }
 
 bool WriteInPlace(const std::string& path, const std::string& text) {

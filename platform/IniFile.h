@@ -12,10 +12,16 @@
 // allows no new file), so that a crash never leaves half a project file; the
 // replacement keeps the old file's permissions, owner and links, and a file
 // without write permission is refused. The settings file is created
-// readable by its owner only.
+// readable by its owner only. A UTF-8 byte-order mark at the start is
+// skipped when reading and kept when writing.
+#include <cstddef>
 #include <string>
 
 namespace kartivo::platform {
+
+// No real project or settings file comes near this size; a larger file (or
+// anything that is not a regular file) reads as absent and is never written.
+inline constexpr std::size_t kMaxIniFileBytes = 1 << 20;
 
 class TIniFile {
 public:

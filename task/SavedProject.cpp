@@ -6,6 +6,7 @@
 #include "core/MapTypes.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/SafeRead.h"
 #include "platform/TextFile.h"
 #include "task/Coordinates.h"
 
@@ -21,18 +22,8 @@ const char* TileStateName(TileState state) {
     return "missing";
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes.append(buffer, n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+    return platform::ReadRegularFile(path, maxBytes, bytes) == platform::ReadStatus::Ok;
 }
 
 std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath, std::string& error) {
@@ -42,7 +33,7 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
         return nullptr;
     }
     std::string probe;
-    if (!ReadWholeFile(projectPath, probe)) {
+    if (!ReadWholeFile(projectPath, probe, platform::kMaxIniFileBytes)) {
         error = "The project file " + projectPath + " cannot be read.";
         return nullptr;
     }

@@ -3,6 +3,7 @@
 // the request read back from the project file, the task derived from it by
 // the same code as Start (tile range, tile size, file names), and what each
 // tile of it became on disk. Nothing is created, written or shown.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -63,7 +64,12 @@ private:
     std::string blankBytes_;
 };
 
-// The whole content of a file, or nullopt-like false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& bytes);
+// No real tile comes near this size; a larger file is not read.
+inline constexpr std::size_t kMaxTileFileBytes = 4 << 20;
+
+// The whole content of a regular file of at most maxBytes; false (bytes
+// empty) when it is missing, larger, not a regular file or unreadable.
+bool ReadWholeFile(const std::string& path, std::string& bytes,
+                   std::size_t maxBytes = kMaxTileFileBytes);
 
 } // namespace kartivo::task

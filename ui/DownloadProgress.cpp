@@ -1,5 +1,7 @@
 #include "ui/DownloadProgress.h"
 
+#include "ui/TaskSize.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -197,13 +199,7 @@ std::string DownloadProgress::Duration(double seconds)
 
 std::string DownloadProgress::TimeLeft(double seconds)
 {
-    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
-    if (s < 60)
-        return "about " + std::to_string(s) + " s left";
-    const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
-    if (minutes < 60)
-        return "about " + std::to_string(minutes) + " min left";
-    return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min left";
+    return AboutDuration(seconds) + " left";
 }
 
 std::string DownloadProgress::StatusText() const

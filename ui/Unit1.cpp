@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
 #include "core/MapTypes.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
@@ -468,6 +470,10 @@ void TForm1::LoadParametersfromprojectfilel1Click()
             radio_mapstype->SetItemIndex(index);
         UpDown1->SetPosition(project.ReadInteger("Zoom", "Zoom", 0));
         Edit5->setText(QString::number(project.ReadInteger("Zoom", "Zoom", 0)));
+        // The opened project is the current one: its count, and what the
+        // viewer and the combiner open.
+        controller_.ShowOpenedTotal(ReadInput());
+        controller_.SetCurrentProject(*chosen);
     });
 }
 
@@ -513,9 +519,23 @@ void TForm1::Viewlogfile1Click()
 void TForm1::OpenProgramFile(const std::string& path, bool isProgram)
 {
     auto& dialogs = platform::Dialogs();
-    if (!platform::FileExists(path))
+    if (!platform::FileExists(path)) {
         dialogs.ShowMessage(MissingFileMessage(path));
-    else if (!(isProgram ? dialogs.StartProgram(path) : dialogs.ShellOpen(path)))
+        return;
+    }
+    bool opened = false;
+    if (isProgram) {
+        // The sibling opens the current task, when there is one. Its path is
+        // made absolute: the sibling may resolve it elsewhere, and a path
+        // that begins with "/" is never taken for an option.
+        std::vector<std::string> arguments;
+        if (!controller_.CurrentProject().empty())
+            arguments.push_back(std::filesystem::absolute(controller_.CurrentProject()).lexically_normal().string());
+        opened = dialogs.StartProgram(path, arguments);
+    } else {
+        opened = dialogs.ShellOpen(path);
+    }
+    if (!opened)
         dialogs.ShowMessage(CannotOpenMessage(path));
 }
 

@@ -102,9 +102,12 @@ bool QtDialogs::ShellOpen(const std::string& target)
     return QDesktopServices::openUrl(url);
 }
 
-bool QtDialogs::StartProgram(const std::string& path)
+bool QtDialogs::StartProgram(const std::string& path, const std::vector<std::string>& arguments)
 {
-    return QProcess::startDetached(ToQ(path), {});
+    QStringList args;
+    for (const std::string& a : arguments)
+        args << ToQ(a);
+    return QProcess::startDetached(ToQ(path), args);
 }
 
 } // namespace kartivo::platform::qt

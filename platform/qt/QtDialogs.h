@@ -18,7 +18,7 @@ public:
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
     std::optional<std::string> BrowseFolder(const std::string& caption) override;
     bool ShellOpen(const std::string& target) override;
-    bool StartProgram(const std::string& path) override;
+    bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) override;
 };
 
 // Qt's filter string for one entry ("Projects(*.kvpd)", "*.kvpd").

@@ -37,6 +37,13 @@ public:
     virtual bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) = 0;
 };
 
+// The message shown when nothing could open a document, a link or a program.
+std::string CannotOpenMessage(const std::string& target);
+
+// Shell open through Dialogs(); when nothing could open the target, a
+// message box says so. Returns whether it opened.
+bool ShellOpenOrTell(const std::string& target);
+
 // The installed implementation; a RecordingDialogs until one is set.
 IDialogs& Dialogs();
 void SetDialogs(IDialogs* dialogs);   // nullptr restores the default recorder

@@ -66,7 +66,7 @@ std::string MissingFileMessage(const std::string& path)
 
 std::string CannotOpenMessage(const std::string& target)
 {
-    return "Nothing could open:\n" + target;
+    return platform::CannotOpenMessage(target);
 }
 
 // ---- construction -----------------------------------------------------------
@@ -507,10 +507,8 @@ void TForm1::Viewlogfile1Click()
         const task::KvTask* task = controller_.CurrentTask.get();
         if (!task)
             platform::Dialogs().ShowMessage("No task running now." + std::string(18, ' '));
-        else if (platform::FileExists(task->LogFile)) {
-            if (!platform::Dialogs().ShellOpen(task->LogFile))
-                platform::Dialogs().ShowMessage(CannotOpenMessage(task->LogFile));
-        }
+        else if (platform::FileExists(task->LogFile))
+            platform::ShellOpenOrTell(task->LogFile);
         else
             platform::Dialogs().ShowMessage("No logfile now." + std::string(25, ' '));
     });
@@ -523,19 +521,17 @@ void TForm1::OpenProgramFile(const std::string& path, bool isProgram)
         dialogs.ShowMessage(MissingFileMessage(path));
         return;
     }
-    bool opened = false;
-    if (isProgram) {
-        // The sibling opens the current task, when there is one. Its path is
-        // made absolute: the sibling may resolve it elsewhere, and a path
-        // that begins with "/" is never taken for an option.
-        std::vector<std::string> arguments;
-        if (!controller_.CurrentProject().empty())
-            arguments.push_back(std::filesystem::absolute(controller_.CurrentProject()).lexically_normal().string());
-        opened = dialogs.StartProgram(path, arguments);
-    } else {
-        opened = dialogs.ShellOpen(path);
+    if (!isProgram) {
+        platform::ShellOpenOrTell(path);
+        return;
     }
-    if (!opened)
+    // The sibling opens the current task, when there is one. Its path is
+    // made absolute: the sibling may resolve it elsewhere, and a path that
+    // begins with "/" is never taken for an option.
+    std::vector<std::string> arguments;
+    if (!controller_.CurrentProject().empty())
+        arguments.push_back(std::filesystem::absolute(controller_.CurrentProject()).lexically_normal().string());
+    if (!dialogs.StartProgram(path, arguments))
         dialogs.ShowMessage(CannotOpenMessage(path));
 }
 
@@ -564,10 +560,7 @@ void TForm1::Usermanual1Click()
 
 void TForm1::Homepage1Click()
 {
-    RunGuarded([&] {
-        if (!platform::Dialogs().ShellOpen(HomepageLink))
-            platform::Dialogs().ShowMessage(CannotOpenMessage(HomepageLink));
-    });
+    RunGuarded([&] { platform::ShellOpenOrTell(HomepageLink); });
 }
 
 void TForm1::About1Click()

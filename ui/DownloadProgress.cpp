@@ -186,6 +186,22 @@ std::string DownloadProgress::Thousands(std::int64_t n)
     return n < 0 ? "-" + out : out;
 }
 
+std::string DownloadProgress::KeepWordsTogether(const std::string& text)
+{
+    static const std::string kNoBreakSpace = "\xC2\xA0";
+    const std::size_t last = text.find_last_of(' ', text.find_last_not_of(' '));
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool afterNumber = i > 0 && text[i - 1] >= '0' && text[i - 1] <= '9';
+        if (text[i] == ' ' && (i == last || afterNumber))
+            out += kNoBreakSpace;
+        else
+            out += text[i];
+    }
+    return out;
+}
+
 std::string DownloadProgress::Duration(double seconds)
 {
     const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));

@@ -333,7 +333,7 @@ void TForm1::ShowProgress(int permille, const std::string& text, const std::stri
     StatusPanel->setVisible(false);
     ProgressPanel->setVisible(true);
     ProgressBar1->setValue(permille);
-    LabelProgress->setText(Q(text));
+    LabelProgress->setText(Q(DownloadProgress::KeepWordsTogether(text)));
     LabelCounts->setText(Q(counts));
     LabelCounts->setVisible(true);
 }
@@ -343,7 +343,7 @@ void TForm1::ShowSummary(int permille, const std::string& summary)
     StatusPanel->setVisible(false);
     ProgressPanel->setVisible(true);
     ProgressBar1->setValue(permille);
-    LabelProgress->setText(Q(summary));
+    LabelProgress->setText(Q(DownloadProgress::KeepWordsTogether(summary)));
     LabelCounts->setVisible(false);
 }
 

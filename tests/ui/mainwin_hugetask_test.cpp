@@ -43,7 +43,10 @@ protected:
                 return false;
         return true;
     }
-    std::string Status() const { return form->LabelProgress->text().toStdString(); }
+    std::string Status() const
+    {
+        return form->LabelProgress->text().replace(QChar(0x00A0), QChar(' ')).toStdString();
+    }
     void TickUntilStart()
     {
         ASSERT_TRUE(testing::PumpUntil([&] {

@@ -1,7 +1,5 @@
 #include "ui/DownloadProgress.h"
 
-#include "ui/TaskSize.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -213,9 +211,23 @@ std::string DownloadProgress::Duration(double seconds)
     return std::to_string(r) + " s";
 }
 
+std::string DownloadProgress::About(double seconds)
+{
+    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
+    if (s < 60)
+        return "about " + std::to_string(s) + " s";
+    const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
+    if (minutes < 60)
+        return "about " + std::to_string(minutes) + " min";
+    if (minutes < 48 * 60)
+        return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
+    const std::int64_t days = (s + 43200) / 86400;   // to the nearest day
+    return "about " + Thousands(days) + " days";
+}
+
 std::string DownloadProgress::TimeLeft(double seconds)
 {
-    return AboutDuration(seconds) + " left";
+    return About(seconds) + " left";
 }
 
 std::string DownloadProgress::StatusText() const

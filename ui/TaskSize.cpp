@@ -40,27 +40,13 @@ std::string FormatBytes(std::uint64_t bytes)
     return OneDecimal(value) + " " + units[unit];
 }
 
-std::string AboutDuration(double seconds)
-{
-    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
-    if (s < 60)
-        return "about " + std::to_string(s) + " s";
-    const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
-    if (minutes < 60)
-        return "about " + std::to_string(minutes) + " min";
-    if (minutes < 48 * 60)
-        return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
-    const std::int64_t days = (s + 43200) / 86400;   // to the nearest day
-    return "about " + DownloadProgress::Thousands(days) + " days";
-}
-
 std::string HugeTaskQuestion(const TaskSize& size)
 {
     std::string text = "This task has " + DownloadProgress::Thousands(size.Tiles) +
                        " tiles. Its tile list needs about " + FormatBytes(size.ListBytes);
     if (size.FreeBytes)
         text += " (" + FormatBytes(*size.FreeBytes) + " free)";
-    text += " and downloading takes " + AboutDuration(static_cast<double>(size.Tiles) / size.TilesPerSecond) +
+    text += " and downloading takes " + DownloadProgress::About(static_cast<double>(size.Tiles) / size.TilesPerSecond) +
             " at " + Rate(size.TilesPerSecond) + " tiles a second. Start it?";
     return text;
 }

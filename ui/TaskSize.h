@@ -2,8 +2,7 @@
 // What Start tells the user about the size of a task before it makes it:
 // the question asked for a huge task (tiles, tile list, free space, time at
 // the workers' pace) and the refusal when the tile list cannot fit the disk.
-// Also the number texts the main window shares: byte sizes and "about ..."
-// durations.
+// Also the byte sizes the main window shows.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,9 +14,6 @@ inline constexpr std::int64_t kHugeTaskTiles = 1'000'000;
 
 // "512 bytes", "1.5 kB", "7.1 GB": powers of 1000, one decimal.
 std::string FormatBytes(std::uint64_t bytes);
-// "about 45 s", "about 39 min", "about 2 h 5 min", "about 48 days" (from two
-// days on); to the nearest unit shown.
-std::string AboutDuration(double seconds);
 
 // What Start needs to know about a task's size.
 struct TaskSize {

@@ -222,10 +222,10 @@ TEST(TaskSizeTexts, BytesAndDurations)
     EXPECT_EQ(FormatBytes(1500), "1.5 kB");
     EXPECT_EQ(FormatBytes(999'960), "1.0 MB");
     EXPECT_EQ(FormatBytes(7'073'000'000), "7.1 GB");
-    EXPECT_EQ(AboutDuration(45), "about 45 s");
-    EXPECT_EQ(AboutDuration(39 * 60 + 10), "about 39 min");
-    EXPECT_EQ(AboutDuration(47 * 3600 + 59 * 60), "about 47 h 59 min");
-    EXPECT_EQ(AboutDuration(66895872.0 / 16), "about 48 days");
+    EXPECT_EQ(DownloadProgress::About(45), "about 45 s");
+    EXPECT_EQ(DownloadProgress::About(39 * 60 + 10), "about 39 min");
+    EXPECT_EQ(DownloadProgress::About(47 * 3600 + 59 * 60), "about 47 h 59 min");
+    EXPECT_EQ(DownloadProgress::About(66895872.0 / 16), "about 48 days");
     EXPECT_EQ(DownloadProgress::TimeLeft(3 * 86400), "about 3 days left");
 }
 

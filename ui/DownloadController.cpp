@@ -18,6 +18,9 @@ namespace kartivo::ui {
 
 namespace {
 
+// The status bar once a tile list has been abandoned.
+constexpr const char* kListStopped = "Stopped before the download began; the partial tile list was removed.";
+
 std::string PositionKey(int slot, char axis)
 {
     return "T" + std::to_string(slot + 1) + axis;
@@ -256,7 +259,7 @@ void DownloadController::TickTileList()
         return;
     }
     if (outcome == TileListJob::Outcome::Cancelled) {
-        AbandonStart("Stopped before the download began; the partial tile list was removed.");
+        AbandonStart(kListStopped);
         return;
     }
     AbandonStart("The tile list could not be written; the partial list was removed.");
@@ -513,8 +516,12 @@ void DownloadController::EndTask()
 
 bool DownloadController::PrepareForClose()
 {
-    // A tile list still being written is abandoned and removed.
-    listJob_.reset();
+    // A tile list still being written is abandoned and removed, and the
+    // tile folder this Start made with it.
+    if (listJob_) {
+        listJob_.reset();
+        AbandonStart(kListStopped);
+    }
     if (caption_ == kCaptionStop && CurrentTask) {
         // Exactly what a fifth tick saves, so the next Start of the project
         // continues where each worker was. There is no later tick to try

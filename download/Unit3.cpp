@@ -43,7 +43,6 @@ int RetryPauseMs(Failure f)
 }
 
 constexpr int kStaggerStepMs = 100;
-constexpr int kPauseAfterSavedMs = 500;
 constexpr int kAddressInUsePauseMs = 8000;
 constexpr int kMaxAttempts = 3;
 

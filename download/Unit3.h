@@ -58,6 +58,14 @@ inline constexpr const char* kProxyRefusedMessage =
 
 // final: the thread starts in the constructor, so a derived class's members
 // would not exist yet while Execute already runs.
+//
+// A worker pauses this long after every tile it saves, so no worker saves
+// more than 1000 / kPauseAfterSavedMs tiles a second, however fast the server.
+inline constexpr int kPauseAfterSavedMs = 500;
+// The most tiles a second that `workers` workers together can save: the
+// bound that tells how long a task takes at best.
+constexpr double MaxTilesPerSecond(int workers) { return workers * 1000.0 / kPauseAfterSavedMs; }
+
 class TDownThread final : public platform::TThread {
 public:
     // Starts at once unless createSuspended (then the creator calls Start()).

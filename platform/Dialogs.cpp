@@ -23,6 +23,17 @@ std::optional<std::string> PopAnswer(std::deque<std::optional<std::string>>& ans
 
 } // namespace
 
+std::string CannotOpenMessage(const std::string& target) {
+    return "Nothing could open:\n" + target;
+}
+
+bool ShellOpenOrTell(const std::string& target) {
+    if (Dialogs().ShellOpen(target))
+        return true;
+    Dialogs().ShowMessage(CannotOpenMessage(target));
+    return false;
+}
+
 IDialogs& Dialogs() {
     IDialogs* installed = g_installed.load();
     return installed ? *installed : DefaultRecorder();

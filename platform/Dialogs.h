@@ -32,9 +32,17 @@ public:
     // Opens a document or link with the desktop's handler; false when
     // nothing could open it.
     virtual bool ShellOpen(const std::string& target) = 0;
-    // Starts a program detached; false when it could not be started.
-    virtual bool StartProgram(const std::string& path) = 0;
+    // Starts a program detached with the given arguments; false when it
+    // could not be started.
+    virtual bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) = 0;
 };
+
+// The message shown when nothing could open a document, a link or a program.
+std::string CannotOpenMessage(const std::string& target);
+
+// Shell open through Dialogs(); when nothing could open the target, a
+// message box says so. Returns whether it opened.
+bool ShellOpenOrTell(const std::string& target);
 
 // The installed implementation; a RecordingDialogs until one is set.
 IDialogs& Dialogs();
@@ -50,6 +58,7 @@ public:
     std::vector<std::string> browseCaptions;
     std::vector<std::string> shellOpened;
     std::vector<std::string> programsStarted;
+    std::vector<std::vector<std::string>> programArguments;   // one entry per program started
     std::vector<std::string> questions;
     std::deque<std::optional<std::string>> openAnswers;
     std::deque<std::optional<std::string>> browseAnswers;
@@ -67,9 +76,10 @@ public:
         shellOpened.push_back(target);
         return shellOpenSucceeds;
     }
-    bool StartProgram(const std::string& path) override
+    bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) override
     {
         programsStarted.push_back(path);
+        programArguments.push_back(arguments);
         return startProgramSucceeds;
     }
 };

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace kartivo::platform {
@@ -211,6 +212,13 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to) {
     if (!ok)
         ::unlink(to.c_str());   // the file was ours: leave no half copy
     return ok;
+}
+
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& path) {
+    struct statvfs fs {};
+    if (::statvfs(path.c_str(), &fs) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_frsize);
 }
 
 } // namespace kartivo::platform

@@ -3,6 +3,8 @@
 // tests, one-level folder creation, whole-file writes through a temporary
 // name, copy-without-replace. Linux paths use '/', defined once here.
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +56,10 @@ bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t s
 // `path` with the symbolic links of its last part followed (also to a file
 // that does not exist yet); `path` itself when it is no link.
 std::string ResolveFileLinks(const std::string& path);
+// Bytes that an unprivileged user may still write on the file system that
+// holds `path` (statvfs: available blocks times the fragment size); nothing
+// when it cannot be told.
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& path);
 // Creates `to` exclusively and copies `from` into it; never touches an
 // existing `to`. Returns false on any failure (left for the caller to ignore).
 bool CopyFileNoReplace(const std::string& from, const std::string& to);

@@ -4,6 +4,7 @@
 #include "core/MapTypes.h"
 #include "task/Coordinates.h"
 #include "platform/Dialogs.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -21,19 +23,59 @@ const char* const kTooManyTilesMessage =
     "The area has too many tiles at this zoom level (more than 2147483647). "
     "Choose a smaller area or a lower zoom level.";
 
-namespace {
-
-// The task base name: the task name without its extension, the extension
-// being everything from the last dot on ("a.b.kvpd" gives "a.b").
-std::string BaseName(const std::string& taskName) {
+std::string TaskBaseName(const std::string& taskName) {
     std::size_t dot = taskName.rfind('.');
     return dot == std::string::npos ? taskName : taskName.substr(0, dot);
 }
+
+namespace {
 
 void AppendInt(std::string& out, std::int64_t value) {
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, res.ptr);
+}
+
+constexpr const char* kTileListHeader =
+    "ImageFileName    Left_Edge_Longitude    Right_Edge_Longitude   "
+    "Top_Edge_Latitude      Bottom_Edge_Latitude";
+
+// Lines of the tile list between two calls of its progress function.
+constexpr std::int64_t kListProgressLines = 4096;
+
+// The part of a tile's file name around its column and row: the prefix with
+// its "_" before them, "_<zoom>.<ext>: " after.
+struct ListNameParts {
+    std::string Prefix;
+    std::string Tail;
+};
+
+ListNameParts ListNameOf(int mapsType, int zoom) {
+    const core::MapTypeInfo* info = core::FindMapType(mapsType);
+    ListNameParts parts;
+    parts.Prefix = info ? std::string(info->FilePrefix) + "_" : std::string();
+    parts.Tail = "_";
+    AppendInt(parts.Tail, zoom);
+    if (info) {
+        parts.Tail += '.';
+        parts.Tail += info->Extension;
+    }
+    parts.Tail += ": ";
+    return parts;
+}
+
+// The sum of the decimal digit counts of the whole numbers from..to (>= 0).
+std::uint64_t DigitsFromTo(std::int64_t from, std::int64_t to) {
+    std::uint64_t sum = 0;
+    // `high` is the largest number of `digits` digits.
+    for (std::uint64_t digits = 1, high = 9; from <= to; ++digits, high = high * 10 + 9) {
+        if (static_cast<std::uint64_t>(from) > high)
+            continue;
+        const std::int64_t last = std::min<std::int64_t>(to, static_cast<std::int64_t>(high));
+        sum += digits * static_cast<std::uint64_t>(last - from + 1);
+        from = last + 1;
+    }
+    return sum;
 }
 
 } // namespace
@@ -73,7 +115,7 @@ std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& er
     task->South = range.South;
     task->TileCount = static_cast<int>(range.TileCount);
 
-    const std::string base = BaseName(params.TaskName);
+    const std::string base = TaskBaseName(params.TaskName);
     task->LogFile = params.SavePath + base + "_log.txt";
     task->FailedFile = params.SavePath + base + "_failed.ftl";
     task->ListFile = params.SavePath + base + "_list.txt";
@@ -178,13 +220,53 @@ void KvTask::WriteProjectFile() const {
     platform::WriteLines(ProjectFile(), lines);
 }
 
-void KvTask::WriteTileList() const {
+std::uint64_t KvTask::TileListBytes() const {
+    // Every edge is written "%20.14f": 20 characters for any longitude or
+    // latitude. A line is the name, ": ", four edges with a blank between
+    // them, and CR LF; only the column's and row's digits differ in length.
+    const ListNameParts name = ListNameOf(Params->MapsType, Params->Zoom);
+    const std::uint64_t edge = platform::FormatF(-180.0).size();
+    const std::uint64_t columns = static_cast<std::uint64_t>(Xmax - Xmin) + 1;
+    const std::uint64_t rows = static_cast<std::uint64_t>(Ymax - Ymin) + 1;
+    const std::uint64_t fixed = name.Prefix.size() + 1 /* "_" after x */ + name.Tail.size() + 4 * edge + 3 + 2;
+    return std::string_view(kTileListHeader).size() + 2 + columns * rows * fixed +
+           rows * DigitsFromTo(Xmin, Xmax) + columns * DigitsFromTo(Ymin, Ymax);
+}
+
+bool KvTask::WriteTileList(const TileListProgress& progress) const {
     if (Params->ContinueTask)
-        return;
+        return true;
+    const std::string partial = ListFile + ".part";
+    bool complete = false;
+    try {
+        {
+            platform::TextFileWriter out(partial);
+            complete = WriteTileLines(out, progress);
+            if (complete)
+                out.Close();
+        }
+        if (complete && std::rename(partial.c_str(), ListFile.c_str()) != 0)
+            throw platform::EFCreateError(ListFile);
+    } catch (const platform::EFCreateError&) {
+        // Named as the list the user knows, not as its temporary name.
+        std::remove(partial.c_str());
+        throw platform::EFCreateError(ListFile);
+    } catch (...) {
+        std::remove(partial.c_str());
+        throw;
+    }
+    if (!complete)
+        std::remove(partial.c_str());
+    return complete;
+}
+
+bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgress& progress) const {
     const int zoom = Params->Zoom;
-    platform::TextFileWriter out(ListFile);
-    out.WriteLine("ImageFileName    Left_Edge_Longitude    Right_Edge_Longitude   "
-                  "Top_Edge_Latitude      Bottom_Edge_Latitude");
+    out.WriteLine(kTileListHeader);
+    std::int64_t written = 0;
+    std::int64_t untilProgress = kListProgressLines;
+    if (progress && !progress(0))
+        return false;
 
     // The list is streamed: memory stays flat however many tiles there are.
     // Every column shares the same row edges, so their texts are formatted
@@ -207,15 +289,9 @@ void KvTask::WriteTileList() const {
 
     // The file name is prefix_x_y_zoom.ext: the column part and the zoom
     // part are built once per column and once per task.
-    const core::MapTypeInfo* info = core::FindMapType(Params->MapsType);
-    const std::string prefix = info ? std::string(info->FilePrefix) + "_" : std::string();
-    std::string nameTail = "_";
-    AppendInt(nameTail, zoom);
-    if (info) {
-        nameTail += '.';
-        nameTail += info->Extension;
-    }
-    nameTail += ": ";
+    const ListNameParts name = ListNameOf(Params->MapsType, zoom);
+    const std::string& prefix = name.Prefix;
+    const std::string& nameTail = name.Tail;
 
     // Within a column only the row number and the two latitudes change from
     // line to line: the line is kept in a template whose fixed parts stay in
@@ -263,9 +339,17 @@ void KvTask::WriteTileList() const {
             std::memcpy(p, bottom.data(), bottom.size());
             p += bottom.size();
             out.WriteLine(std::string_view(line.data(), static_cast<std::size_t>(p - line.data())));
+            if (--untilProgress == 0) {
+                written += kListProgressLines;
+                untilProgress = kListProgressLines;
+                if (progress && !progress(written))
+                    return false;
+            }
         }
     }
-    out.Close();
+    if (progress)
+        return progress(written + (kListProgressLines - untilProgress));
+    return true;
 }
 
 void KvTask::WriteLogHeader() const {

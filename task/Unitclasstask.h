@@ -5,8 +5,11 @@
 // The share rule and sequence numbers that divide the tiles among workers
 // live here too, as plain functions of the task.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+namespace kartivo::platform { class TextFileWriter; }
 
 namespace kartivo::task {
 
@@ -30,6 +33,10 @@ struct TaskParameters {
 };
 
 inline constexpr int kThreadSlots = 8;
+// The task base name: the task name without its extension, the extension
+// being everything from the last dot on ("a.b.kvpd" gives "a.b"). It names
+// the log, the lists and the tile folder.
+std::string TaskBaseName(const std::string& taskName);
 // Shown when an area has more tiles than one task can number.
 extern const char* const kTooManyTilesMessage;
 
@@ -72,9 +79,21 @@ public:
     // blankimg/blank<TileHeight>.<ext>.
     std::string BlankImageFile() const;
 
+    // Told the number of tile lines written so far, every few thousand lines
+    // and from the tile list writer's own thread; returning false abandons
+    // the list.
+    using TileListProgress = std::function<bool(std::int64_t linesWritten)>;
+
     // Record files; each raises platform::EFCreateError / EFOpenError.
     void WriteProjectFile() const;
-    void WriteTileList() const;
+    // The list goes to a temporary file beside ListFile that is renamed over
+    // it when complete: a list that is abandoned or cannot be written is
+    // removed, and the list there before stays as it was. Returns false when
+    // `progress` abandoned it. A continued task keeps its list (true).
+    bool WriteTileList(const TileListProgress& progress = {}) const;
+    // The size in bytes of the list WriteTileList writes, worked out without
+    // writing it.
+    std::uint64_t TileListBytes() const;
     void WriteLogHeader() const;
     void ResetFailedList() const;
 
@@ -89,6 +108,8 @@ public:
 
 private:
     KvTask() = default;
+    // The header and every tile's line; false when `progress` abandoned them.
+    bool WriteTileLines(platform::TextFileWriter& out, const TileListProgress& progress) const;
 };
 
 // One line of a failed-tiles list: tile path "|" URL, split at the first "|".

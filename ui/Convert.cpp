@@ -64,7 +64,7 @@ TfrmConvert::TfrmConvert(QWidget* parent)
 void TfrmConvert::Button1Click()
 {
     platform::qt::RunGuarded([this] {
-        const std::optional<float> degrees = dms::DmsToDegrees(
+        const std::optional<double> degrees = dms::DmsToDegrees(
             Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString());
         if (!degrees) {
             platform::Dialogs().ShowMessage(dms::kInputError);

@@ -80,7 +80,7 @@ std::optional<int> ParseWholeNumber(std::string_view text)
     return static_cast<int>(value);
 }
 
-std::optional<float> ReadSeconds(std::string_view text)
+std::optional<double> ReadSeconds(std::string_view text)
 {
     // Find the longest prefix that is a number of the form the C library
     // reads. Only that form is taken: no "inf", "nan" or hexadecimal floats.
@@ -108,7 +108,7 @@ std::optional<float> ReadSeconds(std::string_view text)
         }
     }
     if (digits == 0)
-        return 0.0f;   // no number at the start: reads as 0
+        return 0.0;   // no number at the start: reads as 0
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-'))
@@ -122,33 +122,40 @@ std::optional<float> ReadSeconds(std::string_view text)
 
     const std::string number(text.substr(start, i - start));
     const double value = strtod_l(number.c_str(), nullptr, CLocale());
-    // Read as a double, then rounded to single precision, as the field is held.
-    const float seconds = static_cast<float>(value);
-    if (!std::isfinite(value) || !std::isfinite(seconds))
+    if (!std::isfinite(value))
         return std::nullopt;
-    return seconds;
+    return value;
 }
 
-std::optional<float> DmsToDegrees(std::string_view degrees, std::string_view minutes,
-                                  std::string_view seconds)
+std::optional<double> DmsToDegrees(std::string_view degrees, std::string_view minutes,
+                                   std::string_view seconds)
 {
     const std::optional<int> d = ParseWholeNumber(degrees);
     const std::optional<int> m = ParseWholeNumber(minutes);
-    const std::optional<float> s = ReadSeconds(seconds);
+    const std::optional<double> s = ReadSeconds(seconds);
     if (!d || !m || !s)
         return std::nullopt;
-    // Each term keeps its own sign: -33 degrees and 30 minutes make -32.5.
-    const long double sum = static_cast<long double>(*d) +
-                            static_cast<long double>(*m) * (1.0L / 60.0L) +
-                            (1.0L / 3600.0L) * static_cast<long double>(*s);
-    // The sum of a 32-bit integer, a 32-bit integer / 60 and a finite float
-    // / 3600 always fits single precision.
-    return static_cast<float>(sum);
+    // An angle written as degrees, minutes and seconds has one sign, written
+    // on its first field that is not zero. Adding the fields with their own
+    // signs would turn -33 30 into -32.5, a point 111 km from -33.5.
+    const long double fields[] = {static_cast<long double>(*d), static_cast<long double>(*m),
+                                  static_cast<long double>(*s)};
+    long double sign = 1.0L;
+    for (const long double f : fields)
+        if (f != 0) {
+            sign = f < 0 ? -1.0L : 1.0L;
+            break;
+        }
+    const long double magnitude = std::fabs(fields[0]) + std::fabs(fields[1]) / 60.0L +
+                                  std::fabs(fields[2]) / 3600.0L;
+    // A finite double / 3600 plus two 32-bit integers' worth always fits a
+    // double.
+    return static_cast<double>(sign * magnitude);
 }
 
-std::string FormatDegrees(float value)
+std::string FormatDegrees(double value)
 {
-    return platform::FormatGeneral(static_cast<double>(value), 15, 0.0001);
+    return platform::FormatGeneral(value, 15, 0.0001);
 }
 
 } // namespace dms

@@ -1,18 +1,25 @@
 #include "ui/DownloadController.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
+#include "core/Commonfunc.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
 #include "ui/OptionsSettings.h"
+#include "ui/TaskSize.h"
 
 namespace kartivo::ui {
 
 namespace {
+
+// The status bar once a tile list has been abandoned.
+constexpr const char* kListStopped = "Stopped before the download began; the partial tile list was removed.";
 
 std::string PositionKey(int slot, char axis)
 {
@@ -35,12 +42,14 @@ DownloadController::DownloadController(IDownloadView& view) : view_(view)
     MakeWorker = [](int index, const task::KvTask& task, download::IWorkerHost& host) {
         return std::make_unique<download::TDownThread>(false, index, task, host);
     };
+    FreeSpace = [](const std::string& folder) { return platform::FreeDiskSpace(folder); };
     Memo1Lines.Add("[log window]");
     Memo2Lines.Add("[Failed tile inforamtion window]");
 }
 
 DownloadController::~DownloadController()
 {
+    listJob_.reset();
     for (int i = 0; i < task::kThreadSlots; ++i) {
         if (Workers[i])
             Workers[i]->Terminate();
@@ -111,7 +120,7 @@ void DownloadController::Start(const StartInput& input)
     bool continueTask = false;
     const std::string projectFile = path + name;
     if (platform::FileExists(projectFile)) {
-        continueTask = ContinuesProject(input, projectFile, mapsType, zoom);
+        continueTask = ContinuesProject(input, projectFile, name, mapsType, zoom);
         if (!continueTask && !dialogs.AskYesNo(StartMessages::StartAfresh(name)))
             return;
     }
@@ -136,7 +145,14 @@ void DownloadController::Start(const StartInput& input)
     params->ContinueTask = continueTask;
     CurrentParams = params;
 
+    // How big is it? A task's size is told, and a list that cannot fit the
+    // disk refused, before anything of it is made.
+    if (!continueTask && !ConfirmTaskSize(*params, request.SaveFolder))
+        return;
+
     // 13, 14. The task.
+    const std::string tileFolder = path + task::TaskBaseName(name) + platform::PathDelim;
+    const bool tileFolderExisted = platform::DirectoryExists(tileFolder);
     auto task = task::KvTask::Create(*params);
     if (!task) {
         dialogs.ShowMessage(StartMessages::kCreateTaskFailure);
@@ -144,16 +160,60 @@ void DownloadController::Start(const StartInput& input)
     }
     CurrentTask = std::move(task);
     taskParams_ = params;
+    madeTileFolder_ = !tileFolderExisted;
     if (CurrentTask->TileCount < params->ThreadCount)
         params->ThreadCount = CurrentTask->TileCount;
-    // The count starts where the workers' resume positions put it.
-    Progress.Begin(*CurrentTask, params->ThreadCount);
 
-    // 15. The record files; a file error ends Start in the error box.
-    CurrentTask->WriteProjectFile();
+    // 15. The tile list first: it is the one record that can take long, and
+    // a list that is stopped or fails leaves the project as it was. A long
+    // list is written on a thread of its own while the window stays
+    // responsive, its progress in the status bar; the ticks finish Start
+    // once it is done, and Stop abandons it.
+    if (!continueTask && CurrentTask->TileCount > BackgroundListTiles) {
+        listJob_ = std::make_unique<TileListJob>(*CurrentTask, OnTileListProgress);
+        SetCaption(kCaptionStop);
+        ShowListProgress();
+        view_.SetTimerEnabled(true);
+        return;
+    }
     CurrentTask->WriteTileList();
+    FinishStart();
+}
+
+bool DownloadController::ConfirmTaskSize(const task::TaskParameters& params, const std::string& saveFolder)
+{
+    // The task as it would be, worked out on a copy without touching the
+    // disk; a request the task refuses is left to Create, which says why.
+    task::TaskParameters copy = params;
+    std::string error;
+    const auto described = task::KvTask::Describe(copy, error);
+    if (!described)
+        return true;
+    TaskSize size;
+    size.Tiles = described->TileCount;
+    size.ListBytes = described->TileListBytes();
+    size.FreeBytes = FreeSpace ? FreeSpace(saveFolder) : std::nullopt;
+    size.TilesPerSecond = download::MaxTilesPerSecond(copy.ThreadCount);
+    auto& dialogs = platform::Dialogs();
+    if (!TileListFits(size)) {
+        dialogs.ShowMessage(NoRoomForTileList(size, saveFolder));
+        return false;
+    }
+    if (size.Tiles > kHugeTaskTiles && !dialogs.AskYesNo(HugeTaskQuestion(size)))
+        return false;
+    return true;
+}
+
+void DownloadController::FinishStart()
+{
+    const auto& params = taskParams_;
+    // The other record files; a file error ends Start in the error box.
+    CurrentTask->WriteProjectFile();
     CurrentTask->WriteLogHeader();
     CurrentTask->ResetFailedList();
+    currentProject_ = CurrentTask->ProjectFile();
+    // The count starts where the workers' resume positions put it.
+    Progress.Begin(*CurrentTask, params->ThreadCount);
 
     // 16. The memos show the files as they are now.
     Memo1Lines.Assign(platform::ReadLines(CurrentTask->LogFile));
@@ -163,14 +223,83 @@ void DownloadController::Start(const StartInput& input)
     view_.MemosChanged();
 
     // 17 to 20.
-    view_.ShowTotal("Total images: " + std::to_string(CurrentTask->TileCount));
+    view_.ShowTotal(TotalImagesText(CurrentTask->TileCount));
     view_.ShowProgress(Progress.Permille(), Progress.StatusText(), Progress.CountsText());
     SetCaption(kCaptionStop);
     StartWorkers(params->ThreadCount);
 }
 
+void DownloadController::ShowListProgress()
+{
+    const std::int64_t lines = listJob_->LinesWritten();
+    const std::int64_t total = CurrentTask->TileCount;
+    const int permille = total > 0 ? static_cast<int>(lines * 1000 / total) : 0;
+    view_.ShowProgress(permille,
+                       "Writing the tile list: " + DownloadProgress::Thousands(lines) + " of " +
+                           DownloadProgress::Thousands(total) + " tiles",
+                       "Stop cancels the task and removes the partial list.");
+}
+
+void DownloadController::TickTileList()
+{
+    if (!listJob_->Finished()) {
+        ShowListProgress();
+        return;
+    }
+    const TileListJob::Outcome outcome = listJob_->Result();
+    const std::string error = listJob_->Error();
+    listJob_.reset();
+    if (outcome == TileListJob::Outcome::Written) {
+        try {
+            FinishStart();
+        } catch (const std::exception& e) {
+            AbandonStart("The task's record files could not be written.");
+            platform::Dialogs().ShowError(e.what());
+        }
+        return;
+    }
+    if (outcome == TileListJob::Outcome::Cancelled) {
+        AbandonStart(kListStopped);
+        return;
+    }
+    AbandonStart("The tile list could not be written; the partial list was removed.");
+    platform::Dialogs().ShowError(error);
+}
+
+void DownloadController::AbandonStart(const std::string& status)
+{
+    view_.SetTimerEnabled(false);
+    // The tile folder this Start made is removed while it is still empty.
+    if (madeTileFolder_ && CurrentTask) {
+        std::error_code ec;
+        std::filesystem::remove(CurrentTask->TileFolder, ec);
+    }
+    madeTileFolder_ = false;
+    SetCaption(kCaptionStart);
+    view_.ShowSummary(0, status);
+}
+
+std::string DownloadController::TotalImagesText(std::int64_t count)
+{
+    return "Total images: " + DownloadProgress::Thousands(count);
+}
+
+void DownloadController::ShowOpenedTotal(const StartInput& input)
+{
+    // Only the area and the zoom matter here; the folder and name came from
+    // the file's own path. A project that Start would refuse shows no count.
+    std::string text;
+    double left = 0, right = 0, top = 0, bottom = 0;
+    int zoom = 0;
+    if (task::ParseCoordinate(input.LeftLongitude, left) && task::ParseCoordinate(input.RightLongitude, right) &&
+        task::ParseCoordinate(input.TopLatitude, top) && task::ParseCoordinate(input.BottomLatitude, bottom) &&
+        platform::ParseIniInteger(input.Zoom, zoom) && task::CheckRequest(left, right, top, bottom, zoom).empty())
+        text = TotalImagesText(core::ComputeTileRange(left, right, top, bottom, zoom).TileCount);
+    view_.ShowTotal(text);
+}
+
 bool DownloadController::ContinuesProject(const StartInput& input, const std::string& projectFile,
-                                          int mapsType, int zoom) const
+                                          const std::string& taskName, int mapsType, int zoom) const
 {
     platform::TIniFile project(projectFile);
     return project.ReadInteger("MapsType", "MapsType", 100) == mapsType &&
@@ -180,7 +309,8 @@ bool DownloadController::ContinuesProject(const StartInput& input, const std::st
            SameCoordinate(input.BottomLatitude, project.ReadString("AREA", "BottomLatitude", "")) &&
            project.ReadInteger("Zoom", "Zoom", 100) == zoom &&
            platform::ExtractFilePath(projectFile) == platform::IncludeTrailingPathDelimiter(input.SavePath) &&
-           platform::ExtractFileName(projectFile) == input.TaskName;
+           // The name as Start completed it: "tiny" continues "tiny.kvpd".
+           platform::ExtractFileName(projectFile) == taskName;
 }
 
 void DownloadController::StartWorkers(int count)
@@ -213,6 +343,12 @@ void DownloadController::StartWorkers(int count)
 
 void DownloadController::Stop()
 {
+    if (listJob_) {
+        // The next tick sees the writer stop and puts the window back.
+        listJob_->Cancel();
+        view_.ShowProgress(0, "Stopping: removing the partial tile list...", "");
+        return;
+    }
     if (!CurrentParams)
         return;
     for (int i = 0; i < CurrentParams->ThreadCount && i < task::kThreadSlots; ++i) {
@@ -305,6 +441,11 @@ void DownloadController::Tick()
         ~Reset() { flag = false; }
     } reset{inTick_};
 
+    if (listJob_) {
+        TickTileList();
+        return;
+    }
+
     ++TimerTicks;
     UpdateProgress();
     if (TimerTicks % 5 == 0) {
@@ -375,6 +516,12 @@ void DownloadController::EndTask()
 
 bool DownloadController::PrepareForClose()
 {
+    // A tile list still being written is abandoned and removed, and the
+    // tile folder this Start made with it.
+    if (listJob_) {
+        listJob_.reset();
+        AbandonStart(kListStopped);
+    }
     if (caption_ == kCaptionStop && CurrentTask) {
         // Exactly what a fifth tick saves, so the next Start of the project
         // continues where each worker was. There is no later tick to try

@@ -11,7 +11,9 @@
 // (closing lines, files written, workers released, caption "Start",
 // "Task stoped!").
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 
@@ -21,6 +23,7 @@
 #include "ui/DownloadProgress.h"
 #include "ui/MemoLines.h"
 #include "ui/StartChecks.h"
+#include "ui/TileListJob.h"
 
 namespace kartivo::ui {
 
@@ -52,6 +55,15 @@ public:
 
     std::string IniFileName;   // the settings file; the proxy keys are read at every Start
 
+    // Free bytes on the disk of a save folder (statvfs); tests put a figure here.
+    std::function<std::optional<std::uint64_t>(const std::string& folder)> FreeSpace;
+    // A new task with more tiles than this writes its tile list on a thread
+    // of its own (a list this size takes a few hundredths of a second).
+    std::int64_t BackgroundListTiles = 200'000;
+    // Called on the tile list writer's thread every few thousand lines.
+    std::function<void(std::int64_t linesWritten)> OnTileListProgress;
+    bool TileListBeingWritten() const { return listJob_ != nullptr; }
+
     // Makes the worker of one slot, started; tests put a failing one here.
     std::function<std::unique_ptr<download::TDownThread>(int index, const task::KvTask& task,
                                                          download::IWorkerHost& host)>
@@ -66,6 +78,16 @@ public:
     // The window closes: if a download runs, save as a fifth tick would, then
     // ask every worker to stop. Returns whether workers are still in flight.
     bool PrepareForClose();
+
+    // Open task filled the controls: "Total images" shows that project's
+    // count, or nothing when its area cannot be read, never the last task's.
+    void ShowOpenedTotal(const StartInput& input);
+    // "Total images: 66,895,872".
+    static std::string TotalImagesText(std::int64_t count);
+    // The project of the last Start or Open task, "" before either: the
+    // Tools menu hands it to the viewer and the combiner.
+    const std::string& CurrentProject() const { return currentProject_; }
+    void SetCurrentProject(const std::string& projectFile) { currentProject_ = projectFile; }
 
     const std::string& ButtonCaption() const { return caption_; }
     bool WorkersInFlight() const;
@@ -95,8 +117,17 @@ public:
 private:
     void SetCaption(const std::string& caption);
     void AppendLog(const std::string& line);   // a line of the window's own
-    bool ContinuesProject(const StartInput& input, const std::string& projectFile, int mapsType,
-                          int zoom) const;
+    // The huge-task question and the refusal of a tile list that cannot fit
+    // the disk; false ends Start.
+    bool ConfirmTaskSize(const task::TaskParameters& params, const std::string& saveFolder);
+    // Start from the tile list on: the other record files, memos, workers.
+    void FinishStart();
+    void ShowListProgress();
+    void TickTileList();
+    // A Start whose tile list was stopped or failed: back to "Start".
+    void AbandonStart(const std::string& status);
+    bool ContinuesProject(const StartInput& input, const std::string& projectFile,
+                          const std::string& taskName, int mapsType, int zoom) const;
     void StartWorkers(int count);
     void EndTask();
     void SaveWorkerPosition(int slot);
@@ -104,6 +135,9 @@ private:
 
     IDownloadView& view_;
     std::string caption_ = kCaptionStart;
+    std::string currentProject_;
+    std::unique_ptr<TileListJob> listJob_;
+    bool madeTileFolder_ = false;   // by the Start whose list is being written
     // The task keeps a pointer to its parameters: they live as long as it does,
     // even when a refused Start has already replaced CurrentParams.
     std::shared_ptr<task::TaskParameters> taskParams_;

@@ -184,6 +184,22 @@ std::string DownloadProgress::Thousands(std::int64_t n)
     return n < 0 ? "-" + out : out;
 }
 
+std::string DownloadProgress::KeepWordsTogether(const std::string& text)
+{
+    static const std::string kNoBreakSpace = "\xC2\xA0";
+    const std::size_t last = text.find_last_of(' ', text.find_last_not_of(' '));
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool afterNumber = i > 0 && text[i - 1] >= '0' && text[i - 1] <= '9';
+        if (text[i] == ' ' && (i == last || afterNumber))
+            out += kNoBreakSpace;
+        else
+            out += text[i];
+    }
+    return out;
+}
+
 std::string DownloadProgress::Duration(double seconds)
 {
     const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
@@ -195,15 +211,23 @@ std::string DownloadProgress::Duration(double seconds)
     return std::to_string(r) + " s";
 }
 
-std::string DownloadProgress::TimeLeft(double seconds)
+std::string DownloadProgress::About(double seconds)
 {
     const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
     if (s < 60)
-        return "about " + std::to_string(s) + " s left";
+        return "about " + std::to_string(s) + " s";
     const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
     if (minutes < 60)
-        return "about " + std::to_string(minutes) + " min left";
-    return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min left";
+        return "about " + std::to_string(minutes) + " min";
+    if (minutes < 48 * 60)
+        return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
+    const std::int64_t days = (s + 43200) / 86400;   // to the nearest day
+    return "about " + Thousands(days) + " days";
+}
+
+std::string DownloadProgress::TimeLeft(double seconds)
+{
+    return About(seconds) + " left";
 }
 
 std::string DownloadProgress::StatusText() const

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
 #include "core/MapTypes.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
@@ -64,7 +66,7 @@ std::string MissingFileMessage(const std::string& path)
 
 std::string CannotOpenMessage(const std::string& target)
 {
-    return "Nothing could open:\n" + target;
+    return platform::CannotOpenMessage(target);
 }
 
 // ---- construction -----------------------------------------------------------
@@ -331,7 +333,7 @@ void TForm1::ShowProgress(int permille, const std::string& text, const std::stri
     StatusPanel->setVisible(false);
     ProgressPanel->setVisible(true);
     ProgressBar1->setValue(permille);
-    LabelProgress->setText(Q(text));
+    LabelProgress->setText(Q(DownloadProgress::KeepWordsTogether(text)));
     LabelCounts->setText(Q(counts));
     LabelCounts->setVisible(true);
 }
@@ -341,7 +343,7 @@ void TForm1::ShowSummary(int permille, const std::string& summary)
     StatusPanel->setVisible(false);
     ProgressPanel->setVisible(true);
     ProgressBar1->setValue(permille);
-    LabelProgress->setText(Q(summary));
+    LabelProgress->setText(Q(DownloadProgress::KeepWordsTogether(summary)));
     LabelCounts->setVisible(false);
 }
 
@@ -468,6 +470,10 @@ void TForm1::LoadParametersfromprojectfilel1Click()
             radio_mapstype->SetItemIndex(index);
         UpDown1->SetPosition(project.ReadInteger("Zoom", "Zoom", 0));
         Edit5->setText(QString::number(project.ReadInteger("Zoom", "Zoom", 0)));
+        // The opened project is the current one: its count, and what the
+        // viewer and the combiner open.
+        controller_.ShowOpenedTotal(ReadInput());
+        controller_.SetCurrentProject(*chosen);
     });
 }
 
@@ -501,10 +507,8 @@ void TForm1::Viewlogfile1Click()
         const task::KvTask* task = controller_.CurrentTask.get();
         if (!task)
             platform::Dialogs().ShowMessage("No task running now." + std::string(18, ' '));
-        else if (platform::FileExists(task->LogFile)) {
-            if (!platform::Dialogs().ShellOpen(task->LogFile))
-                platform::Dialogs().ShowMessage(CannotOpenMessage(task->LogFile));
-        }
+        else if (platform::FileExists(task->LogFile))
+            platform::ShellOpenOrTell(task->LogFile);
         else
             platform::Dialogs().ShowMessage("No logfile now." + std::string(25, ' '));
     });
@@ -513,9 +517,21 @@ void TForm1::Viewlogfile1Click()
 void TForm1::OpenProgramFile(const std::string& path, bool isProgram)
 {
     auto& dialogs = platform::Dialogs();
-    if (!platform::FileExists(path))
+    if (!platform::FileExists(path)) {
         dialogs.ShowMessage(MissingFileMessage(path));
-    else if (!(isProgram ? dialogs.StartProgram(path) : dialogs.ShellOpen(path)))
+        return;
+    }
+    if (!isProgram) {
+        platform::ShellOpenOrTell(path);
+        return;
+    }
+    // The sibling opens the current task, when there is one. Its path is
+    // made absolute: the sibling may resolve it elsewhere, and a path that
+    // begins with "/" is never taken for an option.
+    std::vector<std::string> arguments;
+    if (!controller_.CurrentProject().empty())
+        arguments.push_back(std::filesystem::absolute(controller_.CurrentProject()).lexically_normal().string());
+    if (!dialogs.StartProgram(path, arguments))
         dialogs.ShowMessage(CannotOpenMessage(path));
 }
 
@@ -544,10 +560,7 @@ void TForm1::Usermanual1Click()
 
 void TForm1::Homepage1Click()
 {
-    RunGuarded([&] {
-        if (!platform::Dialogs().ShellOpen(HomepageLink))
-            platform::Dialogs().ShowMessage(CannotOpenMessage(HomepageLink));
-    });
+    RunGuarded([&] { platform::ShellOpenOrTell(HomepageLink); });
 }
 
 void TForm1::About1Click()

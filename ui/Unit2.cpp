@@ -128,12 +128,12 @@ bool TfrmAbout::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmAbout::Label4Click()
 {
-    RunGuarded([&] { platform::Dialogs().ShellOpen(Form1 ? Form1->HomepageLink : kHomepageLink); });
+    RunGuarded([&] { platform::ShellOpenOrTell(Form1 ? Form1->HomepageLink : kHomepageLink); });
 }
 
 void TfrmAbout::Label7Click()
 {
-    RunGuarded([&] { platform::Dialogs().ShellOpen(Form1 ? Form1->MailLink : kMailLink); });
+    RunGuarded([&] { platform::ShellOpenOrTell(Form1 ? Form1->MailLink : kMailLink); });
 }
 
 void TfrmAbout::bLaterClick()

@@ -60,7 +60,17 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     row("Proxy Server Name (IP)", 48, Label3, EditProxyServer);
     row("Proxy Port", 84, Label4, EditProxyPort);
     row("Proxy Username", 120, Label5, EditProxyUsername);
-    row("Proxy Password", 156, Label6, EditProxyPassword);   // shown as typed, not masked
+    row("Proxy Password", 156, Label6, EditProxyPassword);
+    // The password shows as dots, so that it is not read over the user's
+    // shoulder; "Show" beside it reveals it for checking what was typed.
+    EditProxyPassword->setEchoMode(QLineEdit::Password);
+    EditProxyPassword->setGeometry(168, 156, 112, 24);
+    CheckBoxShowPassword = new QCheckBox("Show", GroupBox1);
+    CheckBoxShowPassword->setObjectName("CheckBoxShowPassword");
+    CheckBoxShowPassword->setGeometry(284, 157, 52, 22);
+    connect(CheckBoxShowPassword, &QCheckBox::toggled, this, [this](bool show) {
+        EditProxyPassword->setEchoMode(show ? QLineEdit::Normal : QLineEdit::Password);
+    });
 
     // Under the fields: the file the values come from and go to. A long path
     // is shortened in the middle; the tool tip holds it whole.
@@ -81,7 +91,8 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     setTabOrder(EditProxyServer, EditProxyPort);
     setTabOrder(EditProxyPort, EditProxyUsername);
     setTabOrder(EditProxyUsername, EditProxyPassword);
-    setTabOrder(EditProxyPassword, Button1);
+    setTabOrder(EditProxyPassword, CheckBoxShowPassword);
+    setTabOrder(CheckBoxShowPassword, Button1);
     setTabOrder(Button1, Button2);
 
     connect(Button3, &QPushButton::clicked, this, &TfrmOptions::Button3Click);
@@ -126,6 +137,8 @@ void TfrmOptions::FormShow()
         const std::string fileName = platform::SettingsFileName();
         ShowSettingsFile(fileName);
         ShowValues(LoadOptions(fileName));
+        // Every showing starts with the password hidden again.
+        CheckBoxShowPassword->setChecked(false);
     });
 }
 

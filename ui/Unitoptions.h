@@ -37,7 +37,8 @@ public:
     QLabel* Label5;
     QLineEdit* EditProxyUsername;
     QLabel* Label6;
-    QLineEdit* EditProxyPassword;
+    QLineEdit* EditProxyPassword;       // shown as dots
+    QCheckBox* CheckBoxShowPassword;    // shows the password as typed
     QLabel* LabelSettingsFile;   // which settings file the dialog reads and writes
     QPushButton* Button1;   // OK
     QPushButton* Button2;   // Cancel

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "platform/Files.h"
@@ -93,18 +94,58 @@ std::optional<std::string> QtDialogs::BrowseFolder(const std::string& caption)
     return StripTrailingDelimiter(FromQ(dir));
 }
 
+QtDialogs::QtDialogs() : openers_(std::make_unique<QObject>()) {}
+
+QtDialogs::~QtDialogs()
+{
+    // An opener still running (a browser in the foreground) is not waited
+    // for, and its end is reported to nobody.
+    for (QObject* child : openers_->children())
+        child->disconnect();
+}
+
 bool QtDialogs::ShellOpen(const std::string& target)
 {
     // Paths open as local files; links ("http:", "mailto:") as they stand.
     const QUrl url = (!target.empty() && target.front() == platform::PathDelim)
                          ? QUrl::fromLocalFile(ToQ(target))
                          : QUrl(ToQ(target));
-    return QDesktopServices::openUrl(url);
+    const QString opener = QStandardPaths::findExecutable(ToQ(opener_));
+    if (opener.isEmpty())
+        return QDesktopServices::openUrl(url);
+
+    // The opener hands the target to the desktop's handler and ends with a
+    // status other than 0 when there is none (no browser, no mail program):
+    // it is watched, so that the user sees a box instead of a line on
+    // standard error. A handler that runs in the foreground keeps it
+    // running; its later end is watched the same way.
+    auto* process = new QProcess(openers_.get());
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    ++openersRunning_;
+    QObject::connect(process, &QProcess::finished, process,
+                     [this, process, target](int exitCode, QProcess::ExitStatus status) {
+                         --openersRunning_;
+                         process->deleteLater();
+                         if (status != QProcess::NormalExit || exitCode != 0)
+                             platform::Dialogs().ShowMessage(platform::CannotOpenMessage(target));
+                     });
+    process->start(opener, {url.isLocalFile() ? url.toLocalFile() : url.toString()});
+    if (!process->waitForStarted()) {
+        --openersRunning_;
+        process->disconnect();
+        delete process;
+        return false;
+    }
+    return true;
 }
 
-bool QtDialogs::StartProgram(const std::string& path)
+bool QtDialogs::StartProgram(const std::string& path, const std::vector<std::string>& arguments)
 {
-    return QProcess::startDetached(ToQ(path), {});
+    QStringList args;
+    for (const std::string& a : arguments)
+        args << ToQ(a);
+    return QProcess::startDetached(ToQ(path), args);
 }
 
 } // namespace kartivo::platform::qt

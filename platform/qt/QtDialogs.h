@@ -5,6 +5,10 @@
 // and the sibling programs.
 #include "platform/Dialogs.h"
 
+#include <memory>
+
+class QObject;
+
 namespace kartivo::platform::qt {
 
 // The application title: the caption of every message box.
@@ -12,13 +16,29 @@ inline constexpr const char* kApplicationTitle = "Kartivo";
 
 class QtDialogs : public platform::IDialogs {
 public:
+    QtDialogs();
+    ~QtDialogs() override;
+
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
     std::optional<std::string> BrowseFolder(const std::string& caption) override;
     bool ShellOpen(const std::string& target) override;
-    bool StartProgram(const std::string& path) override;
+    bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) override;
+
+    // The desktop's opener that ShellOpen runs ("xdg-open" by default, found
+    // on the PATH); tests put a script of their own here.
+    void SetOpener(const std::string& program) { opener_ = program; }
+    // Openers started and not yet ended.
+    int OpenersRunning() const { return openersRunning_; }
+
+private:
+    std::string opener_ = "xdg-open";
+    int openersRunning_ = 0;
+    // Parent of the openers being watched: they go with this object, and
+    // their ends are no longer reported once it is gone.
+    std::unique_ptr<QObject> openers_;
 };
 
 // Qt's filter string for one entry ("Projects(*.kvpd)", "*.kvpd").

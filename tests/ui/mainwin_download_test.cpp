@@ -3,6 +3,8 @@
 // download, a file that cannot be written at the end, and opening a project.
 #include "tests/ui/MainWindowFixture.h"
 
+#include "core/Commonfunc.h"
+
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
@@ -354,6 +356,49 @@ TEST_F(OpenProjectTest, AnOpenedProjectStartsAsAContinuation)
     form->BitBtn1Click();
     EXPECT_TRUE(C().CurrentParams->ContinueTask);
     RunToEnd();
+}
+
+// After Open task, "Total images" and the Tools menu are about the opened
+// project, not about the task started before it.
+TEST_F(OpenProjectTest, TotalImagesAndToolsFollowTheOpenedProject)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    const std::string folder = programFolder.Path();
+    testing::WriteBytes(folder + "plateview", "");
+    testing::WriteBytes(folder + "platejoin", "");
+    TypeSmallArea();
+    form->BitBtn1Click();
+    RunToEnd();
+    dialogs.messages.clear();
+    const std::string started = C().CurrentTask->ProjectFile();
+    const std::string startedTotal = form->LabelTotalxy->text().toStdString();
+    form->Mapviewer1->trigger();
+    EXPECT_EQ(dialogs.programArguments.back(), std::vector<std::string>{started});
+
+    // The whole map at zoom 13: 67,108,864 columns x rows, in the range
+    // that Start accepts (-85 to 85: 8192 x 8192 less the polar rows).
+    const std::string world = WriteProject("world.kvpd",
+        "[MapsType]\r\nMapsType=6\r\n\r\n[AREA]\r\nLeftLongitude=-180\r\nRightLongitude=180\r\n"
+        "TopLatitude=85\r\nBottomLatitude=-85\r\n\r\n[Zoom]\r\nZoom=13\r\n");
+    dialogs.openAnswers = {world};
+    form->LoadParametersfromprojectfilel1Click();
+    const std::int64_t count = core::ComputeTileRange(-180, 180, 85, -85, 13).TileCount;
+    EXPECT_EQ(count, 66895872);
+    EXPECT_EQ(form->LabelTotalxy->text(), "Total images: 66,895,872");
+    EXPECT_NE(form->LabelTotalxy->text().toStdString(), startedTotal);
+    form->Mapviewer1->trigger();
+    form->CombineImages1->trigger();
+    EXPECT_EQ(dialogs.programsStarted.back(), folder + "platejoin");
+    EXPECT_EQ(dialogs.programArguments.back(), std::vector<std::string>{world});
+    EXPECT_EQ(dialogs.programArguments[dialogs.programArguments.size() - 2], std::vector<std::string>{world});
+
+    // A project whose area Start would refuse shows no count at all.
+    const std::string bad = WriteProject("bad.kvpd", "[AREA]\r\nLeftLongitude=abc\r\n[Zoom]\r\nZoom=13\r\n");
+    dialogs.openAnswers = {bad};
+    form->LoadParametersfromprojectfilel1Click();
+    EXPECT_EQ(form->LabelTotalxy->text(), "");
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 } // namespace

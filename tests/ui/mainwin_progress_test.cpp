@@ -4,6 +4,8 @@
 // for a new task, a continued one and one whose workers all stop early.
 #include "tests/ui/MainWindowFixture.h"
 
+#include <QTextLayout>
+
 #include <QLabel>
 #include <QProgressBar>
 #include <map>
@@ -144,7 +146,11 @@ TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
 
 class ProgressWindowTest : public testing::MainWindowTest {
 protected:
-    std::string Status() const { return form->LabelProgress->text().toStdString(); }
+    // The status text as read, no-break spaces read as blanks.
+    std::string Status() const
+    {
+        return form->LabelProgress->text().replace(QChar(0x00A0), QChar(' ')).toStdString();
+    }
     std::string Counts() const { return form->LabelCounts->text().toStdString(); }
     std::string SummaryLine()
     {
@@ -252,6 +258,46 @@ TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
                              "24 tiles left: Start continues the task.");
     EXPECT_EQ(Status(), SummaryLine());
     EXPECT_EQ(form->ProgressBar1->value(), 0);
+}
+
+// The status bar's summary wraps at the window's width; whatever the width,
+// no line holds one word alone and no number is parted from its unit.
+TEST_F(ProgressWindowTest, SummaryNeverLeavesAWordOnALineOfItsOwn)
+{
+    StartHeldDownload();
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == C().CurrentParams->ThreadCount; }));
+    form->BitBtn1Click();   // Stop
+    gate->Open();
+    RunToEnd();
+    const std::string summary = SummaryLine();
+    ASSERT_NE(summary.find("tiles left: Start continues the task."), std::string::npos) << summary;
+
+    const QString shown = form->LabelProgress->text();
+    EXPECT_EQ(shown.toStdString(), DownloadProgress::KeepWordsTogether(summary));
+    int wrapped = 0;
+    for (int width = 120; width <= 900; width += 3) {
+        QTextLayout layout(shown, form->LabelProgress->font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WordWrap);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        std::vector<QString> lines;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            lines.push_back(shown.mid(line.textStart(), line.textLength()).trimmed());
+        }
+        layout.endLayout();
+        if (lines.size() > 1)
+            ++wrapped;
+        for (const QString& line : lines) {
+            SCOPED_TRACE(::testing::Message() << width << " px: \"" << line.toStdString() << '"');
+            EXPECT_TRUE(line.contains(' ') || line.contains(QChar(0x00A0)));
+            EXPECT_FALSE(line.startsWith("tiles") || line.startsWith("s:"));
+        }
+    }
+    EXPECT_GT(wrapped, 10);   // the widths tried do wrap it
+    EXPECT_EQ(DownloadProgress::KeepWordsTogether("12 of 40 tiles left: Start continues it."),
+              "12\u00a0of 40\u00a0tiles left: Start continues\u00a0it.");
 }
 
 } // namespace

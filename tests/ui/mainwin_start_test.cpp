@@ -101,6 +101,24 @@ TEST_F(MainWindowTest, SaveFolderIsCreatedBeforeACoordinateIsRefused)
     EXPECT_TRUE(platform::DirectoryExists(savePath));
 }
 
+// A task name that would reach outside the save folder is refused before
+// anything is made: no save folder, no file beside or above it.
+TEST_F(MainWindowTest, TaskNameOutsideTheSaveFolderMakesNothing)
+{
+    OpenWindow();
+    for (const char* name : {"../x", "..", ".", ""}) {
+        SCOPED_TRACE(name);
+        TypeSmallArea(name);
+        dialogs.messages.clear();
+        form->BitBtn1Click();
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0], CheckTaskName(CompleteTaskName(name)));
+        EXPECT_EQ(Caption(), "Start");
+        EXPECT_EQ(C().CurrentTask, nullptr);
+        EXPECT_TRUE(std::filesystem::is_empty(saveRoot.Path())) << "something was made in " << saveRoot.Path();
+    }
+}
+
 TEST_F(MainWindowTest, FolderThatCannotBeCreatedIsNamedAsTyped)
 {
     OpenWindow();
@@ -186,8 +204,8 @@ TEST_F(MainWindowTest, ContinueTestComparesCoordinatesAsNumbers)
         {"12,3", "newtask.kvpd", true, "newtask.kvpd"},
         {"+12.3", "newtask.kvpd", true, "newtask.kvpd"},
         {" 12.3 ", "newtask.kvpd", true, "newtask.kvpd"},
+        {"12.3", "newtask", true, "newtask.kvpd"},         // ".kvpd" appended: the same project
         {"12.4", "newtask.kvpd", false, "newtask.kvpd"},   // another area: asked, Yes
-        {"12.3", "newtask", false, "newtask.kvpd"},        // ".kvpd" appended: asked, Yes
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(std::string(s.left) + " " + s.name);
@@ -368,6 +386,8 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
     EXPECT_EQ(dialogs.programsStarted, (std::vector<std::string>{folder + "plateview", folder + "platejoin"}));
+    // No task started or opened yet: the siblings open with nothing.
+    EXPECT_EQ(dialogs.programArguments, (std::vector<std::vector<std::string>>{{}, {}}));
     EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{folder + "help/index.html", kHomepageLink}));
     EXPECT_TRUE(dialogs.messages.empty());
 

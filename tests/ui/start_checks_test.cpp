@@ -119,6 +119,74 @@ TEST(StartChecks, BoundsAreInclusiveAndTheNameKeepsItsExtension)
     EXPECT_EQ(CheckStartInput(in).Request.TaskName, "area.txt.kvpd");
 }
 
+// Task names that would put the task's files anywhere but beside each other
+// in the save folder, or that no file system takes, are refused before the
+// save folder is made, each with a message that says what is wrong.
+struct NameCase {
+    const char* label;
+    std::string typed;
+    std::string message;
+};
+
+class TaskNameRefusal : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(TaskNameRefusal, IsRefusedBeforeTheFolder)
+{
+    const NameCase& c = GetParam();
+    StartInput in = Input("12.5", "12.6", "45.55", "45.5");
+    in.TaskName = c.typed;
+    const StartCheck check = CheckStartInput(in);
+    EXPECT_EQ(check.PathMessage, c.message);
+    EXPECT_EQ(check.FirstMessage(), c.message);
+    EXPECT_FALSE(check.Accepted());
+}
+
+const std::string kLongBase(245, 'a');   // + "_failed.ftl" = 256 bytes
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, TaskNameRefusal,
+    ::testing::Values(
+        NameCase{"Empty", "", StartMessages::kEmptyTaskName},
+        NameCase{"OnlyExtension", ".kvpd", StartMessages::kEmptyTaskName},
+        NameCase{"ParentPath", "../x", StartMessages::TaskNameHasSeparator("../x.kvpd")},
+        NameCase{"AbsolutePath", "/tmp/x.kvpd", StartMessages::TaskNameHasSeparator("/tmp/x.kvpd")},
+        NameCase{"Subfolder", "a/b.kvpd", StartMessages::TaskNameHasSeparator("a/b.kvpd")},
+        NameCase{"Backslash", "a\\b", StartMessages::TaskNameHasSeparator("a\\b.kvpd")},
+        NameCase{"Dot", ".", StartMessages::TaskNameIsDots("..kvpd")},
+        NameCase{"DotDot", "..", StartMessages::TaskNameIsDots("...kvpd")},
+        NameCase{"DotDotWithExtension", "...kvpd", StartMessages::TaskNameIsDots("...kvpd")},
+        NameCase{"Tab", "a\tb", StartMessages::kTaskNameControlChar},
+        NameCase{"LineFeed", "a\nb.kvpd", StartMessages::kTaskNameControlChar},
+        NameCase{"Delete", "a\x7f", StartMessages::kTaskNameControlChar},
+        NameCase{"TooLongForTheFailedList", kLongBase, StartMessages::TaskNameTooLong(256, 255)}),
+    [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.label); });
+
+TEST(StartChecks, TaskNamesThatAreFine)
+{
+    for (const std::string typed : {"tiny", "a.b.kvpd", ".hidden", "carte d'été", "x..y", std::string(244, 'a')}) {
+        SCOPED_TRACE(typed);
+        EXPECT_EQ(CheckTaskName(CompleteTaskName(typed)), "");
+    }
+    EXPECT_EQ(CompleteTaskName("tiny"), "tiny.kvpd");
+    EXPECT_EQ(CompleteTaskName("tiny.kvpd"), "tiny.kvpd");
+    EXPECT_EQ(CompleteTaskName("tiny.KVPD"), "tiny.KVPD.kvpd");
+    // The messages say what is wrong.
+    EXPECT_EQ(StartMessages::TaskNameHasSeparator("../x.kvpd"),
+              "The task name \"../x.kvpd\" contains a path separator (\"/\" or \"\\\"). A task name names files "
+              "in the save folder; please choose the folder with \"Path to save\".");
+    EXPECT_EQ(StartMessages::TaskNameTooLong(256, 255),
+              "The task name is too long: the longest of the task's file names would have 256 bytes, and the "
+              "file system allows 255. Please choose a shorter name.");
+}
+
+// The path's refusal comes before the name's.
+TEST(StartChecks, EmptyPathBeforeBadName)
+{
+    StartInput in = Input("12.5", "12.6", "45.55", "45.5", "13", "");
+    in.TaskName = "..";
+    EXPECT_EQ(CheckStartInput(in).PathMessage, StartMessages::kNoPath);
+}
+
 // A zoom that is no integer, or no map type selected, fails before any
 // message, the empty save path's included.
 TEST(StartChecks, ZoomAndMapTypeFailBeforeAnyMessage)

@@ -1,6 +1,7 @@
-// The degrees-minutes-seconds converter: the exact result texts, the integer
-// rules for degrees and minutes, the C-library reading of the seconds, and
-// the window's reaction to bad input.
+// The degrees-minutes-seconds converter: the exact result texts (one sign
+// for the whole angle, double precision), the integer rules for degrees and
+// minutes, the C-library reading of the seconds, and the window's reaction
+// to bad input.
 #include "platform/Dialogs.h"
 #include "platform/Formats.h"
 #include "ui/Convert.h"
@@ -25,7 +26,7 @@ protected:
 
 std::optional<std::string> Convert(const char* d, const char* m, const char* s)
 {
-    const std::optional<float> value = dms::DmsToDegrees(d, m, s);
+    const std::optional<double> value = dms::DmsToDegrees(d, m, s);
     if (!value)
         return std::nullopt;
     return dms::FormatDegrees(*value);
@@ -52,16 +53,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Example{"half", "39", "30", "0", "39.5"},
         Example{"whole", "120", "0", "0", "120"},
-        Example{"single_precision_shows", "39", "55", "0", "39.9166679382324"},
-        Example{"fractional_seconds", "116", "23", "29.5", "116.391525268555"},
-        Example{"terms_keep_their_sign", "-33", "30", "0", "-32.5"},
-        Example{"small_value_in_exponent_form", "0", "0", "0.01", "2.77777780866018E-6"},
+        Example{"double_precision", "39", "55", "0", "39.9166666666667"},
+        Example{"double_precision_paris", "48", "51", "24", "48.8566666666667"},
+        Example{"fractional_seconds", "116", "23", "29.5", "116.391527777778"},
+        // One sign for the whole angle: that of the first field not zero.
+        Example{"south_sign_on_degrees", "-33", "30", "0", "-33.5"},
+        Example{"south_sign_on_every_field", "-33", "-30", "0", "-33.5"},
+        Example{"south_sign_on_minutes", "0", "-30", "0", "-0.5"},
+        Example{"south_sign_on_seconds", "0", "0", "-36", "-0.01"},
+        Example{"west_with_seconds", "-116", "23", "29.5", "-116.391527777778"},
+        Example{"later_sign_ignored", "33", "-30", "0", "33.5"},
+        Example{"negative_zero_degrees", "-0", "30", "0", "0.5"},
+        Example{"small_value_in_exponent_form", "0", "0", "0.01", "2.77777777777778E-6"},
         Example{"minutes_beyond_60", "0", "90", "0", "1.5"},
         Example{"empty_seconds_are_zero", "39", "30", "", "39.5"},
         Example{"leading_blank_degrees", "  39", " 30", "0", "39.5"},
         Example{"hex_dollar", "$27", "0", "0", "39"},
         Example{"hex_0X", "0X27", "$1e", "0", "39.5"},
-        Example{"signed_hex", "-$21", "+30", "0", "-32.5"},
+        Example{"signed_hex", "-$21", "+30", "0", "-33.5"},
         Example{"seconds_exponent", "0", "0", "3.6e3", "1"},
         Example{"seconds_leading_white_space", "0", "0", " \t3600", "1"}),
     [](const ::testing::TestParamInfo<Example>& info) { return std::string(info.param.label); });
@@ -93,23 +102,23 @@ INSTANTIATE_TEST_SUITE_P(
                       SecondsReading{"plus_sign", "+.5e+1", "5"},
                       SecondsReading{"infinity_is_not_a_number", "inf", "0"},
                       SecondsReading{"no_hex_floats", "0x10", "0"},
-                      SecondsReading{"underflow_is_zero", "1e-60", "0"},
+                      SecondsReading{"underflow_is_zero", "1e-400", "0"},
                       SecondsReading{"trailing_blank", "12 ", "12"}),
     [](const ::testing::TestParamInfo<SecondsReading>& info) { return std::string(info.param.label); });
 
-TEST_F(ConvertTest, SecondsBeyondSinglePrecisionAreAnInputError)
+TEST_F(ConvertTest, SecondsBeyondADoubleAreAnInputError)
 {
-    EXPECT_TRUE(Convert("0", "0", "3.4e38"));
-    EXPECT_FALSE(Convert("0", "0", "3.5e38"));
-    EXPECT_FALSE(Convert("0", "0", "-1e39"));
+    EXPECT_TRUE(Convert("0", "0", "3.5e38"));
+    EXPECT_TRUE(Convert("0", "0", "-1.7e308"));
     EXPECT_FALSE(Convert("0", "0", "1e400"));
+    EXPECT_FALSE(Convert("0", "0", "-1e309"));
 }
 
 TEST_F(ConvertTest, CommaLocaleShowsACommaButSecondsStillTakeAPoint)
 {
     platform::SetDecimalSeparatorForTests(',');
     EXPECT_EQ(Convert("39", "30", "0"), std::optional<std::string>("39,5"));
-    EXPECT_EQ(Convert("0", "0", "0.01"), std::optional<std::string>("2,77777780866018E-6"));
+    EXPECT_EQ(Convert("0", "0", "0.01"), std::optional<std::string>("2,77777777777778E-6"));
     EXPECT_EQ(Convert("39", "0", "1800.0"), std::optional<std::string>("39,5"));
     EXPECT_EQ(Convert("39", "0", "1800,9"), Convert("39", "0", "1800"));
 }

@@ -92,9 +92,33 @@ TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
         EXPECT_TRUE(e->isEnabled());
         EXPECT_FALSE(e->isReadOnly());
     }
-    EXPECT_EQ(dlg.EditProxyPassword->echoMode(), QLineEdit::Normal);
     EXPECT_FALSE(platform::FileExists(iniFile));   // showing never writes
     EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// The password shows as dots until "Show" is ticked; each showing hides it
+// again, and the value saved is what was typed either way.
+TEST_F(OptionsTest, PasswordIsDotsUntilShown)
+{
+    testing::WriteBytes(iniFile, "[Proxy]\r\nProxyPassword=s3cret\r\n");
+    TfrmOptions dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.EditProxyPassword->text(), "s3cret");
+    EXPECT_EQ(dlg.EditProxyPassword->echoMode(), QLineEdit::Password);
+    EXPECT_NE(dlg.EditProxyPassword->displayText(), "s3cret");
+    EXPECT_FALSE(dlg.CheckBoxShowPassword->isChecked());
+
+    dlg.CheckBoxShowPassword->click();
+    EXPECT_EQ(dlg.EditProxyPassword->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(dlg.EditProxyPassword->displayText(), "s3cret");
+
+    dlg.hide();
+    dlg.show();
+    EXPECT_FALSE(dlg.CheckBoxShowPassword->isChecked());
+    EXPECT_EQ(dlg.EditProxyPassword->echoMode(), QLineEdit::Password);
+    dlg.EditProxyPassword->setText("n3w");
+    dlg.Button1Click();
+    EXPECT_EQ(Value(iniFile, "Proxy", "ProxyPassword"), "n3w");
 }
 
 TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)

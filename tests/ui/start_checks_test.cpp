@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(StartChecks, TaskNamesThatAreFine)
 {
-    for (const std::string typed : {"tiny", "a.b.kvpd", ".hidden", "carte d'été", "x..y", std::string(244, 'a')}) {
+    for (const std::string& typed : std::initializer_list<std::string>{"tiny", "a.b.kvpd", ".hidden", "carte d'été", "x..y", std::string(244, 'a')}) {
         SCOPED_TRACE(typed);
         EXPECT_EQ(CheckTaskName(CompleteTaskName(typed)), "");
     }

@@ -7,7 +7,9 @@
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
+#include "platform/SafeRead.h"
 #include "platform/TextFile.h"
+#include "task/ProjectFile.h"
 
 #include <algorithm>
 #include <charconv>
@@ -29,6 +31,10 @@ std::string BaseName(const std::string& taskName) {
     std::size_t dot = taskName.rfind('.');
     return dot == std::string::npos ? taskName : taskName.substr(0, dot);
 }
+
+constexpr const char* kTileListHeader =
+    "ImageFileName    Left_Edge_Longitude    Right_Edge_Longitude   "
+    "Top_Edge_Latitude      Bottom_Edge_Latitude";
 
 void AppendInt(std::string& out, std::int64_t value) {
     char buf[24];
@@ -80,12 +86,11 @@ std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& er
     task->TileFolder = params.SavePath + base + platform::PathDelim;
 
     if (params.ContinueTask) {
-        platform::TIniFile ini(task->ProjectFile());
+        const ProjectIni project = ProjectIni::Read(task->ProjectFile());
         const int slots = params.ThreadCount < kThreadSlots ? params.ThreadCount : kThreadSlots;
-        for (int n = 1; n <= slots; ++n) {
-            const std::string slot = "T" + std::to_string(n);
-            task->ResumeX[n - 1] = ini.ReadInteger("THREADS", slot + "X", 0);
-            task->ResumeY[n - 1] = ini.ReadInteger("THREADS", slot + "Y", 0);
+        for (int slot = 0; slot < slots; ++slot) {
+            task->ResumeX[slot] = project.ResumeX(slot);
+            task->ResumeY[slot] = project.ResumeY(slot);
         }
     }
 
@@ -108,6 +113,9 @@ std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
         platform::Dialogs().ShowMessage("Create directory " + task->TileFolder + " Failed.");
         return nullptr;
     }
+    // Temporary files that killed runs left behind in the task's folders.
+    platform::RemoveStaleTempFiles(task->TileFolder);
+    platform::RemoveStaleTempFiles(params.SavePath);
     return task;
 }
 
@@ -138,53 +146,49 @@ std::string KvTask::BlankImageFile() const {
 void KvTask::WriteProjectFile() const {
     if (Params->ContinueTask)
         return;
-    using platform::FormatF;
-    using platform::FormatG;
-    const TaskParameters& p = *Params;
-    std::vector<std::string> lines = {
-        "[MapsType]",
-        "MapsType=" + std::to_string(p.MapsType),
-        "",
-        "[AREA]",
-        "LeftLongitude=" + FormatG(p.LeftLongitude),
-        "RightLongitude=" + FormatG(p.RightLongitude),
-        "TopLatitude=" + FormatG(p.TopLatitude),
-        "BottomLatitude=" + FormatG(p.BottomLatitude),
-        "",
-        "Left_Longitude_download=" + FormatF(West),
-        "Right_Longitude_download=" + FormatF(East),
-        "Top_Latitude_download=" + FormatF(North),
-        "Bottom_Latitude_download=" + FormatF(South),
-        "",
-        "[Zoom]",
-        "Zoom=" + std::to_string(p.Zoom),
-        "",
-        "[XY]",
-        "MinX=" + std::to_string(Xmin),
-        "MinY=" + std::to_string(Ymin),
-        "MaxX=" + std::to_string(Xmax),
-        "MaxY=" + std::to_string(Ymax),
-        "",
-        "[THREADS]",
-        "ThreadCount=" + std::to_string(p.ThreadCount),
-    };
-    // Every slot gets its pair, whatever ThreadCount is; the progress
-    // monitor fills them in later.
-    for (int n = 1; n <= kThreadSlots; ++n) {
-        lines.push_back("T" + std::to_string(n) + "X=");
-        lines.push_back("T" + std::to_string(n) + "Y=");
-    }
-    lines.push_back("");
-    platform::WriteLines(ProjectFile(), lines);
+    platform::WriteLines(ProjectFile(), ProjectIni::NewFileLines(*this));
+}
+
+std::uint64_t KvTask::TileListBytes() const {
+    // Every line is the tile's name, ": ", four edges and three blanks, CR LF;
+    // the name's column part and the two longitudes depend on the column
+    // only, the row part and the two latitudes on the row only, so the sum
+    // takes one pass over the columns and one over the rows.
+    const int zoom = Params->Zoom;
+    const core::MapTypeInfo* info = core::FindMapType(Params->MapsType);
+    const std::uint64_t columns = static_cast<std::uint64_t>(Xmax - Xmin) + 1;
+    const std::uint64_t rows = static_cast<std::uint64_t>(Ymax - Ymin) + 1;
+    std::uint64_t fixed = 1 + 1 + std::to_string(zoom).size() + 2 + 3 + 2;   // "_" "_" zoom ": " blanks CR LF
+    if (info)
+        fixed += std::string(info->FilePrefix).size() + 1 + 1 + std::string(info->Extension).size();
+    std::uint64_t columnPart = 0;
+    for (int x = Xmin; x <= Xmax; ++x)
+        columnPart += std::to_string(x).size() + platform::FormatF(core::TileXToLon(x, zoom)).size() +
+                      platform::FormatF(core::TileXToLon(static_cast<double>(x) + 1, zoom)).size();
+    std::uint64_t rowPart = 0;
+    for (int y = Ymin; y <= Ymax; ++y)
+        rowPart += std::to_string(y).size() +
+                   platform::FormatF(core::TileYToLat(static_cast<double>(y) + 1, zoom)).size() +
+                   platform::FormatF(core::TileYToLat(y, zoom)).size();
+    return std::string_view(kTileListHeader).size() + 2 + columnPart * rows + rowPart * columns +
+           fixed * columns * rows;
+}
+
+bool KvTask::TileListComplete() const {
+    // The list is written whole through a temporary file; one of another
+    // length was cut short (by an older version of the program) or is not
+    // this task's.
+    const long long size = platform::RegularFileSize(ListFile);
+    return size >= 0 && static_cast<std::uint64_t>(size) == TileListBytes();
 }
 
 void KvTask::WriteTileList() const {
-    if (Params->ContinueTask)
+    // A continued task keeps its list, unless it is missing or cut short.
+    if (Params->ContinueTask && TileListComplete())
         return;
     const int zoom = Params->Zoom;
     platform::TextFileWriter out(ListFile);
-    out.WriteLine("ImageFileName    Left_Edge_Longitude    Right_Edge_Longitude   "
-                  "Top_Edge_Latitude      Bottom_Edge_Latitude");
+    out.WriteLine(kTileListHeader);
 
     // The list is streamed: memory stays flat however many tiles there are.
     // Every column shares the same row edges, so their texts are formatted
@@ -270,12 +274,12 @@ void KvTask::WriteTileList() const {
 
 void KvTask::WriteLogHeader() const {
     const std::string now = "Now time is:" + platform::FormatDateTimeNow();
-    if (Params->ContinueTask) {
-        std::vector<std::string> lines = platform::ReadLines(LogFile);
-        lines.push_back("--------------------------------------------");
-        lines.push_back("Log continue...");
-        lines.push_back(now);
-        platform::WriteLines(LogFile, lines);
+    // A continued task's log is added to at its end, never rewritten; one
+    // that is missing (a run killed before it was written) starts anew with
+    // the header.
+    if (Params->ContinueTask && platform::RegularFileSize(LogFile) >= 0) {
+        platform::AppendLines(LogFile, {"--------------------------------------------",
+                                        "Log continue...", now});
         return;
     }
     using platform::FormatG;
@@ -332,9 +336,14 @@ void KvTask::WriteLogHeader() const {
 }
 
 void KvTask::ResetFailedList() const {
-    // A continued task keeps the failures of its earlier runs.
-    if (Params->ContinueTask)
+    // A continued task keeps the failures of its earlier runs; a list that is
+    // missing starts empty, and one whose last entry was cut short gets that
+    // line ended, so the next entry does not run into it.
+    if (Params->ContinueTask && platform::RegularFileSize(FailedFile) >= 0) {
+        if (!platform::EndsWithLineEnd(FailedFile))
+            platform::AppendLines(FailedFile, {});
         return;
+    }
     platform::WriteLines(FailedFile, {});
 }
 

@@ -54,12 +54,19 @@ std::string DefaultSaveFolder()
 
 MainSettings ReadMainSettings(const std::string& iniFileName)
 {
-    platform::TIniFile ini(iniFileName);
+    // Read once; a file far larger than any settings file is not read.
+    platform::IniText ini;
     MainSettings s;
+    s.Refused = platform::TIniFile(iniFileName).Load(ini) == platform::IniLoad::Refused;
     s.DefaultSavePath = ini.ReadString("IniParas", "DefaultPath", DefaultSaveFolder());
     s.DefaultOutputName = ini.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
     s.Version = ini.ReadString("IniParas", "Version", "7.21");
     return s;
+}
+
+std::string NotSettingsMessage(const std::string& path)
+{
+    return path + " is not a Kartivo settings file.";
 }
 
 std::string MissingFileMessage(const std::string& path)
@@ -425,6 +432,8 @@ void TForm1::FormShow()
         MailLink = kMailLink;
         controller_.IniFileName = IniFileName;
         const MainSettings settings = ReadMainSettings(IniFileName);
+        if (settings.Refused)
+            platform::Dialogs().ShowMessage(NotSettingsMessage(IniFileName));
         DefaultSavePath = settings.DefaultSavePath;
         DefaultOutputName = settings.DefaultOutputName;
         setWindowTitle(Q("Kartivo " + settings.Version));

@@ -12,8 +12,9 @@
 // allows no new file), so that a crash never leaves half a project file; the
 // replacement keeps the old file's permissions, owner and links, and a file
 // without write permission is refused. The settings file is created
-// readable by its owner only. A UTF-8 byte-order mark at the start is
-// skipped when reading and kept when writing.
+// readable by its owner only, and made so when a save puts a password in
+// it. A UTF-8 byte-order mark at the start is skipped when reading and kept
+// when writing.
 #include <cstddef>
 #include <string>
 #include <vector>

@@ -22,6 +22,24 @@ constexpr std::size_t kWriterChunk = 1 << 20;
 
 constexpr std::string_view kLineEnd = "\r\n";
 
+// The lines of text from pos on: CR LF, a lone LF and a lone CR each end a
+// line; a final line end does not start another (empty) line.
+std::vector<std::string> SplitLines(const std::string& text, std::size_t pos) {
+    std::vector<std::string> lines;
+    while (pos < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) {
+            lines.emplace_back(text, pos);
+            break;
+        }
+        lines.emplace_back(text, pos, end - pos);
+        pos = end + 1;
+        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n')
+            ++pos;
+    }
+    return lines;
+}
+
 } // namespace
 
 std::vector<std::string> ReadLines(const std::string& path) {
@@ -38,22 +56,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
     if (failed)
         throw EFOpenError(path);
 
-    // CR LF, a lone LF and a lone CR each end a line; a final line end does
-    // not start another (empty) line.
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.emplace_back(text, pos);
-            break;
-        }
-        lines.emplace_back(text, pos, end - pos);
-        pos = end + 1;
-        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n')
-            ++pos;
-    }
-    return lines;
+    return SplitLines(text, 0);
 }
 
 void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
@@ -126,7 +129,9 @@ std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxL
     std::string tail;   // the last `tail.size()` bytes of the file
     std::size_t lineEnds = 0;
     constexpr off_t kChunk = 1 << 20;
-    while (static_cast<off_t>(tail.size()) < limit && lineEnds <= maxLines) {
+    // A line ends in one or two of CR and LF: twice the lines' count of
+    // them is sure to hold enough lines.
+    while (static_cast<off_t>(tail.size()) < limit && lineEnds <= 2 * maxLines + 2) {
         const off_t want = std::min<off_t>(kChunk, limit - static_cast<off_t>(tail.size()));
         const off_t at = size - static_cast<off_t>(tail.size()) - want;
         std::string chunk(static_cast<std::size_t>(want), '\0');
@@ -151,18 +156,7 @@ std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxL
         if (end != std::string::npos && tail[end] == '\r' && pos < tail.size() && tail[pos] == '\n')
             ++pos;
     }
-    std::vector<std::string> lines;
-    while (pos < tail.size()) {
-        std::size_t end = tail.find_first_of("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.emplace_back(tail, pos);
-            break;
-        }
-        lines.emplace_back(tail, pos, end - pos);
-        pos = end + 1;
-        if (tail[end] == '\r' && pos < tail.size() && tail[pos] == '\n')
-            ++pos;
-    }
+    std::vector<std::string> lines = SplitLines(tail, pos);
     if (lines.size() > maxLines)
         lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(lines.size() - maxLines));
     return lines;

@@ -89,7 +89,9 @@ bool EndsWithLineEnd(const std::string& path) {
 }
 
 void AppendLines(const std::string& path, const std::vector<std::string>& lines) {
-    const int fd = fileops::Open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // Non-blocking: a named pipe under the file's name is refused below,
+    // never waited on.
+    const int fd = fileops::Open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         throw EFCreateError(path, errno);
     struct stat st;

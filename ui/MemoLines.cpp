@@ -218,7 +218,7 @@ void LinesFileSaver::Append(const LineList& lines, const std::string& path)
     const std::uint64_t total = lines.Total();
     if (linesWritten_ >= total)
         return;   // nothing new: the file is already right
-    Fd fd(platform::fileops::Open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    Fd fd(platform::fileops::Open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     if (fd.get() < 0)
         throw platform::EFCreateError(path, errno);
     struct stat st {};

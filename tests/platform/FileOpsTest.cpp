@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kartivo::platform {
@@ -132,6 +133,17 @@ TEST(TextFileAppend, LineCutShortIsEndedBeforeNewLines)
     EXPECT_TRUE(EndsWithLineEnd(path));
     AppendLines(dir / "absent.txt", {"made"});
     EXPECT_EQ(ReadBytes(dir / "absent.txt"), "made\r\n");
+}
+
+// A named pipe under a record's name is refused at once, never waited on.
+TEST(TextFileAppend, NamedPipeIsRefusedWithoutWaiting)
+{
+    TempFolder dir;
+    const std::string path = dir / "log.txt";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_THROW(AppendLines(path, {"line"}), EFCreateError);
+    EXPECT_THROW(ReadLastLines(path, 10, 100), EFOpenError);
+    EXPECT_FALSE(EndsWithLineEnd(path));
 }
 
 TEST(TextFileTail, ReadsOnlyTheLastLinesWithinItsBounds)

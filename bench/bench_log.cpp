@@ -5,13 +5,16 @@
 // log's bytes. The window's progress count runs as in a download: every line
 // is counted and the status bar is updated every second (--no-progress
 // leaves it off, for comparison on the same machine).
-// Run: QT_QPA_PLATFORM=offscreen build/bin/bench_log [--no-progress]
+// The window holds a bounded tail of the log; the file gets every line.
+// Run: QT_QPA_PLATFORM=offscreen build/bin/bench_log [--no-progress] [lines]
 #include <QApplication>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -46,8 +49,8 @@ long ProcStatusKb(const char* key)
 }
 
 constexpr int kWorkers = 8;
-constexpr int kLines = 1'000'000;
-constexpr int kLinesPerWorker = kLines / kWorkers;
+int g_lines = 1'000'000;
+int g_linesPerWorker = g_lines / kWorkers;
 
 std::string WorkerLine(int worker, int seq)
 {
@@ -64,7 +67,7 @@ public:
 protected:
     void Execute() override
     {
-        for (int i = 0; i < kLinesPerWorker; ++i) {
+        for (int i = 0; i < g_linesPerWorker; ++i) {
             const std::string line = WorkerLine(index_, i * kWorkers + index_);
             Synchronize([&] { host_.AddLogLine(line); });
         }
@@ -103,7 +106,14 @@ int Run(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const bool withProgress = !(argc > 1 && std::string(argv[1]) == "--no-progress");
+    bool withProgress = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--no-progress")
+            withProgress = false;
+        else if (std::atoi(argv[i]) >= kWorkers)
+            g_lines = std::atoi(argv[i]) / kWorkers * kWorkers;
+    }
+    g_linesPerWorker = g_lines / kWorkers;
     platform::RecordingDialogs dialogs;
     platform::SetDialogs(&dialogs);
     platform::qt::QtMainDispatcher dispatcher;
@@ -117,6 +127,7 @@ int Run(int argc, char** argv)
     QApplication::processEvents();
     ui::DownloadController& host = form->Controller();
     host.Memo1Lines.Clear();
+    std::filesystem::remove(logFile);
     const long baselineKb = ProcStatusKb("VmRSS:");
 
     // The run: 8 logging workers; a save every second (the monitor saves
@@ -133,15 +144,16 @@ int Run(int argc, char** argv)
             host.UpdateProgress();   // the status bar, as every tick shows it
         const auto t0 = Clock::now();
         saver.Save(host.Memo1Lines, logFile);
+        host.Memo1Lines.KeepFrom(saver.LinesWritten());   // as the monitor's save does
         saveMs.push_back(Ms(Clock::now() - t0));
-        saveLines.push_back(host.Memo1Lines.Count());
+        saveLines.push_back(static_cast<std::size_t>(host.Memo1Lines.Total()));
     });
     saveTimer.start();
 
     LatencyProbe probe;
 
     if (withProgress)
-        host.Progress.Begin(kLines, 0);
+        host.Progress.Begin(g_lines, 0);
     host.RunningWorkers = kWorkers;
     const auto start = Clock::now();
     std::vector<std::unique_ptr<LoggingThread>> workers;
@@ -164,20 +176,24 @@ int Run(int argc, char** argv)
     QApplication::processEvents();
 
     const long peakKb = ProcStatusKb("VmHWM:");
-    const double logMb = static_cast<double>(host.Memo1Lines.FileBytes()) / (1 << 20);
-    const bool fileExact = std::filesystem::file_size(logFile) == host.Memo1Lines.FileBytes();
+    std::uint64_t expectedBytes = 0;
+    for (int w = 0; w < kWorkers; ++w)
+        for (int i = 0; i < g_linesPerWorker; ++i)
+            expectedBytes += WorkerLine(w, i * kWorkers + w).size() + 2;
+    const double logMb = static_cast<double>(expectedBytes) / (1 << 20);
+    const bool fileExact = std::filesystem::file_size(logFile) == expectedBytes;
 
     std::printf("bench_log: %d lines from %d workers through Synchronize in %.0f ms (%.0f lines/s)\n",
-                kLines, kWorkers, runMs, kLines / (runMs / 1000));
+                g_lines, kWorkers, runMs, g_lines / (runMs / 1000));
     std::printf("  periodic saves during the run: %zu, worst %.2f ms (at %zu lines), last %.2f ms (at %zu lines)\n",
                 saveMs.size(), saveMs.empty() ? 0 : *std::max_element(saveMs.begin(), saveMs.end()),
                 saveMs.empty() ? 0 : saveLines[std::max_element(saveMs.begin(), saveMs.end()) - saveMs.begin()],
                 saveMs.empty() ? 0 : saveMs.back(), saveLines.empty() ? 0 : saveLines.back());
     std::printf("  worst main-thread event latency: %.2f ms (target < 50 ms)\n", probe.WorstMs());
     std::printf("  progress count %s: %lld of %lld lines counted as saved tiles\n", withProgress ? "on" : "off",
-                static_cast<long long>(host.Progress.Counts().Saved), static_cast<long long>(kLines));
-    std::printf("  log: %.1f MiB on disk (file bytes exact: %s); memo display keeps %d lines\n", logMb,
-                fileExact ? "yes" : "NO", form->Memo1->DisplayLimit());
+                static_cast<long long>(host.Progress.Counts().Saved), static_cast<long long>(g_lines));
+    std::printf("  log: %.1f MiB on disk (file bytes exact: %s); the window holds %zu lines, its display %d\n",
+                logMb, fileExact ? "yes" : "NO", host.Memo1Lines.Count(), form->Memo1->DisplayLimit());
     std::printf("  memory: baseline RSS %.1f MiB, peak %.1f MiB, growth %.1f MiB = %.2fx the log's bytes\n",
                 baselineKb / 1024.0, peakKb / 1024.0, (peakKb - baselineKb) / 1024.0,
                 (peakKb - baselineKb) / 1024.0 / logMb);

@@ -1,9 +1,12 @@
 #include "download/Unit3.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "download/IdHTTP.h"
 #include "download/ProxySetting.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
 
@@ -47,6 +50,15 @@ constexpr int kAddressInUsePauseMs = 8000;
 constexpr int kMaxAttempts = 3;
 
 } // namespace
+
+std::string TileWriteFailure::Message() const
+{
+    const std::string folder = platform::ExtractFilePath(Path);
+    if (Error == ENOSPC || Error == EDQUOT)
+        return "The disk is full: " + folder + ". Free some space, then press Start to continue the task.";
+    return "A tile could not be saved in " + folder + ": " + std::strerror(Error) +
+           ". Press Start to continue the task once this is put right.";
+}
 
 TDownThread::TDownThread(bool createSuspended, int threadIndex, const task::KvTask& task,
                          IWorkerHost& host)
@@ -236,11 +248,21 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
         // The request succeeded: store the tile whole.
         const std::string seqPart =
             "T" + number_ + ":seq=" + std::to_string(seq) + "," + Task.GetTileFileName(x, y);
+        int error = 0;
         try {
             platform::WriteFileAtomic(Task.GetTileFilePath(x, y), buffer.Data(), buffer.Size());
+        } catch (const platform::EFCreateError& e) {
+            error = e.Error() != 0 ? e.Error() : EIO;
         } catch (...) {
+            error = EIO;
+        }
+        if (error != 0) {
+            // Not on disk: the position stays before this tile, and the
+            // worker stops, since a full disk does not clear by itself.
             Log(seqPart + " NULL");
-            return TileEnd::Next;
+            writeFailure_ = TileWriteFailure{Task.GetTileFilePath(x, y), error};
+            Synchronize([this] { host_.TileNotSaved(writeFailure_); });
+            return TileEnd::StopWorker;
         }
         buffer = TMemoryStream();   // release the tile's bytes before pausing
         Log(seqPart + " OK");

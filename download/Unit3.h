@@ -27,6 +27,9 @@
 //   the column of one tile with the row of another.
 // - Every request starts from an empty buffer; the tile file is written to a
 //   temporary name and renamed; a blank substitute never replaces a file.
+// - A tile that cannot be written (a full disk) is logged " NULL", reported
+//   to the host as a TileWriteFailure, and the worker stops there: its
+//   position never passes a tile that is not on disk.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -40,6 +43,17 @@ namespace kartivo::download {
 
 class TIdHTTP;
 
+// A tile whose bytes arrived but could not be written (a full disk, an I/O
+// error). It never counts as done: the worker that met it stops with its
+// saved position before the tile, so a continued task asks for it again.
+struct TileWriteFailure {
+    std::string Path;   // the tile's file
+    int Error = 0;      // errno of the failed step (ENOSPC: the disk is full)
+    // What the user is told, e.g. "The disk is full: <folder>. Free some
+    // space, then press Start to continue the task."
+    std::string Message() const;
+};
+
 // What a worker needs of the main window; called on the main thread only.
 class IWorkerHost {
 public:
@@ -47,6 +61,8 @@ public:
     virtual void AddLogLine(const std::string& line) = 0;      // Memo1
     virtual void AddFailedLine(const std::string& line) = 0;   // Memo2
     virtual void WorkerDone() = 0;                             // running count - 1
+    // The worker stops after this; a host that does not care ignores it.
+    virtual void TileNotSaved(const TileWriteFailure& /*failure*/) {}
 };
 
 // Fixed texts of the worker's log.
@@ -103,6 +119,7 @@ private:
 
     IWorkerHost& host_;
     std::string StatusText;
+    TileWriteFailure writeFailure_;
     std::string number_;       // ThreadIndex + 1, as shown in every line
     std::string blankImage_;
     std::atomic<std::uint64_t> current_{0};

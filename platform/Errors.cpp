@@ -2,8 +2,8 @@
 
 namespace kartivo::platform {
 
-EFCreateError::EFCreateError(const std::string& path)
-    : Exception("Cannot create file " + path) {}
+EFCreateError::EFCreateError(const std::string& path, int error)
+    : Exception("Cannot create file " + path), error_(error) {}
 
 EFOpenError::EFOpenError(const std::string& path)
     : Exception("Cannot open file " + path) {}

@@ -13,9 +13,14 @@ public:
 };
 
 // "Cannot create file <path>": a file could not be created or written.
+// Where the cause is known, Error() is its errno (ENOSPC for a full disk),
+// so that a caller can tell the user why; 0 otherwise.
 class EFCreateError : public Exception {
 public:
-    explicit EFCreateError(const std::string& path);
+    explicit EFCreateError(const std::string& path, int error = 0);
+    int Error() const { return error_; }
+private:
+    int error_;
 };
 
 // "Cannot open file <path>": a file could not be opened for reading.

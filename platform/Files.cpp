@@ -1,9 +1,13 @@
 #include "platform/Files.h"
 
 #include "platform/Errors.h"
+#include "platform/FileOps.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <csignal>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -30,22 +34,6 @@ std::string ExecutableFolder() {
         buffer.resize(buffer.size() * 2);
     }
     return ExtractFilePath(buffer);
-}
-
-// Writes the whole buffer, retrying short writes and interrupted calls.
-bool WriteAll(int fd, const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 std::atomic<unsigned> g_tempCounter{0};
@@ -129,6 +117,52 @@ std::string ResolveFileLinks(const std::string& path) {
     return current;
 }
 
+std::string TempFileNameFor(const std::string& target) {
+    return ExtractFilePath(target) + ".kartivo." + std::to_string(::getpid()) + "." +
+           std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
+}
+
+bool IsTempFileName(const std::string& name) {
+    // ".kartivo." digits "." digits ".tmp", nothing else.
+    static const std::string head = ".kartivo.", tail = ".tmp";
+    if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    const std::string middle = name.substr(head.size(), name.size() - head.size() - tail.size());
+    const std::size_t dot = middle.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == middle.size())
+        return false;
+    for (std::size_t i = 0; i < middle.size(); ++i)
+        if (i != dot && (middle[i] < '0' || middle[i] > '9'))
+            return false;
+    return true;
+}
+
+int RemoveStaleTempFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    const std::string base = IncludeTrailingPathDelimiter(folder);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsTempFileName(name))
+            continue;
+        // The writer's process id is part of the name: a file of a process
+        // that still runs (this one, or another Kartivo writing into the
+        // same folder) may be a write in progress and stays.
+        const long pid = std::strtol(name.c_str() + 9, nullptr, 10);
+        if (pid == ::getpid() || (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)))
+            continue;
+        struct stat st;
+        if (::lstat((base + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::unlink((base + name).c_str()) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
 bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size,
                         NewFileAccess access) {
     // Through a link, the file it names is replaced, in that file's folder.
@@ -140,23 +174,28 @@ bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t s
         // which the permission check (access) would let through.
         if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
             (::geteuid() != 0 && ::access(target.c_str(), W_OK) != 0))
-            throw EFCreateError(path);
+            throw EFCreateError(path, EACCES);
     }
 
     // The temporary name is unique per process and call, so that workers
     // writing into one folder never collide, and short, so that a target
     // whose name is near the length limit still has room for it.
-    const std::string folder = ExtractFilePath(target);
-    std::string temp = folder + ".kartivo." + std::to_string(::getpid()) + "." +
-                       std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
-    const mode_t newMode = access == NewFileAccess::OwnerOnly ? 0600 : 0666;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode);
+    const std::string temp = TempFileNameFor(target);
+    const mode_t newMode = access == NewFileAccess::Default ? 0666 : 0600;
+    int fd = fileops::Open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode);
     if (fd < 0) {
         // Only a folder that takes no new files leaves the caller another way.
         if (errno == EACCES || errno == EPERM || errno == EROFS)
             return false;
-        throw EFCreateError(path);
+        throw EFCreateError(path, errno);
     }
+    int error = 0;
+    // Keeps the first failure's errno: the cause the user is told.
+    auto check = [&error](bool ok) {
+        if (!ok && error == 0)
+            error = errno != 0 ? errno : EIO;
+        return ok;
+    };
     bool ok = true;
     if (exists) {
         // Owner and group first: a change of owner may clear set-id bits,
@@ -164,22 +203,22 @@ bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t s
         // file away (EPERM) it stays ours, with the old permission bits.
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
             (void)!::fchown(fd, old.st_uid, old.st_gid);
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        // A file that now holds a secret is its owner's alone, whatever
+        // bits it had before.
+        const mode_t keep = access == NewFileAccess::Secret ? 07700 : 07777;
+        ok = check(::fchmod(fd, old.st_mode & keep) == 0);
     }
-    ok = ok && WriteAll(fd, data, size);
-    ok = ok && ::fsync(fd) == 0;   // on disk before it takes the old file's place
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+    ok = ok && check(fileops::WriteAll(fd, data, size));
+    // On disk before it takes the old file's place.
+    ok = ok && check(fileops::Fsync(fd) == 0);
+    ok = check(::close(fd) == 0) && ok;
+    if (!ok || !check(fileops::Rename(temp.c_str(), target.c_str()) == 0)) {
         ::unlink(temp.c_str());
-        throw EFCreateError(path);
+        throw EFCreateError(path, error);
     }
     // The rename itself is durable once the folder is flushed. A file system
     // that cannot flush a folder has done what it can; the file is in place.
-    int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    fileops::FsyncFolderOf(target.c_str());
     return true;
 }
 
@@ -187,7 +226,7 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
-    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int out = fileops::Open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (out < 0) {
         ::close(in);
         return false;   // in particular: `to` exists and stays as it is
@@ -202,7 +241,7 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to) {
             ok = (n == 0);
             break;
         }
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) {
+        if (!fileops::WriteAll(out, buffer, static_cast<std::size_t>(n))) {
             ok = false;
             break;
         }

@@ -33,7 +33,8 @@ std::string ExtractFileExt(const std::string& path);
 // its own permission bits).
 enum class NewFileAccess {
     Default,     // 0666 less the umask, as any new file
-    OwnerOnly    // 0600: the file holds a secret (the proxy password)
+    OwnerOnly,   // 0600 when created: the file may hold a secret (the proxy password)
+    Secret       // 0600 also when it existed with wider bits: it holds a secret now
 };
 
 // Replaces the file `path` by the bytes, so that neither a crash nor a power
@@ -44,7 +45,7 @@ enum class NewFileAccess {
 // file's permission bits are kept, and its owner and group where the process
 // may set them. A target that has no write permission is refused, as a plain
 // write would be (decided from its mode bits, so that root is refused too).
-// Throws EFCreateError.
+// Throws EFCreateError, with the errno of the step that failed.
 void WriteFileAtomic(const std::string& path, const void* data, std::size_t size,
                      NewFileAccess access = NewFileAccess::Default);
 // The same, except that when the folder refuses new files (no permission, a
@@ -53,6 +54,16 @@ void WriteFileAtomic(const std::string& path, const void* data, std::size_t size
 // too long, a read-only target) throws EFCreateError and leaves `path` as it was.
 bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size,
                         NewFileAccess access = NewFileAccess::Default);
+// The temporary name a replacing write of `target` uses, in its folder:
+// ".kartivo.<process id>.<n>.tmp", unique per process and call, short so
+// that a target near the name length limit still has room for it.
+std::string TempFileNameFor(const std::string& target);
+// Whether a file name is exactly of that pattern.
+bool IsTempFileName(const std::string& name);
+// Removes the temporary files that killed runs left in `folder` (not in its
+// subfolders): regular files of exactly that pattern whose process no longer
+// runs. Returns how many were removed.
+int RemoveStaleTempFiles(const std::string& folder);
 // `path` with the symbolic links of its last part followed (also to a file
 // that does not exist yet); `path` itself when it is no link.
 std::string ResolveFileLinks(const std::string& path);

@@ -43,11 +43,7 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-// One line of the file: its text [begin, end) and where the next one starts
-// (after its CR LF, LF or CR; equal to end for a last line without one).
-struct Line {
-    std::size_t begin, end, next;
-};
+using Line = IniText::Line;
 
 std::vector<Line> SplitLines(const std::string& text) {
     std::vector<Line> lines;
@@ -124,18 +120,6 @@ std::optional<KeyHit> FindKey(const std::string& text, const std::vector<Line>& 
     return std::nullopt;
 }
 
-enum class LoadResult { Loaded, Missing, Failed };
-
-// Only a regular file of at most kMaxIniFileBytes is read: a named pipe or
-// a giant file under an INI name reads as unreadable, never blocks.
-LoadResult LoadFile(const std::string& path, std::string& text) {
-    switch (ReadRegularFile(path, kMaxIniFileBytes, text)) {
-    case ReadStatus::Ok: return LoadResult::Loaded;
-    case ReadStatus::Missing: return LoadResult::Missing;
-    default: return LoadResult::Failed;
-    }
-}
-
 bool WriteInPlace(const std::string& path, const std::string& text) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
@@ -144,15 +128,11 @@ bool WriteInPlace(const std::string& path, const std::string& text) {
     return (std::fclose(file) == 0) && ok;
 }
 
-void StoreFile(const std::string& path, const std::string& text) {
+void StoreFile(const std::string& path, const std::string& text, NewFileAccess access) {
     // Replace through a temporary file so that a crash never leaves half a
     // project file; a folder that allows no new files but holds a writable
     // file still gets the write, in place. Any other failure (a full disk)
     // leaves the file alone: writing it in place would truncate it.
-    // The settings file holds the proxy password: when a write creates it,
-    // only its owner may read it.
-    const NewFileAccess access =
-        path == SettingsFileName() ? NewFileAccess::OwnerOnly : NewFileAccess::Default;
     try {
         if (TryWriteFileAtomic(path, text.data(), text.size(), access))
             return;
@@ -165,21 +145,17 @@ void StoreFile(const std::string& path, const std::string& text) {
 
 } // namespace
 
-TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+IniText::IniText(std::string text) : text_(std::move(text)), lines_(SplitLines(text_)) {}
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& def) const {
-    std::string text;
-    if (LoadFile(fileName_, text) != LoadResult::Loaded)
-        return def;
-    std::vector<Line> lines = SplitLines(text);
-    auto span = FindSection(text, lines, Trim(section));
+std::string IniText::ReadString(const std::string& section, const std::string& key,
+                                const std::string& def) const {
+    auto span = FindSection(text_, lines_, Trim(section));
     if (!span)
         return def;
-    auto hit = FindKey(text, lines, *span, Trim(key));
+    auto hit = FindKey(text_, lines_, *span, Trim(key));
     if (!hit)
         return def;
-    std::string_view value(text.data() + hit->equals + 1, lines[hit->line].end - hit->equals - 1);
+    std::string_view value(text_.data() + hit->equals + 1, lines_[hit->line].end - hit->equals - 1);
     value = Trim(value);
     // One pair of enclosing quotes is not part of the value.
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -190,17 +166,15 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
     return std::string(value);
 }
 
-int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+int IniText::ReadInteger(const std::string& section, const std::string& key, int def) const {
     int value;
     return ParseIniInteger(ReadString(section, key, ""), value) ? value : def;
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& key,
-                           const std::string& value) {
-    std::string text;
-    if (LoadFile(fileName_, text) == LoadResult::Failed)
-        throw EIniFileException(fileName_);
-    std::vector<Line> lines = SplitLines(text);
+void IniText::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    std::string& text = text_;
+    const std::vector<Line>& lines = lines_;
     std::string_view sectionName = Trim(section);
     std::string_view keyName = Trim(key);
     std::string entry = std::string(keyName) + "=" + value;
@@ -229,7 +203,62 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         else
             text.insert(line.next, entry + "\r\n");
     }
-    StoreFile(fileName_, text);
+    lines_ = SplitLines(text_);
+}
+
+void IniText::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+IniLoad TIniFile::Load(IniText& text) const {
+    // Only a regular file of at most kMaxIniFileBytes is read: a named pipe
+    // or a giant file under an INI name is refused at once, never blocks.
+    std::string bytes;
+    switch (ReadRegularFile(fileName_, kMaxIniFileBytes, bytes)) {
+    case ReadStatus::Ok:
+        text = IniText(std::move(bytes));
+        return IniLoad::Loaded;
+    case ReadStatus::Missing:
+        text = IniText();
+        return IniLoad::Missing;
+    default:
+        text = IniText();
+        return IniLoad::Refused;
+    }
+}
+
+void TIniFile::Store(const IniText& text) {
+    // The settings file holds the proxy password: a file this write creates
+    // is its owner's only, and one that holds a password now becomes so.
+    NewFileAccess access = NewFileAccess::Default;
+    if (fileName_ == SettingsFileName())
+        access = text.ReadString("Proxy", "ProxyPassword", "").empty() ? NewFileAccess::OwnerOnly
+                                                                       : NewFileAccess::Secret;
+    StoreFile(fileName_, text.Text(), access);
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+    IniText text;
+    if (Load(text) != IniLoad::Loaded)
+        return def;
+    return text.ReadString(section, key, def);
+}
+
+int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+    int value;
+    return ParseIniInteger(ReadString(section, key, ""), value) ? value : def;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+    IniText text;
+    if (Load(text) == IniLoad::Refused)
+        throw EIniFileException(fileName_);
+    text.WriteString(section, key, value);
+    Store(text);
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {

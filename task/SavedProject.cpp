@@ -9,6 +9,7 @@
 #include "platform/SafeRead.h"
 #include "platform/TextFile.h"
 #include "task/Coordinates.h"
+#include "task/ProjectFile.h"
 
 namespace kartivo::task {
 
@@ -32,19 +33,24 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
         error = "The project file " + projectPath + " does not exist.";
         return nullptr;
     }
-    std::string probe;
-    if (!ReadWholeFile(projectPath, probe, platform::kMaxIniFileBytes)) {
-        error = "The project file " + projectPath + " cannot be read.";
+    // Read once; a file far larger than any project (or no regular file) is
+    // refused without being read.
+    const ProjectIni ini = ProjectIni::Read(projectPath);
+    if (ini.State() == ProjectIni::Status::NotAProject) {
+        error = platform::RegularFileSize(projectPath) > static_cast<long long>(platform::kMaxIniFileBytes)
+                    ? NotAProjectMessage(projectPath)
+                    : "The project file " + projectPath + " cannot be read.";
+        return nullptr;
+    }
+    if (ini.State() == ProjectIni::Status::Missing) {
+        error = "The project file " + projectPath + " does not exist.";
         return nullptr;
     }
 
     std::unique_ptr<SavedProject> project(new SavedProject());
-    platform::TIniFile ini(projectPath);
-    static const char* const kKeys[4] = {"LeftLongitude", "RightLongitude", "TopLatitude",
-                                         "BottomLatitude"};
     double values[4] = {};
     for (int i = 0; i < 4; ++i) {
-        project->coordinateTexts_[i] = ini.ReadString("AREA", kKeys[i], "");
+        project->coordinateTexts_[i] = ini.CoordinateText(i);
         if (!ParseCoordinate(project->coordinateTexts_[i], values[i])) {
             error = projectPath + " is not a Kartivo project file (its area is missing or unreadable).";
             return nullptr;
@@ -55,8 +61,8 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
     p.RightLongitude = values[1];
     p.TopLatitude = values[2];
     p.BottomLatitude = values[3];
-    p.Zoom = ini.ReadInteger("Zoom", "Zoom", 0);
-    p.MapsType = ini.ReadInteger("MapsType", "MapsType", 0);
+    p.Zoom = ini.Zoom().value_or(0);
+    p.MapsType = ini.MapsType().value_or(0);
     if (!core::FindMapType(p.MapsType)) {
         error = projectPath + " names an unknown map type (" + std::to_string(p.MapsType) + ").";
         return nullptr;

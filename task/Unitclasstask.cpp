@@ -8,7 +8,9 @@
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
+#include "platform/SafeRead.h"
 #include "platform/TextFile.h"
+#include "task/ProjectFile.h"
 
 #include <algorithm>
 #include <charconv>
@@ -122,12 +124,11 @@ std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& er
     task->TileFolder = params.SavePath + base + platform::PathDelim;
 
     if (params.ContinueTask) {
-        platform::TIniFile ini(task->ProjectFile());
+        const ProjectIni project = ProjectIni::Read(task->ProjectFile());
         const int slots = params.ThreadCount < kThreadSlots ? params.ThreadCount : kThreadSlots;
-        for (int n = 1; n <= slots; ++n) {
-            const std::string slot = "T" + std::to_string(n);
-            task->ResumeX[n - 1] = ini.ReadInteger("THREADS", slot + "X", 0);
-            task->ResumeY[n - 1] = ini.ReadInteger("THREADS", slot + "Y", 0);
+        for (int slot = 0; slot < slots; ++slot) {
+            task->ResumeX[slot] = project.ResumeX(slot);
+            task->ResumeY[slot] = project.ResumeY(slot);
         }
     }
 
@@ -150,6 +151,9 @@ std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
         platform::Dialogs().ShowMessage("Create directory " + task->TileFolder + " Failed.");
         return nullptr;
     }
+    // Temporary files that killed runs left behind in the task's folders.
+    platform::RemoveStaleTempFiles(task->TileFolder);
+    platform::RemoveStaleTempFiles(params.SavePath);
     return task;
 }
 
@@ -180,44 +184,15 @@ std::string KvTask::BlankImageFile() const {
 void KvTask::WriteProjectFile() const {
     if (Params->ContinueTask)
         return;
-    using platform::FormatF;
-    using platform::FormatG;
-    const TaskParameters& p = *Params;
-    std::vector<std::string> lines = {
-        "[MapsType]",
-        "MapsType=" + std::to_string(p.MapsType),
-        "",
-        "[AREA]",
-        "LeftLongitude=" + FormatG(p.LeftLongitude),
-        "RightLongitude=" + FormatG(p.RightLongitude),
-        "TopLatitude=" + FormatG(p.TopLatitude),
-        "BottomLatitude=" + FormatG(p.BottomLatitude),
-        "",
-        "Left_Longitude_download=" + FormatF(West),
-        "Right_Longitude_download=" + FormatF(East),
-        "Top_Latitude_download=" + FormatF(North),
-        "Bottom_Latitude_download=" + FormatF(South),
-        "",
-        "[Zoom]",
-        "Zoom=" + std::to_string(p.Zoom),
-        "",
-        "[XY]",
-        "MinX=" + std::to_string(Xmin),
-        "MinY=" + std::to_string(Ymin),
-        "MaxX=" + std::to_string(Xmax),
-        "MaxY=" + std::to_string(Ymax),
-        "",
-        "[THREADS]",
-        "ThreadCount=" + std::to_string(p.ThreadCount),
-    };
-    // Every slot gets its pair, whatever ThreadCount is; the progress
-    // monitor fills them in later.
-    for (int n = 1; n <= kThreadSlots; ++n) {
-        lines.push_back("T" + std::to_string(n) + "X=");
-        lines.push_back("T" + std::to_string(n) + "Y=");
-    }
-    lines.push_back("");
-    platform::WriteLines(ProjectFile(), lines);
+    platform::WriteLines(ProjectFile(), ProjectIni::NewFileLines(*this));
+}
+
+bool KvTask::TileListComplete() const {
+    // The list is written whole through a temporary file; one of another
+    // length was cut short (by an older version of the program) or is not
+    // this task's.
+    const long long size = platform::RegularFileSize(ListFile);
+    return size >= 0 && static_cast<std::uint64_t>(size) == TileListBytes();
 }
 
 std::uint64_t KvTask::TileListBytes() const {
@@ -234,30 +209,17 @@ std::uint64_t KvTask::TileListBytes() const {
 }
 
 bool KvTask::WriteTileList(const TileListProgress& progress) const {
-    if (Params->ContinueTask)
+    // A continued task keeps its list, unless it is missing or cut short.
+    if (Params->ContinueTask && TileListComplete())
         return true;
-    const std::string partial = ListFile + ".part";
-    bool complete = false;
-    try {
-        {
-            platform::TextFileWriter out(partial);
-            complete = WriteTileLines(out, progress);
-            if (complete)
-                out.Close();
-        }
-        if (complete && std::rename(partial.c_str(), ListFile.c_str()) != 0)
-            throw platform::EFCreateError(ListFile);
-    } catch (const platform::EFCreateError&) {
-        // Named as the list the user knows, not as its temporary name.
-        std::remove(partial.c_str());
-        throw platform::EFCreateError(ListFile);
-    } catch (...) {
-        std::remove(partial.c_str());
-        throw;
-    }
-    if (!complete)
-        std::remove(partial.c_str());
-    return complete;
+    // The writer goes through a temporary file renamed at Close: a list that
+    // is abandoned or cannot be written leaves the earlier file as it was
+    // and no partial file behind (the writer's destructor removes it).
+    platform::TextFileWriter out(ListFile);
+    if (!WriteTileLines(out, progress))
+        return false;
+    out.Close();
+    return true;
 }
 
 bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgress& progress) const {
@@ -354,12 +316,12 @@ bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgres
 
 void KvTask::WriteLogHeader() const {
     const std::string now = "Now time is:" + platform::FormatDateTimeNow();
-    if (Params->ContinueTask) {
-        std::vector<std::string> lines = platform::ReadLines(LogFile);
-        lines.push_back("--------------------------------------------");
-        lines.push_back("Log continue...");
-        lines.push_back(now);
-        platform::WriteLines(LogFile, lines);
+    // A continued task's log is added to at its end, never rewritten; one
+    // that is missing (a run killed before it was written) starts anew with
+    // the header.
+    if (Params->ContinueTask && platform::RegularFileSize(LogFile) >= 0) {
+        platform::AppendLines(LogFile, {"--------------------------------------------",
+                                        "Log continue...", now});
         return;
     }
     using platform::FormatG;
@@ -416,9 +378,14 @@ void KvTask::WriteLogHeader() const {
 }
 
 void KvTask::ResetFailedList() const {
-    // A continued task keeps the failures of its earlier runs.
-    if (Params->ContinueTask)
+    // A continued task keeps the failures of its earlier runs; a list that is
+    // missing starts empty, and one whose last entry was cut short gets that
+    // line ended, so the next entry does not run into it.
+    if (Params->ContinueTask && platform::RegularFileSize(FailedFile) >= 0) {
+        if (!platform::EndsWithLineEnd(FailedFile))
+            platform::AppendLines(FailedFile, {});
         return;
+    }
     platform::WriteLines(FailedFile, {});
 }
 

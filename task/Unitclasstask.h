@@ -85,6 +85,11 @@ public:
     using TileListProgress = std::function<bool(std::int64_t linesWritten)>;
 
     // Record files; each raises platform::EFCreateError / EFOpenError.
+    // Files written whole go through a temporary file and are on disk when
+    // the call returns; the log and the failed list of a continued task are
+    // only appended to. A continued task whose tile list, log or failed list
+    // is missing or cut short gets it made again (the list anew, the log
+    // with its header, an empty failed list).
     void WriteProjectFile() const;
     // The list goes to a temporary file beside ListFile that is renamed over
     // it when complete: a list that is abandoned or cannot be written is
@@ -96,6 +101,9 @@ public:
     std::uint64_t TileListBytes() const;
     void WriteLogHeader() const;
     void ResetFailedList() const;
+    // Whether the tile list is there whole: its size is what WriteTileList
+    // writes (TileListBytes, worked out without writing it).
+    bool TileListComplete() const;
 
     // 1-based position of (x, y) in the scan (columns outer, rows inner).
     std::int64_t SequenceNumber(int x, int y) const;

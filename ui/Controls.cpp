@@ -48,29 +48,41 @@ QString TMemo::JoinLines(std::size_t from, std::size_t to) const
 
 void TMemo::Sync()
 {
-    const std::size_t count = lines_.Count();
-    const std::size_t limit = static_cast<std::size_t>(limit_);
+    // Positions are absolute line numbers (Dropped() + index), so that a
+    // list that drops its oldest lines still appends only what is new.
+    const std::uint64_t total = lines_.Total();
+    const std::uint64_t first = lines_.Dropped();
+    const std::uint64_t limit = static_cast<std::uint64_t>(limit_);
     // The display is trimmed in one step when it has grown to twice its
     // limit, rather than a line at a time (QPlainTextEdit's own block limit
     // removes lines from the top on every append, which costs far more).
-    if (lines_.Generation() != shownGeneration_ || count < shownCount_ ||
-        shownBlocks_ + (count - shownCount_) > 2 * limit) {
-        const std::size_t from = count > limit ? count - limit : 0;
-        setPlainText(JoinLines(from, count));
+    if (lines_.Generation() != shownGeneration_ || total < shownCount_ ||
+        shownBlocks_ + (total - shownCount_) > 2 * limit) {
+        const std::uint64_t from = std::max(first, total > limit ? total - limit : 0);
+        QString text = JoinLines(static_cast<std::size_t>(from - first), static_cast<std::size_t>(total - first));
+        // Lines that are no longer shown are in the file: the display says so.
+        if (from > 0 && !trimNote_.isEmpty())
+            text.prepend(trimNote_ + QLatin1Char('\n'));
+        setPlainText(text);
         // Follow the end of the log, as a memo does when lines are added.
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
         shownGeneration_ = lines_.Generation();
-        shownCount_ = count;
-        shownBlocks_ = count - from;
+        shownCount_ = total;
+        shownBlocks_ = total - from;
         return;
     }
-    if (count == shownCount_)
+    if (total == shownCount_)
         return;
     // Only the newest lines can stay on display: skip what would be trimmed.
-    const std::size_t from = std::max(shownCount_, count > limit ? count - limit : 0);
-    appendPlainText(JoinLines(from, count));
-    shownBlocks_ += count - from;
-    shownCount_ = count;
+    const std::uint64_t from = std::max({shownCount_, first, total > limit ? total - limit : 0});
+    appendPlainText(JoinLines(static_cast<std::size_t>(from - first), static_cast<std::size_t>(total - first)));
+    shownBlocks_ += total - from;
+    shownCount_ = total;
+}
+
+void TMemo::SetTrimNote(const QString& note)
+{
+    trimNote_ = note;
 }
 
 void TMemo::mouseDoubleClickEvent(QMouseEvent* event)

@@ -22,7 +22,7 @@ namespace kartivo::ui {
 // outlive it. Sync() shows what was added since the last call (or
 // everything, when the lines were replaced); the display keeps the last
 // DisplayLimit() lines (up to twice as many between trims), so it stays quick
-// however long the list grows. The list itself keeps every line. A line that
+// however long the list grows. A line that
 // holds a line break shows as several lines.
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
@@ -32,6 +32,9 @@ public:
     explicit TMemo(const LineList& lines, QWidget* parent = nullptr);
     void Sync();
     void SetDisplayLimit(int lines);
+    // A line shown at the top when earlier lines are not displayed (e.g.
+    // where to find them); empty: none.
+    void SetTrimNote(const QString& note);
     int DisplayLimit() const { return limit_; }
 
 signals:
@@ -44,8 +47,9 @@ private:
     QString JoinLines(std::size_t from, std::size_t to) const;
     const LineList& lines_;
     std::uint64_t shownGeneration_ = ~std::uint64_t{0};
-    std::size_t shownCount_ = 0;    // lines of the list taken into the display
-    std::size_t shownBlocks_ = 0;   // lines the display holds
+    std::uint64_t shownCount_ = 0;    // lines of the list taken into the display (absolute)
+    std::uint64_t shownBlocks_ = 0;   // lines the display holds
+    QString trimNote_;
     int limit_ = 5000;
 };
 

@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
 #include "core/Commonfunc.h"
 #include "platform/Dialogs.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
+#include "task/ProjectFile.h"
 #include "ui/OptionsSettings.h"
 #include "ui/TaskSize.h"
 
@@ -21,10 +24,14 @@ namespace {
 // The status bar once a tile list has been abandoned.
 constexpr const char* kListStopped = "Stopped before the download began; the partial tile list was removed.";
 
-std::string PositionKey(int slot, char axis)
-{
-    return "T" + std::to_string(slot + 1) + axis;
-}
+
+// The log window holds the newest lines of the log (the file holds them
+// all); the hidden failed-tiles memo holds little more than what is not yet
+// saved. Lines not yet on disk are never dropped.
+constexpr std::size_t kLogTailLines = 100000;
+constexpr std::size_t kFailedTailLines = 1000;
+// What Start reads of a continued task's files: their ends only.
+constexpr std::size_t kTailReadBytes = 16u << 20;
 
 // A coordinate as typed against the text a project file holds: the same
 // number, both read as Start reads a coordinate ("2.30", "2,3" and "+2.3"
@@ -45,6 +52,8 @@ DownloadController::DownloadController(IDownloadView& view) : view_(view)
     FreeSpace = [](const std::string& folder) { return platform::FreeDiskSpace(folder); };
     Memo1Lines.Add("[log window]");
     Memo2Lines.Add("[Failed tile inforamtion window]");
+    Memo1Lines.SetTailLimit(kLogTailLines);
+    Memo2Lines.SetTailLimit(kFailedTailLines);
 }
 
 DownloadController::~DownloadController()
@@ -215,11 +224,15 @@ void DownloadController::FinishStart()
     // The count starts where the workers' resume positions put it.
     Progress.Begin(*CurrentTask, params->ThreadCount);
 
-    // 16. The memos show the files as they are now.
-    Memo1Lines.Assign(platform::ReadLines(CurrentTask->LogFile));
-    logSaver_.Adopt(Memo1Lines, CurrentTask->LogFile);
-    Memo2Lines.Assign(platform::ReadLines(CurrentTask->FailedFile));
-    failedSaver_.Adopt(Memo2Lines, CurrentTask->FailedFile);
+    // 16. The memos show the files' ends as they are now; whatever is added
+    // later is appended to the files.
+    notSaved_.clear();
+    Memo1Lines.Assign(platform::ReadLastLines(CurrentTask->LogFile, kLogTailLines, kTailReadBytes));
+    logSaver_.AdoptTail(Memo1Lines, CurrentTask->LogFile);
+    Memo1Lines.KeepFrom(Memo1Lines.Total());
+    Memo2Lines.Assign(platform::ReadLastLines(CurrentTask->FailedFile, kFailedTailLines, kTailReadBytes));
+    failedSaver_.AdoptTail(Memo2Lines, CurrentTask->FailedFile);
+    Memo2Lines.KeepFrom(Memo2Lines.Total());
     view_.MemosChanged();
 
     // 17 to 20.
@@ -301,13 +314,14 @@ void DownloadController::ShowOpenedTotal(const StartInput& input)
 bool DownloadController::ContinuesProject(const StartInput& input, const std::string& projectFile,
                                           const std::string& taskName, int mapsType, int zoom) const
 {
-    platform::TIniFile project(projectFile);
-    return project.ReadInteger("MapsType", "MapsType", 100) == mapsType &&
-           SameCoordinate(input.LeftLongitude, project.ReadString("AREA", "LeftLongitude", "")) &&
-           SameCoordinate(input.RightLongitude, project.ReadString("AREA", "RightLongitude", "")) &&
-           SameCoordinate(input.TopLatitude, project.ReadString("AREA", "TopLatitude", "")) &&
-           SameCoordinate(input.BottomLatitude, project.ReadString("AREA", "BottomLatitude", "")) &&
-           project.ReadInteger("Zoom", "Zoom", 100) == zoom &&
+    // Read once; an absent map type or zoom matches nothing.
+    const task::ProjectIni project = task::ProjectIni::Read(projectFile);
+    return project.MapsType() == mapsType &&
+           SameCoordinate(input.LeftLongitude, project.CoordinateText(0)) &&
+           SameCoordinate(input.RightLongitude, project.CoordinateText(1)) &&
+           SameCoordinate(input.TopLatitude, project.CoordinateText(2)) &&
+           SameCoordinate(input.BottomLatitude, project.CoordinateText(3)) &&
+           project.Zoom() == zoom &&
            platform::ExtractFilePath(projectFile) == platform::IncludeTrailingPathDelimiter(input.SavePath) &&
            // The name as Start completed it: "tiny" continues "tiny.kvpd".
            platform::ExtractFileName(projectFile) == taskName;
@@ -390,35 +404,65 @@ void DownloadController::WorkerDone()
     --RunningWorkers;
 }
 
-void DownloadController::SaveWorkerPosition(int slot)
+void DownloadController::TileNotSaved(const download::TileWriteFailure& failure)
 {
-    if (!Workers[slot] || !CurrentTask)
+    // The first cause is the one to mend; the other workers usually meet
+    // the same full disk.
+    if (!notSaved_.empty())
         return;
-    // One consistent pair: the worker publishes column and row together.
-    const auto [x, y] = Workers[slot]->CurrentPosition();
-    if (x <= 0 && y <= 0)
-        return;   // nothing finished yet: a position saved earlier stays
-    platform::TIniFile project(CurrentTask->ProjectFile());
-    if (x > 0)
-        project.WriteInteger("THREADS", PositionKey(slot, 'X'), x);
-    if (y > 0)
-        project.WriteInteger("THREADS", PositionKey(slot, 'Y'), y);
+    notSaved_ = failure.Message();
+    AppendLog(notSaved_);
 }
 
 void DownloadController::SavePositions()
 {
-    if (!taskParams_)
+    if (!taskParams_ || !CurrentTask)
         return;
-    for (int i = 0; i < taskParams_->ThreadCount && i < task::kThreadSlots; ++i)
-        SaveWorkerPosition(i);
+    // One consistent pair per worker (published together), and every pair
+    // in one replacement of the project file.
+    std::array<std::optional<task::ProjectIni::Position>, task::kThreadSlots> positions;
+    bool any = false;
+    for (int i = 0; i < taskParams_->ThreadCount && i < task::kThreadSlots; ++i) {
+        if (!Workers[i])
+            continue;
+        const auto [x, y] = Workers[i]->CurrentPosition();
+        if (x <= 0 && y <= 0)
+            continue;   // nothing finished yet: a position saved earlier stays
+        positions[static_cast<std::size_t>(i)] = task::ProjectIni::Position{x, y};
+        any = true;
+    }
+    if (any)
+        task::ProjectIni::SavePositions(CurrentTask->ProjectFile(), positions);
 }
 
 void DownloadController::SaveMemos()
 {
     if (!CurrentTask)
         return;
-    logSaver_.Save(Memo1Lines, CurrentTask->LogFile);
-    failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile);
+    // Each is on disk (flushed) when its save returns. Both are tried; a
+    // failure names every file that could not be written.
+    std::string errors;
+    auto save = [&](LinesFileSaver& saver, LineList& lines, const std::string& file) {
+        try {
+            saver.Save(lines, file);
+            lines.KeepFrom(saver.LinesWritten());
+        } catch (const std::exception& e) {
+            errors += (errors.empty() ? "" : "\n") + std::string(e.what());
+        }
+    };
+    save(logSaver_, Memo1Lines, CurrentTask->LogFile);
+    save(failedSaver_, Memo2Lines, CurrentTask->FailedFile);
+    if (!errors.empty())
+        throw platform::Exception(errors);
+}
+
+void DownloadController::SaveRecords()
+{
+    // The log and the failed list first: a position may pass a tile only
+    // once the lines that tell what became of it are on disk. A list that
+    // cannot be saved leaves the positions where they were.
+    SaveMemos();
+    SavePositions();
 }
 
 void DownloadController::ReleaseWorker(int slot)
@@ -453,8 +497,7 @@ void DownloadController::Tick()
         // the next fifth tick tries again. The box is shown while this tick
         // still holds the guard, so the ticks that fire meanwhile wait for it.
         try {
-            SavePositions();
-            SaveMemos();
+            SaveRecords();
         } catch (const std::exception& e) {
             platform::Dialogs().ShowError(e.what());
             return;
@@ -491,20 +534,17 @@ void DownloadController::EndTask()
                 errors.push_back(e.what());
         }
     };
-    if (CurrentTask) {
-        guarded([&] { logSaver_.Save(Memo1Lines, CurrentTask->LogFile); });
-        guarded([&] { failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile); });
-    }
-    const int count = taskParams_ ? std::min(taskParams_->ThreadCount, task::kThreadSlots) : 0;
-    for (int i = 0; i < count; ++i) {
-        guarded([&] { SaveWorkerPosition(i); });
-        ReleaseWorker(i);
-    }
-    for (int i = count; i < task::kThreadSlots; ++i)
+    // The lists first; the positions only when both are on disk.
+    if (CurrentTask)
+        guarded([&] { SaveRecords(); });
+    for (int i = 0; i < task::kThreadSlots; ++i)
         ReleaseWorker(i);
     SetCaption(kCaptionStart);
     if (!summary.empty())
         view_.ShowSummary(Progress.Permille(), summary);
+    // Why the task stopped short, when a tile could not be written.
+    if (!notSaved_.empty())
+        platform::Dialogs().ShowMessage(notSaved_);
     if (!errors.empty()) {
         std::string text;
         for (const auto& e : errors)
@@ -537,9 +577,7 @@ bool DownloadController::PrepareForClose()
         // The log says how far the task got and that Start continues it.
         if (Progress.Active())
             AppendLog(Progress.Summary());
-        shown([&] { SavePositions(); });
-        shown([&] { logSaver_.Save(Memo1Lines, CurrentTask->LogFile); });
-        shown([&] { failedSaver_.Save(Memo2Lines, CurrentTask->FailedFile); });
+        shown([&] { SaveRecords(); });
     }
     for (auto& w : Workers)
         if (w)

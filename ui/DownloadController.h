@@ -6,8 +6,10 @@
 // mid-download. It knows no Qt; the window shows what it reports.
 //
 // Life of a download: Start (caption "Stop", timer on) -> workers append log
-// and failure lines through Synchronize -> every fifth tick the files are
-// saved -> the last worker's WorkerDone -> the next tick ends the task
+// and failure lines through Synchronize -> every fifth tick the new lines are
+// appended to the log and the failed list and flushed, then the positions
+// saved in one replacement of the project file -> the last worker's
+// WorkerDone -> the next tick ends the task
 // (closing lines, files written, workers released, caption "Start",
 // "Task stoped!").
 #include <array>
@@ -106,11 +108,16 @@ public:
     void AddLogLine(const std::string& line) override;
     void AddFailedLine(const std::string& line) override;
     void WorkerDone() override;
+    void TileNotSaved(const download::TileWriteFailure& failure) override;
 
-    // Tile position keys of the project file for every worker slot in use.
+    // Tile position keys of the project file for every worker slot in use,
+    // in one replacement of the file.
     void SavePositions();
-    // Memo1 to LogFile, Memo2 to FailedFile.
+    // Memo1's new lines appended to LogFile, Memo2's to FailedFile, flushed.
     void SaveMemos();
+    // What every fifth tick, the end and the close save: SaveMemos, then
+    // (only when it succeeded) SavePositions.
+    void SaveRecords();
     // Samples the count and shows it in the status bar (every tick).
     void UpdateProgress();
 
@@ -130,7 +137,6 @@ private:
                           const std::string& taskName, int mapsType, int zoom) const;
     void StartWorkers(int count);
     void EndTask();
-    void SaveWorkerPosition(int slot);
     void ReleaseWorker(int slot);
 
     IDownloadView& view_;
@@ -144,6 +150,7 @@ private:
     LinesFileSaver logSaver_;
     LinesFileSaver failedSaver_;
     bool inTick_ = false;
+    std::string notSaved_;   // why a tile could not be written, for the user
 };
 
 } // namespace kartivo::ui

@@ -26,7 +26,8 @@ struct TileCounts {
     std::int64_t Blank = 0;      // blank substitute for a tile the server does not have
     std::int64_t Failed = 0;     // given up: in the failed list, blank substitute on disk
     std::int64_t NotSaved = 0;   // received but not written (" NULL")
-    std::int64_t Done() const { return Saved + Blank + Failed + NotSaved; }
+    // A tile that is not on disk is not done: a continued task fetches it.
+    std::int64_t Done() const { return Saved + Blank + Failed; }
 };
 
 class DownloadProgress {

@@ -25,6 +25,7 @@
 #include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/QtDispatcher.h"
+#include "task/ProjectFile.h"
 #include "ui/Controls.h"
 #include "ui/Convert.h"
 #include "ui/Unit2.h"
@@ -39,6 +40,10 @@ using platform::qt::RunGuarded;
 
 namespace {
 
+// Shown at the top of the log window once it no longer shows every line.
+constexpr const char* kEarlierLinesNote =
+    "[Earlier lines are in the log file: Misc > View log file opens it.]";
+
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
@@ -51,12 +56,19 @@ std::string DefaultSaveFolder()
 
 MainSettings ReadMainSettings(const std::string& iniFileName)
 {
-    platform::TIniFile ini(iniFileName);
+    // Read once; a file far larger than any settings file is not read.
+    platform::IniText ini;
     MainSettings s;
+    s.Refused = platform::TIniFile(iniFileName).Load(ini) == platform::IniLoad::Refused;
     s.DefaultSavePath = ini.ReadString("IniParas", "DefaultPath", DefaultSaveFolder());
     s.DefaultOutputName = ini.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
     s.Version = ini.ReadString("IniParas", "Version", "7.21");
     return s;
+}
+
+std::string NotSettingsMessage(const std::string& path)
+{
+    return path + " is not a Kartivo settings file.";
 }
 
 std::string MissingFileMessage(const std::string& path)
@@ -255,6 +267,8 @@ void TForm1::BuildControls()
     // The log fills the rest.
     Memo1 = std::make_unique<TMemo>(controller_.Memo1Lines, central);
     Memo1->setToolTip("Double click to view log in notepad");
+    // The window shows the newest lines only; the log file holds them all.
+    Memo1->SetTrimNote(Q(kEarlierLinesNote));
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     {
@@ -420,6 +434,8 @@ void TForm1::FormShow()
         MailLink = kMailLink;
         controller_.IniFileName = IniFileName;
         const MainSettings settings = ReadMainSettings(IniFileName);
+        if (settings.Refused)
+            platform::Dialogs().ShowMessage(NotSettingsMessage(IniFileName));
         DefaultSavePath = settings.DefaultSavePath;
         DefaultOutputName = settings.DefaultOutputName;
         setWindowTitle(Q("Kartivo " + settings.Version));
@@ -456,20 +472,26 @@ void TForm1::LoadParametersfromprojectfilel1Click()
         if (!chosen)
             return;
         // Only fills controls: the texts as the file holds them, unchecked.
-        platform::TIniFile project(*chosen);
-        Edit1->setText(Q(project.ReadString("AREA", "LeftLongitude", "")));
-        Edit3->setText(Q(project.ReadString("AREA", "RightLongitude", "")));
-        Edit2->setText(Q(project.ReadString("AREA", "TopLatitude", "")));
-        Edit4->setText(Q(project.ReadString("AREA", "BottomLatitude", "")));
+        // The file is read once; one far larger than any project is refused.
+        const task::ProjectIni project = task::ProjectIni::Read(*chosen);
+        if (project.State() == task::ProjectIni::Status::NotAProject) {
+            platform::Dialogs().ShowMessage(task::NotAProjectMessage(*chosen));
+            return;
+        }
+        Edit1->setText(Q(project.CoordinateText(0)));
+        Edit3->setText(Q(project.CoordinateText(1)));
+        Edit2->setText(Q(project.CoordinateText(2)));
+        Edit4->setText(Q(project.CoordinateText(3)));
         Edit6->setText(Q(platform::ExtractFilePath(*chosen)));
         EditTaskName->setText(Q(platform::ExtractFileName(*chosen)));
         // A code that names no map type (an absent key reads as 0) keeps the
         // current selection rather than guessing one.
-        const int index = core::MapTypeIndexOfCode(project.ReadInteger("MapsType", "MapsType", 0));
+        const int index = core::MapTypeIndexOfCode(project.MapsType().value_or(0));
         if (index >= 0)
             radio_mapstype->SetItemIndex(index);
-        UpDown1->SetPosition(project.ReadInteger("Zoom", "Zoom", 0));
-        Edit5->setText(QString::number(project.ReadInteger("Zoom", "Zoom", 0)));
+        const int zoom = project.Zoom().value_or(0);
+        UpDown1->SetPosition(zoom);
+        Edit5->setText(QString::number(zoom));
         // The opened project is the current one: its count, and what the
         // viewer and the combiner open.
         controller_.ShowOpenedTotal(ReadInput());

@@ -44,8 +44,11 @@ struct MainSettings {
     std::string DefaultSavePath;
     std::string DefaultOutputName;
     std::string Version;
+    bool Refused = false;   // no regular file, or far too large: defaults used
 };
 MainSettings ReadMainSettings(const std::string& iniFileName);
+// "<path> is not a Kartivo settings file."
+std::string NotSettingsMessage(const std::string& path);
 
 // The messages of menu commands whose target is missing or cannot be opened.
 std::string MissingFileMessage(const std::string& path);

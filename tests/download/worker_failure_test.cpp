@@ -259,7 +259,7 @@ TEST_F(WorkerTest, ProxyCredentialsGoOnEveryRequest)
 }
 
 // A tile file that nobody may write is not replaced (as root too): the
-// save fails as any failed save does, and the worker goes on.
+// save fails as any failed save does, and the worker stops there.
 TEST_F(WorkerTest, ReadOnlyTileFileIsASaveFailure)
 {
     MakeTask(kX, kX, kA, kB);
@@ -267,9 +267,10 @@ TEST_F(WorkerTest, ReadOnlyTileFileIsASaveFailure)
     WriteFile(Path(kX, kA), "older tile");
     ASSERT_EQ(::chmod(Path(kX, kA).c_str(), 0444), 0);
     RunWorkers();
-    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kA) + " NULL",
-                                                  "T1:seq=2," + Name(kX, kB) + " OK", kFin}));
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kA) + " NULL", kFin}));
     EXPECT_EQ(ReadFile(Path(kX, kA)), "older tile");
+    ASSERT_EQ(host_.NotSaved.size(), 1u);
+    EXPECT_EQ(host_.NotSaved[0].Error, EACCES);
 }
 
 // Blank substitutes: the position is recorded; an existing file is kept; a

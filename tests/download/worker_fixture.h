@@ -30,8 +30,14 @@ public:
     void AddLogLine(const std::string& line) override { Check(); Log.push_back(line); }
     void AddFailedLine(const std::string& line) override { Check(); Failed.push_back(line); }
     void WorkerDone() override { Check(); ++Done; }
+    void TileNotSaved(const download::TileWriteFailure& failure) override
+    {
+        Check();
+        NotSaved.push_back(failure);
+    }
 
     std::vector<std::string> Log;
+    std::vector<download::TileWriteFailure> NotSaved;
     std::vector<std::string> Failed;
     int Done = 0;
     int OffMainThreadCalls = 0;

@@ -2,6 +2,11 @@
 // existing files, and a proxy port that cannot be used.
 #include "tests/download/worker_fixture.h"
 
+#include "platform/FileOps.h"
+#include "tests/support/FaultRun.h"
+
+#include <cerrno>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -68,18 +73,47 @@ TEST_F(WorkerTest, StopRequestBeforeTheFirstTileRequestsNothing)
     EXPECT_EQ(TotalRequests(), 3u);   // the three other workers' tiles
 }
 
-TEST_F(WorkerTest, FailedSaveLogsNullAndRecordsNothing)
+// A tile that cannot be written never counts as done: " NULL" is logged,
+// the failure reported with its cause, and the worker stops with its
+// position before the tile (it used to go on, and its next tile's position
+// passed the unsaved one).
+TEST_F(WorkerTest, FailedSaveLogsNullReportsTheCauseAndStops)
 {
     MakeTask(kX, kX, kY, kY + 1);
     params_.ThreadCount = 1;
     std::filesystem::remove_all(task_->TileFolder);   // nowhere to write
     RunWorkers();
     EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " NULL",
-                                                   "T1:seq=2," + Name(kX, kY + 1) + " NULL",
                                                    "T1 Finished."}));
     EXPECT_TRUE(host_.Failed.empty());
     EXPECT_EQ(sleeps_.All(), (std::vector<int>{0}));   // no pause after a failed save
     EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(0, 0));
+    EXPECT_EQ(TotalRequests(), 1u);
+    ASSERT_EQ(host_.NotSaved.size(), 1u);
+    EXPECT_EQ(host_.NotSaved[0].Path, Path(kX, kY));
+    EXPECT_EQ(host_.NotSaved[0].Error, ENOENT);
+}
+
+// A disk that fills after some tiles: the position stays at the last tile
+// on disk, and the user is told in words what to do.
+TEST_F(WorkerTest, FullDiskStopsTheWorkerAtTheLastSavedTile)
+{
+    MakeTask(kX, kX, kY, kY + 3);
+    params_.ThreadCount = 1;
+    testing::FaultScope scope;
+    // A tile's replacing write is five operations: the third tile's fails.
+    platform::fileops::ArmFault(11, platform::fileops::FaultKind::FailFromNow, ENOSPC);
+    RunWorkers();
+    platform::fileops::Disarm();
+    EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(kX, kY + 1));
+    EXPECT_EQ(ReadFile(Path(kX, kY + 1)), TileBody(kX, kY + 1));
+    EXPECT_FALSE(Exists(Path(kX, kY + 2)));
+    EXPECT_EQ(TotalRequests(), 3u);
+    ASSERT_EQ(host_.NotSaved.size(), 1u);
+    EXPECT_EQ(host_.NotSaved[0].Error, ENOSPC);
+    EXPECT_EQ(host_.NotSaved[0].Message(),
+              "The disk is full: " + task_->TileFolder + ". Free some space, then press Start to continue the task.");
+    EXPECT_TRUE(testing::TempFilesIn(root_).empty());
 }
 
 TEST_F(WorkerTest, SavedTileReplacesAnExistingFileAndLeavesNoTemporaryFile)

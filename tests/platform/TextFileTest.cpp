@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
+
 namespace kartivo::platform {
 
 using testing::ReadBytes;
@@ -117,19 +120,25 @@ TEST(TextFileWriter, WritesWhatWriteLinesWrites) {
     EXPECT_EQ(ReadBytes(dir / "streamed.txt"), ReadBytes(dir / "whole.txt"));
 }
 
-TEST(TextFileWriter, DestructorFlushesWithoutClose) {
+// The file appears whole at Close or not at all: a writer abandoned midway
+// (an exception, a kill) leaves an earlier file as it was and no temporary.
+TEST(TextFileWriter, UnclosedWriterLeavesTheOldFileAndNoTemporary) {
     TempFolder dir;
+    WriteLines(dir / "a.txt", {"old"});
     {
         TextFileWriter writer(dir / "a.txt");
         writer.WriteLine("x");
     }
-    EXPECT_EQ(ReadBytes(dir / "a.txt"), "x\r\n");
+    EXPECT_EQ(ReadBytes(dir / "a.txt"), "old\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()), 1);
 }
 
-// A chunk whose write failed is not written a second time: the disk fills
-// during a flush, space comes back, and the writer goes out of scope.
-TEST(TextFileWriter, FailedFlushIsNotRepeatedByTheDestructor) {
+// The disk fills during a flush: the error is raised, the old file stays,
+// and the destructor writes nothing more anywhere.
+TEST(TextFileWriter, FailedWriteLeavesTheOldFile) {
     TempFolder dir;
+    WriteLines(dir / "a.txt", {"old"});
     const std::string first(600 * 1024, 'a');
     const std::string second(600 * 1024, 'b');
     {
@@ -139,11 +148,11 @@ TEST(TextFileWriter, FailedFlushIsNotRepeatedByTheDestructor) {
             testing::FileSizeLimit full(1000);
             EXPECT_THROW(writer.WriteLine(second), EFCreateError);   // flushes `first`
         }
+        EXPECT_THROW(writer.WriteLine("more"), EFCreateError);
     }
-    const std::string written = ReadBytes(dir / "a.txt");
-    EXPECT_LE(written.size(), first.size() + 2);
-    EXPECT_TRUE(written == (first + "\r\n").substr(0, written.size()))
-        << "the file holds other bytes than the start of the first line";
+    EXPECT_EQ(ReadBytes(dir / "a.txt"), "old\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()), 1);
 }
 
 } // namespace

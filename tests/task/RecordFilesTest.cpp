@@ -4,8 +4,11 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
+#include "tests/support/FaultRun.h"
 #include "tests/support/FileBytes.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <regex>
 
 namespace kartivo::task {
@@ -180,16 +183,73 @@ TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
     EXPECT_EQ(grown.size(), log.size() + 44 + 2 + 15 + 2 + added.back().size() + 2);
 }
 
-TEST_F(TaskTest, ContinuedTaskWithoutItsLogRaisesCannotOpen) {
+// A run killed during Start left the project file without its other
+// records: continuing makes them again (the list anew, the log with its
+// header, an empty failed list) instead of failing for ever.
+TEST_F(TaskTest, ContinuedTaskWithoutItsRecordsMakesThemAgain) {
     UseWorkedExample();
+    ASSERT_TRUE(CreateAndWrite());
+    const std::string header = ReadBytes(dir / "newtask_log.txt");
+    std::filesystem::remove(dir / "newtask_log.txt");
+    std::filesystem::remove(dir / "newtask_failed.ftl");
+    WriteBytes(dir / "newtask_list.txt", std::string(kTileList).substr(0, std::string(kTileList).size() / 2));   // cut short
+    params.ContinueTask = true;
+    ASSERT_TRUE(CreateAndWrite());
+    EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
+    EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "");
+    const auto log = platform::ReadLines(dir / "newtask_log.txt");
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0], "Project: " + dir.Path() + "newtask.kvpd");
+    EXPECT_EQ(log.back(), std::string(34, '~'));
+    EXPECT_EQ(ReadBytes(dir / "newtask_log.txt").size(), header.size());   // the header alone
+}
+
+// The continue test of the list: its length is worked out without writing
+// it, across column and row numbers of changing digit counts and map types.
+TEST_F(TaskTest, TileListIsCompleteOnlyAtItsExactLength) {
+    for (int mapsType : {5, 22}) {
+        UseTiles(8, 12, 95, 104, 7);
+        params.MapsType = mapsType;
+        params.TaskName = "list" + std::to_string(mapsType) + ".kvpd";
+        auto task = CreateAndWrite();
+        ASSERT_TRUE(task);
+        EXPECT_TRUE(task->TileListComplete()) << mapsType;
+        const std::string list = ReadBytes(task->ListFile);
+        EXPECT_EQ(task->TileListBytes(), list.size());
+        WriteBytes(task->ListFile, list.substr(0, list.rfind("\r\n", list.size() - 3) + 2));
+        EXPECT_FALSE(task->TileListComplete()) << mapsType;
+    }
+}
+
+// The log and failed list of a killed run end inside a line: the continue
+// lines and later entries start on lines of their own.
+TEST_F(TaskTest, ContinuedTaskEndsLinesCutShortBeforeAddingToThem) {
+    UseWorkedExample();
+    ASSERT_TRUE(CreateAndWrite());
+    const std::string log = ReadBytes(dir / "newtask_log.txt") + "T1:seq=1,mn_4149_5";
+    WriteBytes(dir / "newtask_log.txt", log);
+    WriteBytes(dir / "newtask_failed.ftl", "/x/a.png|http://r1/a\r\n/x/b.png|http://r1");
+    params.ContinueTask = true;
+    ASSERT_TRUE(CreateAndWrite());
+    const std::string grown = ReadBytes(dir / "newtask_log.txt");
+    EXPECT_EQ(grown.substr(0, log.size() + 2 + 44 + 2), log + "\r\n" + std::string(44, '-') + "\r\n");
+    EXPECT_EQ(ReadBytes(dir / "newtask_failed.ftl"), "/x/a.png|http://r1/a\r\n/x/b.png|http://r1\r\n");
+}
+
+// Continuing adds to the log's end: a failure while doing so leaves the
+// log exactly as it was (it used to be truncated and rewritten).
+TEST_F(TaskTest, ContinuedLogThatCannotBeAddedToStaysAsItWas) {
+    UseWorkedExample();
+    ASSERT_TRUE(CreateAndWrite());
+    const std::string log = ReadBytes(dir / "newtask_log.txt");
     params.ContinueTask = true;
     auto task = KvTask::Create(params);
     ASSERT_TRUE(task);
-    try {
-        task->WriteLogHeader();
-        FAIL() << "no error";
-    } catch (const platform::EFOpenError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file " + task->LogFile);
+    testing::FaultScope scope;
+    for (long long n = 1; n <= 3; ++n) {   // open, write, fsync
+        platform::fileops::ArmFault(n, platform::fileops::FaultKind::FailFromNow, ENOSPC);
+        EXPECT_THROW(task->WriteLogHeader(), platform::EFCreateError) << n;
+        EXPECT_EQ(ReadBytes(dir / "newtask_log.txt"), log) << n;
     }
 }
 

@@ -38,10 +38,22 @@ protected:
     // Nothing of the task in the save folder (the folder itself may exist).
     bool NothingMade(const std::string& base)
     {
-        for (const char* suffix : {".kvpd", "_list.txt", "_list.txt.part", "_log.txt", "_failed.ftl", ""})
+        for (const char* suffix : {".kvpd", "_list.txt", "_log.txt", "_failed.ftl", ""})
             if (std::filesystem::exists(savePath + "/" + base + suffix))
                 return false;
-        return true;
+        return TemporaryFiles() == 0;
+    }
+    // Files being written whole sit under a hidden temporary name until
+    // they are complete.
+    std::size_t TemporaryFiles() const
+    {
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(savePath)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(".kartivo.", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+                ++count;
+        }
+        return count;
     }
     std::string Status() const
     {
@@ -143,7 +155,8 @@ TEST_F(HugeTaskTest, StopDuringTheTileListCancelsAndRemovesThePartialList)
     }
     const std::string list = C().CurrentTask->ListFile;
     const std::string tileFolder = C().CurrentTask->TileFolder;
-    EXPECT_TRUE(std::filesystem::exists(list + ".part"));
+    EXPECT_FALSE(std::filesystem::exists(list));
+    EXPECT_EQ(TemporaryFiles(), 1u);   // the partial list
     EXPECT_TRUE(std::filesystem::is_directory(tileFolder));
     // The main thread is free: a tick shows how far the list has got.
     form->Timer1Timer();

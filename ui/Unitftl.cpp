@@ -6,7 +6,6 @@
 #include "platform/Settings.h"
 #include "platform/TextLineReader.h"
 #include "platform/qt/EventGuard.h"
-#include "ui/DownloadProgress.h"
 #include "ui/FailedTilesRun.h"
 #include "ui/OptionsSettings.h"
 
@@ -21,13 +20,6 @@
 #include <mutex>
 
 namespace kartivo::ui {
-
-std::string DroppedLinesNote(std::size_t dropped, std::size_t kept)
-{
-    return DownloadProgress::Thousands(static_cast<std::int64_t>(dropped)) +
-           " earlier lines of this report are not shown: the window keeps the last " +
-           DownloadProgress::Thousands(static_cast<std::int64_t>(kept)) + " lines of a run.";
-}
 
 // What the run's thread hands to the window: report lines and the latest
 // progress, taken by the main thread in batches (one queued call at a time).
@@ -70,10 +62,7 @@ TfrmFlt::TfrmFlt(QWidget* parent)
     Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     auto* panel2Layout = new QVBoxLayout(Panel2);
     panel2Layout->setContentsMargins(1, 1, 1, 1);
-    Memo1 = std::make_unique<TMemo>(Memo1Lines, Panel2);
-    // Memo1Lines is bounded itself; the memo shows all of it, the note on
-    // dropped lines included.
-    Memo1->SetDisplayLimit(TMemo::kNoDisplayLimit);
+    Memo1 = std::make_unique<ReportMemo>(Memo1Lines, Panel2);
     // A report line (a tile path and its URL) is wider than the window:
     // wrapped, it is read without scrolling sideways.
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -114,7 +103,6 @@ void TfrmFlt::JoinRunner()
 void TfrmFlt::ClearMemo()
 {
     Memo1Lines.Clear();
-    dropped_ = 0;
     Memo1->Sync();
 }
 
@@ -122,26 +110,7 @@ void TfrmFlt::AddMemoLines(const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines)
         Memo1Lines.Add(line);
-    // Trimmed in one step once half the tail again has gathered, so the
-    // memo is rebuilt now and then rather than for every line.
-    const std::size_t note = dropped_ > 0 ? 1 : 0;
-    if (Memo1Lines.Count() > note + memoTail_ + memoTail_ / 2)
-        TrimMemo();
     Memo1->Sync();
-}
-
-void TfrmFlt::TrimMemo()
-{
-    const std::size_t note = dropped_ > 0 ? 1 : 0;
-    const std::size_t count = Memo1Lines.Count();
-    const std::size_t keepFrom = count - memoTail_;
-    dropped_ += keepFrom - note;
-    std::vector<std::string> kept;
-    kept.reserve(memoTail_ + 1);
-    kept.push_back(DroppedLinesNote(dropped_, memoTail_));
-    for (std::size_t i = keepFrom; i < count; ++i)
-        kept.emplace_back(Memo1Lines[i]);
-    Memo1Lines.Assign(kept);
 }
 
 void TfrmFlt::FormShow()

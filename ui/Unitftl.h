@@ -14,8 +14,8 @@
 //
 // Memory stays flat however long the list: the run holds one line of it at a
 // time, the queue holds at most kMaxQueuedLines lines (the run waits for the
-// window beyond that), and the memo keeps the last memoTail_ lines of
-// the report under a first line that says how many earlier ones it dropped.
+// window beyond that), and the memo (ReportMemo) keeps the last lines of the
+// report under a first line that says how many earlier ones it dropped.
 #include <QDialog>
 
 #include <cstddef>
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "ui/MemoLines.h"
+#include "ui/ReportMemo.h"
 
 class QFrame;
 class QLabel;
@@ -33,21 +34,15 @@ class QPushButton;
 namespace kartivo::ui {
 
 class FailedTilesRun;
-class TMemo;
 
 inline constexpr const char* kFltButtonCaption = "Open *.ftl file and download...";
 inline constexpr const char* kFltStopCaption = "Stop";
 
-// The first memo line once earlier report lines have been dropped.
-std::string DroppedLinesNote(std::size_t dropped, std::size_t kept);
-
 class TfrmFlt : public QDialog {
     Q_OBJECT
 public:
-    // Report lines the memo keeps: the last ones of a run.
-    static constexpr std::size_t kMemoTailLines = 100000;
     // Report lines waiting for the main thread before the run waits too.
-    static constexpr std::size_t kMaxQueuedLines = 10000;
+    static constexpr std::size_t kMaxQueuedLines = 2000;
 
     explicit TfrmFlt(QWidget* parent = nullptr);
     // Stops a run still going and waits for its thread.
@@ -58,19 +53,15 @@ public:
     QLabel* LabelProgress;   // "n of m" while a run goes
     QFrame* Panel2;
     // Memo1's lines: the truth that the view shows. An entry holding a line
-    // break stays one entry and shows as several lines. At most
-    // memoTail_ and half as many again, plus the dropped-lines note.
+    // break stays one entry and shows as several lines. Bounded by Memo1.
     LineList Memo1Lines;
-    // Shows Memo1Lines, every line of them. It sits in Panel2, but Qt deletes
-    // a window's children only after the window's members are gone; owned
-    // here and declared after Memo1Lines, it goes before the lines it shows.
-    std::unique_ptr<TMemo> Memo1;
+    // Shows Memo1Lines, every line of them, and drops their oldest past its
+    // tail. It sits in Panel2, but Qt deletes a window's children only after
+    // the window's members are gone; owned here and declared after
+    // Memo1Lines, it goes before the lines it shows.
+    std::unique_ptr<ReportMemo> Memo1;
 
     bool Running() const { return running_; }
-    // Report lines dropped from the top of the memo in this run.
-    std::size_t DroppedLines() const { return dropped_; }
-    // How many report lines the memo keeps (kMemoTailLines unless changed).
-    void SetMemoTail(std::size_t lines) { memoTail_ = lines == 0 ? 1 : lines; }
     // Closing the window stops a run after its current tile.
     void done(int result) override;
 
@@ -89,7 +80,6 @@ private:
 
     void ClearMemo();
     void AddMemoLines(const std::vector<std::string>& lines);
-    void TrimMemo();
     void StartRun(const std::string& fileName);
     void TakeReports();
     void EndRun(const std::string& error);
@@ -97,8 +87,6 @@ private:
 
     bool positioned_ = false;
     bool running_ = false;
-    std::size_t memoTail_ = kMemoTailLines;
-    std::size_t dropped_ = 0;
     std::shared_ptr<ReportQueue> queue_;
     std::shared_ptr<FailedTilesRun> run_;
     std::thread runner_;

@@ -7,6 +7,7 @@
 #include "tests/support/TestServer.h"
 #include "ui/FailedTilesRun.h"
 #include "ui/OptionsSettings.h"
+#include "ui/ReportMemo.h"
 #include "ui/Unitftl.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
@@ -655,7 +656,7 @@ TEST_F(RedownloadTest, WindowMemoKeepsABoundedTailOfALongReport)
     const std::string before = ReadBytes(listFile);
 
     TfrmFlt w;
-    w.SetMemoTail(kTail);
+    w.Memo1->SetTail(kTail);
     w.show();
     std::size_t most = 0;
     w.Button1Click();
@@ -664,12 +665,12 @@ TEST_F(RedownloadTest, WindowMemoKeepsABoundedTailOfALongReport)
         return !w.Running();
     }));
 
-    EXPECT_LE(most, 1 + kTail + kTail / 2);
+    EXPECT_LE(most, 1 + kTail + kTail / 50);
     const Lines memo = w.Memo1Lines.ToVector();
     ASSERT_GE(memo.size(), 1 + kTail);
     const std::size_t reportLines = kLines + 2;   // "Start...", the lines, "Download End."
-    EXPECT_EQ(w.DroppedLines() + memo.size() - 1, reportLines);
-    EXPECT_EQ(memo.front(), DroppedLinesNote(w.DroppedLines(), kTail));
+    EXPECT_EQ(w.Memo1->Dropped() + memo.size() - 1, reportLines);
+    EXPECT_EQ(memo.front(), DroppedLinesNote(w.Memo1->Dropped(), kTail));
     EXPECT_EQ(DroppedLinesNote(1234567, 100000),
               "1,234,567 earlier lines of this report are not shown: the window keeps the last 100,000 lines of a run.");
     EXPECT_EQ(memo[memo.size() - 2], "Skipped, not a tile of a Kartivo task: " + list.back());
@@ -682,7 +683,43 @@ TEST_F(RedownloadTest, WindowMemoKeepsABoundedTailOfALongReport)
     w.hide();
     w.show();
     EXPECT_EQ(w.Memo1Lines.Count(), 0u);
-    EXPECT_EQ(w.DroppedLines(), 0u);
+    EXPECT_EQ(w.Memo1->Dropped(), 0u);
+}
+
+// The display loses exactly the blocks of the dropped lines, entries that
+// show as two lines included, so it always shows the list it bounds.
+TEST(ReportMemoTest, DisplayFollowsTheBoundedListThroughEveryDrop)
+{
+    LineList lines;
+    ReportMemo memo(lines);
+    memo.SetTail(5);
+    auto shown = [&] {
+        std::string text;
+        for (std::size_t i = 0; i < lines.Count(); ++i) {
+            std::string entry(lines[i]);
+            for (std::size_t p; (p = entry.find("\r\n")) != std::string::npos;)
+                entry.replace(p, 2, "\n");
+            std::replace(entry.begin(), entry.end(), '\r', '\n');
+            text += (i ? "\n" : "") + entry;
+        }
+        return text;
+    };
+    std::size_t added = 0;
+    for (int round = 0; round < 12; ++round) {
+        for (int n = 0; n <= round % 4; ++n, ++added) {
+            const std::string i = std::to_string(added);
+            lines.Add(added % 3 == 0 ? "a" + i + "\r\nb" + i : added % 5 == 0 ? "c" + i + "\rd" + i : "e" + i);
+        }
+        memo.Sync();
+        ASSERT_LE(lines.Count(), 1u + 5 + 5 / 50);
+        EXPECT_EQ(memo.toPlainText().toStdString(), shown()) << "after " << added << " lines";
+        EXPECT_EQ(memo.Dropped() + lines.Count() - (memo.Dropped() ? 1 : 0), added);
+    }
+    EXPECT_GT(memo.Dropped(), 0u);
+    lines.Clear();
+    memo.Sync();
+    EXPECT_EQ(memo.Dropped(), 0u);
+    EXPECT_TRUE(memo.toPlainText().isEmpty());
 }
 
 TEST_F(RedownloadTest, WindowLinesAreReadWithoutScrollingSideways)

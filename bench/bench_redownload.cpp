@@ -114,7 +114,8 @@ int Run(int argc, char** argv)
         std::ofstream list(listFile, std::ios::binary);
         const std::string server = "|http://127.0.0.1:" + std::to_string(port) + "/tiles/";
         for (int i = 0; i < tiles; ++i) {
-            const std::string name = "mn_" + std::to_string(i % 1048576) + "_" + std::to_string(i / 1048576) + "_20.png";
+            const std::string name =
+                "mn_" + std::to_string(i % 1048576) + "_" + std::to_string(i / 1048576) + "_20.png";
             list << folder.Path() << name << server << name << "\r\n";
         }
     }

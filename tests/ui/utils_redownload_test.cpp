@@ -69,6 +69,17 @@ protected:
     }
     std::string Tile(const std::string& name) const { return folder.Path() + name; }
     std::string Line(const std::string& name) const { return Tile(name) + "|" + Url(name); }
+    // Settings that name the test server as the proxy, for the user alice.
+    OptionsValues ServerAsProxy(const std::string& password) const
+    {
+        OptionsValues settings;
+        settings.UseProxy = true;
+        settings.ProxyServer = "127.0.0.1";
+        settings.ProxyPort = std::to_string(server.Port());
+        settings.ProxyUsername = "alice";
+        settings.ProxyPassword = password;
+        return settings;
+    }
 
     // One run with a client set up as the window sets it up.
     Lines Run(const Lines& list)
@@ -215,13 +226,7 @@ TEST_F(RedownloadTest, EveryHeaderIsInsideTheHeaderBlockThroughAProxy)
 {
     server.Enqueue(ScriptedReply::Ok("PNG"));
     download::TIdHTTP http;
-    OptionsValues settings;
-    settings.UseProxy = true;
-    settings.ProxyServer = "127.0.0.1";
-    settings.ProxyPort = std::to_string(server.Port());
-    settings.ProxyUsername = "alice";
-    settings.ProxyPassword = "secret";
-    ASSERT_EQ(ConfigureRedownloadClient(http, settings), "");
+    ASSERT_EQ(ConfigureRedownloadClient(http, ServerAsProxy("secret")), "");
 
     const std::string url = "http://t1.tiles.invalid/tiles/mn_0_0_3.png";
     FailedTilesRun run(http, [](const std::string&) {});
@@ -241,17 +246,12 @@ TEST_F(RedownloadTest, AProxyRefusingThePasswordEndsTheRun)
         return ScriptedReply::Status(407, "Proxy Authentication Required");
     });
     download::TIdHTTP http;
-    OptionsValues settings;
-    settings.UseProxy = true;
-    settings.ProxyServer = "127.0.0.1";
-    settings.ProxyPort = std::to_string(server.Port());
-    settings.ProxyUsername = "alice";
-    settings.ProxyPassword = "wrong";
-    ASSERT_EQ(ConfigureRedownloadClient(http, settings), "");
+    ASSERT_EQ(ConfigureRedownloadClient(http, ServerAsProxy("wrong")), "");
     Lines report;
     FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); });
     const std::string url = "http://t1.tiles.invalid/tiles/";
-    run.Run({Tile("mn_0_0_3.png") + "|" + url + "mn_0_0_3.png", Tile("mn_1_0_3.png") + "|" + url + "mn_1_0_3.png"});
+    run.Run({Tile("mn_0_0_3.png") + "|" + url + "mn_0_0_3.png",
+             Tile("mn_1_0_3.png") + "|" + url + "mn_1_0_3.png"});
 
     EXPECT_EQ(report, (Lines{"Start...", "407 Proxy Authentication Required->" + url + "mn_0_0_3.png",
                              kProxyRefused, "Download End."}));
@@ -317,7 +317,8 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     w.show();
     RunWindow(w);
 
-    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", "404 Not Found->" + Url("mn_0_0_3.png"), Url("mn_0_0_3.png") + kNotFound,
+    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", "404 Not Found->" + Url("mn_0_0_3.png"),
+                                              Url("mn_0_0_3.png") + kNotFound,
                                    Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(list), before);
     EXPECT_EQ(ReadBytes(Tile("mn_1_0_3.png")), "PNG-2");
@@ -381,7 +382,8 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
         }
         return ScriptedReply::Ok("PNG");
     });
-    OfferList({Line("mn_0_0_3.png"), Line("mn_1_0_3.png"), Line("mn_2_0_3.png"), Line("mn_3_0_3.png"), Line("mn_4_0_3.png")});
+    OfferList({Line("mn_0_0_3.png"), Line("mn_1_0_3.png"), Line("mn_2_0_3.png"), Line("mn_3_0_3.png"),
+               Line("mn_4_0_3.png")});
 
     TfrmFlt w;
     w.show();
@@ -461,7 +463,8 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
     RunWindow(w);
     platform::SetProgramFolderForTests("");
 
-    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("mn_0_0_3.png") + ":" + url + " ->OK", "Download End."}));
+    EXPECT_EQ(w.Memo1Lines.ToVector(),
+              (Lines{"Start...", Tile("mn_0_0_3.png") + ":" + url + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(Tile("mn_0_0_3.png")), "PNG-PROXIED");
     ASSERT_EQ(server.RequestCount(), 1u);
     const std::string raw = server.Requests()[0].raw;
@@ -672,7 +675,8 @@ TEST_F(RedownloadTest, WindowMemoKeepsABoundedTailOfALongReport)
     EXPECT_EQ(w.Memo1->Dropped() + memo.size() - 1, reportLines);
     EXPECT_EQ(memo.front(), DroppedLinesNote(w.Memo1->Dropped(), kTail));
     EXPECT_EQ(DroppedLinesNote(1234567, 100000),
-              "1,234,567 earlier lines of this report are not shown: the window keeps the last 100,000 lines of a run.");
+              "1,234,567 earlier lines of this report are not shown: the window keeps the last 100,000 lines "
+              "of a run.");
     EXPECT_EQ(memo[memo.size() - 2], "Skipped, not a tile of a Kartivo task: " + list.back());
     EXPECT_EQ(memo.back(), "Download End.");
     EXPECT_EQ(w.LabelProgress->text().toStdString(), "1000 of 1000");

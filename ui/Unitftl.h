@@ -6,8 +6,9 @@
 // responsive, shows "n of m" as it goes, and its button stops the run after
 // the current tile.
 //
-// Life of a run: Button1 -> list chosen and opened -> memo cleared -> the
-// run's thread starts (button caption "Stop") and reads the list as it goes
+// Life of a run: Button1 -> list chosen -> memo cleared -> list opened (an
+// error box if it cannot be) -> the run's thread starts (button caption
+// "Stop"), counts the list's lines, then reads it again as it goes
 // -> report lines and "n of m" gather in a bounded queue that the main thread
 // empties in batches -> the thread ends (caption back, a file error shown in
 // the error box) -> the next press starts a new run.

@@ -102,4 +102,50 @@ std::string TileFileName(int mapsType, int x, int y, int zoom) {
     return name;
 }
 
+namespace {
+
+// Reads a decimal number without sign or leading zeros from `text` at `pos`,
+// up to `stop`; false when there is none or it exceeds `max`.
+bool ReadNumber(const std::string& text, std::size_t& pos, char stop, long long max, int& value) {
+    const std::size_t end = text.find(stop, pos);
+    if (end == std::string::npos || end == pos || end - pos > 7)
+        return false;
+    long long n = 0;
+    for (std::size_t i = pos; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        n = n * 10 + (text[i] - '0');
+    }
+    if (n > max)
+        return false;
+    value = static_cast<int>(n);
+    pos = end + 1;
+    return true;
+}
+
+} // namespace
+
+bool IsTileFileName(const std::string& name) {
+    constexpr int kMinZoom = 1;
+    constexpr int kMaxZoom = 20;
+    constexpr long long kMaxIndex = (1LL << kMaxZoom) - 1;
+    std::size_t pos = name.find('_');
+    if (pos == std::string::npos)
+        return false;
+    const std::string prefix = name.substr(0, pos);
+    ++pos;
+    int x = 0, y = 0, zoom = 0;
+    if (!ReadNumber(name, pos, '_', kMaxIndex, x) || !ReadNumber(name, pos, '_', kMaxIndex, y) ||
+        !ReadNumber(name, pos, '.', kMaxZoom, zoom))
+        return false;
+    if (zoom < kMinZoom || x >= (1 << zoom) || y >= (1 << zoom))
+        return false;
+    // The prefix names the map type; the name as TileFileName forms it then
+    // settles every other detail (extension, no leading zeros, nothing after).
+    for (const MapTypeInfo& info : kMapTypes)
+        if (prefix == info.FilePrefix && TileFileName(info.Code, x, y, zoom) == name)
+            return true;
+    return false;
+}
+
 } // namespace kartivo::core

@@ -30,6 +30,10 @@ std::string QuadKey(int x, int y, int zoom);
 int ServerDigit(int y);
 std::string TileUrl(int mapsType, int x, int y, int zoom);
 std::string TileFileName(int mapsType, int x, int y, int zoom);
+// True when `name` (a file name without folder) is exactly the file name
+// TileFileName gives for some map type and some tile at zoom 1 to 20 within
+// that zoom's range, so nothing else can pass for a tile.
+bool IsTileFileName(const std::string& name);
 
 // The map site sent as referer by the re-download window (without CR LF).
 inline constexpr const char* kMapSiteAddress = "http://www.bing.com/maps/";

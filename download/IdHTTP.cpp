@@ -28,8 +28,8 @@
 //   reply, and after any reply that leaves unexpected bytes behind it, so
 //   the next Get never reads leftovers.
 //   The keep-or-close rules apply after error statuses as after successes.
-// - A header value holding a line break (the re-download window's referer
-//   ends in CR LF) ends the header block early on the wire; the lines after
+// - A header value holding a line break ends the header block early on the
+//   wire (callers therefore set values without line ends); the lines after
 //   it reach the server as a request of their own, which a real server
 //   answers (usually 400). Such a request is sent byte for byte as stored,
 //   but its connection is closed after the reply, so that answer can never

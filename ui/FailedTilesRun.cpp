@@ -3,18 +3,20 @@
 #include "core/MapTypes.h"
 #include "download/IdHTTP.h"
 #include "download/ProxySetting.h"
+#include "download/Unit3.h"
 #include "platform/Files.h"
+#include "platform/TextLineReader.h"
 #include "task/Unitclasstask.h"
 #include "ui/OptionsSettings.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace kartivo::ui {
 
 void ConfigureRedownloadClient(download::TIdHTTP& http)
 {
-    // The CR LF belongs to the value: it goes on the wire as it stands.
-    http.Request.Referer = std::string(core::kMapSiteAddress) + "\r\n";
+    http.Request.Referer = core::kMapSiteAddress;
     http.Request.UserAgent = ftl::kUserAgent;
     http.Request.Connection = ftl::kConnection;
     http.Request.ProxyServer.clear();
@@ -39,7 +41,27 @@ FailedTilesRun::FailedTilesRun(download::TIdHTTP& http, LineSink report, std::fu
 
 void FailedTilesRun::Run(const std::vector<std::string>& lines)
 {
-    if (lines.empty()) {
+    std::size_t i = 0;
+    RunLines(lines.size(), [&](std::string& line) {
+        if (i == lines.size())
+            return false;
+        line = lines[i++];
+        return true;
+    });
+}
+
+void FailedTilesRun::Run(platform::TextLineReader& list)
+{
+    list.Rewind();
+    const std::size_t count = list.CountRemaining();
+    list.Rewind();
+    RunLines(count, [&](std::string& line) { return list.Next(line); });
+}
+
+void FailedTilesRun::RunLines(std::size_t count, const std::function<bool(std::string&)>& next)
+{
+    std::string line;
+    if (count == 0 || !next(line)) {
         report_(ftl::kNoRecords);
         return;
     }
@@ -47,20 +69,29 @@ void FailedTilesRun::Run(const std::vector<std::string>& lines)
     if (started_)
         started_();
     std::size_t finished = 0;
-    for (std::size_t i = 0; i < lines.size() && !stop_; ++i) {
+    for (bool more = true; more && !stop_; more = next(line)) {
+        // A list that grew since it was counted still shows a true "n of m".
+        count = std::max(count, finished + 1);
         if (progress_)
-            progress_(i + 1, lines.size());
-        const bool goOn = FetchLine(lines[i]);
-        finished = i + 1;
+            progress_(finished + 1, count);
+        const bool goOn = FetchLine(line);
+        ++finished;
         if (!goOn)
             break;
     }
     if (progress_)
-        progress_(finished, lines.size());
+        progress_(finished, std::max(count, finished));
     report_(ftl::kEnd);
 }
 
 namespace {
+
+// The last part of a path, after its last "/".
+std::string FileNameOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 bool Contains(const std::string& text, const char* part)
 {
@@ -80,9 +111,14 @@ bool IsRepeatable(const std::string& text)
 bool FailedTilesRun::FetchLine(const std::string& line)
 {
     const task::FailedEntry entry = task::SplitFailedLine(line);
+    if (!core::IsTileFileName(FileNameOf(entry.Path))) {
+        report_(ftl::kNotATilePrefix + line);
+        return true;
+    }
     download::TMemoryStream buffer;
     std::string failure;
     bool fetched = false;
+    bool proxyRefused = false;
     for (int repeats = 0;; ++repeats) {
         // Every attempt starts from an empty buffer, so that no part of a
         // failed reply ends up in front of the image.
@@ -91,6 +127,9 @@ bool FailedTilesRun::FetchLine(const std::string& line)
             http_.Get(entry.Url, buffer);
             fetched = true;
             break;
+        } catch (const download::EIdHTTPProtocolException& e) {
+            failure = e.what();
+            proxyRefused = !http_.Request.ProxyServer.empty() && (e.ErrorCode == 407 || e.ErrorCode == 401);
         } catch (const std::exception& e) {
             failure = e.what();
         }
@@ -113,6 +152,11 @@ bool FailedTilesRun::FetchLine(const std::string& line)
     }
 
     report_(failure + ftl::kGivenUpJoin + entry.Url);
+    if (proxyRefused) {
+        // Every further tile would be refused alike.
+        report_(download::kProxyRefusedMessage);
+        return false;
+    }
     if (Contains(failure, "302") || Contains(failure, "403")) {
         report_(ftl::kBanned);
         return false;

@@ -3,13 +3,17 @@
 // is fetched again with the caller's HTTP client and stored at the line's
 // tile path, and every outcome becomes one report line.
 //
-// Life of a run: "Start..." -> for each line: split at the first "|", GET
+// Life of a run: "Start..." -> for each line: split at the first "|", skip
+// it with its own report line unless its path names a tile file, GET
 // (repeated at once after a reset, an address in use or a dropped kept-open
 // connection, at most kMaxRepeats times), store or report -> "Download End.".
+// Lines are taken one at a time from their source, so a list of any length
+// costs the same memory.
 // A stop request ends the run after the current line, with "Download End.".
 // The run may go on a thread of its own: a stop request is safe from any
 // thread, and the sinks run on the run's thread.
-// A refusal (302/403) or a network failure ends it early with its message;
+// A refusal (302/403), a network failure or a proxy that refuses the user
+// name or password ends it early with its message;
 // a tile file that cannot be written ends it by raising EFCreateError, and
 // then no "Download End." is reported.
 #include <atomic>
@@ -19,6 +23,7 @@
 #include <vector>
 
 namespace kartivo::download { class TIdHTTP; }
+namespace kartivo::platform { class TextLineReader; }
 
 namespace kartivo::ui {
 
@@ -34,12 +39,17 @@ inline constexpr const char* kBanned = "Error: may be your IP is banned.\nPlease
 inline constexpr const char* kNetworkProblem = "Error: Your network has problem, please check it.";
 inline constexpr const char* kNotFoundSuffix = ":Error: the image is not found on server.";
 inline constexpr const char* kEnd = "Download End.";
+// Put in front of a line whose path is not a tile file: it is skipped, so a
+// list can never make the run overwrite any other file.
+inline constexpr const char* kNotATilePrefix = "Skipped, not a tile of a Kartivo task: ";
 inline constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
 inline constexpr const char* kConnection = "Keep_Alive";
 } // namespace ftl
 
-// Sets the request fields a re-download run sends: the map site with CR LF as
-// referer, the fixed user agent, "Keep_Alive", and no proxy.
+// Sets the request fields a re-download run sends: the map site as referer
+// (a bare value: a line end in it would end the header block early, leaving
+// the user agent, the connection and the proxy's authorization outside),
+// the fixed user agent, "Keep_Alive", and no proxy.
 void ConfigureRedownloadClient(download::TIdHTTP& http);
 // The same, through the proxy of the settings when they say UseProxy=1, with
 // its credentials, as a download does. Returns "" or, when the proxy port is
@@ -61,6 +71,10 @@ public:
     // Runs over the lines of a list file. Throws platform::EFCreateError when
     // a tile file cannot be written.
     void Run(const std::vector<std::string>& lines);
+    // The same, reading the list as it goes: the lines are counted first
+    // (for the progress), then read again one at a time. Read failures raise
+    // platform::EFOpenError.
+    void Run(platform::TextLineReader& list);
 
     // Called before each line with the lines begun so far (1-based) and the
     // line count, and once more with the lines finished when the run ends.
@@ -73,6 +87,8 @@ public:
     bool StopRequested() const { return stop_; }
 
 private:
+    // `next` gives the lines one at a time, false after the last.
+    void RunLines(std::size_t count, const std::function<bool(std::string&)>& next);
     // true: go on with the next line; false: the run ends.
     bool FetchLine(const std::string& line);
 

@@ -570,8 +570,12 @@ void TForm1::CombineImages1Click()
 void TForm1::ReDownloadfailedfiles1Click()
 {
     RunGuarded([&] {
-        if (windows_.Flt)
-            windows_.Flt->exec();
+        // Not modal: the main window stays usable while tiles are fetched again.
+        if (windows_.Flt) {
+            windows_.Flt->show();
+            windows_.Flt->raise();
+            windows_.Flt->activateWindow();
+        }
     });
 }
 

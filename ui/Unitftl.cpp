@@ -4,7 +4,7 @@
 #include "download/IdHTTP.h"
 #include "platform/Dialogs.h"
 #include "platform/Settings.h"
-#include "platform/TextFile.h"
+#include "platform/TextLineReader.h"
 #include "platform/qt/EventGuard.h"
 #include "ui/FailedTilesRun.h"
 #include "ui/OptionsSettings.h"
@@ -13,15 +13,35 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTextOption>
 #include <QVBoxLayout>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace kartivo::ui {
+
+// What the run's thread hands to the window: report lines and the latest
+// progress, taken by the main thread in batches (one queued call at a time).
+struct TfrmFlt::ReportQueue {
+    std::mutex m;
+    std::condition_variable room;   // signalled when the window took the lines
+    std::vector<std::string> lines;
+    std::size_t current = 0;
+    std::size_t count = 0;
+    bool progressChanged = false;
+    bool takePosted = false;        // a call of TakeReports is on its way
+    bool closed = false;            // the window is going: nothing more is taken
+};
 
 TfrmFlt::TfrmFlt(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint)
 {
     setObjectName("frmFlt");
+    // The main window stays usable while this one is open.
+    setModal(false);
+    setWindowModality(Qt::NonModal);
     setWindowTitle("Re-Download failed files");
     setFixedSize(703, 453);
 
@@ -42,9 +62,12 @@ TfrmFlt::TfrmFlt(QWidget* parent)
     Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     auto* panel2Layout = new QVBoxLayout(Panel2);
     panel2Layout->setContentsMargins(1, 1, 1, 1);
-    Memo1 = std::make_unique<TMemo>(Memo1Lines, Panel2);
-    Memo1->SetDisplayLimit(TMemo::kNoDisplayLimit);   // a report is read whole
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1 = std::make_unique<ReportMemo>(Memo1Lines, Panel2);
+    // A report line (a tile path and its URL) is wider than the window:
+    // wrapped, it is read without scrolling sideways.
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont memoFont = Memo1->font();
     memoFont.setPixelSize(13);
@@ -57,6 +80,15 @@ TfrmFlt::TfrmFlt(QWidget* parent)
 
 TfrmFlt::~TfrmFlt()
 {
+    if (queue_) {
+        // A run waiting for room in the queue must not wait for a window
+        // that is going.
+        {
+            std::lock_guard<std::mutex> lock(queue_->m);
+            queue_->closed = true;
+        }
+        queue_->room.notify_all();
+    }
     if (run_)
         run_->RequestStop();
     JoinRunner();
@@ -74,9 +106,10 @@ void TfrmFlt::ClearMemo()
     Memo1->Sync();
 }
 
-void TfrmFlt::AddMemoLine(const std::string& line)
+void TfrmFlt::AddMemoLines(const std::vector<std::string>& lines)
 {
-    Memo1Lines.Add(line);
+    for (const std::string& line : lines)
+        Memo1Lines.Add(line);
     Memo1->Sync();
 }
 
@@ -106,11 +139,11 @@ void TfrmFlt::Button1Click()
         if (!fileName)
             return;
         ClearMemo();
-        StartRun(platform::ReadLines(*fileName));
+        StartRun(*fileName);
     });
 }
 
-void TfrmFlt::StartRun(std::vector<std::string> lines)
+void TfrmFlt::StartRun(const std::string& fileName)
 {
     // The proxy of the settings file, read afresh for every run, as Start does.
     const OptionsValues settings = LoadOptions(platform::SettingsFileName());
@@ -121,28 +154,50 @@ void TfrmFlt::StartRun(std::vector<std::string> lines)
         return;
     }
 
+    // Opened here, so that a list that cannot be read is reported at once;
+    // the run reads it on its thread, a line at a time.
+    auto list = std::make_shared<platform::TextLineReader>(fileName);
+
     JoinRunner();   // a finished run's thread
-    // Every report reaches the window queued, in the order it was made. The
-    // window outlives the thread (its destructor joins it); what is still
+    // The window outlives the thread (its destructor joins it); a call still
     // queued when it goes is dropped with it.
+    auto queue = std::make_shared<ReportQueue>();
+    queue_ = queue;
     auto post = [this](auto fn) {
         QMetaObject::invokeMethod(this, [this, fn] { fn(*this); }, Qt::QueuedConnection);
     };
-    run_ = std::make_shared<FailedTilesRun>(
-        *http, [post](const std::string& line) { post([line](TfrmFlt& w) { w.AddMemoLine(line); }); });
-    run_->SetProgress([post](std::size_t current, std::size_t count) {
-        const QString text = QString("%1 of %2").arg(current).arg(count);
-        post([text](TfrmFlt& w) { w.LabelProgress->setText(text); });
+    // Called with the queue locked: asks the window once to take what is there.
+    auto wake = [queue, post](std::unique_lock<std::mutex>& lock) {
+        const bool postIt = !queue->takePosted;
+        queue->takePosted = true;
+        lock.unlock();
+        if (postIt)
+            post([](TfrmFlt& w) { w.TakeReports(); });
+    };
+    run_ = std::make_shared<FailedTilesRun>(*http, [queue, wake](const std::string& line) {
+        std::unique_lock<std::mutex> lock(queue->m);
+        queue->room.wait(lock, [&] { return queue->closed || queue->lines.size() < kMaxQueuedLines; });
+        if (queue->closed)
+            return;
+        queue->lines.push_back(line);
+        wake(lock);
+    });
+    run_->SetProgress([queue, wake](std::size_t current, std::size_t count) {
+        std::unique_lock<std::mutex> lock(queue->m);
+        queue->current = current;
+        queue->count = count;
+        queue->progressChanged = true;
+        wake(lock);
     });
 
     running_ = true;
     Button1->setText(kFltStopCaption);
     Button1->setEnabled(true);
     LabelProgress->clear();
-    runner_ = std::thread([run = run_, http, lines = std::move(lines), post] {
+    runner_ = std::thread([run = run_, http, list, post] {
         std::string error;
         try {
-            run->Run(lines);
+            run->Run(*list);
         } catch (const std::exception& e) {
             error = e.what();
         } catch (...) {
@@ -152,8 +207,32 @@ void TfrmFlt::StartRun(std::vector<std::string> lines)
     });
 }
 
+void TfrmFlt::TakeReports()
+{
+    if (!queue_)
+        return;
+    std::vector<std::string> lines;
+    bool progressChanged = false;
+    std::size_t current = 0, count = 0;
+    {
+        std::lock_guard<std::mutex> lock(queue_->m);
+        lines.swap(queue_->lines);
+        progressChanged = queue_->progressChanged;
+        queue_->progressChanged = false;
+        current = queue_->current;
+        count = queue_->count;
+        queue_->takePosted = false;
+    }
+    queue_->room.notify_all();
+    if (!lines.empty())
+        AddMemoLines(lines);
+    if (progressChanged)
+        LabelProgress->setText(QString("%1 of %2").arg(current).arg(count));
+}
+
 void TfrmFlt::EndRun(const std::string& error)
 {
+    TakeReports();   // whatever the run reported last
     running_ = false;
     Button1->setText(kFltButtonCaption);
     Button1->setEnabled(true);

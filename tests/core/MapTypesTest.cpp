@@ -81,6 +81,7 @@ class TileAddress : public ::testing::TestWithParam<AddressCase> {};
 TEST_P(TileAddress, WorkedExampleTile) {
     EXPECT_EQ(TileUrl(GetParam().code, 4149, 5373, 13), GetParam().url);
     EXPECT_EQ(TileFileName(GetParam().code, 4149, 5373, 13), GetParam().file);
+    EXPECT_TRUE(IsTileFileName(GetParam().file));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -112,6 +113,20 @@ TEST(TileAddress, LargestNumbersAtZoom20) {
     EXPECT_EQ(TileFileName(6, 1048575, 1046858, 20), "ms_1048575_1046858_20.jpg");
     EXPECT_EQ(TileUrl(7, 1048575, 1048575, 20),
               "http://h3.ortho.tiles.virtualearth.net/tiles/h11111111111111111111.jpeg?g=909");
+}
+
+// Only names that TileFileName could have formed pass for a tile: anything a
+// hostile list might name instead is refused.
+TEST(TileAddress, TileFileNameRecognisesOnlyRealTileNames) {
+    EXPECT_TRUE(IsTileFileName("ms_1048575_1048575_20.jpg"));
+    EXPECT_TRUE(IsTileFileName("mn_0_1_1.png"));
+    for (const char* name :
+         {"notes.txt", "", "mn_4149_5373_13.jpg", "ms_4149_5373_13.png", "mo_4149_5373_13.png",
+          "xx_4149_5373_13.png", "mn_04149_5373_13.png", "mn_-1_5373_13.png", "mn_4149_5373_13.png.bak",
+          "mn_4149_5373_13png", "mn_4149_5373_.png", "mn_2_0_1.png", "mn_0_0_0.png", "mn_0_0_21.png",
+          "mn_1048576_0_20.png", "mn_4149_5373_13.png/", ".mn_4149_5373_13.png", "mn_4149__13.png",
+          "mn_99999999999_0_20.png"})
+        EXPECT_FALSE(IsTileFileName(name)) << name;
 }
 
 TEST(TileAddress, UnknownCodeGivesNothing) {

@@ -403,7 +403,7 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     dialogs.messages.clear();
 
     // The windows: the modal ones are shown modally (closed here once up),
-    // the converter beside the main window.
+    // the converter and the re-download window beside the main window.
     auto modalShown = [&](QAction* item) {
         QWidget* shown = nullptr;
         QTimer::singleShot(0, [&] {
@@ -415,16 +415,20 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
         return shown;
     };
     EXPECT_EQ(modalShown(form->Options2)->windowTitle(), "Options");
-    EXPECT_EQ(modalShown(form->ReDownloadfailedfiles1)->windowTitle(), "Re-Download failed files");
     EXPECT_EQ(modalShown(form->About1)->windowTitle(), "About");
-    form->ConvertLongitudeorLatitudetodegreen1->trigger();
-    QWidget* convert = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle().startsWith("Convert"))
-            convert = w;
-    ASSERT_NE(convert, nullptr);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    convert->close();
+    for (QAction* item : {form->ConvertLongitudeorLatitudetodegreen1, form->ReDownloadfailedfiles1}) {
+        item->trigger();
+        QWidget* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w != form.get())
+                shown = w;
+        ASSERT_NE(shown, nullptr) << item->text().toStdString();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << item->text().toStdString();
+        EXPECT_TRUE(shown->windowTitle().startsWith(item == form->ReDownloadfailedfiles1 ? "Re-Download failed files"
+                                                                                          : "Convert"))
+            << shown->windowTitle().toStdString();
+        shown->close();
+    }
     EXPECT_TRUE(dialogs.messages.empty());
 
     // Exit closes the window.

@@ -41,9 +41,13 @@ struct JoinOptions {
     std::uint64_t BigTiffAbove = 4000000000ull;
 };
 
+// Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".
+std::string Thousands(std::int64_t n);
+std::string TimeLeftText(double seconds);
+
 // Beside the project file, named after the task: "<save folder><task>.tif".
 std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format);
-// The report beside an output: "paris.tif" -> "paris_report.txt".
+// The report beside an output: "paris.tif" -> "paris.tif_report.txt".
 std::string ReportPathFor(const std::string& outputPath);
 
 struct JoinSummary {
@@ -59,14 +63,20 @@ struct JoinSummary {
 enum class JoinOutcome { Done, Cancelled, Failed };
 
 // Why the options cannot work for this task (an image too large for PNG or
-// JPEG, a quality out of range), as the sentence the user sees, or "".
+// JPEG, MBTiles for tiles that are not 256 x 256, a quality out of range), as
+// the sentence the user sees, or "".
 std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options);
 
 // Combines the task. On Done the output, its side files and the report are
 // in place; on Cancelled or Failed `error` holds the sentence to show, and
 // no partial output is left on disk (an output that existed before is
-// untouched; only a failure to write the small side files or the report
-// after the output is complete leaves that output in place).
+// untouched). Every file is written under a temporary name first and all
+// take their places together at the end, the one point after which a cancel
+// no longer counts. Refused before anything is written: an output or side
+// file that would replace something other than a regular file that may be
+// written (links are followed to the file they name), a file of the task,
+// or another file of the same run; a task without its tile folder. A run in
+// which no tile at all could be combined fails and writes nothing.
 JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& options, JoinControl& control,
                     JoinSummary& summary, std::string& error);
 

@@ -25,7 +25,7 @@ const char* const kUsageText =
     "  -h, --help            show this text\n"
     "\n"
     "Tiles that are missing, failed or cannot be decoded are left transparent\n"
-    "and listed in a report beside the output (NAME_report.txt). Progress goes\n"
+    "and listed in a report beside the output (OUTPUT_report.txt). Progress goes\n"
     "to standard error. Exit status: 0 done, 1 failed, 2 wrong arguments,\n"
     "130 interrupted; nothing half-written is left behind.\n";
 
@@ -46,9 +46,11 @@ public:
         last_ = percent;
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const long left = done > 0 ? static_cast<long>(elapsed * (total - done) / done + 0.5) : 0;
-        std::fprintf(err_, "%s%3d%% (%lld of %lld tiles), %ld:%02ld left%s", tty_ ? "\r" : "", percent,
-                     static_cast<long long>(done), static_cast<long long>(total), left / 60, left % 60,
+        std::string text = Thousands(done) + " of " + Thousands(total) + " tiles";
+        if (done > 0 && done < total)
+            text += ", " + TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
+        // Padded on a terminal, so that a shorter line covers a longer one.
+        std::fprintf(err_, "%s%3d%% (%s)%s%s", tty_ ? "\r" : "", percent, text.c_str(), tty_ ? "   " : "",
                      tty_ ? "" : "\n");
         std::fflush(err_);
     }
@@ -143,11 +145,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
 
     JoinControl control;
     ProgressPrinter progress(err);
-    control.Progress = [&](std::int64_t done, std::int64_t total) {
-        if (cancel && cancel->load())
-            control.Cancel = true;
-        progress.Update(done, total);
-    };
+    control.Interrupt = cancel;
+    control.Progress = [&](std::int64_t done, std::int64_t total) { progress.Update(done, total); };
     JoinSummary summary;
     const JoinOutcome outcome = Combine(*project, options, control, summary, error);
     progress.End();
@@ -157,20 +156,17 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
     }
 
     const TileCounts& c = summary.Counts;
-    std::fprintf(err, "Wrote %s (%s, %lld x %lld pixels, EPSG:3857)\n", summary.OutputPath.c_str(),
-                 OutputFormatName(options.Format), static_cast<long long>(summary.Width),
-                 static_cast<long long>(summary.Height));
-    std::fprintf(err,
-                 "Tiles: %lld combined, %lld blank substitutes, %lld missing, %lld failed, "
-                 "%lld undecodable\n",
-                 static_cast<long long>(c.Saved), static_cast<long long>(c.Blank),
-                 static_cast<long long>(c.Missing), static_cast<long long>(c.Failed),
-                 static_cast<long long>(c.Undecodable));
+    std::fprintf(err, "Wrote %s (%s, %s x %s pixels, EPSG:3857)\n", summary.OutputPath.c_str(),
+                 OutputFormatName(options.Format), Thousands(summary.Width).c_str(),
+                 Thousands(summary.Height).c_str());
+    std::fprintf(err, "Tiles: %s combined, %s blank substitutes, %s missing, %s failed, %s undecodable\n",
+                 Thousands(c.Saved).c_str(), Thousands(c.Blank).c_str(), Thousands(c.Missing).c_str(),
+                 Thousands(c.Failed).c_str(), Thousands(c.Undecodable).c_str());
     for (const std::string& line : summary.FirstProblems)
         std::fprintf(err, "  left out: %s\n", line.c_str());
     if (c.Holes() > static_cast<std::int64_t>(summary.FirstProblems.size()))
-        std::fprintf(err, "  ... and %lld more\n",
-                     static_cast<long long>(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())));
+        std::fprintf(err, "  ... and %s more\n",
+                     Thousands(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())).c_str());
     std::fprintf(err, "Report: %s\n", summary.ReportPath.c_str());
     return kExitOk;
 }

@@ -25,14 +25,6 @@ namespace kartivo::join::qt {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-QString Duration(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    if (s >= 3600)
-        return QString("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QChar('0')).arg(s % 60, 2, 10, QChar('0'));
-    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
-}
-
 } // namespace
 
 TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
@@ -253,10 +245,10 @@ void TfrmJoin::OnProgress(qint64 done, qint64 total) {
         return;
     progressBar->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    if (done > 0 && elapsed >= 1)
-        lblStatus->setText(QString("%1 of %2 tiles, %3 left").arg(done).arg(total).arg(Duration(elapsed * (total - done) / done)));
-    else
-        lblStatus->setText(QString("%1 of %2 tiles").arg(done).arg(total));
+    std::string text = join::Thousands(done) + " of " + join::Thousands(total) + " tiles";
+    if (done > 0 && done < total && elapsed >= 1)
+        text += ", " + join::TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
+    lblStatus->setText(Q(text));
 }
 
 void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& summary, const QString& error) {
@@ -266,20 +258,15 @@ void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& su
     if (outcome == join::JoinOutcome::Done) {
         progressBar->setValue(100);
         const join::TileCounts& c = summary.Counts;
-        QString text = QString("Wrote %1 (%2 x %3 pixels). %4 tiles combined, %5 blank substitutes")
-                           .arg(Q(summary.OutputPath))
-                           .arg(summary.Width)
-                           .arg(summary.Height)
-                           .arg(c.Saved)
-                           .arg(c.Blank);
+        using join::Thousands;
+        std::string text = "Wrote " + summary.OutputPath + " (" + Thousands(summary.Width) + " x " +
+                           Thousands(summary.Height) + " pixels). " + Thousands(c.Saved) + " tiles combined, " +
+                           Thousands(c.Blank) + " blank substitutes";
         if (c.Holes() > 0)
-            text += QString(", %1 left out (%2 missing, %3 failed, %4 undecodable): see %5")
-                        .arg(c.Holes())
-                        .arg(c.Missing)
-                        .arg(c.Failed)
-                        .arg(c.Undecodable)
-                        .arg(Q(platform::ExtractFileName(summary.ReportPath)));
-        lblStatus->setText(text + ".");
+            text += ", " + Thousands(c.Holes()) + " left out (" + Thousands(c.Missing) + " missing, " +
+                    Thousands(c.Failed) + " failed, " + Thousands(c.Undecodable) +
+                    " undecodable): see " + platform::ExtractFileName(summary.ReportPath);
+        lblStatus->setText(Q(text + "."));
     } else {
         progressBar->setValue(0);
         lblStatus->setText(error);

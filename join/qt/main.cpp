@@ -26,6 +26,9 @@ extern "C" void OnSignal(int) {
 
 int Run(int argc, char** argv)
 {
+    // A reader that goes away (platejoin ... | head -1) makes writes to the
+    // closed stream fail; the run goes on and ends as it would.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc > 1) {
         struct sigaction action {};
         action.sa_handler = OnSignal;

@@ -70,7 +70,7 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     EXPECT_EQ(summary.Counts.Missing, 1);
     EXPECT_EQ(summary.Counts.Failed, 1);
     EXPECT_EQ(summary.Counts.Undecodable, 1);
-    const std::string report = ReadBytes(dir / "area_report.txt");
+    const std::string report = ReadBytes(dir / "area.tif_report.txt");
     EXPECT_NE(report.find("  missing (left transparent): 1\r\n"), std::string::npos) << report;
     EXPECT_NE(report.find("mn_501_601_10.png  missing\r\n"), std::string::npos) << report;
     EXPECT_NE(report.find("mn_502_600_10.png  failed to download\r\n"), std::string::npos) << report;

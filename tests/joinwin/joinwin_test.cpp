@@ -63,7 +63,7 @@ TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
     EXPECT_EQ(window.progressBar->value(), 100);
     EXPECT_EQ(window.lblStatus->text().toStdString(),
               "Wrote " + dir / "area.png" + " (768 x 512 pixels). 5 tiles combined, 0 blank substitutes, "
-              "1 left out (1 missing, 0 failed, 0 undecodable): see area_report.txt.");
+              "1 left out (1 missing, 0 failed, 0 undecodable): see area.png_report.txt.");
     EXPECT_TRUE(window.btnCombine->isEnabled());
     EXPECT_EQ(window.btnCancel->text(), "Close");
     EXPECT_TRUE(dialogs.messages.empty());

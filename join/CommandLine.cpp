@@ -23,6 +23,8 @@ const char* const kUsageText =
     "                        for PNG tiles, jpeg for JPEG tiles)\n"
     "  -q, --quality N       JPEG quality 1..100 (default 85)\n"
     "  -h, --help            show this text\n"
+    "      --window [PROJECT]  open the Map Combiner window instead (with the\n"
+    "                        project open); only as the first argument\n"
     "\n"
     "Tiles that are missing, failed or cannot be decoded are left transparent\n"
     "and listed in a report beside the output (OUTPUT_report.txt). Progress goes\n"

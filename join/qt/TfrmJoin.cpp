@@ -17,6 +17,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/qt/AppIcon.h"
 #include "platform/Settings.h"
 #include "task/SavedProject.h"
 
@@ -29,11 +30,12 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     setWindowTitle("Map Combiner");
+    setWindowIcon(platform::qt::KartivoIcon());
     auto* form = new QFormLayout;
 
+    // A path may be typed or pasted; Enter or leaving the field opens it.
     editProject = new QLineEdit;
-    editProject->setReadOnly(true);
-    editProject->setPlaceholderText("Choose a Kartivo project (.kvpd)");
+    editProject->setPlaceholderText("Choose, type or paste a Kartivo project (.kvpd)");
     btnProject = new QPushButton("Browse...");
     auto* projectRow = new QHBoxLayout;
     projectRow->addWidget(editProject, 1);
@@ -96,6 +98,7 @@ TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     connect(btnCancel, &QPushButton::clicked, this, &TfrmJoin::btnCancelClick);
     connect(comboFormat, &QComboBox::currentIndexChanged, this, &TfrmJoin::comboFormatChange);
     connect(comboCompress, &QComboBox::currentIndexChanged, this, &TfrmJoin::UpdateControls);
+    connect(editProject, &QLineEdit::editingFinished, this, &TfrmJoin::editProjectDone);
     connect(editOutput, &QLineEdit::textEdited, this, [this] { outputEdited_ = true; });
     SetRunning(false);
 }
@@ -128,6 +131,7 @@ bool TfrmJoin::OpenProject(const std::string& path) {
         return false;
     }
     project_ = std::move(project);
+    openedPath_ = path;
     editProject->setText(Q(path));
     const task::KvTask& t = project_->Task();
     const join::MapRaster r = join::RasterOfTask(t);
@@ -135,16 +139,24 @@ bool TfrmJoin::OpenProject(const std::string& path) {
     lblTask->setText(QString("%1, zoom %2: %3 x %4 tiles, %5 x %6 pixels")
                          .arg(type ? type->Caption : "?")
                          .arg(project_->Params().Zoom)
-                         .arg(r.Columns)
-                         .arg(r.Rows)
-                         .arg(r.Width)
-                         .arg(r.Height));
+                         .arg(Q(join::Thousands(r.Columns)))
+                         .arg(Q(join::Thousands(r.Rows)))
+                         .arg(Q(join::Thousands(r.Width)))
+                         .arg(Q(join::Thousands(r.Height))));
     if (!outputEdited_ || editOutput->text().trimmed().isEmpty())
         editOutput->setText(Q(join::DefaultOutputPath(*project_, Options().Format)));
     progressBar->setValue(0);
     lblStatus->setText(" ");
     UpdateControls();
     return true;
+}
+
+void TfrmJoin::editProjectDone() {
+    const std::string typed = editProject->text().trimmed().toStdString();
+    if (typed.empty() || typed == openedPath_ || Running())
+        return;
+    // A path that does not open leaves the field as typed, to be mended.
+    OpenProject(typed);
 }
 
 void TfrmJoin::btnProjectClick() {
@@ -199,7 +211,8 @@ void TfrmJoin::UpdateControls() {
 }
 
 void TfrmJoin::SetRunning(bool running) {
-    for (QWidget* w : {static_cast<QWidget*>(btnProject), static_cast<QWidget*>(comboFormat),
+    for (QWidget* w : {static_cast<QWidget*>(editProject), static_cast<QWidget*>(btnProject),
+                       static_cast<QWidget*>(comboFormat),
                        static_cast<QWidget*>(editOutput), static_cast<QWidget*>(btnOutput)})
         w->setEnabled(!running);
     btnCancel->setText(running ? "Cancel" : "Close");
@@ -284,6 +297,15 @@ void TfrmJoin::btnCancelClick() {
         return;
     }
     close();
+}
+
+void TfrmJoin::showEvent(QShowEvent* event) {
+    // Centred once, when first shown: only then has the layout its final size.
+    if (!centred_) {
+        centred_ = true;
+        platform::qt::CenterOnDesktop(this);
+    }
+    QWidget::showEvent(event);
 }
 
 void TfrmJoin::closeEvent(QCloseEvent* event) {

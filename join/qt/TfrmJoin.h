@@ -51,6 +51,7 @@ public:
 
 public slots:
     void btnProjectClick();
+    void editProjectDone();
     void btnOutputClick();
     void btnCombineClick();
     void btnCancelClick();
@@ -62,6 +63,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void OnProgress(qint64 done, qint64 total);
@@ -71,6 +73,8 @@ private:
     void StopWorker();
 
     std::unique_ptr<task::SavedProject> project_;
+    std::string openedPath_;          // as given to OpenProject
+    bool centred_ = false;
     bool outputEdited_ = false;       // the user typed or chose an output path
     std::thread worker_;
     join::JoinControl control_;

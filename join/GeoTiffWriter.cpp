@@ -57,27 +57,46 @@ TiffPtr OpenForWriting(const std::string& path, bool bigTiff) {
     return TiffPtr(tif);
 }
 
+// The image of a level, or its transparency mask.
+enum class Ifd { Image, Mask };
+
+// JPEG blocks hold the colours as YCbCr, beside a 1-bit mask that says which
+// pixels are map: JPEG's losses never touch the transparency, and the file
+// is far smaller than RGBA in JPEG. DEFLATE blocks keep RGBA, lossless.
 void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overview,
-                  const GeoTiffSettings& s) {
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, overview ? FILETYPE_REDUCEDIMAGE : 0);
+                  const GeoTiffSettings& s, Ifd ifd = Ifd::Image) {
+    const bool mask = ifd == Ifd::Mask;
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE,
+                 (overview ? FILETYPE_REDUCEDIMAGE : 0) | (mask ? FILETYPE_MASK : 0));
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, kChannels);
-    const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};   // transparent where no tile
-    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, kBlockSize);
     TIFFSetField(tif, TIFFTAG_TILELENGTH, kBlockSize);
+    if (mask) {
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MASK);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        return;
+    }
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
     if (s.Jpeg) {
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        // The blocks are handed over as RGB; libtiff converts them.
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
         TIFFSetField(tif, TIFFTAG_JPEGQUALITY, s.Quality);
         // Every block carries its own tables, so that blocks can be copied
         // still compressed from one file into another.
         TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
     } else {
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, kChannels);
+        const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};   // transparent where no tile
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     }
 }
@@ -103,13 +122,20 @@ void SetGeoreference(TIFF* tif, const MapRaster& r) {
 // halved into one quarter as soon as it is written.
 class PyramidBuilder {
 public:
+    // With `masks` (one file per level), the blocks go out as RGB and their
+    // alpha as a 1-bit mask; without, as RGBA.
     PyramidBuilder(const task::KvTask& task, TileSource& tiles, JoinControl& control,
                    std::vector<std::pair<std::int64_t, std::int64_t>> levels, std::vector<TIFF*> files,
-                   std::vector<std::string> paths)
+                   std::vector<std::string> paths, std::vector<TIFF*> masks, std::vector<std::string> maskPaths)
         : task_(task), tiles_(tiles), control_(control), levels_(std::move(levels)),
-          files_(std::move(files)), paths_(std::move(paths)), buffers_(levels_.size()) {
+          files_(std::move(files)), paths_(std::move(paths)), masks_(std::move(masks)),
+          maskPaths_(std::move(maskPaths)), buffers_(levels_.size()) {
         for (auto& b : buffers_)
             b.resize(kBlockBytes);
+        if (!masks_.empty()) {
+            rgb_.resize(std::size_t{kBlockSize} * kBlockSize * 3);
+            maskBits_.resize(std::size_t{kBlockSize} * kBlockSize / 8);
+        }
     }
 
     void Run() {
@@ -135,8 +161,25 @@ private:
         TIFF* tif = files_[level];
         const std::uint32_t index = TIFFComputeTile(tif, static_cast<std::uint32_t>(bx * kBlockSize),
                                                     static_cast<std::uint32_t>(by * kBlockSize), 0, 0);
-        if (TIFFWriteEncodedTile(tif, index, buffers_[level].data(), kBlockBytes) < 0)
+        const std::vector<std::uint8_t>& rgba = buffers_[level];
+        if (masks_.empty()) {
+            if (TIFFWriteEncodedTile(tif, index, const_cast<std::uint8_t*>(rgba.data()), kBlockBytes) < 0)
+                Fail(paths_[level]);
+            return;
+        }
+        // A pixel is map where its alpha rounds to opaque: at full resolution
+        // exactly the tiles' pixels, in an overview where most of the pixels
+        // below it are map.
+        std::fill(maskBits_.begin(), maskBits_.end(), 0);
+        for (std::size_t i = 0, n = std::size_t{kBlockSize} * kBlockSize; i < n; ++i) {
+            std::memcpy(&rgb_[i * 3], &rgba[i * kChannels], 3);
+            if (rgba[i * kChannels + 3] >= 128)
+                maskBits_[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+        }
+        if (TIFFWriteEncodedTile(tif, index, rgb_.data(), static_cast<tmsize_t>(rgb_.size())) < 0)
             Fail(paths_[level]);
+        if (TIFFWriteEncodedTile(masks_[level], index, maskBits_.data(), static_cast<tmsize_t>(maskBits_.size())) < 0)
+            Fail(maskPaths_[level]);
     }
 
     void Produce(int level, std::int64_t bx, std::int64_t by) {
@@ -219,20 +262,23 @@ private:
     std::vector<std::pair<std::int64_t, std::int64_t>> levels_;
     std::vector<TIFF*> files_;
     std::vector<std::string> paths_;
+    std::vector<TIFF*> masks_;
+    std::vector<std::string> maskPaths_;
     std::vector<std::vector<std::uint8_t>> buffers_;   // one block per level
+    std::vector<std::uint8_t> rgb_, maskBits_;         // the block being written, split
 };
 
-// Appends the image of `from` to `to` as a reduced-resolution subfile,
-// block by block without decoding.
-void AppendOverview(TIFF* to, const std::string& toPath, const std::string& fromPath, std::int64_t width,
-                    std::int64_t height, const GeoTiffSettings& s) {
+// Appends the image of `from` to `to` as a further subfile (an overview or
+// a mask), block by block without decoding.
+void AppendSubfile(TIFF* to, const std::string& toPath, const std::string& fromPath, std::int64_t width,
+                   std::int64_t height, bool overview, const GeoTiffSettings& s, Ifd ifd) {
     tiffMessage.clear();
     // "m": read, not memory-mapped: a mapped level file would count its
     // whole size towards the process's resident memory as it is copied.
     TiffPtr from(XTIFFOpen(fromPath.c_str(), "rm"));
     if (!from)
         Fail(fromPath);
-    SetImageTags(to, width, height, true, s);
+    SetImageTags(to, width, height, overview, s, ifd);
     const std::uint32_t blocks = TIFFNumberOfTiles(from.get());
     std::vector<std::uint8_t> raw;
     for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -273,32 +319,55 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
     const MapRaster raster = RasterOfTask(task);
     const auto levels = PyramidLevels(raster.Width, raster.Height);
 
-    std::vector<TiffPtr> owned;
-    std::vector<TIFF*> files;
-    std::vector<std::string> paths;
+    // Each level's image goes to its own file (level 0 straight into the
+    // output), and with JPEG blocks each level's mask too: libtiff writes one
+    // subfile of a file at a time.
+    std::vector<TiffPtr> owned, ownedMasks;
+    std::vector<TIFF*> files, masks;
+    std::vector<std::string> paths, maskPaths;
+    const std::string base = platform::ExtractFileName(path).substr(1);
     for (std::size_t level = 0; level < levels.size(); ++level) {
         const std::string levelPath =
-            level == 0 ? path
-                       : temps.Create(folder, platform::ExtractFileName(path).substr(1) + ".level" +
-                                                  std::to_string(level));
+            level == 0 ? path : temps.Create(folder, base + ".level" + std::to_string(level));
         owned.push_back(OpenForWriting(levelPath, settings.BigTiff));
         SetImageTags(owned.back().get(), levels[level].first, levels[level].second, level > 0, settings);
         files.push_back(owned.back().get());
         paths.push_back(levelPath);
+        if (settings.Jpeg) {
+            maskPaths.push_back(temps.Create(folder, base + ".mask" + std::to_string(level)));
+            ownedMasks.push_back(OpenForWriting(maskPaths.back(), settings.BigTiff));
+            SetImageTags(ownedMasks.back().get(), levels[level].first, levels[level].second, level > 0,
+                         settings, Ifd::Mask);
+            masks.push_back(ownedMasks.back().get());
+        }
     }
     SetGeoreference(files[0], raster);
 
-    PyramidBuilder(task, tiles, control, levels, files, paths).Run();
+    PyramidBuilder(task, tiles, control, levels, files, paths, masks, maskPaths).Run();
 
+    // Finishes the mask of `level` and appends it behind the last subfile.
     TIFF* main = files[0];
+    auto appendMask = [&](std::size_t level) {
+        if (!settings.Jpeg)
+            return;
+        if (!TIFFFlush(masks[level]))
+            Fail(maskPaths[level]);
+        ownedMasks[level].reset();
+        AppendSubfile(main, path, maskPaths[level], levels[level].first, levels[level].second, level > 0,
+                      settings, Ifd::Mask);
+        std::remove(maskPaths[level].c_str());
+    };
     if (!TIFFWriteDirectory(main))
         Fail(path);
+    appendMask(0);
     for (std::size_t level = 1; level < levels.size(); ++level) {
         if (!TIFFFlush(files[level]))
             Fail(paths[level]);
         owned[level].reset();   // finishes the level's file
-        AppendOverview(main, path, paths[level], levels[level].first, levels[level].second, settings);
+        AppendSubfile(main, path, paths[level], levels[level].first, levels[level].second, true, settings,
+                      Ifd::Image);
         std::remove(paths[level].c_str());
+        appendMask(level);
     }
     if (!TIFFFlush(main))
         Fail(path);

@@ -1,13 +1,13 @@
 #pragma once
-// The GeoTIFF writer: the task's tiles as one tiled RGBA image (256 x 256
-// blocks, DEFLATE or JPEG), georeferenced in EPSG:3857 by the tile range's
+// The GeoTIFF writer: the task's tiles as one tiled image (256 x 256 blocks:
+// RGBA in DEFLATE, or YCbCr in JPEG with a 1-bit mask), georeferenced in EPSG:3857 by the tile range's
 // edges, with internal overviews halving down to one block.
 //
 // Memory stays a few blocks per pyramid level whatever the image size:
 // full-resolution blocks are made in quadtree order, and each finished block
 // is halved into its parent at once; each overview level goes to a temporary
 // TIFF first and is copied block by block, still compressed, behind the
-// main image.
+// main image (with JPEG blocks, each level's mask the same way).
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -25,7 +25,7 @@ class TileSource;
 inline constexpr int kBlockSize = 256;
 
 struct GeoTiffSettings {
-    bool Jpeg = false;     // JPEG blocks instead of DEFLATE
+    bool Jpeg = false;     // YCbCr JPEG blocks and a 1-bit mask instead of RGBA in DEFLATE
     int Quality = 85;      // JPEG quality, 1..100
     bool BigTiff = false;
 };

@@ -19,6 +19,17 @@ namespace {
 
 constexpr double kR = 6378137.0;
 
+// The three colour bands of a pixel and its mask (0 or 255), as GDAL reads
+// them from a GeoTIFF whose transparency is a mask.
+std::vector<int> PixelWithMask(const std::string& tif, long column, long line, const std::string& extra = "") {
+    const std::string pixel = tif + ".pixel.tif";
+    RunCommand("gdal_translate -q " + extra + " -b 1 -b 2 -b 3 -b mask -srcwin " + std::to_string(column) + " " +
+               std::to_string(line) + " 1 1 " + testing::Quoted(tif) + " " + testing::Quoted(pixel));
+    std::vector<int> v = testing::PixelValues(pixel, 0, 0);
+    std::remove(pixel.c_str());
+    return v;
+}
+
 // Expects the pixel to be tile (x, y)'s colour, within `tolerance` per band.
 void ExpectColour(const std::vector<int>& v, int x, int y, int tolerance) {
     ASSERT_EQ(v.size(), 4u);
@@ -90,20 +101,45 @@ TEST_F(GeoTiffTest, AerialTilesGetJpegBlocksAndOverviewsOfTheTiles)
     const std::string tif = dir / "area.tif";
     const std::string info = RunCommand("gdalinfo " + Quoted(tif));
     EXPECT_NE(info.find("Size is 1024, 1024"), std::string::npos) << info;
-    EXPECT_NE(info.find("COMPRESSION=JPEG"), std::string::npos) << info;
+    // Colours as YCbCr JPEG, transparency in a 1-bit mask beside them.
+    EXPECT_NE(info.find("COMPRESSION=YCbCr JPEG"), std::string::npos) << info;
+    EXPECT_EQ(info.find("Band 4"), std::string::npos) << info;
+    EXPECT_NE(info.find("Mask Flags: PER_DATASET"), std::string::npos) << info;
+    EXPECT_NE(info.find("Overviews of mask band: 512x512, 256x256"), std::string::npos) << info;
     EXPECT_NE(info.find("Overviews: 512x512, 256x256\n"), std::string::npos) << info;
-    ExpectColour(PixelValues(tif, 3 * 256 + 128, 3 * 256 + 128), 1003, 2000, 3);
+    ExpectColour(PixelWithMask(tif, 3 * 256 + 128, 3 * 256 + 128), 1003, 2000, 3);
     // The missing tile: column 1, second row from the top.
-    EXPECT_EQ(PixelValues(tif, 256 + 128, 256 + 128).at(3), 0);
+    EXPECT_EQ(PixelWithMask(tif, 256 + 128, 256 + 128).at(3), 0);
 
     // Overview 1 (512 x 512): tile (1003, 2000) is a 128 x 128 square at (384, 384).
-    ExpectColour(PixelValues(tif, 3 * 128 + 64, 3 * 128 + 64, "-oo OVERVIEW_LEVEL=0"), 1003, 2000, 3);
-    EXPECT_EQ(PixelValues(tif, 128 + 64, 128 + 64, "-oo OVERVIEW_LEVEL=0").at(3), 0);
+    ExpectColour(PixelWithMask(tif, 3 * 128 + 64, 3 * 128 + 64, "-oo OVERVIEW_LEVEL=0"), 1003, 2000, 3);
+    EXPECT_EQ(PixelWithMask(tif, 128 + 64, 128 + 64, "-oo OVERVIEW_LEVEL=0").at(3), 0);
     // Overview 2 (256 x 256): the hole is 64 x 64 pixels.
-    ExpectColour(PixelValues(tif, 3 * 64 + 32, 3 * 64 + 32, "-oo OVERVIEW_LEVEL=1"), 1003, 2000, 3);
-    EXPECT_EQ(PixelValues(tif, 64 + 32, 64 + 32, "-oo OVERVIEW_LEVEL=1").at(3), 0);
+    ExpectColour(PixelWithMask(tif, 3 * 64 + 32, 3 * 64 + 32, "-oo OVERVIEW_LEVEL=1"), 1003, 2000, 3);
+    EXPECT_EQ(PixelWithMask(tif, 64 + 32, 64 + 32, "-oo OVERVIEW_LEVEL=1").at(3), 0);
     EXPECT_EQ(summary.Counts.Saved, 15);
     EXPECT_EQ(summary.Counts.Missing, 1);
+}
+
+// JPEG's losses never reach the transparency: the mask is exactly the tiles'
+// pixels, with the hole left by a missing tile sharp at its edges.
+TEST_F(GeoTiffTest, JpegBlocksKeepHolesExact)
+{
+    MakeTask(21, 300, 301, 400, 401, 10);   // bird's eye: 512 x 360, rows of tiles straddle blocks
+    RemoveTile(300, 400);                   // bottom left
+    JoinOptions options;
+    ASSERT_EQ(Combine(options), JoinOutcome::Done);
+    const std::string tif = dir / "area.tif", raw = dir / "mask.raw";
+    RunCommand("gdal_translate -q -of ENVI -b mask " + testing::Quoted(tif) + " " + testing::Quoted(raw));
+    const std::string mask = ReadBytes(raw);
+    ASSERT_EQ(mask.size(), 512u * 360u);
+    std::size_t wrong = 0;
+    for (int y = 0; y < 360; ++y)
+        for (int x = 0; x < 512; ++x) {
+            const bool hole = x < 256 && y >= 180;
+            wrong += static_cast<unsigned char>(mask[y * 512 + x]) != (hole ? 0 : 255);
+        }
+    EXPECT_EQ(wrong, 0u);
 }
 
 // Bird's eye tiles are 256 x 180: stitched at their own size, so a block of

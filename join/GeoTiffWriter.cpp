@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 
 #include <geo_normalize.h>
 #include <geotiff.h>
@@ -268,17 +269,15 @@ private:
     std::vector<std::uint8_t> rgb_, maskBits_;         // the block being written, split
 };
 
-// Appends the image of `from` to `to` as a further subfile (an overview or
-// a mask), block by block without decoding.
-void AppendSubfile(TIFF* to, const std::string& toPath, const std::string& fromPath, std::int64_t width,
-                   std::int64_t height, bool overview, const GeoTiffSettings& s, Ifd ifd) {
+// Copies the blocks of `fromPath`, still compressed, into the current
+// directory of `to`; each lands at the end of the file.
+void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath) {
     tiffMessage.clear();
     // "m": read, not memory-mapped: a mapped level file would count its
     // whole size towards the process's resident memory as it is copied.
     TiffPtr from(XTIFFOpen(fromPath.c_str(), "rm"));
     if (!from)
         Fail(fromPath);
-    SetImageTags(to, width, height, overview, s, ifd);
     const std::uint32_t blocks = TIFFNumberOfTiles(from.get());
     std::vector<std::uint8_t> raw;
     for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -289,8 +288,69 @@ void AppendSubfile(TIFF* to, const std::string& toPath, const std::string& fromP
         if (TIFFWriteRawTile(to, i, raw.data(), static_cast<tmsize_t>(size)) < 0)
             Fail(toPath);
     }
-    if (!TIFFWriteDirectory(to))
-        Fail(toPath);
+}
+
+// GDAL's note at the start of a cloud optimized file, which readers use to
+// know the layout without looking through the file.
+std::string StructuralMetadata() {
+    const std::string body = "LAYOUT=IFDS_BEFORE_DATA\nBLOCK_ORDER=ROW_MAJOR\nKNOWN_INCOMPATIBLE_EDITION=NO\n ";
+    char head[64];
+    std::snprintf(head, sizeof head, "GDAL_STRUCTURAL_METADATA_SIZE=%06zu bytes\n", body.size());
+    return head + body;
+}
+
+struct Subfile {
+    std::size_t Level;
+    Ifd Kind;
+    std::string Source;   // the file that holds its blocks
+};
+
+// Writes the cloud optimized layout: the header and GDAL's note, then every
+// directory (full resolution first, each followed by its mask) with room for
+// its block tables, then the blocks: the smallest overview first, the full
+// resolution last. A reader over the network finds all directories in the
+// first bytes and the coarse levels before the fine ones.
+void WriteCloudOptimized(const std::string& path, const std::vector<std::pair<std::int64_t, std::int64_t>>& levels,
+                         const std::vector<Subfile>& subfiles, const GeoTiffSettings& settings,
+                         const MapRaster& raster) {
+    {
+        TiffPtr out = OpenForWriting(path, settings.BigTiff);
+        // libtiff has written the header; the first directory goes where the
+        // file ends, so the note written here lies between them.
+        const std::string note = StructuralMetadata();
+        const int fd = TIFFFileno(out.get());
+        if (::lseek(fd, 0, SEEK_END) < 0 ||
+            ::write(fd, note.data(), note.size()) != static_cast<ssize_t>(note.size()))
+            Fail(path);
+        for (const Subfile& f : subfiles) {
+            SetImageTags(out.get(), levels[f.Level].first, levels[f.Level].second, f.Level > 0, settings, f.Kind);
+            if (f.Level == 0 && f.Kind == Ifd::Image)
+                SetGeoreference(out.get(), raster);
+            if (!TIFFDeferStrileArrayWriting(out.get()) || !TIFFWriteCheck(out.get(), 1, "platejoin") ||
+                !TIFFWriteDirectory(out.get()))
+                Fail(path);
+        }
+    }
+    tiffMessage.clear();
+    TiffPtr out(XTIFFOpen(path.c_str(), "r+m"));
+    if (!out)
+        Fail(path);
+    // The block tables, empty for now, right behind the directories; they
+    // are filled in place as the blocks are written.
+    for (std::size_t i = 0; i < subfiles.size(); ++i)
+        if (!TIFFSetDirectory(out.get(), static_cast<tdir_t>(i)) || !TIFFForceStrileArrayWriting(out.get()))
+            Fail(path);
+    for (std::size_t level = levels.size(); level-- > 0;)
+        for (std::size_t i = 0; i < subfiles.size(); ++i) {
+            if (subfiles[i].Level != level)
+                continue;
+            if (!TIFFSetDirectory(out.get(), static_cast<tdir_t>(i)))
+                Fail(path);
+            CopyBlocks(out.get(), path, subfiles[i].Source);
+            if (!TIFFFlush(out.get()))
+                Fail(path);
+        }
+    out.reset();
 }
 
 } // namespace
@@ -319,59 +379,46 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
     const MapRaster raster = RasterOfTask(task);
     const auto levels = PyramidLevels(raster.Width, raster.Height);
 
-    // Each level's image goes to its own file (level 0 straight into the
-    // output), and with JPEG blocks each level's mask too: libtiff writes one
-    // subfile of a file at a time.
+    // Each level's image goes to a file of its own, and with JPEG blocks each
+    // level's mask too: libtiff writes one subfile of a file at a time, and
+    // the output takes them in another order than they are made.
     std::vector<TiffPtr> owned, ownedMasks;
     std::vector<TIFF*> files, masks;
     std::vector<std::string> paths, maskPaths;
+    std::vector<Subfile> subfiles;
     const std::string base = platform::ExtractFileName(path).substr(1);
     for (std::size_t level = 0; level < levels.size(); ++level) {
-        const std::string levelPath =
-            level == 0 ? path : temps.Create(folder, base + ".level" + std::to_string(level));
-        owned.push_back(OpenForWriting(levelPath, settings.BigTiff));
+        paths.push_back(temps.Create(folder, base + ".level" + std::to_string(level)));
+        owned.push_back(OpenForWriting(paths.back(), settings.BigTiff));
         SetImageTags(owned.back().get(), levels[level].first, levels[level].second, level > 0, settings);
         files.push_back(owned.back().get());
-        paths.push_back(levelPath);
+        subfiles.push_back({level, Ifd::Image, paths.back()});
         if (settings.Jpeg) {
             maskPaths.push_back(temps.Create(folder, base + ".mask" + std::to_string(level)));
             ownedMasks.push_back(OpenForWriting(maskPaths.back(), settings.BigTiff));
             SetImageTags(ownedMasks.back().get(), levels[level].first, levels[level].second, level > 0,
                          settings, Ifd::Mask);
             masks.push_back(ownedMasks.back().get());
+            subfiles.push_back({level, Ifd::Mask, maskPaths.back()});
         }
     }
-    SetGeoreference(files[0], raster);
 
     PyramidBuilder(task, tiles, control, levels, files, paths, masks, maskPaths).Run();
 
-    // Finishes the mask of `level` and appends it behind the last subfile.
-    TIFF* main = files[0];
-    auto appendMask = [&](std::size_t level) {
-        if (!settings.Jpeg)
-            return;
-        if (!TIFFFlush(masks[level]))
-            Fail(maskPaths[level]);
-        ownedMasks[level].reset();
-        AppendSubfile(main, path, maskPaths[level], levels[level].first, levels[level].second, level > 0,
-                      settings, Ifd::Mask);
-        std::remove(maskPaths[level].c_str());
+    auto finish = [](std::vector<TiffPtr>& owned, const std::vector<std::string>& paths) {
+        for (std::size_t i = 0; i < owned.size(); ++i) {
+            tiffMessage.clear();
+            if (!TIFFWriteDirectory(owned[i].get()))
+                Fail(paths[i]);
+            owned[i].reset();
+        }
     };
-    if (!TIFFWriteDirectory(main))
-        Fail(path);
-    appendMask(0);
-    for (std::size_t level = 1; level < levels.size(); ++level) {
-        if (!TIFFFlush(files[level]))
-            Fail(paths[level]);
-        owned[level].reset();   // finishes the level's file
-        AppendSubfile(main, path, paths[level], levels[level].first, levels[level].second, true, settings,
-                      Ifd::Image);
-        std::remove(paths[level].c_str());
-        appendMask(level);
-    }
-    if (!TIFFFlush(main))
-        Fail(path);
-    owned[0].reset();
+    finish(owned, paths);
+    finish(ownedMasks, maskPaths);
+    control.Poll();
+    WriteCloudOptimized(path, levels, subfiles, settings, raster);
+    for (const Subfile& f : subfiles)
+        std::remove(f.Source.c_str());
 }
 
 } // namespace kartivo::join

@@ -3,6 +3,8 @@
 // missing or damaged, overviews, tiles that are not square, BigTIFF.
 #include "tests/join/JoinFixture.h"
 
+#include <filesystem>
+
 #include <cmath>
 
 #include "join/GeoTiffWriter.h"
@@ -140,6 +142,32 @@ TEST_F(GeoTiffTest, JpegBlocksKeepHolesExact)
             wrong += static_cast<unsigned char>(mask[y * 512 + x]) != (hole ? 0 : 255);
         }
     EXPECT_EQ(wrong, 0u);
+}
+
+// The layout of a cloud optimized GeoTIFF, as GDAL's own validator checks it:
+// every directory near the start, then the blocks from the smallest
+// overview to the full resolution.
+TEST_F(GeoTiffTest, TheFileIsCloudOptimized)
+{
+    const std::string validator =
+        "/usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py";
+    if (!std::filesystem::exists(validator))
+        GTEST_SKIP() << "python3-gdal is not installed";
+    MakeTask(6, 1000, 1004, 2000, 2002, 12);   // 1280 x 768: three levels
+    RemoveTile(1002, 2001);
+    for (Compression compression : {Compression::Jpeg, Compression::Deflate}) {
+        JoinOptions options;
+        options.TiffCompression = compression;
+        ASSERT_EQ(Combine(options), JoinOutcome::Done);
+        int status = -1;
+        const std::string out = RunCommand("/usr/bin/python3 " + validator + " --full-check=yes " +
+                                           testing::Quoted(dir / "area.tif") + " 2>&1", &status);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("is a valid cloud optimized GeoTIFF"), std::string::npos) << out;
+        EXPECT_NE(ReadBytes(dir / "area.tif").find("GDAL_STRUCTURAL_METADATA_SIZE=", 8), std::string::npos);
+        const std::string info = RunCommand("gdalinfo " + testing::Quoted(dir / "area.tif"));
+        EXPECT_NE(info.find("Overviews: 640x384, 320x192"), std::string::npos) << info;
+    }
 }
 
 // Bird's eye tiles are 256 x 180: stitched at their own size, so a block of

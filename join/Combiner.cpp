@@ -13,6 +13,8 @@
 #include "join/ImageWriter.h"
 #include "join/MapGeometry.h"
 #include "join/MbtilesWriter.h"
+
+#include <tiffio.h>
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "task/SavedProject.h"
@@ -60,6 +62,13 @@ void WriteReport(const std::string& path, const task::SavedProject& project, con
         throw platform::EFCreateError(path);
 }
 
+// 5 -> "5", 2.5 -> "2.5".
+std::string PercentText(double percent) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", percent);
+    return text;
+}
+
 // A small file written whole into its temporary name.
 void WriteSideFile(const std::string& path, const std::string& text) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
@@ -88,6 +97,28 @@ std::string TimeLeftText(double seconds) {
     if (minutes < 60)
         return "about " + std::to_string(minutes) + " min left";
     return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min left";
+}
+
+bool ParseCompression(const std::string& text, Compression& compression) {
+    if (text == "deflate")
+        compression = Compression::Deflate;
+    else if (text == "jpeg" || text == "jpg")
+        compression = Compression::Jpeg;
+    else if (text == "zstd")
+        compression = Compression::Zstd;
+    else if (text == "webp")
+        compression = Compression::Webp;
+    else
+        return false;
+    return true;
+}
+
+bool CompressionAvailable(Compression compression) {
+    switch (compression) {
+    case Compression::Zstd: return TIFFIsCODECConfigured(COMPRESSION_ZSTD) != 0;
+    case Compression::Webp: return TIFFIsCODECConfigured(COMPRESSION_WEBP) != 0;
+    default: return true;
+    }
 }
 
 bool TilesArePng(const task::SavedProject& project) {
@@ -143,6 +174,12 @@ std::string ReportPathFor(const std::string& outputPath) {
 std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options) {
     if (options.JpegQuality < 1 || options.JpegQuality > 100)
         return "The JPEG quality must be between 1 and 100.";
+    if (!(options.MaxMissingPercent >= 0 && options.MaxMissingPercent <= 100))
+        return "The share of tiles that may be missing must be between 0 and 100 %.";
+    if (options.Format == OutputFormat::GeoTiff && !CompressionAvailable(options.TiffCompression))
+        return std::string("The TIFF library on this system cannot write ") +
+               (options.TiffCompression == Compression::Zstd ? "ZSTD" : "WebP") +
+               " blocks; choose DEFLATE or JPEG.";
     const task::KvTask& task = project.Task();
     // MBTiles readers take every tile as 256 x 256 pixels of the Web Mercator
     // grid; bird's eye tiles (256 x 180) would be read as garbage.
@@ -281,6 +318,9 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
             GeoTiffSettings s;
             s.Jpeg = options.TiffCompression == Compression::Jpeg ||
                      (options.TiffCompression == Compression::Default && !TilesArePng(project));
+            s.Codec = options.TiffCompression == Compression::Zstd   ? RgbaCodec::Zstd
+                      : options.TiffCompression == Compression::Webp ? RgbaCodec::Webp
+                                                                      : RgbaCodec::Deflate;
             s.Quality = options.JpegQuality;
             s.BigTiff = UncompressedPyramidBytes(raster.Width, raster.Height) > options.BigTiffAbove;
             summary.BigTiff = s.BigTiff;
@@ -299,10 +339,16 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
         summary.Counts = tiles.Counts();
         summary.FirstProblems = tiles.FirstProblems();
         const TileCounts& c = summary.Counts;
+        const std::string counts = Thousands(c.Missing) + " missing, " + Thousands(c.Failed) + " failed, " +
+                                   Thousands(c.Undecodable) + " undecodable";
         if (c.Saved + c.Blank == 0) {
-            error = "No tile of the task could be combined (" + Thousands(c.Missing) + " missing, " +
-                    Thousands(c.Failed) + " failed, " + Thousands(c.Undecodable) +
-                    " undecodable); nothing was written.";
+            error = "No tile of the task could be combined (" + counts + "); nothing was written.";
+            return JoinOutcome::Failed;
+        }
+        if (static_cast<double>(c.Holes()) * 100.0 > options.MaxMissingPercent * static_cast<double>(c.Total())) {
+            error = Thousands(c.Holes()) + " of " + Thousands(c.Total()) + " tiles are left out (" + counts +
+                    "), more than the " + PercentText(options.MaxMissingPercent) +
+                    " % allowed; nothing was written.";
             return JoinOutcome::Failed;
         }
 

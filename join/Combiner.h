@@ -18,8 +18,14 @@ namespace kartivo::join {
 enum class OutputFormat { GeoTiff, MBTiles, Png, Jpeg };
 // Compression of a GeoTIFF's blocks. Default: DEFLATE for PNG tiles, JPEG
 // for JPEG tiles (they were lossy already; DEFLATE would make the file about ten times
-// bigger).
-enum class Compression { Default, Deflate, Jpeg };
+// bigger). DEFLATE and ZSTD are lossless (with a horizontal predictor), WebP
+// is lossy at the JPEG quality and keeps the alpha band.
+enum class Compression { Default, Deflate, Jpeg, Zstd, Webp };
+
+// "deflate", "jpeg" ("jpg"), "zstd", "webp".
+bool ParseCompression(const std::string& text, Compression& compression);
+// Whether the libtiff in use can write it (ZSTD and WebP are optional).
+bool CompressionAvailable(Compression compression);
 
 // Whether the task's map type is served as PNG (road, Ordnance Survey) or
 // as JPEG; it decides the GeoTIFF's default compression.
@@ -39,6 +45,9 @@ struct JoinOptions {
     // written as BigTIFF: a classic TIFF cannot address past 4 GB, and
     // compression may gain less than hoped.
     std::uint64_t BigTiffAbove = 4000000000ull;
+    // The run fails, writing nothing, when more than this share of the tiles
+    // (in percent) is left out: missing, failed or undecodable.
+    double MaxMissingPercent = 100.0;
 };
 
 // Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".

@@ -1,6 +1,8 @@
 #include "join/CommandLine.h"
 
 #include <chrono>
+#include <locale>
+#include <sstream>
 #include <memory>
 #include <unistd.h>
 
@@ -19,9 +21,12 @@ const char* const kUsageText =
     "                        png, jpeg: one image with a world file and a .prj\n"
     "  -o, --output PATH     the file to write (default: beside the project,\n"
     "                        named after the task)\n"
-    "  -c, --compress KIND   GeoTIFF blocks: deflate or jpeg (default: deflate\n"
-    "                        for PNG tiles, jpeg for JPEG tiles)\n"
+    "  -c, --compress KIND   GeoTIFF blocks: deflate, jpeg, zstd or webp\n"
+    "                        (default: deflate for PNG tiles, jpeg for JPEG\n"
+    "                        tiles)\n"
     "  -q, --quality N       JPEG quality 1..100 (default 85)\n"
+    "      --max-missing P   fail, writing nothing, when more than P percent of\n"
+    "                        the tiles are left out (default 100)\n"
     "  -h, --help            show this text\n"
     "      --window [PROJECT]  open the Map Combiner window instead (with the\n"
     "                        project open); only as the first argument\n"
@@ -73,6 +78,19 @@ int UsageError(std::FILE* err, const std::string& message) {
     return kExitUsage;
 }
 
+// "5", "2.5" or "5%": a share of 0 to 100 percent.
+bool ParsePercent(std::string text, double& percent) {
+    if (!text.empty() && text.back() == '%')
+        text.pop_back();
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789.") != std::string::npos ||
+        text.find('.') != text.rfind('.') || text == ".")
+        return false;
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    in >> percent;
+    return !in.fail() && percent >= 0 && percent <= 100;
+}
+
 bool ParseQuality(const std::string& text, int& quality) {
     if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -117,13 +135,12 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
             options.OutputPath = value;
         } else if (name == "-c" || name == "--compress") {
             if (!takeValue())
-                return UsageError(err, "--compress needs a value: deflate or jpeg");
-            if (value == "deflate")
-                options.TiffCompression = Compression::Deflate;
-            else if (value == "jpeg" || value == "jpg")
-                options.TiffCompression = Compression::Jpeg;
-            else
-                return UsageError(err, "unknown compression \"" + value + "\": use deflate or jpeg");
+                return UsageError(err, "--compress needs a value: deflate, jpeg, zstd or webp");
+            if (!ParseCompression(value, options.TiffCompression))
+                return UsageError(err, "unknown compression \"" + value + "\": use deflate, jpeg, zstd or webp");
+        } else if (name == "--max-missing") {
+            if (!takeValue() || !ParsePercent(value, options.MaxMissingPercent))
+                return UsageError(err, "--max-missing needs a share from 0 to 100 (percent)");
         } else if (name == "-q" || name == "--quality") {
             if (!takeValue() || !ParseQuality(value, options.JpegQuality))
                 return UsageError(err, "--quality needs a number from 1 to 100");

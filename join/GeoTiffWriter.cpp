@@ -98,7 +98,20 @@ void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overv
         const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};   // transparent where no tile
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        switch (s.Codec) {
+        case RgbaCodec::Deflate:
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+            break;
+        case RgbaCodec::Zstd:
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ZSTD);
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+            break;
+        case RgbaCodec::Webp:
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_WEBP);
+            TIFFSetField(tif, TIFFTAG_WEBP_LEVEL, s.Quality);
+            break;
+        }
     }
 }
 

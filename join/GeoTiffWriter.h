@@ -24,9 +24,13 @@ class TileSource;
 
 inline constexpr int kBlockSize = 256;
 
+// How RGBA blocks are compressed (JPEG blocks are YCbCr with a mask instead).
+enum class RgbaCodec { Deflate, Zstd, Webp };
+
 struct GeoTiffSettings {
-    bool Jpeg = false;     // YCbCr JPEG blocks and a 1-bit mask instead of RGBA in DEFLATE
-    int Quality = 85;      // JPEG quality, 1..100
+    bool Jpeg = false;     // YCbCr JPEG blocks and a 1-bit mask instead of RGBA blocks
+    RgbaCodec Codec = RgbaCodec::Deflate;
+    int Quality = 85;      // JPEG and WebP quality, 1..100
     bool BigTiff = false;
 };
 

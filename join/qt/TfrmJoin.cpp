@@ -57,6 +57,8 @@ TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     comboCompress->addItem("Automatic (DEFLATE for PNG tiles, JPEG for JPEG tiles)");
     comboCompress->addItem("DEFLATE (lossless)");
     comboCompress->addItem("JPEG (smaller)");
+    comboCompress->addItem("ZSTD (lossless, faster)");
+    comboCompress->addItem("WebP (smallest, lossy)");
     form->addRow("Compression:", comboCompress);
 
     spinQuality = new QSpinBox;
@@ -204,6 +206,7 @@ void TfrmJoin::UpdateControls() {
     // The quality matters for JPEG output and for JPEG blocks, which the
     // automatic choice picks for JPEG tiles only.
     const bool jpegBlocks = o.TiffCompression == join::Compression::Jpeg ||
+                            o.TiffCompression == join::Compression::Webp ||
                             (o.TiffCompression == join::Compression::Default && project_ &&
                              !join::TilesArePng(*project_));
     spinQuality->setEnabled(!Running() && (o.Format == join::OutputFormat::Jpeg || (tiff && jpegBlocks)));

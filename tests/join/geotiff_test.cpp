@@ -4,6 +4,7 @@
 #include "tests/join/JoinFixture.h"
 
 #include <filesystem>
+#include <tuple>
 
 #include <cmath>
 
@@ -167,6 +168,35 @@ TEST_F(GeoTiffTest, TheFileIsCloudOptimized)
         EXPECT_NE(ReadBytes(dir / "area.tif").find("GDAL_STRUCTURAL_METADATA_SIZE=", 8), std::string::npos);
         const std::string info = RunCommand("gdalinfo " + testing::Quoted(dir / "area.tif"));
         EXPECT_NE(info.find("Overviews: 640x384, 320x192"), std::string::npos) << info;
+    }
+}
+
+// The lossless codecs give back the tiles' pixels exactly; WebP close to them;
+// all keep holes transparent.
+TEST_F(GeoTiffTest, EveryCompressionReadsBack)
+{
+    MakeTask(5, 100, 101, 100, 101, 9);
+    RemoveTile(100, 100);   // bottom left
+    const std::tuple<Compression, const char*, int> rows[] = {
+        {Compression::Deflate, "COMPRESSION=DEFLATE", 0},
+        {Compression::Zstd, "COMPRESSION=ZSTD", 0},
+        {Compression::Webp, "COMPRESSION=WEBP", 6},
+    };
+    for (const auto& [compression, name, tolerance] : rows) {
+        if (!CompressionAvailable(compression))
+            continue;
+        JoinOptions options;
+        options.TiffCompression = compression;
+        ASSERT_EQ(Combine(options), JoinOutcome::Done) << name;
+        const std::string tif = dir / "area.tif";
+        const std::string info = RunCommand("gdalinfo " + testing::Quoted(tif));
+        EXPECT_NE(info.find(name), std::string::npos) << info;
+        if (compression != Compression::Webp) {
+            EXPECT_NE(info.find("PREDICTOR=2"), std::string::npos) << info;
+        }
+        ExpectColour(PixelValues(tif, 256 + 100, 100), 101, 101, tolerance);
+        ExpectColour(PixelValues(tif, 100, 100), 100, 101, tolerance);
+        EXPECT_EQ(PixelValues(tif, 100, 256 + 100).at(3), 0) << name;
     }
 }
 

@@ -198,6 +198,30 @@ TEST_F(HostileTest, NothingToCombineIsAFailure)
     EXPECT_EQ(SaveFolderNames(), before);
 }
 
+// More tiles left out than the caller allows: status 1 and nothing written.
+TEST_F(HostileTest, TooManyMissingTilesFailWhenAsked)
+{
+    MakeTask(5, 100, 103, 100, 100, 9);
+    RemoveTile(101, 100);   // 25 %
+    const auto before = SaveFolderNames();
+    JoinOptions options;
+    options.MaxMissingPercent = 20;
+    EXPECT_EQ(Refusal(options), "1 of 4 tiles are left out (1 missing, 0 failed, 0 undecodable), more than the "
+                                "20 % allowed; nothing was written.");
+    EXPECT_EQ(SaveFolderNames(), before);
+    options.MaxMissingPercent = 25;
+    EXPECT_EQ(Combine(options), JoinOutcome::Done);
+
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(RunCommandLine({"--max-missing", "10%", "-o", dir / "x.tif", dir / "area.kvpd"}, out, err), kExitFailed);
+    EXPECT_EQ(RunCommandLine({"--max-missing=101", dir / "area.kvpd"}, out, err), kExitUsage);
+    EXPECT_EQ(RunCommandLine({"--max-missing", "1.2.3", dir / "area.kvpd"}, out, err), kExitUsage);
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.tif"));
+}
+
 // A name of 230 bytes is legal; the temporary names made from it must be too.
 TEST_F(HostileTest, ALongOutputNameWorks)
 {

@@ -187,6 +187,9 @@ std::string CheckOptions(const task::SavedProject& project, const JoinOptions& o
         return "MBTiles holds tiles of 256 x 256 pixels, and this task's tiles are " +
                std::to_string(task.TileWidth) + " x " + std::to_string(task.TileHeight) +
                ". Choose GeoTIFF (--format gtiff), PNG (--format png) or JPEG (--format jpeg) instead.";
+    if (options.MinZoom > project.Params().Zoom)
+        return "The lowest zoom (" + std::to_string(options.MinZoom) + ") must not be above the task's zoom (" +
+               std::to_string(project.Params().Zoom) + ").";
     if (options.Format != OutputFormat::Png && options.Format != OutputFormat::Jpeg)
         return "";
     const MapRaster r = RasterOfTask(task);
@@ -328,7 +331,7 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
             break;
         }
         case OutputFormat::MBTiles:
-            WriteMbtiles(temp, project, tiles, control);
+            WriteMbtiles(temp, project, tiles, control, options.MinZoom, options.JpegQuality);
             break;
         case OutputFormat::Png:
         case OutputFormat::Jpeg:

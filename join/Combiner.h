@@ -48,6 +48,9 @@ struct JoinOptions {
     // The run fails, writing nothing, when more than this share of the tiles
     // (in percent) is left out: missing, failed or undecodable.
     double MaxMissingPercent = 100.0;
+    // MBTiles: the lowest zoom level stored; below the task's zoom each level
+    // is made from the one above. -1: the task's zoom only.
+    int MinZoom = -1;
 };
 
 // Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".

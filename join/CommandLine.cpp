@@ -25,6 +25,8 @@ const char* const kUsageText =
     "                        (default: deflate for PNG tiles, jpeg for JPEG\n"
     "                        tiles)\n"
     "  -q, --quality N       JPEG quality 1..100 (default 85)\n"
+    "      --min-zoom N      MBTiles: add the zoom levels below the task's down\n"
+    "                        to N, each the downsample of the one above\n"
     "      --max-missing P   fail, writing nothing, when more than P percent of\n"
     "                        the tiles are left out (default 100)\n"
     "  -h, --help            show this text\n"
@@ -138,6 +140,11 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
                 return UsageError(err, "--compress needs a value: deflate, jpeg, zstd or webp");
             if (!ParseCompression(value, options.TiffCompression))
                 return UsageError(err, "unknown compression \"" + value + "\": use deflate, jpeg, zstd or webp");
+        } else if (name == "--min-zoom") {
+            if (!takeValue() || value.empty() || value.size() > 2 ||
+                value.find_first_not_of("0123456789") != std::string::npos)
+                return UsageError(err, "--min-zoom needs a zoom level from 0 to the task's zoom");
+            options.MinZoom = std::stoi(value);
         } else if (name == "--max-missing") {
             if (!takeValue() || !ParsePercent(value, options.MaxMissingPercent))
                 return UsageError(err, "--max-missing needs a share from 0 to 100 (percent)");

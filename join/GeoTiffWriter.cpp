@@ -213,8 +213,8 @@ private:
                     continue;
                 Produce(level - 1, cx, cy);
                 Write(level - 1, cx, cy);
-                Halve(buffers_[level - 1], ValidWidth(level - 1, cx), ValidHeight(level - 1, cy), out,
-                      i * kBlockSize / 2, j * kBlockSize / 2);
+                HalveRgba(buffers_[level - 1], ValidWidth(level - 1, cx), ValidHeight(level - 1, cy), kBlockSize,
+                          out, i * kBlockSize / 2, j * kBlockSize / 2);
             }
     }
 
@@ -241,33 +241,6 @@ private:
                     std::memcpy(out.data() + ((py - y0) * kBlockSize + (ox0 - x0)) * kChannels,
                                 tile->data() + ((py - r * th) * tw + (ox0 - c * tw)) * kChannels, rowBytes);
             }
-    }
-
-    // Averages 2 x 2 pixels of `src` (valid w x h) into `dst` at (dx, dy).
-    // Colours are weighted by their alpha, so that a hole does not darken
-    // the edge of its neighbours; pixels beyond the image's edge are left out.
-    static void Halve(const std::vector<std::uint8_t>& src, int w, int h, std::vector<std::uint8_t>& dst,
-                      int dx, int dy) {
-        const int ow = (w + 1) / 2, oh = (h + 1) / 2;
-        for (int oy = 0; oy < oh; ++oy) {
-            const int sy0 = 2 * oy, sy1 = std::min(2 * oy + 1, h - 1);
-            std::uint8_t* d = dst.data() + (static_cast<std::size_t>(dy + oy) * kBlockSize + dx) * kChannels;
-            for (int ox = 0; ox < ow; ++ox, d += kChannels) {
-                const int sx0 = 2 * ox, sx1 = std::min(2 * ox + 1, w - 1);
-                unsigned n = 0, a = 0, sum[3] = {0, 0, 0};
-                for (int sy = sy0; sy <= sy1; ++sy)
-                    for (int sx = sx0; sx <= sx1; ++sx) {
-                        const std::uint8_t* p = src.data() + (static_cast<std::size_t>(sy) * kBlockSize + sx) * kChannels;
-                        ++n;
-                        a += p[3];
-                        for (int k = 0; k < 3; ++k)
-                            sum[k] += p[k] * p[3];
-                    }
-                for (int k = 0; k < 3; ++k)
-                    d[k] = a ? static_cast<std::uint8_t>((sum[k] + a / 2) / a) : 0;
-                d[3] = static_cast<std::uint8_t>((a + n / 2) / n);
-            }
-        }
     }
 
     const task::KvTask& task_;

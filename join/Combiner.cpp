@@ -171,6 +171,11 @@ std::string ReportPathFor(const std::string& outputPath) {
     return outputPath + "_report.txt";
 }
 
+MapRaster RasterFor(const task::KvTask& task, const JoinOptions& options) {
+    // MBTiles keeps whole tiles whatever is asked.
+    return options.Clip && options.Format != OutputFormat::MBTiles ? ClippedRasterOfTask(task) : RasterOfTask(task);
+}
+
 std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options) {
     if (options.JpegQuality < 1 || options.JpegQuality > 100)
         return "The JPEG quality must be between 1 and 100.";
@@ -192,7 +197,7 @@ std::string CheckOptions(const task::SavedProject& project, const JoinOptions& o
                std::to_string(project.Params().Zoom) + ").";
     if (options.Format != OutputFormat::Png && options.Format != OutputFormat::Jpeg)
         return "";
-    const MapRaster r = RasterOfTask(task);
+    const MapRaster r = RasterFor(task, options);
     const ImageKind kind = options.Format == OutputFormat::Png ? ImageKind::Png : ImageKind::Jpeg;
     const std::int64_t limit = LimitOfSingleImage(kind);
     if (r.Width <= limit && r.Height <= limit)
@@ -260,7 +265,7 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
         return JoinOutcome::Failed;
 
     const task::KvTask& task = project.Task();
-    const MapRaster raster = RasterOfTask(task);
+    const MapRaster raster = RasterFor(task, options);
     summary.OutputPath = options.OutputPath.empty() ? DefaultOutputPath(project, options.Format)
                                                     : options.OutputPath;
     summary.ReportPath = ReportPathFor(summary.OutputPath);
@@ -327,7 +332,7 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
             s.Quality = options.JpegQuality;
             s.BigTiff = UncompressedPyramidBytes(raster.Width, raster.Height) > options.BigTiffAbove;
             summary.BigTiff = s.BigTiff;
-            WriteGeoTiff(temp, FolderOf(temp), task, tiles, s, control, temps);
+            WriteGeoTiff(temp, FolderOf(temp), task, raster, tiles, s, control, temps);
             break;
         }
         case OutputFormat::MBTiles:
@@ -336,7 +341,7 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
         case OutputFormat::Png:
         case OutputFormat::Jpeg:
             WriteSingleImage(temp, options.Format == OutputFormat::Png ? ImageKind::Png : ImageKind::Jpeg,
-                             options.JpegQuality, task, tiles, control);
+                             options.JpegQuality, task, raster, tiles, control);
             break;
         }
         summary.Counts = tiles.Counts();

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "join/MapGeometry.h"
 #include "join/Output.h"
 #include "join/TileSource.h"
 
-namespace kartivo::task { class SavedProject; }
+namespace kartivo::task { class KvTask; class SavedProject; }
 
 namespace kartivo::join {
 
@@ -51,11 +52,18 @@ struct JoinOptions {
     // MBTiles: the lowest zoom level stored; below the task's zoom each level
     // is made from the one above. -1: the task's zoom only.
     int MinZoom = -1;
+    // GeoTIFF, PNG and JPEG: only the pixels of the area the user typed, not
+    // the whole tiles around it.
+    bool Clip = false;
 };
 
 // Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".
 std::string Thousands(std::int64_t n);
 std::string TimeLeftText(double seconds);
+
+// The image the options make of the task: the tiles' mosaic, or the part of
+// it that covers the typed area.
+MapRaster RasterFor(const task::KvTask& task, const JoinOptions& options);
 
 // Beside the project file, named after the task: "<save folder><task>.tif".
 std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format);

@@ -25,6 +25,8 @@ const char* const kUsageText =
     "                        (default: deflate for PNG tiles, jpeg for JPEG\n"
     "                        tiles)\n"
     "  -q, --quality N       JPEG quality 1..100 (default 85)\n"
+    "      --clip            GeoTIFF, PNG, JPEG: exactly the area of the task,\n"
+    "                        not the whole tiles around it\n"
     "      --min-zoom N      MBTiles: add the zoom levels below the task's down\n"
     "                        to N, each the downsample of the one above\n"
     "      --max-missing P   fail, writing nothing, when more than P percent of\n"
@@ -140,6 +142,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
                 return UsageError(err, "--compress needs a value: deflate, jpeg, zstd or webp");
             if (!ParseCompression(value, options.TiffCompression))
                 return UsageError(err, "unknown compression \"" + value + "\": use deflate, jpeg, zstd or webp");
+        } else if (name == "--clip") {
+            options.Clip = true;
         } else if (name == "--min-zoom") {
             if (!takeValue() || value.empty() || value.size() > 2 ||
                 value.find_first_not_of("0123456789") != std::string::npos)

@@ -138,10 +138,10 @@ class PyramidBuilder {
 public:
     // With `masks` (one file per level), the blocks go out as RGB and their
     // alpha as a 1-bit mask; without, as RGBA.
-    PyramidBuilder(const task::KvTask& task, TileSource& tiles, JoinControl& control,
+    PyramidBuilder(const task::KvTask& task, const MapRaster& raster, TileSource& tiles, JoinControl& control,
                    std::vector<std::pair<std::int64_t, std::int64_t>> levels, std::vector<TIFF*> files,
                    std::vector<std::string> paths, std::vector<TIFF*> masks, std::vector<std::string> maskPaths)
-        : task_(task), tiles_(tiles), control_(control), levels_(std::move(levels)),
+        : task_(task), raster_(raster), tiles_(tiles), control_(control), levels_(std::move(levels)),
           files_(std::move(files)), paths_(std::move(paths)), masks_(std::move(masks)),
           maskPaths_(std::move(maskPaths)), buffers_(levels_.size()) {
         for (auto& b : buffers_)
@@ -219,15 +219,17 @@ private:
     }
 
     // The full-resolution block: the parts of the tiles it overlaps. A tile
-    // is counted in the block that holds its top left pixel.
+    // is counted in the block that holds the top left pixel of its part of
+    // the image.
     void Compose(std::int64_t bx, std::int64_t by, std::vector<std::uint8_t>& out) {
         std::fill(out.begin(), out.end(), 0);
         const int tw = task_.TileWidth, th = task_.TileHeight;
-        const std::int64_t x0 = bx * kBlockSize, y0 = by * kBlockSize;
+        // The block in pixels of the mosaic of all the task's tiles.
+        const std::int64_t x0 = bx * kBlockSize + raster_.OffsetX, y0 = by * kBlockSize + raster_.OffsetY;
         const std::int64_t x1 = x0 + ValidWidth(0, bx), y1 = y0 + ValidHeight(0, by);
         for (std::int64_t r = y0 / th; r <= (y1 - 1) / th; ++r)
             for (std::int64_t c = x0 / tw; c <= (x1 - 1) / tw; ++c) {
-                const bool first = r * th >= y0 && c * tw >= x0;
+                const bool first = std::max(r * th, raster_.OffsetY) >= y0 && std::max(c * tw, raster_.OffsetX) >= x0;
                 const int x = task_.Xmin + static_cast<int>(c);
                 const int y = task_.Ymax - static_cast<int>(r);   // rows of the image run north to south
                 const std::vector<std::uint8_t>* tile = tiles_.Decoded(x, y, first);
@@ -244,6 +246,7 @@ private:
     }
 
     const task::KvTask& task_;
+    const MapRaster& raster_;
     TileSource& tiles_;
     JoinControl& control_;
     std::vector<std::pair<std::int64_t, std::int64_t>> levels_;
@@ -359,10 +362,10 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height) 
 }
 
 void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
+                  const MapRaster& raster,
                   TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
                   TempFiles& temps) {
     InstallTiffHandlers();
-    const MapRaster raster = RasterOfTask(task);
     const auto levels = PyramidLevels(raster.Width, raster.Height);
 
     // Each level's image goes to a file of its own, and with JPEG blocks each
@@ -389,7 +392,7 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
         }
     }
 
-    PyramidBuilder(task, tiles, control, levels, files, paths, masks, maskPaths).Run();
+    PyramidBuilder(task, raster, tiles, control, levels, files, paths, masks, maskPaths).Run();
 
     auto finish = [](std::vector<TiffPtr>& owned, const std::vector<std::string>& paths) {
         for (std::size_t i = 0; i < owned.size(); ++i) {

@@ -45,7 +45,9 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height);
 // Writes into `path` (a file the caller made and removes on failure).
 // Temporary files for the overview levels are made in `folder` through
 // `temps`. Throws JoinError on a write that fails, JoinCancelled on cancel.
+// `raster` is the task's (RasterOfTask) or a part of it (ClippedRasterOfTask).
 void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
+                  const MapRaster& raster,
                   TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
                   TempFiles& temps);
 

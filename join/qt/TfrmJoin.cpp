@@ -1,5 +1,6 @@
 #include "join/qt/TfrmJoin.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
@@ -66,6 +67,9 @@ TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     spinQuality->setValue(85);
     form->addRow("JPEG quality:", spinQuality);
 
+    checkClip = new QCheckBox("Only the area of the task, not the whole tiles around it");
+    form->addRow("Clip:", checkClip);
+
     editOutput = new QLineEdit;
     btnOutput = new QPushButton("Browse...");
     auto* outputRow = new QHBoxLayout;
@@ -121,6 +125,7 @@ join::JoinOptions TfrmJoin::Options() const {
     o.Format = static_cast<join::OutputFormat>(comboFormat->currentIndex());
     o.TiffCompression = static_cast<join::Compression>(comboCompress->currentIndex());
     o.JpegQuality = spinQuality->value();
+    o.Clip = checkClip->isChecked();
     o.OutputPath = editOutput->text().trimmed().toStdString();
     return o;
 }
@@ -210,6 +215,7 @@ void TfrmJoin::UpdateControls() {
                             (o.TiffCompression == join::Compression::Default && project_ &&
                              !join::TilesArePng(*project_));
     spinQuality->setEnabled(!Running() && (o.Format == join::OutputFormat::Jpeg || (tiff && jpegBlocks)));
+    checkClip->setEnabled(!Running() && o.Format != join::OutputFormat::MBTiles);
     btnCombine->setEnabled(!Running() && project_);
 }
 

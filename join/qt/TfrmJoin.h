@@ -14,6 +14,7 @@
 
 #include "join/Combiner.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -42,6 +43,7 @@ public:
     QComboBox* comboFormat;
     QComboBox* comboCompress;
     QSpinBox* spinQuality;
+    QCheckBox* checkClip;
     QLineEdit* editOutput;
     QPushButton* btnOutput;
     QProgressBar* progressBar;

@@ -200,6 +200,34 @@ TEST_F(GeoTiffTest, EveryCompressionReadsBack)
     }
 }
 
+// --clip: the image covers the typed area (here from the middle of the first
+// tiles to the middle of the last), placed to the millimetre, in both the
+// GeoTIFF and a PNG with its world file.
+TEST_F(GeoTiffTest, ClipGivesExactlyTheTypedArea)
+{
+    MakeTask(5, 100, 102, 100, 101, 9);
+    for (OutputFormat format : {OutputFormat::GeoTiff, OutputFormat::Png}) {
+        JoinOptions options;
+        options.Format = format;
+        options.Clip = true;
+        ASSERT_EQ(Combine(options), JoinOutcome::Done);
+        EXPECT_EQ(summary.Width, 512);
+        EXPECT_EQ(summary.Height, 256);
+        EXPECT_EQ(summary.Counts.Saved, 6);
+        const std::string json = RunCommand("gdalinfo -json " + testing::Quoted(summary.OutputPath));
+        EXPECT_EQ(testing::JsonNumbers(json, "size"), (std::vector<double>{512, 256}));
+        const std::vector<double> gt = testing::JsonNumbers(json, "geoTransform");
+        ASSERT_EQ(gt.size(), 6u) << json.substr(0, 400);
+        EXPECT_NEAR(gt[0], MercatorXOfLongitude(params.LeftLongitude), 1e-3);
+        EXPECT_NEAR(gt[3], MercatorYOfLatitude(params.TopLatitude), 1e-3);
+        EXPECT_NEAR(gt[0] + 512 * gt[1], MercatorXOfLongitude(params.RightLongitude), 1e-3);
+        EXPECT_NEAR(gt[3] + 256 * gt[5], MercatorYOfLatitude(params.BottomLatitude), 1e-3);
+        // The top left pixel is the middle of tile (100, 101), past its marker.
+        ExpectColour(PixelValues(summary.OutputPath, 0, 0), 100, 101, 0);
+        ExpectColour(PixelValues(summary.OutputPath, 511, 255), 102, 100, 0);
+    }
+}
+
 // Bird's eye tiles are 256 x 180: stitched at their own size, so a block of
 // 256 lines takes parts of two tile rows, and pixels are not square.
 TEST_F(GeoTiffTest, BirdsEyeTilesAreStitchedAtTheirOwnSize)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -331,6 +332,8 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
                                                                       : RgbaCodec::Deflate;
             s.Quality = options.JpegQuality;
             s.BigTiff = UncompressedPyramidBytes(raster.Width, raster.Height) > options.BigTiffAbove;
+            s.Threads = options.Threads > 0 ? options.Threads
+                                            : std::thread::hardware_concurrency() >= 2 ? 2 : 1;
             summary.BigTiff = s.BigTiff;
             WriteGeoTiff(temp, FolderOf(temp), task, raster, tiles, s, control, temps);
             break;

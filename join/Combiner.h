@@ -55,6 +55,8 @@ struct JoinOptions {
     // GeoTIFF, PNG and JPEG: only the pixels of the area the user typed, not
     // the whole tiles around it.
     bool Clip = false;
+    // Threads for a GeoTIFF: 0 uses both cores where there are two or more.
+    int Threads = 0;
 };
 
 // Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".

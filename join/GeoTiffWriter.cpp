@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 #include <geo_normalize.h>
@@ -152,8 +157,31 @@ public:
         }
     }
 
-    void Run() {
+    // With `threads` > 1 the full-resolution blocks are composed (tiles read
+    // and decoded) on a thread of their own, a few blocks ahead of this one,
+    // which compresses and halves them. Both go through the blocks in the
+    // same order, so the file is the same byte for byte.
+    void Run(int threads) {
         const int top = static_cast<int>(levels_.size()) - 1;
+        std::thread composer;
+        if (threads > 1) {
+            piped_ = true;
+            composer = std::thread([this, top] { ComposeAll(top); });
+        }
+        struct Joiner {
+            PyramidBuilder& b;
+            std::thread& t;
+            ~Joiner() {
+                if (!t.joinable())
+                    return;
+                {
+                    std::lock_guard<std::mutex> lock(b.mutex_);
+                    b.stop_ = true;
+                }
+                b.changed_.notify_all();
+                t.join();
+            }
+        } joiner{*this, composer};
         for (std::int64_t by = 0; by < BlocksY(top); ++by)
             for (std::int64_t bx = 0; bx < BlocksX(top); ++bx) {
                 Produce(top, bx, by);
@@ -162,6 +190,66 @@ public:
     }
 
 private:
+    // The composing thread: the full-resolution blocks in the order in which
+    // Produce asks for them (depth first), handed over through `ready_`.
+    void ComposeAll(int top) {
+        try {
+            for (std::int64_t by = 0; by < BlocksY(top); ++by)
+                for (std::int64_t bx = 0; bx < BlocksX(top); ++bx)
+                    Visit(top, bx, by);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            failure_ = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    void Visit(int level, std::int64_t bx, std::int64_t by) {
+        if (level > 0) {
+            for (int j = 0; j < 2; ++j)
+                for (int i = 0; i < 2; ++i)
+                    if (2 * bx + i < BlocksX(level - 1) && 2 * by + j < BlocksY(level - 1))
+                        Visit(level - 1, 2 * bx + i, 2 * by + j);
+            return;
+        }
+        std::vector<std::uint8_t> block;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || ready_.size() < kAhead; });
+            if (stop_)
+                throw JoinCancelled();
+            if (!spare_.empty()) {
+                block = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        block.resize(kBlockBytes);
+        control_.Poll();
+        Compose(bx, by, block);
+        if (control_.Progress)
+            control_.Progress(tiles_.Counts().Total(), task_.TileCount);
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.push_back(std::move(block));
+        changed_.notify_all();
+    }
+
+    // The next full-resolution block from the composing thread, into `out`.
+    void TakeComposed(std::vector<std::uint8_t>& out) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+        if (ready_.empty()) {
+            if (failure_)
+                std::rethrow_exception(failure_);
+            throw JoinError("The blocks of the image ended early");
+        }
+        out.swap(ready_.front());
+        spare_.push_back(std::move(ready_.front()));
+        ready_.pop_front();
+        changed_.notify_all();
+    }
+
     std::int64_t BlocksX(int level) const { return (levels_[level].first + kBlockSize - 1) / kBlockSize; }
     std::int64_t BlocksY(int level) const { return (levels_[level].second + kBlockSize - 1) / kBlockSize; }
     int ValidWidth(int level, std::int64_t bx) const {
@@ -198,6 +286,10 @@ private:
 
     void Produce(int level, std::int64_t bx, std::int64_t by) {
         std::vector<std::uint8_t>& out = buffers_[level];
+        if (level == 0 && piped_) {
+            TakeComposed(out);
+            return;
+        }
         if (level == 0) {
             control_.Poll();
             Compose(bx, by, out);
@@ -256,6 +348,16 @@ private:
     std::vector<std::string> maskPaths_;
     std::vector<std::vector<std::uint8_t>> buffers_;   // one block per level
     std::vector<std::uint8_t> rgb_, maskBits_;         // the block being written, split
+
+    // Between the composing thread and this one.
+    static constexpr std::size_t kAhead = 8;   // blocks composed ahead at most
+    bool piped_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<std::uint8_t>> ready_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+    bool stop_ = false, finished_ = false;
+    std::exception_ptr failure_;
 };
 
 // Copies the blocks of `fromPath`, still compressed, into the current
@@ -392,7 +494,7 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
         }
     }
 
-    PyramidBuilder(task, raster, tiles, control, levels, files, paths, masks, maskPaths).Run();
+    PyramidBuilder(task, raster, tiles, control, levels, files, paths, masks, maskPaths).Run(settings.Threads);
 
     auto finish = [](std::vector<TiffPtr>& owned, const std::vector<std::string>& paths) {
         for (std::size_t i = 0; i < owned.size(); ++i) {

@@ -32,6 +32,9 @@ struct GeoTiffSettings {
     RgbaCodec Codec = RgbaCodec::Deflate;
     int Quality = 85;      // JPEG and WebP quality, 1..100
     bool BigTiff = false;
+    // 2: tiles are read and decoded on a second thread while this one
+    // compresses; the file is the same either way.
+    int Threads = 1;
 };
 
 // Width and height of each level: the full image first, then halves

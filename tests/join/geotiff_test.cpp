@@ -228,6 +228,40 @@ TEST_F(GeoTiffTest, ClipGivesExactlyTheTypedArea)
     }
 }
 
+// Tiles decoded on a second thread while the first compresses: the same file
+// byte for byte, and the same counts, as with one thread.
+TEST_F(GeoTiffTest, TwoThreadsWriteTheSameFile)
+{
+    MakeTask(6, 1000, 1006, 2000, 2004, 12);   // 35 blocks, four levels
+    RemoveTile(1003, 2002);
+    for (Compression compression : {Compression::Jpeg, Compression::Deflate}) {
+        std::string bytes[2];
+        for (int threads : {1, 2}) {
+            JoinOptions options;
+            options.TiffCompression = compression;
+            options.Threads = threads;
+            ASSERT_EQ(Combine(options), JoinOutcome::Done);
+            EXPECT_EQ(summary.Counts.Saved, 34);
+            EXPECT_EQ(summary.Counts.Missing, 1);
+            bytes[threads - 1] = ReadBytes(dir / "area.tif");
+        }
+        EXPECT_GT(bytes[0].size(), 10000u);
+        EXPECT_TRUE(bytes[0] == bytes[1]);
+    }
+    // A cancel from the composing thread ends the run as one from this one does.
+    const auto before = SaveFolderNames();
+    control.Progress = [this](std::int64_t done, std::int64_t) {
+        if (done >= 10)
+            control.Cancel = true;
+    };
+    JoinOptions options;
+    options.Threads = 2;
+    options.OutputPath = dir / "other.tif";
+    std::string error;
+    EXPECT_EQ(Combine(options, &error), JoinOutcome::Cancelled);
+    EXPECT_EQ(SaveFolderNames(), before);
+}
+
 // Bird's eye tiles are 256 x 180: stitched at their own size, so a block of
 // 256 lines takes parts of two tile rows, and pixels are not square.
 TEST_F(GeoTiffTest, BirdsEyeTilesAreStitchedAtTheirOwnSize)

@@ -189,7 +189,7 @@ std::string FirstLine(const std::string& command) {
 // GDAL's validator's verdict on a file.
 std::string CogVerdict(const std::string& tif) {
     return FirstLine("/usr/bin/python3 /usr/lib/python3/dist-packages/osgeo_utils/samples/"
-                     "validate_cloud_optimized_geotiff.py '" + tif + "' 2>&1 | tail -1");
+                     "validate_cloud_optimized_geotiff.py '" + tif + "' 2>&1 | grep -m1 -i valid");
 }
 
 // The largest and the mean difference of the colour bands where both masks

@@ -1,13 +1,15 @@
 #pragma once
 // The GeoTIFF writer: the task's tiles as one tiled image (256 x 256 blocks:
-// RGBA in DEFLATE, or YCbCr in JPEG with a 1-bit mask), georeferenced in EPSG:3857 by the tile range's
-// edges, with internal overviews halving down to one block.
+// RGBA in DEFLATE, ZSTD or WebP, or YCbCr in JPEG with a 1-bit mask),
+// georeferenced in EPSG:3857 by the tile range's edges, with internal
+// overviews halving down to one block, in the cloud optimized layout.
 //
 // Memory stays a few blocks per pyramid level whatever the image size:
 // full-resolution blocks are made in quadtree order, and each finished block
-// is halved into its parent at once; each overview level goes to a temporary
-// TIFF first and is copied block by block, still compressed, behind the
-// main image (with JPEG blocks, each level's mask the same way).
+// is halved into its parent at once. Each level (and its mask) goes to a
+// temporary TIFF first; the output is then put together from them block by
+// block, still compressed: all directories first, then the levels from the
+// smallest to the full resolution.
 #include <cstdint>
 #include <string>
 #include <utility>

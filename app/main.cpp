@@ -11,7 +11,7 @@
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtDispatcher.h"
-#include "ui/AppIcon.h"
+#include "platform/qt/AppIcon.h"
 #include "ui/Unit1.h"
 
 int main(int argc, char** argv)
@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     kartivo::platform::SetDialogs(&dialogs);
     kartivo::platform::qt::QtMainDispatcher dispatcher;
     kartivo::platform::SetMainDispatcher(&dispatcher);
-    QApplication::setWindowIcon(kartivo::ui::KartivoIcon());
+    QApplication::setWindowIcon(kartivo::platform::qt::KartivoIcon());
 
     try {
         // Created once, in this order, and kept until the program ends; the

@@ -8,18 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "join/MapGeometry.h"
 #include "join/Output.h"
 #include "join/TileSource.h"
 
-namespace kartivo::task { class SavedProject; }
+namespace kartivo::task { class KvTask; class SavedProject; }
 
 namespace kartivo::join {
 
 enum class OutputFormat { GeoTiff, MBTiles, Png, Jpeg };
 // Compression of a GeoTIFF's blocks. Default: DEFLATE for PNG tiles, JPEG
 // for JPEG tiles (they were lossy already; DEFLATE would make the file about ten times
-// bigger).
-enum class Compression { Default, Deflate, Jpeg };
+// bigger). DEFLATE and ZSTD are lossless (with a horizontal predictor), WebP
+// is lossy at the JPEG quality and keeps the alpha band.
+enum class Compression { Default, Deflate, Jpeg, Zstd, Webp };
+
+// "deflate", "jpeg" ("jpg"), "zstd", "webp".
+bool ParseCompression(const std::string& text, Compression& compression);
+// Whether the libtiff in use can write it (ZSTD and WebP are optional).
+bool CompressionAvailable(Compression compression);
 
 // Whether the task's map type is served as PNG (road, Ordnance Survey) or
 // as JPEG; it decides the GeoTIFF's default compression.
@@ -39,11 +46,30 @@ struct JoinOptions {
     // written as BigTIFF: a classic TIFF cannot address past 4 GB, and
     // compression may gain less than hoped.
     std::uint64_t BigTiffAbove = 4000000000ull;
+    // The run fails, writing nothing, when more than this share of the tiles
+    // (in percent) is left out: missing, failed or undecodable.
+    double MaxMissingPercent = 100.0;
+    // MBTiles: the lowest zoom level stored; below the task's zoom each level
+    // is made from the one above. -1: the task's zoom only.
+    int MinZoom = -1;
+    // GeoTIFF, PNG and JPEG: only the pixels of the area the user typed, not
+    // the whole tiles around it.
+    bool Clip = false;
+    // Threads for a GeoTIFF: 0 uses both cores where there are two or more.
+    int Threads = 0;
 };
+
+// Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".
+std::string Thousands(std::int64_t n);
+std::string TimeLeftText(double seconds);
+
+// The image the options make of the task: the tiles' mosaic, or the part of
+// it that covers the typed area.
+MapRaster RasterFor(const task::KvTask& task, const JoinOptions& options);
 
 // Beside the project file, named after the task: "<save folder><task>.tif".
 std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format);
-// The report beside an output: "paris.tif" -> "paris_report.txt".
+// The report beside an output: "paris.tif" -> "paris.tif_report.txt".
 std::string ReportPathFor(const std::string& outputPath);
 
 struct JoinSummary {
@@ -59,14 +85,20 @@ struct JoinSummary {
 enum class JoinOutcome { Done, Cancelled, Failed };
 
 // Why the options cannot work for this task (an image too large for PNG or
-// JPEG, a quality out of range), as the sentence the user sees, or "".
+// JPEG, MBTiles for tiles that are not 256 x 256, a quality out of range), as
+// the sentence the user sees, or "".
 std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options);
 
 // Combines the task. On Done the output, its side files and the report are
 // in place; on Cancelled or Failed `error` holds the sentence to show, and
 // no partial output is left on disk (an output that existed before is
-// untouched; only a failure to write the small side files or the report
-// after the output is complete leaves that output in place).
+// untouched). Every file is written under a temporary name first and all
+// take their places together at the end, the one point after which a cancel
+// no longer counts. Refused before anything is written: an output or side
+// file that would replace something other than a regular file that may be
+// written (links are followed to the file they name), a file of the task,
+// or another file of the same run; a task without its tile folder. A run in
+// which no tile at all could be combined fails and writes nothing.
 JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& options, JoinControl& control,
                     JoinSummary& summary, std::string& error);
 

@@ -1,6 +1,8 @@
 #include "join/CommandLine.h"
 
 #include <chrono>
+#include <locale>
+#include <sstream>
 #include <memory>
 #include <unistd.h>
 
@@ -19,13 +21,22 @@ const char* const kUsageText =
     "                        png, jpeg: one image with a world file and a .prj\n"
     "  -o, --output PATH     the file to write (default: beside the project,\n"
     "                        named after the task)\n"
-    "  -c, --compress KIND   GeoTIFF blocks: deflate or jpeg (default: deflate\n"
-    "                        for PNG tiles, jpeg for JPEG tiles)\n"
+    "  -c, --compress KIND   GeoTIFF blocks: deflate, jpeg, zstd or webp\n"
+    "                        (default: deflate for PNG tiles, jpeg for JPEG\n"
+    "                        tiles)\n"
     "  -q, --quality N       JPEG quality 1..100 (default 85)\n"
+    "      --clip            GeoTIFF, PNG, JPEG: exactly the area of the task,\n"
+    "                        not the whole tiles around it\n"
+    "      --min-zoom N      MBTiles: add the zoom levels below the task's down\n"
+    "                        to N, each the downsample of the one above\n"
+    "      --max-missing P   fail, writing nothing, when more than P percent of\n"
+    "                        the tiles are left out (default 100)\n"
     "  -h, --help            show this text\n"
+    "      --window [PROJECT]  open the Map Combiner window instead (with the\n"
+    "                        project open); only as the first argument\n"
     "\n"
     "Tiles that are missing, failed or cannot be decoded are left transparent\n"
-    "and listed in a report beside the output (NAME_report.txt). Progress goes\n"
+    "and listed in a report beside the output (OUTPUT_report.txt). Progress goes\n"
     "to standard error. Exit status: 0 done, 1 failed, 2 wrong arguments,\n"
     "130 interrupted; nothing half-written is left behind.\n";
 
@@ -46,9 +57,11 @@ public:
         last_ = percent;
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const long left = done > 0 ? static_cast<long>(elapsed * (total - done) / done + 0.5) : 0;
-        std::fprintf(err_, "%s%3d%% (%lld of %lld tiles), %ld:%02ld left%s", tty_ ? "\r" : "", percent,
-                     static_cast<long long>(done), static_cast<long long>(total), left / 60, left % 60,
+        std::string text = Thousands(done) + " of " + Thousands(total) + " tiles";
+        if (done > 0 && done < total)
+            text += ", " + TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
+        // Padded on a terminal, so that a shorter line covers a longer one.
+        std::fprintf(err_, "%s%3d%% (%s)%s%s", tty_ ? "\r" : "", percent, text.c_str(), tty_ ? "   " : "",
                      tty_ ? "" : "\n");
         std::fflush(err_);
     }
@@ -67,6 +80,19 @@ private:
 int UsageError(std::FILE* err, const std::string& message) {
     std::fprintf(err, "platejoin: %s (see platejoin --help)\n", message.c_str());
     return kExitUsage;
+}
+
+// "5", "2.5" or "5%": a share of 0 to 100 percent.
+bool ParsePercent(std::string text, double& percent) {
+    if (!text.empty() && text.back() == '%')
+        text.pop_back();
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789.") != std::string::npos ||
+        text.find('.') != text.rfind('.') || text == ".")
+        return false;
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    in >> percent;
+    return !in.fail() && percent >= 0 && percent <= 100;
 }
 
 bool ParseQuality(const std::string& text, int& quality) {
@@ -113,13 +139,19 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
             options.OutputPath = value;
         } else if (name == "-c" || name == "--compress") {
             if (!takeValue())
-                return UsageError(err, "--compress needs a value: deflate or jpeg");
-            if (value == "deflate")
-                options.TiffCompression = Compression::Deflate;
-            else if (value == "jpeg" || value == "jpg")
-                options.TiffCompression = Compression::Jpeg;
-            else
-                return UsageError(err, "unknown compression \"" + value + "\": use deflate or jpeg");
+                return UsageError(err, "--compress needs a value: deflate, jpeg, zstd or webp");
+            if (!ParseCompression(value, options.TiffCompression))
+                return UsageError(err, "unknown compression \"" + value + "\": use deflate, jpeg, zstd or webp");
+        } else if (name == "--clip") {
+            options.Clip = true;
+        } else if (name == "--min-zoom") {
+            if (!takeValue() || value.empty() || value.size() > 2 ||
+                value.find_first_not_of("0123456789") != std::string::npos)
+                return UsageError(err, "--min-zoom needs a zoom level from 0 to the task's zoom");
+            options.MinZoom = std::stoi(value);
+        } else if (name == "--max-missing") {
+            if (!takeValue() || !ParsePercent(value, options.MaxMissingPercent))
+                return UsageError(err, "--max-missing needs a share from 0 to 100 (percent)");
         } else if (name == "-q" || name == "--quality") {
             if (!takeValue() || !ParseQuality(value, options.JpegQuality))
                 return UsageError(err, "--quality needs a number from 1 to 100");
@@ -143,11 +175,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
 
     JoinControl control;
     ProgressPrinter progress(err);
-    control.Progress = [&](std::int64_t done, std::int64_t total) {
-        if (cancel && cancel->load())
-            control.Cancel = true;
-        progress.Update(done, total);
-    };
+    control.Interrupt = cancel;
+    control.Progress = [&](std::int64_t done, std::int64_t total) { progress.Update(done, total); };
     JoinSummary summary;
     const JoinOutcome outcome = Combine(*project, options, control, summary, error);
     progress.End();
@@ -157,20 +186,17 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
     }
 
     const TileCounts& c = summary.Counts;
-    std::fprintf(err, "Wrote %s (%s, %lld x %lld pixels, EPSG:3857)\n", summary.OutputPath.c_str(),
-                 OutputFormatName(options.Format), static_cast<long long>(summary.Width),
-                 static_cast<long long>(summary.Height));
-    std::fprintf(err,
-                 "Tiles: %lld combined, %lld blank substitutes, %lld missing, %lld failed, "
-                 "%lld undecodable\n",
-                 static_cast<long long>(c.Saved), static_cast<long long>(c.Blank),
-                 static_cast<long long>(c.Missing), static_cast<long long>(c.Failed),
-                 static_cast<long long>(c.Undecodable));
+    std::fprintf(err, "Wrote %s (%s, %s x %s pixels, EPSG:3857)\n", summary.OutputPath.c_str(),
+                 OutputFormatName(options.Format), Thousands(summary.Width).c_str(),
+                 Thousands(summary.Height).c_str());
+    std::fprintf(err, "Tiles: %s combined, %s blank substitutes, %s missing, %s failed, %s undecodable\n",
+                 Thousands(c.Saved).c_str(), Thousands(c.Blank).c_str(), Thousands(c.Missing).c_str(),
+                 Thousands(c.Failed).c_str(), Thousands(c.Undecodable).c_str());
     for (const std::string& line : summary.FirstProblems)
         std::fprintf(err, "  left out: %s\n", line.c_str());
     if (c.Holes() > static_cast<std::int64_t>(summary.FirstProblems.size()))
-        std::fprintf(err, "  ... and %lld more\n",
-                     static_cast<long long>(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())));
+        std::fprintf(err, "  ... and %s more\n",
+                     Thousands(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())).c_str());
     std::fprintf(err, "Report: %s\n", summary.ReportPath.c_str());
     return kExitOk;
 }

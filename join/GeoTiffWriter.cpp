@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
 
 #include <geo_normalize.h>
 #include <geotiff.h>
@@ -57,28 +63,60 @@ TiffPtr OpenForWriting(const std::string& path, bool bigTiff) {
     return TiffPtr(tif);
 }
 
+// The image of a level, or its transparency mask.
+enum class Ifd { Image, Mask };
+
+// JPEG blocks hold the colours as YCbCr, beside a 1-bit mask that says which
+// pixels are map: JPEG's losses never touch the transparency, and the file
+// is far smaller than RGBA in JPEG. DEFLATE blocks keep RGBA, lossless.
 void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overview,
-                  const GeoTiffSettings& s) {
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, overview ? FILETYPE_REDUCEDIMAGE : 0);
+                  const GeoTiffSettings& s, Ifd ifd = Ifd::Image) {
+    const bool mask = ifd == Ifd::Mask;
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE,
+                 (overview ? FILETYPE_REDUCEDIMAGE : 0) | (mask ? FILETYPE_MASK : 0));
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, kChannels);
-    const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};   // transparent where no tile
-    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, kBlockSize);
     TIFFSetField(tif, TIFFTAG_TILELENGTH, kBlockSize);
+    if (mask) {
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MASK);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        return;
+    }
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
     if (s.Jpeg) {
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        // The blocks are handed over as RGB; libtiff converts them.
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
         TIFFSetField(tif, TIFFTAG_JPEGQUALITY, s.Quality);
         // Every block carries its own tables, so that blocks can be copied
         // still compressed from one file into another.
         TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
     } else {
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, kChannels);
+        const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};   // transparent where no tile
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        switch (s.Codec) {
+        case RgbaCodec::Deflate:
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+            break;
+        case RgbaCodec::Zstd:
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ZSTD);
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+            break;
+        case RgbaCodec::Webp:
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_WEBP);
+            TIFFSetField(tif, TIFFTAG_WEBP_LEVEL, s.Quality);
+            break;
+        }
     }
 }
 
@@ -103,17 +141,47 @@ void SetGeoreference(TIFF* tif, const MapRaster& r) {
 // halved into one quarter as soon as it is written.
 class PyramidBuilder {
 public:
-    PyramidBuilder(const task::KvTask& task, TileSource& tiles, JoinControl& control,
+    // With `masks` (one file per level), the blocks go out as RGB and their
+    // alpha as a 1-bit mask; without, as RGBA.
+    PyramidBuilder(const task::KvTask& task, const MapRaster& raster, TileSource& tiles, JoinControl& control,
                    std::vector<std::pair<std::int64_t, std::int64_t>> levels, std::vector<TIFF*> files,
-                   std::vector<std::string> paths)
-        : task_(task), tiles_(tiles), control_(control), levels_(std::move(levels)),
-          files_(std::move(files)), paths_(std::move(paths)), buffers_(levels_.size()) {
+                   std::vector<std::string> paths, std::vector<TIFF*> masks, std::vector<std::string> maskPaths)
+        : task_(task), raster_(raster), tiles_(tiles), control_(control), levels_(std::move(levels)),
+          files_(std::move(files)), paths_(std::move(paths)), masks_(std::move(masks)),
+          maskPaths_(std::move(maskPaths)), buffers_(levels_.size()) {
         for (auto& b : buffers_)
             b.resize(kBlockBytes);
+        if (!masks_.empty()) {
+            rgb_.resize(std::size_t{kBlockSize} * kBlockSize * 3);
+            maskBits_.resize(std::size_t{kBlockSize} * kBlockSize / 8);
+        }
     }
 
-    void Run() {
+    // With `threads` > 1 the full-resolution blocks are composed (tiles read
+    // and decoded) on a thread of their own, a few blocks ahead of this one,
+    // which compresses and halves them. Both go through the blocks in the
+    // same order, so the file is the same byte for byte.
+    void Run(int threads) {
         const int top = static_cast<int>(levels_.size()) - 1;
+        std::thread composer;
+        if (threads > 1) {
+            piped_ = true;
+            composer = std::thread([this, top] { ComposeAll(top); });
+        }
+        struct Joiner {
+            PyramidBuilder& b;
+            std::thread& t;
+            ~Joiner() {
+                if (!t.joinable())
+                    return;
+                {
+                    std::lock_guard<std::mutex> lock(b.mutex_);
+                    b.stop_ = true;
+                }
+                b.changed_.notify_all();
+                t.join();
+            }
+        } joiner{*this, composer};
         for (std::int64_t by = 0; by < BlocksY(top); ++by)
             for (std::int64_t bx = 0; bx < BlocksX(top); ++bx) {
                 Produce(top, bx, by);
@@ -122,6 +190,66 @@ public:
     }
 
 private:
+    // The composing thread: the full-resolution blocks in the order in which
+    // Produce asks for them (depth first), handed over through `ready_`.
+    void ComposeAll(int top) {
+        try {
+            for (std::int64_t by = 0; by < BlocksY(top); ++by)
+                for (std::int64_t bx = 0; bx < BlocksX(top); ++bx)
+                    Visit(top, bx, by);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            failure_ = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    void Visit(int level, std::int64_t bx, std::int64_t by) {
+        if (level > 0) {
+            for (int j = 0; j < 2; ++j)
+                for (int i = 0; i < 2; ++i)
+                    if (2 * bx + i < BlocksX(level - 1) && 2 * by + j < BlocksY(level - 1))
+                        Visit(level - 1, 2 * bx + i, 2 * by + j);
+            return;
+        }
+        std::vector<std::uint8_t> block;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || ready_.size() < kAhead; });
+            if (stop_)
+                throw JoinCancelled();
+            if (!spare_.empty()) {
+                block = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        block.resize(kBlockBytes);
+        control_.Poll();
+        Compose(bx, by, block);
+        if (control_.Progress)
+            control_.Progress(tiles_.Counts().Total(), task_.TileCount);
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.push_back(std::move(block));
+        changed_.notify_all();
+    }
+
+    // The next full-resolution block from the composing thread, into `out`.
+    void TakeComposed(std::vector<std::uint8_t>& out) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+        if (ready_.empty()) {
+            if (failure_)
+                std::rethrow_exception(failure_);
+            throw JoinError("The blocks of the image ended early");
+        }
+        out.swap(ready_.front());
+        spare_.push_back(std::move(ready_.front()));
+        ready_.pop_front();
+        changed_.notify_all();
+    }
+
     std::int64_t BlocksX(int level) const { return (levels_[level].first + kBlockSize - 1) / kBlockSize; }
     std::int64_t BlocksY(int level) const { return (levels_[level].second + kBlockSize - 1) / kBlockSize; }
     int ValidWidth(int level, std::int64_t bx) const {
@@ -135,12 +263,33 @@ private:
         TIFF* tif = files_[level];
         const std::uint32_t index = TIFFComputeTile(tif, static_cast<std::uint32_t>(bx * kBlockSize),
                                                     static_cast<std::uint32_t>(by * kBlockSize), 0, 0);
-        if (TIFFWriteEncodedTile(tif, index, buffers_[level].data(), kBlockBytes) < 0)
+        const std::vector<std::uint8_t>& rgba = buffers_[level];
+        if (masks_.empty()) {
+            if (TIFFWriteEncodedTile(tif, index, const_cast<std::uint8_t*>(rgba.data()), kBlockBytes) < 0)
+                Fail(paths_[level]);
+            return;
+        }
+        // A pixel is map where its alpha rounds to opaque: at full resolution
+        // exactly the tiles' pixels, in an overview where most of the pixels
+        // below it are map.
+        std::fill(maskBits_.begin(), maskBits_.end(), 0);
+        for (std::size_t i = 0, n = std::size_t{kBlockSize} * kBlockSize; i < n; ++i) {
+            std::memcpy(&rgb_[i * 3], &rgba[i * kChannels], 3);
+            if (rgba[i * kChannels + 3] >= 128)
+                maskBits_[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+        }
+        if (TIFFWriteEncodedTile(tif, index, rgb_.data(), static_cast<tmsize_t>(rgb_.size())) < 0)
             Fail(paths_[level]);
+        if (TIFFWriteEncodedTile(masks_[level], index, maskBits_.data(), static_cast<tmsize_t>(maskBits_.size())) < 0)
+            Fail(maskPaths_[level]);
     }
 
     void Produce(int level, std::int64_t bx, std::int64_t by) {
         std::vector<std::uint8_t>& out = buffers_[level];
+        if (level == 0 && piped_) {
+            TakeComposed(out);
+            return;
+        }
         if (level == 0) {
             control_.Poll();
             Compose(bx, by, out);
@@ -156,21 +305,23 @@ private:
                     continue;
                 Produce(level - 1, cx, cy);
                 Write(level - 1, cx, cy);
-                Halve(buffers_[level - 1], ValidWidth(level - 1, cx), ValidHeight(level - 1, cy), out,
-                      i * kBlockSize / 2, j * kBlockSize / 2);
+                HalveRgba(buffers_[level - 1], ValidWidth(level - 1, cx), ValidHeight(level - 1, cy), kBlockSize,
+                          out, i * kBlockSize / 2, j * kBlockSize / 2);
             }
     }
 
     // The full-resolution block: the parts of the tiles it overlaps. A tile
-    // is counted in the block that holds its top left pixel.
+    // is counted in the block that holds the top left pixel of its part of
+    // the image.
     void Compose(std::int64_t bx, std::int64_t by, std::vector<std::uint8_t>& out) {
         std::fill(out.begin(), out.end(), 0);
         const int tw = task_.TileWidth, th = task_.TileHeight;
-        const std::int64_t x0 = bx * kBlockSize, y0 = by * kBlockSize;
+        // The block in pixels of the mosaic of all the task's tiles.
+        const std::int64_t x0 = bx * kBlockSize + raster_.OffsetX, y0 = by * kBlockSize + raster_.OffsetY;
         const std::int64_t x1 = x0 + ValidWidth(0, bx), y1 = y0 + ValidHeight(0, by);
         for (std::int64_t r = y0 / th; r <= (y1 - 1) / th; ++r)
             for (std::int64_t c = x0 / tw; c <= (x1 - 1) / tw; ++c) {
-                const bool first = r * th >= y0 && c * tw >= x0;
+                const bool first = std::max(r * th, raster_.OffsetY) >= y0 && std::max(c * tw, raster_.OffsetX) >= x0;
                 const int x = task_.Xmin + static_cast<int>(c);
                 const int y = task_.Ymax - static_cast<int>(r);   // rows of the image run north to south
                 const std::vector<std::uint8_t>* tile = tiles_.Decoded(x, y, first);
@@ -186,53 +337,38 @@ private:
             }
     }
 
-    // Averages 2 x 2 pixels of `src` (valid w x h) into `dst` at (dx, dy).
-    // Colours are weighted by their alpha, so that a hole does not darken
-    // the edge of its neighbours; pixels beyond the image's edge are left out.
-    static void Halve(const std::vector<std::uint8_t>& src, int w, int h, std::vector<std::uint8_t>& dst,
-                      int dx, int dy) {
-        const int ow = (w + 1) / 2, oh = (h + 1) / 2;
-        for (int oy = 0; oy < oh; ++oy) {
-            const int sy0 = 2 * oy, sy1 = std::min(2 * oy + 1, h - 1);
-            std::uint8_t* d = dst.data() + (static_cast<std::size_t>(dy + oy) * kBlockSize + dx) * kChannels;
-            for (int ox = 0; ox < ow; ++ox, d += kChannels) {
-                const int sx0 = 2 * ox, sx1 = std::min(2 * ox + 1, w - 1);
-                unsigned n = 0, a = 0, sum[3] = {0, 0, 0};
-                for (int sy = sy0; sy <= sy1; ++sy)
-                    for (int sx = sx0; sx <= sx1; ++sx) {
-                        const std::uint8_t* p = src.data() + (static_cast<std::size_t>(sy) * kBlockSize + sx) * kChannels;
-                        ++n;
-                        a += p[3];
-                        for (int k = 0; k < 3; ++k)
-                            sum[k] += p[k] * p[3];
-                    }
-                for (int k = 0; k < 3; ++k)
-                    d[k] = a ? static_cast<std::uint8_t>((sum[k] + a / 2) / a) : 0;
-                d[3] = static_cast<std::uint8_t>((a + n / 2) / n);
-            }
-        }
-    }
-
     const task::KvTask& task_;
+    const MapRaster& raster_;
     TileSource& tiles_;
     JoinControl& control_;
     std::vector<std::pair<std::int64_t, std::int64_t>> levels_;
     std::vector<TIFF*> files_;
     std::vector<std::string> paths_;
+    std::vector<TIFF*> masks_;
+    std::vector<std::string> maskPaths_;
     std::vector<std::vector<std::uint8_t>> buffers_;   // one block per level
+    std::vector<std::uint8_t> rgb_, maskBits_;         // the block being written, split
+
+    // Between the composing thread and this one.
+    static constexpr std::size_t kAhead = 8;   // blocks composed ahead at most
+    bool piped_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<std::uint8_t>> ready_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+    bool stop_ = false, finished_ = false;
+    std::exception_ptr failure_;
 };
 
-// Appends the image of `from` to `to` as a reduced-resolution subfile,
-// block by block without decoding.
-void AppendOverview(TIFF* to, const std::string& toPath, const std::string& fromPath, std::int64_t width,
-                    std::int64_t height, const GeoTiffSettings& s) {
+// Copies the blocks of `fromPath`, still compressed, into the current
+// directory of `to`; each lands at the end of the file.
+void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath) {
     tiffMessage.clear();
     // "m": read, not memory-mapped: a mapped level file would count its
     // whole size towards the process's resident memory as it is copied.
     TiffPtr from(XTIFFOpen(fromPath.c_str(), "rm"));
     if (!from)
         Fail(fromPath);
-    SetImageTags(to, width, height, true, s);
     const std::uint32_t blocks = TIFFNumberOfTiles(from.get());
     std::vector<std::uint8_t> raw;
     for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -243,8 +379,69 @@ void AppendOverview(TIFF* to, const std::string& toPath, const std::string& from
         if (TIFFWriteRawTile(to, i, raw.data(), static_cast<tmsize_t>(size)) < 0)
             Fail(toPath);
     }
-    if (!TIFFWriteDirectory(to))
-        Fail(toPath);
+}
+
+// GDAL's note at the start of a cloud optimized file, which readers use to
+// know the layout without looking through the file.
+std::string StructuralMetadata() {
+    const std::string body = "LAYOUT=IFDS_BEFORE_DATA\nBLOCK_ORDER=ROW_MAJOR\nKNOWN_INCOMPATIBLE_EDITION=NO\n ";
+    char head[64];
+    std::snprintf(head, sizeof head, "GDAL_STRUCTURAL_METADATA_SIZE=%06zu bytes\n", body.size());
+    return head + body;
+}
+
+struct Subfile {
+    std::size_t Level;
+    Ifd Kind;
+    std::string Source;   // the file that holds its blocks
+};
+
+// Writes the cloud optimized layout: the header and GDAL's note, then every
+// directory (full resolution first, each followed by its mask) with room for
+// its block tables, then the blocks: the smallest overview first, the full
+// resolution last. A reader over the network finds all directories in the
+// first bytes and the coarse levels before the fine ones.
+void WriteCloudOptimized(const std::string& path, const std::vector<std::pair<std::int64_t, std::int64_t>>& levels,
+                         const std::vector<Subfile>& subfiles, const GeoTiffSettings& settings,
+                         const MapRaster& raster) {
+    {
+        TiffPtr out = OpenForWriting(path, settings.BigTiff);
+        // libtiff has written the header; the first directory goes where the
+        // file ends, so the note written here lies between them.
+        const std::string note = StructuralMetadata();
+        const int fd = TIFFFileno(out.get());
+        if (::lseek(fd, 0, SEEK_END) < 0 ||
+            ::write(fd, note.data(), note.size()) != static_cast<ssize_t>(note.size()))
+            Fail(path);
+        for (const Subfile& f : subfiles) {
+            SetImageTags(out.get(), levels[f.Level].first, levels[f.Level].second, f.Level > 0, settings, f.Kind);
+            if (f.Level == 0 && f.Kind == Ifd::Image)
+                SetGeoreference(out.get(), raster);
+            if (!TIFFDeferStrileArrayWriting(out.get()) || !TIFFWriteCheck(out.get(), 1, "platejoin") ||
+                !TIFFWriteDirectory(out.get()))
+                Fail(path);
+        }
+    }
+    tiffMessage.clear();
+    TiffPtr out(XTIFFOpen(path.c_str(), "r+m"));
+    if (!out)
+        Fail(path);
+    // The block tables, empty for now, right behind the directories; they
+    // are filled in place as the blocks are written.
+    for (std::size_t i = 0; i < subfiles.size(); ++i)
+        if (!TIFFSetDirectory(out.get(), static_cast<tdir_t>(i)) || !TIFFForceStrileArrayWriting(out.get()))
+            Fail(path);
+    for (std::size_t level = levels.size(); level-- > 0;)
+        for (std::size_t i = 0; i < subfiles.size(); ++i) {
+            if (subfiles[i].Level != level)
+                continue;
+            if (!TIFFSetDirectory(out.get(), static_cast<tdir_t>(i)))
+                Fail(path);
+            CopyBlocks(out.get(), path, subfiles[i].Source);
+            if (!TIFFFlush(out.get()))
+                Fail(path);
+        }
+    out.reset();
 }
 
 } // namespace
@@ -267,42 +464,52 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height) 
 }
 
 void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
+                  const MapRaster& raster,
                   TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
                   TempFiles& temps) {
     InstallTiffHandlers();
-    const MapRaster raster = RasterOfTask(task);
     const auto levels = PyramidLevels(raster.Width, raster.Height);
 
-    std::vector<TiffPtr> owned;
-    std::vector<TIFF*> files;
-    std::vector<std::string> paths;
+    // Each level's image goes to a file of its own, and with JPEG blocks each
+    // level's mask too: libtiff writes one subfile of a file at a time, and
+    // the output takes them in another order than they are made.
+    std::vector<TiffPtr> owned, ownedMasks;
+    std::vector<TIFF*> files, masks;
+    std::vector<std::string> paths, maskPaths;
+    std::vector<Subfile> subfiles;
+    const std::string base = platform::ExtractFileName(path).substr(1);
     for (std::size_t level = 0; level < levels.size(); ++level) {
-        const std::string levelPath =
-            level == 0 ? path
-                       : temps.Create(folder, platform::ExtractFileName(path).substr(1) + ".level" +
-                                                  std::to_string(level));
-        owned.push_back(OpenForWriting(levelPath, settings.BigTiff));
+        paths.push_back(temps.Create(folder, base + ".level" + std::to_string(level)));
+        owned.push_back(OpenForWriting(paths.back(), settings.BigTiff));
         SetImageTags(owned.back().get(), levels[level].first, levels[level].second, level > 0, settings);
         files.push_back(owned.back().get());
-        paths.push_back(levelPath);
+        subfiles.push_back({level, Ifd::Image, paths.back()});
+        if (settings.Jpeg) {
+            maskPaths.push_back(temps.Create(folder, base + ".mask" + std::to_string(level)));
+            ownedMasks.push_back(OpenForWriting(maskPaths.back(), settings.BigTiff));
+            SetImageTags(ownedMasks.back().get(), levels[level].first, levels[level].second, level > 0,
+                         settings, Ifd::Mask);
+            masks.push_back(ownedMasks.back().get());
+            subfiles.push_back({level, Ifd::Mask, maskPaths.back()});
+        }
     }
-    SetGeoreference(files[0], raster);
 
-    PyramidBuilder(task, tiles, control, levels, files, paths).Run();
+    PyramidBuilder(task, raster, tiles, control, levels, files, paths, masks, maskPaths).Run(settings.Threads);
 
-    TIFF* main = files[0];
-    if (!TIFFWriteDirectory(main))
-        Fail(path);
-    for (std::size_t level = 1; level < levels.size(); ++level) {
-        if (!TIFFFlush(files[level]))
-            Fail(paths[level]);
-        owned[level].reset();   // finishes the level's file
-        AppendOverview(main, path, paths[level], levels[level].first, levels[level].second, settings);
-        std::remove(paths[level].c_str());
-    }
-    if (!TIFFFlush(main))
-        Fail(path);
-    owned[0].reset();
+    auto finish = [](std::vector<TiffPtr>& owned, const std::vector<std::string>& paths) {
+        for (std::size_t i = 0; i < owned.size(); ++i) {
+            tiffMessage.clear();
+            if (!TIFFWriteDirectory(owned[i].get()))
+                Fail(paths[i]);
+            owned[i].reset();
+        }
+    };
+    finish(owned, paths);
+    finish(ownedMasks, maskPaths);
+    control.Poll();
+    WriteCloudOptimized(path, levels, subfiles, settings, raster);
+    for (const Subfile& f : subfiles)
+        std::remove(f.Source.c_str());
 }
 
 } // namespace kartivo::join

@@ -1,13 +1,15 @@
 #pragma once
-// The GeoTIFF writer: the task's tiles as one tiled RGBA image (256 x 256
-// blocks, DEFLATE or JPEG), georeferenced in EPSG:3857 by the tile range's
-// edges, with internal overviews halving down to one block.
+// The GeoTIFF writer: the task's tiles as one tiled image (256 x 256 blocks:
+// RGBA in DEFLATE, ZSTD or WebP, or YCbCr in JPEG with a 1-bit mask),
+// georeferenced in EPSG:3857 by the tile range's edges, with internal
+// overviews halving down to one block, in the cloud optimized layout.
 //
 // Memory stays a few blocks per pyramid level whatever the image size:
 // full-resolution blocks are made in quadtree order, and each finished block
-// is halved into its parent at once; each overview level goes to a temporary
-// TIFF first and is copied block by block, still compressed, behind the
-// main image.
+// is halved into its parent at once. Each level (and its mask) goes to a
+// temporary TIFF first; the output is then put together from them block by
+// block, still compressed: all directories first, then the levels from the
+// smallest to the full resolution.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -24,10 +26,17 @@ class TileSource;
 
 inline constexpr int kBlockSize = 256;
 
+// How RGBA blocks are compressed (JPEG blocks are YCbCr with a mask instead).
+enum class RgbaCodec { Deflate, Zstd, Webp };
+
 struct GeoTiffSettings {
-    bool Jpeg = false;     // JPEG blocks instead of DEFLATE
-    int Quality = 85;      // JPEG quality, 1..100
+    bool Jpeg = false;     // YCbCr JPEG blocks and a 1-bit mask instead of RGBA blocks
+    RgbaCodec Codec = RgbaCodec::Deflate;
+    int Quality = 85;      // JPEG and WebP quality, 1..100
     bool BigTiff = false;
+    // 2: tiles are read and decoded on a second thread while this one
+    // compresses; the file is the same either way.
+    int Threads = 1;
 };
 
 // Width and height of each level: the full image first, then halves
@@ -41,7 +50,9 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height);
 // Writes into `path` (a file the caller made and removes on failure).
 // Temporary files for the overview levels are made in `folder` through
 // `temps`. Throws JoinError on a write that fails, JoinCancelled on cancel.
+// `raster` is the task's (RasterOfTask) or a part of it (ClippedRasterOfTask).
 void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
+                  const MapRaster& raster,
                   TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
                   TempFiles& temps);
 

@@ -8,6 +8,8 @@
 
 #include "join/Output.h"
 
+#include "join/MapGeometry.h"
+
 namespace kartivo::task { class KvTask; }
 
 namespace kartivo::join {
@@ -23,7 +25,8 @@ std::int64_t LimitOfSingleImage(ImageKind kind);
 
 // Writes into `path` (a file the caller made and removes on failure).
 // Throws JoinError on a write that fails, JoinCancelled on cancel.
+// `raster` is the task's (RasterOfTask) or a part of it (ClippedRasterOfTask).
 void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const task::KvTask& task,
-                      TileSource& tiles, JoinControl& control);
+                      const MapRaster& raster, TileSource& tiles, JoinControl& control);
 
 } // namespace kartivo::join

@@ -1,5 +1,6 @@
 #include "join/MapGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <locale>
@@ -61,6 +62,33 @@ MapRaster RasterOfTask(const task::KvTask& task) {
     const long double tileMetres = 2.0L * kHalfWorld / static_cast<long double>(std::int64_t{1} << zoom);
     r.PixelWidth = static_cast<double>(tileMetres / r.TileWidth);
     r.PixelHeight = static_cast<double>(tileMetres / r.TileHeight);
+    return r;
+}
+
+MapRaster ClippedRasterOfTask(const task::KvTask& task) {
+    MapRaster r = RasterOfTask(task);
+    const task::TaskParameters& p = *task.Params;
+    // Pixel edges of the typed area in the mosaic; a hair of tolerance keeps
+    // an edge that falls on a pixel edge from taking one pixel more.
+    auto column = [&](double lon) { return (MercatorXOfLongitude(lon) - r.Left) / r.PixelWidth; };
+    auto line = [&](double lat) { return (r.Top - MercatorYOfLatitude(lat)) / r.PixelHeight; };
+    auto clamp = [](double v, std::int64_t hi) {
+        return std::max<std::int64_t>(0, std::min<std::int64_t>(hi, static_cast<std::int64_t>(v)));
+    };
+    const double west = std::min(p.LeftLongitude, p.RightLongitude), east = std::max(p.LeftLongitude, p.RightLongitude);
+    const double north = std::max(p.TopLatitude, p.BottomLatitude), south = std::min(p.TopLatitude, p.BottomLatitude);
+    const std::int64_t x0 = clamp(std::floor(column(west) + 1e-6), r.Width - 1);
+    const std::int64_t x1 = std::max(x0 + 1, clamp(std::ceil(column(east) - 1e-6), r.Width));
+    const std::int64_t y0 = clamp(std::floor(line(north) + 1e-6), r.Height - 1);
+    const std::int64_t y1 = std::max(y0 + 1, clamp(std::ceil(line(south) - 1e-6), r.Height));
+    r.OffsetX = x0;
+    r.OffsetY = y0;
+    r.Width = x1 - x0;
+    r.Height = y1 - y0;
+    r.Left += static_cast<double>(x0) * r.PixelWidth;
+    r.Right = r.Left + static_cast<double>(r.Width) * r.PixelWidth;
+    r.Top -= static_cast<double>(y0) * r.PixelHeight;
+    r.Bottom = r.Top - static_cast<double>(r.Height) * r.PixelHeight;
     return r;
 }
 

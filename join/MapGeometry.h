@@ -28,8 +28,14 @@ struct MapRaster {
     double Left = 0, Top = 0, Right = 0, Bottom = 0;
     // Size of one pixel in metres (not square for tiles that are not square).
     double PixelWidth = 0, PixelHeight = 0;
+    // Where the image's top left pixel lies in the mosaic of the task's
+    // tiles: 0, 0 unless the image is clipped to the typed area.
+    std::int64_t OffsetX = 0, OffsetY = 0;
 };
 MapRaster RasterOfTask(const task::KvTask& task);
+// The part of the tiles' mosaic that covers the area the user typed: every
+// pixel that the area touches, at least one.
+MapRaster ClippedRasterOfTask(const task::KvTask& task);
 
 // The six lines of a world file (.pgw, .jgw): pixel size, no rotation, and
 // the centre of the top left pixel, in metres, CR LF after each line.

@@ -9,6 +9,7 @@
 
 #include "core/MapTypes.h"
 #include "join/Combiner.h"
+#include "join/TileImage.h"
 #include "join/TileSource.h"
 #include "task/SavedProject.h"
 
@@ -81,10 +82,81 @@ std::string Number(double value) {
     return s;
 }
 
+// The levels below the task's zoom, built depth first from the task's tiles
+// so that memory stays one tile per level.
+class PyramidMaker {
+public:
+    PyramidMaker(const task::KvTask& task, int zoom, TileSource& tiles, JoinControl& control, Database& db,
+                 TileFormat format, int quality)
+        : task_(task), zoom_(zoom), tiles_(tiles), control_(control), db_(db), format_(format),
+          quality_(quality) {}
+
+    // Every tile of `level` over the task's range, and all between it and
+    // the task's zoom.
+    void Run(int level) {
+        const int shift = zoom_ - level;
+        for (int x = task_.Xmin >> shift; x <= task_.Xmax >> shift; ++x)
+            for (int y = task_.Ymin >> shift; y <= task_.Ymax >> shift; ++y)
+                Produce(level, x, y);
+    }
+
+private:
+    // Makes tile (x, y) of `level` (below the task's zoom) and stores it,
+    // with its pixels in `result` when asked; false, with nothing stored,
+    // when none of the tiles below it gives an image.
+    bool Produce(int level, int x, int y, std::vector<std::uint8_t>* result = nullptr) {
+        control_.Poll();
+        std::vector<std::uint8_t> out(kTileBytes, 0);
+        std::vector<std::uint8_t> child;
+        bool any = false;
+        const int shift = zoom_ - level - 1;   // of the children's level
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 2; ++i) {
+                // Rows count from the south: the northern child is the upper half.
+                const int cx = 2 * x + i, cy = 2 * y + (1 - j);
+                if (cx < task_.Xmin >> shift || cx > task_.Xmax >> shift || cy < task_.Ymin >> shift ||
+                    cy > task_.Ymax >> shift)
+                    continue;
+                const std::vector<std::uint8_t>* pixels = nullptr;
+                if (shift == 0) {
+                    pixels = tiles_.Decoded(cx, cy, false);
+                } else if (Produce(level + 1, cx, cy, &child)) {
+                    pixels = &child;
+                }
+                if (!pixels)
+                    continue;
+                HalveRgba(*pixels, 256, 256, 256, out, i * 128, j * 128);
+                any = true;
+            }
+        if (!any)
+            return false;
+        bool opaque = true;
+        for (std::size_t p = 3; p < out.size() && opaque; p += 4)
+            opaque = out[p] == 255;
+        const std::string bytes =
+            EncodeTile(out, 256, 256, opaque ? format_ : TileFormat::Png, quality_);
+        if (bytes.empty())
+            throw JoinError("Cannot encode a tile of zoom " + std::to_string(level));
+        db_.InsertTile(level, x, y, bytes);
+        if (result)
+            *result = std::move(out);
+        return true;
+    }
+
+    static constexpr std::size_t kTileBytes = 256 * 256 * 4;
+    const task::KvTask& task_;
+    int zoom_;
+    TileSource& tiles_;
+    JoinControl& control_;
+    Database& db_;
+    TileFormat format_;
+    int quality_;
+};
+
 } // namespace
 
 void WriteMbtiles(const std::string& path, const task::SavedProject& project, TileSource& tiles,
-                  JoinControl& control) {
+                  JoinControl& control, int minZoom, int jpegQuality) {
     const task::KvTask& task = project.Task();
     const int zoom = project.Params().Zoom;
     Database db(path);
@@ -127,7 +199,11 @@ void WriteMbtiles(const std::string& path, const task::SavedProject& project, Ti
                               Number(task.North));
     db.Metadata("center", Number((task.West + task.East) / 2) + "," + Number(centerLat) + "," +
                               std::to_string(zoom));
-    db.Metadata("minzoom", std::to_string(zoom));
+    if (minZoom >= 0 && minZoom < zoom)
+        PyramidMaker(task, zoom, tiles, control, db, format == "png" ? TileFormat::Png : TileFormat::Jpeg,
+                     jpegQuality)
+            .Run(minZoom);
+    db.Metadata("minzoom", std::to_string(minZoom >= 0 && minZoom < zoom ? minZoom : zoom));
     db.Metadata("maxzoom", std::to_string(zoom));
     db.Metadata("type", "baselayer");
     db.Metadata("version", "1.0");

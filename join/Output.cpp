@@ -41,7 +41,12 @@ mode_t CurrentUmask() {
 } // namespace
 
 std::string TempFiles::Create(const std::string& folder, const std::string& baseName) {
-    std::string path = folder + "." + baseName + ".partial-XXXXXX";
+    // 1 + 200 + 15 bytes at most; the cut never splits a UTF-8 character.
+    constexpr std::size_t kMaxBase = 200;
+    std::size_t keep = std::min(baseName.size(), kMaxBase);
+    while (keep < baseName.size() && keep > 0 && (static_cast<unsigned char>(baseName[keep]) & 0xc0) == 0x80)
+        --keep;
+    std::string path = folder + "." + baseName.substr(0, keep) + ".partial-XXXXXX";
     const int fd = ::mkstemp(path.data());
     if (fd < 0)
         throw JoinError("Cannot create file " + path.substr(0, path.size() - 6) + "... (" +

@@ -25,9 +25,16 @@ struct JoinControl {
     // Called from the combining thread after each tile or block: tiles done,
     // tiles in all. Keep it cheap.
     std::function<void(std::int64_t done, std::int64_t total)> Progress;
+    // A flag set from outside (a signal handler), read as Cancel is: an
+    // interruption counts whenever it comes before the output is committed,
+    // also after the last tile, when no progress is reported any more.
+    const std::atomic<bool>* Interrupt = nullptr;
 
+    bool Cancelled() const {
+        return Cancel.load(std::memory_order_relaxed) || (Interrupt && Interrupt->load());
+    }
     void Poll() const {
-        if (Cancel.load(std::memory_order_relaxed))
+        if (Cancelled())
             throw JoinCancelled();
     }
 };
@@ -42,6 +49,8 @@ public:
 
     // Creates an empty file with a fresh name in `folder` (ending in the
     // separator), hidden and marked as unfinished, and returns its path.
+    // Only the start of a long `baseName` is used, so that the name stays
+    // within the 255 bytes a file name may have whatever the output's name.
     // Throws JoinError naming the folder when it refuses the file.
     std::string Create(const std::string& folder, const std::string& baseName);
     // Renames `temp` to `target` (replacing it) and stops watching it.

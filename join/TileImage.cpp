@@ -1,5 +1,6 @@
 #include "join/TileImage.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -221,6 +222,30 @@ std::string EncodeTile(const std::vector<std::uint8_t>& rgba, int width, int hei
     if (format == TileFormat::Jpeg)
         return EncodeJpeg(rgba, width, height, quality);
     return std::string();
+}
+
+void HalveRgba(const std::vector<std::uint8_t>& src, int w, int h, int stride, std::vector<std::uint8_t>& dst,
+               int dx, int dy) {
+    const int ow = (w + 1) / 2, oh = (h + 1) / 2;
+    for (int oy = 0; oy < oh; ++oy) {
+        const int sy0 = 2 * oy, sy1 = std::min(2 * oy + 1, h - 1);
+        std::uint8_t* d = dst.data() + (static_cast<std::size_t>(dy + oy) * stride + dx) * 4;
+        for (int ox = 0; ox < ow; ++ox, d += 4) {
+            const int sx0 = 2 * ox, sx1 = std::min(2 * ox + 1, w - 1);
+            unsigned n = 0, a = 0, sum[3] = {0, 0, 0};
+            for (int sy = sy0; sy <= sy1; ++sy)
+                for (int sx = sx0; sx <= sx1; ++sx) {
+                    const std::uint8_t* p = src.data() + (static_cast<std::size_t>(sy) * stride + sx) * 4;
+                    ++n;
+                    a += p[3];
+                    for (int k = 0; k < 3; ++k)
+                        sum[k] += p[k] * p[3];
+                }
+            for (int k = 0; k < 3; ++k)
+                d[k] = a ? static_cast<std::uint8_t>((sum[k] + a / 2) / a) : 0;
+            d[3] = static_cast<std::uint8_t>((a + n / 2) / n);
+        }
+    }
 }
 
 TileFormat DetectTileFormat(const std::string& bytes) {

@@ -27,6 +27,14 @@ bool LooksComplete(const std::string& bytes);
 bool DecodeTile(const std::string& bytes, int width, int height, std::vector<std::uint8_t>& rgba,
                 std::string& reason);
 
+// Averages 2 x 2 pixels of the RGBA image `src` (valid w x h, rows of
+// `stride` pixels) into `dst` (rows of `stride` pixels too) at (dx, dy): the
+// step from one level of a pyramid to the next. Colours are weighted by
+// their alpha, so that a hole does not darken the edge of its neighbours;
+// pixels beyond the valid area are left out.
+void HalveRgba(const std::vector<std::uint8_t>& src, int w, int h, int stride, std::vector<std::uint8_t>& dst,
+               int dx, int dy);
+
 // Encodes RGBA pixels as a PNG (RGBA) or a JPEG (RGB, alpha dropped) tile
 // file's bytes: how test tasks and benchmarks make tiles of known content.
 std::string EncodeTile(const std::vector<std::uint8_t>& rgba, int width, int height, TileFormat format,

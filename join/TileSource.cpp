@@ -1,5 +1,7 @@
 #include "join/TileSource.h"
 
+#include "platform/SafeRead.h"
+
 namespace kartivo::join {
 
 TileSource::TileSource(const task::SavedProject& project) : project_(project) {
@@ -39,8 +41,18 @@ void TileSource::CopyProblemsTo(std::FILE* out) const {
 
 bool TileSource::Read(int x, int y, bool count, std::string& bytes) {
     const task::KvTask& task = project_.Task();
-    if (!task::ReadWholeFile(task.GetTileFilePath(x, y), bytes))
+    // Only regular files of a tile's size at most are read: a named pipe
+    // would block the run, a link to a device would fill the memory.
+    const platform::ReadStatus status =
+        platform::ReadRegularFile(task.GetTileFilePath(x, y), task::kMaxTileFileBytes, bytes);
+    if (status != platform::ReadStatus::Ok && status != platform::ReadStatus::Missing) {
         bytes.clear();
+        if (count) {
+            ++counts_.Undecodable;
+            Problem(x, y, "undecodable: " + platform::ReadStatusText(status, task::kMaxTileFileBytes));
+        }
+        return false;
+    }
     lastState_ = project_.StateOfBytes(task.GetTileFileName(x, y), bytes);
     const bool image = lastState_ == task::TileState::Saved || lastState_ == task::TileState::Blank;
     if (!count)
@@ -91,6 +103,14 @@ bool TileSource::Stored(int x, int y, std::string& bytes, TileFormat& format) {
     format = DetectTileFormat(bytes);
     if (!LooksComplete(bytes)) {
         Undecodable(x, y, format == TileFormat::Unknown ? "not a PNG or JPEG image" : "truncated");
+        return false;
+    }
+    // Stored as they are, but checked as every output checks them: a tile of
+    // the wrong size or with damaged data inside would be a broken map tile.
+    std::string reason;
+    const task::KvTask& task = project_.Task();
+    if (!DecodeTile(bytes, task.TileWidth, task.TileHeight, scratch_, reason)) {
+        Undecodable(x, y, reason);
         return false;
     }
     return true;

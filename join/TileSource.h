@@ -41,8 +41,8 @@ public:
     // a tile asked for again (a block that it straddles) comes from a small
     // cache or is decoded again, and is not counted twice.
     const std::vector<std::uint8_t>* Decoded(int x, int y, bool count);
-    // The tile's bytes as stored, when they are a complete PNG or JPEG
-    // (checked without decoding); false for a tile that gives no image.
+    // The tile's bytes as stored, when they are a PNG or JPEG that decodes
+    // to the task's tile size; false for a tile that gives no image.
     bool Stored(int x, int y, std::string& bytes, TileFormat& format);
 
     const TileCounts& Counts() const { return counts_; }
@@ -67,6 +67,7 @@ private:
     std::vector<std::string> firstProblems_;
     std::FILE* problems_ = nullptr;
     std::string bytes_;
+    std::vector<std::uint8_t> scratch_;   // pixels of a tile that is only checked
     task::TileState lastState_ = task::TileState::Missing;   // of the tile read last
     static constexpr int kCacheSize = 4;
     CacheEntry cache_[kCacheSize];

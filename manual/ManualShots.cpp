@@ -39,7 +39,7 @@
 #include "platform/TextFile.h"
 #include "platform/qt/QtDispatcher.h"
 #include "task/Unitclasstask.h"
-#include "ui/AppIcon.h"
+#include "platform/qt/AppIcon.h"
 #include "ui/Controls.h"
 #include "ui/Convert.h"
 #include "ui/DownloadController.h"
@@ -316,7 +316,7 @@ int Run(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kartivo");
-    QApplication::setWindowIcon(ui::KartivoIcon());
+    QApplication::setWindowIcon(platform::qt::KartivoIcon());
     platform::RecordingDialogs dialogs;   // nothing may wait for a click
     platform::SetDialogs(&dialogs);
 

@@ -7,7 +7,7 @@ packages=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-p
           libcurl4-openssl-dev locales-all dpkg-dev desktop-file-utils librsvg2-bin
           shared-mime-info libxml2-utils xdotool groff-base
           libtiff-dev libgeotiff-dev libjpeg62-turbo-dev libpng-dev libsqlite3-dev gdal-bin sqlite3
-          tinyproxy)
+          tinyproxy python3-gdal)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

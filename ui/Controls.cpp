@@ -192,13 +192,4 @@ void TUpDown::SetPosition(int position)
         associate_->setText(QString::number(position_));
 }
 
-void CenterOnDesktop(QWidget* window)
-{
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
-}
-
 } // namespace kartivo::ui

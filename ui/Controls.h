@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/qt/AppIcon.h"
 #include "ui/MemoLines.h"
 
 class QButtonGroup;
@@ -95,6 +96,6 @@ private:
 };
 
 // Moves a window (its frame included) to the middle of the primary screen.
-void CenterOnDesktop(QWidget* window);
+using platform::qt::CenterOnDesktop;
 
 } // namespace kartivo::ui

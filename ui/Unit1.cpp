@@ -536,7 +536,7 @@ void TForm1::Viewlogfile1Click()
     });
 }
 
-void TForm1::OpenProgramFile(const std::string& path, bool isProgram)
+void TForm1::OpenProgramFile(const std::string& path, bool isProgram, const std::vector<std::string>& options)
 {
     auto& dialogs = platform::Dialogs();
     if (!platform::FileExists(path)) {
@@ -550,7 +550,7 @@ void TForm1::OpenProgramFile(const std::string& path, bool isProgram)
     // The sibling opens the current task, when there is one. Its path is
     // made absolute: the sibling may resolve it elsewhere, and a path that
     // begins with "/" is never taken for an option.
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments = options;
     if (!controller_.CurrentProject().empty())
         arguments.push_back(std::filesystem::absolute(controller_.CurrentProject()).lexically_normal().string());
     if (!dialogs.StartProgram(path, arguments))
@@ -564,7 +564,9 @@ void TForm1::Mapviewer1Click()
 
 void TForm1::CombineImages1Click()
 {
-    RunGuarded([&] { OpenProgramFile(ProgramFolder + "platejoin", true); });
+    // platejoin given a project alone combines it on the command line; the
+    // menu opens its window on the project instead.
+    RunGuarded([&] { OpenProgramFile(ProgramFolder + "platejoin", true, {"--window"}); });
 }
 
 void TForm1::ReDownloadfailedfiles1Click()

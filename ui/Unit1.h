@@ -7,6 +7,7 @@
 #include <QString>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Dialogs.h"
 #include "ui/DownloadController.h"
@@ -174,7 +175,8 @@ private:
     void BuildMenus();
     void BuildStatusBar();
     // Shell open of a file beside the program, or a message naming it.
-    void OpenProgramFile(const std::string& path, bool isProgram);
+    // `options` go before the current project's path, when there is one.
+    void OpenProgramFile(const std::string& path, bool isProgram, const std::vector<std::string>& options = {});
     StartInput ReadInput() const;
 
     // IDownloadView

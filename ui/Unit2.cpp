@@ -14,7 +14,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/qt/EventGuard.h"
-#include "ui/AppIcon.h"
+#include "platform/qt/AppIcon.h"
 #include "ui/Unit1.h"
 
 namespace kartivo::ui {
@@ -58,7 +58,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
 
     Image1 = new QLabel(Panel1);
     Image1->setFixedSize(64, 64);
-    Image1->setPixmap(KartivoPicture(64));
+    Image1->setPixmap(platform::qt::KartivoPicture(64));
     Image1->setAttribute(Qt::WA_TranslucentBackground);
 
     Label3 = new QLabel(Panel1);

@@ -1,5 +1,6 @@
 #include "join/qt/TfrmJoin.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
@@ -17,6 +18,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/qt/AppIcon.h"
 #include "platform/Settings.h"
 #include "task/SavedProject.h"
 
@@ -25,23 +27,16 @@ namespace kartivo::join::qt {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-QString Duration(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    if (s >= 3600)
-        return QString("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QChar('0')).arg(s % 60, 2, 10, QChar('0'));
-    return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
-}
-
 } // namespace
 
 TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     setWindowTitle("Map Combiner");
+    setWindowIcon(platform::qt::KartivoIcon());
     auto* form = new QFormLayout;
 
+    // A path may be typed or pasted; Enter or leaving the field opens it.
     editProject = new QLineEdit;
-    editProject->setReadOnly(true);
-    editProject->setPlaceholderText("Choose a Kartivo project (.kvpd)");
+    editProject->setPlaceholderText("Choose, type or paste a Kartivo project (.kvpd)");
     btnProject = new QPushButton("Browse...");
     auto* projectRow = new QHBoxLayout;
     projectRow->addWidget(editProject, 1);
@@ -63,12 +58,17 @@ TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     comboCompress->addItem("Automatic (DEFLATE for PNG tiles, JPEG for JPEG tiles)");
     comboCompress->addItem("DEFLATE (lossless)");
     comboCompress->addItem("JPEG (smaller)");
+    comboCompress->addItem("ZSTD (lossless, faster)");
+    comboCompress->addItem("WebP (smallest, lossy)");
     form->addRow("Compression:", comboCompress);
 
     spinQuality = new QSpinBox;
     spinQuality->setRange(1, 100);
     spinQuality->setValue(85);
     form->addRow("JPEG quality:", spinQuality);
+
+    checkClip = new QCheckBox("Only the area of the task, not the whole tiles around it");
+    form->addRow("Clip:", checkClip);
 
     editOutput = new QLineEdit;
     btnOutput = new QPushButton("Browse...");
@@ -104,6 +104,7 @@ TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     connect(btnCancel, &QPushButton::clicked, this, &TfrmJoin::btnCancelClick);
     connect(comboFormat, &QComboBox::currentIndexChanged, this, &TfrmJoin::comboFormatChange);
     connect(comboCompress, &QComboBox::currentIndexChanged, this, &TfrmJoin::UpdateControls);
+    connect(editProject, &QLineEdit::editingFinished, this, &TfrmJoin::editProjectDone);
     connect(editOutput, &QLineEdit::textEdited, this, [this] { outputEdited_ = true; });
     SetRunning(false);
 }
@@ -124,6 +125,7 @@ join::JoinOptions TfrmJoin::Options() const {
     o.Format = static_cast<join::OutputFormat>(comboFormat->currentIndex());
     o.TiffCompression = static_cast<join::Compression>(comboCompress->currentIndex());
     o.JpegQuality = spinQuality->value();
+    o.Clip = checkClip->isChecked();
     o.OutputPath = editOutput->text().trimmed().toStdString();
     return o;
 }
@@ -136,6 +138,7 @@ bool TfrmJoin::OpenProject(const std::string& path) {
         return false;
     }
     project_ = std::move(project);
+    openedPath_ = path;
     editProject->setText(Q(path));
     const task::KvTask& t = project_->Task();
     const join::MapRaster r = join::RasterOfTask(t);
@@ -143,16 +146,24 @@ bool TfrmJoin::OpenProject(const std::string& path) {
     lblTask->setText(QString("%1, zoom %2: %3 x %4 tiles, %5 x %6 pixels")
                          .arg(type ? type->Caption : "?")
                          .arg(project_->Params().Zoom)
-                         .arg(r.Columns)
-                         .arg(r.Rows)
-                         .arg(r.Width)
-                         .arg(r.Height));
+                         .arg(Q(join::Thousands(r.Columns)))
+                         .arg(Q(join::Thousands(r.Rows)))
+                         .arg(Q(join::Thousands(r.Width)))
+                         .arg(Q(join::Thousands(r.Height))));
     if (!outputEdited_ || editOutput->text().trimmed().isEmpty())
         editOutput->setText(Q(join::DefaultOutputPath(*project_, Options().Format)));
     progressBar->setValue(0);
     lblStatus->setText(" ");
     UpdateControls();
     return true;
+}
+
+void TfrmJoin::editProjectDone() {
+    const std::string typed = editProject->text().trimmed().toStdString();
+    if (typed.empty() || typed == openedPath_ || Running())
+        return;
+    // A path that does not open leaves the field as typed, to be mended.
+    OpenProject(typed);
 }
 
 void TfrmJoin::btnProjectClick() {
@@ -200,14 +211,17 @@ void TfrmJoin::UpdateControls() {
     // The quality matters for JPEG output and for JPEG blocks, which the
     // automatic choice picks for JPEG tiles only.
     const bool jpegBlocks = o.TiffCompression == join::Compression::Jpeg ||
+                            o.TiffCompression == join::Compression::Webp ||
                             (o.TiffCompression == join::Compression::Default && project_ &&
                              !join::TilesArePng(*project_));
     spinQuality->setEnabled(!Running() && (o.Format == join::OutputFormat::Jpeg || (tiff && jpegBlocks)));
+    checkClip->setEnabled(!Running() && o.Format != join::OutputFormat::MBTiles);
     btnCombine->setEnabled(!Running() && project_);
 }
 
 void TfrmJoin::SetRunning(bool running) {
-    for (QWidget* w : {static_cast<QWidget*>(btnProject), static_cast<QWidget*>(comboFormat),
+    for (QWidget* w : {static_cast<QWidget*>(editProject), static_cast<QWidget*>(btnProject),
+                       static_cast<QWidget*>(comboFormat),
                        static_cast<QWidget*>(editOutput), static_cast<QWidget*>(btnOutput)})
         w->setEnabled(!running);
     btnCancel->setText(running ? "Cancel" : "Close");
@@ -253,10 +267,10 @@ void TfrmJoin::OnProgress(qint64 done, qint64 total) {
         return;
     progressBar->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    if (done > 0 && elapsed >= 1)
-        lblStatus->setText(QString("%1 of %2 tiles, %3 left").arg(done).arg(total).arg(Duration(elapsed * (total - done) / done)));
-    else
-        lblStatus->setText(QString("%1 of %2 tiles").arg(done).arg(total));
+    std::string text = join::Thousands(done) + " of " + join::Thousands(total) + " tiles";
+    if (done > 0 && done < total && elapsed >= 1)
+        text += ", " + join::TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
+    lblStatus->setText(Q(text));
 }
 
 void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& summary, const QString& error) {
@@ -266,20 +280,15 @@ void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& su
     if (outcome == join::JoinOutcome::Done) {
         progressBar->setValue(100);
         const join::TileCounts& c = summary.Counts;
-        QString text = QString("Wrote %1 (%2 x %3 pixels). %4 tiles combined, %5 blank substitutes")
-                           .arg(Q(summary.OutputPath))
-                           .arg(summary.Width)
-                           .arg(summary.Height)
-                           .arg(c.Saved)
-                           .arg(c.Blank);
+        using join::Thousands;
+        std::string text = "Wrote " + summary.OutputPath + " (" + Thousands(summary.Width) + " x " +
+                           Thousands(summary.Height) + " pixels). " + Thousands(c.Saved) + " tiles combined, " +
+                           Thousands(c.Blank) + " blank substitutes";
         if (c.Holes() > 0)
-            text += QString(", %1 left out (%2 missing, %3 failed, %4 undecodable): see %5")
-                        .arg(c.Holes())
-                        .arg(c.Missing)
-                        .arg(c.Failed)
-                        .arg(c.Undecodable)
-                        .arg(Q(platform::ExtractFileName(summary.ReportPath)));
-        lblStatus->setText(text + ".");
+            text += ", " + Thousands(c.Holes()) + " left out (" + Thousands(c.Missing) + " missing, " +
+                    Thousands(c.Failed) + " failed, " + Thousands(c.Undecodable) +
+                    " undecodable): see " + platform::ExtractFileName(summary.ReportPath);
+        lblStatus->setText(Q(text + "."));
     } else {
         progressBar->setValue(0);
         lblStatus->setText(error);
@@ -297,6 +306,15 @@ void TfrmJoin::btnCancelClick() {
         return;
     }
     close();
+}
+
+void TfrmJoin::showEvent(QShowEvent* event) {
+    // Centred once, when first shown: only then has the layout its final size.
+    if (!centred_) {
+        centred_ = true;
+        platform::qt::CenterOnDesktop(this);
+    }
+    QWidget::showEvent(event);
 }
 
 void TfrmJoin::closeEvent(QCloseEvent* event) {

@@ -14,6 +14,7 @@
 
 #include "join/Combiner.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -42,6 +43,7 @@ public:
     QComboBox* comboFormat;
     QComboBox* comboCompress;
     QSpinBox* spinQuality;
+    QCheckBox* checkClip;
     QLineEdit* editOutput;
     QPushButton* btnOutput;
     QProgressBar* progressBar;
@@ -51,6 +53,7 @@ public:
 
 public slots:
     void btnProjectClick();
+    void editProjectDone();
     void btnOutputClick();
     void btnCombineClick();
     void btnCancelClick();
@@ -62,6 +65,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void OnProgress(qint64 done, qint64 total);
@@ -71,6 +75,8 @@ private:
     void StopWorker();
 
     std::unique_ptr<task::SavedProject> project_;
+    std::string openedPath_;          // as given to OpenProject
+    bool centred_ = false;
     bool outputEdited_ = false;       // the user typed or chose an output path
     std::thread worker_;
     join::JoinControl control_;

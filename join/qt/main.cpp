@@ -26,7 +26,13 @@ extern "C" void OnSignal(int) {
 
 int Run(int argc, char** argv)
 {
-    if (argc > 1) {
+    // A reader that goes away (platejoin ... | head -1) makes writes to the
+    // closed stream fail; the run goes on and ends as it would.
+    std::signal(SIGPIPE, SIG_IGN);
+    // "--window [PROJECT]": the window, with the project open (how Kartivo's
+    // Tools menu starts it); any other arguments: the command line.
+    const bool window = argc == 1 || std::string(argv[1]) == "--window";
+    if (!window) {
         struct sigaction action {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
@@ -36,9 +42,12 @@ int Run(int argc, char** argv)
         return join::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr,
                                     &interrupted);
     }
-    return platform::qt::RunWindowProgram(argc, argv, [] {
+    const std::string project = argc > 2 ? argv[2] : "";
+    return platform::qt::RunWindowProgram(argc, argv, [&project] {
         auto window = std::make_unique<TfrmJoin>();
         window->show();
+        if (!project.empty())
+            window->OpenProject(project);
         return std::unique_ptr<QWidget>(std::move(window));
     });
 }

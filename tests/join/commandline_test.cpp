@@ -72,7 +72,7 @@ TEST_F(CommandLineTest, CombinesBesideTheProjectByDefaultAndListsTheHoles)
     EXPECT_NE(errText.find("Tiles: 1 combined, 0 blank substitutes, 1 missing, 0 failed, 0 undecodable\n"),
               std::string::npos) << errText;
     EXPECT_NE(errText.find("  left out: mn_41_40_7.png  missing\n"), std::string::npos) << errText;
-    EXPECT_NE(errText.find("Report: " + dir / "area_report.txt\n"), std::string::npos) << errText;
+    EXPECT_NE(errText.find("Report: " + dir / "area.tif_report.txt\n"), std::string::npos) << errText;
 
     EXPECT_EQ(Run({"-f", "jpeg", "--quality", "60", "--output=" + dir / "x.jpg", dir / "area.kvpd"}),
               kExitOk) << errText;

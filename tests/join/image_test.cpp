@@ -49,7 +49,7 @@ TEST_F(ImageTest, JpegWithWorldFileHasBlackHoles)
     ASSERT_EQ(v.size(), 3u);
     EXPECT_NEAR(v[0], TileColour(200, 300)[0], 3);
     EXPECT_NEAR(PixelValues(jpg, 400, 100).at(0), 0, 3);
-    EXPECT_NE(testing::ReadBytes(dir / "area_report.txt").find("black"), std::string::npos);
+    EXPECT_NE(testing::ReadBytes(dir / "area.jpg_report.txt").find("black"), std::string::npos);
 }
 
 TEST_F(ImageTest, AreasBeyondTheFormatsLimitAreRefusedBeforeAnythingIsWritten)

@@ -3,6 +3,8 @@
 // message boxes.
 #include <QComboBox>
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -63,7 +65,7 @@ TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
     EXPECT_EQ(window.progressBar->value(), 100);
     EXPECT_EQ(window.lblStatus->text().toStdString(),
               "Wrote " + dir / "area.png" + " (768 x 512 pixels). 5 tiles combined, 0 blank substitutes, "
-              "1 left out (1 missing, 0 failed, 0 undecodable): see area_report.txt.");
+              "1 left out (1 missing, 0 failed, 0 undecodable): see area.png_report.txt.");
     EXPECT_TRUE(window.btnCombine->isEnabled());
     EXPECT_EQ(window.btnCancel->text(), "Close");
     EXPECT_TRUE(dialogs.messages.empty());
@@ -89,6 +91,35 @@ TEST_F(JoinWindowTest, CancelAndCloseMidRunLeaveNothing)
         EXPECT_FALSE(window.Running());
     }
     EXPECT_EQ(SaveFolderNames(), before);
+}
+
+// A path typed or pasted into the project field opens as Browse does; the
+// window is centred, carries Kartivo's icon and writes numbers as Kartivo does.
+TEST_F(JoinWindowTest, ATypedProjectPathOpensAndTheWindowLooksLikeKartivo)
+{
+    MakeTask(5, 40, 43, 40, 40, 7);
+    TfrmJoin window;
+    EXPECT_FALSE(window.editProject->isReadOnly());
+    window.editProject->setText(QString::fromStdString(dir / "area.kvpd"));
+    emit window.editProject->editingFinished();
+    EXPECT_TRUE(window.btnCombine->isEnabled());
+    EXPECT_EQ(window.lblTask->text().toStdString(), "Road (normal map), zoom 7: 4 x 1 tiles, 1,024 x 256 pixels");
+    EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.tif");
+    // A path that does not open says so and stays in the field to be mended.
+    window.editProject->setText(QString::fromStdString(dir / "nothing.kvpd"));
+    emit window.editProject->editingFinished();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(window.editProject->text().toStdString(), dir / "nothing.kvpd");
+
+    EXPECT_FALSE(window.windowIcon().availableSizes().isEmpty());
+    window.show();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((window.frameGeometry().center() - screen.center()).manhattanLength(), 2);
+
+    window.btnCombine->click();
+    EXPECT_EQ(WaitForEnd(window), join::JoinOutcome::Done);
+    EXPECT_EQ(window.lblStatus->text().toStdString(),
+              "Wrote " + dir / "area.tif" + " (1,024 x 256 pixels). 4 tiles combined, 0 blank substitutes.");
 }
 
 TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)

@@ -390,7 +390,7 @@ TEST_F(OpenProjectTest, TotalImagesAndToolsFollowTheOpenedProject)
     form->Mapviewer1->trigger();
     form->CombineImages1->trigger();
     EXPECT_EQ(dialogs.programsStarted.back(), folder + "platejoin");
-    EXPECT_EQ(dialogs.programArguments.back(), std::vector<std::string>{world});
+    EXPECT_EQ(dialogs.programArguments.back(), (std::vector<std::string>{"--window", world}));
     EXPECT_EQ(dialogs.programArguments[dialogs.programArguments.size() - 2], std::vector<std::string>{world});
 
     // A project whose area Start would refuse shows no count at all.

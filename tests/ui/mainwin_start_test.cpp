@@ -386,8 +386,9 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
     EXPECT_EQ(dialogs.programsStarted, (std::vector<std::string>{folder + "plateview", folder + "platejoin"}));
-    // No task started or opened yet: the siblings open with nothing.
-    EXPECT_EQ(dialogs.programArguments, (std::vector<std::vector<std::string>>{{}, {}}));
+    // No task started or opened yet: the siblings open with nothing (the
+    // combiner as a window, not on its command line).
+    EXPECT_EQ(dialogs.programArguments, (std::vector<std::vector<std::string>>{{}, {"--window"}}));
     EXPECT_EQ(dialogs.shellOpened, (std::vector<std::string>{folder + "help/index.html", kHomepageLink}));
     EXPECT_TRUE(dialogs.messages.empty());
 

@@ -1,9 +1,12 @@
-#include "ui/AppIcon.h"
+#include "platform/qt/AppIcon.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
+#include <QWidget>
 
-namespace kartivo::ui {
+namespace kartivo::platform::qt {
 
 QPixmap KartivoPicture(int size)
 {
@@ -52,4 +55,13 @@ QIcon KartivoIcon()
     return icon;
 }
 
-} // namespace kartivo::ui
+void CenterOnDesktop(QWidget* window)
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
+
+} // namespace kartivo::platform::qt

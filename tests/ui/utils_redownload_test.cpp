@@ -5,6 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Socket.h"
+#include "tests/support/AddressInUse.h"
 #include "tests/support/TestServer.h"
 #include "ui/FailedTilesRun.h"
 #include "ui/OptionsSettings.h"
@@ -25,7 +26,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -35,7 +35,6 @@
 #include <vector>
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -176,25 +175,10 @@ TEST_F(RedownloadTest, ResetsAreRepeatedAtMostTenTimesThenTheRunGoesOn)
 // meets it itself ("Socket Error # 10048", which also holds "Socket Error"
 // and so would otherwise end the run as a network failure) or a reply's
 // text carries the code.
-int g_addressInUseLookups = 0;   // lookups left to fail; touched by the run's thread only
-
-int AddressInUseResolver(const char*, const char* service, const addrinfo* hints, addrinfo** res)
-{
-    if (g_addressInUseLookups > 0) {
-        --g_addressInUseLookups;
-        errno = EADDRINUSE;
-        return EAI_SYSTEM;
-    }
-    addrinfo numeric = *hints;
-    numeric.ai_family = AF_INET;
-    numeric.ai_flags |= AI_NUMERICHOST;
-    return ::getaddrinfo("127.0.0.1", service, &numeric, res);
-}
-
 TEST_F(RedownloadTest, AnAddressInUseIsRepeatedAtOnce)
 {
-    g_addressInUseLookups = 2;
-    platform::SetResolverForTesting(&AddressInUseResolver);
+    testing::AddressInUseLookups = 2;
+    platform::SetResolverForTesting(&testing::AddressInUseResolver);
     server.Enqueue(ScriptedReply::Ok("PNG-0"));
     server.Enqueue(ScriptedReply::Status(500, "Address in use 10048"));
     server.Enqueue(ScriptedReply::Ok("PNG-1"));
@@ -202,7 +186,7 @@ TEST_F(RedownloadTest, AnAddressInUseIsRepeatedAtOnce)
     const Lines report = Run({Line("mn_0_0_3.png"), Line("mn_1_0_3.png")});
     platform::SetResolverForTesting(nullptr);
 
-    EXPECT_EQ(g_addressInUseLookups, 0);
+    EXPECT_EQ(testing::AddressInUseLookups, 0);
     EXPECT_EQ(report, (Lines{"Start...", "<repaint>", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK",
                              Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(Tile("mn_0_0_3.png")), "PNG-0");

@@ -1,6 +1,7 @@
 #include "download/Unit3.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -50,6 +51,11 @@ constexpr int kAddressInUsePauseMs = 8000;
 constexpr int kMaxAttempts = 3;
 
 } // namespace
+
+std::string WorkerErrorLine(int threadIndex, const std::string& what)
+{
+    return "T" + std::to_string(threadIndex + 1) + " stopped by an error: " + what;
+}
 
 std::string TileWriteFailure::Message() const
 {
@@ -104,21 +110,39 @@ void TDownThread::RecordFailure(int x, int y, const std::string& url)
     Synchronize([this] { AddToFailedList(); });
 }
 
+// Last resort for a worker whose log itself failed: standard error, so that
+// what happened is written somewhere.
+void TDownThread::ReportOutsideLog(const std::string& step, const std::exception_ptr& error) const
+{
+    std::fprintf(stderr, "T%s %s failed: %s\n", number_.c_str(), step.c_str(),
+                 platform::ExceptionText(error).c_str());
+}
+
 void TDownThread::Execute()
 {
+    // Nothing may keep the finish from running: the main window ends the
+    // task only when every worker has counted itself out. What went wrong
+    // is logged before " Finished.", so a dying worker says why.
     try {
         Scan();
     } catch (...) {
-        // Nothing may keep the finish from running: the main window ends the
-        // task only when every worker has counted itself out.
+        const std::exception_ptr error = std::current_exception();
+        try {
+            Log(WorkerErrorLine(ThreadIndex, platform::ExceptionText(error)));
+        } catch (...) {
+            ReportOutsideLog("scan", error);
+            ReportOutsideLog("log", std::current_exception());
+        }
     }
     try {
         Log("T" + number_ + " Finished.");
     } catch (...) {
+        ReportOutsideLog("finish log", std::current_exception());
     }
     try {
         Synchronize([this] { ThreadDone(); });
     } catch (...) {
+        ReportOutsideLog("finish", std::current_exception());
     }
 }
 

@@ -22,7 +22,9 @@
 //   task into blanks that a continued task never asks for again.
 // - A proxy port that is not a decimal port number: one log line naming it,
 //   then " Finished." and ThreadDone, exactly once, like every other end.
-// - Whatever goes wrong inside the scan, the finish still runs once.
+// - Whatever goes wrong inside the scan, the finish still runs once, after a
+//   log line that says what it was (WorkerErrorLine); when the log itself
+//   fails, the worker writes what happened to standard error instead.
 // - The position is published as one 64-bit value, so the timer never sees
 //   the column of one tile with the row of another.
 // - Every request starts from an empty buffer; the tile file is written to a
@@ -32,6 +34,7 @@
 //   position never passes a tile that is not on disk.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <utility>
 
@@ -71,6 +74,11 @@ inline constexpr const char* kNetworkMessage = "Error: Your network has problem,
 inline constexpr const char* kNotFoundMessage = "Error: the image is not found on server.";
 inline constexpr const char* kProxyRefusedMessage =
     "Error: the proxy refused the user name or password. Check them in Options.";
+
+// The log line of a worker whose scan ended by an unexpected error (an
+// exception: no memory, a failing window), before its " Finished.":
+// "T<n> stopped by an error: <what>".
+std::string WorkerErrorLine(int threadIndex, const std::string& what);
 
 // final: the thread starts in the constructor, so a derived class's members
 // would not exist yet while Execute already runs.
@@ -116,6 +124,7 @@ private:
     void Log(const std::string& line);
     void RecordFailure(int x, int y, const std::string& url);
     void SetCurrent(int x, int y);
+    void ReportOutsideLog(const std::string& step, const std::exception_ptr& error) const;
 
     IWorkerHost& host_;
     std::string StatusText;

@@ -133,6 +133,19 @@ void QueueDispatcher::Shutdown()
 
 // ------------------------------------------------------------------ TThread
 
+std::string ExceptionText(const std::exception_ptr& error)
+{
+    if (!error)
+        return std::string();
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
 TThread::TThread() = default;
 
 TThread::~TThread()
@@ -149,7 +162,9 @@ void TThread::Start()
         try {
             Execute();
         } catch (...) {
-            // An exception ends the thread quietly, as a stopped thread.
+            // The thread ends as a stopped one would; what ended it stays
+            // readable for the owner.
+            fatal_ = std::current_exception();
         }
         finished_.store(true);
     });

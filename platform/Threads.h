@@ -5,15 +5,19 @@
 // function through which every pause goes so that tests can scale time.
 //
 // Life of a TThread: constructed -> Start() -> Execute() runs on its own
-// thread -> Execute returns (Finished) -> WaitFor()/destructor joins.
+// thread -> Execute returns or throws (Finished) -> WaitFor()/destructor joins.
+// An exception that leaves Execute ends the thread like a return, and is kept
+// as FatalException for the owner to read once the thread has finished.
 // A derived class must call WaitFor() in its own destructor, because its
 // members are gone by the time ~TThread runs.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace kartivo::platform {
@@ -59,6 +63,10 @@ private:
     bool shutdown_ = false;
 };
 
+// The text of an exception: what() of a std::exception, otherwise
+// "unknown exception"; "" for no exception.
+std::string ExceptionText(const std::exception_ptr& error);
+
 class TThread {
 public:
     TThread();
@@ -72,6 +80,12 @@ public:
     bool Finished() const { return finished_.load(); }
     void WaitFor();                       // joins; safe to call twice, from any thread
 
+    // The exception that ended Execute, or null when it returned. Read it
+    // once Finished() holds (or after WaitFor()): the thread sets it before
+    // it counts as finished and never changes it afterwards.
+    std::exception_ptr FatalException() const { return fatal_; }
+    std::string FatalExceptionText() const { return ExceptionText(fatal_); }
+
 protected:
     virtual void Execute() = 0;
     // Runs fn on the main thread through MainDispatcher() while this thread
@@ -81,6 +95,7 @@ protected:
 private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
+    std::exception_ptr fatal_;   // written by the thread before finished_
     std::mutex joinMutex_;   // Start and WaitFor may race from two threads
     std::thread thread_;
 };

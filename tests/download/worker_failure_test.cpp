@@ -6,10 +6,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <netdb.h>
 #include <sys/stat.h>
 
 #include "platform/Socket.h"
+#include "tests/support/AddressInUse.h"
 
 namespace kartivo::download {
 
@@ -215,26 +215,11 @@ TEST_F(WorkerTest, RefusedConnectionStopsTheWorkerWithTheNetworkMessage)
 // Row 2 as the client really reports an address in use: its text,
 // "Socket Error # 10048" and the description, also holds "Socket Error"
 // (row 4), and the order of the tests decides: 8 s pause and retry.
-int g_addressInUseLookups = 0;   // lookups left to fail; touched by the worker only
-
-int AddressInUseResolver(const char*, const char* service, const addrinfo* hints, addrinfo** res)
-{
-    if (g_addressInUseLookups > 0) {
-        --g_addressInUseLookups;
-        errno = EADDRINUSE;
-        return EAI_SYSTEM;
-    }
-    addrinfo numeric = *hints;
-    numeric.ai_family = AF_INET;
-    numeric.ai_flags |= AI_NUMERICHOST;
-    return ::getaddrinfo("127.0.0.1", service, &numeric, res);
-}
-
 TEST_F(WorkerTest, AddressInUseFromTheClientWaitsAndRetries)
 {
     MakeTask(kX, kX, kA, kA);
-    g_addressInUseLookups = 2;
-    platform::SetResolverForTesting(&AddressInUseResolver);
+    testing::AddressInUseLookups = 2;
+    platform::SetResolverForTesting(&testing::AddressInUseResolver);
     RunWorkers();
     platform::SetResolverForTesting(nullptr);
     EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kA) + " OK", kFin}));

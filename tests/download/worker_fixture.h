@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,7 +28,13 @@ namespace kartivo::testing {
 class FakeHost : public download::IWorkerHost {
 public:
     FakeHost() : mainThread_(std::this_thread::get_id()) {}
-    void AddLogLine(const std::string& line) override { Check(); Log.push_back(line); }
+    void AddLogLine(const std::string& line) override
+    {
+        Check();
+        if (BeforeLog)
+            BeforeLog(line);   // may throw, as a failing window would
+        Log.push_back(line);
+    }
     void AddFailedLine(const std::string& line) override { Check(); Failed.push_back(line); }
     void WorkerDone() override { Check(); ++Done; }
     void TileNotSaved(const download::TileWriteFailure& failure) override
@@ -36,6 +43,7 @@ public:
         NotSaved.push_back(failure);
     }
 
+    std::function<void(const std::string& line)> BeforeLog;   // runs on the main thread
     std::vector<std::string> Log;
     std::vector<download::TileWriteFailure> NotSaved;
     std::vector<std::string> Failed;

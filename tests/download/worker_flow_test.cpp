@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 namespace kartivo::download {
 
@@ -71,6 +72,42 @@ TEST_F(WorkerTest, StopRequestBeforeTheFirstTileRequestsNothing)
     RunWorkers();
     EXPECT_EQ(LinesOf(0), (std::vector<std::string>{"T1 Finished."}));
     EXPECT_EQ(TotalRequests(), 3u);   // the three other workers' tiles
+}
+
+// A worker that dies of an unexpected error says why before " Finished.",
+// and still counts itself out once; its position stays at its last tile.
+TEST_F(WorkerTest, ErrorThatEndsTheScanIsLoggedBeforeTheFinish)
+{
+    MakeTask(kX, kX, kY, kY + 1);
+    params_.ThreadCount = 1;
+    // The pause after the first saved tile fails, as running out of memory would.
+    sleeps_.OnPause(500, [] { throw std::runtime_error("std::bad_alloc"); });
+    RunWorkers();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " OK",
+                                                   "T1 stopped by an error: std::bad_alloc",
+                                                   "T1 Finished."}));
+    EXPECT_EQ(TotalRequests(), 1u);
+    EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(kX, kY));
+    EXPECT_FALSE(Worker(0).FatalException());
+}
+
+// When the window cannot take the log line either, the error and the failed
+// log go to standard error; the finish still runs.
+TEST_F(WorkerTest, ErrorThatTheLogCannotTakeGoesToStandardError)
+{
+    MakeTask(kX, kX, kY, kY);
+    params_.ThreadCount = 1;
+    sleeps_.OnPause(500, [] { throw std::runtime_error("disk gone"); });
+    host_.BeforeLog = [](const std::string& line) {
+        if (line.find("stopped by an error") != std::string::npos)
+            throw std::runtime_error("window closed");
+    };
+    ::testing::internal::CaptureStderr();
+    RunWorkers();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " OK", "T1 Finished."}));
+    EXPECT_NE(err.find("T1 scan failed: disk gone\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("T1 log failed: window closed\n"), std::string::npos) << err;
 }
 
 // A tile that cannot be written never counts as done: " NULL" is logged,

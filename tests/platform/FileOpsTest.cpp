@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,6 +104,51 @@ TEST(FileOps, ReplacingWriteLeavesOldOrNewFileAtEveryOperation)
         // A kill may leave its temporary file: the stale-file clean-up's job.
         RemoveStaleTempFiles(dir.Path());
         EXPECT_TRUE(TempFilesIn(dir.Path()).empty()) << "operation " << n;
+    }
+}
+
+// Both replacing writes (the whole-buffer one and the streamed text file)
+// flush the new file before the rename and the folder after it: two fsyncs.
+// Every operation up to the rename is one the write cannot do without: a
+// failure of any of them, a failed fsync of the new file included, is
+// reported and leaves the old file. Only the folder's flush, after the new
+// file is in place, may fail quietly.
+TEST(FileOps, ReplacingWritesSyncTheNewFileAndReportEveryFailureBeforeTheRename)
+{
+    TempFolder dir;
+    const std::string path = dir / "positions.txt";
+    const std::string oldBytes = "old\r\n", newBytes = "new\r\n";
+    const std::function<void()> writers[] = {
+        [&] { WriteFileAtomic(path, newBytes.data(), newBytes.size()); },
+        [&] {
+            TextFileWriter writer(path);
+            writer.WriteLine("new");
+            writer.Close();
+        }};
+    FaultScope scope;
+    for (int w = 0; w < 2; ++w) {
+        WriteBytes(path, oldBytes);
+        fileops::StartCounting();
+        writers[w]();
+        const long long ops = fileops::OperationCount();
+        EXPECT_EQ(fileops::FsyncCount(), 2) << "writer " << w;
+        ASSERT_GE(ops, 5) << "writer " << w;   // open, write, fsync, rename, folder fsync
+        for (long long n = 1; n <= ops; ++n) {
+            WriteBytes(path, oldBytes);
+            fileops::ArmFault(n, fileops::FaultKind::FailOnce, EIO);
+            bool reported = false;
+            try {
+                writers[w]();
+            } catch (const EFCreateError& e) {
+                reported = true;
+                EXPECT_EQ(e.Error(), EIO) << "writer " << w << ", operation " << n;
+            }
+            fileops::Disarm();
+            const bool folderFlush = n == ops;
+            EXPECT_EQ(reported, !folderFlush) << "writer " << w << ", operation " << n;
+            EXPECT_EQ(ReadBytes(path), folderFlush ? newBytes : oldBytes) << "writer " << w << ", operation " << n;
+            EXPECT_TRUE(TempFilesIn(dir.Path()).empty()) << "writer " << w << ", operation " << n;
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/Threads.h"
@@ -114,6 +115,31 @@ TEST(TThread, ExceptionInExecuteEndsTheThreadQuietly)
     t.Start();
     t.WaitFor();
     EXPECT_TRUE(t.Finished());
+}
+
+// What ended the thread stays readable: the exception itself and its text,
+// for a standard exception and for anything else thrown; a thread that
+// returned has none.
+TEST(TThread, ExceptionThatEndsExecuteIsKeptForTheOwner)
+{
+    LambdaThread failing([](LambdaThread&) { throw std::runtime_error("tile folder gone"); });
+    failing.Start();
+    failing.WaitFor();
+    EXPECT_TRUE(failing.Finished());
+    ASSERT_TRUE(failing.FatalException());
+    EXPECT_THROW(std::rethrow_exception(failing.FatalException()), std::runtime_error);
+    EXPECT_EQ(failing.FatalExceptionText(), "tile folder gone");
+
+    LambdaThread odd([](LambdaThread&) { throw 42; });
+    odd.Start();
+    odd.WaitFor();
+    EXPECT_EQ(odd.FatalExceptionText(), "unknown exception");
+
+    LambdaThread fine([](LambdaThread&) {});
+    fine.Start();
+    fine.WaitFor();
+    EXPECT_FALSE(fine.FatalException());
+    EXPECT_EQ(fine.FatalExceptionText(), "");
 }
 
 TEST(TThread, WaitForFromTwoThreadsAtOnce)

@@ -4,6 +4,8 @@
 #include "download/IdHTTP.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
+#include "platform/Socket.h"
+#include "tests/support/AddressInUse.h"
 #include "tests/support/TestServer.h"
 #include "ui/FailedTilesRun.h"
 #include "ui/OptionsSettings.h"
@@ -167,6 +169,29 @@ TEST_F(RedownloadTest, ResetsAreRepeatedAtMostTenTimesThenTheRunGoesOn)
                              Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
     EXPECT_EQ(server.RequestCount(), 12u);
     EXPECT_FALSE(std::filesystem::exists(Tile("mn_0_0_3.png")));
+}
+
+// An address in use is repeated at once like a reset, whether the client
+// meets it itself ("Socket Error # 10048", which also holds "Socket Error"
+// and so would otherwise end the run as a network failure) or a reply's
+// text carries the code.
+TEST_F(RedownloadTest, AnAddressInUseIsRepeatedAtOnce)
+{
+    testing::AddressInUseLookups = 2;
+    platform::SetResolverForTesting(&testing::AddressInUseResolver);
+    server.Enqueue(ScriptedReply::Ok("PNG-0"));
+    server.Enqueue(ScriptedReply::Status(500, "Address in use 10048"));
+    server.Enqueue(ScriptedReply::Ok("PNG-1"));
+
+    const Lines report = Run({Line("mn_0_0_3.png"), Line("mn_1_0_3.png")});
+    platform::SetResolverForTesting(nullptr);
+
+    EXPECT_EQ(testing::AddressInUseLookups, 0);
+    EXPECT_EQ(report, (Lines{"Start...", "<repaint>", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK",
+                             Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
+    EXPECT_EQ(ReadBytes(Tile("mn_0_0_3.png")), "PNG-0");
+    EXPECT_EQ(ReadBytes(Tile("mn_1_0_3.png")), "PNG-1");
+    EXPECT_EQ(server.RequestCount(), 3u);
 }
 
 TEST_F(RedownloadTest, ARepeatedRequestStoresOnlyTheFinalReply)

@@ -3,6 +3,7 @@
 // point, the byte-bounded cache, the read-out and copied texts, the command
 // line and the recent list.
 #include <cmath>
+#include <utility>
 
 #include "core/Commonfunc.h"
 #include "platform/Files.h"
@@ -114,6 +115,31 @@ TEST(Viewport, ZoomKeepsThePointUnderTheCursorAndStaysInLimits)
     const MapPoint c = v.Center();
     v.Pan(10, 0);
     EXPECT_LT(v.Center().X, c.X);
+}
+
+// An image of pyramid level L covers 2^L tile pixels per pixel, so at scale
+// s it is shown at s * 2^L of its own size: the level drawn is the one whose
+// images come nearest to their own size (a coarser one would be blurred
+// magnified, a finer one read four times the tiles).
+TEST(Viewport, LevelShowsOverviewsNearestToTheirOwnSize)
+{
+    const MapGrid g(0, 999, 0, 999, 10, 256, 180);   // bird's eye, levels 0 to 10
+    Viewport v(1920, 1080);
+    const std::pair<double, int> cases[] = {
+        {4.0, 0}, {1.0, 0}, {0.75, 0}, {0.7, 1}, {0.5, 1}, {0.36, 1}, {0.25, 2},
+        {1.0 / 8, 3}, {1.0 / 1024, 10}, {1.0 / 4096, 10}};
+    for (const auto& [scale, level] : cases) {
+        v.SetExactScale(scale);
+        EXPECT_EQ(v.Level(g), level) << "scale " << scale;
+    }
+    for (double scale = 2.0; scale > 1.0 / 2048; scale *= 0.93) {
+        v.SetExactScale(scale);
+        const int chosen = v.Level(g);
+        const double shown = std::abs(std::log2(scale * std::ldexp(1.0, chosen)));
+        for (int other = 0; other <= g.MaxLevel(); ++other)
+            EXPECT_LE(shown, std::abs(std::log2(scale * std::ldexp(1.0, other))) + 1e-9)
+                << "scale " << scale << ": level " << chosen << " drawn, " << other << " nearer";
+    }
 }
 
 TEST(ByteCache, DropsLeastRecentlyUsedPastTheBound)

@@ -38,11 +38,26 @@ std::string FormatDms(double degrees, bool isLatitude) {
     return buffer;
 }
 
-std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed) {
+namespace {
+
+const char* FaultText(TileFault fault) {
+    switch (fault) {
+    case TileFault::None: return "saved";
+    case TileFault::NotImage: return "saved, but not a readable image";
+    case TileFault::Damaged: return "saved, but the image is cut short or damaged";
+    case TileFault::WrongSize: return "saved, but not a tile of this task";
+    case TileFault::TooLarge: return "saved, but too large to be a tile (over 4 MB)";
+    }
+    return "saved";
+}
+
+} // namespace
+
+std::string StateText(task::TileState state, TileFault fault, bool listedAsFailed) {
     const std::string alsoListed = listedAsFailed ? ", in the failed list" : "";
     switch (state) {
     case task::TileState::Saved:
-        return (unreadable ? "saved, but not a readable image" : "saved") + alsoListed;
+        return FaultText(fault) + alsoListed;
     case task::TileState::Blank: return "blank substitute" + alsoListed;
     case task::TileState::Missing: return "missing";
     case task::TileState::Failed: return "in the failed list";

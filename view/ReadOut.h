@@ -15,11 +15,24 @@ std::string FormatDms(double degrees, bool isLatitude);
 // A decimal degree in the "C" locale with `decimals` places (no grouping).
 std::string FormatDecimal(double degrees, int decimals);
 
-// How the read-out names a tile's state; an image the viewer could not
-// decode is "saved" on disk but shown as unreadable. A tile that has a file
-// and is also named in the failed list (a blank substitute for a refused
-// tile, or one fetched again later) says both.
-std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed = false);
+// Why a saved tile file is drawn as missing: what the viewer found when it
+// looked at the file.
+enum class TileFault {
+    None,        // a picture of this task's tile size
+    NotImage,    // no image format the viewer knows
+    Damaged,     // an image header, but the picture is cut short or corrupt
+    WrongSize,   // a whole image, but not of this task's tile size
+    TooLarge     // a file larger than any real tile: not read at all
+};
+
+// How the read-out names a tile's state; a file the viewer could not show
+// is "saved" on disk, followed by what is wrong with it. A tile that has a
+// file and is also named in the failed list (a blank substitute for a
+// refused tile, or one fetched again later) says both.
+std::string StateText(task::TileState state, TileFault fault, bool listedAsFailed = false);
+inline std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed = false) {
+    return StateText(state, unreadable ? TileFault::NotImage : TileFault::None, listedAsFailed);
+}
 
 struct ReadOut {
     LonLat Position;

@@ -131,11 +131,20 @@ QString MapWidget::ReadOutAt(QPointF at) const {
     std::string state;
     if (r.OnTile) {
         if (stateText_.empty() || r.X != stateX_ || r.Y != stateY_) {
-            // One look at the file per tile the cursor enters: a size test,
-            // and a comparison with the blank image only when the sizes agree.
-            const TileEntry* cached = renderer_->CachedTile(r.X, r.Y);
-            stateText_ = StateText(project_->StateOfTile(r.X, r.Y), cached && cached->Unreadable,
-                                   project_->FailedTileNames().count(r.FileName) != 0);
+            // One look at the file per tile the cursor enters: the tile as
+            // loaded when it is at hand, else the file read and decoded once,
+            // so a file drawn as missing is never called merely "saved".
+            task::TileState state = task::TileState::Missing;
+            TileFault fault = TileFault::None;
+            if (const TileEntry* cached = renderer_->CachedTile(r.X, r.Y)) {
+                state = cached->State;
+                fault = cached->Fault;
+            } else {
+                const TileLook look = LookAtTile(*project_, r.X, r.Y);
+                state = look.State;
+                fault = look.Fault;
+            }
+            stateText_ = StateText(state, fault, project_->FailedTileNames().count(r.FileName) != 0);
             stateX_ = r.X;
             stateY_ = r.Y;
         }

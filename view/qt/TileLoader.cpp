@@ -75,7 +75,7 @@ void TileLoader::Work() {
             // Out of memory for one image: shown as unreadable, the rest carries on.
             entry = TileEntry();
             entry.Marks.push_back({QRect(0, 0, grid_.TileWidth(), grid_.TileHeight()),
-                                   task::TileState::Saved, true});
+                                   task::TileState::Saved, TileFault::Damaged});
         }
         lock.lock();
         running_.erase(std::find(running_.begin(), running_.end(), key));

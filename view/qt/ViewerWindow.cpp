@@ -4,13 +4,13 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QStatusBar>
 
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
+#include "view/OutputFile.h"
 #include "view/qt/HeadlessRender.h"
 
 namespace kartivo::view::qt {
@@ -81,7 +81,7 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
 
 bool TfrmMapViewer::OpenProject(const std::string& path) {
     std::string error;
-    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(path, error);
+    std::unique_ptr<task::SavedProject> project = OpenViewerProject(path, error);
     if (!project) {
         platform::Dialogs().ShowMessage(error);
         return false;
@@ -167,11 +167,10 @@ void TfrmMapViewer::FillRecentMenu() {
 }
 
 bool TfrmMapViewer::ExportView(const std::string& path) {
-    const QImage image = map_->RenderView();
-    QSaveFile file(QString::fromStdString(path));
-    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
-        !file.commit()) {
-        platform::Dialogs().ShowMessage("Cannot create file " + path);
+    const std::string png = EncodePng(map_->RenderView());
+    std::string error = "Cannot create file " + path;
+    if (png.empty() || !WriteOutputFile(path, png, error)) {
+        platform::Dialogs().ShowMessage(error);
         return false;
     }
     return true;

@@ -25,6 +25,12 @@ enum class TileFault {
     TooLarge     // a file larger than any real tile: not read at all
 };
 
+// 1234567 -> "1,234,567": counts in the viewer's texts, as Kartivo writes them.
+std::string GroupThousands(long long n);
+// The line the status bar shows for a project just opened: its tile count,
+// columns, rows and zoom. Columns and rows stay ungrouped, as in file names.
+std::string TaskSummary(const task::KvTask& task);
+
 // How the read-out names a tile's state; a file the viewer could not show
 // is "saved" on disk, followed by what is wrong with it. A tile that has a
 // file and is also named in the failed list (a blank substitute for a

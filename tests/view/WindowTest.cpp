@@ -5,10 +5,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QWheelEvent>
 #include <filesystem>
 
+#include "platform/IniFile.h"
 #include "platform/Settings.h"
 #include "view/qt/ViewerWindow.h"
 #include "tests/view/ViewFixture.h"
@@ -248,6 +251,29 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     ASSERT_FALSE(items.isEmpty());
     EXPECT_EQ(items[0]->text().toStdString(), t.ProjectPath());
     EXPECT_EQ(RecentList(platform::SettingsFileName()).Load().front(), t.ProjectPath());
+}
+
+// The window opens centred with Kartivo's icon, and File > Open starts in
+// the save folder the settings name.
+TEST_F(ViewerWindowTest, CentredWithIconAndOpenStartsInTheSaveFolder)
+{
+    const std::string folder = programDir / "maps";
+    platform::TIniFile(platform::SettingsFileName()).WriteString("IniParas", "DefaultPath", folder);
+    qt::TfrmMapViewer w;
+    EXPECT_FALSE(w.windowIcon().isNull());
+    EXPECT_TRUE(w.windowIcon().availableSizes().contains(QSize(64, 64)));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((w.frameGeometry().center() - screen.center()).manhattanLength(), 2);
+
+    platform::RecordingDialogs dialogs;
+    dialogs.openAnswers.push_back(std::nullopt);
+    platform::SetDialogs(&dialogs);
+    QAction* open = w.menuBar()->actions().front()->menu()->actions().front();
+    ASSERT_EQ(open->text(), "&Open...");
+    open->trigger();
+    platform::SetDialogs(nullptr);
+    ASSERT_EQ(dialogs.openRequests.size(), 1u);
+    EXPECT_EQ(dialogs.openRequests[0].initialDir, folder);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include "platform/Files.h"
 #include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
+#include "ui/AppIcon.h"
+#include "ui/Controls.h"
 #include "view/OutputFile.h"
 #include "view/qt/HeadlessRender.h"
 
@@ -25,7 +27,9 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)),
       scale_(new QLabel(this)), recent_(platform::SettingsFileName()) {
     setWindowTitle(kTitle);
+    setWindowIcon(ui::KartivoIcon());
     resize(1100, 760);
+    ui::CenterOnDesktop(this);
     setCentralWidget(map_);
     statusBar()->addWidget(readOut_, 1);
     statusBar()->addPermanentWidget(scale_);
@@ -111,9 +115,7 @@ void TfrmMapViewer::ProjectChanged() {
     } else {
         const task::KvTask& t = p->Task();
         setWindowTitle(QString::fromStdString(t.ProjectFile()) + " - " + kTitle);
-        readOut_->setText(QString("%1 tiles, columns %2 to %3, rows %4 to %5, zoom %6")
-                              .arg(t.TileCount).arg(t.Xmin).arg(t.Xmax).arg(t.Ymin).arg(t.Ymax)
-                              .arg(t.Params->Zoom));
+        readOut_->setText(QString::fromStdString(TaskSummary(t)));
     }
     ShowScale();
 }
@@ -133,6 +135,7 @@ void TfrmMapViewer::OpenClick() {
     request.title = "Open project";
     request.filterDescription = "Projects(*.kvpd)";
     request.filterPattern = "*.kvpd";
+    request.initialDir = SaveFolder(platform::SettingsFileName());
     if (auto path = platform::Dialogs().OpenFile(request))
         OpenProject(*path);
 }

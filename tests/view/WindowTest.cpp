@@ -276,6 +276,29 @@ TEST_F(ViewerWindowTest, CentredWithIconAndOpenStartsInTheSaveFolder)
     EXPECT_EQ(dialogs.openRequests[0].initialDir, folder);
 }
 
+// The window shows a preview while the scale's overview is built, says so,
+// and clears the note once the true picture is in.
+TEST_F(ViewerWindowTest, SaysWhileAnOverviewIsBuiltThenShowsIt)
+{
+    SyntheticTask t({0, 259, 500, 500, 10, 5});
+    t.WriteAllTiles();
+    qt::TfrmMapViewer w;
+    w.resize(500, 300);
+    w.show();
+    QStringList notes;
+    QObject::connect(w.Map(), &qt::MapWidget::buildingChanged, [&](const QString& n) { notes << n; });
+    ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
+    ASSERT_TRUE(WaitFor([&] {
+        return w.Map()->LastFrameComplete() && w.BuildingLabel()->text().isEmpty() && notes.count() >= 2;
+    }));
+    bool saidBuilding = false;
+    for (const QString& n : notes)
+        saidBuilding = saidBuilding || n.startsWith("Building the overview");
+    EXPECT_TRUE(saidBuilding);
+    EXPECT_TRUE(w.BuildingLabel()->text().isEmpty());
+    EXPECT_TRUE(w.Map()->LastFrameComplete());
+}
+
 } // namespace
 
 } // namespace kartivo::view

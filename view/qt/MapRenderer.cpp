@@ -16,10 +16,27 @@ constexpr std::size_t kImagesPerBand = 256;
 
 } // namespace
 
-MapRenderer::MapRenderer(const task::SavedProject& project, std::size_t cacheBytes, int loaderThreads)
+MapRenderer::MapRenderer(const task::SavedProject& project, std::size_t cacheBytes, int loaderThreads,
+                         const std::string& overviewCache)
     : project_(project), grid_(MapGrid::OfTask(project.Task())),
       failedTiles_(MapGrid::FailedTiles(project)), cache_(cacheBytes),
-      loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads)) {}
+      pyramid_(std::make_unique<OverviewPyramid>(project_, grid_, overviewCache)),
+      loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads, pyramid_.get())) {}
+
+MapRenderer::~MapRenderer() {
+    loader_.reset();
+    pyramid_.reset();
+}
+
+void MapRenderer::SetOnTilesReady(std::function<void()> notify) {
+    loader_->SetNotifier(notify);
+    pyramid_->SetNotifier([notify](const PyramidKey&) { notify(); });
+}
+
+void MapRenderer::Forget() {
+    cache_.Clear();
+    pyramid_->Forget();
+}
 
 void MapRenderer::Absorb() {
     for (TileLoader::Result& r : loader_->TakeDone()) {
@@ -124,13 +141,28 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
     // Images shown smaller than their own size are smoothed; larger, their
     // pixels stay sharp so the tiles' own pixels can be seen.
     const bool smooth = view.Scale() * std::ldexp(1.0, level) < 0.999;
-    std::vector<PyramidKey> lacking;
+    std::vector<PyramidKey> lacking, toBuild;
     // Map pixels beyond the grid inside an image's rectangle are transparent
     // in overviews; a tile (level 0) never reaches beyond the grid.
     for (const PyramidKey& k : keys) {
         const QRect target = ScreenRect(view, grid_.KeyRect(k));
+        const bool kept = pyramid_->Keeps(k);
+        const bool ready = kept && pyramid_->IsReady(k);
+        if (kept && !ready)
+            toBuild.push_back(k);
         if (const TileEntry* e = cache_.Find(k)) {
+            if (kept && !e->Provisional) {
+                // Missing tiles are transparent in a kept overview: they
+                // show the colour of a tile without a picture.
+                const MapRect kr = grid_.KeyRect(k);
+                painter.fillRect(ScreenRect(view, {kr.Left, kr.Top, std::min(kr.Right, grid_.Width()),
+                                                   std::min(kr.Bottom, grid_.Height())}),
+                                 viewcolors::NoImage);
+            }
             DrawEntry(painter, target, *e, overlays.Marks, smooth);
+            // A stand-in whose true overview is now built is read again.
+            if (e->Provisional && ready)
+                lacking.push_back(k);
         } else {
             lacking.push_back(k);
             const MapRect kr = grid_.KeyRect(k);
@@ -141,6 +173,8 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
         }
     }
     loader_->Want(lacking);
+    pyramid_->Want(toBuild);
+    buildingLevel_ = toBuild.empty() ? -1 : level;
     if (overlays.Marks && (std::int64_t(1) << level) > MapGrid::kExactSpan)
         DrawListedFailures(painter, view);
     if (overlays.Grid)
@@ -148,7 +182,7 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
     if (overlays.Area)
         DrawArea(painter, view);
     painter.restore();
-    return lacking.empty();
+    return lacking.empty() && toBuild.empty();
 }
 
 void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const {
@@ -245,6 +279,15 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
         band.SetCenter(view.ScreenToMap({view.Width() / 2.0, top + height / 2.0}));
         // The band keeps the view's scale exactly (no limits apply here).
         band.SetExactScale(view.Scale());
+        // The true overviews first, built here when they are not yet.
+        for (const PyramidKey& k : grid_.KeysCovering(band.VisibleMap(), level)) {
+            if (!pyramid_->Keeps(k) || pyramid_->IsReady(k))
+                continue;
+            pyramid_->Build(k);
+            const TileEntry* e = cache_.Peek(k);
+            if (e && e->Provisional)
+                cache_.Erase(k);
+        }
         // A few rounds at most: a cache bound smaller than one band would
         // otherwise never hold it all, and then the band is drawn as it stands.
         for (int round = 0; round < 4; ++round) {

@@ -28,6 +28,8 @@ MapWidget::~MapWidget() {
 void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project) {
     renderer_.reset();
     project_ = std::move(project);
+    buildingLevel_ = -1;
+    emit buildingChanged(QString());
     selection_.reset();
     stateText_.clear();
     if (project_) {
@@ -171,6 +173,12 @@ void MapWidget::paintEvent(QPaintEvent*) {
         }
         renderer_->Absorb();
         complete_ = renderer_->Paint(painter, view_, overlays_);
+        if (renderer_->BuildingLevel() != buildingLevel_) {
+            buildingLevel_ = renderer_->BuildingLevel();
+            emit buildingChanged(buildingLevel_ < 0
+                                     ? QString()
+                                     : QString("Building the overview of this scale: a preview is shown"));
+        }
         if (selection_) {
             const ScreenPoint a = view_.MapToScreen(selection_->first);
             const ScreenPoint b = view_.MapToScreen(selection_->second);

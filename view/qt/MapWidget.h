@@ -55,6 +55,8 @@ signals:
     void readOutChanged(const QString& text);
     void viewChanged();
     void selectionChanged(bool present);
+    // The note on overviews still being built changed (empty: none).
+    void buildingChanged(const QString& note);
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -76,6 +78,7 @@ private:
     Overlays overlays_;
     bool fitPending_ = false;
     bool complete_ = true;
+    int buildingLevel_ = -1;
 
     enum class Drag { None, Pan, Select } drag_ = Drag::None;
     QPointF lastMouse_;

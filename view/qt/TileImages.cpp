@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "platform/SafeRead.h"
+#include "view/qt/OverviewPyramid.h"
 
 namespace kartivo::view::qt {
 
@@ -71,7 +72,8 @@ TileLook LookAtTile(const task::SavedProject& project, int x, int y, QSize scale
     return look;
 }
 
-TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key) {
+TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key,
+                           const OverviewPyramid* pyramid) {
     TileEntry entry;
     const QRect whole(0, 0, grid.TileWidth(), grid.TileHeight());
     if (key.Level == 0) {
@@ -83,6 +85,12 @@ TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& gri
         if (entry.Image.isNull())
             entry.Marks.push_back({whole, entry.State, entry.Fault});
         return entry;
+    }
+    if (pyramid && pyramid->Keeps(key)) {
+        entry.Image = pyramid->Ready(key);
+        if (!entry.Image.isNull())
+            return entry;
+        entry.Provisional = true;
     }
     // An overview: transparent where the grid ends, so the background shows.
     entry.Image = QImage(whole.size(), QImage::Format_ARGB32_Premultiplied);

@@ -29,6 +29,8 @@ struct TileEntry {
     // For a level-0 entry: the tile's state and what kept its file from showing.
     task::TileState State = task::TileState::Missing;
     TileFault Fault = TileFault::None;
+    // An overview sampled from a few tiles while its true image is built.
+    bool Provisional = false;
 
     std::size_t Cost() const {
         return sizeof(TileEntry) + static_cast<std::size_t>(Image.sizeInBytes()) +
@@ -53,7 +55,12 @@ struct TileLook {
 };
 TileLook LookAtTile(const task::SavedProject& project, int x, int y, QSize scaledTo = QSize());
 
-// Reads and decodes what the pyramid image `key` shows.
-TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key);
+class OverviewPyramid;
+
+// Reads and decodes what the pyramid image `key` shows: a tile, an overview
+// drawn from every tile it covers, or a kept overview from `pyramid` (when
+// given) once it is ready, until then a stand-in sampled from a few tiles.
+TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key,
+                           const OverviewPyramid* pyramid = nullptr);
 
 } // namespace kartivo::view::qt

@@ -5,8 +5,9 @@
 
 namespace kartivo::view::qt {
 
-TileLoader::TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads)
-    : project_(project), grid_(grid) {
+TileLoader::TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads,
+                       const OverviewPyramid* pyramid)
+    : project_(project), grid_(grid), pyramid_(pyramid) {
     if (threads <= 0)
         threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 2u, 4u));
     for (int i = 0; i < threads; ++i)
@@ -70,7 +71,7 @@ void TileLoader::Work() {
         lock.unlock();
         TileEntry entry;
         try {
-            entry = LoadPyramidImage(project_, grid_, key);
+            entry = LoadPyramidImage(project_, grid_, key, pyramid_);
         } catch (const std::exception&) {
             // Out of memory for one image: shown as unreadable, the rest carries on.
             entry = TileEntry();

@@ -25,13 +25,14 @@ constexpr const char* kTitle = "Kartivo Map Viewer";
 
 TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)),
-      scale_(new QLabel(this)), recent_(platform::SettingsFileName()) {
+      scale_(new QLabel(this)), building_(new QLabel(this)), recent_(platform::SettingsFileName()) {
     setWindowTitle(kTitle);
     setWindowIcon(ui::KartivoIcon());
     resize(1100, 760);
     ui::CenterOnDesktop(this);
     setCentralWidget(map_);
     statusBar()->addWidget(readOut_, 1);
+    statusBar()->addPermanentWidget(building_);
     statusBar()->addPermanentWidget(scale_);
     readOut_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -78,6 +79,7 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
 
     connect(map_, &MapWidget::readOutChanged, readOut_, &QLabel::setText);
     connect(map_, &MapWidget::viewChanged, this, &TfrmMapViewer::ShowScale);
+    connect(map_, &MapWidget::buildingChanged, building_, &QLabel::setText);
     connect(map_, &MapWidget::selectionChanged, copyAction_, &QAction::setEnabled);
     FillRecentMenu();
     ProjectChanged();

@@ -32,6 +32,7 @@ public:
     QAction* CopyAction() { return copyAction_; }
     QAction* ExportAction() { return exportAction_; }
     QLabel* ReadOutLabel() { return readOut_; }
+    QLabel* BuildingLabel() { return building_; }
 
 private:
     void OpenClick();
@@ -43,6 +44,7 @@ private:
     MapWidget* map_;
     QLabel* readOut_;
     QLabel* scale_;
+    QLabel* building_;
     QMenu* recentMenu_ = nullptr;
     QAction* exportAction_ = nullptr;
     QAction* copyAction_ = nullptr;

@@ -34,9 +34,10 @@ namespace kartivo::view::qt {
 
 class OverviewPyramid {
 public:
-    // Levels below this are drawn straight from the tiles (at most
-    // MapGrid::kExactSpan^2 of them an image), so never stored.
-    static constexpr int kFirstLevel = 5;
+    // Levels below this are drawn straight from the tiles (at most 8 x 8
+    // of them an image), quickly enough not to be kept; from here on a view
+    // would read too many tiles for a frame to come in time.
+    static constexpr int kFirstLevel = 4;
 
     // The cache folder root: $XDG_CACHE_HOME/kartivo, else ~/.cache/kartivo.
     static std::string CacheRoot();

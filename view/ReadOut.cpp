@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "task/Unitclasstask.h"
+#include "view/MapScale.h"
 
 namespace kartivo::view {
 
@@ -120,6 +121,72 @@ std::string SelectionText(const AreaDegrees& area) {
            "Right Longitude: " + FormatDecimal(area.Right, 7) + "\n" +
            "Top Latitude: " + FormatDecimal(area.Top, 7) + "\n" +
            "Bottom Latitude: " + FormatDecimal(area.Bottom, 7) + "\n";
+}
+
+std::string SelectionSizeText(const MapGrid& grid, MapPoint a, MapPoint b) {
+    const MapRect r{std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)};
+    // Tiles touched, within the grid.
+    auto span = [](double lo, double hi, double size, int count) {
+        const double first = std::clamp(std::floor(lo / size), 0.0, double(count));
+        const double last = std::clamp(std::ceil(hi / size), 0.0, double(count));
+        return static_cast<long long>(std::max(0.0, last - first));
+    };
+    const long long cols = span(r.Left, r.Right, grid.TileWidth(), grid.Columns());
+    const long long rows = span(r.Top, r.Bottom, grid.TileHeight(), grid.Rows());
+    constexpr double kR = 6378137.0, kPi = 3.141592653589793;
+    const LonLat nw = grid.MapToLonLat({r.Left, r.Top}), se = grid.MapToLonLat({r.Right, r.Bottom});
+    const double midLat = (nw.Lat + se.Lat) / 2 * kPi / 180;
+    const double width = std::fabs(se.Lon - nw.Lon) * kPi / 180 * kR * std::cos(midLat);
+    const double height = std::fabs(nw.Lat - se.Lat) * kPi / 180 * kR;
+    return "Selection " + GroupThousands(cols) + " x " + GroupThousands(rows) + " tiles, " + LengthText(width) +
+           " x " + LengthText(height);
+}
+
+std::string PositionText(LonLat p) { return FormatDecimal(p.Lon, 7) + "," + FormatDecimal(p.Lat, 7); }
+
+bool ParseGoTo(const std::string& text, const MapGrid& grid, MapPoint& target, std::string& error) {
+    std::string t = text;
+    for (char& c : t)
+        if (c == '\t')
+            c = ' ';
+    const auto trim = [](std::string s) {
+        const auto a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+        return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+    };
+    t = trim(t);
+    auto number = [](const std::string& s, double& v) {
+        const char* end = s.data() + s.size();
+        auto res = std::from_chars(s.data(), end, v);
+        return !s.empty() && res.ec == std::errc() && res.ptr == end && std::isfinite(v);
+    };
+    if (const auto slash = t.find('/'); slash != std::string::npos) {
+        double col = 0, row = 0;
+        if (!number(trim(t.substr(0, slash)), col) || !number(trim(t.substr(slash + 1)), row) ||
+            col != std::floor(col) || row != std::floor(row)) {
+            error = "\"" + text + "\" is not a tile's COLUMN/ROW.";
+            return false;
+        }
+        if (col < grid.Xmin() || col > grid.Xmax() || row < grid.Ymin() || row > grid.Ymax()) {
+            error = "Tile " + t + " is not one of this task's (columns " + std::to_string(grid.Xmin()) + " to " +
+                    std::to_string(grid.Xmax()) + ", rows " + std::to_string(grid.Ymin()) + " to " +
+                    std::to_string(grid.Ymax()) + ").";
+            return false;
+        }
+        const MapRect r = grid.TileRect(static_cast<int>(col), static_cast<int>(row));
+        target = {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
+        return true;
+    }
+    auto sep = t.find(',');
+    if (sep == std::string::npos)
+        sep = t.find(' ');
+    double lon = 0, lat = 0;
+    if (sep == std::string::npos || !number(trim(t.substr(0, sep)), lon) || !number(trim(t.substr(sep + 1)), lat) ||
+        lon < -180 || lon > 180 || lat < -90 || lat > 90) {
+        error = "\"" + text + "\" is neither LONGITUDE,LATITUDE in decimal degrees nor a tile's COLUMN/ROW.";
+        return false;
+    }
+    target = grid.LonLatToMap(lon, lat);
+    return true;
 }
 
 } // namespace kartivo::view

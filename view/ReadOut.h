@@ -58,5 +58,18 @@ struct AreaDegrees {
 };
 AreaDegrees SelectionArea(const MapGrid& grid, MapPoint a, MapPoint b);
 std::string SelectionText(const AreaDegrees& area);
+// The selection's size while it is dragged: the task tiles it touches and
+// its width (at its middle latitude) and height on the ground, as
+// "Selection 3 x 2 tiles, 1.25 km x 830 m".
+std::string SelectionSizeText(const MapGrid& grid, MapPoint a, MapPoint b);
+
+// The point the cursor is on as "Copy position" puts it on the clipboard:
+// longitude,latitude in decimal degrees, as --center and Go to take it.
+std::string PositionText(LonLat p);
+
+// What Go to accepts: "LON,LAT" or "LON LAT" in decimal degrees, or a
+// tile's "COLUMN/ROW" (its middle). False with a sentence in `error` for
+// anything else, or a tile that is not the task's.
+bool ParseGoTo(const std::string& text, const MapGrid& grid, MapPoint& target, std::string& error);
 
 } // namespace kartivo::view

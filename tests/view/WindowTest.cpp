@@ -299,6 +299,48 @@ TEST_F(ViewerWindowTest, SaysWhileAnOverviewIsBuiltThenShowsIt)
     EXPECT_TRUE(w.Map()->LastFrameComplete());
 }
 
+// Go to a tile, zoom to a dragged selection, copy the position under the
+// cursor; the scale reads as ground distance.
+TEST_F(ViewerWindowTest, GoToZoomToSelectionAndCopyPosition)
+{
+    SyntheticTask t({60, 67, 60, 65, 9, 6});
+    t.WriteAllTiles();
+    auto window = Show(t, 700, 500);
+    qt::TfrmMapViewer& w = *window;
+    EXPECT_TRUE(w.ScaleText().startsWith("1 px = ")) << w.ScaleText().toStdString();
+    EXPECT_TRUE(w.ScaleText().contains(" km") || w.ScaleText().contains(" m")) << w.ScaleText().toStdString();
+
+    ASSERT_TRUE(w.GoTo("66/61"));
+    const QPointF centre(w.Map()->width() / 2.0, w.Map()->height() / 2.0);
+    EXPECT_NE(w.Map()->ReadOutAt(centre).toStdString().find("Column 66, row 61"), std::string::npos);
+    platform::RecordingDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    EXPECT_FALSE(w.GoTo("somewhere"));
+    platform::SetDialogs(nullptr);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+
+    // A selection of tiles 62..63 x 63..64 (edges 62..64, 63..65) fills the view.
+    const MapGrid& g = w.Map()->Renderer()->Grid();
+    w.Map()->SetSelection(g.LonLatToMap(core::TileXToLon(62, 9), core::TileYToLat(65, 9)),
+                          g.LonLatToMap(core::TileXToLon(64, 9), core::TileYToLat(63, 9)));
+    w.Map()->ZoomToSelection();
+    EXPECT_NEAR(w.Map()->View().Scale(), std::min(w.Map()->width(), w.Map()->height()) / 512.0, 1e-9);
+    EXPECT_NE(w.Map()->ReadOutAt(centre + QPointF(-5, -5)).toStdString().find("Column 62, row 64"), std::string::npos);
+
+    // The position under the cursor, as Go to and --center take it.
+    QMouseEvent move(QEvent::MouseMove, centre, w.Map()->mapToGlobal(centre), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(w.Map(), &move);
+    w.CopyPosition();
+    const std::string copied = QApplication::clipboard()->text().toStdString();
+    MapPoint back;
+    std::string error;
+    ASSERT_TRUE(ParseGoTo(copied, g, back, error)) << copied;
+    const MapPoint mid = w.Map()->View().ScreenToMap({centre.x(), centre.y()});
+    EXPECT_NEAR(back.X, mid.X, 0.01);
+    EXPECT_NEAR(back.Y, mid.Y, 0.01);
+}
+
 } // namespace
 
 } // namespace kartivo::view

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "platform/qt/EventGuard.h"
+#include "view/MapScale.h"
 
 namespace kartivo::view::qt {
 
@@ -97,6 +98,28 @@ void MapWidget::CenterOn(double lon, double lat) {
     Changed();
 }
 
+void MapWidget::CenterOnMap(MapPoint p) {
+    if (!renderer_)
+        return;
+    view_.SetCenter(p);
+    Changed();
+}
+
+void MapWidget::ZoomToSelection() {
+    if (!renderer_ || !selection_)
+        return;
+    const auto& [a, b] = *selection_;
+    view_.FitRect({std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)},
+                  renderer_->Grid());
+    Changed();
+}
+
+std::string MapWidget::PositionUnderCursor() const {
+    if (!renderer_ || !mouseSeen_)
+        return std::string();
+    return PositionText(renderer_->Grid().MapToLonLat(view_.ScreenToMap({lastMouse_.x(), lastMouse_.y()})));
+}
+
 void MapWidget::Reload() {
     if (!renderer_)
         return;
@@ -179,6 +202,20 @@ void MapWidget::paintEvent(QPaintEvent*) {
                                      ? QString()
                                      : QString("Building the overview of this scale: a preview is shown"));
         }
+        // The scale bar, bottom left: true at the view's centre.
+        const ScaleBar bar = ChooseScaleBar(MetresPerScreenPixel(renderer_->Grid(), view_), 160);
+        if (bar.Pixels >= 1) {
+            const QString label = QString::fromStdString(bar.Label);
+            const int textWidth = painter.fontMetrics().horizontalAdvance(label);
+            const QRectF box(8, height() - 30, std::max(bar.Pixels, double(textWidth)) + 12, 24);
+            painter.fillRect(box, QColor(255, 255, 255, 200));
+            painter.setPen(QPen(Qt::black, 2));
+            const double y = box.bottom() - 5, x0 = box.left() + 6;
+            painter.drawLine(QPointF(x0, y), QPointF(x0 + bar.Pixels, y));
+            painter.drawLine(QPointF(x0, y - 4), QPointF(x0, y));
+            painter.drawLine(QPointF(x0 + bar.Pixels, y - 4), QPointF(x0 + bar.Pixels, y));
+            painter.drawText(QRectF(x0, box.top(), box.width() - 12, 16), Qt::AlignLeft | Qt::AlignVCenter, label);
+        }
         if (selection_) {
             const ScreenPoint a = view_.MapToScreen(selection_->first);
             const ScreenPoint b = view_.MapToScreen(selection_->second);
@@ -226,7 +263,12 @@ void MapWidget::mouseMoveEvent(QMouseEvent* e) {
         update();
     }
     lastMouse_ = pos;
-    emit readOutChanged(ReadOutAt(pos));
+    mouseSeen_ = true;
+    if (drag_ == Drag::Select && selection_ && renderer_)
+        emit readOutChanged(QString::fromStdString(
+            SelectionSizeText(renderer_->Grid(), selection_->first, selection_->second)));
+    else
+        emit readOutChanged(ReadOutAt(pos));
 }
 
 void MapWidget::mouseReleaseEvent(QMouseEvent* e) {

@@ -36,6 +36,8 @@ public:
     void ShowActualPixels();                 // scale 1, same centre
     void PanBy(double dx, double dy);
     void CenterOn(double lon, double lat);
+    void CenterOnMap(MapPoint p);
+    void ZoomToSelection();                  // the selection fills the view
     void Reload();                           // reads every tile in sight again
 
     // The selection in map pixels, if any.
@@ -46,6 +48,9 @@ public:
 
     // The status line for a point of the widget (tile state read from disk).
     QString ReadOutAt(QPointF at) const;
+    // The longitude and latitude under the cursor (last seen over the map);
+    // empty when there is no project or the cursor never came.
+    std::string PositionUnderCursor() const;
     // The view as it is now, every image loaded, without the selection.
     QImage RenderView();
     // True when the last frame showed every image it needed.
@@ -82,6 +87,7 @@ private:
 
     enum class Drag { None, Pan, Select } drag_ = Drag::None;
     QPointF lastMouse_;
+    bool mouseSeen_ = false;
     std::optional<std::pair<MapPoint, MapPoint>> selection_;
 
     // The state of the tile last read out, so moving within a tile reads nothing again.

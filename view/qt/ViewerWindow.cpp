@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMenuBar>
 #include <QStatusBar>
 
@@ -12,6 +13,7 @@
 #include "platform/qt/EventGuard.h"
 #include "ui/AppIcon.h"
 #include "ui/Controls.h"
+#include "view/MapScale.h"
 #include "view/OutputFile.h"
 #include "view/qt/HeadlessRender.h"
 
@@ -53,11 +55,16 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
                                   [this] { RunGuarded([&] { CopyCoordinates(); }); });
     copyAction_->setEnabled(false);
     edit->addAction("Clear &selection", this, [this] { map_->ClearSelection(); });
+    edit->addAction("Copy &position under cursor", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), this,
+                    [this] { RunGuarded([&] { CopyPosition(); }); });
+    edit->addSeparator();
+    edit->addAction("&Go to...", QKeySequence(Qt::CTRL | Qt::Key_G), this, [this] { RunGuarded([&] { GoToClick(); }); });
 
     QMenu* view = menuBar()->addMenu("&View");
     view->addAction("&Fit to area", QKeySequence(Qt::CTRL | Qt::Key_0), this, [this] { map_->FitToArea(); });
     view->addAction("Zoom &in", QKeySequence::ZoomIn, this, [this] { map_->ZoomBy(2.0); });
     view->addAction("Zoom &out", QKeySequence::ZoomOut, this, [this] { map_->ZoomBy(0.5); });
+    view->addAction("Zoom to &selection", QKeySequence(Qt::Key_Z), this, [this] { map_->ZoomToSelection(); });
     view->addAction("&Actual pixels", QKeySequence(Qt::CTRL | Qt::Key_1), this,
                     [this] { map_->ShowActualPixels(); });
     view->addAction("&Reload tiles", QKeySequence::Refresh, this, [this] { map_->Reload(); });
@@ -127,9 +134,12 @@ void TfrmMapViewer::ShowScale() {
         scale_->clear();
         return;
     }
+    // Ground distance, not a ratio of pixels: what a screen pixel measures
+    // at the view's centre, and how large the tiles' own pixels are drawn.
     const double s = map_->View().Scale();
-    scale_->setText(s >= 1 ? QString("Scale %1:1").arg(s, 0, 'g', 3)
-                           : QString("Scale 1:%1").arg(1 / s, 0, 'g', 3));
+    const std::string metres = LengthText(MetresPerScreenPixel(map_->Renderer()->Grid(), map_->View()));
+    scale_->setText(QString("1 px = %1   tiles at %2 %").arg(QString::fromStdString(metres))
+                        .arg(s * 100, 0, 'g', 3));
 }
 
 void TfrmMapViewer::OpenClick() {
@@ -197,6 +207,38 @@ void TfrmMapViewer::CopyCoordinates() {
         return;
     QApplication::clipboard()->setText(QString::fromStdString(SelectionText(map_->SelectionDegrees())));
     statusBar()->showMessage("Coordinates copied: left, right longitude, top, bottom latitude.", 4000);
+}
+
+void TfrmMapViewer::CopyPosition() {
+    const std::string position = map_->PositionUnderCursor();
+    if (position.empty())
+        return;
+    QApplication::clipboard()->setText(QString::fromStdString(position));
+    statusBar()->showMessage(QString::fromStdString("Position copied: " + position + " (longitude,latitude)."), 4000);
+}
+
+bool TfrmMapViewer::GoTo(const std::string& text) {
+    if (!map_->Renderer())
+        return false;
+    MapPoint target;
+    std::string error;
+    if (!ParseGoTo(text, map_->Renderer()->Grid(), target, error)) {
+        platform::Dialogs().ShowMessage(error);
+        return false;
+    }
+    map_->CenterOnMap(target);
+    return true;
+}
+
+void TfrmMapViewer::GoToClick() {
+    if (!map_->Renderer())
+        return;
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, "Go to", "Longitude,latitude in decimal degrees, or a tile's column/row:", QLineEdit::Normal,
+        QString::fromStdString(map_->PositionUnderCursor()), &ok);
+    if (ok && !text.trimmed().isEmpty())
+        GoTo(text.toStdString());
 }
 
 } // namespace kartivo::view::qt

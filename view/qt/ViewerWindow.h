@@ -26,6 +26,13 @@ public:
     bool ExportView(const std::string& path);
     // Puts the selection's four coordinates on the clipboard.
     void CopyCoordinates();
+    // Puts the longitude,latitude under the cursor on the clipboard.
+    void CopyPosition();
+    // Centres the view on what `text` names (see ParseGoTo); a refusal is
+    // shown in a message box.
+    bool GoTo(const std::string& text);
+    // The status bar's scale text.
+    QString ScaleText() const { return scale_->text(); }
 
     MapWidget* Map() { return map_; }
     QMenu* RecentMenu() { return recentMenu_; }
@@ -36,6 +43,7 @@ public:
 
 private:
     void OpenClick();
+    void GoToClick();
     void ExportClick();
     void FillRecentMenu();
     void ShowScale();

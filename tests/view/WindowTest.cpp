@@ -246,6 +246,29 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     const QPointF mid = ScreenOf(w, 61.5, 60.8);
     EXPECT_TRUE(Near(image.pixelColor(mid.toPoint()), t.ColourOf(61, 60)));
 
+    // Placed on Earth: the world file's top left pixel centre is the view's,
+    // in Web Mercator metres, beside a .prj and GDAL's .aux.xml.
+    const std::string world = testing::ReadBytes(t.Folder() + "view.pgw");
+    std::vector<double> v;
+    for (std::size_t at = 0; at < world.size();) {
+        const std::size_t end = world.find("\r\n", at);
+        v.push_back(std::stod(world.substr(at, end - at)));
+        at = end + 2;
+    }
+    ASSERT_EQ(v.size(), 6u) << world;
+    const MapPoint corner = w.Map()->View().ScreenToMap({0.5, 0.5});
+    const MapGrid& g = w.Map()->Renderer()->Grid();
+    const LonLat ll = g.MapToLonLat(corner);
+    const double R = 6378137.0;
+    EXPECT_NEAR(v[4], ll.Lon * M_PI / 180 * R, 0.01);
+    EXPECT_NEAR(v[5], std::log(std::tan(M_PI / 4 + ll.Lat * M_PI / 360)) * R, 0.01);
+    EXPECT_NEAR(v[0], -v[3], 1e-9);
+    EXPECT_NE(testing::ReadBytes(t.Folder() + "view.png.aux.xml").find("EPSG:3857"), std::string::npos);
+    EXPECT_TRUE(platform::FileExists(t.Folder() + "view.prj"));
+    // At a chosen width the same area, larger.
+    ASSERT_TRUE(w.ExportView(t.Folder() + "big.png", 2 * w.Map()->width()));
+    EXPECT_EQ(QImage(QString::fromStdString(t.Folder() + "big.png")).size(), 2 * w.Map()->size());
+
     // The project heads the recent list, in the settings file beside the program.
     const QList<QAction*> items = w.RecentMenu()->actions();
     ASSERT_FALSE(items.isEmpty());

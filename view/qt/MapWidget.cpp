@@ -178,10 +178,18 @@ QString MapWidget::ReadOutAt(QPointF at) const {
     return QString::fromStdString(ReadOutLine(r, state));
 }
 
-QImage MapWidget::RenderView() {
+QImage MapWidget::RenderView(int width, Viewport* drawn) {
     if (!renderer_)
         return QImage();
-    return renderer_->Render(view_, overlays_);
+    Viewport v = view_;
+    if (width > 0 && width != view_.Width()) {
+        const double f = double(width) / view_.Width();
+        v.Resize(width, std::max(1, static_cast<int>(std::lround(view_.Height() * f))));
+        v.SetExactScale(view_.Scale() * f);
+    }
+    if (drawn)
+        *drawn = v;
+    return renderer_->Render(v, overlays_);
 }
 
 void MapWidget::paintEvent(QPaintEvent*) {

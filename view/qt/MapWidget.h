@@ -51,8 +51,10 @@ public:
     // The longitude and latitude under the cursor (last seen over the map);
     // empty when there is no project or the cursor never came.
     std::string PositionUnderCursor() const;
-    // The view as it is now, every image loaded, without the selection.
-    QImage RenderView();
+    // The view as it is now, every image loaded, without the selection;
+    // `width` > 0 draws the same area that many pixels wide. `drawn`, when
+    // given, receives the view drawn (for its place on Earth).
+    QImage RenderView(int width = 0, Viewport* drawn = nullptr);
     // True when the last frame showed every image it needed.
     bool LastFrameComplete() const { return complete_; }
 

@@ -13,6 +13,7 @@
 #include "platform/qt/EventGuard.h"
 #include "ui/AppIcon.h"
 #include "ui/Controls.h"
+#include "view/GeoExport.h"
 #include "view/MapScale.h"
 #include "view/OutputFile.h"
 #include "view/qt/HeadlessRender.h"
@@ -181,13 +182,22 @@ void TfrmMapViewer::FillRecentMenu() {
     });
 }
 
-bool TfrmMapViewer::ExportView(const std::string& path) {
-    const std::string png = EncodePng(map_->RenderView());
+bool TfrmMapViewer::ExportView(const std::string& path, int width) {
+    Viewport drawn;
+    const std::string png = EncodePng(map_->RenderView(width, &drawn));
     std::string error = "Cannot create file " + path;
     if (png.empty() || !WriteOutputFile(path, png, error)) {
         platform::Dialogs().ShowMessage(error);
         return false;
     }
+    // Side files only beside a file: a picture sent down a pipe has none.
+    if (!platform::FileExists(path))
+        return true;
+    for (const auto& [side, text] : GeoSideFiles(path, map_->Renderer()->Grid(), drawn))
+        if (!WriteOutputFile(side, text, error)) {
+            platform::Dialogs().ShowMessage(error);
+            return false;
+        }
     return true;
 }
 
@@ -199,7 +209,11 @@ void TfrmMapViewer::ExportClick() {
         return;
     if (!path.endsWith(".png", Qt::CaseInsensitive))
         path += ".png";
-    ExportView(path.toStdString());
+    bool ok = false;
+    const int width = QInputDialog::getInt(this, "Export view", "Width of the picture in pixels (the same area):",
+                                           map_->width(), 16, kMaxRenderSide, 1, &ok);
+    if (ok)
+        ExportView(path.toStdString(), width);
 }
 
 void TfrmMapViewer::CopyCoordinates() {

@@ -22,8 +22,10 @@ public:
     // Opens a project; a refusal is shown in a message box and the window
     // keeps what it showed. True when the project is now shown.
     bool OpenProject(const std::string& path);
-    // Saves what the view shows as PNG; a refusal is shown in a message box.
-    bool ExportView(const std::string& path);
+    // Saves what the view shows as PNG (`width` > 0: the same area at that
+    // width), with a world file, .prj and .aux.xml beside it that place it
+    // on Earth; a refusal is shown in a message box.
+    bool ExportView(const std::string& path, int width = 0);
     // Puts the selection's four coordinates on the clipboard.
     void CopyCoordinates();
     // Puts the longitude,latitude under the cursor on the clipboard.

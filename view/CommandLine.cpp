@@ -24,7 +24,7 @@ bool ParseInt(const std::string& text, int& value) {
 const char* ViewerUsage() {
     return "Usage: plateview [PROJECT.kvpd]\n"
            "       plateview --render OUT.png [--size WxH] [--center LON,LAT] [--scale S]\n"
-           "                 [--grid] [--no-area] [--no-marks] PROJECT.kvpd\n"
+           "                 [--grid] [--graticule] [--no-area] [--no-marks] PROJECT.kvpd\n"
            "\n"
            "Shows the tiles of a Kartivo download task as one map. With --render the\n"
            "picture is drawn without a window and saved as PNG.\n"
@@ -35,6 +35,7 @@ const char* ViewerUsage() {
            "  --scale S          screen pixels per tile pixel, 1 = the tiles' own pixels\n"
            "                     (default: the whole task fits)\n"
            "  --grid             draw the tile grid\n"
+           "  --graticule        draw lines of round longitude and latitude\n"
            "  --no-area          leave out the outline of the area asked for\n"
            "  --no-marks         leave out the marks on missing and failed tiles\n"
            "  --help             show this text\n";
@@ -109,6 +110,8 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
             renderOnly = true;
         } else if (a == "--grid") {
             cmd.Show.Grid = true;
+        } else if (a == "--graticule") {
+            cmd.Show.Graticule = true;
         } else if (a == "--no-area") {
             cmd.Show.Area = false;
         } else if (a == "--no-marks") {

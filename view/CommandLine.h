@@ -2,7 +2,7 @@
 // plateview's command line: a project path to open in the window, nothing
 // (an empty window), --help, or a headless render:
 //   plateview --render OUT.png [--size WxH] [--center LON,LAT] [--scale S]
-//             [--grid] [--no-area] [--no-marks] PROJECT.kvpd
+//             [--grid] [--graticule] [--no-area] [--no-marks] PROJECT.kvpd
 // Parsing only; a refusal comes back as one sentence.
 #include <optional>
 #include <string>
@@ -14,6 +14,7 @@ struct Overlays {
     bool Grid = false;    // tile boundaries (and column,row labels when there is room)
     bool Area = true;     // the area the user asked for
     bool Marks = true;    // missing and failed tiles
+    bool Graticule = false;   // lines of round longitude and latitude
 };
 
 struct ViewerCommand {

@@ -50,4 +50,16 @@ ScaleBar ChooseScaleBar(double metresPerPixel, double maxPixels) {
     return bar;
 }
 
+double GraticuleStep(double span) {
+    double best = 1e-6;
+    for (double step : {90.0, 45.0, 30.0, 15.0})
+        if (span / step >= 3)
+            return step;
+    for (double power = 10; power >= 1e-6; power /= 10)
+        for (double m : {5.0, 2.0, 1.0})
+            if (span / (m * power) >= 3)
+                return m * power;
+    return best;
+}
+
 } // namespace kartivo::view

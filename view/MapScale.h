@@ -28,4 +28,9 @@ ScaleBar ChooseScaleBar(double metresPerPixel, double maxPixels);
 // grouped ("12.5 m", "1,250 km").
 std::string LengthText(double metres);
 
+// The spacing of graticule lines, in degrees, for a view spanning `span`
+// degrees: the largest of 1, 2, 5 x 10^n (and 15, 30, 45, 90) that draws
+// at least three lines across.
+double GraticuleStep(double span);
+
 } // namespace kartivo::view

@@ -1,16 +1,23 @@
 // What a map user reads and asks for: the scale bar's round lengths, the
 // ground size of a selection, Go to by coordinates or tile, and zooming to
 // a selection.
+#include <QImage>
 #include <cmath>
+
+#include "core/Commonfunc.h"
+#include "view/qt/HeadlessRender.h"
+#include "view/qt/MapRenderer.h"
+#include "tests/view/ViewFixture.h"
 
 #include "view/MapGrid.h"
 #include "view/MapScale.h"
 #include "view/ReadOut.h"
 #include "view/Viewport.h"
 
-#include <gtest/gtest.h>
 
 namespace kartivo::view {
+
+using testing::Near;
 
 // At the equator, zoom 0, a 256-pixel tile spans the Earth's circumference:
 // 156,543.03 m a pixel. The bar picks the longest 1-2-5 length that fits.
@@ -86,6 +93,44 @@ TEST(Viewport, FitRectShowsTheSelectionWithinLimits)
     EXPECT_DOUBLE_EQ(v.Center().Y, 2050);
     v.FitRect({0, 0, 1, 1}, g);
     EXPECT_EQ(v.Scale(), Viewport::kMaxScale);
+}
+
+// Graticule lines fall on round longitudes and latitudes.
+TEST(Graticule, LinesAtRoundDegrees)
+{
+    EXPECT_EQ(GraticuleStep(360), 90);
+    EXPECT_EQ(GraticuleStep(50), 15);
+    EXPECT_EQ(GraticuleStep(12), 2);
+    EXPECT_EQ(GraticuleStep(0.35), 0.1);
+
+    testing::SyntheticTask t({1050, 1053, 700, 702, 11, 6});
+    t.WriteAllTiles();
+    ViewerCommand cmd;
+    cmd.Kind = ViewerCommand::Mode::Render;
+    cmd.Project = t.ProjectPath();
+    cmd.Output = t.Folder() + "grat.png";
+    cmd.Width = 1024;
+    cmd.Height = 768;
+    cmd.Scale = 1;
+    cmd.Show = {false, false, false, true};
+    std::string error;
+    ASSERT_TRUE(qt::RenderProjectToFile(cmd, error)) << error;
+    const QImage image(QString::fromStdString(cmd.Output));
+    // The view spans 1024 px at zoom 11: 0.703 degrees east-west.
+    const MapGrid g(1050, 1053, 700, 702, 11, 256, 256);
+    Viewport v(1024, 768);
+    v.Fit(g);
+    v.SetScale(1, g);
+    const double step = GraticuleStep(g.MapToLonLat({g.Width(), 0}).Lon - g.MapToLonLat({0, 0}).Lon);
+    int lines = 0;
+    for (double lon = std::ceil(g.MapToLonLat(v.ScreenToMap({0, 0})).Lon / step) * step;
+         lon <= g.MapToLonLat(v.ScreenToMap({1024, 0})).Lon; lon += step) {
+        const int x = static_cast<int>(std::round(v.MapToScreen(g.LonLatToMap(lon, 0)).X));
+        EXPECT_TRUE(Near(image.pixelColor(x, 400), qt::viewcolors::Graticule, 0)) << lon;
+        EXPECT_FALSE(Near(image.pixelColor(x + 3, 400), qt::viewcolors::Graticule, 30)) << lon;
+        ++lines;
+    }
+    EXPECT_GE(lines, 2);
 }
 
 } // namespace kartivo::view

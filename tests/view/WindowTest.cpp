@@ -111,13 +111,16 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
     qt::TfrmMapViewer& w = *window;
     w.Map()->ShowActualPixels();
     w.Map()->grab();   // paints a frame now
-    // The first frame at a new scale is drawn at once, without its images...
+    // The first frame at a new scale is drawn at once, without its images,
+    // and the status bar says tiles are loading...
     EXPECT_FALSE(w.Map()->LastFrameComplete());
+    EXPECT_EQ(w.NoteLabel()->text(), "Loading tiles...");
     // ...and the frames that follow fill in as the loader delivers.
     EXPECT_TRUE(WaitFor([&] {
         w.Map()->grab();
         return w.Map()->LastFrameComplete();
     }));
+    EXPECT_TRUE(w.NoteLabel()->text().isEmpty());
 }
 
 // Tiles a running download adds show after Reload, not before: the cache
@@ -309,16 +312,16 @@ TEST_F(ViewerWindowTest, SaysWhileAnOverviewIsBuiltThenShowsIt)
     w.resize(500, 300);
     w.show();
     QStringList notes;
-    QObject::connect(w.Map(), &qt::MapWidget::buildingChanged, [&](const QString& n) { notes << n; });
+    QObject::connect(w.Map(), &qt::MapWidget::noteChanged, [&](const QString& n) { notes << n; });
     ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
     ASSERT_TRUE(WaitFor([&] {
-        return w.Map()->LastFrameComplete() && w.BuildingLabel()->text().isEmpty() && notes.count() >= 2;
+        return w.Map()->LastFrameComplete() && w.NoteLabel()->text().isEmpty() && notes.count() >= 2;
     }));
     bool saidBuilding = false;
     for (const QString& n : notes)
         saidBuilding = saidBuilding || n.startsWith("Building the overview");
     EXPECT_TRUE(saidBuilding);
-    EXPECT_TRUE(w.BuildingLabel()->text().isEmpty());
+    EXPECT_TRUE(w.NoteLabel()->text().isEmpty());
     EXPECT_TRUE(w.Map()->LastFrameComplete());
 }
 

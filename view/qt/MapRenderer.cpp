@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "task/Unitclasstask.h"
+#include "view/MapScale.h"
+#include "view/ReadOut.h"
 
 namespace kartivo::view::qt {
 
@@ -179,6 +181,8 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
         DrawListedFailures(painter, view);
     if (overlays.Grid)
         DrawGrid(painter, view);
+    if (overlays.Graticule)
+        DrawGraticule(painter, view);
     if (overlays.Area)
         DrawArea(painter, view);
     painter.restore();
@@ -241,6 +245,30 @@ void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) co
             continue;
         const ScreenPoint c = view.MapToScreen({(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2});
         painter.fillRect(QRectF(c.X - w / 2, c.Y - h / 2, w, h), viewcolors::FailedMark);
+    }
+}
+
+void MapRenderer::DrawGraticule(QPainter& painter, const Viewport& view) const {
+    const MapRect vis = view.VisibleMap();
+    const LonLat nw = grid_.MapToLonLat({vis.Left, vis.Top}), se = grid_.MapToLonLat({vis.Right, vis.Bottom});
+    const double west = std::max(-180.0, nw.Lon), east = std::min(180.0, se.Lon);
+    const double south = std::max(-85.0511287798, se.Lat), north = std::min(85.0511287798, nw.Lat);
+    if (!(west < east && south < north))
+        return;
+    const double step = GraticuleStep(std::min(east - west, north - south));
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(viewcolors::Graticule, 1));
+    const int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    auto label = [&](double v) { return QString::fromStdString(FormatDecimal(v, decimals)) + "\u00b0"; };
+    for (double lon = std::ceil(west / step) * step; lon <= east; lon += step) {
+        const double x = std::round(view.MapToScreen(grid_.LonLatToMap(lon, 0)).X);
+        painter.drawLine(QPointF(x, 0), QPointF(x, view.Height()));
+        painter.drawText(QPointF(x + 3, 12), label(lon));
+    }
+    for (double lat = std::ceil(south / step) * step; lat <= north; lat += step) {
+        const double y = std::round(view.MapToScreen(grid_.LonLatToMap(0, lat)).Y);
+        painter.drawLine(QPointF(0, y), QPointF(view.Width(), y));
+        painter.drawText(QPointF(3, y - 3), label(lat));
     }
 }
 

@@ -29,6 +29,7 @@ inline const QColor NoImage(200, 200, 200);      // a tile without a picture
 inline const QColor MissingMark(255, 150, 0);    // missing or unreadable, with marks on
 inline const QColor FailedMark(220, 20, 20);     // in the failed list, with marks on
 inline const QColor Area(0, 220, 255);           // outline of the area asked for
+inline const QColor Graticule(255, 220, 0);      // lines of round longitude and latitude
 } // namespace viewcolors
 
 class MapRenderer {
@@ -79,6 +80,7 @@ private:
     void DrawGrid(QPainter& painter, const Viewport& view) const;
     void DrawListedFailures(QPainter& painter, const Viewport& view) const;
     void DrawArea(QPainter& painter, const Viewport& view) const;
+    void DrawGraticule(QPainter& painter, const Viewport& view) const;
     QRect ScreenRect(const Viewport& view, const MapRect& r) const;
 
     const task::SavedProject& project_;

@@ -29,8 +29,8 @@ MapWidget::~MapWidget() {
 void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project) {
     renderer_.reset();
     project_ = std::move(project);
-    buildingLevel_ = -1;
-    emit buildingChanged(QString());
+    note_.clear();
+    emit noteChanged(QString());
     selection_.reset();
     stateText_.clear();
     if (project_) {
@@ -204,11 +204,14 @@ void MapWidget::paintEvent(QPaintEvent*) {
         }
         renderer_->Absorb();
         complete_ = renderer_->Paint(painter, view_, overlays_);
-        if (renderer_->BuildingLevel() != buildingLevel_) {
-            buildingLevel_ = renderer_->BuildingLevel();
-            emit buildingChanged(buildingLevel_ < 0
-                                     ? QString()
-                                     : QString("Building the overview of this scale: a preview is shown"));
+        // What the frame still waits for, in the status bar.
+        const QString note = renderer_->BuildingLevel() >= 0
+                                 ? QString("Building the overview of this scale: a preview is shown")
+                             : !complete_ ? QString("Loading tiles...")
+                                          : QString();
+        if (note != note_) {
+            note_ = note;
+            emit noteChanged(note_);
         }
         // The scale bar, bottom left: true at the view's centre.
         const ScaleBar bar = ChooseScaleBar(MetresPerScreenPixel(renderer_->Grid(), view_), 160);

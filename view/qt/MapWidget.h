@@ -62,8 +62,9 @@ signals:
     void readOutChanged(const QString& text);
     void viewChanged();
     void selectionChanged(bool present);
-    // The note on overviews still being built changed (empty: none).
-    void buildingChanged(const QString& note);
+    // The note on what the frame still waits for changed: tiles loading or
+    // an overview being built (empty: the frame is whole).
+    void noteChanged(const QString& note);
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -85,7 +86,7 @@ private:
     Overlays overlays_;
     bool fitPending_ = false;
     bool complete_ = true;
-    int buildingLevel_ = -1;
+    QString note_;
 
     enum class Drag { None, Pan, Select } drag_ = Drag::None;
     QPointF lastMouse_;

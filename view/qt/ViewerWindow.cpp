@@ -84,10 +84,11 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     toggle("Tile &grid", QKeySequence(Qt::Key_G), &Overlays::Grid);
     toggle("Requested a&rea", QKeySequence(Qt::Key_A), &Overlays::Area);
     toggle("&Missing and failed tiles", QKeySequence(Qt::Key_M), &Overlays::Marks);
+    toggle("Gr&aticule (longitude, latitude)", QKeySequence(Qt::Key_L), &Overlays::Graticule);
 
     connect(map_, &MapWidget::readOutChanged, readOut_, &QLabel::setText);
     connect(map_, &MapWidget::viewChanged, this, &TfrmMapViewer::ShowScale);
-    connect(map_, &MapWidget::buildingChanged, building_, &QLabel::setText);
+    connect(map_, &MapWidget::noteChanged, building_, &QLabel::setText);
     connect(map_, &MapWidget::selectionChanged, copyAction_, &QAction::setEnabled);
     FillRecentMenu();
     ProjectChanged();

@@ -41,7 +41,7 @@ public:
     QAction* CopyAction() { return copyAction_; }
     QAction* ExportAction() { return exportAction_; }
     QLabel* ReadOutLabel() { return readOut_; }
-    QLabel* BuildingLabel() { return building_; }
+    QLabel* NoteLabel() { return building_; }
 
 private:
     void OpenClick();

@@ -330,9 +330,14 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
         painter.save();
         painter.translate(0, top);
         painter.setClipRect(QRect(0, 0, view.Width(), height));
-        Paint(painter, band, overlays);
+        // The graticule's labels sit at the picture's edges: drawn once below.
+        Overlays bandOverlays = overlays;
+        bandOverlays.Graticule = false;
+        Paint(painter, band, bandOverlays);
         painter.restore();
     }
+    if (overlays.Graticule)
+        DrawGraticule(painter, view);
     return image;
 }
 

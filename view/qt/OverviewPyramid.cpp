@@ -195,6 +195,8 @@ std::uint64_t OverviewPyramid::TilesDigest(const PyramidKey& key) const {
 }
 
 std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, QImage* image) {
+    if (stop_ && std::this_thread::get_id() == worker_.get_id())
+        throw Cancelled();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = nodes_.find(key);

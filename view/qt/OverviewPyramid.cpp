@@ -85,10 +85,8 @@ OverviewPyramid::OverviewPyramid(const task::SavedProject& project, const MapGri
         key.Add(static_cast<std::uint64_t>(static_cast<std::int64_t>(v)));
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(key.h));
+    root_ = cacheRoot;
     folder_ = cacheRoot + "/" + hex + "/";
-    // Only this user's: the images show where the user's maps are.
-    std::filesystem::create_directories(folder_, ec);
-    ::chmod(cacheRoot.c_str(), 0700);
     worker_ = std::thread([this] { Work(); });
 }
 
@@ -355,6 +353,13 @@ bool OverviewPyramid::Store(const PyramidKey& key, std::uint64_t digest, const Q
     // Fast compression: the cache is rebuilt rather than kept small.
     if (!image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG", 80))
         return false;
+    // Made with the first image (a task too small for overviews leaves no
+    // folder behind), only this user's: the images show where the maps are.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder_, ec)) {
+        std::filesystem::create_directories(folder_, ec);
+        ::chmod(root_.c_str(), 0700);
+    }
     try {
         platform::WriteFileAtomic(FileOf(key), bytes.constData(), static_cast<std::size_t>(bytes.size()),
                                   platform::NewFileAccess::OwnerOnly);

@@ -86,6 +86,7 @@ private:
 
     const task::SavedProject& project_;
     const MapGrid& grid_;
+    std::string root_;
     std::string folder_;
 
     std::mutex buildMutex_;   // one image built at a time, by the thread or a caller

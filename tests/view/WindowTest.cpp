@@ -319,7 +319,7 @@ TEST_F(ViewerWindowTest, SaysWhileAnOverviewIsBuiltThenShowsIt)
     }));
     bool saidBuilding = false;
     for (const QString& n : notes)
-        saidBuilding = saidBuilding || n.startsWith("Building the overview");
+        saidBuilding = saidBuilding || n.startsWith("Checking or building the overview");
     EXPECT_TRUE(saidBuilding);
     EXPECT_TRUE(w.NoteLabel()->text().isEmpty());
     EXPECT_TRUE(w.Map()->LastFrameComplete());

@@ -153,7 +153,7 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
         if (kept && !ready)
             toBuild.push_back(k);
         if (const TileEntry* e = cache_.Find(k)) {
-            if (kept && !e->Provisional) {
+            if (kept) {
                 // Missing tiles are transparent in a kept overview: they
                 // show the colour of a tile without a picture.
                 const MapRect kr = grid_.KeyRect(k);
@@ -177,6 +177,7 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
     loader_->Want(lacking);
     pyramid_->Want(toBuild);
     buildingLevel_ = toBuild.empty() ? -1 : level;
+    allImagesAtHand_ = lacking.empty();
     if (overlays.Marks && (std::int64_t(1) << level) > MapGrid::kExactSpan)
         DrawListedFailures(painter, view);
     if (overlays.Grid)

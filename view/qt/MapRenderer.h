@@ -70,6 +70,9 @@ public:
     // The pyramid level the last frame showed stand-ins for while its true
     // overviews are built; -1 when it showed none.
     int BuildingLevel() const { return buildingLevel_; }
+    // Whether the last frame had an image for every place (overviews kept
+    // by an earlier run included, before they are checked).
+    bool AllImagesAtHand() const { return allImagesAtHand_; }
     const OverviewPyramid& Pyramid() const { return *pyramid_; }
 
 private:
@@ -90,6 +93,7 @@ private:
     std::vector<std::pair<int, int>> failedTiles_;
     ByteCache<PyramidKey, TileEntry, PyramidKeyHash> cache_;
     int buildingLevel_ = -1;
+    bool allImagesAtHand_ = false;
     // The builder and the loader's workers stop before the rest goes; the
     // loader, which reads from the pyramid, first.
     std::unique_ptr<OverviewPyramid> pyramid_;

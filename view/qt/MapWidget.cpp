@@ -206,7 +206,7 @@ void MapWidget::paintEvent(QPaintEvent*) {
         complete_ = renderer_->Paint(painter, view_, overlays_);
         // What the frame still waits for, in the status bar.
         const QString note = renderer_->BuildingLevel() >= 0
-                                 ? QString("Building the overview of this scale: a preview is shown")
+                                 ? QString("Checking or building the overview of this scale: a preview is shown")
                              : !complete_ ? QString("Loading tiles...")
                                           : QString();
         if (note != note_) {

@@ -58,6 +58,9 @@ public:
     // built) in this session; a null image otherwise. Any thread.
     QImage Ready(const PyramidKey& key) const;
     bool IsReady(const PyramidKey& key) const;
+    // The image kept on disk from an earlier run, before it is checked
+    // against the tiles (a frame shows it at once; the check follows).
+    QImage Unchecked(const PyramidKey& key) const;
 
     // Called on the builder thread after each image becomes ready.
     void SetNotifier(std::function<void(const PyramidKey&)> notify);
@@ -79,7 +82,9 @@ private:
     std::uint64_t TilesDigest(const PyramidKey& key) const;
     QImage FromTiles(const PyramidKey& key) const;
     QImage FromChildren(const PyramidKey& key);
-    QImage Load(const PyramidKey& key, std::uint64_t digest) const;
+    // The stored image when its digest is `digest` (any digest: `anyDigest`).
+    QImage Load(const PyramidKey& key, std::uint64_t digest, bool anyDigest = false) const;
+    bool StoredDigestIs(const PyramidKey& key, std::uint64_t digest) const;
     bool Store(const PyramidKey& key, std::uint64_t digest, const QImage& image) const;
     std::string FileOf(const PyramidKey& key) const;
     void Work();

@@ -90,7 +90,12 @@ TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& gri
         entry.Image = pyramid->Ready(key);
         if (!entry.Image.isNull())
             return entry;
+        // Until it is checked (or built): the image an earlier run kept,
+        // else one sampled from a few tiles; read again once checked.
         entry.Provisional = true;
+        entry.Image = pyramid->Unchecked(key);
+        if (!entry.Image.isNull())
+            return entry;
     }
     // An overview: transparent where the grid ends, so the background shows.
     entry.Image = QImage(whole.size(), QImage::Format_ARGB32_Premultiplied);

@@ -325,6 +325,34 @@ TEST_F(ViewerWindowTest, SaysWhileAnOverviewIsBuiltThenShowsIt)
     EXPECT_TRUE(w.Map()->LastFrameComplete());
 }
 
+// A new session shows the overviews an earlier one kept at once, then
+// replaces one whose tiles changed meanwhile.
+TEST_F(ViewerWindowTest, KeptOverviewOfAChangedTileIsReplaced)
+{
+    SyntheticTask t({0, 259, 500, 500, 10, 5});
+    t.WriteAllTiles();
+    auto sharpPixel = [&](qt::TfrmMapViewer& w) {
+        // Tile 100 in the middle at 1/32 (a kept level): 8 pixels a tile.
+        w.Map()->SetOverlays({false, false, false});
+        EXPECT_TRUE(w.GoTo("100/500"));
+        w.Map()->ZoomBy(1.0 / 32 / w.Map()->View().Scale());
+        EXPECT_TRUE(WaitFor([&] {
+            w.Map()->grab();
+            return w.Map()->LastFrameComplete();
+        }));
+        const QPointF at = ScreenOf(w, 100.5, 500.5);
+        return w.Map()->grab().toImage().pixelColor(at.toPoint());
+    };
+    {
+        auto first = Show(t, 400, 200);
+        EXPECT_TRUE(Near(sharpPixel(*first), t.ColourOf(100, 500), 3));
+    }
+    const QColor changed(250, 10, 250);
+    t.WriteTile(100, 500, changed);
+    auto second = Show(t, 400, 200);
+    EXPECT_TRUE(Near(sharpPixel(*second), changed, 3)) << sharpPixel(*second).name().toStdString();
+}
+
 // Go to a tile, zoom to a dragged selection, copy the position under the
 // cursor; the scale reads as ground distance.
 TEST_F(ViewerWindowTest, GoToZoomToSelectionAndCopyPosition)

@@ -24,7 +24,7 @@ bool ParseInt(const std::string& text, int& value) {
 const char* ViewerUsage() {
     return "Usage: plateview [PROJECT.kvpd]\n"
            "       plateview --render OUT.png [--size WxH] [--center LON,LAT] [--scale S]\n"
-           "                 [--grid] [--no-area] [--no-marks] PROJECT.kvpd\n"
+           "                 [--grid] [--graticule] [--no-area] [--no-marks] PROJECT.kvpd\n"
            "\n"
            "Shows the tiles of a Kartivo download task as one map. With --render the\n"
            "picture is drawn without a window and saved as PNG.\n"
@@ -35,6 +35,7 @@ const char* ViewerUsage() {
            "  --scale S          screen pixels per tile pixel, 1 = the tiles' own pixels\n"
            "                     (default: the whole task fits)\n"
            "  --grid             draw the tile grid\n"
+           "  --graticule        draw lines of round longitude and latitude\n"
            "  --no-area          leave out the outline of the area asked for\n"
            "  --no-marks         leave out the marks on missing and failed tiles\n"
            "  --help             show this text\n";
@@ -109,6 +110,8 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
             renderOnly = true;
         } else if (a == "--grid") {
             cmd.Show.Grid = true;
+        } else if (a == "--graticule") {
+            cmd.Show.Graticule = true;
         } else if (a == "--no-area") {
             cmd.Show.Area = false;
         } else if (a == "--no-marks") {
@@ -132,6 +135,30 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
         return false;
     }
     return true;
+}
+
+std::string MissingDisplay(const char* display, const char* waylandDisplay, const char* qpaPlatform) {
+    auto named = [](const char* v) { return v && *v; };
+    if (named(display) || named(waylandDisplay))
+        return std::string();
+    if (named(qpaPlatform)) {
+        // "name[:options]", alternatives separated by ';': any platform other
+        // than X11 or Wayland (offscreen, vnc, eglfs, ...) needs no display.
+        const std::string platforms = qpaPlatform;
+        std::size_t start = 0;
+        while (start <= platforms.size()) {
+            std::size_t end = platforms.find(';', start);
+            if (end == std::string::npos)
+                end = platforms.size();
+            const std::string entry = platforms.substr(start, end - start);
+            const std::string name = entry.substr(0, entry.find(':'));
+            if (!name.empty() && name != "xcb" && name.rfind("wayland", 0) != 0)
+                return std::string();
+            start = end + 1;
+        }
+    }
+    return "There is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is "
+           "set); --render draws a picture without one.";
 }
 
 } // namespace kartivo::view

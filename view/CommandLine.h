@@ -2,7 +2,7 @@
 // plateview's command line: a project path to open in the window, nothing
 // (an empty window), --help, or a headless render:
 //   plateview --render OUT.png [--size WxH] [--center LON,LAT] [--scale S]
-//             [--grid] [--no-area] [--no-marks] PROJECT.kvpd
+//             [--grid] [--graticule] [--no-area] [--no-marks] PROJECT.kvpd
 // Parsing only; a refusal comes back as one sentence.
 #include <optional>
 #include <string>
@@ -14,6 +14,7 @@ struct Overlays {
     bool Grid = false;    // tile boundaries (and column,row labels when there is room)
     bool Area = true;     // the area the user asked for
     bool Marks = true;    // missing and failed tiles
+    bool Graticule = false;   // lines of round longitude and latitude
 };
 
 struct ViewerCommand {
@@ -33,5 +34,10 @@ inline constexpr int kMaxRenderSide = 16384;
 bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd,
                         std::string& error);
 const char* ViewerUsage();
+
+// Why the window cannot be shown, from the environment's DISPLAY,
+// WAYLAND_DISPLAY and QT_QPA_PLATFORM (null when unset): a sentence when Qt
+// would look for an X11 or Wayland display and none is named, else empty.
+std::string MissingDisplay(const char* display, const char* waylandDisplay, const char* qpaPlatform);
 
 } // namespace kartivo::view

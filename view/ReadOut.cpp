@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "task/Unitclasstask.h"
+#include "view/MapScale.h"
 
 namespace kartivo::view {
 
@@ -20,6 +21,24 @@ std::string FormatDecimal(double degrees, int decimals) {
     if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos)
         text.erase(0, 1);
     return text;
+}
+
+std::string GroupThousands(long long n) {
+    const std::string digits = std::to_string(n < 0 ? -(n + 1) + 1ull : static_cast<unsigned long long>(n));
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return n < 0 ? "-" + out : out;
+}
+
+std::string TaskSummary(const task::KvTask& task) {
+    return GroupThousands(task.TileCount) + (task.TileCount == 1 ? " tile" : " tiles") + ", columns " +
+           std::to_string(task.Xmin) + " to " + std::to_string(task.Xmax) + ", rows " +
+           std::to_string(task.Ymin) + " to " + std::to_string(task.Ymax) + ", zoom " +
+           std::to_string(task.Params->Zoom);
 }
 
 std::string FormatDms(double degrees, bool isLatitude) {
@@ -38,11 +57,26 @@ std::string FormatDms(double degrees, bool isLatitude) {
     return buffer;
 }
 
-std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed) {
+namespace {
+
+const char* FaultText(TileFault fault) {
+    switch (fault) {
+    case TileFault::None: return "saved";
+    case TileFault::NotImage: return "saved, but not a readable image";
+    case TileFault::Damaged: return "saved, but the image is cut short or damaged";
+    case TileFault::WrongSize: return "saved, but not a tile of this task";
+    case TileFault::TooLarge: return "saved, but too large to be a tile (over 4 MB)";
+    }
+    return "saved";
+}
+
+} // namespace
+
+std::string StateText(task::TileState state, TileFault fault, bool listedAsFailed) {
     const std::string alsoListed = listedAsFailed ? ", in the failed list" : "";
     switch (state) {
     case task::TileState::Saved:
-        return (unreadable ? "saved, but not a readable image" : "saved") + alsoListed;
+        return FaultText(fault) + alsoListed;
     case task::TileState::Blank: return "blank substitute" + alsoListed;
     case task::TileState::Missing: return "missing";
     case task::TileState::Failed: return "in the failed list";
@@ -87,6 +121,72 @@ std::string SelectionText(const AreaDegrees& area) {
            "Right Longitude: " + FormatDecimal(area.Right, 7) + "\n" +
            "Top Latitude: " + FormatDecimal(area.Top, 7) + "\n" +
            "Bottom Latitude: " + FormatDecimal(area.Bottom, 7) + "\n";
+}
+
+std::string SelectionSizeText(const MapGrid& grid, MapPoint a, MapPoint b) {
+    const MapRect r{std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)};
+    // Tiles touched, within the grid.
+    auto span = [](double lo, double hi, double size, int count) {
+        const double first = std::clamp(std::floor(lo / size), 0.0, double(count));
+        const double last = std::clamp(std::ceil(hi / size), 0.0, double(count));
+        return static_cast<long long>(std::max(0.0, last - first));
+    };
+    const long long cols = span(r.Left, r.Right, grid.TileWidth(), grid.Columns());
+    const long long rows = span(r.Top, r.Bottom, grid.TileHeight(), grid.Rows());
+    constexpr double kR = 6378137.0, kPi = 3.141592653589793;
+    const LonLat nw = grid.MapToLonLat({r.Left, r.Top}), se = grid.MapToLonLat({r.Right, r.Bottom});
+    const double midLat = (nw.Lat + se.Lat) / 2 * kPi / 180;
+    const double width = std::fabs(se.Lon - nw.Lon) * kPi / 180 * kR * std::cos(midLat);
+    const double height = std::fabs(nw.Lat - se.Lat) * kPi / 180 * kR;
+    return "Selection " + GroupThousands(cols) + " x " + GroupThousands(rows) + " tiles, " + LengthText(width) +
+           " x " + LengthText(height);
+}
+
+std::string PositionText(LonLat p) { return FormatDecimal(p.Lon, 7) + "," + FormatDecimal(p.Lat, 7); }
+
+bool ParseGoTo(const std::string& text, const MapGrid& grid, MapPoint& target, std::string& error) {
+    std::string t = text;
+    for (char& c : t)
+        if (c == '\t')
+            c = ' ';
+    const auto trim = [](std::string s) {
+        const auto a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+        return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+    };
+    t = trim(t);
+    auto number = [](const std::string& s, double& v) {
+        const char* end = s.data() + s.size();
+        auto res = std::from_chars(s.data(), end, v);
+        return !s.empty() && res.ec == std::errc() && res.ptr == end && std::isfinite(v);
+    };
+    if (const auto slash = t.find('/'); slash != std::string::npos) {
+        double col = 0, row = 0;
+        if (!number(trim(t.substr(0, slash)), col) || !number(trim(t.substr(slash + 1)), row) ||
+            col != std::floor(col) || row != std::floor(row)) {
+            error = "\"" + text + "\" is not a tile's COLUMN/ROW.";
+            return false;
+        }
+        if (col < grid.Xmin() || col > grid.Xmax() || row < grid.Ymin() || row > grid.Ymax()) {
+            error = "Tile " + t + " is not one of this task's (columns " + std::to_string(grid.Xmin()) + " to " +
+                    std::to_string(grid.Xmax()) + ", rows " + std::to_string(grid.Ymin()) + " to " +
+                    std::to_string(grid.Ymax()) + ").";
+            return false;
+        }
+        const MapRect r = grid.TileRect(static_cast<int>(col), static_cast<int>(row));
+        target = {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
+        return true;
+    }
+    auto sep = t.find(',');
+    if (sep == std::string::npos)
+        sep = t.find(' ');
+    double lon = 0, lat = 0;
+    if (sep == std::string::npos || !number(trim(t.substr(0, sep)), lon) || !number(trim(t.substr(sep + 1)), lat) ||
+        lon < -180 || lon > 180 || lat < -90 || lat > 90) {
+        error = "\"" + text + "\" is neither LONGITUDE,LATITUDE in decimal degrees nor a tile's COLUMN/ROW.";
+        return false;
+    }
+    target = grid.LonLatToMap(lon, lat);
+    return true;
 }
 
 } // namespace kartivo::view

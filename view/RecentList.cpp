@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/IniFile.h"
+#include "platform/Settings.h"
 
 namespace kartivo::view {
 
@@ -46,5 +47,10 @@ std::vector<std::string> RecentList::Remove(const std::string& path) const {
 }
 
 void RecentList::Clear() const { Save({}); }
+
+std::string SaveFolder(const std::string& settingsFile) {
+    return platform::TIniFile(settingsFile).ReadString("IniParas", "DefaultPath",
+                                                       platform::DefaultSavePathDefault());
+}
 
 } // namespace kartivo::view

@@ -24,4 +24,8 @@ private:
     std::string file_;
 };
 
+// The folder the open dialog starts in: Kartivo's save folder from the
+// settings file ("IniParas"/"DefaultPath"), by default ~/orvanta.
+std::string SaveFolder(const std::string& settingsFile);
+
 } // namespace kartivo::view

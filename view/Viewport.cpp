@@ -26,6 +26,13 @@ void Viewport::Fit(const MapGrid& grid) {
     SetScale(std::min(width_ / grid.Width(), height_ / grid.Height()), grid);
 }
 
+void Viewport::FitRect(const MapRect& rect, const MapGrid& grid) {
+    const double w = std::fabs(rect.Right - rect.Left), h = std::fabs(rect.Bottom - rect.Top);
+    center_ = {(rect.Left + rect.Right) / 2, (rect.Top + rect.Bottom) / 2};
+    if (w > 0 && h > 0)
+        SetScale(std::min(width_ / w, height_ / h), grid);
+}
+
 MapPoint Viewport::ScreenToMap(ScreenPoint s) const {
     return {center_.X + (s.X - width_ / 2.0) / scale_, center_.Y + (s.Y - height_ / 2.0) / scale_};
 }

@@ -31,6 +31,8 @@ public:
     void SetScale(double scale, const MapGrid& grid);
     // The whole task fills the view, centred.
     void Fit(const MapGrid& grid);
+    // The map rectangle fills the view, centred, within the scale limits.
+    void FitRect(const MapRect& rect, const MapGrid& grid);
     // Sets the scale exactly, without the limits (a band of a larger view).
     void SetExactScale(double scale) { scale_ = scale; }
     static double MinScale(const MapGrid& grid, int width, int height);

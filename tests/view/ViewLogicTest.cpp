@@ -2,6 +2,7 @@
 // geometry, the pyramid's reads staying bounded, the view's zoom about a
 // point, the byte-bounded cache, the read-out and copied texts, the command
 // line and the recent list.
+#include <limits>
 #include <cmath>
 #include <utility>
 
@@ -202,6 +203,32 @@ TEST(ReadOutTexts, TileAndStateUnderThePoint)
     const ReadOut off = ReadOutAt(g, *task, {-10, -10});
     EXPECT_FALSE(off.OnTile);
     EXPECT_EQ(ReadOutLine(off, "saved").find("Column"), std::string::npos);
+}
+
+// Counts are grouped by thousands; columns and rows stay as file names write them.
+TEST(ReadOutTexts, CountsGroupedByThousands)
+{
+    EXPECT_EQ(GroupThousands(0), "0");
+    EXPECT_EQ(GroupThousands(999), "999");
+    EXPECT_EQ(GroupThousands(1000), "1,000");
+    EXPECT_EQ(GroupThousands(1000000), "1,000,000");
+    EXPECT_EQ(GroupThousands(-1234567), "-1,234,567");
+    EXPECT_EQ(GroupThousands(std::numeric_limits<long long>::min()), "-9,223,372,036,854,775,808");
+    testing::TempFolder dir;
+    task::TaskParameters p;
+    p.SavePath = dir.Path();
+    p.TaskName = "big.kvpd";
+    p.Zoom = 12;
+    p.MapsType = 5;
+    p.LeftLongitude = 0; p.RightLongitude = 10; p.TopLatitude = 10; p.BottomLatitude = 0;
+    std::string error;
+    auto task = task::KvTask::Describe(p, error);
+    ASSERT_TRUE(task) << error;
+    ASSERT_GT(task->TileCount, 1000);
+    EXPECT_EQ(TaskSummary(*task), GroupThousands(task->TileCount) + " tiles, columns " +
+                                      std::to_string(task->Xmin) + " to " + std::to_string(task->Xmax) +
+                                      ", rows " + std::to_string(task->Ymin) + " to " +
+                                      std::to_string(task->Ymax) + ", zoom 12");
 }
 
 // The copied selection in the main window's order, held to what it accepts.

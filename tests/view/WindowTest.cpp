@@ -5,10 +5,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QWheelEvent>
 #include <filesystem>
 
+#include "platform/IniFile.h"
 #include "platform/Settings.h"
 #include "view/qt/ViewerWindow.h"
 #include "tests/view/ViewFixture.h"
@@ -108,13 +111,16 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
     qt::TfrmMapViewer& w = *window;
     w.Map()->ShowActualPixels();
     w.Map()->grab();   // paints a frame now
-    // The first frame at a new scale is drawn at once, without its images...
+    // The first frame at a new scale is drawn at once, without its images,
+    // and the status bar says tiles are loading...
     EXPECT_FALSE(w.Map()->LastFrameComplete());
+    EXPECT_EQ(w.NoteLabel()->text(), "Loading tiles...");
     // ...and the frames that follow fill in as the loader delivers.
     EXPECT_TRUE(WaitFor([&] {
         w.Map()->grab();
         return w.Map()->LastFrameComplete();
     }));
+    EXPECT_TRUE(w.NoteLabel()->text().isEmpty());
 }
 
 // Tiles a running download adds show after Reload, not before: the cache
@@ -243,11 +249,150 @@ TEST_F(ViewerWindowTest, ExportAndRecentProjects)
     const QPointF mid = ScreenOf(w, 61.5, 60.8);
     EXPECT_TRUE(Near(image.pixelColor(mid.toPoint()), t.ColourOf(61, 60)));
 
+    // Placed on Earth: the world file's top left pixel centre is the view's,
+    // in Web Mercator metres, beside a .prj and GDAL's .aux.xml.
+    const std::string world = testing::ReadBytes(t.Folder() + "view.pgw");
+    std::vector<double> v;
+    for (std::size_t at = 0; at < world.size();) {
+        const std::size_t end = world.find("\r\n", at);
+        v.push_back(std::stod(world.substr(at, end - at)));
+        at = end + 2;
+    }
+    ASSERT_EQ(v.size(), 6u) << world;
+    const MapPoint corner = w.Map()->View().ScreenToMap({0.5, 0.5});
+    const MapGrid& g = w.Map()->Renderer()->Grid();
+    const LonLat ll = g.MapToLonLat(corner);
+    const double R = 6378137.0;
+    EXPECT_NEAR(v[4], ll.Lon * M_PI / 180 * R, 0.01);
+    EXPECT_NEAR(v[5], std::log(std::tan(M_PI / 4 + ll.Lat * M_PI / 360)) * R, 0.01);
+    EXPECT_NEAR(v[0], -v[3], 1e-9);
+    EXPECT_NE(testing::ReadBytes(t.Folder() + "view.png.aux.xml").find("EPSG:3857"), std::string::npos);
+    EXPECT_TRUE(platform::FileExists(t.Folder() + "view.prj"));
+    // At a chosen width the same area, larger.
+    ASSERT_TRUE(w.ExportView(t.Folder() + "big.png", 2 * w.Map()->width()));
+    EXPECT_EQ(QImage(QString::fromStdString(t.Folder() + "big.png")).size(), 2 * w.Map()->size());
+
     // The project heads the recent list, in the settings file beside the program.
     const QList<QAction*> items = w.RecentMenu()->actions();
     ASSERT_FALSE(items.isEmpty());
     EXPECT_EQ(items[0]->text().toStdString(), t.ProjectPath());
     EXPECT_EQ(RecentList(platform::SettingsFileName()).Load().front(), t.ProjectPath());
+}
+
+// The window opens centred with Kartivo's icon, and File > Open starts in
+// the save folder the settings name.
+TEST_F(ViewerWindowTest, CentredWithIconAndOpenStartsInTheSaveFolder)
+{
+    const std::string folder = programDir / "maps";
+    platform::TIniFile(platform::SettingsFileName()).WriteString("IniParas", "DefaultPath", folder);
+    qt::TfrmMapViewer w;
+    EXPECT_FALSE(w.windowIcon().isNull());
+    EXPECT_TRUE(w.windowIcon().availableSizes().contains(QSize(64, 64)));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((w.frameGeometry().center() - screen.center()).manhattanLength(), 2);
+
+    platform::RecordingDialogs dialogs;
+    dialogs.openAnswers.push_back(std::nullopt);
+    platform::SetDialogs(&dialogs);
+    QAction* open = w.menuBar()->actions().front()->menu()->actions().front();
+    ASSERT_EQ(open->text(), "&Open...");
+    open->trigger();
+    platform::SetDialogs(nullptr);
+    ASSERT_EQ(dialogs.openRequests.size(), 1u);
+    EXPECT_EQ(dialogs.openRequests[0].initialDir, folder);
+}
+
+// The window shows a preview while the scale's overview is built, says so,
+// and clears the note once the true picture is in.
+TEST_F(ViewerWindowTest, SaysWhileAnOverviewIsBuiltThenShowsIt)
+{
+    SyntheticTask t({0, 259, 500, 500, 10, 5});
+    t.WriteAllTiles();
+    qt::TfrmMapViewer w;
+    w.resize(500, 300);
+    w.show();
+    QStringList notes;
+    QObject::connect(w.Map(), &qt::MapWidget::noteChanged, [&](const QString& n) { notes << n; });
+    ASSERT_TRUE(w.OpenProject(t.ProjectPath()));
+    ASSERT_TRUE(WaitFor([&] {
+        return w.Map()->LastFrameComplete() && w.NoteLabel()->text().isEmpty() && notes.count() >= 2;
+    }));
+    bool saidBuilding = false;
+    for (const QString& n : notes)
+        saidBuilding = saidBuilding || n.startsWith("Checking or building the overview");
+    EXPECT_TRUE(saidBuilding);
+    EXPECT_TRUE(w.NoteLabel()->text().isEmpty());
+    EXPECT_TRUE(w.Map()->LastFrameComplete());
+}
+
+// A new session shows the overviews an earlier one kept at once, then
+// replaces one whose tiles changed meanwhile.
+TEST_F(ViewerWindowTest, KeptOverviewOfAChangedTileIsReplaced)
+{
+    SyntheticTask t({0, 259, 500, 500, 10, 5});
+    t.WriteAllTiles();
+    auto sharpPixel = [&](qt::TfrmMapViewer& w) {
+        // Tile 100 in the middle at 1/32 (a kept level): 8 pixels a tile.
+        w.Map()->SetOverlays({false, false, false});
+        EXPECT_TRUE(w.GoTo("100/500"));
+        w.Map()->ZoomBy(1.0 / 32 / w.Map()->View().Scale());
+        EXPECT_TRUE(WaitFor([&] {
+            w.Map()->grab();
+            return w.Map()->LastFrameComplete();
+        }));
+        const QPointF at = ScreenOf(w, 100.5, 500.5);
+        return w.Map()->grab().toImage().pixelColor(at.toPoint());
+    };
+    {
+        auto first = Show(t, 400, 200);
+        EXPECT_TRUE(Near(sharpPixel(*first), t.ColourOf(100, 500), 3));
+    }
+    const QColor changed(250, 10, 250);
+    t.WriteTile(100, 500, changed);
+    auto second = Show(t, 400, 200);
+    EXPECT_TRUE(Near(sharpPixel(*second), changed, 3)) << sharpPixel(*second).name().toStdString();
+}
+
+// Go to a tile, zoom to a dragged selection, copy the position under the
+// cursor; the scale reads as ground distance.
+TEST_F(ViewerWindowTest, GoToZoomToSelectionAndCopyPosition)
+{
+    SyntheticTask t({60, 67, 60, 65, 9, 6});
+    t.WriteAllTiles();
+    auto window = Show(t, 700, 500);
+    qt::TfrmMapViewer& w = *window;
+    EXPECT_TRUE(w.ScaleText().startsWith("1 px = ")) << w.ScaleText().toStdString();
+    EXPECT_TRUE(w.ScaleText().contains(" km") || w.ScaleText().contains(" m")) << w.ScaleText().toStdString();
+
+    ASSERT_TRUE(w.GoTo("66/61"));
+    const QPointF centre(w.Map()->width() / 2.0, w.Map()->height() / 2.0);
+    EXPECT_NE(w.Map()->ReadOutAt(centre).toStdString().find("Column 66, row 61"), std::string::npos);
+    platform::RecordingDialogs dialogs;
+    platform::SetDialogs(&dialogs);
+    EXPECT_FALSE(w.GoTo("somewhere"));
+    platform::SetDialogs(nullptr);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+
+    // A selection of tiles 62..63 x 63..64 (edges 62..64, 63..65) fills the view.
+    const MapGrid& g = w.Map()->Renderer()->Grid();
+    w.Map()->SetSelection(g.LonLatToMap(core::TileXToLon(62, 9), core::TileYToLat(65, 9)),
+                          g.LonLatToMap(core::TileXToLon(64, 9), core::TileYToLat(63, 9)));
+    w.Map()->ZoomToSelection();
+    EXPECT_NEAR(w.Map()->View().Scale(), std::min(w.Map()->width(), w.Map()->height()) / 512.0, 1e-9);
+    EXPECT_NE(w.Map()->ReadOutAt(centre + QPointF(-5, -5)).toStdString().find("Column 62, row 64"), std::string::npos);
+
+    // The position under the cursor, as Go to and --center take it.
+    QMouseEvent move(QEvent::MouseMove, centre, w.Map()->mapToGlobal(centre), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(w.Map(), &move);
+    w.CopyPosition();
+    const std::string copied = QApplication::clipboard()->text().toStdString();
+    MapPoint back;
+    std::string error;
+    ASSERT_TRUE(ParseGoTo(copied, g, back, error)) << copied;
+    const MapPoint mid = w.Map()->View().ScreenToMap({centre.x(), centre.y()});
+    EXPECT_NEAR(back.X, mid.X, 0.01);
+    EXPECT_NEAR(back.Y, mid.Y, 0.01);
 }
 
 } // namespace

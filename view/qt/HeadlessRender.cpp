@@ -1,12 +1,48 @@
 #include "view/qt/HeadlessRender.h"
 
-#include <QSaveFile>
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <cmath>
+#include <cstdio>
+#include <sys/stat.h>
 
 #include "platform/Files.h"
+#include "platform/IniFile.h"
 #include "task/SavedProject.h"
+#include "view/OutputFile.h"
 #include "view/qt/MapRenderer.h"
 
 namespace kartivo::view::qt {
+
+namespace {
+
+// `value` rounded up (or down) to three significant digits, so that the
+// range a message names holds only scales that are really allowed.
+std::string ThreeDigits(double value, bool up) {
+    const double unit = std::pow(10.0, std::floor(std::log10(value)) - 2);
+    const double rounded = (up ? std::ceil(value / unit - 1e-9) : std::floor(value / unit + 1e-9)) * unit;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3g", rounded);
+    return buffer;
+}
+
+} // namespace
+
+std::unique_ptr<task::SavedProject> OpenViewerProject(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            error = path + " is not a Kartivo project file (not a regular file).";
+            return nullptr;
+        }
+        if (static_cast<unsigned long long>(st.st_size) > platform::kMaxIniFileBytes) {
+            error = path + " is not a Kartivo project file (larger than any project file).";
+            return nullptr;
+        }
+    }
+    return task::SavedProject::Open(path, error);
+}
 
 std::string TileFolderProblem(const task::SavedProject& project) {
     const std::string& folder = project.Task().TileFolder;
@@ -15,20 +51,41 @@ std::string TileFolderProblem(const task::SavedProject& project) {
     return "The tile folder " + folder + " of this project does not exist.";
 }
 
-bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
-    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(cmd.Project, error);
+std::string EncodePng(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (image.isNull() || !image.save(&buffer, "PNG"))
+        return std::string();
+    return bytes.toStdString();
+}
+
+RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error) {
+    std::unique_ptr<task::SavedProject> project = OpenViewerProject(cmd.Project, error);
     if (!project)
-        return false;
+        return RenderOutcome::Failed;
     error = TileFolderProblem(*project);
     if (!error.empty())
-        return false;
+        return RenderOutcome::Failed;
 
     MapRenderer renderer(*project);
     const MapGrid& grid = renderer.Grid();
     Viewport view(cmd.Width, cmd.Height);
     view.Fit(grid);
-    if (cmd.Scale)
+    if (cmd.Scale) {
+        // The window's limits: from the whole task on a quarter of the
+        // picture (or the tiles' own pixels, when smaller) to 32.
+        const double least = Viewport::MinScale(grid, cmd.Width, cmd.Height);
+        if (*cmd.Scale < least * (1 - 1e-9) || *cmd.Scale > Viewport::kMaxScale) {
+            char given[32];
+            std::snprintf(given, sizeof given, "%g", *cmd.Scale);
+            error = "The scale " + std::string(given) + " is outside the range this task allows at " +
+                    std::to_string(cmd.Width) + "x" + std::to_string(cmd.Height) + " pixels: from " +
+                    ThreeDigits(least, true) + " to " + ThreeDigits(Viewport::kMaxScale, false) + ".";
+            return RenderOutcome::BadRequest;
+        }
         view.SetScale(*cmd.Scale, grid);
+    }
     if (cmd.CenterLon && cmd.CenterLat)
         view.SetCenter(grid.LonLatToMap(*cmd.CenterLon, *cmd.CenterLat));
 
@@ -36,15 +93,16 @@ bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
     if (image.isNull()) {
         error = "There is not enough memory for a picture of " + std::to_string(cmd.Width) + "x" +
                 std::to_string(cmd.Height) + " pixels.";
-        return false;
+        return RenderOutcome::Failed;
     }
-    // Written whole or not at all: a failed write leaves no half picture.
-    QSaveFile file(QString::fromStdString(cmd.Output));
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+    const std::string png = EncodePng(image);
+    if (png.empty()) {
         error = "Cannot create file " + cmd.Output;
-        return false;
+        return RenderOutcome::Failed;
     }
-    return true;
+    // A regular file is written whole or not at all; a pipe or device is
+    // written to as a stream and never replaced.
+    return WriteOutputFile(cmd.Output, png, error) ? RenderOutcome::Written : RenderOutcome::Failed;
 }
 
 } // namespace kartivo::view::qt

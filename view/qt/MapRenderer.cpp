@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "task/Unitclasstask.h"
+#include "view/MapScale.h"
+#include "view/ReadOut.h"
 
 namespace kartivo::view::qt {
 
@@ -16,10 +18,27 @@ constexpr std::size_t kImagesPerBand = 256;
 
 } // namespace
 
-MapRenderer::MapRenderer(const task::SavedProject& project, std::size_t cacheBytes, int loaderThreads)
+MapRenderer::MapRenderer(const task::SavedProject& project, std::size_t cacheBytes, int loaderThreads,
+                         const std::string& overviewCache)
     : project_(project), grid_(MapGrid::OfTask(project.Task())),
       failedTiles_(MapGrid::FailedTiles(project)), cache_(cacheBytes),
-      loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads)) {}
+      pyramid_(std::make_unique<OverviewPyramid>(project_, grid_, overviewCache)),
+      loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads, pyramid_.get())) {}
+
+MapRenderer::~MapRenderer() {
+    loader_.reset();
+    pyramid_.reset();
+}
+
+void MapRenderer::SetOnTilesReady(std::function<void()> notify) {
+    loader_->SetNotifier(notify);
+    pyramid_->SetNotifier([notify](const PyramidKey&) { notify(); });
+}
+
+void MapRenderer::Forget() {
+    cache_.Clear();
+    pyramid_->Forget();
+}
 
 void MapRenderer::Absorb() {
     for (TileLoader::Result& r : loader_->TakeDone()) {
@@ -124,13 +143,28 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
     // Images shown smaller than their own size are smoothed; larger, their
     // pixels stay sharp so the tiles' own pixels can be seen.
     const bool smooth = view.Scale() * std::ldexp(1.0, level) < 0.999;
-    std::vector<PyramidKey> lacking;
+    std::vector<PyramidKey> lacking, toBuild;
     // Map pixels beyond the grid inside an image's rectangle are transparent
     // in overviews; a tile (level 0) never reaches beyond the grid.
     for (const PyramidKey& k : keys) {
         const QRect target = ScreenRect(view, grid_.KeyRect(k));
+        const bool kept = pyramid_->Keeps(k);
+        const bool ready = kept && pyramid_->IsReady(k);
+        if (kept && !ready)
+            toBuild.push_back(k);
         if (const TileEntry* e = cache_.Find(k)) {
+            if (kept) {
+                // Missing tiles are transparent in a kept overview: they
+                // show the colour of a tile without a picture.
+                const MapRect kr = grid_.KeyRect(k);
+                painter.fillRect(ScreenRect(view, {kr.Left, kr.Top, std::min(kr.Right, grid_.Width()),
+                                                   std::min(kr.Bottom, grid_.Height())}),
+                                 viewcolors::NoImage);
+            }
             DrawEntry(painter, target, *e, overlays.Marks, smooth);
+            // A stand-in whose true overview is now built is read again.
+            if (e->Provisional && ready)
+                lacking.push_back(k);
         } else {
             lacking.push_back(k);
             const MapRect kr = grid_.KeyRect(k);
@@ -141,14 +175,19 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
         }
     }
     loader_->Want(lacking);
+    pyramid_->Want(toBuild);
+    buildingLevel_ = toBuild.empty() ? -1 : level;
+    allImagesAtHand_ = lacking.empty();
     if (overlays.Marks && (std::int64_t(1) << level) > MapGrid::kExactSpan)
         DrawListedFailures(painter, view);
     if (overlays.Grid)
         DrawGrid(painter, view);
+    if (overlays.Graticule)
+        DrawGraticule(painter, view);
     if (overlays.Area)
         DrawArea(painter, view);
     painter.restore();
-    return lacking.empty();
+    return lacking.empty() && toBuild.empty();
 }
 
 void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const {
@@ -210,6 +249,30 @@ void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) co
     }
 }
 
+void MapRenderer::DrawGraticule(QPainter& painter, const Viewport& view) const {
+    const MapRect vis = view.VisibleMap();
+    const LonLat nw = grid_.MapToLonLat({vis.Left, vis.Top}), se = grid_.MapToLonLat({vis.Right, vis.Bottom});
+    const double west = std::max(-180.0, nw.Lon), east = std::min(180.0, se.Lon);
+    const double south = std::max(-85.0511287798, se.Lat), north = std::min(85.0511287798, nw.Lat);
+    if (!(west < east && south < north))
+        return;
+    const double step = GraticuleStep(std::min(east - west, north - south));
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(viewcolors::Graticule, 1));
+    const int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    auto label = [&](double v) { return QString::fromStdString(FormatDecimal(v, decimals)) + "\u00b0"; };
+    for (double lon = std::ceil(west / step) * step; lon <= east; lon += step) {
+        const double x = std::round(view.MapToScreen(grid_.LonLatToMap(lon, 0)).X);
+        painter.drawLine(QPointF(x, 0), QPointF(x, view.Height()));
+        painter.drawText(QPointF(x + 3, 12), label(lon));
+    }
+    for (double lat = std::ceil(south / step) * step; lat <= north; lat += step) {
+        const double y = std::round(view.MapToScreen(grid_.LonLatToMap(0, lat)).Y);
+        painter.drawLine(QPointF(0, y), QPointF(view.Width(), y));
+        painter.drawText(QPointF(3, y - 3), label(lat));
+    }
+}
+
 void MapRenderer::DrawArea(QPainter& painter, const Viewport& view) const {
     const task::TaskParameters& p = project_.Params();
     const MapPoint nw = grid_.LonLatToMap(p.LeftLongitude, p.TopLatitude);
@@ -245,6 +308,15 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
         band.SetCenter(view.ScreenToMap({view.Width() / 2.0, top + height / 2.0}));
         // The band keeps the view's scale exactly (no limits apply here).
         band.SetExactScale(view.Scale());
+        // The true overviews first, built here when they are not yet.
+        for (const PyramidKey& k : grid_.KeysCovering(band.VisibleMap(), level)) {
+            if (!pyramid_->Keeps(k) || pyramid_->IsReady(k))
+                continue;
+            pyramid_->Build(k);
+            const TileEntry* e = cache_.Peek(k);
+            if (e && e->Provisional)
+                cache_.Erase(k);
+        }
         // A few rounds at most: a cache bound smaller than one band would
         // otherwise never hold it all, and then the band is drawn as it stands.
         for (int round = 0; round < 4; ++round) {
@@ -259,9 +331,14 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
         painter.save();
         painter.translate(0, top);
         painter.setClipRect(QRect(0, 0, view.Width(), height));
-        Paint(painter, band, overlays);
+        // The graticule's labels sit at the picture's edges: drawn once below.
+        Overlays bandOverlays = overlays;
+        bandOverlays.Graticule = false;
+        Paint(painter, band, bandOverlays);
         painter.restore();
     }
+    if (overlays.Graticule)
+        DrawGraticule(painter, view);
     return image;
 }
 

@@ -16,6 +16,7 @@
 #include "view/CommandLine.h"
 #include "view/MapGrid.h"
 #include "view/Viewport.h"
+#include "view/qt/OverviewPyramid.h"
 #include "view/qt/TileImages.h"
 #include "view/qt/TileLoader.h"
 
@@ -28,21 +29,25 @@ inline const QColor NoImage(200, 200, 200);      // a tile without a picture
 inline const QColor MissingMark(255, 150, 0);    // missing or unreadable, with marks on
 inline const QColor FailedMark(220, 20, 20);     // in the failed list, with marks on
 inline const QColor Area(0, 220, 255);           // outline of the area asked for
+inline const QColor Graticule(255, 220, 0);      // lines of round longitude and latitude
 } // namespace viewcolors
 
 class MapRenderer {
 public:
     static constexpr std::size_t kDefaultCacheBytes = 256u << 20;
 
-    // `project` must outlive the renderer.
+    // `project` must outlive the renderer. The kept overviews live under
+    // `overviewCache` (empty: OverviewPyramid::CacheRoot()).
     explicit MapRenderer(const task::SavedProject& project, std::size_t cacheBytes = kDefaultCacheBytes,
-                         int loaderThreads = 0);
+                         int loaderThreads = 0, const std::string& overviewCache = "");
+    ~MapRenderer();
 
     const task::SavedProject& Project() const { return project_; }
     const MapGrid& Grid() const { return grid_; }
 
-    // Called (on a worker thread) when loaded images wait to be collected.
-    void SetOnTilesReady(std::function<void()> notify) { loader_->SetNotifier(std::move(notify)); }
+    // Called (on a worker thread) when loaded images wait to be collected
+    // or an overview has been built.
+    void SetOnTilesReady(std::function<void()> notify);
     // Files what the loader finished into the cache.
     void Absorb();
 
@@ -55,13 +60,20 @@ public:
 
     // Forgets every image, so the next frames read the tiles again (a
     // download still running adds tiles while the project is shown).
-    void Forget() { cache_.Clear(); }
+    void Forget();
     // Blocks until the loader has nothing left to do, then files its results.
     void WaitForLoads();
 
     // The level-0 entry of tile (x, y) when it is cached.
     const TileEntry* CachedTile(int x, int y) const;
     std::size_t CacheBytes() const { return cache_.Bytes(); }
+    // The pyramid level the last frame showed stand-ins for while its true
+    // overviews are built; -1 when it showed none.
+    int BuildingLevel() const { return buildingLevel_; }
+    // Whether the last frame had an image for every place (overviews kept
+    // by an earlier run included, before they are checked).
+    bool AllImagesAtHand() const { return allImagesAtHand_; }
+    const OverviewPyramid& Pyramid() const { return *pyramid_; }
 
 private:
     std::vector<PyramidKey> Lacking(const Viewport& view) const;
@@ -71,6 +83,7 @@ private:
     void DrawGrid(QPainter& painter, const Viewport& view) const;
     void DrawListedFailures(QPainter& painter, const Viewport& view) const;
     void DrawArea(QPainter& painter, const Viewport& view) const;
+    void DrawGraticule(QPainter& painter, const Viewport& view) const;
     QRect ScreenRect(const Viewport& view, const MapRect& r) const;
 
     const task::SavedProject& project_;
@@ -79,7 +92,12 @@ private:
     // cannot see the failed ones, so they are marked from here.
     std::vector<std::pair<int, int>> failedTiles_;
     ByteCache<PyramidKey, TileEntry, PyramidKeyHash> cache_;
-    std::unique_ptr<TileLoader> loader_;   // last: its workers stop before the rest goes
+    int buildingLevel_ = -1;
+    bool allImagesAtHand_ = false;
+    // The builder and the loader's workers stop before the rest goes; the
+    // loader, which reads from the pyramid, first.
+    std::unique_ptr<OverviewPyramid> pyramid_;
+    std::unique_ptr<TileLoader> loader_;
 };
 
 } // namespace kartivo::view::qt

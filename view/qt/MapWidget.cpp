@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "platform/qt/EventGuard.h"
+#include "view/MapScale.h"
 
 namespace kartivo::view::qt {
 
@@ -28,6 +29,8 @@ MapWidget::~MapWidget() {
 void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project) {
     renderer_.reset();
     project_ = std::move(project);
+    note_.clear();
+    emit noteChanged(QString());
     selection_.reset();
     stateText_.clear();
     if (project_) {
@@ -95,6 +98,28 @@ void MapWidget::CenterOn(double lon, double lat) {
     Changed();
 }
 
+void MapWidget::CenterOnMap(MapPoint p) {
+    if (!renderer_)
+        return;
+    view_.SetCenter(p);
+    Changed();
+}
+
+void MapWidget::ZoomToSelection() {
+    if (!renderer_ || !selection_)
+        return;
+    const auto& [a, b] = *selection_;
+    view_.FitRect({std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)},
+                  renderer_->Grid());
+    Changed();
+}
+
+std::string MapWidget::PositionUnderCursor() const {
+    if (!renderer_ || !mouseSeen_)
+        return std::string();
+    return PositionText(renderer_->Grid().MapToLonLat(view_.ScreenToMap({lastMouse_.x(), lastMouse_.y()})));
+}
+
 void MapWidget::Reload() {
     if (!renderer_)
         return;
@@ -131,11 +156,20 @@ QString MapWidget::ReadOutAt(QPointF at) const {
     std::string state;
     if (r.OnTile) {
         if (stateText_.empty() || r.X != stateX_ || r.Y != stateY_) {
-            // One look at the file per tile the cursor enters: a size test,
-            // and a comparison with the blank image only when the sizes agree.
-            const TileEntry* cached = renderer_->CachedTile(r.X, r.Y);
-            stateText_ = StateText(project_->StateOfTile(r.X, r.Y), cached && cached->Unreadable,
-                                   project_->FailedTileNames().count(r.FileName) != 0);
+            // One look at the file per tile the cursor enters: the tile as
+            // loaded when it is at hand, else the file read and decoded once,
+            // so a file drawn as missing is never called merely "saved".
+            task::TileState state = task::TileState::Missing;
+            TileFault fault = TileFault::None;
+            if (const TileEntry* cached = renderer_->CachedTile(r.X, r.Y)) {
+                state = cached->State;
+                fault = cached->Fault;
+            } else {
+                const TileLook look = LookAtTile(*project_, r.X, r.Y);
+                state = look.State;
+                fault = look.Fault;
+            }
+            stateText_ = StateText(state, fault, project_->FailedTileNames().count(r.FileName) != 0);
             stateX_ = r.X;
             stateY_ = r.Y;
         }
@@ -144,10 +178,18 @@ QString MapWidget::ReadOutAt(QPointF at) const {
     return QString::fromStdString(ReadOutLine(r, state));
 }
 
-QImage MapWidget::RenderView() {
+QImage MapWidget::RenderView(int width, Viewport* drawn) {
     if (!renderer_)
         return QImage();
-    return renderer_->Render(view_, overlays_);
+    Viewport v = view_;
+    if (width > 0 && width != view_.Width()) {
+        const double f = double(width) / view_.Width();
+        v.Resize(width, std::max(1, static_cast<int>(std::lround(view_.Height() * f))));
+        v.SetExactScale(view_.Scale() * f);
+    }
+    if (drawn)
+        *drawn = v;
+    return renderer_->Render(v, overlays_);
 }
 
 void MapWidget::paintEvent(QPaintEvent*) {
@@ -162,6 +204,29 @@ void MapWidget::paintEvent(QPaintEvent*) {
         }
         renderer_->Absorb();
         complete_ = renderer_->Paint(painter, view_, overlays_);
+        // What the frame still waits for, in the status bar.
+        const QString note = renderer_->BuildingLevel() >= 0
+                                 ? QString("Checking or building the overview of this scale: a preview is shown")
+                             : !complete_ ? QString("Loading tiles...")
+                                          : QString();
+        if (note != note_) {
+            note_ = note;
+            emit noteChanged(note_);
+        }
+        // The scale bar, bottom left: true at the view's centre.
+        const ScaleBar bar = ChooseScaleBar(MetresPerScreenPixel(renderer_->Grid(), view_), 160);
+        if (bar.Pixels >= 1) {
+            const QString label = QString::fromStdString(bar.Label);
+            const int textWidth = painter.fontMetrics().horizontalAdvance(label);
+            const QRectF box(8, height() - 30, std::max(bar.Pixels, double(textWidth)) + 12, 24);
+            painter.fillRect(box, QColor(255, 255, 255, 200));
+            painter.setPen(QPen(Qt::black, 2));
+            const double y = box.bottom() - 5, x0 = box.left() + 6;
+            painter.drawLine(QPointF(x0, y), QPointF(x0 + bar.Pixels, y));
+            painter.drawLine(QPointF(x0, y - 4), QPointF(x0, y));
+            painter.drawLine(QPointF(x0 + bar.Pixels, y - 4), QPointF(x0 + bar.Pixels, y));
+            painter.drawText(QRectF(x0, box.top(), box.width() - 12, 16), Qt::AlignLeft | Qt::AlignVCenter, label);
+        }
         if (selection_) {
             const ScreenPoint a = view_.MapToScreen(selection_->first);
             const ScreenPoint b = view_.MapToScreen(selection_->second);
@@ -209,7 +274,12 @@ void MapWidget::mouseMoveEvent(QMouseEvent* e) {
         update();
     }
     lastMouse_ = pos;
-    emit readOutChanged(ReadOutAt(pos));
+    mouseSeen_ = true;
+    if (drag_ == Drag::Select && selection_ && renderer_)
+        emit readOutChanged(QString::fromStdString(
+            SelectionSizeText(renderer_->Grid(), selection_->first, selection_->second)));
+    else
+        emit readOutChanged(ReadOutAt(pos));
 }
 
 void MapWidget::mouseReleaseEvent(QMouseEvent* e) {

@@ -36,6 +36,8 @@ public:
     void ShowActualPixels();                 // scale 1, same centre
     void PanBy(double dx, double dy);
     void CenterOn(double lon, double lat);
+    void CenterOnMap(MapPoint p);
+    void ZoomToSelection();                  // the selection fills the view
     void Reload();                           // reads every tile in sight again
 
     // The selection in map pixels, if any.
@@ -46,8 +48,13 @@ public:
 
     // The status line for a point of the widget (tile state read from disk).
     QString ReadOutAt(QPointF at) const;
-    // The view as it is now, every image loaded, without the selection.
-    QImage RenderView();
+    // The longitude and latitude under the cursor (last seen over the map);
+    // empty when there is no project or the cursor never came.
+    std::string PositionUnderCursor() const;
+    // The view as it is now, every image loaded, without the selection;
+    // `width` > 0 draws the same area that many pixels wide. `drawn`, when
+    // given, receives the view drawn (for its place on Earth).
+    QImage RenderView(int width = 0, Viewport* drawn = nullptr);
     // True when the last frame showed every image it needed.
     bool LastFrameComplete() const { return complete_; }
 
@@ -55,6 +62,9 @@ signals:
     void readOutChanged(const QString& text);
     void viewChanged();
     void selectionChanged(bool present);
+    // The note on what the frame still waits for changed: tiles loading or
+    // an overview being built (empty: the frame is whole).
+    void noteChanged(const QString& note);
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -76,9 +86,11 @@ private:
     Overlays overlays_;
     bool fitPending_ = false;
     bool complete_ = true;
+    QString note_;
 
     enum class Drag { None, Pan, Select } drag_ = Drag::None;
     QPointF lastMouse_;
+    bool mouseSeen_ = false;
     std::optional<std::pair<MapPoint, MapPoint>> selection_;
 
     // The state of the tile last read out, so moving within a tile reads nothing again.

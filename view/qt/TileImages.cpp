@@ -5,6 +5,9 @@
 #include <QImageReader>
 #include <QPainter>
 
+#include "platform/SafeRead.h"
+#include "view/qt/OverviewPyramid.h"
+
 namespace kartivo::view::qt {
 
 namespace {
@@ -15,52 +18,84 @@ QImage ForPainting(QImage image) {
                                                          : QImage::Format_RGB32);
 }
 
-// Reads one task tile: its state, and its picture when it has one.
-QImage ReadTile(const task::SavedProject& project, int x, int y, QSize scaledTo, task::TileState& state,
-                bool& unreadable) {
-    const task::KvTask& task = project.Task();
-    std::string bytes;
-    task::ReadWholeFile(task.GetTileFilePath(x, y), bytes);
-    state = project.StateOfBytes(task.GetTileFileName(x, y), bytes);
-    unreadable = false;
-    if (state == task::TileState::Missing || state == task::TileState::Failed)
-        return QImage();
-    QImage image = DecodeTileImage(bytes, scaledTo);
-    unreadable = image.isNull();
-    return image;
-}
-
 } // namespace
 
-QImage DecodeTileImage(const std::string& bytes, QSize scaledTo) {
+QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo, TileFault& fault) {
+    fault = TileFault::NotImage;
     if (bytes.empty())
         return QImage();
     QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (size.isValid() && (size.width() > kMaxTileSide || size.height() > kMaxTileSide))
+    if (!reader.canRead())
         return QImage();
-    if (scaledTo.isValid() && size.isValid())
+    const QSize size = reader.size();
+    if (!size.isValid()) {
+        fault = TileFault::Damaged;
+        return QImage();
+    }
+    if (size != tileSize) {
+        fault = TileFault::WrongSize;
+        return QImage();
+    }
+    if (scaledTo.isValid())
         reader.setScaledSize(scaledTo);
     QImage image;
-    if (!reader.read(&image) || image.isNull())
+    if (!reader.read(&image) || image.isNull()) {
+        fault = TileFault::Damaged;
         return QImage();
+    }
     if (scaledTo.isValid() && image.size() != scaledTo)
         image = image.scaled(scaledTo, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    fault = TileFault::None;
     return ForPainting(std::move(image));
 }
 
-TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key) {
+TileLook LookAtTile(const task::SavedProject& project, int x, int y, QSize scaledTo) {
+    const task::KvTask& task = project.Task();
+    TileLook look;
+    std::string bytes;
+    const platform::ReadStatus status =
+        platform::ReadRegularFile(task.GetTileFilePath(x, y), task::kMaxTileFileBytes, bytes);
+    if (status == platform::ReadStatus::TooLarge) {
+        // A file is there, but no tile is that large: never read, never decoded.
+        look.State = task::TileState::Saved;
+        look.Fault = TileFault::TooLarge;
+        return look;
+    }
+    // Anything but a regular file counts as no file.
+    look.State = project.StateOfBytes(task.GetTileFileName(x, y), bytes);
+    if (look.State == task::TileState::Missing || look.State == task::TileState::Failed)
+        return look;
+    look.Image = DecodeTileImage(bytes, QSize(task.TileWidth, task.TileHeight), scaledTo, look.Fault);
+    return look;
+}
+
+TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key,
+                           const OverviewPyramid* pyramid) {
     TileEntry entry;
     const QRect whole(0, 0, grid.TileWidth(), grid.TileHeight());
     if (key.Level == 0) {
         const int x = grid.Xmin() + key.Col, y = grid.Ymax() - key.Row;
-        entry.Image = ReadTile(project, x, y, QSize(), entry.State, entry.Unreadable);
+        TileLook look = LookAtTile(project, x, y);
+        entry.Image = std::move(look.Image);
+        entry.State = look.State;
+        entry.Fault = look.Fault;
         if (entry.Image.isNull())
-            entry.Marks.push_back({whole, entry.State, entry.Unreadable});
+            entry.Marks.push_back({whole, entry.State, entry.Fault});
         return entry;
+    }
+    if (pyramid && pyramid->Keeps(key)) {
+        entry.Image = pyramid->Ready(key);
+        if (!entry.Image.isNull())
+            return entry;
+        // Until it is checked (or built): the image an earlier run kept,
+        // else one sampled from a few tiles; read again once checked.
+        entry.Provisional = true;
+        entry.Image = pyramid->Unchecked(key);
+        if (!entry.Image.isNull())
+            return entry;
     }
     // An overview: transparent where the grid ends, so the background shows.
     entry.Image = QImage(whole.size(), QImage::Format_ARGB32_Premultiplied);
@@ -69,13 +104,11 @@ TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& gri
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     for (const OverviewCell& cell : grid.CellsOf(key)) {
         const QRect target(cell.Left, cell.Top, cell.Width, cell.Height);
-        task::TileState state;
-        bool unreadable;
-        const QImage tile = ReadTile(project, cell.X, cell.Y, target.size(), state, unreadable);
-        if (tile.isNull())
-            entry.Marks.push_back({target, state, unreadable});
+        const TileLook look = LookAtTile(project, cell.X, cell.Y, target.size());
+        if (look.Image.isNull())
+            entry.Marks.push_back({target, look.State, look.Fault});
         else
-            painter.drawImage(target, tile);
+            painter.drawImage(target, look.Image);
     }
     return entry;
 }

@@ -10,6 +10,7 @@
 
 #include "task/SavedProject.h"
 #include "view/MapGrid.h"
+#include "view/ReadOut.h"
 
 namespace kartivo::view::qt {
 
@@ -19,15 +20,17 @@ namespace kartivo::view::qt {
 struct TileMark {
     QRect Rect;
     task::TileState State = task::TileState::Missing;
-    bool Unreadable = false;
+    TileFault Fault = TileFault::None;
 };
 
 struct TileEntry {
     QImage Image;                  // null when nothing could be drawn
     std::vector<TileMark> Marks;   // the parts left to the renderer
-    // For a level-0 entry: the tile's state and whether its file failed to decode.
+    // For a level-0 entry: the tile's state and what kept its file from showing.
     task::TileState State = task::TileState::Missing;
-    bool Unreadable = false;
+    TileFault Fault = TileFault::None;
+    // An overview sampled from a few tiles while its true image is built.
+    bool Provisional = false;
 
     std::size_t Cost() const {
         return sizeof(TileEntry) + static_cast<std::size_t>(Image.sizeInBytes()) +
@@ -35,15 +38,29 @@ struct TileEntry {
     }
 };
 
-// The largest picture a tile file may claim; anything beyond is not a tile
-// and is treated as unreadable rather than decoded.
-inline constexpr int kMaxTileSide = 4096;
+// Decodes the bytes of a tile whose picture must be `tileSize`, at
+// `scaledTo` when that is valid (JPEG then decodes at reduced size
+// directly). The size is taken from the image's header before anything is
+// decoded, so a file that claims another size costs no memory. A null image
+// with the reason in `fault` when the bytes are not such a picture.
+QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo, TileFault& fault);
 
-// Decodes image bytes, at `scaledTo` when that is valid (JPEG then decodes
-// at reduced size directly). A null image when the bytes are not an image.
-QImage DecodeTileImage(const std::string& bytes, QSize scaledTo = QSize());
+// What one task tile is on disk, with its picture when it has one (at
+// `scaledTo` when valid). Reads at most one tile's worth of bytes, and only
+// from a regular file: a named pipe or a device is never opened.
+struct TileLook {
+    task::TileState State = task::TileState::Missing;
+    TileFault Fault = TileFault::None;
+    QImage Image;
+};
+TileLook LookAtTile(const task::SavedProject& project, int x, int y, QSize scaledTo = QSize());
 
-// Reads and decodes what the pyramid image `key` shows.
-TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key);
+class OverviewPyramid;
+
+// Reads and decodes what the pyramid image `key` shows: a tile, an overview
+// drawn from every tile it covers, or a kept overview from `pyramid` (when
+// given) once it is ready, until then a stand-in sampled from a few tiles.
+TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key,
+                           const OverviewPyramid* pyramid = nullptr);
 
 } // namespace kartivo::view::qt

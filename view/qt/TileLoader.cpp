@@ -5,8 +5,9 @@
 
 namespace kartivo::view::qt {
 
-TileLoader::TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads)
-    : project_(project), grid_(grid) {
+TileLoader::TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads,
+                       const OverviewPyramid* pyramid)
+    : project_(project), grid_(grid), pyramid_(pyramid) {
     if (threads <= 0)
         threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 2u, 4u));
     for (int i = 0; i < threads; ++i)
@@ -70,12 +71,12 @@ void TileLoader::Work() {
         lock.unlock();
         TileEntry entry;
         try {
-            entry = LoadPyramidImage(project_, grid_, key);
+            entry = LoadPyramidImage(project_, grid_, key, pyramid_);
         } catch (const std::exception&) {
             // Out of memory for one image: shown as unreadable, the rest carries on.
             entry = TileEntry();
             entry.Marks.push_back({QRect(0, 0, grid_.TileWidth(), grid_.TileHeight()),
-                                   task::TileState::Saved, true});
+                                   task::TileState::Saved, TileFault::Damaged});
         }
         lock.lock();
         running_.erase(std::find(running_.begin(), running_.end(), key));

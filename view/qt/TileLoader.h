@@ -24,7 +24,9 @@ public:
 
     // `project` and `grid` must outlive the loader. `threads` 0 picks one per
     // core, at least two and at most four.
-    TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads = 0);
+    // `pyramid`, when given, supplies the kept overviews and must outlive it too.
+    TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads = 0,
+               const OverviewPyramid* pyramid = nullptr);
     // Stops the workers after their current image and joins them.
     ~TileLoader();
     TileLoader(const TileLoader&) = delete;
@@ -45,6 +47,7 @@ private:
 
     const task::SavedProject& project_;
     const MapGrid& grid_;
+    const OverviewPyramid* pyramid_;
     std::function<void()> notify_;
 
     std::mutex mutex_;

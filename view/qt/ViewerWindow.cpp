@@ -3,14 +3,19 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QStatusBar>
 
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
+#include "ui/AppIcon.h"
+#include "ui/Controls.h"
+#include "view/GeoExport.h"
+#include "view/MapScale.h"
+#include "view/OutputFile.h"
 #include "view/qt/HeadlessRender.h"
 
 namespace kartivo::view::qt {
@@ -23,11 +28,14 @@ constexpr const char* kTitle = "Kartivo Map Viewer";
 
 TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)),
-      scale_(new QLabel(this)), recent_(platform::SettingsFileName()) {
+      scale_(new QLabel(this)), building_(new QLabel(this)), recent_(platform::SettingsFileName()) {
     setWindowTitle(kTitle);
+    setWindowIcon(ui::KartivoIcon());
     resize(1100, 760);
+    ui::CenterOnDesktop(this);
     setCentralWidget(map_);
     statusBar()->addWidget(readOut_, 1);
+    statusBar()->addPermanentWidget(building_);
     statusBar()->addPermanentWidget(scale_);
     readOut_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -48,11 +56,16 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
                                   [this] { RunGuarded([&] { CopyCoordinates(); }); });
     copyAction_->setEnabled(false);
     edit->addAction("Clear &selection", this, [this] { map_->ClearSelection(); });
+    edit->addAction("Copy &position under cursor", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), this,
+                    [this] { RunGuarded([&] { CopyPosition(); }); });
+    edit->addSeparator();
+    edit->addAction("&Go to...", QKeySequence(Qt::CTRL | Qt::Key_G), this, [this] { RunGuarded([&] { GoToClick(); }); });
 
     QMenu* view = menuBar()->addMenu("&View");
     view->addAction("&Fit to area", QKeySequence(Qt::CTRL | Qt::Key_0), this, [this] { map_->FitToArea(); });
     view->addAction("Zoom &in", QKeySequence::ZoomIn, this, [this] { map_->ZoomBy(2.0); });
     view->addAction("Zoom &out", QKeySequence::ZoomOut, this, [this] { map_->ZoomBy(0.5); });
+    view->addAction("Zoom to &selection", QKeySequence(Qt::Key_Z), this, [this] { map_->ZoomToSelection(); });
     view->addAction("&Actual pixels", QKeySequence(Qt::CTRL | Qt::Key_1), this,
                     [this] { map_->ShowActualPixels(); });
     view->addAction("&Reload tiles", QKeySequence::Refresh, this, [this] { map_->Reload(); });
@@ -71,9 +84,11 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     toggle("Tile &grid", QKeySequence(Qt::Key_G), &Overlays::Grid);
     toggle("Requested a&rea", QKeySequence(Qt::Key_A), &Overlays::Area);
     toggle("&Missing and failed tiles", QKeySequence(Qt::Key_M), &Overlays::Marks);
+    toggle("Gr&aticule (longitude, latitude)", QKeySequence(Qt::Key_L), &Overlays::Graticule);
 
     connect(map_, &MapWidget::readOutChanged, readOut_, &QLabel::setText);
     connect(map_, &MapWidget::viewChanged, this, &TfrmMapViewer::ShowScale);
+    connect(map_, &MapWidget::noteChanged, building_, &QLabel::setText);
     connect(map_, &MapWidget::selectionChanged, copyAction_, &QAction::setEnabled);
     FillRecentMenu();
     ProjectChanged();
@@ -81,7 +96,7 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
 
 bool TfrmMapViewer::OpenProject(const std::string& path) {
     std::string error;
-    std::unique_ptr<task::SavedProject> project = task::SavedProject::Open(path, error);
+    std::unique_ptr<task::SavedProject> project = OpenViewerProject(path, error);
     if (!project) {
         platform::Dialogs().ShowMessage(error);
         return false;
@@ -111,9 +126,7 @@ void TfrmMapViewer::ProjectChanged() {
     } else {
         const task::KvTask& t = p->Task();
         setWindowTitle(QString::fromStdString(t.ProjectFile()) + " - " + kTitle);
-        readOut_->setText(QString("%1 tiles, columns %2 to %3, rows %4 to %5, zoom %6")
-                              .arg(t.TileCount).arg(t.Xmin).arg(t.Xmax).arg(t.Ymin).arg(t.Ymax)
-                              .arg(t.Params->Zoom));
+        readOut_->setText(QString::fromStdString(TaskSummary(t)));
     }
     ShowScale();
 }
@@ -123,9 +136,12 @@ void TfrmMapViewer::ShowScale() {
         scale_->clear();
         return;
     }
+    // Ground distance, not a ratio of pixels: what a screen pixel measures
+    // at the view's centre, and how large the tiles' own pixels are drawn.
     const double s = map_->View().Scale();
-    scale_->setText(s >= 1 ? QString("Scale %1:1").arg(s, 0, 'g', 3)
-                           : QString("Scale 1:%1").arg(1 / s, 0, 'g', 3));
+    const std::string metres = LengthText(MetresPerScreenPixel(map_->Renderer()->Grid(), map_->View()));
+    scale_->setText(QString("1 px = %1   tiles at %2 %").arg(QString::fromStdString(metres))
+                        .arg(s * 100, 0, 'g', 3));
 }
 
 void TfrmMapViewer::OpenClick() {
@@ -133,6 +149,7 @@ void TfrmMapViewer::OpenClick() {
     request.title = "Open project";
     request.filterDescription = "Projects(*.kvpd)";
     request.filterPattern = "*.kvpd";
+    request.initialDir = SaveFolder(platform::SettingsFileName());
     if (auto path = platform::Dialogs().OpenFile(request))
         OpenProject(*path);
 }
@@ -166,14 +183,22 @@ void TfrmMapViewer::FillRecentMenu() {
     });
 }
 
-bool TfrmMapViewer::ExportView(const std::string& path) {
-    const QImage image = map_->RenderView();
-    QSaveFile file(QString::fromStdString(path));
-    if (image.isNull() || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
-        !file.commit()) {
-        platform::Dialogs().ShowMessage("Cannot create file " + path);
+bool TfrmMapViewer::ExportView(const std::string& path, int width) {
+    Viewport drawn;
+    const std::string png = EncodePng(map_->RenderView(width, &drawn));
+    std::string error = "Cannot create file " + path;
+    if (png.empty() || !WriteOutputFile(path, png, error)) {
+        platform::Dialogs().ShowMessage(error);
         return false;
     }
+    // Side files only beside a file: a picture sent down a pipe has none.
+    if (!platform::FileExists(path))
+        return true;
+    for (const auto& [side, text] : GeoSideFiles(path, map_->Renderer()->Grid(), drawn))
+        if (!WriteOutputFile(side, text, error)) {
+            platform::Dialogs().ShowMessage(error);
+            return false;
+        }
     return true;
 }
 
@@ -185,7 +210,11 @@ void TfrmMapViewer::ExportClick() {
         return;
     if (!path.endsWith(".png", Qt::CaseInsensitive))
         path += ".png";
-    ExportView(path.toStdString());
+    bool ok = false;
+    const int width = QInputDialog::getInt(this, "Export view", "Width of the picture in pixels (the same area):",
+                                           map_->width(), 16, kMaxRenderSide, 1, &ok);
+    if (ok)
+        ExportView(path.toStdString(), width);
 }
 
 void TfrmMapViewer::CopyCoordinates() {
@@ -193,6 +222,38 @@ void TfrmMapViewer::CopyCoordinates() {
         return;
     QApplication::clipboard()->setText(QString::fromStdString(SelectionText(map_->SelectionDegrees())));
     statusBar()->showMessage("Coordinates copied: left, right longitude, top, bottom latitude.", 4000);
+}
+
+void TfrmMapViewer::CopyPosition() {
+    const std::string position = map_->PositionUnderCursor();
+    if (position.empty())
+        return;
+    QApplication::clipboard()->setText(QString::fromStdString(position));
+    statusBar()->showMessage(QString::fromStdString("Position copied: " + position + " (longitude,latitude)."), 4000);
+}
+
+bool TfrmMapViewer::GoTo(const std::string& text) {
+    if (!map_->Renderer())
+        return false;
+    MapPoint target;
+    std::string error;
+    if (!ParseGoTo(text, map_->Renderer()->Grid(), target, error)) {
+        platform::Dialogs().ShowMessage(error);
+        return false;
+    }
+    map_->CenterOnMap(target);
+    return true;
+}
+
+void TfrmMapViewer::GoToClick() {
+    if (!map_->Renderer())
+        return;
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, "Go to", "Longitude,latitude in decimal degrees, or a tile's column/row:", QLineEdit::Normal,
+        QString::fromStdString(map_->PositionUnderCursor()), &ok);
+    if (ok && !text.trimmed().isEmpty())
+        GoTo(text.toStdString());
 }
 
 } // namespace kartivo::view::qt

@@ -41,14 +41,22 @@ int Run(int argc, char** argv)
                 std::fprintf(stderr, "plateview: %s\n", qPrintable(msg));
         });
         QGuiApplication app(argc, argv);
-        const bool ok = RenderProjectToFile(cmd, error);
-        if (!ok)
+        const RenderOutcome outcome = RenderProject(cmd, error);
+        if (outcome != RenderOutcome::Written)
             std::fprintf(stderr, "plateview: %s\n", error.c_str());
         // The picture is written and closed; the application's teardown only
         // sets up the font database to take it down again (a third of a
         // second on a cold start), so leave at once.
         std::fflush(nullptr);
-        std::_Exit(ok ? 0 : 1);
+        std::_Exit(static_cast<int>(outcome));
+    }
+
+    // Qt aborts when its platform finds no display; say so in one line first.
+    const std::string noDisplay =
+        MissingDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM"));
+    if (!noDisplay.empty()) {
+        std::fprintf(stderr, "plateview: %s\n", noDisplay.c_str());
+        return 1;
     }
 
     return platform::qt::RunWindowProgram(argc, argv, [&cmd] {

@@ -11,8 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
-#include "ui/AppIcon.h"
-#include "ui/Controls.h"
+#include "platform/qt/AppIcon.h"
 #include "view/GeoExport.h"
 #include "view/MapScale.h"
 #include "view/OutputFile.h"
@@ -30,9 +29,9 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)),
       scale_(new QLabel(this)), building_(new QLabel(this)), recent_(platform::SettingsFileName()) {
     setWindowTitle(kTitle);
-    setWindowIcon(ui::KartivoIcon());
+    setWindowIcon(platform::qt::KartivoIcon());
     resize(1100, 760);
-    ui::CenterOnDesktop(this);
+    platform::qt::CenterOnDesktop(this);
     setCentralWidget(map_);
     statusBar()->addWidget(readOut_, 1);
     statusBar()->addPermanentWidget(building_);

@@ -79,17 +79,6 @@ void WriteSideFile(const std::string& path, const std::string& text) {
 
 } // namespace
 
-std::string Thousands(std::int64_t n) {
-    const std::string digits = std::to_string(n < 0 ? -n : n);
-    std::string s;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            s += ',';
-        s += digits[i];
-    }
-    return n < 0 ? "-" + s : s;
-}
-
 std::string TimeLeftText(double seconds) {
     const long long s = seconds > 0 ? static_cast<long long>(seconds + 0.5) : 0;
     if (s < 60)

@@ -11,6 +11,7 @@
 #include "join/MapGeometry.h"
 #include "join/Output.h"
 #include "join/TileSource.h"
+#include "platform/Formats.h"
 
 namespace kartivo::task { class KvTask; class SavedProject; }
 
@@ -60,7 +61,7 @@ struct JoinOptions {
 };
 
 // Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".
-std::string Thousands(std::int64_t n);
+inline std::string Thousands(std::int64_t n) { return platform::GroupThousands(n); }
 std::string TimeLeftText(double seconds);
 
 // The image the options make of the task: the tiles' mosaic, or the part of

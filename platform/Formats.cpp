@@ -12,6 +12,19 @@
 
 namespace kartivo::platform {
 
+std::string GroupThousands(std::int64_t n) {
+    // The magnitude in unsigned arithmetic: -INT64_MIN does not fit an int64.
+    const std::uint64_t magnitude = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+    const std::string digits = std::to_string(magnitude);
+    std::string out = n < 0 ? "-" : "";
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
 namespace {
 
 // -1: no test override; otherwise the separator the tests chose.

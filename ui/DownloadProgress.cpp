@@ -1,5 +1,7 @@
 #include "ui/DownloadProgress.h"
 
+#include "platform/Formats.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -174,14 +176,7 @@ double DownloadProgress::SecondsLeft() const
 
 std::string DownloadProgress::Thousands(std::int64_t n)
 {
-    std::string digits = std::to_string(n < 0 ? -n : n);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            out.push_back(',');
-        out.push_back(digits[i]);
-    }
-    return n < 0 ? "-" + out : out;
+    return platform::GroupThousands(n);
 }
 
 std::string DownloadProgress::KeepWordsTogether(const std::string& text)

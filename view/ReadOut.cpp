@@ -23,17 +23,6 @@ std::string FormatDecimal(double degrees, int decimals) {
     return text;
 }
 
-std::string GroupThousands(long long n) {
-    const std::string digits = std::to_string(n < 0 ? -(n + 1) + 1ull : static_cast<unsigned long long>(n));
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            out.push_back(',');
-        out.push_back(digits[i]);
-    }
-    return n < 0 ? "-" + out : out;
-}
-
 std::string TaskSummary(const task::KvTask& task) {
     return GroupThousands(task.TileCount) + (task.TileCount == 1 ? " tile" : " tiles") + ", columns " +
            std::to_string(task.Xmin) + " to " + std::to_string(task.Xmax) + ", rows " +

@@ -4,6 +4,8 @@
 // and a selected rectangle as the four numbers the main window asks for.
 #include <string>
 
+#include "platform/Formats.h"
+
 #include "task/SavedProject.h"
 #include "view/MapGrid.h"
 
@@ -26,7 +28,7 @@ enum class TileFault {
 };
 
 // 1234567 -> "1,234,567": counts in the viewer's texts, as Kartivo writes them.
-std::string GroupThousands(long long n);
+using platform::GroupThousands;
 // The line the status bar shows for a project just opened: its tile count,
 // columns, rows and zoom. Columns and rows stay ungrouped, as in file names.
 std::string TaskSummary(const task::KvTask& task);

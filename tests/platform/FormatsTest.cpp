@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <cstdlib>
 #include <locale.h>
 #include <optional>
@@ -145,6 +147,18 @@ TEST_F(EnvLocaleTest, ProcessLocaleDoesNotLeakIntoFormats) {
     EXPECT_EQ(FormatF(0.5), "    0.50000000000000");
     EXPECT_EQ(FormatG(0.5), "0.5");   // follows the environment, which says C
     ::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+// One grouping for the counts of all three programs, down to the extremes
+// of the 64-bit range (the smallest has no positive counterpart).
+TEST(GroupThousands, GroupsEveryThreeDigitsFromTheRight) {
+    EXPECT_EQ(GroupThousands(0), "0");
+    EXPECT_EQ(GroupThousands(999), "999");
+    EXPECT_EQ(GroupThousands(1000), "1,000");
+    EXPECT_EQ(GroupThousands(66895872), "66,895,872");
+    EXPECT_EQ(GroupThousands(-1234567), "-1,234,567");
+    EXPECT_EQ(GroupThousands(INT64_MAX), "9,223,372,036,854,775,807");
+    EXPECT_EQ(GroupThousands(INT64_MIN), "-9,223,372,036,854,775,808");
 }
 
 } // namespace

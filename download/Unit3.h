@@ -2,8 +2,9 @@
 // TDownThread: one download worker. It walks the task's whole tile range,
 // takes the tiles of its share, fetches each with its own TIdHTTP, stores it,
 // and classifies failures by substrings of their text (download/Failures.h;
-// retry, blank substitute, failure record, or stop). Log lines, failure records and its
-// finish reach the main window through Synchronize and IWorkerHost.
+// retry, blank substitute, failure record, or stop). Log lines, failure
+// records and its finish reach the main window through Synchronize and
+// IWorkerHost.
 //
 // Life of a worker: created and started by the main window -> stagger pause
 // -> scan (one tile at a time, stop flag read before each) -> " Finished."

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 
+#include "download/Failures.h"
 #include "download/IdHTTP.h"
 #include "download/ProxySetting.h"
 #include "platform/Errors.h"
@@ -14,31 +15,6 @@
 namespace kartivo::download {
 
 namespace {
-
-// How a failed request is handled, by the first substring its text holds.
-enum class Failure { Reset, AddressInUse, Ban, Network, ProxyRefused, NotFound, Other, NoText };
-
-bool Contains(const std::string& text, const char* part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-Failure Classify(const std::string& text, bool hasText)
-{
-    if (!hasText)
-        return Failure::NoText;
-    if (Contains(text, "10054") || Contains(text, "Connection Closed Gracefully"))
-        return Failure::Reset;
-    if (Contains(text, "10048"))
-        return Failure::AddressInUse;
-    if (Contains(text, "302") || Contains(text, "403"))
-        return Failure::Ban;
-    if (Contains(text, "Socket Error"))
-        return Failure::Network;
-    if (Contains(text, "404") || Contains(text, "400"))
-        return Failure::NotFound;
-    return Failure::Other;
-}
 
 // Pause before the retry of a failure that is retried a bounded number of times.
 int RetryPauseMs(Failure f)
@@ -216,7 +192,7 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
             failed = true;
         }
         if (failed) {
-            Failure f = proxyRefused ? Failure::ProxyRefused : Classify(text, !text.empty());
+            Failure f = ClassifyFailure(FailureCaller::Worker, text, proxyRefused);
 
             if (f == Failure::Reset || f == Failure::AddressInUse) {
                 if (Terminated())

@@ -1,9 +1,10 @@
 #pragma once
 // TDownThread: one download worker. It walks the task's whole tile range,
 // takes the tiles of its share, fetches each with its own TIdHTTP, stores it,
-// and classifies failures by substrings of their text (retry, blank
-// substitute, failure record, or stop). Log lines, failure records and its
-// finish reach the main window through Synchronize and IWorkerHost.
+// and classifies failures by substrings of their text (download/Failures.h;
+// retry, blank substitute, failure record, or stop). Log lines, failure
+// records and its finish reach the main window through Synchronize and
+// IWorkerHost.
 //
 // Life of a worker: created and started by the main window -> stagger pause
 // -> scan (one tile at a time, stop flag read before each) -> " Finished."
@@ -38,6 +39,7 @@
 #include <string>
 #include <utility>
 
+#include "download/Failures.h"   // the fixed texts of the worker's log
 #include "platform/Threads.h"
 
 namespace kartivo::task { class KvTask; }
@@ -67,13 +69,6 @@ public:
     // The worker stops after this; a host that does not care ignores it.
     virtual void TileNotSaved(const TileWriteFailure& /*failure*/) {}
 };
-
-// Fixed texts of the worker's log.
-inline constexpr const char* kBanMessage = "Error: may be your IP is banned.\nPlease try again later.";
-inline constexpr const char* kNetworkMessage = "Error: Your network has problem, please check it.";
-inline constexpr const char* kNotFoundMessage = "Error: the image is not found on server.";
-inline constexpr const char* kProxyRefusedMessage =
-    "Error: the proxy refused the user name or password. Check them in Options.";
 
 // The log line of a worker whose scan ended by an unexpected error (an
 // exception: no memory, a failing window), before its " Finished.":

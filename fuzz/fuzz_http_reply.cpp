@@ -2,6 +2,7 @@
 // The reader must never crash, read past its input, exceed its limits, or
 // fail with a text that callers would classify as a network or status event.
 #include "download/HttpReply.h"
+#include "download/Failures.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -39,10 +40,9 @@ private:
 };
 
 bool Classified(const std::string& text) {
-    for (const char* s : {"10054", "Connection Closed Gracefully", "10048", "302", "403",
-                          "Socket Error", "404", "400"})
-        if (text.find(s) != std::string::npos) return true;
-    return false;
+    // The worker's rows are the wider set (they include "400").
+    const download::Failure f = download::ClassifyFailure(download::FailureCaller::Worker, text, false);
+    return f != download::Failure::Other && f != download::Failure::NoText;
 }
 
 int FuzzOneInput(const std::uint8_t* data, std::size_t size) {

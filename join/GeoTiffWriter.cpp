@@ -477,6 +477,10 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
     std::vector<TIFF*> files, masks;
     std::vector<std::string> paths, maskPaths;
     std::vector<Subfile> subfiles;
+    // The output's own temporary name begins with the "." that TempFiles
+    // puts in front of every temporary; it is dropped here because Create
+    // adds it again, so the level files read ".name.tif.partial-X.level0..."
+    // rather than beginning with two dots.
     const std::string base = platform::ExtractFileName(path).substr(1);
     for (std::size_t level = 0; level < levels.size(); ++level) {
         paths.push_back(temps.Create(folder, base + ".level" + std::to_string(level)));

@@ -93,10 +93,11 @@ void DownloadController::Start(const StartInput& input)
 {
     auto& dialogs = platform::Dialogs();
 
-    // 1. The proxy settings, read afresh for every download.
+    // The proxy settings, read afresh for every download, so a change made
+    // in Options applies to the next Start.
     const OptionsValues settings = LoadOptions(IniFileName);
 
-    // 2 to 8. The checks of the input (zoom, map type, save path, then the
+    // The checks of the input (zoom, map type, save path, then the
     // coordinates and their ranges); a zoom that is no integer ends Start in
     // the error box.
     const StartCheck check = CheckStartInput(input);
@@ -120,10 +121,10 @@ void DownloadController::Start(const StartInput& input)
     const int zoom = request.Zoom;
     const int mapsType = request.MapsType;
 
-    // 9. (10, the task name with its extension, came with the request.)
+    // No worker runs yet; the task name already carries its extension.
     RunningWorkers = 0;
 
-    // 11. Does the input describe the project file that is there already?
+    // Does the input describe the project file that is there already?
     // When it does not, starting afresh replaces that project's log, lists
     // and positions: the user says whether to, and No changes nothing.
     bool continueTask = false;
@@ -134,7 +135,8 @@ void DownloadController::Start(const StartInput& input)
             return;
     }
 
-    // 12. The request.
+    // The task's parameters: the checked input, every worker slot, and the
+    // proxy of the settings.
     auto params = std::make_shared<task::TaskParameters>();
     params->LeftLongitude = request.LeftLongitude;
     params->RightLongitude = request.RightLongitude;
@@ -159,7 +161,9 @@ void DownloadController::Start(const StartInput& input)
     if (!continueTask && !ConfirmTaskSize(*params, request.SaveFolder))
         return;
 
-    // 13, 14. The task.
+    // The task: its tile range and folder. Whether the tile folder was there
+    // before is kept, so abandoning this start removes only a folder it made.
+    // A task of fewer tiles than workers runs only as many workers as tiles.
     const std::string tileFolder = path + task::TaskBaseName(name) + platform::PathDelim;
     const bool tileFolderExisted = platform::DirectoryExists(tileFolder);
     auto task = task::KvTask::Create(*params);
@@ -173,7 +177,7 @@ void DownloadController::Start(const StartInput& input)
     if (CurrentTask->TileCount < params->ThreadCount)
         params->ThreadCount = CurrentTask->TileCount;
 
-    // 15. The tile list first: it is the one record that can take long, and
+    // The tile list first: it is the one record that can take long, and
     // a list that is stopped or fails leaves the project as it was. A long
     // list is written on a thread of its own while the window stays
     // responsive, its progress in the status bar; the ticks finish Start
@@ -224,7 +228,7 @@ void DownloadController::FinishStart()
     // The count starts where the workers' resume positions put it.
     Progress.Begin(*CurrentTask, params->ThreadCount);
 
-    // 16. The memos show the files' ends as they are now; whatever is added
+    // The memos show the files' ends as they are now; whatever is added
     // later is appended to the files.
     notSaved_.clear();
     Memo1Lines.Assign(platform::ReadLastLines(CurrentTask->LogFile, kLogTailLines, kTailReadBytes));
@@ -235,7 +239,8 @@ void DownloadController::FinishStart()
     Memo2Lines.KeepFrom(Memo2Lines.Total());
     view_.MemosChanged();
 
-    // 17 to 20.
+    // Show the tile total and the starting count, turn the button into
+    // Stop, and start the workers.
     view_.ShowTotal(TotalImagesText(CurrentTask->TileCount));
     view_.ShowProgress(Progress.Permille(), Progress.StatusText(), Progress.CountsText());
     SetCaption(kCaptionStop);

@@ -1,6 +1,7 @@
 #include "ui/FailedTilesRun.h"
 
 #include "core/MapTypes.h"
+#include "download/Failures.h"
 #include "download/IdHTTP.h"
 #include "download/ProxySetting.h"
 #include "download/Unit3.h"
@@ -93,19 +94,6 @@ std::string FileNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool Contains(const std::string& text, const char* part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-// Failures worth an immediate repetition: the server reset the connection,
-// the local address was in use, or a kept-open connection had been dropped.
-bool IsRepeatable(const std::string& text)
-{
-    return Contains(text, "10054") || Contains(text, "10048") ||
-           Contains(text, "Connection Closed Gracefully");
-}
-
 } // namespace
 
 bool FailedTilesRun::FetchLine(const std::string& line)
@@ -119,6 +107,7 @@ bool FailedTilesRun::FetchLine(const std::string& line)
     std::string failure;
     bool fetched = false;
     bool proxyRefused = false;
+    download::Failure kind = download::Failure::Other;
     for (int repeats = 0;; ++repeats) {
         // Every attempt starts from an empty buffer, so that no part of a
         // failed reply ends up in front of the image.
@@ -133,7 +122,11 @@ bool FailedTilesRun::FetchLine(const std::string& line)
         } catch (const std::exception& e) {
             failure = e.what();
         }
-        if (!IsRepeatable(failure))
+        // Failures worth an immediate repetition: the server reset the
+        // connection, the local address was in use, or a kept-open
+        // connection had been dropped.
+        kind = download::ClassifyFailure(download::FailureCaller::Redownload, failure, proxyRefused);
+        if (kind != download::Failure::Reset && kind != download::Failure::AddressInUse)
             break;
         if (repeats == kMaxRepeats) {
             // Given up after the bound: reported by its text line alone,
@@ -152,22 +145,23 @@ bool FailedTilesRun::FetchLine(const std::string& line)
     }
 
     report_(failure + ftl::kGivenUpJoin + entry.Url);
-    if (proxyRefused) {
+    switch (kind) {
+    case download::Failure::ProxyRefused:
         // Every further tile would be refused alike.
         report_(download::kProxyRefusedMessage);
         return false;
-    }
-    if (Contains(failure, "302") || Contains(failure, "403")) {
-        report_(ftl::kBanned);
+    case download::Failure::Ban:
+        report_(download::kBanMessage);
         return false;
-    }
-    if (Contains(failure, "Socket Error")) {
-        report_(ftl::kNetworkProblem);
+    case download::Failure::Network:
+        report_(download::kNetworkMessage);
         return false;
+    case download::Failure::NotFound:
+        report_(entry.Url + ":" + download::kNotFoundMessage);
+        return true;
+    default:
+        return true;
     }
-    if (Contains(failure, "404"))
-        report_(entry.Url + ftl::kNotFoundSuffix);
-    return true;
 }
 
 } // namespace kartivo::ui

@@ -12,6 +12,7 @@
 // A stop request ends the run after the current line, with "Download End.".
 // The run may go on a thread of its own: a stop request is safe from any
 // thread, and the sinks run on the run's thread.
+// Failures are classified by download/Failures.h.
 // A refusal (302/403), a network failure or a proxy that refuses the user
 // name or password ends it early with its message;
 // a tile file that cannot be written ends it by raising EFCreateError, and
@@ -29,15 +30,13 @@ namespace kartivo::ui {
 
 struct OptionsValues;
 
-// Report texts of the re-download window.
+// Report texts of the re-download window; the messages of the failures that
+// end a run, and of a tile not on the server, are download/Failures.h's.
 namespace ftl {
 inline constexpr const char* kNoRecords = "No failed files records.";
 inline constexpr const char* kStart = "Start...";
 inline constexpr const char* kOkSuffix = " ->OK";
 inline constexpr const char* kGivenUpJoin = "->";
-inline constexpr const char* kBanned = "Error: may be your IP is banned.\nPlease try again later.";
-inline constexpr const char* kNetworkProblem = "Error: Your network has problem, please check it.";
-inline constexpr const char* kNotFoundSuffix = ":Error: the image is not found on server.";
 inline constexpr const char* kEnd = "Download End.";
 // Put in front of a line whose path is not a tile file: it is skipped, so a
 // list can never make the run overwrite any other file.

@@ -429,7 +429,9 @@ void TForm1::FormShow()
     RunGuarded([&] {
         ProgramFolder = platform::ProgramFolder();
         HomepageLink = kHomepageLink;
-        IniFileName = platform::SettingsFileName();   // ProgramFolder + "ini/config.ini"
+        // ProgramFolder + "ini/config.ini" when that folder may be written,
+        // else the user's own copy (~/.config/kartivo/config.ini).
+        IniFileName = platform::SettingsFileName();
         HelpFile = ProgramFolder + "help" + platform::PathDelim + "index.html";
         MailLink = kMailLink;
         controller_.IniFileName = IniFileName;

@@ -1,4 +1,5 @@
 #pragma once
+// "ftl" is the failed-tiles list: this is its window.
 // TfrmFlt: the window that fetches again the tiles of a failed-tiles list
 // chosen by the user and reports each outcome as a line of its memo. It does
 // not block the main window. The run itself is FailedTilesRun

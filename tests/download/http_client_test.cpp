@@ -1,6 +1,7 @@
 // TIdHTTP against the scriptable server: connection reuse and loss, reply
 // framing, failure texts (which callers classify by substring), the proxy
 // form and the exact bytes of the requests Kartivo sends.
+#include "download/Failures.h"
 #include "download/IdHTTP.h"
 #include "tests/support/TestServer.h"
 
@@ -23,12 +24,11 @@ using testing::TestServer;
 
 namespace {
 
-// The substrings callers classify failures by.
+// Whether a text matches one of the rows callers classify failures by.
 bool Classified(const std::string& text) {
-    for (const char* s : {"10054", "Connection Closed Gracefully", "10048", "302", "403",
-                          "Socket Error", "404", "400"})
-        if (text.find(s) != std::string::npos) return true;
-    return false;
+    // The worker's rows are the wider set (they include "400").
+    const Failure f = ClassifyFailure(FailureCaller::Worker, text, false);
+    return f != Failure::Other && f != Failure::NoText;
 }
 
 std::string Text(const TMemoryStream& m) {

@@ -60,10 +60,23 @@ const std::string kNetwork = "Error: Your network has problem, please check it."
 const std::string kNotFound = ":Error: the image is not found on server.";
 const std::string kProxyRefused = "Error: the proxy refused the user name or password. Check them in Options.";
 
+// Every test has a program folder of its own, so the window reads the
+// settings file the test writes there (or none), never the developer's own
+// build/bin/ini/config.ini with its proxy.
 class RedownloadTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::SetDialogs(&dialogs); }
-    void TearDown() override { platform::SetDialogs(nullptr); }
+    void SetUp() override
+    {
+        platform::SetDialogs(&dialogs);
+        platform::SetProgramFolderForTests(programFolder.Path());
+        std::filesystem::create_directory(programFolder.Path() + "ini");
+    }
+    void TearDown() override
+    {
+        platform::SetProgramFolderForTests("");
+        platform::SetDialogs(nullptr);
+    }
+    std::string IniPath() const { return programFolder.Path() + "ini/config.ini"; }
 
     std::string Url(const std::string& name) const
     {
@@ -117,6 +130,7 @@ protected:
 
     TestServer server;
     TempFolder folder;
+    TempFolder programFolder;
     platform::RecordingDialogs dialogs;
 };
 
@@ -472,10 +486,7 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
 // with its credentials; the tile hosts themselves are never reached.
 TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 {
-    TempFolder programFolder;
-    platform::SetProgramFolderForTests(programFolder.Path());
-    std::filesystem::create_directory(programFolder.Path() + "ini");
-    WriteBytes(programFolder.Path() + "ini/config.ini",
+    WriteBytes(IniPath(),
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
                                 std::to_string(server.Port()) +
                                 "\r\nProxyUsername=alice\r\nProxyPassword=secret\r\n");
@@ -486,7 +497,6 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
     TfrmFlt w;
     w.show();
     RunWindow(w);
-    platform::SetProgramFolderForTests("");
 
     EXPECT_EQ(w.Memo1Lines.ToVector(),
               (Lines{"Start...", Tile("mn_0_0_3.png") + ":" + url + " ->OK", "Download End."}));
@@ -500,17 +510,13 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 
 TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
 {
-    TempFolder programFolder;
-    platform::SetProgramFolderForTests(programFolder.Path());
-    std::filesystem::create_directory(programFolder.Path() + "ini");
-    WriteBytes(programFolder.Path() + "ini/config.ini",
+    WriteBytes(IniPath(),
                             "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
     OfferList({Line("mn_0_0_3.png")});
 
     TfrmFlt w;
     w.show();
     w.Button1Click();
-    platform::SetProgramFolderForTests("");
 
     EXPECT_FALSE(w.Running());
     EXPECT_EQ(dialogs.messages, Lines{"Error: the proxy port \"eighty\" is not a port number."});
@@ -606,24 +612,16 @@ protected:
                             "the re-download through a real authenticating proxy is not tried";
         proxy = std::make_unique<TinyProxy>(binary, server.Port());
         ASSERT_TRUE(proxy->WaitUntilListening()) << "tinyproxy did not start";
-        platform::SetProgramFolderForTests(programFolder.Path());
-        std::filesystem::create_directory(programFolder.Path() + "ini");
-    }
-    void TearDown() override
-    {
-        platform::SetProgramFolderForTests("");
-        RedownloadTest::TearDown();
     }
     void UseProxy(const std::string& password)
     {
-        WriteBytes(programFolder.Path() + "ini/config.ini",
+        WriteBytes(IniPath(),
                    "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" + std::to_string(proxy->Port()) +
                        "\r\nProxyUsername=alice\r\nProxyPassword=" + password + "\r\n");
     }
     // The tile URL as the list holds it; its port is not used through a proxy.
     std::string ProxiedUrl(const std::string& name) const { return "http://127.0.0.1/tiles/" + name; }
 
-    TempFolder programFolder;
     std::unique_ptr<TinyProxy> proxy;
 };
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "platform/Files.h"
@@ -142,11 +143,10 @@ void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys) {
             const long long c0 = static_cast<long long>(key.Col) << shift;
             const long long r0 = static_cast<long long>(key.Row) << shift;
             const long long span = 1ll << shift;
-            for (long long c = c0; c < c0 + span; ++c)
-                for (long long r = r0; r < r0 + span; ++r) {
+            // Clipped to the grid: a top image may reach far beyond it.
+            for (long long c = c0; c < c0 + span && (c << kFirstLevel) < grid_.Columns(); ++c)
+                for (long long r = r0; r < r0 + span && (r << kFirstLevel) < grid_.Rows(); ++r) {
                     const PyramidKey first{kFirstLevel, static_cast<int>(c), static_cast<int>(r)};
-                    if (!OnGrid(grid_, first))
-                        break;   // rows beyond the grid: none further down this column
                     if (auto it = nodes_.find(first); it != nodes_.end() && it->second.Ready)
                         continue;
                     if (seen.insert(first).second)
@@ -166,8 +166,12 @@ void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys) {
             digests[n] = TilesDigest(todo[n]);
     };
     std::vector<std::thread> pool;
-    for (std::size_t t = 1; t < threads; ++t)
-        pool.emplace_back(work);
+    try {
+        for (std::size_t t = 1; t < threads; ++t)
+            pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads to be had: those started, and this one, share the work.
+    }
     work();
     for (std::thread& t : pool)
         t.join();

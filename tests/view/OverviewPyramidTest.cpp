@@ -127,4 +127,50 @@ TEST_F(OverviewPyramidTest, RenderIsFaithfulAndAChangedTileInvalidatesItsLevels)
     t.WriteTile(100, 500, t.ColourOf(100, 500));
 }
 
+// Tiles looked at ahead, on several threads, give each image the digest a
+// check one by one gives: the kept images are read back, not rebuilt. What
+// was looked at serves one check only: once dropped (a later look ahead, or
+// Forget), a tile changed since shows its new colour.
+TEST_F(OverviewPyramidTest, TilesLookedAtAheadMatchAndAreDroppedAfterUse)
+{
+    SyntheticTask& t = Strip();
+    testing::TempFolder cache;
+    std::string error;
+    auto project = qt::OpenViewerProject(t.ProjectPath(), error);
+    ASSERT_TRUE(project) << error;
+    const MapGrid grid = MapGrid::OfTask(project->Task());
+    {
+        qt::OverviewPyramid first(*project, grid, cache.Path());
+        first.Build({8, 0, 0});
+    }
+    const auto kept = CacheFiles(cache.Path());
+    ASSERT_GE(kept.size(), 5u);
+
+    qt::OverviewPyramid pyramid(*project, grid, cache.Path());
+    pyramid.LookAhead({{8, 0, 0}, {8, 1, 0}, {3, 0, 0}});
+    QImage eight = pyramid.Build({8, 0, 0}).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(CacheFiles(cache.Path()), kept) << "the same digests: nothing built again";
+    EXPECT_TRUE(Near(eight.pixelColor(100, 0), t.ColourOf(100, 500), 2));
+    EXPECT_TRUE(Near(eight.pixelColor(255, 0), t.ColourOf(255, 500), 2));
+
+    // Looked at, then the tile changes; the next look ahead drops what the
+    // first saw, so the check looks at the tiles again.
+    const QColor changed(250, 10, 250);
+    pyramid.Forget();
+    pyramid.LookAhead({{8, 0, 0}});
+    t.WriteTile(100, 500, changed);
+    pyramid.LookAhead({});
+    eight = pyramid.Build({8, 0, 0}).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_TRUE(Near(eight.pixelColor(100, 0), changed, 3)) << eight.pixelColor(100, 0).name().toStdString();
+
+    // The same through Forget.
+    pyramid.Forget();
+    pyramid.LookAhead({{8, 0, 0}});
+    t.WriteTile(100, 500, t.ColourOf(100, 500));
+    pyramid.Forget();
+    eight = pyramid.Build({8, 0, 0}).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_TRUE(Near(eight.pixelColor(100, 0), t.ColourOf(100, 500), 3));
+    EXPECT_TRUE(Near(eight.pixelColor(101, 0), t.ColourOf(101, 500), 3));
+}
+
 } // namespace kartivo::view

@@ -302,6 +302,9 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
                                                           view.Scale())) + 1;
     const int rowsPerBand = std::max(1, static_cast<int>(kImagesPerBand / imagesPerRow));
     const int bandHeight = std::max(1, static_cast<int>(std::floor(rowsPerBand * imageHeight)));
+    // The tiles under the whole picture's overviews are looked at on several
+    // threads at once, before the bands check them one image at a time.
+    pyramid_->LookAhead(grid_.KeysCovering(view.VisibleMap(), level));
     for (int top = 0; top < view.Height(); top += bandHeight) {
         const int height = std::min(bandHeight, view.Height() - top);
         Viewport band(view.Width(), height);
@@ -337,6 +340,8 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
         Paint(painter, band, bandOverlays);
         painter.restore();
     }
+    // What was looked at but not used is not kept for a later check.
+    pyramid_->LookAhead({});
     if (overlays.Graticule)
         DrawGraticule(painter, view);
     return image;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "platform/Files.h"
@@ -123,6 +124,60 @@ void OverviewPyramid::Want(const std::vector<PyramidKey>& keys) {
 void OverviewPyramid::Forget() {
     std::lock_guard<std::mutex> lock(mutex_);
     nodes_.clear();
+    lookedAt_.clear();
+}
+
+void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys) {
+    // The first-level images below `keys`, each once, that are not checked yet.
+    std::vector<PyramidKey> todo;
+    {
+        std::unordered_set<PyramidKey, PyramidKeyHash> seen;
+        std::lock_guard<std::mutex> lock(mutex_);
+        lookedAt_.clear();
+        for (const PyramidKey& key : keys) {
+            if (!Keeps(key) || !OnGrid(grid_, key))
+                continue;
+            if (auto it = nodes_.find(key); it != nodes_.end() && it->second.Ready)
+                continue;
+            const int shift = key.Level - kFirstLevel;
+            const long long c0 = static_cast<long long>(key.Col) << shift;
+            const long long r0 = static_cast<long long>(key.Row) << shift;
+            const long long span = 1ll << shift;
+            // Clipped to the grid: a top image may reach far beyond it.
+            for (long long c = c0; c < c0 + span && (c << kFirstLevel) < grid_.Columns(); ++c)
+                for (long long r = r0; r < r0 + span && (r << kFirstLevel) < grid_.Rows(); ++r) {
+                    const PyramidKey first{kFirstLevel, static_cast<int>(c), static_cast<int>(r)};
+                    if (auto it = nodes_.find(first); it != nodes_.end() && it->second.Ready)
+                        continue;
+                    if (seen.insert(first).second)
+                        todo.push_back(first);
+                }
+        }
+    }
+    if (todo.empty())
+        return;
+    // Statting is mostly waiting on the file system: more threads than cores help.
+    const std::size_t threads = std::min<std::size_t>(
+        todo.size(), std::clamp<std::size_t>(std::thread::hardware_concurrency() * 2, 2, 8));
+    std::vector<std::uint64_t> digests(todo.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t n; (n = next.fetch_add(1)) < todo.size();)
+            digests[n] = TilesDigest(todo[n]);
+    };
+    std::vector<std::thread> pool;
+    try {
+        for (std::size_t t = 1; t < threads; ++t)
+            pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads to be had: those started, and this one, share the work.
+    }
+    work();
+    for (std::thread& t : pool)
+        t.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t n = 0; n < todo.size(); ++n)
+        lookedAt_[todo[n]] = digests[n];
 }
 
 bool OverviewPyramid::IsReady(const PyramidKey& key) const {
@@ -179,11 +234,15 @@ std::uint64_t OverviewPyramid::TilesDigest(const PyramidKey& key) const {
     const task::KvTask& task = project_.Task();
     const Block b = BlockOf(grid_, key);
     Fnv digest;
+    // Names looked up in the tile folder itself, not walked from the root each time.
+    const int dir = ::open(task.TileFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (long long c = b.C0; c < b.C1; ++c)
         for (long long r = b.R0; r < b.R1; ++r) {
             const int x = grid_.Xmin() + static_cast<int>(c), y = grid_.Ymax() - static_cast<int>(r);
             struct stat st {};
-            if (::stat(task.GetTileFilePath(x, y).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            const bool found = dir >= 0 ? ::fstatat(dir, task.GetTileFileName(x, y).c_str(), &st, 0) == 0
+                                        : ::stat(task.GetTileFilePath(x, y).c_str(), &st) == 0;
+            if (found && S_ISREG(st.st_mode)) {
                 digest.Add(static_cast<std::uint64_t>(st.st_size));
                 digest.Add(static_cast<std::uint64_t>(st.st_mtim.tv_sec));
                 digest.Add(static_cast<std::uint64_t>(st.st_mtim.tv_nsec));
@@ -191,6 +250,8 @@ std::uint64_t OverviewPyramid::TilesDigest(const PyramidKey& key) const {
                 digest.Add(~0ull);
             }
         }
+    if (dir >= 0)
+        ::close(dir);
     return digest.h;
 }
 
@@ -214,7 +275,17 @@ std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, QImage* image) {
     // first level, the children's digests above.
     std::uint64_t digest = 0;
     if (key.Level == kFirstLevel) {
-        digest = TilesDigest(key);
+        bool seen = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (auto it = lookedAt_.find(key); it != lookedAt_.end()) {
+                digest = it->second;
+                lookedAt_.erase(it);
+                seen = true;
+            }
+        }
+        if (!seen)
+            digest = TilesDigest(key);
     } else {
         Fnv d;
         for (int i = 0; i < 2; ++i)

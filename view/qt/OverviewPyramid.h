@@ -71,6 +71,12 @@ public:
     // Forgets which images were checked, so the tiles are looked at again
     // (a download still running changes them).
     void Forget();
+    // Looks at the tiles under every first-level image below `keys` not yet
+    // checked, on several threads at once, so that Build need not stat a
+    // whole view's tiles one after another. What it saw is used once, by the
+    // next Build (or builder thread) of that image; a later call, or
+    // Forget, drops whatever was not used, so the tiles are looked at again.
+    void LookAhead(const std::vector<PyramidKey>& keys);
 
 private:
     struct Node {
@@ -97,6 +103,8 @@ private:
     std::mutex buildMutex_;   // one image built at a time, by the thread or a caller
     mutable std::mutex mutex_;
     std::unordered_map<PyramidKey, Node, PyramidKeyHash> nodes_;
+    // First-level digests from LookAhead, each taken by one Ensure.
+    std::unordered_map<PyramidKey, std::uint64_t, PyramidKeyHash> lookedAt_;
     std::deque<PyramidKey> wanted_;
     std::function<void(const PyramidKey&)> notify_;
     std::condition_variable cv_;

@@ -221,7 +221,9 @@ double FileMb(const std::string& path) {
     return static_cast<double>(std::filesystem::file_size(path, ec)) / 1e6;
 }
 
-void CompareWithGdal(const std::string& root, int mapsType, const char* label, std::int64_t tiles) {
+// With `deflateOnly`, only platejoin's and GDAL's DEFLATE files are made.
+void CompareWithGdal(const std::string& root, int mapsType, const char* label, std::int64_t tiles,
+                     bool deflateOnly = false) {
     const std::string folder = root + "/" + label;
     std::printf("\n%s tiles: %lld requested\n", label, static_cast<long long>(tiles));
     const auto made = Clock::now();
@@ -252,6 +254,10 @@ void CompareWithGdal(const std::string& root, int mapsType, const char* label, s
     std::printf("  ratio platejoin / GDAL: %.2f (target at most 0.5)\n", k.wall / gdalWall);
     std::printf("  cloud optimized: %s\n", CogVerdict(ours).c_str());
 
+    if (deflateOnly) {
+        std::filesystem::remove_all(folder);
+        return;
+    }
     if (mapsType == 5) {
         // Every block compression on the road tiles.
         const std::pair<join::Compression, const char*> codecs[] = {
@@ -299,9 +305,13 @@ int Run(int argc, char** argv) {
     if (std::system("gdal_translate --version >/dev/null 2>&1") != 0)
         std::printf("GDAL's tools are missing (Debian package gdal-bin): the GDAL side fails.\n");
 
+    // A fifth argument "aerial-deflate" runs only the aerial tiles into
+    // DEFLATE blocks, for quick measurements of that path.
+    const bool aerialDeflate = argc > 5 && std::string(argv[5]) == "aerial-deflate";
     if (tiles > 0) {
-        CompareWithGdal(root, 6, "JPEG (aerial)", tiles);
-        CompareWithGdal(root, 5, "PNG (road)", tiles);
+        CompareWithGdal(root, 6, "JPEG (aerial)", tiles, aerialDeflate);
+        if (!aerialDeflate)
+            CompareWithGdal(root, 5, "PNG (road)", tiles);
     }
 
     if (mbtilesTiles > 0) {

@@ -73,7 +73,7 @@ int Run(int argc, char** argv) {
     params.MapsType = 6;
     params.SavePath = dir;
     params.TaskName = "bench.kvpd";
-    auto task = task::KvTask::Create(params);
+    auto task = task::KvTask::Create(params).Task;
     if (!task) {
         std::fprintf(stderr, "task refused\n");
         return 1;

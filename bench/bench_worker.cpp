@@ -1,6 +1,6 @@
 // Download worker benchmark. Eight workers with the program's real pacing
 // fetch an 800-tile task from the local test server (as their proxy), with
-// the main window's progress count fed from their lines and its status texts
+// the main window's progress count fed from their tile outcomes and its status texts
 // made every second: achieved tiles per second against the pacing bound
 // (8 workers x 2 tiles a second), CPU time per tile, resident memory while
 // the task runs, and the progress count checked against the tiles saved. Then a
@@ -41,15 +41,14 @@ class CountingHost : public download::IWorkerHost {
 public:
     void AddLogLine(const std::string& line) override
     {
-        progress.OnLogLine(line);   // as the main window counts
         ++lines;
         if (line.size() > 3 && line.compare(line.size() - 3, 3, " OK") == 0)
             ++saved;
     }
-    void AddFailedLine(const std::string& line) override
+    void AddFailedLine(const std::string& /*line*/) override { ++failed; }
+    void TileEnded(const download::TileReport& report) override
     {
-        progress.OnFailedLine(line);
-        ++failed;
+        progress.OnTileEnded(report);   // as the main window counts
     }
     void WorkerDone() override { ++done; }
     long lines = 0, saved = 0, failed = 0;
@@ -87,7 +86,7 @@ double RunTask(const task::KvTask& task, CountingHost& host, platform::QueueDisp
 {
     const auto start = Clock::now();
     std::vector<std::unique_ptr<download::TDownThread>> workers;
-    for (int i = 0; i < task.Params->ThreadCount; ++i)
+    for (int i = 0; i < task.Params.ThreadCount; ++i)
         workers.push_back(std::make_unique<download::TDownThread>(false, i, task, host));
     auto lastSample = start;
     dispatcher.PumpUntil([&] {
@@ -95,7 +94,7 @@ double RunTask(const task::KvTask& task, CountingHost& host, platform::QueueDisp
             lastSample = Clock::now();
             sample();
         }
-        return host.done == task.Params->ThreadCount;
+        return host.done == task.Params.ThreadCount;
     }, std::chrono::hours(1));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     workers.clear();
@@ -121,17 +120,17 @@ int Run(int argc, char** argv)
     {
         task::TaskParameters params =
             testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
-        auto task = task::KvTask::Create(params);
+        auto task = task::KvTask::Create(params).Task;
         if (!task) {
             std::fprintf(stderr, "cannot create the task\n");
             return 1;
         }
         const int rows = 100;
         testing::SetTileRange(*task, 4000, 4000 + (tiles + rows - 1) / rows - 1, 5000, 5000 + rows - 1);
-        params.ThreadCount = 8;
+        task->Params.ThreadCount = 8;
 
         CountingHost host;
-        host.progress.Begin(*task, params.ThreadCount);
+        host.progress.Begin(*task);
         std::vector<std::pair<long, long>> rss;   // (tiles saved, RSS kB)
         std::string status;
         int samples = 0;
@@ -172,11 +171,11 @@ int Run(int argc, char** argv)
         task::TaskParameters params =
             testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
         params.ContinueTask = true;
-        auto task = task::KvTask::Create(params);
+        auto task = task::KvTask::Create(params).Task;
         if (!task)
             return 1;
         testing::SetTileRange(*task, 1000, 1999, 3000, 3999);   // 1,000,000 tiles
-        params.ThreadCount = 8;
+        task->Params.ThreadCount = 8;
         for (int i = 0; i < 8; ++i) {
             task->ResumeX[i] = task->Xmax;
             task->ResumeY[i] = task->Ymax;

@@ -80,6 +80,22 @@ void TDownThread::Log(const std::string& line)
     Synchronize([this] { AddToLog(); });
 }
 
+void TDownThread::LogTileEnd(const std::string& line, int x, int y, TileOutcome outcome)
+{
+    StatusText = line;
+    tileEnd_ = TileReport{x, y, outcome};
+    Synchronize([this] {
+        AddToLog();
+        host_.TileEnded(tileEnd_);
+    });
+}
+
+void TDownThread::ReportTileEnd(int x, int y, TileOutcome outcome)
+{
+    tileEnd_ = TileReport{x, y, outcome};
+    Synchronize([this] { host_.TileEnded(tileEnd_); });
+}
+
 void TDownThread::RecordFailure(int x, int y, const std::string& url)
 {
     StatusText = task::JoinFailedLine(Task.GetTileFilePath(x, y), url);
@@ -124,7 +140,7 @@ void TDownThread::Execute()
 
 bool TDownThread::ConfigureProxy(TIdHTTP& http)
 {
-    const task::TaskParameters& p = *Task.Params;
+    const task::TaskParameters& p = Task.Params;
     const std::string error = ApplyProxy(http, p.ProxyServer, p.ProxyPort, p.ProxyUsername, p.ProxyPassword);
     if (!error.empty()) {
         Log("T" + number_ + " " + error);
@@ -137,13 +153,13 @@ void TDownThread::Scan()
 {
     // Http lives for this scan only and is gone before " Finished." is logged.
     TIdHTTP http;
-    if (Task.Params->UseProxy && !ConfigureProxy(http))
+    if (Task.Params.UseProxy && !ConfigureProxy(http))
         return;
 
     blankImage_ = Task.BlankImageFile();
 
     const std::int64_t skip = Task.SkipCount(ThreadIndex);
-    const int threadCount = Task.Params->ThreadCount;
+    const int threadCount = Task.Params.ThreadCount;
 
     platform::SleepMs(ThreadIndex * kStaggerStepMs);
 
@@ -195,14 +211,19 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
             Failure f = ClassifyFailure(FailureCaller::Worker, text, proxyRefused);
 
             if (f == Failure::Reset || f == Failure::AddressInUse) {
-                if (Terminated())
-                    return TileEnd::Next;   // no position: requested again on resume
+                if (Terminated()) {
+                    // No position: requested again on resume.
+                    ReportTileEnd(x, y, TileOutcome::Stopped);
+                    return TileEnd::Next;
+                }
                 if (unboundedRetries < kMaxUnboundedRetries) {
                     ++unboundedRetries;
                     if (f == Failure::AddressInUse) {
                         platform::SleepMs(kAddressInUsePauseMs);
-                        if (Terminated())
+                        if (Terminated()) {
+                            ReportTileEnd(x, y, TileOutcome::Stopped);
                             return TileEnd::Next;
+                        }
                     }
                     continue;
                 }
@@ -220,27 +241,28 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
             case Failure::Ban:
                 Log(failureLine);
                 RecordFailure(x, y, url);
-                Log(kBanMessage);
+                LogTileEnd(kBanMessage, x, y, TileOutcome::Stopped);
                 return TileEnd::StopWorker;
             case Failure::Network:
             case Failure::ProxyRefused:
                 Log(failureLine);
                 RecordFailure(x, y, url);
-                Log(f == Failure::Network ? kNetworkMessage : kProxyRefusedMessage);
+                LogTileEnd(f == Failure::Network ? kNetworkMessage : kProxyRefusedMessage, x, y,
+                           TileOutcome::Stopped);
                 return TileEnd::StopWorker;
             case Failure::NotFound:
                 Log(kNotFoundMessage + text);
-                SubstituteBlank(x, y);
+                SubstituteBlank(x, y, TileOutcome::Blank);
                 return TileEnd::Next;
             case Failure::NoText:
                 Log(Task.GetTileFileName(x, y) + ":failed ->" + url);
                 RecordFailure(x, y, url);
-                SubstituteBlank(x, y);
+                SubstituteBlank(x, y, TileOutcome::Failed);
                 return TileEnd::Next;
             default:
                 Log(failureLine);
                 RecordFailure(x, y, url);
-                SubstituteBlank(x, y);
+                SubstituteBlank(x, y, TileOutcome::Failed);
                 return TileEnd::Next;
             }
         }
@@ -259,25 +281,26 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
         if (error != 0) {
             // Not on disk: the position stays before this tile, and the
             // worker stops, since a full disk does not clear by itself.
-            Log(seqPart + " NULL");
+            LogTileEnd(seqPart + " NULL", x, y, TileOutcome::NotSaved);
             writeFailure_ = TileWriteFailure{Task.GetTileFilePath(x, y), error};
             Synchronize([this] { host_.TileNotSaved(writeFailure_); });
             return TileEnd::StopWorker;
         }
         buffer = TMemoryStream();   // release the tile's bytes before pausing
-        Log(seqPart + " OK");
+        LogTileEnd(seqPart + " OK", x, y, TileOutcome::Saved);
         SetCurrent(x, y);
         platform::SleepMs(kPauseAfterSavedMs);
         return TileEnd::Next;
     }
 }
 
-void TDownThread::SubstituteBlank(int x, int y)
+void TDownThread::SubstituteBlank(int x, int y, TileOutcome outcome)
 {
     // Result ignored: without a readable blank image the tile stays missing,
     // yet it counts as finished.
     platform::CopyFileNoReplace(blankImage_, Task.GetTileFilePath(x, y));
-    Log("T" + number_ + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");
+    LogTileEnd("T" + number_ + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!", x, y,
+               outcome);
     SetCurrent(x, y);
 }
 

@@ -59,6 +59,24 @@ struct TileWriteFailure {
     std::string Message() const;
 };
 
+// What became of one tile a worker took.
+enum class TileOutcome {
+    Saved,      // stored as received (logged " OK")
+    Blank,      // not on the server: the blank substitute stands in for it
+    Failed,     // given up: in the failed list, blank substitute on disk
+    NotSaved,   // received but not written (logged " NULL"); the worker stops
+    Stopped,    // the worker stopped at it (a ban, a lasting network or proxy
+                // failure, a stop request between retries); not done
+};
+
+// A tile's outcome, reported in the same main-thread call as the log line
+// that tells it (a tile stopped between retries has no line of its own).
+struct TileReport {
+    int X = 0;
+    int Y = 0;
+    TileOutcome Outcome = TileOutcome::Saved;
+};
+
 // What a worker needs of the main window; called on the main thread only.
 class IWorkerHost {
 public:
@@ -68,6 +86,8 @@ public:
     virtual void WorkerDone() = 0;                             // running count - 1
     // The worker stops after this; a host that does not care ignores it.
     virtual void TileNotSaved(const TileWriteFailure& /*failure*/) {}
+    // Right after the AddLogLine of the line that ends the tile, if any.
+    virtual void TileEnded(const TileReport& /*report*/) {}
 };
 
 // The log line of a worker whose scan ended by an unexpected error (an
@@ -110,19 +130,24 @@ private:
 
     void Scan();
     TileEnd DownloadTile(TIdHTTP& http, int x, int y, std::int64_t seq);
-    void SubstituteBlank(int x, int y);
+    // Blank for a tile not on the server, Failed for one given up.
+    void SubstituteBlank(int x, int y, TileOutcome outcome);
     bool ConfigureProxy(TIdHTTP& http);
 
     void AddToLog();
     void AddToFailedList();
     void ThreadDone();
     void Log(const std::string& line);
+    // The line that ends a tile, with the tile's outcome, in one call.
+    void LogTileEnd(const std::string& line, int x, int y, TileOutcome outcome);
+    void ReportTileEnd(int x, int y, TileOutcome outcome);   // no line of its own
     void RecordFailure(int x, int y, const std::string& url);
     void SetCurrent(int x, int y);
     void ReportOutsideLog(const std::string& step, const std::exception_ptr& error) const;
 
     IWorkerHost& host_;
     std::string StatusText;
+    TileReport tileEnd_;
     TileWriteFailure writeFailure_;
     std::string number_;       // ThreadIndex + 1, as shown in every line
     std::string blankImage_;

@@ -46,7 +46,7 @@ double MercatorYOfLatitude(double lat) {
 }
 
 MapRaster RasterOfTask(const task::KvTask& task) {
-    const int zoom = task.Params->Zoom;
+    const int zoom = task.Params.Zoom;
     MapRaster r;
     r.Columns = task.Xmax - task.Xmin + 1;
     r.Rows = task.Ymax - task.Ymin + 1;
@@ -67,7 +67,7 @@ MapRaster RasterOfTask(const task::KvTask& task) {
 
 MapRaster ClippedRasterOfTask(const task::KvTask& task) {
     MapRaster r = RasterOfTask(task);
-    const task::TaskParameters& p = *task.Params;
+    const task::TaskParameters& p = task.Params;
     // Pixel edges of the typed area in the mosaic; a hair of tolerance keeps
     // an edge that falls on a pixel edge from taking one pixel more.
     auto column = [&](double lon) { return (MercatorXOfLongitude(lon) - r.Left) / r.PixelWidth; };

@@ -96,10 +96,10 @@ struct ExampleTask {
     std::unique_ptr<task::KvTask> task;
     ExampleTask()
     {
-        std::string error;
-        task = task::KvTask::Describe(params, error);
-        if (!task)
-            throw std::runtime_error(error);
+        task::TaskOrError described = task::KvTask::Describe(params);
+        if (!described.Task)
+            throw std::runtime_error(described.Error);
+        task = std::move(described.Task);
     }
     // Column and row of the tile with sequence number seq (counted from 1).
     int X(int seq) const { return task->Xmin + (seq - 1) / Height(); }
@@ -140,7 +140,7 @@ QWidget* MainWindow(Windows& w)
     log.Add("Start downloading...");
     log.Add("~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~");
     for (int seq = 1; seq <= 14; ++seq) {
-        const int worker = seq % example.params.ThreadCount;
+        const int worker = seq % example.task->Params.ThreadCount;
         run.AddLogLine("T" + std::to_string(worker + 1) + ":seq=" + std::to_string(seq) + "," +
                        example.task->GetTileFileName(example.X(seq), example.Y(seq)) + " OK");
     }
@@ -201,16 +201,12 @@ QWidget* About(Windows& w)
 bool WriteSampleProject(const std::string& folder, const std::string& programFolder)
 {
     platform::SetProgramFolderForTests(programFolder);
-    platform::RecordingDialogs dialogs;
-    platform::SetDialogs(&dialogs);
-    task::TaskParameters params = ExampleRequest(folder);
-    std::unique_ptr<task::KvTask> task = task::KvTask::Create(params);
-    platform::SetDialogs(nullptr);
-    if (!task) {
-        std::fprintf(stderr, "kartivo_manual_shots: %s\n",
-                     dialogs.messages.empty() ? "no task" : dialogs.messages[0].c_str());
+    task::TaskOrError made = task::KvTask::Create(ExampleRequest(folder));
+    if (!made.Task) {
+        std::fprintf(stderr, "kartivo_manual_shots: %s\n", made.Error.c_str());
         return false;
     }
+    std::unique_ptr<task::KvTask> task = std::move(made.Task);
     task->WriteProjectFile();
     task->WriteTileList();
 

@@ -57,7 +57,7 @@ std::vector<std::string> ProjectIni::NewFileLines(const KvTask& task)
 {
     using platform::FormatF;
     using platform::FormatG;
-    const TaskParameters& p = *task.Params;
+    const TaskParameters& p = task.Params;
     std::vector<std::string> lines = {
         std::string("[") + kMapsTypeSection + "]",
         std::string(kMapsTypeKey) + "=" + std::to_string(p.MapsType),

@@ -56,7 +56,7 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
             return nullptr;
         }
     }
-    TaskParameters& p = project->params_;
+    TaskParameters p;
     p.LeftLongitude = values[0];
     p.RightLongitude = values[1];
     p.TopLatitude = values[2];
@@ -73,12 +73,12 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
     p.TaskName = platform::ExtractFileName(projectPath);
     p.ContinueTask = true;   // read the workers' saved positions
 
-    std::string refusal;
-    project->task_ = KvTask::Describe(p, refusal);
-    if (!project->task_) {
-        error = projectPath + ": " + refusal;
+    TaskOrError described = KvTask::Describe(std::move(p));
+    if (!described.Task) {
+        error = projectPath + ": " + described.Error;
         return nullptr;
     }
+    project->task_ = std::move(described.Task);
 
     if (platform::FileExists(project->task_->FailedFile)) {
         try {

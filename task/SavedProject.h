@@ -35,7 +35,7 @@ public:
     SavedProject(const SavedProject&) = delete;
     SavedProject& operator=(const SavedProject&) = delete;
 
-    const TaskParameters& Params() const { return params_; }
+    const TaskParameters& Params() const { return task_->Params; }
     const KvTask& Task() const { return *task_; }
     // The texts of the four coordinates exactly as the file holds them.
     const std::string& CoordinateText(int index) const { return coordinateTexts_[index]; }
@@ -56,8 +56,7 @@ public:
 private:
     SavedProject() = default;
 
-    TaskParameters params_;
-    std::unique_ptr<KvTask> task_;
+    std::unique_ptr<KvTask> task_;   // holds the request read back
     std::string coordinateTexts_[4];   // left, right, top, bottom
     std::unordered_set<std::string> failedNames_;
     std::string blankFile_;

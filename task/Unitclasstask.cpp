@@ -3,7 +3,6 @@
 #include "core/Commonfunc.h"
 #include "core/MapTypes.h"
 #include "task/Coordinates.h"
-#include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
@@ -82,17 +81,19 @@ std::uint64_t DigitsFromTo(std::int64_t from, std::int64_t to) {
 
 } // namespace
 
-std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& error) {
+TaskOrError KvTask::Describe(TaskParameters given) {
     // The task trusts no caller: a zoom outside 1..20 would shift past the
     // width of an integer, and a reversed or non-finite area could leave no
     // worker at all for the share rule to divide by.
-    error = CheckRequest(params.LeftLongitude, params.RightLongitude, params.TopLatitude,
-                         params.BottomLatitude, params.Zoom);
-    if (!error.empty())
-        return nullptr;
+    TaskOrError result;
+    result.Error = CheckRequest(given.LeftLongitude, given.RightLongitude, given.TopLatitude,
+                                given.BottomLatitude, given.Zoom);
+    if (!result.Error.empty())
+        return result;
 
     std::unique_ptr<KvTask> task(new KvTask());
-    task->Params = &params;
+    task->Params = std::move(given);
+    TaskParameters& params = task->Params;
 
     if (const core::MapTypeInfo* info = core::FindMapType(params.MapsType)) {
         task->TileWidth = info->TileWidth;
@@ -104,8 +105,8 @@ std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& er
     // Sequence numbers and the tile count are numbered in 32 bits by the
     // workers, the project file and the window; refuse before anything exists.
     if (range.TileCount > std::numeric_limits<int>::max()) {
-        error = kTooManyTilesMessage;
-        return nullptr;
+        result.Error = kTooManyTilesMessage;
+        return result;
     }
     task->Xmin = range.Xmin;
     task->Ymin = range.Ymin;
@@ -132,39 +133,39 @@ std::unique_ptr<KvTask> KvTask::Describe(TaskParameters& params, std::string& er
         }
     }
 
-    // No more workers than tiles.
+    // No more workers than tiles: the one place the worker count is lowered.
     if (params.ThreadCount > task->TileCount)
         params.ThreadCount = task->TileCount;
-    return task;
+    result.Task = std::move(task);
+    return result;
 }
 
-std::unique_ptr<KvTask> KvTask::Create(TaskParameters& params) {
-    std::string error;
-    std::unique_ptr<KvTask> task = Describe(params, error);
-    if (!task) {
-        platform::Dialogs().ShowMessage(error);
-        return nullptr;
-    }
+TaskOrError KvTask::Create(TaskParameters params) {
+    TaskOrError result = Describe(std::move(params));
+    if (!result.Task)
+        return result;
+    const KvTask& task = *result.Task;
     // One level only: Start has made sure the save folder exists. Files
     // already in an existing tile folder stay.
-    if (!platform::DirectoryExists(task->TileFolder) && !platform::CreateDir(task->TileFolder)) {
-        platform::Dialogs().ShowMessage("Create directory " + task->TileFolder + " Failed.");
-        return nullptr;
+    if (!platform::DirectoryExists(task.TileFolder) && !platform::CreateDir(task.TileFolder)) {
+        result.Error = "Create directory " + task.TileFolder + " Failed.";
+        result.Task.reset();
+        return result;
     }
     // Temporary files that killed runs left behind in the task's folders.
-    platform::RemoveStaleTempFiles(task->TileFolder);
-    platform::RemoveStaleTempFiles(params.SavePath);
-    return task;
+    platform::RemoveStaleTempFiles(task.TileFolder);
+    platform::RemoveStaleTempFiles(task.Params.SavePath);
+    return result;
 }
 
-std::string KvTask::ProjectFile() const { return Params->SavePath + Params->TaskName; }
+std::string KvTask::ProjectFile() const { return Params.SavePath + Params.TaskName; }
 
 std::string KvTask::GetTileUrl(int x, int y) const {
-    return core::TileUrl(Params->MapsType, x, y, Params->Zoom);
+    return core::TileUrl(Params.MapsType, x, y, Params.Zoom);
 }
 
 std::string KvTask::GetTileFileName(int x, int y) const {
-    return core::TileFileName(Params->MapsType, x, y, Params->Zoom);
+    return core::TileFileName(Params.MapsType, x, y, Params.Zoom);
 }
 
 std::string KvTask::GetTileFilePath(int x, int y) const {
@@ -172,7 +173,7 @@ std::string KvTask::GetTileFilePath(int x, int y) const {
 }
 
 std::string KvTask::GetTileExt() const {
-    const core::MapTypeInfo* info = core::FindMapType(Params->MapsType);
+    const core::MapTypeInfo* info = core::FindMapType(Params.MapsType);
     return info ? info->Extension : "";
 }
 
@@ -182,7 +183,7 @@ std::string KvTask::BlankImageFile() const {
 }
 
 void KvTask::WriteProjectFile() const {
-    if (Params->ContinueTask)
+    if (Params.ContinueTask)
         return;
     platform::WriteLines(ProjectFile(), ProjectIni::NewFileLines(*this));
 }
@@ -199,7 +200,7 @@ std::uint64_t KvTask::TileListBytes() const {
     // Every edge is written "%20.14f": 20 characters for any longitude or
     // latitude. A line is the name, ": ", four edges with a blank between
     // them, and CR LF; only the column's and row's digits differ in length.
-    const ListNameParts name = ListNameOf(Params->MapsType, Params->Zoom);
+    const ListNameParts name = ListNameOf(Params.MapsType, Params.Zoom);
     const std::uint64_t edge = platform::FormatF(-180.0).size();
     const std::uint64_t columns = static_cast<std::uint64_t>(Xmax - Xmin) + 1;
     const std::uint64_t rows = static_cast<std::uint64_t>(Ymax - Ymin) + 1;
@@ -210,7 +211,7 @@ std::uint64_t KvTask::TileListBytes() const {
 
 bool KvTask::WriteTileList(const TileListProgress& progress) const {
     // A continued task keeps its list, unless it is missing or cut short.
-    if (Params->ContinueTask && TileListComplete())
+    if (Params.ContinueTask && TileListComplete())
         return true;
     // The writer goes through a temporary file renamed at Close: a list that
     // is abandoned or cannot be written leaves the earlier file as it was
@@ -223,7 +224,7 @@ bool KvTask::WriteTileList(const TileListProgress& progress) const {
 }
 
 bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgress& progress) const {
-    const int zoom = Params->Zoom;
+    const int zoom = Params.Zoom;
     out.WriteLine(kTileListHeader);
     std::int64_t written = 0;
     std::int64_t untilProgress = kListProgressLines;
@@ -251,7 +252,7 @@ bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgres
 
     // The file name is prefix_x_y_zoom.ext: the column part and the zoom
     // part are built once per column and once per task.
-    const ListNameParts name = ListNameOf(Params->MapsType, zoom);
+    const ListNameParts name = ListNameOf(Params.MapsType, zoom);
     const std::string& prefix = name.Prefix;
     const std::string& nameTail = name.Tail;
 
@@ -319,13 +320,13 @@ void KvTask::WriteLogHeader() const {
     // A continued task's log is added to at its end, never rewritten; one
     // that is missing (a run killed before it was written) starts anew with
     // the header.
-    if (Params->ContinueTask && platform::RegularFileSize(LogFile) >= 0) {
+    if (Params.ContinueTask && platform::RegularFileSize(LogFile) >= 0) {
         platform::AppendLines(LogFile, {"--------------------------------------------",
                                         "Log continue...", now});
         return;
     }
     using platform::FormatG;
-    const TaskParameters& p = *Params;
+    const TaskParameters& p = Params;
     std::vector<std::string> lines = {
         "Project: " + p.SavePath + p.TaskName,
         now,
@@ -381,7 +382,7 @@ void KvTask::ResetFailedList() const {
     // A continued task keeps the failures of its earlier runs; a list that is
     // missing starts empty, and one whose last entry was cut short gets that
     // line ended, so the next entry does not run into it.
-    if (Params->ContinueTask && platform::RegularFileSize(FailedFile) >= 0) {
+    if (Params.ContinueTask && platform::RegularFileSize(FailedFile) >= 0) {
         if (!platform::EndsWithLineEnd(FailedFile))
             platform::AppendLines(FailedFile, {});
         return;
@@ -401,6 +402,25 @@ std::int64_t KvTask::SkipCount(int workerIndex) const {
     if (ResumeX[workerIndex] == 0 || ResumeY[workerIndex] == 0)
         return 0;
     return SequenceNumber(ResumeX[workerIndex], ResumeY[workerIndex]);
+}
+
+std::int64_t KvTask::WorkerTilesUpTo(std::int64_t seq, int workerIndex, int threadCount) {
+    // The worker takes the sequence numbers congruent to its index modulo
+    // the worker count: index 0 takes threadCount, 2 * threadCount, ...,
+    // any other index starts with itself.
+    if (seq <= 0 || threadCount <= 0 || workerIndex < 0 || workerIndex >= threadCount)
+        return 0;
+    if (workerIndex == 0)
+        return seq / threadCount;
+    return seq >= workerIndex ? (seq - workerIndex) / threadCount + 1 : 0;
+}
+
+std::int64_t KvTask::TilesDoneBefore() const {
+    std::int64_t done = 0;
+    const int threads = Params.ThreadCount;
+    for (int i = 0; i < threads && i < kThreadSlots; ++i)
+        done += WorkerTilesUpTo(std::min<std::int64_t>(SkipCount(i), TileCount), i, threads);
+    return done;
 }
 
 FailedEntry SplitFailedLine(const std::string& line) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace kartivo::platform { class TextFileWriter; }
 
@@ -40,27 +41,35 @@ std::string TaskBaseName(const std::string& taskName);
 // Shown when an area has more tiles than one task can number.
 extern const char* const kTooManyTilesMessage;
 
+class KvTask;
+
+// A task, or why none could be made: Task is null exactly when Error holds
+// the sentence for the user. Nothing is shown; the caller decides how.
+struct TaskOrError {
+    std::unique_ptr<KvTask> Task;
+    std::string Error;
+};
+
 class KvTask {
 public:
-    // Builds the task, creating its tile folder and reading the resume
-    // positions of a continued task. On failure shows its own message
-    // through platform::Dialogs() and returns nullptr; nothing is created
-    // when the tile count is refused (more than 2,147,483,647 tiles, shown as
-    // kTooManyTilesMessage). Lowers params.ThreadCount to the tile count when
-    // that is smaller. `params` must outlive the task.
-    // A request outside the limits of CheckRequest is refused with its
-    // sentence before anything is made.
-    static std::unique_ptr<KvTask> Create(TaskParameters& params);
+    // Builds the task from its own copy of `params`, creating its tile
+    // folder and reading the resume positions of a continued task. Refused:
+    // a request outside the limits of CheckRequest (its sentence), a tile
+    // count over 2,147,483,647 (kTooManyTilesMessage), both before anything
+    // is made, and a tile folder that cannot be created ("Create directory
+    // <folder> Failed.").
+    static TaskOrError Create(TaskParameters params);
     // The same task without touching the disk beyond reading the resume
-    // positions of a continued task: no folder is made and no message shown.
-    // On a refused request returns nullptr with the sentence in `error`.
-    static std::unique_ptr<KvTask> Describe(TaskParameters& params, std::string& error);
+    // positions of a continued task: no folder is made.
+    static TaskOrError Describe(TaskParameters params);
 
     int TileWidth = 256;
     int TileHeight = 256;
     int ResumeX[kThreadSlots] = {};
     int ResumeY[kThreadSlots] = {};
-    TaskParameters* Params = nullptr;     // not owned
+    // The task's own parameters. ThreadCount is never more than TileCount:
+    // a task of fewer tiles than workers runs as many workers as tiles.
+    TaskParameters Params;
     int Xmin = 0, Ymin = 0, Xmax = 0, Ymax = 0;
     double West = 0, East = 0, North = 0, South = 0;
     int TileCount = 0;
@@ -113,6 +122,11 @@ public:
     static bool BelongsToWorker(std::int64_t seq, int workerIndex, int threadCount) {
         return seq % threadCount == workerIndex;
     }
+    // How many of the sequence numbers 1..seq the share rule gives the worker.
+    static std::int64_t WorkerTilesUpTo(std::int64_t seq, int workerIndex, int threadCount);
+    // The tiles this task's workers pass over by their resume positions and
+    // would have taken: done by an earlier run.
+    std::int64_t TilesDoneBefore() const;
 
 private:
     KvTask() = default;

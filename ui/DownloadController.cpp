@@ -137,45 +137,43 @@ void DownloadController::Start(const StartInput& input)
 
     // The task's parameters: the checked input, every worker slot, and the
     // proxy of the settings.
-    auto params = std::make_shared<task::TaskParameters>();
-    params->LeftLongitude = request.LeftLongitude;
-    params->RightLongitude = request.RightLongitude;
-    params->TopLatitude = request.TopLatitude;
-    params->BottomLatitude = request.BottomLatitude;
-    params->Zoom = zoom;
-    params->ThreadCount = task::kThreadSlots;
-    params->ThreadSlots = task::kThreadSlots;
-    params->MapsType = mapsType;
-    params->SavePath = path;
-    params->TaskName = name;
-    params->UseProxy = settings.UseProxy;
-    params->ProxyServer = settings.ProxyServer;
-    params->ProxyPort = settings.ProxyPort;
-    params->ProxyUsername = settings.ProxyUsername;
-    params->ProxyPassword = settings.ProxyPassword;
-    params->ContinueTask = continueTask;
-    CurrentParams = params;
+    task::TaskParameters params;
+    params.LeftLongitude = request.LeftLongitude;
+    params.RightLongitude = request.RightLongitude;
+    params.TopLatitude = request.TopLatitude;
+    params.BottomLatitude = request.BottomLatitude;
+    params.Zoom = zoom;
+    params.ThreadCount = task::kThreadSlots;
+    params.ThreadSlots = task::kThreadSlots;
+    params.MapsType = mapsType;
+    params.SavePath = path;
+    params.TaskName = name;
+    params.UseProxy = settings.UseProxy;
+    params.ProxyServer = settings.ProxyServer;
+    params.ProxyPort = settings.ProxyPort;
+    params.ProxyUsername = settings.ProxyUsername;
+    params.ProxyPassword = settings.ProxyPassword;
+    params.ContinueTask = continueTask;
 
     // How big is it? A task's size is told, and a list that cannot fit the
     // disk refused, before anything of it is made.
-    if (!continueTask && !ConfirmTaskSize(*params, request.SaveFolder))
+    if (!continueTask && !ConfirmTaskSize(params, request.SaveFolder))
         return;
 
     // The task: its tile range and folder. Whether the tile folder was there
     // before is kept, so abandoning this start removes only a folder it made.
-    // A task of fewer tiles than workers runs only as many workers as tiles.
+    // A task that cannot be made is told in two boxes: why, then that Start
+    // failed.
     const std::string tileFolder = path + task::TaskBaseName(name) + platform::PathDelim;
     const bool tileFolderExisted = platform::DirectoryExists(tileFolder);
-    auto task = task::KvTask::Create(*params);
-    if (!task) {
+    task::TaskOrError made = task::KvTask::Create(std::move(params));
+    if (!made.Task) {
+        dialogs.ShowMessage(made.Error);
         dialogs.ShowMessage(StartMessages::kCreateTaskFailure);
         return;
     }
-    CurrentTask = std::move(task);
-    taskParams_ = params;
+    CurrentTask = std::move(made.Task);
     madeTileFolder_ = !tileFolderExisted;
-    if (CurrentTask->TileCount < params->ThreadCount)
-        params->ThreadCount = CurrentTask->TileCount;
 
     // The tile list first: it is the one record that can take long, and
     // a list that is stopped or fails leaves the project as it was. A long
@@ -195,18 +193,17 @@ void DownloadController::Start(const StartInput& input)
 
 bool DownloadController::ConfirmTaskSize(const task::TaskParameters& params, const std::string& saveFolder)
 {
-    // The task as it would be, worked out on a copy without touching the
-    // disk; a request the task refuses is left to Create, which says why.
-    task::TaskParameters copy = params;
-    std::string error;
-    const auto described = task::KvTask::Describe(copy, error);
-    if (!described)
+    // The task as it would be, worked out without touching the disk; a
+    // request the task refuses is left to Create, which says why.
+    const task::TaskOrError described = task::KvTask::Describe(params);
+    if (!described.Task)
         return true;
+    const task::KvTask& task = *described.Task;
     TaskSize size;
-    size.Tiles = described->TileCount;
-    size.ListBytes = described->TileListBytes();
+    size.Tiles = task.TileCount;
+    size.ListBytes = task.TileListBytes();
     size.FreeBytes = FreeSpace ? FreeSpace(saveFolder) : std::nullopt;
-    size.TilesPerSecond = download::MaxTilesPerSecond(copy.ThreadCount);
+    size.TilesPerSecond = download::MaxTilesPerSecond(task.Params.ThreadCount);
     auto& dialogs = platform::Dialogs();
     if (!TileListFits(size)) {
         dialogs.ShowMessage(NoRoomForTileList(size, saveFolder));
@@ -217,16 +214,20 @@ bool DownloadController::ConfirmTaskSize(const task::TaskParameters& params, con
     return true;
 }
 
+int DownloadController::TaskThreadCount() const
+{
+    return CurrentTask ? CurrentTask->Params.ThreadCount : 0;
+}
+
 void DownloadController::FinishStart()
 {
-    const auto& params = taskParams_;
     // The other record files; a file error ends Start in the error box.
     CurrentTask->WriteProjectFile();
     CurrentTask->WriteLogHeader();
     CurrentTask->ResetFailedList();
     currentProject_ = CurrentTask->ProjectFile();
     // The count starts where the workers' resume positions put it.
-    Progress.Begin(*CurrentTask, params->ThreadCount);
+    Progress.Begin(*CurrentTask);
 
     // The memos show the files' ends as they are now; whatever is added
     // later is appended to the files.
@@ -244,7 +245,7 @@ void DownloadController::FinishStart()
     view_.ShowTotal(TotalImagesText(CurrentTask->TileCount));
     view_.ShowProgress(Progress.Permille(), Progress.StatusText(), Progress.CountsText());
     SetCaption(kCaptionStop);
-    StartWorkers(params->ThreadCount);
+    StartWorkers(TaskThreadCount());
 }
 
 void DownloadController::ShowListProgress()
@@ -368,9 +369,7 @@ void DownloadController::Stop()
         view_.ShowProgress(0, "Stopping: removing the partial tile list...", "");
         return;
     }
-    if (!CurrentParams)
-        return;
-    for (int i = 0; i < CurrentParams->ThreadCount && i < task::kThreadSlots; ++i) {
+    for (int i = 0; i < TaskThreadCount() && i < task::kThreadSlots; ++i) {
         if (Workers[i])
             Workers[i]->Terminate();
         AppendLog("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
@@ -385,13 +384,11 @@ void DownloadController::AppendLog(const std::string& line)
 
 void DownloadController::AddLogLine(const std::string& line)
 {
-    Progress.OnLogLine(line);
     AppendLog(line);
 }
 
 void DownloadController::AddFailedLine(const std::string& line)
 {
-    Progress.OnFailedLine(line);
     Memo2Lines.Add(line);
     view_.MemosChanged();
 }
@@ -409,6 +406,11 @@ void DownloadController::WorkerDone()
     --RunningWorkers;
 }
 
+void DownloadController::TileEnded(const download::TileReport& report)
+{
+    Progress.OnTileEnded(report);
+}
+
 void DownloadController::TileNotSaved(const download::TileWriteFailure& failure)
 {
     // The first cause is the one to mend; the other workers usually meet
@@ -421,13 +423,13 @@ void DownloadController::TileNotSaved(const download::TileWriteFailure& failure)
 
 void DownloadController::SavePositions()
 {
-    if (!taskParams_ || !CurrentTask)
+    if (!CurrentTask)
         return;
     // One consistent pair per worker (published together), and every pair
     // in one replacement of the project file.
     std::array<std::optional<task::ProjectIni::Position>, task::kThreadSlots> positions;
     bool any = false;
-    for (int i = 0; i < taskParams_->ThreadCount && i < task::kThreadSlots; ++i) {
+    for (int i = 0; i < TaskThreadCount() && i < task::kThreadSlots; ++i) {
         if (!Workers[i])
             continue;
         const auto [x, y] = Workers[i]->CurrentPosition();

@@ -6,7 +6,8 @@
 // mid-download. It knows no Qt; the window shows what it reports.
 //
 // Life of a download: Start (caption "Stop", timer on) -> workers append log
-// and failure lines through Synchronize -> every fifth tick the new lines are
+// and failure lines, and each tile's outcome, through Synchronize -> every
+// fifth tick the new lines are
 // appended to the log and the failed list and flushed, then the positions
 // saved in one replacement of the project file -> the last worker's
 // WorkerDone -> the next tick ends the task
@@ -97,7 +98,7 @@ public:
     // State shared with the workers and the window (main thread only).
     std::array<std::unique_ptr<download::TDownThread>, task::kThreadSlots> Workers;
     int RunningWorkers = 0;
-    std::shared_ptr<task::TaskParameters> CurrentParams;
+    // The task of the last Start that made one; it holds its own parameters.
     std::unique_ptr<task::KvTask> CurrentTask;
     int TimerTicks = 0;
     LineList Memo1Lines;   // the log shown in Memo1
@@ -109,6 +110,7 @@ public:
     void AddFailedLine(const std::string& line) override;
     void WorkerDone() override;
     void TileNotSaved(const download::TileWriteFailure& failure) override;
+    void TileEnded(const download::TileReport& report) override;
 
     // Tile position keys of the project file for every worker slot in use,
     // in one replacement of the file.
@@ -127,6 +129,8 @@ private:
     // The huge-task question and the refusal of a tile list that cannot fit
     // the disk; false ends Start.
     bool ConfirmTaskSize(const task::TaskParameters& params, const std::string& saveFolder);
+    // The worker count of the current task, 0 without one.
+    int TaskThreadCount() const;
     // Start from the tile list on: the other record files, memos, workers.
     void FinishStart();
     void ShowListProgress();
@@ -144,9 +148,6 @@ private:
     std::string currentProject_;
     std::unique_ptr<TileListJob> listJob_;
     bool madeTileFolder_ = false;   // by the Start whose list is being written
-    // The task keeps a pointer to its parameters: they live as long as it does,
-    // even when a refused Start has already replaced CurrentParams.
-    std::shared_ptr<task::TaskParameters> taskParams_;
     LinesFileSaver logSaver_;
     LinesFileSaver failedSaver_;
     bool inTick_ = false;

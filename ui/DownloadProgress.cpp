@@ -14,32 +14,6 @@ namespace {
 
 const std::string kDot = " \xC2\xB7 ";   // " · " between the parts of a status text
 
-bool EndsWith(const std::string& s, const char* tail, std::size_t n)
-{
-    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
-}
-
-// Reads decimal digits at `pos`; false when there are none.
-bool ReadNumber(const std::string& s, std::size_t& pos, std::int64_t& value)
-{
-    const std::size_t begin = pos;
-    value = 0;
-    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9' && pos - begin < 12)
-        value = value * 10 + (s[pos++] - '0');
-    return pos > begin;
-}
-
-// Tiles with sequence numbers 1..skip that the worker `index` of `threads`
-// takes by the share rule (sequence number modulo worker count).
-std::int64_t OwnTilesUpTo(std::int64_t skip, int index, int threads)
-{
-    if (skip <= 0 || threads <= 0)
-        return 0;
-    if (index == 0)
-        return skip / threads;
-    return skip >= index ? (skip - index) / threads + 1 : 0;
-}
-
 std::string Fixed1(double v)
 {
     char buf[32];
@@ -60,70 +34,33 @@ void DownloadProgress::SetClock(ClockFn clock)
 
 DownloadProgress::Clock::time_point DownloadProgress::Now() const { return clock_(); }
 
-void DownloadProgress::Begin(std::int64_t total, std::int64_t earlier,
-                             std::function<std::string(int, int)> tilePath)
+void DownloadProgress::Begin(std::int64_t total, std::int64_t earlier)
 {
     active_ = true;
     total_ = std::max<std::int64_t>(0, total);
     earlier_ = std::clamp<std::int64_t>(earlier, 0, total_);
     counts_ = TileCounts{};
-    tilePath_ = std::move(tilePath);
-    givenUp_.clear();
     start_ = Now();
     samples_.clear();
     samples_.emplace_back(start_, Done());
 }
 
-void DownloadProgress::Begin(const task::KvTask& task, int threadCount)
+void DownloadProgress::Begin(const task::KvTask& task)
 {
-    std::int64_t earlier = 0;
-    for (int i = 0; i < threadCount && i < task::kThreadSlots; ++i)
-        earlier += OwnTilesUpTo(std::min<std::int64_t>(task.SkipCount(i), task.TileCount), i, threadCount);
-    Begin(task.TileCount, earlier, [&task](int x, int y) { return task.GetTileFilePath(x, y); });
+    Begin(task.TileCount, task.TilesDoneBefore());
 }
 
-void DownloadProgress::OnLogLine(const std::string& line)
+void DownloadProgress::OnTileEnded(const download::TileReport& report)
 {
-    // Worker lines start with "T" and the worker's number; only three kinds
-    // end a tile: "T<n>:seq=<s>,<file> OK", the same with " NULL", and
-    // "T<n>:<x>-<y> got a blank image!".
-    if (!active_ || line.size() < 4 || line[0] != 'T')
+    if (!active_)
         return;
-    std::size_t pos = 1;
-    std::int64_t worker = 0;
-    if (!ReadNumber(line, pos, worker) || pos >= line.size() || line[pos] != ':')
-        return;
-    ++pos;
-    if (line.compare(pos, 4, "seq=") == 0) {
-        if (EndsWith(line, " OK", 3))
-            ++counts_.Saved;
-        else if (EndsWith(line, " NULL", 5))
-            ++counts_.NotSaved;
-        return;
+    switch (report.Outcome) {
+    case download::TileOutcome::Saved: ++counts_.Saved; break;
+    case download::TileOutcome::Blank: ++counts_.Blank; break;
+    case download::TileOutcome::Failed: ++counts_.Failed; break;
+    case download::TileOutcome::NotSaved: ++counts_.NotSaved; break;
+    case download::TileOutcome::Stopped: ++counts_.Stopped; break;
     }
-    static constexpr char kBlankTail[] = " got a blank image!";
-    if (!EndsWith(line, kBlankTail, sizeof kBlankTail - 1))
-        return;
-    std::int64_t x = 0, y = 0;
-    if (!ReadNumber(line, pos, x) || pos >= line.size() || line[pos] != '-')
-        return;
-    ++pos;
-    if (!ReadNumber(line, pos, y) || pos != line.size() - (sizeof kBlankTail - 1))
-        return;
-    // A failure record for the same tile came just before: a given-up tile.
-    if (tilePath_ && !givenUp_.empty() &&
-        givenUp_.erase(tilePath_(static_cast<int>(x), static_cast<int>(y))) > 0)
-        ++counts_.Failed;
-    else
-        ++counts_.Blank;
-}
-
-void DownloadProgress::OnFailedLine(const std::string& line)
-{
-    // Either a blank substitute follows (the tile is done, as failed), or the
-    // worker stops at this tile (not done: Start requests it again).
-    if (active_ && tilePath_)
-        givenUp_.insert(task::SplitFailedLine(line).Path);
 }
 
 void DownloadProgress::Sample()

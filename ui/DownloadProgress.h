@@ -1,20 +1,21 @@
 #pragma once
 // Where a running download stands, for the main window's status bar and the
 // summary line at its end: tiles done, what became of them, the rate over the
-// last 30 seconds and the time left. It counts on the main thread from the
-// workers' log and failure lines that arrive anyway, so it adds no call of its
-// own to a worker. Time comes from an injectable clock; no Qt.
+// last 30 seconds and the time left. It counts on the main thread the
+// outcome each worker reports with the line that ends a tile. Time comes from
+// an injectable clock; no Qt.
 //
 // Life of one count: Begin (the tiles a continued task's workers will skip
-// count as done already) -> OnLogLine / OnFailedLine for every worker line ->
+// count as done already) -> OnTileEnded for every tile a worker ends ->
 // Sample at every tick -> Summary when the task ends.
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
-#include <unordered_set>
 #include <utility>
+
+#include "download/Unit3.h"
 
 namespace kartivo::task { class KvTask; }
 
@@ -26,6 +27,7 @@ struct TileCounts {
     std::int64_t Blank = 0;      // blank substitute for a tile the server does not have
     std::int64_t Failed = 0;     // given up: in the failed list, blank substitute on disk
     std::int64_t NotSaved = 0;   // received but not written (" NULL")
+    std::int64_t Stopped = 0;    // the worker stopped at it; not shown, not done
     // A tile that is not on disk is not done: a continued task fetches it.
     std::int64_t Done() const { return Saved + Blank + Failed; }
 };
@@ -44,18 +46,14 @@ public:
     void SetClock(ClockFn clock);
 
     // A new count for a task of `total` tiles of which `earlier` were done by
-    // an earlier run. `tilePath` names a tile's file (to tell a given-up tile's
-    // blank substitute from a plain one); without it every blank counts as
-    // blank.
-    void Begin(std::int64_t total, std::int64_t earlier,
-               std::function<std::string(int x, int y)> tilePath = {});
-    // The same for a task about to start `threadCount` workers: the tiles
-    // every worker will skip by its resume position count as done.
-    void Begin(const task::KvTask& task, int threadCount);
+    // an earlier run.
+    void Begin(std::int64_t total, std::int64_t earlier);
+    // The same for a task about to start its workers: the tiles every worker
+    // will skip by its resume position count as done.
+    void Begin(const task::KvTask& task);
 
-    // Lines as the workers report them (log, failed list).
-    void OnLogLine(const std::string& line);
-    void OnFailedLine(const std::string& line);
+    // A tile's outcome as its worker reports it.
+    void OnTileEnded(const download::TileReport& report);
     // One tick: notes the count at this moment for the rate.
     void Sample();
 
@@ -104,10 +102,6 @@ private:
     std::int64_t total_ = 0;
     std::int64_t earlier_ = 0;
     TileCounts counts_;
-    std::function<std::string(int, int)> tilePath_;
-    // Tiles whose failure record has arrived and whose blank substitute has
-    // not yet: their blank line counts them as failed, not as blank.
-    std::unordered_set<std::string> givenUp_;
     Clock::time_point start_{};
     std::deque<std::pair<Clock::time_point, std::int64_t>> samples_;
 };

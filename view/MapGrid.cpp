@@ -24,7 +24,7 @@ MapGrid::MapGrid(int xmin, int xmax, int ymin, int ymax, int zoom, int tileWidth
       tileH_(tileHeight) {}
 
 MapGrid MapGrid::OfTask(const task::KvTask& task) {
-    return MapGrid(task.Xmin, task.Xmax, task.Ymin, task.Ymax, task.Params->Zoom, task.TileWidth,
+    return MapGrid(task.Xmin, task.Xmax, task.Ymin, task.Ymax, task.Params.Zoom, task.TileWidth,
                    task.TileHeight);
 }
 

@@ -27,7 +27,7 @@ std::string TaskSummary(const task::KvTask& task) {
     return GroupThousands(task.TileCount) + (task.TileCount == 1 ? " tile" : " tiles") + ", columns " +
            std::to_string(task.Xmin) + " to " + std::to_string(task.Xmax) + ", rows " +
            std::to_string(task.Ymin) + " to " + std::to_string(task.Ymax) + ", zoom " +
-           std::to_string(task.Params->Zoom);
+           std::to_string(task.Params.Zoom);
 }
 
 std::string FormatDms(double degrees, bool isLatitude) {

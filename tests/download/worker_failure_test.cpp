@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "platform/Socket.h"
 #include "tests/support/AddressInUse.h"
@@ -84,7 +85,7 @@ TEST_P(Classification, LogFailureRecordsPausesAndAttempts)
 {
     const RowCase& c = GetParam();
     MakeTask(kX, kX, kA, kB);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     Script(kX, kA, c.script());
     RunWorkers({0});
 
@@ -184,6 +185,32 @@ INSTANTIATE_TEST_SUITE_P(
                 FileIs::Blank}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Each tile's outcome comes with the line that ends it: retried tiles count
+// once, a tile the server does not have as blank, a tile given up as failed
+// (its failure record and blank substitute both arrive), and the tile a ban
+// stops the worker at as stopped, not done.
+TEST_F(WorkerTest, EachTileReportsHowItEnded)
+{
+    MakeTask(kX, kX, kA, kA + 5);
+    task_->Params.ThreadCount = 1;
+    Script(kX, kA, {Status(500, "Internal Server Error")});             // retried, then saved
+    Script(kX, kA + 1, Times(3, [] { return Status(404, "Not Found"); }));   // not on the server
+    Script(kX, kA + 2, Times(3, [] { return Status(500, "Oops"); }));   // given up
+    Script(kX, kA + 3, {Reset(), Reset()});                             // resets, then saved
+    Script(kX, kA + 4, Times(3, [] { return Status(403, "Forbidden"); }));
+    RunWorkers();
+
+    using O = TileOutcome;
+    const std::vector<std::tuple<int, int, O>> expected = {
+        {kX, kA, O::Saved}, {kX, kA + 1, O::Blank}, {kX, kA + 2, O::Failed},
+        {kX, kA + 3, O::Saved}, {kX, kA + 4, O::Stopped}};
+    std::vector<std::tuple<int, int, O>> got;
+    for (const TileReport& r : Outcomes())
+        got.emplace_back(r.X, r.Y, r.Outcome);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(Requests(kX, kA + 5), 0);   // the ban stopped the worker before it
+}
+
 // The ban message keeps its line feed inside one log entry.
 TEST_F(WorkerTest, BanMessageIsOneEntryWithItsLineFeed)
 {
@@ -200,10 +227,10 @@ TEST_F(WorkerTest, BanMessageIsOneEntryWithItsLineFeed)
 TEST_F(WorkerTest, RefusedConnectionStopsTheWorkerWithTheNetworkMessage)
 {
     MakeTask(kX, kX, kA, kB);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     const int port = server_->Port();
     server_->Stop();   // nothing listens on the proxy port any more
-    params_.ProxyPort = std::to_string(port);
+    task_->Params.ProxyPort = std::to_string(port);
     RunWorkers();
     ASSERT_EQ(host_.Log.size(), 3u);
     EXPECT_EQ(host_.Log[0], "T1 Socket Error # 10061\r\nConnection refused.->" + Url(kX, kA));
@@ -232,9 +259,9 @@ TEST_F(WorkerTest, AddressInUseFromTheClientWaitsAndRetries)
 TEST_F(WorkerTest, ProxyCredentialsGoOnEveryRequest)
 {
     MakeTask(kX, kX, kA, kB);
-    params_.ThreadCount = 1;
-    params_.ProxyUsername = "user";
-    params_.ProxyPassword = "pa:ss";
+    task_->Params.ThreadCount = 1;
+    task_->Params.ProxyUsername = "user";
+    task_->Params.ProxyPassword = "pa:ss";
     RunWorkers();
     const auto requests = server_->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -248,7 +275,7 @@ TEST_F(WorkerTest, ProxyCredentialsGoOnEveryRequest)
 TEST_F(WorkerTest, ReadOnlyTileFileIsASaveFailure)
 {
     MakeTask(kX, kX, kA, kB);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     WriteFile(Path(kX, kA), "older tile");
     ASSERT_EQ(::chmod(Path(kX, kA).c_str(), 0444), 0);
     RunWorkers();
@@ -266,7 +293,7 @@ TEST_F(WorkerTest, BlankSubstituteRecordsThePositionAndKeepsAnExistingFile)
     Script(kX, kA, Times(3, [] { return Status(404, "Not Found"); }));
     Script(kX + 1, kA, Times(3, [] { return Status(404, "Not Found"); }));
     WriteFile(Path(kX + 1, kA), "older tile");
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     RunWorkers();
     EXPECT_EQ(ReadFile(Path(kX, kA)), testing::kBlankJpg);
     EXPECT_EQ(ReadFile(Path(kX + 1, kA)), "older tile");

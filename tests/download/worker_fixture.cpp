@@ -1,7 +1,9 @@
 #include "tests/download/worker_fixture.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <set>
 
 #include "platform/Files.h"
 #include "tests/support/FileBytes.h"
@@ -97,12 +99,11 @@ void WorkerTest::TearDown()
 
 task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
 {
-    params_ = ProxiedTaskParams(root_ + "/save/", "job.kvpd", mapsType, server_->Port());
-    task_ = task::KvTask::Create(params_);
+    task_ = task::KvTask::Create(ProxiedTaskParams(root_ + "/save/", "job.kvpd", mapsType, server_->Port())).Task;
     EXPECT_NE(task_, nullptr);
     // The range is the test's choice; the area above only gives a valid task.
     SetTileRange(*task_, x0, x1, y0, y1);
-    params_.ThreadCount = std::min(8, task_->TileCount);
+    task_->Params.ThreadCount = std::min(8, task_->TileCount);
 
     std::lock_guard<std::mutex> lock(scriptMutex_);
     tileOfUrl_.clear();
@@ -164,7 +165,7 @@ int WorkerTest::Requests(int x, int y) const
 void WorkerTest::RunWorkers(std::vector<int> indexes)
 {
     if (indexes.empty())
-        for (int i = 0; i < params_.ThreadCount; ++i)
+        for (int i = 0; i < task_->Params.ThreadCount; ++i)
             indexes.push_back(i);
     const int doneBefore = host_.Done;
     // Created suspended and started once all exist, so that hooks running
@@ -185,6 +186,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     // and every call on the main thread.
     EXPECT_EQ(host_.Done, expected);
     EXPECT_EQ(host_.OffMainThreadCalls, 0);
+    ExpectOutcomesMatchLines();
     for (int i : indexes) {
         const auto lines = LinesOf(i);
         const std::string fin = "T" + std::to_string(i + 1) + " Finished.";
@@ -219,6 +221,128 @@ std::vector<long long> WorkerTest::SavedSeqs(int index) const
         if (l.rfind(prefix, 0) == 0 && l.size() > 3 && l.compare(l.size() - 3, 3, " OK") == 0)
             out.push_back(std::stoll(l.substr(prefix.size())));
     return out;
+}
+
+std::vector<download::TileReport> WorkerTest::Outcomes() const
+{
+    std::vector<download::TileReport> out;
+    for (const auto& e : host_.Events)
+        if (e.What == FakeHost::Event::TileEnd)
+            out.push_back(e.Report);
+    return out;
+}
+
+namespace {
+
+// What a log line says of a tile, read as its text alone: the three line
+// kinds that end a tile are "T<n>:seq=<s>,<file> OK", the same with " NULL",
+// and "T<n>:<x>-<y> got a blank image!".
+struct LineTile {
+    enum Kind { None, Saved, NotSaved, BlankImage } What = None;
+    std::string File;   // Saved, NotSaved
+    int X = 0, Y = 0;   // BlankImage
+};
+
+bool EndsWith(const std::string& s, const std::string& tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+LineTile ReadLine(const std::string& line)
+{
+    LineTile t;
+    std::size_t pos = 1;
+    if (line.size() < 4 || line[0] != 'T')
+        return t;
+    while (pos < line.size() && std::isdigit(static_cast<unsigned char>(line[pos])))
+        ++pos;
+    if (pos == 1 || pos >= line.size() || line[pos] != ':')
+        return t;
+    ++pos;
+    if (line.compare(pos, 4, "seq=") == 0) {
+        const std::size_t comma = line.find(',', pos);
+        const std::size_t blank = line.rfind(' ');
+        if (comma == std::string::npos || blank == std::string::npos || blank < comma)
+            return t;
+        t.File = line.substr(comma + 1, blank - comma - 1);
+        if (EndsWith(line, " OK"))
+            t.What = LineTile::Saved;
+        else if (EndsWith(line, " NULL"))
+            t.What = LineTile::NotSaved;
+        return t;
+    }
+    const std::string tail = " got a blank image!";
+    if (!EndsWith(line, tail))
+        return t;
+    const std::string xy = line.substr(pos, line.size() - tail.size() - pos);
+    const std::size_t dash = xy.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 == xy.size() ||
+        xy.find_first_not_of("0123456789-") != std::string::npos)
+        return t;
+    t.X = std::stoi(xy.substr(0, dash));
+    t.Y = std::stoi(xy.substr(dash + 1));
+    t.What = LineTile::BlankImage;
+    return t;
+}
+
+} // namespace
+
+void WorkerTest::ExpectOutcomesMatchLines() const
+{
+    using download::TileOutcome;
+    using Event = FakeHost::Event;
+    // A blank image after a failure record of the same tile is a tile given
+    // up (failed); without one it is a tile the server does not have (blank).
+    std::set<std::string> givenUp;
+    const auto& events = host_.Events;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const Event& e = events[i];
+        if (e.What == Event::FailedLine) {
+            givenUp.insert(task::SplitFailedLine(e.Line).Path);
+            continue;
+        }
+        const Event* next = i + 1 < events.size() ? &events[i + 1] : nullptr;
+        const bool reported = next && next->What == Event::TileEnd;
+        if (e.What == Event::TileEnd) {
+            // A tile ended without a line of its own: a stop between retries.
+            const bool afterLine = i > 0 && events[i - 1].What == Event::LogLine;
+            if (!afterLine) {
+                EXPECT_EQ(static_cast<int>(e.Report.Outcome), static_cast<int>(TileOutcome::Stopped))
+                    << "outcome without a line";
+            }
+            continue;
+        }
+        const LineTile t = ReadLine(e.Line);
+        SCOPED_TRACE(e.Line);
+        if (t.What == LineTile::None) {
+            // A line that ends no tile carries no outcome, unless it is the
+            // message with which a worker stops at its tile.
+            if (reported) {
+                EXPECT_EQ(static_cast<int>(next->Report.Outcome), static_cast<int>(TileOutcome::Stopped));
+            }
+            continue;
+        }
+        ASSERT_TRUE(reported) << "line that ends a tile without its outcome";
+        const download::TileReport& r = next->Report;
+        switch (t.What) {
+        case LineTile::Saved:
+        case LineTile::NotSaved:
+            EXPECT_EQ(static_cast<int>(r.Outcome),
+                      static_cast<int>(t.What == LineTile::Saved ? TileOutcome::Saved : TileOutcome::NotSaved));
+            EXPECT_EQ(t.File, Name(r.X, r.Y));
+            break;
+        case LineTile::BlankImage: {
+            const bool failed = givenUp.erase(Path(t.X, t.Y)) > 0;
+            EXPECT_EQ(static_cast<int>(r.Outcome),
+                      static_cast<int>(failed ? TileOutcome::Failed : TileOutcome::Blank));
+            EXPECT_EQ(r.X, t.X);
+            EXPECT_EQ(r.Y, t.Y);
+            break;
+        }
+        case LineTile::None:
+            break;
+        }
+    }
 }
 
 std::string WorkerTest::ReadFile(const std::string& path)

@@ -2,7 +2,8 @@
 // Shared harness of the worker tests: a temporary program folder with its
 // own blank images, a task whose tile range the test chooses, the scriptable
 // test server as the workers' proxy, a recording sleep hook, a host that
-// keeps the log and failure lines, and a queue dispatcher that the test's
+// keeps the log and failure lines and the tiles' outcomes, and a queue
+// dispatcher that the test's
 // main thread pumps until every worker has counted itself out.
 #include <gtest/gtest.h>
 
@@ -34,8 +35,19 @@ public:
         if (BeforeLog)
             BeforeLog(line);   // may throw, as a failing window would
         Log.push_back(line);
+        Events.push_back({Event::LogLine, line, {}});
     }
-    void AddFailedLine(const std::string& line) override { Check(); Failed.push_back(line); }
+    void AddFailedLine(const std::string& line) override
+    {
+        Check();
+        Failed.push_back(line);
+        Events.push_back({Event::FailedLine, line, {}});
+    }
+    void TileEnded(const download::TileReport& report) override
+    {
+        Check();
+        Events.push_back({Event::TileEnd, {}, report});
+    }
     void WorkerDone() override { Check(); ++Done; }
     void TileNotSaved(const download::TileWriteFailure& failure) override
     {
@@ -43,8 +55,16 @@ public:
         NotSaved.push_back(failure);
     }
 
+    // Every call that carries a line or an outcome, in the order of arrival.
+    struct Event {
+        enum Kind { LogLine, FailedLine, TileEnd } What;
+        std::string Line;
+        download::TileReport Report;
+    };
+
     std::function<void(const std::string& line)> BeforeLog;   // runs on the main thread
     std::vector<std::string> Log;
+    std::vector<Event> Events;
     std::vector<download::TileWriteFailure> NotSaved;
     std::vector<std::string> Failed;
     int Done = 0;
@@ -96,6 +116,11 @@ protected:
     std::vector<std::string> LinesOf(int index) const;
     // Sequence numbers that the worker logged as saved.
     std::vector<long long> SavedSeqs(int index) const;
+    // The outcomes reported so far, in order.
+    std::vector<download::TileReport> Outcomes() const;
+    // Each line that ends a tile comes with its outcome, and only such lines
+    // do: what the log tells of every tile and what the progress counts agree.
+    void ExpectOutcomesMatchLines() const;
 
     static std::string ReadFile(const std::string& path);
     static void WriteFile(const std::string& path, const std::string& bytes);
@@ -105,7 +130,6 @@ protected:
     std::string root_;          // folder of the test's files, inside temp_
     std::string programFolder_; // holds blankimg/
     std::unique_ptr<TestServer> server_;
-    task::TaskParameters params_;
     std::unique_ptr<task::KvTask> task_;
     FakeHost host_;
     SleepRecorder sleeps_;

@@ -36,7 +36,7 @@ TEST_F(WorkerTest, PacingStaggersByIndexAndPausesAfterEverySavedTile)
 TEST_F(WorkerTest, StopRequestDuringATileCompletesItFirst)
 {
     MakeTask(kX, kX, kY, kY + 2);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     Script(kX, kY, {ScriptedReply::Status(403, "Forbidden")});
     // The stop arrives while the worker pauses before its retry.
     sleeps_.OnPause(1000, [this] { Worker(0).Terminate(); });
@@ -51,7 +51,7 @@ TEST_F(WorkerTest, StopRequestDuringATileCompletesItFirst)
 TEST_F(WorkerTest, StopRequestEndsEndlessResetsWithoutRecordingTheTile)
 {
     MakeTask(kX, kX, kY, kY + 1);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     Script(kX, kY, {ScriptedReply::ResetConnection(), ScriptedReply::ResetConnection(),
                     ScriptedReply::ResetConnection()});
     OnRequest([this](int, int, int nth) {
@@ -63,6 +63,10 @@ TEST_F(WorkerTest, StopRequestEndsEndlessResetsWithoutRecordingTheTile)
     EXPECT_TRUE(host_.Failed.empty());
     EXPECT_EQ(TotalRequests(), 2u);
     EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(0, 0));
+    // No line, yet the tile is reported: stopped, not done.
+    ASSERT_EQ(Outcomes().size(), 1u);
+    EXPECT_EQ(Outcomes()[0].Outcome, download::TileOutcome::Stopped);
+    EXPECT_EQ(Outcomes()[0].Y, kY);
 }
 
 TEST_F(WorkerTest, StopRequestBeforeTheFirstTileRequestsNothing)
@@ -79,7 +83,7 @@ TEST_F(WorkerTest, StopRequestBeforeTheFirstTileRequestsNothing)
 TEST_F(WorkerTest, ErrorThatEndsTheScanIsLoggedBeforeTheFinish)
 {
     MakeTask(kX, kX, kY, kY + 1);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     // The pause after the first saved tile fails, as running out of memory would.
     sleeps_.OnPause(500, [] { throw std::runtime_error("std::bad_alloc"); });
     RunWorkers();
@@ -96,7 +100,7 @@ TEST_F(WorkerTest, ErrorThatEndsTheScanIsLoggedBeforeTheFinish)
 TEST_F(WorkerTest, ErrorThatTheLogCannotTakeGoesToStandardError)
 {
     MakeTask(kX, kX, kY, kY);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     sleeps_.OnPause(500, [] { throw std::runtime_error("disk gone"); });
     host_.BeforeLog = [](const std::string& line) {
         if (line.find("stopped by an error") != std::string::npos)
@@ -117,7 +121,7 @@ TEST_F(WorkerTest, ErrorThatTheLogCannotTakeGoesToStandardError)
 TEST_F(WorkerTest, FailedSaveLogsNullReportsTheCauseAndStops)
 {
     MakeTask(kX, kX, kY, kY + 1);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     std::filesystem::remove_all(task_->TileFolder);   // nowhere to write
     RunWorkers();
     EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " NULL",
@@ -136,7 +140,7 @@ TEST_F(WorkerTest, FailedSaveLogsNullReportsTheCauseAndStops)
 TEST_F(WorkerTest, FullDiskStopsTheWorkerAtTheLastSavedTile)
 {
     MakeTask(kX, kX, kY, kY + 3);
-    params_.ThreadCount = 1;
+    task_->Params.ThreadCount = 1;
     testing::FaultScope scope;
     // A tile's replacing write is five operations: the third tile's fails.
     platform::fileops::ArmFault(11, platform::fileops::FaultKind::FailFromNow, ENOSPC);
@@ -180,7 +184,7 @@ class BadProxyPort : public WorkerTest, public ::testing::WithParamInterface<con
 TEST_P(BadProxyPort, EveryWorkerLogsItOnceAndFinishes)
 {
     MakeTask(kX, kX, kY, kY + 1);   // two workers
-    params_.ProxyPort = GetParam();
+    task_->Params.ProxyPort = GetParam();
     RunWorkers();
     for (int i = 0; i < 2; ++i) {
         const std::string n = "T" + std::to_string(i + 1);

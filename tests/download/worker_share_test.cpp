@@ -24,7 +24,7 @@ TEST_P(ShareRule, EachTileIsTakenOnceByTheWorkerOfItsSequenceNumber)
     const ShareCase& c = GetParam();
     const int x0 = 4149, y0 = 5373;
     MakeTask(x0, x0 + c.columns - 1, y0, y0 + c.rows - 1);
-    ASSERT_EQ(params_.ThreadCount, static_cast<int>(c.seqsOfWorker.size()));
+    ASSERT_EQ(task_->Params.ThreadCount, static_cast<int>(c.seqsOfWorker.size()));
     RunWorkers();
 
     for (const auto& [index, seqs] : c.seqsOfWorker) {
@@ -74,7 +74,7 @@ TEST_P(ResumeSkip, WorkerPassesOverEveryTileUpToItsSavedPosition)
 {
     const ResumeCase& c = GetParam();
     MakeTask(100, 104, 200, 209);
-    params_.ContinueTask = true;
+    task_->Params.ContinueTask = true;
     task_->ResumeX[0] = c.resumeX;
     task_->ResumeY[0] = c.resumeY;
     RunWorkers({0});
@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WorkerTest, ResumedTaskStartsAtTheBannedTile)
 {
     MakeTask(300, 300, 400, 405);   // six tiles in one column, two workers
-    params_.ThreadCount = 2;
+    task_->Params.ThreadCount = 2;
     // Worker 1 takes 1, 3, 5; tile 3 is refused.
     Script(300, 402, {ScriptedReply::Status(403, "Forbidden"), ScriptedReply::Status(403, "Forbidden"),
                       ScriptedReply::Status(403, "Forbidden")});
@@ -113,7 +113,7 @@ TEST_F(WorkerTest, ResumedTaskStartsAtTheBannedTile)
     // Start again with the saved positions, as a continued task does.
     workers_.clear();
     host_.Log.clear();
-    params_.ContinueTask = true;
+    task_->Params.ContinueTask = true;
     task_->ResumeX[0] = p0.first;
     task_->ResumeY[0] = p0.second;
     task_->ResumeX[1] = p1.first;

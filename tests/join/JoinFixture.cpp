@@ -91,8 +91,9 @@ void JoinTest::MakeTask(int mapsType, int x0, int x1, int y0, int y1, int zoom, 
     params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
     params.TopLatitude = core::TileYToLat(y1 + 0.5, zoom);
     params.Zoom = zoom;
-    task = task::KvTask::Create(params);
-    ASSERT_TRUE(task) << (dialogs.messages.empty() ? "" : dialogs.messages[0]);
+    task::TaskOrError made = task::KvTask::Create(params);
+    ASSERT_TRUE(made.Task) << made.Error;
+    task = std::move(made.Task);
     task->WriteProjectFile();
     task->WriteTileList();
     task->WriteLogHeader();

@@ -81,10 +81,10 @@ protected:
         platform::SetMainDispatcher(dispatcher.get());
 
         params = testing::ProxiedTaskParams(temp.Path() + "save/", "job.kvpd", 5, server.Port());
-        task = task::KvTask::Create(params);
+        task = task::KvTask::Create(params).Task;
         ASSERT_NE(task, nullptr);
         testing::SetTileRange(*task, 4149, 4152, 5373, 5382);   // 40 tiles
-        params.ThreadCount = kWorkers;
+        task->Params.ThreadCount = kWorkers;
         // Every tile is served, except that every seventh request is reset
         // and every eleventh is not found: retries and blanks as well.
         server.SetHandler([this](const testing::RecordedRequest&) {

@@ -111,7 +111,7 @@ TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
     UseWorkedExample();
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
-    EXPECT_EQ(params.ThreadCount, 1);
+    EXPECT_EQ(task->Params.ThreadCount, 1);
     EXPECT_EQ(ReadBytes(dir / "newtask.kvpd"), kProjectFile);
     EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
     const std::string log = ReadBytes(dir / "newtask_log.txt");
@@ -243,7 +243,7 @@ TEST_F(TaskTest, ContinuedLogThatCannotBeAddedToStaysAsItWas) {
     ASSERT_TRUE(CreateAndWrite());
     const std::string log = ReadBytes(dir / "newtask_log.txt");
     params.ContinueTask = true;
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     testing::FaultScope scope;
     for (long long n = 1; n <= 3; ++n) {   // open, write, fsync
@@ -258,7 +258,7 @@ TEST_F(TaskTest, ProjectFileKeepsEightSlotsWithThreeWorkers) {
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileCount, 3);
-    EXPECT_EQ(params.ThreadCount, 3);
+    EXPECT_EQ(task->Params.ThreadCount, 3);
     auto lines = platform::ReadLines(dir / "newtask.kvpd");
     ASSERT_EQ(lines.size(), 42u);
     EXPECT_EQ(lines[24], "ThreadCount=3");
@@ -330,7 +330,7 @@ TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {
 
 TEST_F(TaskTest, UnwritableRecordFileRaisesCannotCreate) {
     UseWorkedExample();
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     platform::CreateDir(task->ListFile);   // a folder where the list should go
     EXPECT_THROW(task->WriteTileList(), platform::EFCreateError);

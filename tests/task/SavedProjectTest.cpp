@@ -64,10 +64,10 @@ TEST_F(TaskTest, CreateRefusesRequestsNoTaskCanBeMadeOf)
         params.BottomLatitude = r.bottom;
         params.Zoom = r.zoom;
         params.ThreadCount = 8;
-        dialogs.messages.clear();
-        EXPECT_FALSE(KvTask::Create(params)) << r.message;
-        ASSERT_EQ(dialogs.messages.size(), 1u) << r.message;
-        EXPECT_EQ(dialogs.messages[0], r.message);
+        const TaskOrError made = KvTask::Create(params);
+        EXPECT_FALSE(made.Task) << r.message;
+        EXPECT_EQ(made.Error, r.message);
+        EXPECT_TRUE(dialogs.messages.empty()) << r.message;
         EXPECT_FALSE(platform::DirectoryExists(dir / "newtask")) << r.message;
     }
 }

@@ -42,7 +42,7 @@ protected:
     }
 
     std::unique_ptr<task::KvTask> CreateAndWrite() {
-        auto task = task::KvTask::Create(params);
+        auto task = task::KvTask::Create(params).Task;
         if (task) {
             task->WriteProjectFile();
             task->WriteTileList();

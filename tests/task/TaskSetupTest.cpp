@@ -26,9 +26,11 @@ int EntriesIn(const std::string& folder) {
 
 TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
     UseWorkedExample();
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
-    EXPECT_EQ(task->Params, &params);
+    // The task keeps its own copy: the caller's parameters may go or change.
+    params.TaskName = "other.kvpd";
+    EXPECT_EQ(task->Params.TaskName, "newtask.kvpd");
     EXPECT_EQ(task->Xmin, 4149);
     EXPECT_EQ(task->Xmax, 4149);
     EXPECT_EQ(task->Ymin, 5373);
@@ -49,7 +51,7 @@ TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
     EXPECT_EQ(task->ListFile, dir / "newtask_list.txt");
     EXPECT_EQ(task->TileFolder, dir / "newtask/");
     EXPECT_TRUE(platform::DirectoryExists(task->TileFolder));
-    EXPECT_EQ(params.ThreadCount, 1);
+    EXPECT_EQ(task->Params.ThreadCount, 1);   // no more workers than tiles
     for (int i = 0; i < kThreadSlots; ++i) {
         EXPECT_EQ(task->ResumeX[i], 0);
         EXPECT_EQ(task->ResumeY[i], 0);
@@ -59,7 +61,7 @@ TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
 TEST_F(TaskTest, BirdsEyeTilesAre180High) {
     UseWorkedExample();
     params.MapsType = 21;
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileHeight, 180);
     EXPECT_EQ(task->GetTileExt(), "jpg");
@@ -68,7 +70,7 @@ TEST_F(TaskTest, BirdsEyeTilesAre180High) {
 TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot) {
     UseWorkedExample();
     params.TaskName = "a.b.kvpd";
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileFolder, dir / "a.b/");
     EXPECT_EQ(task->LogFile, dir / "a.b_log.txt");
@@ -81,7 +83,7 @@ TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles) {
     UseWorkedExample();
     ASSERT_TRUE(platform::CreateDir(dir / "newtask"));
     WriteBytes(dir / "newtask/mn_4149_5373_13.png", "tile");
-    ASSERT_TRUE(KvTask::Create(params));
+    ASSERT_TRUE(KvTask::Create(params).Task);
     EXPECT_EQ(ReadBytes(dir / "newtask/mn_4149_5373_13.png"), "tile");
     EXPECT_TRUE(dialogs.messages.empty());
 }
@@ -89,9 +91,10 @@ TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles) {
 TEST_F(TaskTest, TileFolderThatCannotBeCreated) {
     UseWorkedExample();
     params.SavePath = dir / "missing/";
-    EXPECT_FALSE(KvTask::Create(params));
-    EXPECT_EQ(dialogs.messages,
-              std::vector<std::string>{"Create directory " + dir / "missing/newtask/" + " Failed."});
+    const TaskOrError made = KvTask::Create(params);
+    EXPECT_FALSE(made.Task);
+    EXPECT_EQ(made.Error, "Create directory " + dir / "missing/newtask/" + " Failed.");
+    EXPECT_TRUE(dialogs.messages.empty());   // the caller shows it
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
 }
 
@@ -102,10 +105,12 @@ TEST_F(TaskTest, TooManyTilesAreRefusedBeforeAnythingIsCreated) {
     params.TopLatitude = 85;
     params.BottomLatitude = -85;
     params.Zoom = 20;
-    EXPECT_FALSE(KvTask::Create(params));
-    EXPECT_EQ(dialogs.messages, std::vector<std::string>{kTooManyTilesMessage});
+    for (const TaskOrError& refused : {KvTask::Create(params), KvTask::Describe(params)}) {
+        EXPECT_FALSE(refused.Task);
+        EXPECT_EQ(refused.Error, kTooManyTilesMessage);
+    }
+    EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
-    EXPECT_EQ(params.ThreadCount, 8);
 }
 
 TEST_F(TaskTest, TileCountLimitIsThirtyOneBits) {
@@ -113,18 +118,17 @@ TEST_F(TaskTest, TileCountLimitIsThirtyOneBits) {
     UseTiles(0, (1 << 20) - 1, 500000, 500000 + 2047, 20);
     params.LeftLongitude = -180;
     params.RightLongitude = 180;
-    EXPECT_FALSE(KvTask::Create(params));
-    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(KvTask::Create(params).Error, kTooManyTilesMessage);
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
 
     UseTiles(0, (1 << 20) - 1, 500000, 500000 + 2046, 20);
     params.LeftLongitude = -180;
     params.RightLongitude = 180;
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TileCount, 2147483647 - 1048575);
     EXPECT_EQ(task->SequenceNumber(task->Xmax, task->Ymax), task->TileCount);
-    EXPECT_EQ(params.ThreadCount, 8);
+    EXPECT_EQ(task->Params.ThreadCount, 8);
 }
 
 TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
@@ -143,7 +147,7 @@ TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
     project.WriteString("THREADS", "T8X", "104");
     project.WriteString("THREADS", "T8Y", "209");
     params.ContinueTask = true;
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     ASSERT_EQ(task->TileCount, 50);
     EXPECT_EQ(task->ResumeX[0], 101);
@@ -176,7 +180,7 @@ TEST_F(TaskTest, NewTaskIgnoresSavedPositions) {
     UseTiles(100, 104, 200, 209, 10);
     platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 101);
     platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1Y", 200);
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     EXPECT_EQ(task->ResumeX[0], 0);
     EXPECT_EQ(task->SkipCount(0), 0);
@@ -184,7 +188,7 @@ TEST_F(TaskTest, NewTaskIgnoresSavedPositions) {
 
 TEST_F(TaskTest, SequenceNumbersFollowTheScan) {
     UseTiles(100, 104, 200, 209, 10);
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     std::int64_t expected = 1;
     for (int x = 100; x <= 104; ++x)
@@ -217,6 +221,39 @@ TEST_P(ShareRule, EveryTileHasExactlyOneWorker) {
         EXPECT_EQ(owners, 1) << "tile " << s;
     }
     EXPECT_EQ(got, c.shares);
+}
+
+// The count of a worker's tiles up to a sequence number is the share rule
+// counted, for every worker and every prefix of a few scans.
+TEST(ShareRuleCount, AgreesWithTheRuleTileByTile) {
+    for (int workers = 1; workers <= kThreadSlots; ++workers)
+        for (int w = 0; w < workers; ++w) {
+            std::int64_t own = 0;
+            for (std::int64_t seq = 0; seq <= 40; ++seq) {
+                if (seq > 0 && KvTask::BelongsToWorker(seq, w, workers))
+                    ++own;
+                ASSERT_EQ(KvTask::WorkerTilesUpTo(seq, w, workers), own)
+                    << seq << " " << w << " of " << workers;
+            }
+        }
+}
+
+// A continued task: the tiles its workers pass over by their saved positions
+// are the ones done before, each counted once.
+TEST_F(TaskTest, TilesDoneBeforeAreTheSkippedTilesOfEachWorker) {
+    UseTiles(100, 104, 200, 209, 10);   // 50 tiles, H = 10
+    params.ContinueTask = true;
+    params.ThreadCount = 3;
+    auto task = KvTask::Describe(params).Task;
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->TilesDoneBefore(), 0);
+    task->ResumeX[0] = 101;   // sequence number 11: worker 0 owns 3, 6, 9
+    task->ResumeY[0] = 200;
+    task->ResumeX[2] = 104;   // 50: worker 2 owns 2, 5, ..., 50 (17 tiles)
+    task->ResumeY[2] = 209;
+    task->ResumeX[5] = 104;   // a slot beyond the worker count counts nothing
+    task->ResumeY[5] = 209;
+    EXPECT_EQ(task->TilesDoneBefore(), 3 + 17);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -35,7 +35,7 @@ TEST_F(TaskTest, TileListBytesIsTheSizeOfTheListWritten)
         SCOPED_TRACE(::testing::Message() << s.x0 << ".." << s.x1 << " x " << s.y0 << ".." << s.y1 << " @" << s.zoom);
         params.MapsType = s.mapsType;
         UseTiles(s.x0, s.x1, s.y0, s.y1, s.zoom);
-        auto task = KvTask::Create(params);
+        auto task = KvTask::Create(params).Task;
         ASSERT_TRUE(task);
         ASSERT_TRUE(task->WriteTileList());
         EXPECT_EQ(task->TileListBytes(), std::filesystem::file_size(task->ListFile));
@@ -45,7 +45,7 @@ TEST_F(TaskTest, TileListBytesIsTheSizeOfTheListWritten)
 TEST_F(TaskTest, AbandonedListLeavesTheEarlierListWhole)
 {
     UseTiles(100, 139, 200, 399, 12);   // 8,000 tiles: progress is told at 0, 4,096 and the end
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     testing::WriteBytes(task->ListFile, "the earlier list\r\n");
 
@@ -74,7 +74,7 @@ TEST_F(TaskTest, AbandonedListLeavesTheEarlierListWhole)
 TEST_F(TaskTest, ListThatCannotBeWrittenIsRemoved)
 {
     UseTiles(100, 139, 200, 399, 12);
-    auto task = KvTask::Create(params);
+    auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     ASSERT_GT(task->TileListBytes(), 256u * 1024);
 

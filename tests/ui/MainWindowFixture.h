@@ -167,7 +167,7 @@ protected:
         TypeLargerArea();
         gate->Close();
         form->BitBtn1Click();
-        return C().CurrentParams->ThreadCount;
+        return C().CurrentTask->Params.ThreadCount;
     }
 
     ui::DownloadController& C() { return form->Controller(); }

@@ -77,7 +77,7 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
 
     const auto log = LogFileLines();
     EXPECT_EQ(CountEndingWith(log, " OK"), tiles);
-    EXPECT_EQ(CountEndingWith(log, " Finished."), C().CurrentParams->ThreadCount);
+    EXPECT_EQ(CountEndingWith(log, " Finished."), C().CurrentTask->Params.ThreadCount);
     ASSERT_GE(log.size(), 7u);
     const std::vector<std::string> tail(log.end() - 7, log.end());
     EXPECT_EQ(tail[0], "");
@@ -95,7 +95,7 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
 
     // Each worker's last tile is in the project file.
     platform::TIniFile project(Project());
-    for (int i = 0; i < C().CurrentParams->ThreadCount; ++i) {
+    for (int i = 0; i < C().CurrentTask->Params.ThreadCount; ++i) {
         EXPECT_GT(project.ReadInteger("THREADS", "T" + std::to_string(i + 1) + "X", 0), 0) << i;
         EXPECT_GT(project.ReadInteger("THREADS", "T" + std::to_string(i + 1) + "Y", 0), 0) << i;
     }
@@ -168,7 +168,7 @@ TEST_F(DownloadTest, StopThenStartContinuesEachWorkerAfterItsLastTile)
     // Start again, same input: it continues, and every tile ends up requested once.
     dialogs.messages.clear();
     form->BitBtn1Click();
-    ASSERT_TRUE(C().CurrentParams->ContinueTask);
+    ASSERT_TRUE(C().CurrentTask->Params.ContinueTask);
     RunToEnd();
     const auto targets = RequestedTargets();
     EXPECT_EQ(targets.size(), static_cast<std::size_t>(tiles));
@@ -266,7 +266,7 @@ TEST_F(DownloadTest, ClosingDuringADownloadLosesNothingTheLastSaveHad)
     OpenWindow();
     TypeLargerArea();
     form->BitBtn1Click();
-    ASSERT_TRUE(C().CurrentParams->ContinueTask);
+    ASSERT_TRUE(C().CurrentTask->Params.ContinueTask);
     RunToEnd();
     EXPECT_EQ(server->RequestCount(), static_cast<std::size_t>(tiles));
     const auto log = LogFileLines();
@@ -354,7 +354,7 @@ TEST_F(OpenProjectTest, AnOpenedProjectStartsAsAContinuation)
     EXPECT_EQ(form->radio_mapstype->ItemIndex(), 0);
     EXPECT_EQ(form->Edit5->text(), "12");
     form->BitBtn1Click();
-    EXPECT_TRUE(C().CurrentParams->ContinueTask);
+    EXPECT_TRUE(C().CurrentTask->Params.ContinueTask);
     RunToEnd();
 }
 

@@ -1,5 +1,5 @@
-// Where a download stands: the count of a task's tiles from the workers'
-// lines, the rate and time left on a clock the test moves, the texts of the
+// Where a download stands: the count of a task's tiles from the outcomes the
+// workers report, the rate and time left on a clock the test moves, the texts of the
 // status bar and of the summary line, and the same through the main window
 // for a new task, a continued one and one whose workers all stop early.
 #include "tests/ui/MainWindowFixture.h"
@@ -25,10 +25,16 @@ const std::string kDot = " \xC2\xB7 ";
 
 // ---- the count on its own -----------------------------------------------------
 
+using download::TileOutcome;
+
 class ProgressCount : public ::testing::Test {
 protected:
     ProgressCount() : progress([this] { return now; }) {}
-    static std::string Path(int x, int y) { return "/t/" + std::to_string(x) + "_" + std::to_string(y); }
+    void End(TileOutcome outcome, int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            progress.OnTileEnded({1, 2 + i, outcome});
+    }
     void Tick(std::chrono::milliseconds after = 1s)
     {
         now += after;
@@ -40,31 +46,21 @@ protected:
 
 TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
 {
-    progress.Begin(10, 0, Path);
-    progress.OnLogLine("T1:seq=1,a_1_2_13.jpg OK");
-    progress.OnLogLine("T2:seq=2,a_1_3_13.jpg NULL");
-    // Not found: no failure record, a blank substitute.
-    progress.OnLogLine("Error: the image is not found on server.404 Not Found");
-    progress.OnLogLine("T3:1-4 got a blank image!");
-    // Given up: failure line, failure record, blank substitute.
-    progress.OnLogLine("T4 500 Internal Server Error->http://h/a");
-    progress.OnFailedLine(Path(1, 5) + "|http://h/a");
-    progress.OnLogLine("T4:1-5 got a blank image!");
+    progress.Begin(10, 0);
+    End(TileOutcome::Saved);
+    End(TileOutcome::NotSaved);
+    End(TileOutcome::Blank);
+    End(TileOutcome::Failed);
     // Banned: the worker stops at the tile, which Start requests again.
-    progress.OnLogLine("T5 403 Forbidden->http://h/b");
-    progress.OnFailedLine(Path(1, 6) + "|http://h/b");
-    progress.OnLogLine("Error: may be your IP is banned.\nPlease try again later.");
-    // Lines that end no tile.
-    for (const char* l : {"T5 Finished.", "Thread1will be terminated by user. please wait...", "T6:seq=9,x OKAY",
-                          "T7:3-x got a blank image!", "Tx:seq=1,a OK", "", "T", "Summary: 1 OK"})
-        progress.OnLogLine(l);
+    End(TileOutcome::Stopped);
 
     const TileCounts& c = progress.Counts();
     EXPECT_EQ(c.Saved, 1);
     EXPECT_EQ(c.NotSaved, 1);
     EXPECT_EQ(c.Blank, 1);
     EXPECT_EQ(c.Failed, 1);
-    EXPECT_EQ(progress.Done(), 3);   // the tile not written is not done
+    EXPECT_EQ(c.Stopped, 1);
+    EXPECT_EQ(progress.Done(), 3);   // neither the tile not written nor the stopped one is done
     EXPECT_EQ(progress.Left(), 7);
     EXPECT_EQ(progress.CountsText(), "saved 1" + kDot + "blank 1" + kDot + "failed 1" + kDot + "not saved 1");
     EXPECT_EQ(progress.Permille(), 300);
@@ -73,10 +69,7 @@ TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
 TEST_F(ProgressCount, RateOverTheLastThirtySecondsAndTimeLeftAfterTen)
 {
     progress.Begin(50'000, 0);
-    auto finish = [&](int tiles) {
-        for (int i = 0; i < tiles; ++i)
-            progress.OnLogLine("T1:seq=1,a OK");
-    };
+    auto finish = [&](int tiles) { End(TileOutcome::Saved, tiles); };
     EXPECT_EQ(progress.StatusText(), "0 of 50,000 tiles (0.0 %)" + kDot + "estimating...");
 
     for (int s = 1; s <= 9; ++s) {
@@ -125,9 +118,8 @@ TEST_F(ProgressCount, Texts)
 TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
 {
     progress.Begin(3, 0);
-    progress.OnLogLine("T1:seq=1,a OK");
-    progress.OnLogLine("T2:seq=2,a OK");
-    progress.OnLogLine("T3:seq=3,a NULL");
+    End(TileOutcome::Saved, 2);
+    End(TileOutcome::NotSaved);
     now += 52min + 10s;
     // The tile that could not be written is not done: it is left for Start.
     EXPECT_EQ(progress.Summary(), "Summary: 2 of 3 tiles done in 52 min 10 s: 2 saved, 0 blank, 0 failed, "
@@ -135,7 +127,7 @@ TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
 
     progress.Begin(50'000, 20'000);
     EXPECT_EQ(progress.Permille(), 400);
-    progress.OnLogLine("T1:seq=20001,a OK");
+    End(TileOutcome::Saved);
     EXPECT_EQ(progress.Summary(), "Summary: 20,001 of 50,000 tiles done in 0 s: 20,000 done before, 1 saved, 0 blank, "
                                   "0 failed, 0 not saved. 29,999 tiles left: Start continues the task.");
     progress.Begin(2, 1);
@@ -233,7 +225,7 @@ TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsTher
 
     // Start again: the bar begins where the workers' positions put it.
     form->BitBtn1Click();
-    ASSERT_TRUE(C().CurrentParams->ContinueTask);
+    ASSERT_TRUE(C().CurrentTask->Params.ContinueTask);
     EXPECT_EQ(Status(), "8 of 24 tiles (33.3 %)" + kDot + "estimating...");
     Advance(30s);
     RunToEnd();
@@ -267,7 +259,7 @@ TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
 TEST_F(ProgressWindowTest, SummaryNeverLeavesAWordOnALineOfItsOwn)
 {
     StartHeldDownload();
-    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == C().CurrentParams->ThreadCount; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == C().CurrentTask->Params.ThreadCount; }));
     form->BitBtn1Click();   // Stop
     gate->Open();
     RunToEnd();

@@ -156,7 +156,7 @@ TEST_F(MainWindowTest, DecimalCommaIsAcceptedAndBoundsAreInclusive)
     form->Edit1->setText("12,5");
     form->BitBtn1Click();
     ASSERT_TRUE(dialogs.messages.empty());
-    EXPECT_DOUBLE_EQ(C().CurrentParams->LeftLongitude, 12.5);
+    EXPECT_DOUBLE_EQ(C().CurrentTask->Params.LeftLongitude, 12.5);
     EXPECT_EQ(Caption(), "Stop");
     RunToEnd();
 
@@ -171,7 +171,7 @@ TEST_F(MainWindowTest, DecimalCommaIsAcceptedAndBoundsAreInclusive)
     form->BitBtn1Click();
     ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0];
     EXPECT_EQ(C().CurrentTask->TileCount, 4);
-    EXPECT_EQ(C().CurrentParams->ThreadCount, 4);
+    EXPECT_EQ(C().CurrentTask->Params.ThreadCount, 4);
     EXPECT_EQ(form->LabelTotalxy->text(), "Total images: 4");
     RunToEnd();
     const auto log = LogFileLines();
@@ -188,7 +188,7 @@ TEST_F(MainWindowTest, ContinueTestComparesCoordinatesAsNumbers)
     TypeSmallArea();
     form->Edit1->setText("12.3");
     form->BitBtn1Click();
-    ASSERT_FALSE(C().CurrentParams->ContinueTask);
+    ASSERT_FALSE(C().CurrentTask->Params.ContinueTask);
     EXPECT_TRUE(dialogs.questions.empty());   // no project of that name yet
     RunToEnd();
 
@@ -216,8 +216,8 @@ TEST_F(MainWindowTest, ContinueTestComparesCoordinatesAsNumbers)
         form->BitBtn1Click();
         ASSERT_TRUE(dialogs.errors.empty());
         ASSERT_EQ(Caption(), "Stop");
-        EXPECT_EQ(C().CurrentParams->ContinueTask, s.continues);
-        EXPECT_EQ(C().CurrentParams->TaskName, s.taskName);
+        EXPECT_EQ(C().CurrentTask->Params.ContinueTask, s.continues);
+        EXPECT_EQ(C().CurrentTask->Params.TaskName, s.taskName);
         EXPECT_EQ(dialogs.questions.size(), s.continues ? 0u : 1u);
         const auto log = LogFileLines();
         const bool continued = std::find(log.begin(), log.end(), "Log continue...") != log.end();
@@ -303,9 +303,10 @@ TEST_F(MainWindowTest, SettingsAsWritten)
     EXPECT_EQ(form->DefaultSavePath, "/data/maps");
 }
 
-// "UseProxy" counts only when it reads as exactly 1. The Start ends at the
-// task setup (a file stands where the tile folder would go), so no request
-// is ever made, yet the parameters have been filled.
+// "UseProxy" counts only when it reads as exactly 1. The task's tile list is
+// written on a thread of its own and no tick comes to finish the Start, so
+// no worker starts and no request is ever made, yet the task holds the
+// proxy settings.
 TEST_F(MainWindowTest, UseProxyMeansExactlyOne)
 {
     const std::pair<const char*, bool> cases[] = {{"1", true}, {"2", false}, {"yes", false},
@@ -316,19 +317,37 @@ TEST_F(MainWindowTest, UseProxyMeansExactlyOne)
                       "\r\nProxyServer=proxy.local\r\nProxyPort=3128\r\n");
         OpenWindow();
         TypeSmallArea();
-        std::filesystem::create_directories(savePath);
-        WriteBytes(savePath + "/newtask", "not a folder");
+        C().BackgroundListTiles = 0;
         dialogs.messages.clear();
         form->BitBtn1Click();
-        ASSERT_FALSE(dialogs.messages.empty());
-        EXPECT_EQ(dialogs.messages.back(), "Error: Create task failure.");
-        ASSERT_NE(C().CurrentParams, nullptr);
-        EXPECT_EQ(C().CurrentParams->UseProxy, expected);
-        EXPECT_EQ(C().CurrentParams->ProxyServer, "proxy.local");
-        EXPECT_EQ(C().CurrentParams->ProxyPort, "3128");
-        EXPECT_EQ(Caption(), "Start");
-        form.reset();
+        ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0];
+        ASSERT_TRUE(C().TileListBeingWritten());
+        ASSERT_NE(C().CurrentTask, nullptr);
+        EXPECT_EQ(C().CurrentTask->Params.UseProxy, expected);
+        EXPECT_EQ(C().CurrentTask->Params.ProxyServer, "proxy.local");
+        EXPECT_EQ(C().CurrentTask->Params.ProxyPort, "3128");
+        EXPECT_EQ(C().RunningWorkers, 0);
+        form.reset();   // abandons the list before any worker starts
+        std::filesystem::remove_all(savePath);
     }
+}
+
+// A task that cannot be made (a file stands where the tile folder would go)
+// is told in two boxes, why and then that Start failed; nothing starts.
+TEST_F(MainWindowTest, TaskThatCannotBeMadeIsToldInTwoBoxes)
+{
+    UseTestServerAsProxy();
+    OpenWindow();
+    TypeSmallArea();
+    std::filesystem::create_directories(savePath);
+    WriteBytes(savePath + "/newtask", "not a folder");
+    form->BitBtn1Click();
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Create directory " + savePath + "/newtask/ Failed.",
+                                                          "Error: Create task failure."}));
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_EQ(C().CurrentTask, nullptr);
+    EXPECT_EQ(Caption(), "Start");
+    EXPECT_EQ(server->RequestCount(), 0u);
 }
 
 TEST_F(MainWindowTest, ViewLogFileAndItsDoubleClick)

@@ -95,9 +95,9 @@ protected:
         params.MapsType = 6;
         params.SavePath = input.SavePath + "/";
         params.TaskName = input.TaskName;
-        std::string error;
-        task = task::KvTask::Describe(params, error);
-        ASSERT_TRUE(task) << error;
+        task::TaskOrError described = task::KvTask::Describe(params);
+        ASSERT_TRUE(described.Task) << described.Error;
+        task = std::move(described.Task);
         std::filesystem::create_directories(platform::ExtractFilePath(task->BlankImageFile()));
         WriteBytes(task->BlankImageFile(), "BLANK");
 

@@ -41,11 +41,9 @@ public:
         params_.RightLongitude = core::TileXToLon(shape.X1 + 0.7, shape.Zoom);
         params_.BottomLatitude = core::TileYToLat(shape.Y0 + 0.3, shape.Zoom);
         params_.TopLatitude = core::TileYToLat(shape.Y1 + 0.7, shape.Zoom);
-        // Any refusal is recorded here, not shown to the test's own recorder.
-        platform::SetDialogs(&dialogs_);
-        task_ = task::KvTask::Create(params_);
-        platform::SetDialogs(nullptr);
-        EXPECT_TRUE(task_) << (dialogs_.messages.empty() ? "" : dialogs_.messages[0]);
+        task::TaskOrError made = task::KvTask::Create(params_);
+        EXPECT_TRUE(made.Task) << made.Error;
+        task_ = std::move(made.Task);
         task_->WriteProjectFile();
         task_->ResetFailedList();
     }
@@ -53,15 +51,13 @@ public:
     // with the workers' positions read back.
     void Continue() {
         params_.ContinueTask = true;
-        platform::SetDialogs(&dialogs_);
-        task_ = task::KvTask::Create(params_);
-        platform::SetDialogs(nullptr);
+        task_ = task::KvTask::Create(params_).Task;
         ASSERT_TRUE(task_);
         task_->WriteProjectFile();
     }
 
     const task::KvTask& Task() const { return *task_; }
-    const task::TaskParameters& Params() const { return params_; }
+    const task::TaskParameters& Params() const { return task_->Params; }
     std::string ProjectPath() const { return task_->ProjectFile(); }
     const std::string& Folder() const { return dir_.Path(); }
 
@@ -76,7 +72,7 @@ public:
         QImage image(task_->TileWidth, task_->TileHeight, QImage::Format_RGB32);
         image.fill(colour);
         // Ordnance Survey tiles arrive as PNG and are stored as .jpg; bytes as received.
-        const char* format = task_->Params->MapsType == 5 || task_->Params->MapsType == 22 ? "PNG" : "JPG";
+        const char* format = task_->Params.MapsType == 5 || task_->Params.MapsType == 22 ? "PNG" : "JPG";
         ASSERT_TRUE(image.save(QString::fromStdString(task_->GetTileFilePath(x, y)), format, 95));
     }
     void WriteAllTiles() {
@@ -108,7 +104,6 @@ public:
 
 private:
     TempFolder dir_;
-    platform::RecordingDialogs dialogs_;
     TaskShape shape_;
     task::TaskParameters params_;
     std::unique_ptr<task::KvTask> task_;

@@ -184,9 +184,9 @@ TEST(ReadOutTexts, TileAndStateUnderThePoint)
     p.Zoom = 13;
     p.MapsType = 5;
     p.LeftLongitude = 2.3522; p.RightLongitude = 2.36; p.TopLatitude = 48.86; p.BottomLatitude = 48.8566;
-    std::string error;
-    auto task = task::KvTask::Describe(p, error);
-    ASSERT_TRUE(task) << error;
+    task::TaskOrError described = task::KvTask::Describe(p);
+    ASSERT_TRUE(described.Task) << described.Error;
+    const auto& task = described.Task;
     const MapGrid g = MapGrid::OfTask(*task);
     const ReadOut r = ReadOutAt(g, *task, g.LonLatToMap(2.3522, 48.8566));
     ASSERT_TRUE(r.OnTile);
@@ -221,9 +221,9 @@ TEST(ReadOutTexts, CountsGroupedByThousands)
     p.Zoom = 12;
     p.MapsType = 5;
     p.LeftLongitude = 0; p.RightLongitude = 10; p.TopLatitude = 10; p.BottomLatitude = 0;
-    std::string error;
-    auto task = task::KvTask::Describe(p, error);
-    ASSERT_TRUE(task) << error;
+    task::TaskOrError described = task::KvTask::Describe(p);
+    ASSERT_TRUE(described.Task) << described.Error;
+    const auto& task = described.Task;
     ASSERT_GT(task->TileCount, 1000);
     EXPECT_EQ(TaskSummary(*task), GroupThousands(task->TileCount) + " tiles, columns " +
                                       std::to_string(task->Xmin) + " to " + std::to_string(task->Xmax) +

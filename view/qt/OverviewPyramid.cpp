@@ -84,7 +84,7 @@ OverviewPyramid::OverviewPyramid(const task::SavedProject& project, const MapGri
     key.Add(std::filesystem::absolute(task.ProjectFile(), ec).lexically_normal().string());
     key.Add(task.TileFolder);
     for (int v : {grid.Xmin(), grid.Xmax(), grid.Ymin(), grid.Ymax(), grid.Zoom(), grid.TileWidth(),
-                  grid.TileHeight(), task.Params->MapsType})
+                  grid.TileHeight(), task.Params.MapsType})
         key.Add(static_cast<std::uint64_t>(static_cast<std::int64_t>(v)));
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(key.h));

@@ -3,7 +3,7 @@
 # is missing. Uses sudo when not run as root.
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins libgl-dev
-          clang libclang-rt-14-dev xvfb xauth imagemagick nginx-light
+          clang clang-format clang-tidy libclang-rt-14-dev xvfb xauth imagemagick nginx-light
           libcurl4-openssl-dev locales-all dpkg-dev desktop-file-utils librsvg2-bin
           shared-mime-info libxml2-utils xdotool groff-base
           libtiff-dev libgeotiff-dev libjpeg62-turbo-dev libpng-dev libsqlite3-dev gdal-bin sqlite3

@@ -8,7 +8,6 @@
 #include <exception>
 #include <fcntl.h>
 #include <filesystem>
-#include <future>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -160,12 +159,7 @@ OverviewPyramid::OverviewPyramid(const task::SavedProject& project, const MapGri
     root_ = cacheRoot;
     name_ = hex;
     folder_ = cacheRoot + "/" + hex + "/";
-    // The builder thread holds the build lock before anything else may
-    // build, so a Build waits for the trim the thread starts with.
-    std::promise<void> holding;
-    std::future<void> held = holding.get_future();
-    worker_ = std::thread([this, &holding] { Work(holding); });
-    held.wait();
+    worker_ = std::thread([this] { Work(); });
 }
 
 OverviewPyramid::~OverviewPyramid() {
@@ -175,6 +169,7 @@ OverviewPyramid::~OverviewPyramid() {
         wanted_.clear();
     }
     cv_.notify_all();
+    trimCv_.notify_all();
     worker_.join();
 }
 
@@ -283,6 +278,11 @@ QImage OverviewPyramid::Build(const PyramidKey& key, std::vector<TileMark>* mark
                               const std::function<void()>& onEach) {
     if (!Keeps(key) || !OnGrid(grid_, key))
         return QImage();
+    {
+        // Not before the trim the builder thread starts with.
+        std::unique_lock<std::mutex> lock(mutex_);
+        trimCv_.wait(lock, [this] { return trimmed_ || stop_; });
+    }
     std::lock_guard<std::mutex> build(buildMutex_);
     onEach_ = onEach;
     Picture picture;
@@ -296,12 +296,11 @@ QImage OverviewPyramid::Build(const PyramidKey& key, std::vector<TileMark>* mark
     return Handed(std::move(picture), marks);
 }
 
-void OverviewPyramid::Work(std::promise<void>& holding) {
+void OverviewPyramid::Work() {
     {
         // The folder this pyramid uses is marked used and locked, so no trim
         // (here or in another viewer) removes it; then the cache is trimmed.
         std::lock_guard<std::mutex> build(buildMutex_);
-        holding.set_value();
         lock_.Take(folder_);
         try {
             TrimOverviewCache(root_, limit_, name_, &stop_);
@@ -309,6 +308,11 @@ void OverviewPyramid::Work(std::promise<void>& holding) {
             // Out of memory listing the cache: it stays as it is until the next run.
         }
     }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        trimmed_ = true;
+    }
+    trimCv_.notify_all();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         cv_.wait(lock, [this] { return stop_ || !wanted_.empty(); });
@@ -417,7 +421,7 @@ std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, Picture* picture) {
     }
     if (notify)
         notify(key);
-    if (onEach_ && std::this_thread::get_id() != worker_.get_id())
+    if (onEach_)
         onEach_();
     if (picture)
         *picture = std::move(built);

@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -122,7 +121,7 @@ private:
     bool StoredDigestIs(const PyramidKey& key, std::uint64_t digest) const;
     bool Store(const PyramidKey& key, std::uint64_t digest, const Picture& picture);
     std::string FileOf(const PyramidKey& key) const;
-    void Work(std::promise<void>& holding);
+    void Work();
 
     const task::SavedProject& project_;
     const MapGrid& grid_;
@@ -141,6 +140,8 @@ private:
     std::deque<PyramidKey> wanted_;
     std::function<void(const PyramidKey&)> notify_;
     std::condition_variable cv_;
+    bool trimmed_ = false;   // the builder thread's trim is over: Build may start
+    std::condition_variable trimCv_;
     std::atomic<bool> stop_{false};   // the builder thread gives up its image at once
     std::thread worker_;
 };

@@ -3,11 +3,14 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/Files.h"
+#include "platform/Formats.h"
 #include "platform/IniFile.h"
 #include "task/SavedProject.h"
 #include "view/OutputFile.h"
@@ -26,6 +29,37 @@ std::string ThreeDigits(double value, bool up) {
     std::snprintf(buffer, sizeof buffer, "%.3g", rounded);
     return buffer;
 }
+
+// The count of overviews on a terminal: rewritten in place when the
+// percentage moves, padded so a shorter line covers a longer one, and wiped
+// at the end so that only the outcome stays on the screen.
+class OverviewCount {
+public:
+    explicit OverviewCount(std::FILE* status) : out_(status && ::isatty(::fileno(status)) == 1 ? status : nullptr) {}
+    ~OverviewCount() {
+        if (out_ && width_ > 0) {
+            std::fprintf(out_, "\r%*s\r", static_cast<int>(width_), "");
+            std::fflush(out_);
+        }
+    }
+    bool Shown() const { return out_ != nullptr; }
+    void Update(std::int64_t done, std::int64_t total) {
+        const int percent = static_cast<int>(done * 100 / std::max<std::int64_t>(total, 1));
+        if (!out_ || percent == percent_)
+            return;
+        percent_ = percent;
+        const std::string text = "Building overviews: " + platform::GroupThousands(done) + " of " +
+                                 platform::GroupThousands(total);
+        std::fprintf(out_, "\r%s%*s", text.c_str(), static_cast<int>(width_ > text.size() ? width_ - text.size() : 0), "");
+        std::fflush(out_);
+        width_ = std::max(width_, text.size());
+    }
+
+private:
+    std::FILE* out_;
+    int percent_ = -1;
+    std::size_t width_ = 0;
+};
 
 } // namespace
 
@@ -62,7 +96,7 @@ std::string EncodePng(const QImage& image) {
     return bytes.toStdString();
 }
 
-RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error) {
+RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error, std::FILE* status) {
     std::unique_ptr<task::SavedProject> project = OpenViewerProject(cmd.Project, error);
     if (!project)
         return RenderOutcome::Failed;
@@ -91,7 +125,14 @@ RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error) {
     if (cmd.CenterLon && cmd.CenterLat)
         view.SetCenter(grid.LonLatToMap(*cmd.CenterLon, *cmd.CenterLat));
 
-    const QImage image = renderer.Render(view, cmd.Show);
+    QImage image;
+    {
+        OverviewCount count(status);
+        MapRenderer::Progress progress;
+        if (count.Shown())
+            progress = [&count](std::int64_t done, std::int64_t total) { count.Update(done, total); };
+        image = renderer.Render(view, cmd.Show, progress);
+    }
     if (image.isNull()) {
         error = "There is not enough memory for a picture of " + std::to_string(cmd.Width) + "x" +
                 std::to_string(cmd.Height) + " pixels.";

@@ -3,6 +3,7 @@
 // for (the whole task when it names no centre or scale) and saves the
 // picture as PNG, without a window.
 #include <QImage>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -18,8 +19,10 @@ namespace kartivo::view::qt {
 enum class RenderOutcome { Written = 0, Failed = 1, BadRequest = 2 };
 
 // Draws and writes the picture; anything but Written comes with one
-// sentence in `error`.
-RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error);
+// sentence in `error`. When `status` is a terminal, the overviews being
+// built are counted on one line rewritten in place ("Building overviews:
+// 120 of 340"), wiped when the picture is drawn; nothing goes to anything else.
+RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error, std::FILE* status = nullptr);
 // The same, true when the picture was written.
 inline bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
     return RenderProject(cmd, error) == RenderOutcome::Written;

@@ -77,14 +77,16 @@ void MapRenderer::DrawEntry(QPainter& painter, const QRect& target, const TileEn
     for (const TileMark& m : entry.Marks) {
         const QRectF r(target.left() + m.Rect.left() * sx, target.top() + m.Rect.top() * sy,
                        m.Rect.width() * sx, m.Rect.height() * sy);
-        painter.fillRect(r, viewcolors::NoImage);
+        // A part that shows some tiles keeps its picture under the tint.
+        if (!m.Partly)
+            painter.fillRect(r, viewcolors::NoImage);
         if (!marks)
             continue;
         QColor c = m.State == task::TileState::Failed ? viewcolors::FailedMark : viewcolors::MissingMark;
         QColor tint = c;
-        tint.setAlpha(150);
+        tint.setAlpha(m.Partly ? 90 : 150);
         painter.fillRect(r, tint);
-        if (r.width() >= 12 && r.height() >= 12) {
+        if (!m.Partly && r.width() >= 12 && r.height() >= 12) {
             // A cross and a frame, so the tile stands out even on a pale map.
             painter.setPen(QPen(c.darker(130), std::clamp(r.width() / 64, 1.0, 3.0)));
             painter.setRenderHint(QPainter::Antialiasing, false);
@@ -290,7 +292,32 @@ void MapRenderer::DrawArea(QPainter& painter, const Viewport& view) const {
     painter.drawRect(QRectF(a, b));
 }
 
-QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
+std::int64_t MapRenderer::OverviewsUnder(const Viewport& view) const {
+    const int level = view.Level(grid_);
+    if (!pyramid_->Keeps({level, 0, 0}))
+        return 0;
+    const std::vector<PyramidKey> keys = grid_.KeysCovering(view.VisibleMap(), level);
+    if (keys.empty())
+        return 0;
+    long long c0 = keys[0].Col, c1 = c0, r0 = keys[0].Row, r1 = r0;
+    for (const PyramidKey& k : keys) {
+        c0 = std::min<long long>(c0, k.Col), c1 = std::max<long long>(c1, k.Col);
+        r0 = std::min<long long>(r0, k.Row), r1 = std::max<long long>(r1, k.Row);
+    }
+    // Every image on the grid under those, down to the first kept level.
+    std::int64_t total = 0;
+    for (int l = OverviewPyramid::kFirstLevel; l <= level; ++l) {
+        const int shift = level - l;
+        const long long span = 1ll << l;
+        const long long columns = (grid_.Columns() + span - 1) / span, rows = (grid_.Rows() + span - 1) / span;
+        const long long w = std::min(columns, (c1 + 1) << shift) - std::min(columns, c0 << shift);
+        const long long h = std::min(rows, (r1 + 1) << shift) - std::min(rows, r0 << shift);
+        total += w * h;
+    }
+    return total;
+}
+
+QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays, const Progress& progress) {
     QImage image(view.Width(), view.Height(), QImage::Format_RGB32);
     if (image.isNull())
         return image;
@@ -305,6 +332,11 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
     // The tiles under the whole picture's overviews are looked at on several
     // threads at once, before the bands check them one image at a time.
     pyramid_->LookAhead(grid_.KeysCovering(view.VisibleMap(), level));
+    const std::int64_t total = progress ? OverviewsUnder(view) : 0;
+    std::int64_t done = 0;
+    std::function<void()> onEach;
+    if (progress && total > 0)
+        onEach = [&] { progress(std::min(++done, total), total); };
     for (int top = 0; top < view.Height(); top += bandHeight) {
         const int height = std::min(bandHeight, view.Height() - top);
         Viewport band(view.Width(), height);
@@ -315,7 +347,7 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays) {
         for (const PyramidKey& k : grid_.KeysCovering(band.VisibleMap(), level)) {
             if (!pyramid_->Keeps(k) || pyramid_->IsReady(k))
                 continue;
-            pyramid_->Build(k);
+            pyramid_->Build(k, nullptr, onEach);
             const TileEntry* e = cache_.Peek(k);
             if (e && e->Provisional)
                 cache_.Erase(k);

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QImage>
 #include <QPainter>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -55,8 +56,10 @@ public:
     bool Paint(QPainter& painter, const Viewport& view, const Overlays& overlays);
     // The whole picture of a view, waiting for every image it needs (for
     // --render and Export view). Large pictures are drawn in bands so the
-    // cache bound holds.
-    QImage Render(const Viewport& view, const Overlays& overlays);
+    // cache bound holds. `progress`, when given, hears how many of the
+    // overview images the picture stands on have been checked or built.
+    using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
+    QImage Render(const Viewport& view, const Overlays& overlays, const Progress& progress = {});
 
     // Forgets every image, so the next frames read the tiles again (a
     // download still running adds tiles while the project is shown).
@@ -85,6 +88,8 @@ private:
     void DrawArea(QPainter& painter, const Viewport& view) const;
     void DrawGraticule(QPainter& painter, const Viewport& view) const;
     QRect ScreenRect(const Viewport& view, const MapRect& r) const;
+    // How many kept overview images a render of `view` stands on.
+    std::int64_t OverviewsUnder(const Viewport& view) const;
 
     const task::SavedProject& project_;
     MapGrid grid_;

@@ -6,11 +6,21 @@
 // from its four children, averaged 2 x 2 with alpha weighting (so the grid's
 // edge and missing tiles, transparent, never darken what surrounds them).
 //
+// Every image also carries a mask of 64 x 64 cells saying which tiles under
+// each cell have a picture and which are missing or failed (missing also
+// counts a file that is not a picture of this task), so that the missing
+// areas keep their marks at every scale: the pyramid hands them out as
+// marks, a cell with no picture at all covered, one with some tinted.
+//
 // Every stored image carries a digest of the size and modification time of
-// each tile under it; an image whose digest no longer matches the tiles is
-// built again, so a tile a download changed shows at every scale. Images
-// live in $XDG_CACHE_HOME/kartivo/ (by default ~/.cache/kartivo/), one
-// folder per project and task shape, written atomically and read bounded.
+// each tile under it (and whether an absent one is in the failed list); an
+// image whose digest no longer matches the tiles is built again, so a tile a
+// download changed shows at every scale. Images live in
+// $XDG_CACHE_HOME/kartivo/ (by default ~/.cache/kartivo/), one folder per
+// project, task shape and image format, written atomically and read bounded.
+// The folder in use is locked; on start the builder thread trims the cache
+// to its limit (view/OverviewCache.h: 1 GiB unless set otherwise), least
+// recently used projects first, before it builds anything.
 //
 // Building runs on a background thread, what a frame wants first; the
 // renderer meanwhile draws a quick sampled stand-in and says so.
@@ -29,6 +39,8 @@
 
 #include "task/SavedProject.h"
 #include "view/MapGrid.h"
+#include "view/OverviewCache.h"
+#include "view/qt/TileImages.h"
 
 namespace kartivo::view::qt {
 
@@ -42,8 +54,13 @@ public:
     // The cache folder root: $XDG_CACHE_HOME/kartivo, else ~/.cache/kartivo.
     static std::string CacheRoot();
 
-    // `project` and `grid` must outlive the pyramid. `cacheRoot` empty: CacheRoot().
-    OverviewPyramid(const task::SavedProject& project, const MapGrid& grid, std::string cacheRoot = "");
+    // The mask's cells a side, over the image's width and height.
+    static constexpr int kMaskSide = 64;
+
+    // `project` and `grid` must outlive the pyramid. `cacheRoot` empty:
+    // CacheRoot(); `cacheLimit`, the bytes the whole cache is trimmed to.
+    OverviewPyramid(const task::SavedProject& project, const MapGrid& grid, std::string cacheRoot = "",
+                    std::uint64_t cacheLimit = CacheLimitBytes());
     ~OverviewPyramid();
     OverviewPyramid(const OverviewPyramid&) = delete;
     OverviewPyramid& operator=(const OverviewPyramid&) = delete;
@@ -55,19 +72,24 @@ public:
     bool Keeps(const PyramidKey& key) const { return key.Level >= kFirstLevel && key.Level <= grid_.MaxLevel(); }
 
     // The image of `key` when it has been checked against the tiles (or
-    // built) in this session; a null image otherwise. Any thread.
-    QImage Ready(const PyramidKey& key) const;
+    // built) in this session; a null image otherwise. Any thread. `marks`,
+    // when given, receives the parts whose tiles lack a picture.
+    QImage Ready(const PyramidKey& key, std::vector<TileMark>* marks = nullptr) const;
     bool IsReady(const PyramidKey& key) const;
     // The image kept on disk from an earlier run, before it is checked
     // against the tiles (a frame shows it at once; the check follows).
-    QImage Unchecked(const PyramidKey& key) const;
+    QImage Unchecked(const PyramidKey& key, std::vector<TileMark>* marks = nullptr) const;
 
     // Called on the builder thread after each image becomes ready.
     void SetNotifier(std::function<void(const PyramidKey&)> notify);
     // The images wanted now, most wanted first: replaces the earlier wish.
     void Want(const std::vector<PyramidKey>& keys);
     // Checks or builds `key` on the calling thread and returns its image.
-    QImage Build(const PyramidKey& key);
+    // Waits for the trim of the cache that starts with the pyramid.
+    // `onEach` is called after each image below it (itself included) is
+    // checked or built: what a progress count counts.
+    QImage Build(const PyramidKey& key, std::vector<TileMark>* marks = nullptr,
+                 const std::function<void()>& onEach = {});
     // Forgets which images were checked, so the tiles are looked at again
     // (a download still running changes them).
     void Forget();
@@ -79,28 +101,38 @@ public:
     void LookAhead(const std::vector<PyramidKey>& keys);
 
 private:
+    // An image with its mask, kMaskSide x kMaskSide cells, row by row.
+    struct Picture {
+        QImage Image;
+        std::vector<std::uint8_t> Mask;
+    };
     struct Node {
         std::uint64_t Digest = 0;
         bool Ready = false;    // checked against the tiles (or built) this session
         bool Stored = false;   // and on disk, where Ready() reads it
     };
-    std::uint64_t Ensure(const PyramidKey& key, QImage* image);
+    std::uint64_t Ensure(const PyramidKey& key, Picture* picture);
     std::uint64_t TilesDigest(const PyramidKey& key) const;
-    QImage FromTiles(const PyramidKey& key) const;
-    QImage FromChildren(const PyramidKey& key);
+    Picture FromTiles(const PyramidKey& key) const;
+    Picture FromChildren(const PyramidKey& key);
     // The stored image when its digest is `digest` (any digest: `anyDigest`).
-    QImage Load(const PyramidKey& key, std::uint64_t digest, bool anyDigest = false) const;
+    Picture Load(const PyramidKey& key, std::uint64_t digest, bool anyDigest = false) const;
+    QImage Handed(Picture picture, std::vector<TileMark>* marks) const;
     bool StoredDigestIs(const PyramidKey& key, std::uint64_t digest) const;
-    bool Store(const PyramidKey& key, std::uint64_t digest, const QImage& image) const;
+    bool Store(const PyramidKey& key, std::uint64_t digest, const Picture& picture);
     std::string FileOf(const PyramidKey& key) const;
     void Work();
 
     const task::SavedProject& project_;
     const MapGrid& grid_;
     std::string root_;
+    std::string name_;     // the folder's name in root_
     std::string folder_;
+    std::uint64_t limit_;
+    CacheEntryLock lock_;   // taken by the one building, under buildMutex_
 
     std::mutex buildMutex_;   // one image built at a time, by the thread or a caller
+    std::function<void()> onEach_;   // a Build's, while it runs (under buildMutex_)
     mutable std::mutex mutex_;
     std::unordered_map<PyramidKey, Node, PyramidKeyHash> nodes_;
     // First-level digests from LookAhead, each taken by one Ensure.
@@ -108,6 +140,8 @@ private:
     std::deque<PyramidKey> wanted_;
     std::function<void(const PyramidKey&)> notify_;
     std::condition_variable cv_;
+    bool trimmed_ = false;   // the builder thread's trim is over: Build may start
+    std::condition_variable trimCv_;
     std::atomic<bool> stop_{false};   // the builder thread gives up its image at once
     std::thread worker_;
 };

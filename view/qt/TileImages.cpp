@@ -87,13 +87,13 @@ TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& gri
         return entry;
     }
     if (pyramid && pyramid->Keeps(key)) {
-        entry.Image = pyramid->Ready(key);
+        entry.Image = pyramid->Ready(key, &entry.Marks);
         if (!entry.Image.isNull())
             return entry;
         // Until it is checked (or built): the image an earlier run kept,
         // else one sampled from a few tiles; read again once checked.
         entry.Provisional = true;
-        entry.Image = pyramid->Unchecked(key);
+        entry.Image = pyramid->Unchecked(key, &entry.Marks);
         if (!entry.Image.isNull())
             return entry;
     }

@@ -21,6 +21,9 @@ struct TileMark {
     QRect Rect;
     task::TileState State = task::TileState::Missing;
     TileFault Fault = TileFault::None;
+    // In a kept overview: the part shows some tiles and lacks others, so it
+    // is tinted over its picture rather than covered.
+    bool Partly = false;
 };
 
 struct TileEntry {

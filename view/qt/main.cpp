@@ -41,7 +41,7 @@ int Run(int argc, char** argv)
                 std::fprintf(stderr, "plateview: %s\n", qPrintable(msg));
         });
         QGuiApplication app(argc, argv);
-        const RenderOutcome outcome = RenderProject(cmd, error);
+        const RenderOutcome outcome = RenderProject(cmd, error, stderr);
         if (outcome != RenderOutcome::Written)
             std::fprintf(stderr, "plateview: %s\n", error.c_str());
         // The picture is written and closed; the application's teardown only

@@ -366,8 +366,10 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
         // The commit point: an interruption up to here leaves nothing behind;
         // from here on the files take their places and the run is done.
         control.Poll();
+        std::vector<platform::FileCommit> commits;
         for (const Target& t : targets)
-            temps.Commit(t.Temp, t.Resolved);
+            commits.push_back({t.Temp, t.Resolved});
+        temps.Commit(commits);
         return JoinOutcome::Done;
     } catch (const JoinCancelled&) {
         error = "Cancelled: nothing was written.";

@@ -161,7 +161,9 @@ void WriteMbtiles(const std::string& path, const task::SavedProject& project, Ti
     const int zoom = project.Params().Zoom;
     Database db(path);
     // A new file written once by one writer: no journal, no waiting for the
-    // disk after each step. A failure leaves a temporary file that is removed.
+    // disk after each step. A failure leaves a temporary file that is removed;
+    // the finished file is flushed to disk once, before it takes the
+    // output's place.
     db.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
             "PRAGMA page_size=4096;");
     db.Exec("CREATE TABLE metadata (name TEXT, value TEXT);"

@@ -59,10 +59,13 @@ std::string TempFiles::Create(const std::string& folder, const std::string& base
     return path;
 }
 
-void TempFiles::Commit(const std::string& temp, const std::string& target) {
-    if (std::rename(temp.c_str(), target.c_str()) != 0)
-        throw JoinError("Cannot create file " + target + " (" + std::strerror(errno) + ")");
-    paths_.erase(std::remove(paths_.begin(), paths_.end(), temp), paths_.end());
+void TempFiles::Commit(const std::vector<platform::FileCommit>& files) {
+    const platform::CommitResult result = platform::CommitFiles(files);
+    for (std::size_t i = 0; i < result.Placed; ++i)
+        paths_.erase(std::remove(paths_.begin(), paths_.end(), files[i].Temp), paths_.end());
+    if (result.Error != 0)
+        throw JoinError("Cannot create file " + files[result.Index].Target + " (" +
+                        std::strerror(result.Error) + ")");
 }
 
 } // namespace kartivo::join

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/CommitFile.h"
+
 namespace kartivo::join {
 
 class JoinError : public std::runtime_error {
@@ -53,8 +55,10 @@ public:
     // within the 255 bytes a file name may have whatever the output's name.
     // Throws JoinError naming the folder when it refuses the file.
     std::string Create(const std::string& folder, const std::string& baseName);
-    // Renames `temp` to `target` (replacing it) and stops watching it.
-    void Commit(const std::string& temp, const std::string& target);
+    // Puts the finished files in their targets' places (replacing them), in
+    // order, each flushed to disk before any is renamed, and stops watching
+    // those placed. Throws JoinError naming the file that failed.
+    void Commit(const std::vector<platform::FileCommit>& files);
     void RemoveAll();
 
 private:

@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include "platform/CommitFile.h"
 #include "platform/Errors.h"
 #include "platform/FileOps.h"
 
@@ -209,16 +210,14 @@ bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t s
         ok = check(::fchmod(fd, old.st_mode & keep) == 0);
     }
     ok = ok && check(fileops::WriteAll(fd, data, size));
-    // On disk before it takes the old file's place.
-    ok = ok && check(fileops::Fsync(fd) == 0);
-    ok = check(::close(fd) == 0) && ok;
-    if (!ok || !check(fileops::Rename(temp.c_str(), target.c_str()) == 0)) {
+    if (!ok)
+        ::close(fd);
+    else
+        error = CommitFile(fd, temp, target);
+    if (!ok || error != 0) {
         ::unlink(temp.c_str());
         throw EFCreateError(path, error);
     }
-    // The rename itself is durable once the folder is flushed. A file system
-    // that cannot flush a folder has done what it can; the file is in place.
-    fileops::FsyncFolderOf(target.c_str());
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "platform/SafeRead.h"
 #include "platform/Settings.h"
+#include "platform/SettingsFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -234,8 +235,11 @@ void TIniFile::Store(const IniText& text) {
     // is its owner's only, and one that holds a password now becomes so.
     NewFileAccess access = NewFileAccess::Default;
     if (fileName_ == SettingsFileName())
-        access = text.ReadString("Proxy", "ProxyPassword", "").empty() ? NewFileAccess::OwnerOnly
-                                                                       : NewFileAccess::Secret;
+        access = text.ReadString(std::string(settings::ProxyPassword.Section),
+                                 std::string(settings::ProxyPassword.Name), "")
+                         .empty()
+                     ? NewFileAccess::OwnerOnly
+                     : NewFileAccess::Secret;
     StoreFile(fileName_, text.Text(), access);
 }
 

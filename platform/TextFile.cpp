@@ -1,5 +1,6 @@
 #include "platform/TextFile.h"
 
+#include "platform/CommitFile.h"
 #include "platform/Errors.h"
 #include "platform/FileOps.h"
 #include "platform/Files.h"
@@ -223,17 +224,12 @@ void TextFileWriter::Close() {
     Flush();
     buffer_.clear();
     buffer_.shrink_to_fit();
-    // On disk before it takes the old file's place, as every whole write.
-    if (fileops::Fsync(fd_) != 0)
-        Fail(errno);
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 || fileops::Rename(temp_.c_str(), ResolveFileLinks(path_).c_str()) != 0) {
-        const int error = errno;
+    if (const int error = CommitFile(fd, temp_, ResolveFileLinks(path_)); error != 0) {
         ::unlink(temp_.c_str());
         throw EFCreateError(path_, error);
     }
-    fileops::FsyncFolderOf(temp_.c_str());
 }
 
 } // namespace kartivo::platform

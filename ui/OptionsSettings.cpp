@@ -1,23 +1,22 @@
 #include "ui/OptionsSettings.h"
 
-#include "platform/Errors.h"
-#include "platform/IniFile.h"
-#include "platform/Settings.h"
+#include "platform/SettingsFile.h"
 
 namespace kartivo::ui {
+
+namespace keys = platform::settings;
 
 OptionsValues LoadOptions(const std::string& iniFileName)
 {
     // Read once; a file that is refused (far too large) reads as absent.
-    platform::IniText ini;
-    platform::TIniFile(iniFileName).Load(ini);
+    const platform::SettingsValues ini = platform::ReadSettings(iniFileName);
     OptionsValues v;
-    v.DefaultPath = ini.ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
-    v.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
-    v.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
-    v.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");
-    v.ProxyUsername = ini.ReadString("Proxy", "ProxyUsername", "");
-    v.ProxyPassword = ini.ReadString("Proxy", "ProxyPassword", "");
+    v.DefaultPath = ini.Get(keys::DefaultPath);
+    v.UseProxy = ini.Get(keys::UseProxy);
+    v.ProxyServer = ini.Get(keys::ProxyServer);
+    v.ProxyPort = ini.Get(keys::ProxyPort);
+    v.ProxyUsername = ini.Get(keys::ProxyUsername);
+    v.ProxyPassword = ini.Get(keys::ProxyPassword);
     return v;
 }
 
@@ -25,17 +24,14 @@ void SaveOptions(const std::string& iniFileName, const OptionsValues& values)
 {
     // All six keys in one replacement of the file: a crash leaves the old
     // set or the new one, never the new user name with the old server.
-    platform::TIniFile ini(iniFileName);
-    platform::IniText text;
-    if (ini.Load(text) == platform::IniLoad::Refused)
-        throw platform::EIniFileException(iniFileName);
-    text.WriteString("IniParas", "DefaultPath", values.DefaultPath);
-    text.WriteInteger("Proxy", "UseProxy", values.UseProxy ? 1 : 0);
-    text.WriteString("Proxy", "ProxyServer", values.ProxyServer);
-    text.WriteString("Proxy", "ProxyPort", values.ProxyPort);
-    text.WriteString("Proxy", "ProxyUsername", values.ProxyUsername);
-    text.WriteString("Proxy", "ProxyPassword", values.ProxyPassword);
-    ini.Store(text);
+    platform::UpdateSettings(iniFileName, [&values](platform::SettingsValues& ini) {
+        ini.Set(keys::DefaultPath, values.DefaultPath);
+        ini.Set(keys::UseProxy, values.UseProxy);
+        ini.Set(keys::ProxyServer, values.ProxyServer);
+        ini.Set(keys::ProxyPort, values.ProxyPort);
+        ini.Set(keys::ProxyUsername, values.ProxyUsername);
+        ini.Set(keys::ProxyPassword, values.ProxyPassword);
+    });
 }
 
 } // namespace kartivo::ui

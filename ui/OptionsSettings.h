@@ -20,9 +20,9 @@ struct OptionsValues {
 OptionsValues LoadOptions(const std::string& iniFileName);
 
 // Writes "IniParas"/"DefaultPath", then "Proxy"/"UseProxy" ("1" or "0"),
-// "ProxyServer", "ProxyPort", "ProxyUsername", "ProxyPassword". Nothing is
-// validated. A refused write raises platform::EIniFileException; the keys
-// written before it stay in the file.
+// "ProxyServer", "ProxyPort", "ProxyUsername", "ProxyPassword", in one
+// locked replacement of the file. Nothing is validated. A refused write
+// raises platform::EIniFileException and leaves the file as it was.
 void SaveOptions(const std::string& iniFileName, const OptionsValues& values);
 
 } // namespace kartivo::ui

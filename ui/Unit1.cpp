@@ -21,8 +21,8 @@
 
 #include "core/MapTypes.h"
 #include "platform/Files.h"
-#include "platform/IniFile.h"
 #include "platform/Settings.h"
+#include "platform/SettingsFile.h"
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/QtDispatcher.h"
 #include "task/ProjectFile.h"
@@ -57,12 +57,12 @@ std::string DefaultSaveFolder()
 MainSettings ReadMainSettings(const std::string& iniFileName)
 {
     // Read once; a file far larger than any settings file is not read.
-    platform::IniText ini;
+    platform::IniLoad load = platform::IniLoad::Missing;
+    const platform::SettingsValues ini = platform::ReadSettings(iniFileName, &load);
     MainSettings s;
-    s.Refused = platform::TIniFile(iniFileName).Load(ini) == platform::IniLoad::Refused;
-    s.DefaultSavePath = ini.ReadString("IniParas", "DefaultPath", DefaultSaveFolder());
-    s.DefaultOutputName = ini.ReadString("IniParas", "DefaultOutputName", "bigmap.bmp");
-    s.Version = ini.ReadString("IniParas", "Version", "7.21");
+    s.Refused = load == platform::IniLoad::Refused;
+    s.DefaultSavePath = ini.Get(platform::settings::DefaultPath);
+    s.Version = ini.Get(platform::settings::Version);
     return s;
 }
 
@@ -439,7 +439,6 @@ void TForm1::FormShow()
         if (settings.Refused)
             platform::Dialogs().ShowMessage(NotSettingsMessage(IniFileName));
         DefaultSavePath = settings.DefaultSavePath;
-        DefaultOutputName = settings.DefaultOutputName;
         setWindowTitle(Q("Kartivo " + settings.Version));
         Edit6->setText(Q(DefaultSavePath));
     });

@@ -43,7 +43,6 @@ struct ProgramWindows {
 // The values of the settings file that the main window reads at start-up.
 struct MainSettings {
     std::string DefaultSavePath;
-    std::string DefaultOutputName;
     std::string Version;
     bool Refused = false;   // no regular file, or far too large: defaults used
 };
@@ -92,7 +91,6 @@ public:
     std::string HomepageLink;
     std::string MailLink;
     std::string DefaultSavePath;
-    std::string DefaultOutputName;
 
     // Controls, by their component names.
     QLabel* Label16;

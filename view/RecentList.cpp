@@ -2,55 +2,63 @@
 
 #include <algorithm>
 
-#include "platform/IniFile.h"
-#include "platform/Settings.h"
-
 namespace kartivo::view {
 
 namespace {
-constexpr const char* kSection = "plateview";
-std::string KeyOf(int i) { return "Recent" + std::to_string(i + 1); }
-} // namespace
 
-std::vector<std::string> RecentList::Load() const {
+namespace keys = platform::settings;
+
+std::vector<std::string> ListOf(const platform::SettingsValues& ini) {
     std::vector<std::string> paths;
-    platform::TIniFile ini(file_);
-    for (int i = 0; i < kMaxRecent; ++i) {
-        std::string p = ini.ReadString(kSection, KeyOf(i), "");
+    for (int i = 0; i < RecentList::kMaxRecent; ++i) {
+        std::string p = ini.Get(keys::RecentProject(i));
         if (!p.empty() && std::find(paths.begin(), paths.end(), p) == paths.end())
             paths.push_back(std::move(p));
     }
     return paths;
 }
 
-void RecentList::Save(const std::vector<std::string>& paths) const {
-    platform::TIniFile ini(file_);
-    for (int i = 0; i < kMaxRecent; ++i)
-        ini.WriteString(kSection, KeyOf(i), i < int(paths.size()) ? paths[i] : "");
+} // namespace
+
+std::vector<std::string> RecentList::Load() const {
+    return ListOf(platform::ReadSettings(file_));
+}
+
+std::vector<std::string> RecentList::Change(const std::function<void(std::vector<std::string>&)>& edit) const {
+    // The list is read, changed and written back in one locked replacement:
+    // two viewers adding projects at once keep both, and an options save of
+    // the main program at the same moment keeps its keys.
+    std::vector<std::string> paths;
+    platform::UpdateSettings(file_, [&](platform::SettingsValues& ini) {
+        paths = ListOf(ini);
+        edit(paths);
+        if (paths.size() > std::size_t(kMaxRecent))
+            paths.resize(kMaxRecent);
+        for (int i = 0; i < kMaxRecent; ++i)
+            ini.Set(keys::RecentProject(i), i < int(paths.size()) ? paths[i] : "");
+    });
+    return paths;
 }
 
 std::vector<std::string> RecentList::Add(const std::string& path) const {
-    std::vector<std::string> paths = Load();
-    paths.erase(std::remove(paths.begin(), paths.end(), path), paths.end());
-    paths.insert(paths.begin(), path);
-    if (paths.size() > std::size_t(kMaxRecent))
-        paths.resize(kMaxRecent);
-    Save(paths);
-    return paths;
+    return Change([&path](std::vector<std::string>& paths) {
+        paths.erase(std::remove(paths.begin(), paths.end(), path), paths.end());
+        paths.insert(paths.begin(), path);
+    });
 }
 
 std::vector<std::string> RecentList::Remove(const std::string& path) const {
-    std::vector<std::string> paths = Load();
-    paths.erase(std::remove(paths.begin(), paths.end(), path), paths.end());
-    Save(paths);
-    return paths;
+    return Change([&path](std::vector<std::string>& paths) {
+        paths.erase(std::remove(paths.begin(), paths.end(), path), paths.end());
+    });
 }
 
-void RecentList::Clear() const { Save({}); }
+void RecentList::Clear() const {
+    Change([](std::vector<std::string>& paths) { paths.clear(); });
+}
 
 std::string SaveFolder(const std::string& settingsFile) {
-    return platform::TIniFile(settingsFile).ReadString("IniParas", "DefaultPath",
-                                                       platform::DefaultSavePathDefault());
+    return platform::ReadSettings(settingsFile).Get(keys::DefaultPath);
 }
 
 } // namespace kartivo::view

@@ -1,14 +1,17 @@
 #pragma once
 // The viewer's list of recently opened projects, newest first, at most
 // kMaxRecent, kept in Kartivo's settings file under [plateview].
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/SettingsFile.h"
 
 namespace kartivo::view {
 
 class RecentList {
 public:
-    static constexpr int kMaxRecent = 8;
+    static constexpr int kMaxRecent = platform::settings::kRecentProjects;
 
     explicit RecentList(std::string settingsFile) : file_(std::move(settingsFile)) {}
     // Reads the list; an absent or unreadable file gives an empty one.
@@ -20,7 +23,9 @@ public:
     void Clear() const;
 
 private:
-    void Save(const std::vector<std::string>& paths) const;
+    // Reads the list, lets `edit` change it and writes it back, under the
+    // settings lock; returns the list as written.
+    std::vector<std::string> Change(const std::function<void(std::vector<std::string>&)>& edit) const;
     std::string file_;
 };
 

@@ -17,9 +17,9 @@
 #include "join/MapGeometry.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
-#include "platform/IniFile.h"
 #include "platform/qt/AppIcon.h"
 #include "platform/Settings.h"
+#include "platform/SettingsFile.h"
 #include "task/SavedProject.h"
 
 namespace kartivo::join::qt {
@@ -175,8 +175,7 @@ void TfrmJoin::btnProjectClick() {
     if (project_)
         request.initialDir = project_->Params().SavePath;
     else
-        request.initialDir = platform::TIniFile(platform::SettingsFileName())
-                                 .ReadString("IniParas", "DefaultPath", platform::DefaultSavePathDefault());
+        request.initialDir = platform::ReadSettings(platform::SettingsFileName()).Get(platform::settings::DefaultPath);
     if (auto path = platform::Dialogs().OpenFile(request))
         OpenProject(*path);
 }

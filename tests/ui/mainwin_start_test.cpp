@@ -278,7 +278,6 @@ TEST_F(MainWindowTest, SettingsDefaultsWithoutASettingsFile)
 
     EXPECT_EQ(form->windowTitle(), "Kartivo 7.21");
     EXPECT_EQ(form->Edit6->text(), "/home/tester/orvanta");
-    EXPECT_EQ(form->DefaultOutputName, "bigmap.bmp");
     EXPECT_EQ(form->IniFileName, programFolder.Path() + "ini/config.ini");
     EXPECT_EQ(form->HelpFile, programFolder.Path() + "help/index.html");
     // The controls as the window first shows them.

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/qt/Application.h"
-#include "ui/Unit1.h"
+#include "ui/qt/Unit1.h"
 
 int main(int argc, char** argv)
 {

@@ -27,7 +27,7 @@
 
 #include "platform/qt/BackgroundJob.h"
 #include "ui/MemoLines.h"
-#include "ui/ReportMemo.h"
+#include "ui/qt/ReportMemo.h"
 
 class QFrame;
 class QLabel;

@@ -1,5 +1,5 @@
-#include "ui/Unitftl.h"
-#include "ui/Controls.h"
+#include "ui/qt/Unitftl.h"
+#include "ui/qt/Controls.h"
 
 #include "download/IdHTTP.h"
 #include "platform/Dialogs.h"

@@ -1,4 +1,4 @@
-#include "ui/Unitoptions.h"
+#include "ui/qt/Unitoptions.h"
 
 #include "platform/Dialogs.h"
 #include "platform/Settings.h"

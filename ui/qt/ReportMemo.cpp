@@ -1,4 +1,4 @@
-#include "ui/ReportMemo.h"
+#include "ui/qt/ReportMemo.h"
 
 #include "platform/Formats.h"
 

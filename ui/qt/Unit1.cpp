@@ -1,4 +1,4 @@
-#include "ui/Unit1.h"
+#include "ui/qt/Unit1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -27,11 +27,11 @@
 #include "platform/qt/QtDispatcher.h"
 #include "platform/qt/QtText.h"
 #include "task/ProjectFile.h"
-#include "ui/Controls.h"
-#include "ui/Convert.h"
-#include "ui/Unit2.h"
-#include "ui/Unitftl.h"
-#include "ui/Unitoptions.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/Convert.h"
+#include "ui/qt/Unit2.h"
+#include "ui/qt/Unitftl.h"
+#include "ui/qt/Unitoptions.h"
 
 namespace kartivo::ui {
 

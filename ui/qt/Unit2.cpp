@@ -1,5 +1,5 @@
-#include "ui/Unit2.h"
-#include "ui/Controls.h"
+#include "ui/qt/Unit2.h"
+#include "ui/qt/Controls.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -16,7 +16,7 @@
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/AppIcon.h"
 #include "platform/qt/QtText.h"
-#include "ui/Unit1.h"
+#include "ui/qt/Unit1.h"
 
 namespace kartivo::ui {
 

@@ -1,5 +1,5 @@
-#include "ui/Convert.h"
-#include "ui/Controls.h"
+#include "ui/qt/Convert.h"
+#include "ui/qt/Controls.h"
 
 #include "platform/Dialogs.h"
 #include "ui/DmsConversion.h"

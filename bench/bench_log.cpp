@@ -26,9 +26,9 @@
 #include "platform/Dialogs.h"
 #include "platform/Threads.h"
 #include "platform/qt/QtDispatcher.h"
-#include "ui/Controls.h"
+#include "ui/qt/Controls.h"
 #include "ui/MemoLines.h"
-#include "ui/Unit1.h"
+#include "ui/qt/Unit1.h"
 #include "bench/LatencyProbe.h"
 
 namespace kartivo::bench {

@@ -29,7 +29,7 @@
 #include "platform/Files.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
-#include "ui/Unitftl.h"
+#include "ui/qt/Unitftl.h"
 #include "bench/LatencyProbe.h"
 
 namespace kartivo::bench {

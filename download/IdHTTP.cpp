@@ -227,19 +227,22 @@ EIdConnClosedGracefully::EIdConnClosedGracefully()
     : EIdException("Connection Closed Gracefully.") {}
 
 struct TIdHTTP::Connection {
+    platform::SocketAbort abort;   // declared first: outlives the socket
     platform::TcpSocket socket;
     std::string host;
     int port = 0;
     std::vector<char> readBuffer;
 };
 
-TIdHTTP::TIdHTTP() : conn_(std::make_unique<Connection>()) {}
+TIdHTTP::TIdHTTP() : conn_(std::make_unique<Connection>()) { conn_->socket.SetAbort(&conn_->abort); }
 
 TIdHTTP::~TIdHTTP() { Disconnect(); }
 
 void TIdHTTP::Disconnect() { conn_->socket.Close(); }
 
 bool TIdHTTP::Connected() const { return conn_->socket.IsOpen(); }
+
+void TIdHTTP::Abort() noexcept { conn_->abort.Abort(); }
 
 void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     const Url u = SplitUrl(url);

@@ -110,6 +110,10 @@ public:
     void Get(const std::string& url, TMemoryStream& buffer);
     void Disconnect();
     bool Connected() const;
+    // From any thread: a Get in progress fails at once with socket error
+    // 10053, and so does every later Get of this client. For a client whose
+    // owner is going; name lookup is the one wait it cannot cut short.
+    void Abort() noexcept;
 
 private:
     struct Connection;

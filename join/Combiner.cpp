@@ -22,6 +22,8 @@
 
 namespace kartivo::join {
 
+using platform::GroupThousands;
+
 namespace {
 
 std::string WithoutExtension(const std::string& path) {
@@ -48,9 +50,9 @@ void WriteReport(const std::string& path, const task::SavedProject& project, con
                  "  undecodable (left transparent): %s\r\n",
                  project.Task().ProjectFile().c_str(), summary.OutputPath.c_str(),
                  OutputFormatName(options.Format), static_cast<long long>(summary.Width),
-                 static_cast<long long>(summary.Height), Thousands(c.Total()).c_str(),
-                 Thousands(c.Saved).c_str(), Thousands(c.Blank).c_str(), Thousands(c.Missing).c_str(),
-                 Thousands(c.Failed).c_str(), Thousands(c.Undecodable).c_str());
+                 static_cast<long long>(summary.Height), GroupThousands(c.Total()).c_str(),
+                 GroupThousands(c.Saved).c_str(), GroupThousands(c.Blank).c_str(), GroupThousands(c.Missing).c_str(),
+                 GroupThousands(c.Failed).c_str(), GroupThousands(c.Undecodable).c_str());
     if (options.Format == OutputFormat::Jpeg && c.Holes() > 0)
         std::fputs("JPEG has no transparency: the tiles left out are black.\r\n", f.get());
     if (options.Format == OutputFormat::MBTiles && c.Holes() > 0)
@@ -78,16 +80,6 @@ void WriteSideFile(const std::string& path, const std::string& text) {
 }
 
 } // namespace
-
-std::string TimeLeftText(double seconds) {
-    const long long s = seconds > 0 ? static_cast<long long>(seconds + 0.5) : 0;
-    if (s < 60)
-        return "about " + std::to_string(s) + " s left";
-    const long long minutes = (s + 30) / 60;   // to the nearest minute
-    if (minutes < 60)
-        return "about " + std::to_string(minutes) + " min left";
-    return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min left";
-}
 
 bool ParseCompression(const std::string& text, Compression& compression) {
     if (text == "deflate")
@@ -339,14 +331,14 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
         summary.Counts = tiles.Counts();
         summary.FirstProblems = tiles.FirstProblems();
         const TileCounts& c = summary.Counts;
-        const std::string counts = Thousands(c.Missing) + " missing, " + Thousands(c.Failed) + " failed, " +
-                                   Thousands(c.Undecodable) + " undecodable";
+        const std::string counts = GroupThousands(c.Missing) + " missing, " + GroupThousands(c.Failed) + " failed, " +
+                                   GroupThousands(c.Undecodable) + " undecodable";
         if (c.Saved + c.Blank == 0) {
             error = "No tile of the task could be combined (" + counts + "); nothing was written.";
             return JoinOutcome::Failed;
         }
         if (static_cast<double>(c.Holes()) * 100.0 > options.MaxMissingPercent * static_cast<double>(c.Total())) {
-            error = Thousands(c.Holes()) + " of " + Thousands(c.Total()) + " tiles are left out (" + counts +
+            error = GroupThousands(c.Holes()) + " of " + GroupThousands(c.Total()) + " tiles are left out (" + counts +
                     "), more than the " + PercentText(options.MaxMissingPercent) +
                     " % allowed; nothing was written.";
             return JoinOutcome::Failed;

@@ -60,10 +60,6 @@ struct JoinOptions {
     int Threads = 0;
 };
 
-// Numbers as all of Kartivo writes them: "1,212" and "about 3 min left".
-inline std::string Thousands(std::int64_t n) { return platform::GroupThousands(n); }
-std::string TimeLeftText(double seconds);
-
 // The image the options make of the task: the tiles' mosaic, or the part of
 // it that covers the typed area.
 MapRaster RasterFor(const task::KvTask& task, const JoinOptions& options);

@@ -11,6 +11,9 @@
 
 namespace kartivo::join {
 
+using platform::GroupThousands;
+using platform::TimeLeftText;
+
 const char* const kUsageText =
     "Usage: platejoin [OPTION]... PROJECT.kvpd\n"
     "Combines the tiles of a Kartivo download into one map that GIS and mapping\n"
@@ -57,7 +60,7 @@ public:
         last_ = percent;
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        std::string text = Thousands(done) + " of " + Thousands(total) + " tiles";
+        std::string text = GroupThousands(done) + " of " + GroupThousands(total) + " tiles";
         if (done > 0 && done < total)
             text += ", " + TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
         // Padded on a terminal, so that a shorter line covers a longer one.
@@ -187,16 +190,16 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
 
     const TileCounts& c = summary.Counts;
     std::fprintf(err, "Wrote %s (%s, %s x %s pixels, EPSG:3857)\n", summary.OutputPath.c_str(),
-                 OutputFormatName(options.Format), Thousands(summary.Width).c_str(),
-                 Thousands(summary.Height).c_str());
+                 OutputFormatName(options.Format), GroupThousands(summary.Width).c_str(),
+                 GroupThousands(summary.Height).c_str());
     std::fprintf(err, "Tiles: %s combined, %s blank substitutes, %s missing, %s failed, %s undecodable\n",
-                 Thousands(c.Saved).c_str(), Thousands(c.Blank).c_str(), Thousands(c.Missing).c_str(),
-                 Thousands(c.Failed).c_str(), Thousands(c.Undecodable).c_str());
+                 GroupThousands(c.Saved).c_str(), GroupThousands(c.Blank).c_str(), GroupThousands(c.Missing).c_str(),
+                 GroupThousands(c.Failed).c_str(), GroupThousands(c.Undecodable).c_str());
     for (const std::string& line : summary.FirstProblems)
         std::fprintf(err, "  left out: %s\n", line.c_str());
     if (c.Holes() > static_cast<std::int64_t>(summary.FirstProblems.size()))
         std::fprintf(err, "  ... and %s more\n",
-                     Thousands(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())).c_str());
+                     GroupThousands(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())).c_str());
     std::fprintf(err, "Report: %s\n", summary.ReportPath.c_str());
     return kExitOk;
 }

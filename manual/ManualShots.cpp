@@ -40,13 +40,13 @@
 #include "platform/qt/QtDispatcher.h"
 #include "task/Unitclasstask.h"
 #include "platform/qt/AppIcon.h"
-#include "ui/Controls.h"
-#include "ui/Convert.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/Convert.h"
 #include "ui/DownloadController.h"
-#include "ui/Unit1.h"
-#include "ui/Unit2.h"
-#include "ui/Unitftl.h"
-#include "ui/Unitoptions.h"
+#include "ui/qt/Unit1.h"
+#include "ui/qt/Unit2.h"
+#include "ui/qt/Unitftl.h"
+#include "ui/qt/Unitoptions.h"
 
 namespace kartivo::manual {
 

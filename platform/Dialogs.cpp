@@ -1,6 +1,8 @@
 #include "platform/Dialogs.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 
 namespace kartivo::platform {
 
@@ -34,6 +36,31 @@ bool ShellOpenOrTell(const std::string& target) {
     return false;
 }
 
+std::optional<std::string> ChooseProject(const std::string& title, const std::string& initialDir) {
+    OpenFileRequest request;
+    request.title = title;
+    request.filterDescription = "Projects(*.kvpd)";
+    request.filterPattern = "*.kvpd";
+    request.initialDir = initialDir;
+    return Dialogs().OpenFile(request);
+}
+
+std::optional<std::string> ChooseSaveFile(const SaveFileRequest& request) {
+    std::optional<std::string> path = Dialogs().SaveFile(request);
+    if (!path || path->empty())
+        return std::nullopt;
+    const std::string& ext = request.extension;
+    const bool hasExtension =
+        path->size() >= ext.size() &&
+        std::equal(ext.begin(), ext.end(), path->end() - static_cast<std::ptrdiff_t>(ext.size()),
+                   [](char a, char b) {
+                       return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                   });
+    if (!hasExtension)
+        *path += ext;
+    return path;
+}
+
 IDialogs& Dialogs() {
     IDialogs* installed = g_installed.load();
     return installed ? *installed : DefaultRecorder();
@@ -44,6 +71,11 @@ void SetDialogs(IDialogs* dialogs) { g_installed.store(dialogs); }
 std::optional<std::string> RecordingDialogs::OpenFile(const OpenFileRequest& request) {
     openRequests.push_back(request);
     return PopAnswer(openAnswers);
+}
+
+std::optional<std::string> RecordingDialogs::SaveFile(const SaveFileRequest& request) {
+    saveRequests.push_back(request);
+    return PopAnswer(saveAnswers);
 }
 
 bool RecordingDialogs::AskYesNo(const std::string& text) {

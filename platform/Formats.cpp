@@ -1,5 +1,6 @@
 #include "platform/Formats.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -23,6 +24,33 @@ std::string GroupThousands(std::int64_t n) {
         out.push_back(digits[i]);
     }
     return out;
+}
+
+std::string DurationText(double seconds) {
+    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
+    const std::int64_t h = s / 3600, m = s / 60 % 60, r = s % 60;
+    if (h > 0)
+        return std::to_string(h) + " h " + std::to_string(m) + " min " + std::to_string(r) + " s";
+    if (m > 0)
+        return std::to_string(m) + " min " + std::to_string(r) + " s";
+    return std::to_string(r) + " s";
+}
+
+std::string AboutText(double seconds) {
+    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
+    if (s < 60)
+        return "about " + std::to_string(s) + " s";
+    const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
+    if (minutes < 60)
+        return "about " + std::to_string(minutes) + " min";
+    if (minutes < 48 * 60)
+        return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
+    const std::int64_t days = (s + 43200) / 86400;   // to the nearest day
+    return "about " + GroupThousands(days) + " days";
+}
+
+std::string TimeLeftText(double seconds) {
+    return AboutText(seconds) + " left";
 }
 
 namespace {

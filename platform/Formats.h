@@ -15,6 +15,15 @@ namespace kartivo::platform {
 // locale, so that the texts stay as the manual shows them.
 std::string GroupThousands(std::int64_t n);
 
+// Times as the three programs write them. A time taken, to the second:
+// "0 s", "52 min 10 s", "1 h 0 min 5 s".
+std::string DurationText(double seconds);
+// An estimate, to the nearest unit shown: "about 45 s", "about 39 min",
+// "about 2 h 5 min", and from two days on "about 48 days".
+std::string AboutText(double seconds);
+// The estimate of what remains: "about 39 min left".
+std::string TimeLeftText(double seconds);
+
 std::string FormatG(double value);
 // F: the C format "%20.14f", always with a period.
 std::string FormatF(double value);

@@ -4,11 +4,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 namespace kartivo::platform {
@@ -17,11 +19,13 @@ namespace {
 
 std::atomic<ResolverFn> g_resolver{nullptr};
 
-// Waits until fd is ready for `events`; false on time-out.
-bool WaitReady(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
+// Waits until fd is ready for `events`; false on time-out. An abort, when
+// given, ends the wait with 10053.
+bool WaitReady(int fd, short events, int timeoutMs, const SocketAbort* abort) {
+    pollfd p[2] = {{fd, events, 0}, {abort ? abort->Fd() : -1, POLLIN, 0}};
     for (;;) {
-        const int r = ::poll(&p, 1, timeoutMs);
+        const int r = ::poll(p, abort ? 2 : 1, timeoutMs);
+        if (abort && (abort->Aborted() || p[1].revents != 0)) throw SocketError(WSAECONNABORTED);
         if (r > 0) return true;
         if (r == 0) return false;
         if (errno != EINTR) throw SocketError(WsaFromErrno(errno));
@@ -69,6 +73,28 @@ ConnectionClosed::ConnectionClosed() : std::runtime_error("connection closed by 
 
 void SetResolverForTesting(ResolverFn fn) { g_resolver.store(fn); }
 
+SocketAbort::SocketAbort() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    // Without the descriptor an abort is still seen, at the latest when the
+    // current wait times out.
+}
+
+SocketAbort::~SocketAbort() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void SocketAbort::Abort() noexcept {
+    aborted_.store(true);
+    if (fd_ >= 0) {
+        const std::uint64_t one = 1;
+        // The counter only grows and is never read: the descriptor stays readable.
+        [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+    }
+}
+
+void TcpSocket::ThrowIfAborted() const {
+    if (abort_ && abort_->Aborted()) throw SocketError(WSAECONNABORTED);
+}
+
 TcpSocket::~TcpSocket() { Close(); }
 
 void TcpSocket::Close() {
@@ -80,6 +106,7 @@ void TcpSocket::Close() {
 
 void TcpSocket::Connect(const std::string& host, int port, int timeoutMs) {
     Close();
+    ThrowIfAborted();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -105,7 +132,7 @@ void TcpSocket::Connect(const std::string& host, int port, int timeoutMs) {
             if (err == EINPROGRESS || err == EINTR) {
                 bool ready = false;
                 try {
-                    ready = WaitReady(fd, POLLOUT, timeoutMs);
+                    ready = WaitReady(fd, POLLOUT, timeoutMs, abort_);
                 } catch (...) {
                     ::close(fd);
                     ::freeaddrinfo(list);
@@ -135,6 +162,7 @@ void TcpSocket::Connect(const std::string& host, int port, int timeoutMs) {
 
 void TcpSocket::SendAll(const char* data, std::size_t size, int timeoutMs) {
     if (fd_ < 0) throw SocketError(10057);
+    ThrowIfAborted();
     while (size > 0) {
         const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
         if (n >= 0) {
@@ -145,7 +173,7 @@ void TcpSocket::SendAll(const char* data, std::size_t size, int timeoutMs) {
         const int err = errno;
         if (err == EINTR) continue;
         if (err == EAGAIN || err == EWOULDBLOCK) {
-            if (!WaitReady(fd_, POLLOUT, timeoutMs)) throw SocketError(WSAETIMEDOUT);
+            if (!WaitReady(fd_, POLLOUT, timeoutMs, abort_)) throw SocketError(WSAETIMEDOUT);
             continue;
         }
         if (err == EPIPE) throw ConnectionClosed();
@@ -155,13 +183,14 @@ void TcpSocket::SendAll(const char* data, std::size_t size, int timeoutMs) {
 
 std::size_t TcpSocket::Receive(char* data, std::size_t size, int timeoutMs) {
     if (fd_ < 0) throw SocketError(10057);
+    ThrowIfAborted();
     for (;;) {
         const ssize_t n = ::recv(fd_, data, size, 0);
         if (n >= 0) return static_cast<std::size_t>(n);
         const int err = errno;
         if (err == EINTR) continue;
         if (err == EAGAIN || err == EWOULDBLOCK) {
-            if (!WaitReady(fd_, POLLIN, timeoutMs)) throw SocketError(WSAETIMEDOUT);
+            if (!WaitReady(fd_, POLLIN, timeoutMs, abort_)) throw SocketError(WSAETIMEDOUT);
             continue;
         }
         throw SocketError(WsaFromErrno(err));

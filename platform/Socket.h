@@ -4,6 +4,7 @@
 // Windows Sockets error number so that error texts match on every platform.
 #include <netdb.h>
 
+#include <atomic>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,7 @@ namespace kartivo::platform {
 
 // Windows Sockets numbers for the failures the socket layer reports.
 constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNABORTED = 10053;
 constexpr int WSAECONNRESET = 10054;
 constexpr int WSAECONNREFUSED = 10061;
 constexpr int WSAHOST_NOT_FOUND = 11001;
@@ -41,6 +43,27 @@ using ResolverFn = int (*)(const char* host, const char* service,
                            const addrinfo* hints, addrinfo** result);
 void SetResolverForTesting(ResolverFn fn);   // nullptr: getaddrinfo
 
+// Cuts short the waits of the sockets that use it, from any thread: after
+// Abort(), every wait of theirs in progress and every later call fails at once
+// with 10053. Name lookup is the one step it cannot cut short. Must outlive
+// the sockets that use it.
+class SocketAbort {
+public:
+    SocketAbort();
+    ~SocketAbort();
+    SocketAbort(const SocketAbort&) = delete;
+    SocketAbort& operator=(const SocketAbort&) = delete;
+
+    void Abort() noexcept;
+    bool Aborted() const noexcept { return aborted_.load(); }
+    // Readable once aborted; polled beside the socket.
+    int Fd() const noexcept { return fd_; }
+
+private:
+    int fd_ = -1;
+    std::atomic<bool> aborted_{false};
+};
+
 // One TCP connection. The descriptor is non-blocking underneath; every call
 // waits with poll for at most timeoutMs of inactivity, then fails with 10060.
 class TcpSocket {
@@ -63,9 +86,15 @@ public:
 
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
+    // Every later call and wait of this socket also ends when `abort` is
+    // aborted (nullptr: none).
+    void SetAbort(const SocketAbort* abort) { abort_ = abort; }
 
 private:
+    void ThrowIfAborted() const;
+
     int fd_ = -1;
+    const SocketAbort* abort_ = nullptr;
 };
 
 } // namespace kartivo::platform

@@ -254,8 +254,8 @@ void DownloadController::ShowListProgress()
     const std::int64_t total = CurrentTask->TileCount;
     const int permille = total > 0 ? static_cast<int>(lines * 1000 / total) : 0;
     view_.ShowProgress(permille,
-                       "Writing the tile list: " + DownloadProgress::Thousands(lines) + " of " +
-                           DownloadProgress::Thousands(total) + " tiles",
+                       "Writing the tile list: " + platform::GroupThousands(lines) + " of " +
+                           platform::GroupThousands(total) + " tiles",
                        "Stop cancels the task and removes the partial list.");
 }
 
@@ -300,7 +300,7 @@ void DownloadController::AbandonStart(const std::string& status)
 
 std::string DownloadController::TotalImagesText(std::int64_t count)
 {
-    return "Total images: " + DownloadProgress::Thousands(count);
+    return "Total images: " + platform::GroupThousands(count);
 }
 
 void DownloadController::ShowOpenedTotal(const StartInput& input)

@@ -10,6 +10,10 @@
 
 namespace kartivo::ui {
 
+using platform::DurationText;
+using platform::GroupThousands;
+using platform::TimeLeftText;
+
 namespace {
 
 const std::string kDot = " \xC2\xB7 ";   // " · " between the parts of a status text
@@ -111,11 +115,6 @@ double DownloadProgress::SecondsLeft() const
     return static_cast<double>(Left()) / rate;
 }
 
-std::string DownloadProgress::Thousands(std::int64_t n)
-{
-    return platform::GroupThousands(n);
-}
-
 std::string DownloadProgress::KeepWordsTogether(const std::string& text)
 {
     static const std::string kNoBreakSpace = "\xC2\xA0";
@@ -132,69 +131,39 @@ std::string DownloadProgress::KeepWordsTogether(const std::string& text)
     return out;
 }
 
-std::string DownloadProgress::Duration(double seconds)
-{
-    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
-    const std::int64_t h = s / 3600, m = s / 60 % 60, r = s % 60;
-    if (h > 0)
-        return std::to_string(h) + " h " + std::to_string(m) + " min " + std::to_string(r) + " s";
-    if (m > 0)
-        return std::to_string(m) + " min " + std::to_string(r) + " s";
-    return std::to_string(r) + " s";
-}
-
-std::string DownloadProgress::About(double seconds)
-{
-    const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
-    if (s < 60)
-        return "about " + std::to_string(s) + " s";
-    const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
-    if (minutes < 60)
-        return "about " + std::to_string(minutes) + " min";
-    if (minutes < 48 * 60)
-        return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
-    const std::int64_t days = (s + 43200) / 86400;   // to the nearest day
-    return "about " + Thousands(days) + " days";
-}
-
-std::string DownloadProgress::TimeLeft(double seconds)
-{
-    return About(seconds) + " left";
-}
-
 std::string DownloadProgress::StatusText() const
 {
     const double percent = total_ > 0 ? static_cast<double>(Done()) * 100.0 / static_cast<double>(total_) : 0;
-    std::string text = Thousands(Done()) + " of " + Thousands(total_) + " tiles (" + Fixed1(percent) + " %)";
+    std::string text = GroupThousands(Done()) + " of " + GroupThousands(total_) + " tiles (" + Fixed1(percent) + " %)";
     const double rate = Rate();
     if (rate >= 0)
         text += kDot + Fixed1(rate) + " tiles/s";
     if (Left() == 0)
         return text;
     const double left = SecondsLeft();
-    text += kDot + (left >= 0 ? TimeLeft(left) : std::string("estimating..."));
+    text += kDot + (left >= 0 ? TimeLeftText(left) : std::string("estimating..."));
     return text;
 }
 
 std::string DownloadProgress::CountsText() const
 {
-    std::string text = "saved " + Thousands(counts_.Saved) + kDot + "blank " + Thousands(counts_.Blank) + kDot +
-                       "failed " + Thousands(counts_.Failed);
+    std::string text = "saved " + GroupThousands(counts_.Saved) + kDot + "blank " + GroupThousands(counts_.Blank) + kDot +
+                       "failed " + GroupThousands(counts_.Failed);
     if (counts_.NotSaved > 0)
-        text += kDot + "not saved " + Thousands(counts_.NotSaved);
+        text += kDot + "not saved " + GroupThousands(counts_.NotSaved);
     return text;
 }
 
 std::string DownloadProgress::Summary() const
 {
-    std::string text = "Summary: " + Thousands(Done()) + " of " + Thousands(total_) + " tiles done in " +
-                       Duration(ElapsedSeconds()) + ": ";
+    std::string text = "Summary: " + GroupThousands(Done()) + " of " + GroupThousands(total_) + " tiles done in " +
+                       DurationText(ElapsedSeconds()) + ": ";
     if (earlier_ > 0)
-        text += Thousands(earlier_) + " done before, ";
-    text += Thousands(counts_.Saved) + " saved, " + Thousands(counts_.Blank) + " blank, " +
-            Thousands(counts_.Failed) + " failed, " + Thousands(counts_.NotSaved) + " not saved.";
+        text += GroupThousands(earlier_) + " done before, ";
+    text += GroupThousands(counts_.Saved) + " saved, " + GroupThousands(counts_.Blank) + " blank, " +
+            GroupThousands(counts_.Failed) + " failed, " + GroupThousands(counts_.NotSaved) + " not saved.";
     if (Left() > 0)
-        text += " " + Thousands(Left()) + (Left() == 1 ? " tile" : " tiles") + " left: Start continues the task.";
+        text += " " + GroupThousands(Left()) + (Left() == 1 ? " tile" : " tiles") + " left: Start continues the task.";
     return text;
 }
 

@@ -86,14 +86,6 @@ public:
     // holding one word alone or a unit apart from its number.
     static std::string KeepWordsTogether(const std::string& text);
 
-    // Texts shared with the tests.
-    static std::string Thousands(std::int64_t n);
-    static std::string Duration(double seconds);   // "52 min 10 s"
-    // "about 45 s", "about 39 min", "about 2 h 5 min", "about 48 days" (from
-    // two days on); to the nearest unit shown.
-    static std::string About(double seconds);
-    static std::string TimeLeft(double seconds);   // "about 39 min left"
-
 private:
     Clock::time_point Now() const;
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "ui/DownloadProgress.h"
+#include "platform/Formats.h"
 
 namespace kartivo::ui {
 
@@ -19,7 +19,7 @@ std::string OneDecimal(double value)
 std::string Rate(double tilesPerSecond)
 {
     if (tilesPerSecond == std::floor(tilesPerSecond))
-        return DownloadProgress::Thousands(static_cast<std::int64_t>(tilesPerSecond));
+        return platform::GroupThousands(static_cast<std::int64_t>(tilesPerSecond));
     return OneDecimal(tilesPerSecond);
 }
 
@@ -42,11 +42,11 @@ std::string FormatBytes(std::uint64_t bytes)
 
 std::string HugeTaskQuestion(const TaskSize& size)
 {
-    std::string text = "This task has " + DownloadProgress::Thousands(size.Tiles) +
+    std::string text = "This task has " + platform::GroupThousands(size.Tiles) +
                        " tiles. Its tile list needs about " + FormatBytes(size.ListBytes);
     if (size.FreeBytes)
         text += " (" + FormatBytes(*size.FreeBytes) + " free)";
-    text += " and downloading takes " + DownloadProgress::About(static_cast<double>(size.Tiles) / size.TilesPerSecond) +
+    text += " and downloading takes " + platform::AboutText(static_cast<double>(size.Tiles) / size.TilesPerSecond) +
             " at " + Rate(size.TilesPerSecond) + " tiles a second. Start it?";
     return text;
 }

@@ -137,28 +137,5 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
     return true;
 }
 
-std::string MissingDisplay(const char* display, const char* waylandDisplay, const char* qpaPlatform) {
-    auto named = [](const char* v) { return v && *v; };
-    if (named(display) || named(waylandDisplay))
-        return std::string();
-    if (named(qpaPlatform)) {
-        // "name[:options]", alternatives separated by ';': any platform other
-        // than X11 or Wayland (offscreen, vnc, eglfs, ...) needs no display.
-        const std::string platforms = qpaPlatform;
-        std::size_t start = 0;
-        while (start <= platforms.size()) {
-            std::size_t end = platforms.find(';', start);
-            if (end == std::string::npos)
-                end = platforms.size();
-            const std::string entry = platforms.substr(start, end - start);
-            const std::string name = entry.substr(0, entry.find(':'));
-            if (!name.empty() && name != "xcb" && name.rfind("wayland", 0) != 0)
-                return std::string();
-            start = end + 1;
-        }
-    }
-    return "There is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is "
-           "set); --render draws a picture without one.";
-}
 
 } // namespace kartivo::view

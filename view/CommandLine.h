@@ -35,9 +35,4 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
                         std::string& error);
 const char* ViewerUsage();
 
-// Why the window cannot be shown, from the environment's DISPLAY,
-// WAYLAND_DISPLAY and QT_QPA_PLATFORM (null when unset): a sentence when Qt
-// would look for an X11 or Wayland display and none is named, else empty.
-std::string MissingDisplay(const char* display, const char* waylandDisplay, const char* qpaPlatform);
-
 } // namespace kartivo::view

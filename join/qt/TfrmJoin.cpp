@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,21 +12,24 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <atomic>
+
 #include "core/MapTypes.h"
 #include "join/MapGeometry.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/qt/AppIcon.h"
+#include "platform/qt/QtText.h"
 #include "platform/Settings.h"
 #include "platform/SettingsFile.h"
 #include "task/SavedProject.h"
 
 namespace kartivo::join::qt {
 
-namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-} // namespace
+using platform::GroupThousands;
+using platform::TimeLeftText;
+using platform::qt::FromQ;
+using platform::qt::ToQ;
 
 TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     setWindowTitle("Map Combiner");
@@ -110,13 +112,15 @@ TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
 }
 
 TfrmJoin::~TfrmJoin() {
-    StopWorker();
+    // A run still going is cancelled and waited for by job_, which goes
+    // first; its outcome is no longer shown.
 }
 
 void TfrmJoin::StopWorker() {
-    if (worker_.joinable()) {
-        control_.Cancel = true;
-        worker_.join();
+    if (Running()) {
+        control_->Cancel = true;
+        // Its outcome is shown before the window closes.
+        job_.Finish(platform::qt::BackgroundJob::kStopWait);
     }
 }
 
@@ -126,7 +130,7 @@ join::JoinOptions TfrmJoin::Options() const {
     o.TiffCompression = static_cast<join::Compression>(comboCompress->currentIndex());
     o.JpegQuality = spinQuality->value();
     o.Clip = checkClip->isChecked();
-    o.OutputPath = editOutput->text().trimmed().toStdString();
+    o.OutputPath = FromQ(editOutput->text().trimmed());
     return o;
 }
 
@@ -139,19 +143,19 @@ bool TfrmJoin::OpenProject(const std::string& path) {
     }
     project_ = std::move(project);
     openedPath_ = path;
-    editProject->setText(Q(path));
+    editProject->setText(ToQ(path));
     const task::KvTask& t = project_->Task();
     const join::MapRaster r = join::RasterOfTask(t);
     const core::MapTypeInfo* type = core::FindMapType(project_->Params().MapsType);
     lblTask->setText(QString("%1, zoom %2: %3 x %4 tiles, %5 x %6 pixels")
                          .arg(type ? type->Caption : "?")
                          .arg(project_->Params().Zoom)
-                         .arg(Q(join::Thousands(r.Columns)))
-                         .arg(Q(join::Thousands(r.Rows)))
-                         .arg(Q(join::Thousands(r.Width)))
-                         .arg(Q(join::Thousands(r.Height))));
+                         .arg(ToQ(GroupThousands(r.Columns)))
+                         .arg(ToQ(GroupThousands(r.Rows)))
+                         .arg(ToQ(GroupThousands(r.Width)))
+                         .arg(ToQ(GroupThousands(r.Height))));
     if (!outputEdited_ || editOutput->text().trimmed().isEmpty())
-        editOutput->setText(Q(join::DefaultOutputPath(*project_, Options().Format)));
+        editOutput->setText(ToQ(join::DefaultOutputPath(*project_, Options().Format)));
     progressBar->setValue(0);
     lblStatus->setText(" ");
     UpdateControls();
@@ -159,7 +163,7 @@ bool TfrmJoin::OpenProject(const std::string& path) {
 }
 
 void TfrmJoin::editProjectDone() {
-    const std::string typed = editProject->text().trimmed().toStdString();
+    const std::string typed = FromQ(editProject->text().trimmed());
     if (typed.empty() || typed == openedPath_ || Running())
         return;
     // A path that does not open leaves the field as typed, to be mended.
@@ -167,37 +171,37 @@ void TfrmJoin::editProjectDone() {
 }
 
 void TfrmJoin::btnProjectClick() {
-    platform::OpenFileRequest request;
-    request.title = "Open a Kartivo project";
-    request.filterDescription = "Projects(*.kvpd)";
-    request.filterPattern = "*.kvpd";
     // Where the last project is, or else where Kartivo saves its tasks.
+    std::string initialDir;
     if (project_)
-        request.initialDir = project_->Params().SavePath;
+        initialDir = project_->Params().SavePath;
     else
-        request.initialDir = platform::ReadSettings(platform::SettingsFileName()).Get(platform::settings::DefaultPath);
-    if (auto path = platform::Dialogs().OpenFile(request))
+        initialDir = platform::ReadSettings(platform::SettingsFileName()).Get(platform::settings::DefaultPath);
+    if (auto path = platform::ChooseProject("Open a Kartivo project", initialDir))
         OpenProject(*path);
 }
 
 void TfrmJoin::btnOutputClick() {
     const join::OutputFormat format = Options().Format;
-    const QString ext = join::OutputExtension(format);
-    const QString chosen = QFileDialog::getSaveFileName(
-        this, "Save the combined map as", editOutput->text(),
-        QString("%1 (*%2)").arg(join::OutputFormatName(format), ext));
-    if (chosen.isEmpty())
+    platform::SaveFileRequest request;
+    request.title = "Save the combined map as";
+    request.filterDescription = join::OutputFormatName(format);
+    request.extension = join::OutputExtension(format);
+    request.filterPattern = "*" + request.extension;
+    request.initialPath = FromQ(editOutput->text());
+    const std::optional<std::string> chosen = platform::ChooseSaveFile(request);
+    if (!chosen)
         return;
-    editOutput->setText(chosen.endsWith(ext, Qt::CaseInsensitive) ? chosen : chosen + ext);
+    editOutput->setText(ToQ(*chosen));
     outputEdited_ = true;
 }
 
 void TfrmJoin::comboFormatChange() {
     // The output keeps its name and folder and takes the format's extension.
-    const std::string current = editOutput->text().trimmed().toStdString();
+    const std::string current = FromQ(editOutput->text().trimmed());
     if (!current.empty()) {
         const std::string ext = platform::ExtractFileExt(current);
-        editOutput->setText(Q(current.substr(0, current.size() - ext.size()) +
+        editOutput->setText(ToQ(current.substr(0, current.size() - ext.size()) +
                               join::OutputExtension(Options().Format)));
     }
     UpdateControls();
@@ -237,27 +241,37 @@ void TfrmJoin::btnCombineClick() {
         platform::Dialogs().ShowMessage(refusal);
         return;
     }
-    control_.Cancel = false;
-    lastPercent_ = -1;
+    // What the run uses is its own: the window may go before it ends. Calls
+    // posted to the main thread reach the window only while it lives.
+    control_ = std::make_shared<join::JoinControl>();
     started_ = std::chrono::steady_clock::now();
-    control_.Progress = [this](std::int64_t done, std::int64_t total) {
+    const platform::qt::BackgroundJob::Poster post = job_.MainThread();
+    auto lastPercent = std::make_shared<std::atomic<int>>(-1);
+    control_->Progress = [this, post, lastPercent](std::int64_t done, std::int64_t total) {
         // Only whole percents cross to the window: a million tiles must not
         // flood its event queue.
         const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
-        if (percent == lastPercent_.exchange(percent))
+        if (percent == lastPercent->exchange(percent))
             return;
-        QMetaObject::invokeMethod(this, [this, done, total] { OnProgress(done, total); }, Qt::QueuedConnection);
+        post([this, done, total] { OnProgress(done, total); });
     };
     progressBar->setValue(0);
     lblStatus->setText("Combining...");
-    worker_ = std::thread([this, options] {
+    struct Run {
+        join::JoinOutcome outcome = join::JoinOutcome::Failed;
         join::JoinSummary summary;
         std::string error;
-        const join::JoinOutcome outcome = join::Combine(*project_, options, control_, summary, error);
-        QMetaObject::invokeMethod(
-            this, [this, outcome, summary, e = Q(error)] { OnFinished(outcome, summary, e); },
-            Qt::QueuedConnection);
-    });
+    };
+    job_.Start<Run>(
+        [project = project_, control = control_, options](std::stop_token stop) {
+            // The window is going: cancel, so the run removes what it wrote.
+            std::stop_callback onStop(stop, [&control] { control->Cancel = true; });
+            Run run;
+            run.outcome = join::Combine(*project, options, *control, run.summary, run.error);
+            return run;
+        },
+        [this](Run run) { OnFinished(run.outcome, run.summary, ToQ(run.error)); },
+        [this](const std::string& error) { OnFinished(join::JoinOutcome::Failed, {}, ToQ(error)); });
     SetRunning(true);
 }
 
@@ -266,40 +280,37 @@ void TfrmJoin::OnProgress(qint64 done, qint64 total) {
         return;
     progressBar->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    std::string text = join::Thousands(done) + " of " + join::Thousands(total) + " tiles";
+    std::string text = GroupThousands(done) + " of " + GroupThousands(total) + " tiles";
     if (done > 0 && done < total && elapsed >= 1)
-        text += ", " + join::TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
-    lblStatus->setText(Q(text));
+        text += ", " + TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
+    lblStatus->setText(ToQ(text));
 }
 
 void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& summary, const QString& error) {
-    if (worker_.joinable())
-        worker_.join();
     SetRunning(false);
     if (outcome == join::JoinOutcome::Done) {
         progressBar->setValue(100);
         const join::TileCounts& c = summary.Counts;
-        using join::Thousands;
-        std::string text = "Wrote " + summary.OutputPath + " (" + Thousands(summary.Width) + " x " +
-                           Thousands(summary.Height) + " pixels). " + Thousands(c.Saved) + " tiles combined, " +
-                           Thousands(c.Blank) + " blank substitutes";
+        std::string text = "Wrote " + summary.OutputPath + " (" + GroupThousands(summary.Width) + " x " +
+                           GroupThousands(summary.Height) + " pixels). " + GroupThousands(c.Saved) +
+                           " tiles combined, " + GroupThousands(c.Blank) + " blank substitutes";
         if (c.Holes() > 0)
-            text += ", " + Thousands(c.Holes()) + " left out (" + Thousands(c.Missing) + " missing, " +
-                    Thousands(c.Failed) + " failed, " + Thousands(c.Undecodable) +
+            text += ", " + GroupThousands(c.Holes()) + " left out (" + GroupThousands(c.Missing) + " missing, " +
+                    GroupThousands(c.Failed) + " failed, " + GroupThousands(c.Undecodable) +
                     " undecodable): see " + platform::ExtractFileName(summary.ReportPath);
-        lblStatus->setText(Q(text + "."));
+        lblStatus->setText(ToQ(text + "."));
     } else {
         progressBar->setValue(0);
         lblStatus->setText(error);
         if (outcome == join::JoinOutcome::Failed)
-            platform::Dialogs().ShowMessage(error.toStdString());
+            platform::Dialogs().ShowMessage(FromQ(error));
     }
     emit RunEnded(outcome);
 }
 
 void TfrmJoin::btnCancelClick() {
     if (Running()) {
-        control_.Cancel = true;
+        control_->Cancel = true;
         lblStatus->setText("Cancelling...");
         btnCancel->setEnabled(false);
         return;

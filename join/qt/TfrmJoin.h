@@ -3,16 +3,16 @@
 // options and the output path; Combine runs the engine on a thread of its own
 // under a progress bar and the time left, and Cancel leaves nothing behind.
 //
-// Closing the window while a run is on cancels it and waits for the thread.
+// Closing the window while a run is on cancels it and waits for it (within
+// BackgroundJob's bound), so that its temporary files are gone.
 #include <QWidget>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "join/Combiner.h"
+#include "platform/qt/BackgroundJob.h"
 
 class QCheckBox;
 class QComboBox;
@@ -34,7 +34,7 @@ public:
     // Loads a project as if chosen with Browse; false (with a message box)
     // when it cannot be opened.
     bool OpenProject(const std::string& path);
-    bool Running() const { return worker_.joinable(); }
+    bool Running() const { return job_.Running(); }
     join::JoinOptions Options() const;
 
     QLineEdit* editProject;
@@ -74,14 +74,16 @@ private:
     void UpdateControls();
     void StopWorker();
 
-    std::unique_ptr<task::SavedProject> project_;
+    // Shared with a run, which must not depend on the window.
+    std::shared_ptr<task::SavedProject> project_;
     std::string openedPath_;          // as given to OpenProject
     bool centred_ = false;
     bool outputEdited_ = false;       // the user typed or chose an output path
-    std::thread worker_;
-    join::JoinControl control_;
-    std::atomic<int> lastPercent_{-1};
+    std::shared_ptr<join::JoinControl> control_;   // of the current or last run
     std::chrono::steady_clock::time_point started_;
+    // Declared last, so that it goes first: a run still going is cancelled
+    // and waited for before anything it reports to is gone.
+    platform::qt::BackgroundJob job_;
 };
 
 } // namespace kartivo::join::qt

@@ -43,13 +43,16 @@ int Run(int argc, char** argv)
                                     &interrupted);
     }
     const std::string project = argc > 2 ? argv[2] : "";
-    return platform::qt::RunWindowProgram(argc, argv, [&project] {
+    platform::qt::WindowProgram program;
+    program.Name = "platejoin";
+    program.MakeWindow = [&project](platform::qt::QtMainDispatcher&) {
         auto window = std::make_unique<TfrmJoin>();
         window->show();
         if (!project.empty())
             window->OpenProject(project);
         return std::unique_ptr<QWidget>(std::move(window));
-    });
+    };
+    return platform::qt::RunWindowProgram(argc, argv, program);
 }
 
 } // namespace

@@ -9,13 +9,11 @@
 #include <QUrl>
 
 #include "platform/Files.h"
+#include "platform/qt/QtText.h"
 
 namespace kartivo::platform::qt {
 
 namespace {
-
-QString ToQ(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
 
 QWidget* DialogOwner()
 {
@@ -84,6 +82,16 @@ std::optional<std::string> QtDialogs::OpenFile(const OpenFileRequest& request)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return FromQ(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> QtDialogs::SaveFile(const SaveFileRequest& request)
+{
+    const QString chosen =
+        QFileDialog::getSaveFileName(DialogOwner(), ToQ(request.title), ToQ(request.initialPath),
+                                     ToQ(QtFilterString(request.filterDescription, request.filterPattern)));
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return FromQ(chosen);
 }
 
 std::optional<std::string> QtDialogs::BrowseFolder(const std::string& caption)

@@ -1,7 +1,7 @@
 #pragma once
 // The Qt implementation of platform::IDialogs: message boxes captioned with
 // the application title and one OK button, the standard error box, the
-// open-file dialog, the folder browser, and shell open of documents, links
+// open-file and save-file dialogs, the folder browser, and shell open of documents, links
 // and the sibling programs.
 #include "platform/Dialogs.h"
 
@@ -23,6 +23,7 @@ public:
     void ShowError(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
+    std::optional<std::string> SaveFile(const SaveFileRequest& request) override;
     std::optional<std::string> BrowseFolder(const std::string& caption) override;
     bool ShellOpen(const std::string& target) override;
     bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) override;

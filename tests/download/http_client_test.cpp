@@ -404,6 +404,25 @@ TEST_F(HttpClient, SilentServerTimesOut) {
     EXPECT_FALSE(http.Connected());
 }
 
+// Abort, from another thread, ends a Get blocked on a silent server at once
+// (long before its time-outs) and refuses every later Get without sending it.
+TEST_F(HttpClient, AbortEndsAGetInProgressAndEveryLaterOne) {
+    ScriptedReply silent;
+    silent.silent = true;
+    server.Enqueue(silent);
+    http.TimeoutMs = 120000;
+    std::thread aborter([&] {
+        EXPECT_TRUE(server.WaitForRequests(1));
+        http.Abort();
+    });
+    const std::string aborted = "Socket Error # 10053\r\nSoftware caused connection abort.";
+    EXPECT_EQ(Fetch(), aborted);
+    aborter.join();
+    EXPECT_FALSE(http.Connected());
+    EXPECT_EQ(Fetch(), aborted);
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
 TEST_F(HttpClient, ThroughProxy) {
     server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("p"); });
     http.Request.ProxyServer = "127.0.0.1";

@@ -330,17 +330,5 @@ TEST_F(HostileTest, AClosedOutputStreamDoesNotEndTheRun)
         EXPECT_EQ(name.find(".partial"), std::string::npos) << name;
 }
 
-TEST(NumberStyle, ThousandsAndTimeLeftAsEverywhereInKartivo)
-{
-    EXPECT_EQ(Thousands(0), "0");
-    EXPECT_EQ(Thousands(999), "999");
-    EXPECT_EQ(Thousands(1212), "1,212");
-    EXPECT_EQ(Thousands(-1234567), "-1,234,567");
-    EXPECT_EQ(TimeLeftText(42.4), "about 42 s left");
-    EXPECT_EQ(TimeLeftText(89), "about 1 min left");
-    EXPECT_EQ(TimeLeftText(90), "about 2 min left");
-    EXPECT_EQ(TimeLeftText(3600 + 25 * 60), "about 1 h 25 min left");
-}
-
 } // namespace
 } // namespace kartivo::join

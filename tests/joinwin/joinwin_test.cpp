@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -15,6 +17,7 @@
 #include <filesystem>
 
 #include "join/qt/TfrmJoin.h"
+#include "platform/Files.h"
 #include "tests/join/JoinFixture.h"
 
 namespace kartivo::join::qt {
@@ -120,6 +123,42 @@ TEST_F(JoinWindowTest, ATypedProjectPathOpensAndTheWindowLooksLikeKartivo)
     EXPECT_EQ(WaitForEnd(window), join::JoinOutcome::Done);
     EXPECT_EQ(window.lblStatus->text().toStdString(),
               "Wrote " + dir / "area.tif" + " (1,024 x 256 pixels). 4 tiles combined, 0 blank substitutes.");
+}
+
+// Browse for the output starts at the current output and keeps the format's
+// extension on the name chosen.
+TEST_F(JoinWindowTest, TheOutputChosenGetsTheFormatsExtension)
+{
+    MakeTask(5, 40, 41, 40, 40, 7);
+    TfrmJoin window;
+    ASSERT_TRUE(window.OpenProject(dir / "area.kvpd"));
+    dialogs.saveAnswers = {dir / "big", std::nullopt};
+    window.btnOutput->click();
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_EQ(dialogs.saveRequests[0].title, "Save the combined map as");
+    EXPECT_EQ(dialogs.saveRequests[0].filterDescription, "GeoTIFF");
+    EXPECT_EQ(dialogs.saveRequests[0].filterPattern, "*.tif");
+    EXPECT_EQ(dialogs.saveRequests[0].initialPath, dir / "area.tif");
+    EXPECT_EQ(window.editOutput->text().toStdString(), dir / "big.tif");
+    window.btnOutput->click();   // cancelled: the output stays
+    EXPECT_EQ(window.editOutput->text().toStdString(), dir / "big.tif");
+}
+
+// Without a display the window is not attempted: one line, exit 1 (as
+// plateview does, where Qt would abort with a message of its own).
+TEST(JoinProgram, NoDisplayIsOneLineAndExitOne)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QString::fromStdString(platform::ProgramFolder() + "platejoin"), {"--window"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(process.readAllStandardError().toStdString(),
+              "platejoin: There is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n");
 }
 
 TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)

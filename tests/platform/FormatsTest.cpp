@@ -161,6 +161,27 @@ TEST(GroupThousands, GroupsEveryThreeDigitsFromTheRight) {
     EXPECT_EQ(GroupThousands(INT64_MIN), "-9,223,372,036,854,775,808");
 }
 
+// Times taken to the second; estimates to the nearest unit shown, in days
+// from two days on. The combiner, the progress line and the task size all
+// write them this way.
+TEST(TimeTexts, DurationsAndEstimates) {
+    EXPECT_EQ(DurationText(-3), "0 s");
+    EXPECT_EQ(DurationText(0.4), "0 s");
+    EXPECT_EQ(DurationText(59.6), "1 min 0 s");
+    EXPECT_EQ(DurationText(52 * 60 + 10), "52 min 10 s");
+    EXPECT_EQ(DurationText(3600 + 5), "1 h 0 min 5 s");
+    EXPECT_EQ(AboutText(45), "about 45 s");
+    EXPECT_EQ(AboutText(39 * 60 + 10), "about 39 min");
+    EXPECT_EQ(AboutText(47 * 3600 + 59 * 60), "about 47 h 59 min");
+    EXPECT_EQ(AboutText(66895872.0 / 16), "about 48 days");
+    EXPECT_EQ(TimeLeftText(-1), "about 0 s left");
+    EXPECT_EQ(TimeLeftText(42.4), "about 42 s left");
+    EXPECT_EQ(TimeLeftText(89), "about 1 min left");
+    EXPECT_EQ(TimeLeftText(90), "about 2 min left");
+    EXPECT_EQ(TimeLeftText(3600 + 25 * 60), "about 1 h 25 min left");
+    EXPECT_EQ(TimeLeftText(3 * 86400), "about 3 days left");
+}
+
 } // namespace
 
 } // namespace kartivo::platform

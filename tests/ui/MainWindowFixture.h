@@ -32,8 +32,8 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
-#include "ui/Controls.h"
-#include "ui/Unit1.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/Unit1.h"
 
 namespace kartivo::testing {
 

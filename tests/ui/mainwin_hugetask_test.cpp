@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 
 #include "core/Commonfunc.h"
+#include "platform/Formats.h"
 #include "ui/TaskSize.h"
 
 namespace kartivo::ui {
@@ -160,7 +161,7 @@ TEST_F(HugeTaskTest, StopDuringTheTileListCancelsAndRemovesThePartialList)
     EXPECT_TRUE(std::filesystem::is_directory(tileFolder));
     // The main thread is free: a tick shows how far the list has got.
     form->Timer1Timer();
-    EXPECT_EQ(Status(), "Writing the tile list: 4,096 of " + DownloadProgress::Thousands(tiles) + " tiles");
+    EXPECT_EQ(Status(), "Writing the tile list: 4,096 of " + platform::GroupThousands(tiles) + " tiles");
 
     form->BitBtn1Click();   // Stop
     {
@@ -235,11 +236,6 @@ TEST(TaskSizeTexts, BytesAndDurations)
     EXPECT_EQ(FormatBytes(1500), "1.5 kB");
     EXPECT_EQ(FormatBytes(999'960), "1.0 MB");
     EXPECT_EQ(FormatBytes(7'073'000'000), "7.1 GB");
-    EXPECT_EQ(DownloadProgress::About(45), "about 45 s");
-    EXPECT_EQ(DownloadProgress::About(39 * 60 + 10), "about 39 min");
-    EXPECT_EQ(DownloadProgress::About(47 * 3600 + 59 * 60), "about 47 h 59 min");
-    EXPECT_EQ(DownloadProgress::About(66895872.0 / 16), "about 48 days");
-    EXPECT_EQ(DownloadProgress::TimeLeft(3 * 86400), "about 3 days left");
 }
 
 } // namespace

@@ -99,22 +99,6 @@ TEST_F(ProgressCount, RateOverTheLastThirtySecondsAndTimeLeftAfterTen)
     EXPECT_EQ(progress.StatusText(), "320 of 50,000 tiles (0.6 %)" + kDot + "0.0 tiles/s" + kDot + "estimating...");
 }
 
-TEST_F(ProgressCount, Texts)
-{
-    EXPECT_EQ(DownloadProgress::Thousands(0), "0");
-    EXPECT_EQ(DownloadProgress::Thousands(999), "999");
-    EXPECT_EQ(DownloadProgress::Thousands(1000), "1,000");
-    EXPECT_EQ(DownloadProgress::Thousands(12345), "12,345");
-    EXPECT_EQ(DownloadProgress::Thousands(2147483647), "2,147,483,647");
-    EXPECT_EQ(DownloadProgress::Duration(0.4), "0 s");
-    EXPECT_EQ(DownloadProgress::Duration(59.6), "1 min 0 s");
-    EXPECT_EQ(DownloadProgress::Duration(52 * 60 + 10), "52 min 10 s");
-    EXPECT_EQ(DownloadProgress::Duration(3600 + 5), "1 h 0 min 5 s");
-    EXPECT_EQ(DownloadProgress::TimeLeft(45), "about 45 s left");
-    EXPECT_EQ(DownloadProgress::TimeLeft(39 * 60 + 10), "about 39 min left");
-    EXPECT_EQ(DownloadProgress::TimeLeft(2 * 3600 + 5 * 60), "about 2 h 5 min left");
-}
-
 TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
 {
     progress.Begin(3, 0);

@@ -35,7 +35,7 @@
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
-#include "ui/Controls.h"
+#include "ui/qt/Controls.h"
 #include "ui/DownloadController.h"
 #include "ui/OptionsSettings.h"
 

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 #include "platform/qt/QtDialogs.h"
-#include "ui/Unit2.h"
+#include "ui/qt/Unit2.h"
 
 namespace kartivo::ui {
 

@@ -4,7 +4,7 @@
 // to bad input.
 #include "platform/Dialogs.h"
 #include "platform/Formats.h"
-#include "ui/Convert.h"
+#include "ui/qt/Convert.h"
 #include "ui/DmsConversion.h"
 
 #include <QLineEdit>

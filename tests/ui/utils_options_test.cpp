@@ -5,7 +5,7 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Settings.h"
-#include "ui/Unitoptions.h"
+#include "ui/qt/Unitoptions.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
 

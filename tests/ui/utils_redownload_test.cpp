@@ -9,8 +9,8 @@
 #include "tests/support/TestServer.h"
 #include "ui/FailedTilesRun.h"
 #include "ui/OptionsSettings.h"
-#include "ui/ReportMemo.h"
-#include "ui/Unitftl.h"
+#include "ui/qt/ReportMemo.h"
+#include "ui/qt/Unitftl.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/ui/MainWindowFixture.h"
@@ -480,6 +480,28 @@ TEST_F(RedownloadTest, ClosingTheWindowStopsTheRun)
     ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_EQ(w.Memo1Lines.ToVector().back(), "Download End.");
+}
+
+// The window going for good mid-run cuts the request in flight short: its
+// destructor neither waits for the server's time-outs nor leaves the run
+// behind, and no tile file is written.
+TEST_F(RedownloadTest, DestroyingTheWindowEndsTheRequestInFlight)
+{
+    ScriptedReply silent;
+    silent.silent = true;
+    server.Enqueue(silent);
+    OfferList({Line("mn_0_0_3.png"), Line("mn_1_0_3.png")});
+    {
+        TfrmFlt w;
+        w.show();
+        w.Button1Click();
+        ASSERT_TRUE(server.WaitForRequests(1));
+        ASSERT_TRUE(w.Running());
+    }
+    EXPECT_EQ(platform::qt::BackgroundJob::LeftBehind(), 0);
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(Tile("mn_0_0_3.png")));
+    QCoreApplication::processEvents();   // nothing queued for the window runs
 }
 
 // With UseProxy=1 every tile goes through the proxy of the settings file,

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFileDialog>
 #include <QInputDialog>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -12,6 +11,7 @@
 #include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/AppIcon.h"
+#include "platform/qt/QtText.h"
 #include "view/GeoExport.h"
 #include "view/MapScale.h"
 #include "view/OutputFile.h"
@@ -19,7 +19,9 @@
 
 namespace kartivo::view::qt {
 
+using platform::qt::FromQ;
 using platform::qt::RunGuarded;
+using platform::qt::ToQ;
 
 namespace {
 constexpr const char* kTitle = "Kartivo Map Viewer";
@@ -124,8 +126,8 @@ void TfrmMapViewer::ProjectChanged() {
         setWindowTitle(kTitle);
     } else {
         const task::KvTask& t = p->Task();
-        setWindowTitle(QString::fromStdString(t.ProjectFile()) + " - " + kTitle);
-        readOut_->setText(QString::fromStdString(TaskSummary(t)));
+        setWindowTitle(ToQ(t.ProjectFile()) + " - " + kTitle);
+        readOut_->setText(ToQ(TaskSummary(t)));
     }
     ShowScale();
 }
@@ -139,17 +141,12 @@ void TfrmMapViewer::ShowScale() {
     // at the view's centre, and how large the tiles' own pixels are drawn.
     const double s = map_->View().Scale();
     const std::string metres = LengthText(MetresPerScreenPixel(map_->Renderer()->Grid(), map_->View()));
-    scale_->setText(QString("1 px = %1   tiles at %2 %").arg(QString::fromStdString(metres))
+    scale_->setText(QString("1 px = %1   tiles at %2 %").arg(ToQ(metres))
                         .arg(s * 100, 0, 'g', 3));
 }
 
 void TfrmMapViewer::OpenClick() {
-    platform::OpenFileRequest request;
-    request.title = "Open project";
-    request.filterDescription = "Projects(*.kvpd)";
-    request.filterPattern = "*.kvpd";
-    request.initialDir = SaveFolder(platform::SettingsFileName());
-    if (auto path = platform::Dialogs().OpenFile(request))
+    if (auto path = platform::ChooseProject("Open project", SaveFolder(platform::SettingsFileName())))
         OpenProject(*path);
 }
 
@@ -157,7 +154,7 @@ void TfrmMapViewer::FillRecentMenu() {
     recentMenu_->clear();
     const std::vector<std::string> paths = recent_.Load();
     for (const std::string& path : paths) {
-        recentMenu_->addAction(QString::fromStdString(path), this, [this, path] {
+        recentMenu_->addAction(ToQ(path), this, [this, path] {
             RunGuarded([&] {
                 if (!platform::FileExists(path)) {
                     platform::Dialogs().ShowMessage("The project file " + path + " does not exist.");
@@ -204,22 +201,25 @@ bool TfrmMapViewer::ExportView(const std::string& path, int width) {
 void TfrmMapViewer::ExportClick() {
     if (!map_->Project())
         return;
-    QString path = QFileDialog::getSaveFileName(this, "Export view", QString(), "PNG images (*.png)");
-    if (path.isEmpty())
+    platform::SaveFileRequest request;
+    request.title = "Export view";
+    request.filterDescription = "PNG images";
+    request.filterPattern = "*.png";
+    request.extension = ".png";
+    const std::optional<std::string> path = platform::ChooseSaveFile(request);
+    if (!path)
         return;
-    if (!path.endsWith(".png", Qt::CaseInsensitive))
-        path += ".png";
     bool ok = false;
     const int width = QInputDialog::getInt(this, "Export view", "Width of the picture in pixels (the same area):",
                                            map_->width(), 16, kMaxRenderSide, 1, &ok);
     if (ok)
-        ExportView(path.toStdString(), width);
+        ExportView(*path, width);
 }
 
 void TfrmMapViewer::CopyCoordinates() {
     if (!map_->HasSelection())
         return;
-    QApplication::clipboard()->setText(QString::fromStdString(SelectionText(map_->SelectionDegrees())));
+    QApplication::clipboard()->setText(ToQ(SelectionText(map_->SelectionDegrees())));
     statusBar()->showMessage("Coordinates copied: left, right longitude, top, bottom latitude.", 4000);
 }
 
@@ -227,8 +227,8 @@ void TfrmMapViewer::CopyPosition() {
     const std::string position = map_->PositionUnderCursor();
     if (position.empty())
         return;
-    QApplication::clipboard()->setText(QString::fromStdString(position));
-    statusBar()->showMessage(QString::fromStdString("Position copied: " + position + " (longitude,latitude)."), 4000);
+    QApplication::clipboard()->setText(ToQ(position));
+    statusBar()->showMessage(ToQ("Position copied: " + position + " (longitude,latitude)."), 4000);
 }
 
 bool TfrmMapViewer::GoTo(const std::string& text) {
@@ -250,9 +250,9 @@ void TfrmMapViewer::GoToClick() {
     bool ok = false;
     const QString text = QInputDialog::getText(
         this, "Go to", "Longitude,latitude in decimal degrees, or a tile's column/row:", QLineEdit::Normal,
-        QString::fromStdString(map_->PositionUnderCursor()), &ok);
+        ToQ(map_->PositionUnderCursor()), &ok);
     if (ok && !text.trimmed().isEmpty())
-        GoTo(text.toStdString());
+        GoTo(FromQ(text));
 }
 
 } // namespace kartivo::view::qt

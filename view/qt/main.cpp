@@ -51,21 +51,17 @@ int Run(int argc, char** argv)
         std::_Exit(static_cast<int>(outcome));
     }
 
-    // Qt aborts when its platform finds no display; say so in one line first.
-    const std::string noDisplay =
-        MissingDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM"));
-    if (!noDisplay.empty()) {
-        std::fprintf(stderr, "plateview: %s\n", noDisplay.c_str());
-        return 1;
-    }
-
-    return platform::qt::RunWindowProgram(argc, argv, [&cmd] {
+    platform::qt::WindowProgram program;
+    program.Name = "plateview";
+    program.NoDisplayHint = "--render draws a picture without one";
+    program.MakeWindow = [&cmd](platform::qt::QtMainDispatcher&) {
         auto window = std::make_unique<TfrmMapViewer>();
         window->show();
         if (!cmd.Project.empty())
             window->OpenProject(cmd.Project);
         return std::unique_ptr<QWidget>(std::move(window));
-    });
+    };
+    return platform::qt::RunWindowProgram(argc, argv, program);
 }
 
 } // namespace

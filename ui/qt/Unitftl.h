@@ -3,9 +3,9 @@
 // TfrmFlt: the window that fetches again the tiles of a failed-tiles list
 // chosen by the user and reports each outcome as a line of its memo. It does
 // not block the main window. The run itself is FailedTilesRun
-// (ui/FailedTilesRun.h); it goes on a thread of its own, so the window stays
-// responsive, shows "n of m" as it goes, and its button stops the run after
-// the current tile.
+// (ui/FailedTilesRun.h); it goes on a BackgroundJob of its own, so the window
+// stays responsive, shows "n of m" as it goes, and its button stops the run
+// after the current tile.
 //
 // Life of a run: Button1 -> list chosen -> memo cleared -> list opened (an
 // error box if it cannot be) -> the run's thread starts (button caption
@@ -23,11 +23,11 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/qt/BackgroundJob.h"
 #include "ui/MemoLines.h"
-#include "ui/ReportMemo.h"
+#include "ui/qt/ReportMemo.h"
 
 class QFrame;
 class QLabel;
@@ -47,7 +47,8 @@ public:
     static constexpr std::size_t kMaxQueuedLines = 2000;
 
     explicit TfrmFlt(QWidget* parent = nullptr);
-    // Stops a run still going and waits for its thread.
+    // A run still going is stopped at once (its request in flight cut short)
+    // and waited for as BackgroundJob says.
     ~TfrmFlt() override;
 
     QFrame* Panel1;
@@ -63,7 +64,7 @@ public:
     // Memo1Lines, it goes before the lines it shows.
     std::unique_ptr<ReportMemo> Memo1;
 
-    bool Running() const { return running_; }
+    bool Running() const { return job_.Running(); }
     // Closing the window stops a run after its current tile.
     void done(int result) override;
 
@@ -85,13 +86,13 @@ private:
     void StartRun(const std::string& fileName);
     void TakeReports();
     void EndRun(const std::string& error);
-    void JoinRunner();
 
     bool positioned_ = false;
-    bool running_ = false;
     std::shared_ptr<ReportQueue> queue_;
     std::shared_ptr<FailedTilesRun> run_;
-    std::thread runner_;
+    // Declared last, so that it goes first: nothing the run's calls reach on
+    // the main thread is gone before it.
+    platform::qt::BackgroundJob job_;
 };
 
 } // namespace kartivo::ui

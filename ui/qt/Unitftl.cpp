@@ -1,5 +1,5 @@
-#include "ui/Unitftl.h"
-#include "ui/Controls.h"
+#include "ui/qt/Unitftl.h"
+#include "ui/qt/Controls.h"
 
 #include "download/IdHTTP.h"
 #include "platform/Dialogs.h"
@@ -89,15 +89,7 @@ TfrmFlt::~TfrmFlt()
         }
         queue_->room.notify_all();
     }
-    if (run_)
-        run_->RequestStop();
-    JoinRunner();
-}
-
-void TfrmFlt::JoinRunner()
-{
-    if (runner_.joinable())
-        runner_.join();
+    // job_ goes next: it stops the run and waits for it.
 }
 
 void TfrmFlt::ClearMemo()
@@ -116,14 +108,14 @@ void TfrmFlt::AddMemoLines(const std::vector<std::string>& lines)
 void TfrmFlt::FormShow()
 {
     // A run still going keeps its report.
-    if (!running_)
+    if (!Running())
         ClearMemo();
 }
 
 void TfrmFlt::Button1Click()
 {
     // While a run goes the button stops it, once; further presses do nothing.
-    if (running_) {
+    if (Running()) {
         if (run_ && !run_->StopRequested()) {
             run_->RequestStop();
             Button1->setEnabled(false);
@@ -158,21 +150,18 @@ void TfrmFlt::StartRun(const std::string& fileName)
     // the run reads it on its thread, a line at a time.
     auto list = std::make_shared<platform::TextLineReader>(fileName);
 
-    JoinRunner();   // a finished run's thread
-    // The window outlives the thread (its destructor joins it); a call still
-    // queued when it goes is dropped with it.
+    // Calls posted to the main thread reach this window only while its job
+    // lives, so they may use `this`; the run's thread itself never does.
     auto queue = std::make_shared<ReportQueue>();
     queue_ = queue;
-    auto post = [this](auto fn) {
-        QMetaObject::invokeMethod(this, [this, fn] { fn(*this); }, Qt::QueuedConnection);
-    };
+    const platform::qt::BackgroundJob::Poster post = job_.MainThread();
     // Called with the queue locked: asks the window once to take what is there.
-    auto wake = [queue, post](std::unique_lock<std::mutex>& lock) {
+    auto wake = [this, queue, post](std::unique_lock<std::mutex>& lock) {
         const bool postIt = !queue->takePosted;
         queue->takePosted = true;
         lock.unlock();
         if (postIt)
-            post([](TfrmFlt& w) { w.TakeReports(); });
+            post([this] { TakeReports(); });
     };
     run_ = std::make_shared<FailedTilesRun>(*http, [queue, wake](const std::string& line) {
         std::unique_lock<std::mutex> lock(queue->m);
@@ -190,21 +179,28 @@ void TfrmFlt::StartRun(const std::string& fileName)
         wake(lock);
     });
 
-    running_ = true;
     Button1->setText(kFltStopCaption);
     Button1->setEnabled(true);
     LabelProgress->clear();
-    runner_ = std::thread([run = run_, http, list, post] {
-        std::string error;
-        try {
-            run->Run(*list);
-        } catch (const std::exception& e) {
-            error = e.what();
-        } catch (...) {
-            error = "The run ended on an unknown error.";
-        }
-        post([error](TfrmFlt& w) { w.EndRun(error); });
-    });
+    job_.Start<std::string>(
+        [run = run_, http, list](std::stop_token stop) {
+            // The window is going: the request in flight ends at once, and
+            // the run with it.
+            std::stop_callback onStop(stop, [&run, &http] {
+                run->RequestStop();
+                http->Abort();
+            });
+            std::string error;
+            try {
+                run->Run(*list);
+            } catch (const std::exception& e) {
+                error = e.what();
+            } catch (...) {
+                error = "The run ended on an unknown error.";
+            }
+            return error;
+        },
+        [this](std::string error) { EndRun(error); }, [this](const std::string& error) { EndRun(error); });
 }
 
 void TfrmFlt::TakeReports()
@@ -233,10 +229,8 @@ void TfrmFlt::TakeReports()
 void TfrmFlt::EndRun(const std::string& error)
 {
     TakeReports();   // whatever the run reported last
-    running_ = false;
     Button1->setText(kFltButtonCaption);
     Button1->setEnabled(true);
-    JoinRunner();
     // A tile file that cannot be written ends the run in the error box.
     if (!error.empty())
         platform::qt::ShowException(error);
@@ -246,7 +240,7 @@ void TfrmFlt::EndRun(const std::string& error)
 void TfrmFlt::done(int result)
 {
     // Closing the window stops a run after its current tile.
-    if (running_ && run_)
+    if (Running() && run_)
         run_->RequestStop();
     QDialog::done(result);
 }

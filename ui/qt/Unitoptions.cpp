@@ -1,8 +1,9 @@
-#include "ui/Unitoptions.h"
+#include "ui/qt/Unitoptions.h"
 
 #include "platform/Dialogs.h"
 #include "platform/Settings.h"
 #include "platform/qt/EventGuard.h"
+#include "platform/qt/QtText.h"
 #include "ui/OptionsSettings.h"
 
 #include <QCheckBox>
@@ -15,12 +16,8 @@
 
 namespace kartivo::ui {
 
-namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QLineEdit* edit) { return edit->text().toStdString(); }
-
-} // namespace
+using platform::qt::FromQ;
+using platform::qt::ToQ;
 
 TfrmOptions::TfrmOptions(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -102,32 +99,32 @@ TfrmOptions::TfrmOptions(QWidget* parent)
 
 void TfrmOptions::ShowValues(const OptionsValues& v)
 {
-    Edit12->setText(Q(v.DefaultPath));
+    Edit12->setText(ToQ(v.DefaultPath));
     CheckBoxUseProxy->setChecked(v.UseProxy);
-    EditProxyServer->setText(Q(v.ProxyServer));
-    EditProxyPort->setText(Q(v.ProxyPort));
-    EditProxyUsername->setText(Q(v.ProxyUsername));
-    EditProxyPassword->setText(Q(v.ProxyPassword));
+    EditProxyServer->setText(ToQ(v.ProxyServer));
+    EditProxyPort->setText(ToQ(v.ProxyPort));
+    EditProxyUsername->setText(ToQ(v.ProxyUsername));
+    EditProxyPassword->setText(ToQ(v.ProxyPassword));
 }
 
 OptionsValues TfrmOptions::TypedValues() const
 {
     OptionsValues v;
-    v.DefaultPath = S(Edit12);
+    v.DefaultPath = FromQ(Edit12->text());
     v.UseProxy = CheckBoxUseProxy->isChecked();
-    v.ProxyServer = S(EditProxyServer);
-    v.ProxyPort = S(EditProxyPort);
-    v.ProxyUsername = S(EditProxyUsername);
-    v.ProxyPassword = S(EditProxyPassword);
+    v.ProxyServer = FromQ(EditProxyServer->text());
+    v.ProxyPort = FromQ(EditProxyPort->text());
+    v.ProxyUsername = FromQ(EditProxyUsername->text());
+    v.ProxyPassword = FromQ(EditProxyPassword->text());
     return v;
 }
 
 void TfrmOptions::ShowSettingsFile(const std::string& fileName)
 {
-    const QString full = "Settings file: " + Q(fileName);
+    const QString full = "Settings file: " + ToQ(fileName);
     LabelSettingsFile->setText(
         LabelSettingsFile->fontMetrics().elidedText(full, Qt::ElideMiddle, LabelSettingsFile->width()));
-    LabelSettingsFile->setToolTip(Q(fileName));
+    LabelSettingsFile->setToolTip(ToQ(fileName));
 }
 
 void TfrmOptions::FormShow()
@@ -146,7 +143,7 @@ void TfrmOptions::Button3Click()
 {
     platform::qt::RunGuarded([this] {
         if (const auto folder = platform::Dialogs().BrowseFolder("Select path"))
-            Edit12->setText(Q(*folder));
+            Edit12->setText(ToQ(*folder));
     });
 }
 

@@ -1,6 +1,6 @@
-#include "ui/ReportMemo.h"
+#include "ui/qt/ReportMemo.h"
 
-#include "ui/DownloadProgress.h"
+#include "platform/Formats.h"
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -12,9 +12,9 @@ namespace kartivo::ui {
 
 std::string DroppedLinesNote(std::size_t dropped, std::size_t kept)
 {
-    return DownloadProgress::Thousands(static_cast<std::int64_t>(dropped)) +
+    return platform::GroupThousands(static_cast<std::int64_t>(dropped)) +
            " earlier lines of this report are not shown: the window keeps the last " +
-           DownloadProgress::Thousands(static_cast<std::int64_t>(kept)) + " lines of a run.";
+           platform::GroupThousands(static_cast<std::int64_t>(kept)) + " lines of a run.";
 }
 
 namespace {

@@ -1,5 +1,5 @@
-#include "ui/Unit2.h"
-#include "ui/Controls.h"
+#include "ui/qt/Unit2.h"
+#include "ui/qt/Controls.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -15,11 +15,13 @@
 #include "platform/Dialogs.h"
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/AppIcon.h"
-#include "ui/Unit1.h"
+#include "platform/qt/QtText.h"
+#include "ui/qt/Unit1.h"
 
 namespace kartivo::ui {
 
 using platform::qt::RunGuarded;
+using platform::qt::ToQ;
 
 namespace {
 
@@ -107,8 +109,8 @@ void TfrmAbout::showEvent(QShowEvent* event)
 void TfrmAbout::FormShow()
 {
     RunGuarded([&] {
-        Label4->setText(QString::fromStdString(Form1 ? Form1->HomepageLink : std::string(kHomepageLink)));
-        Label7->setText(QString::fromStdString(Form1 ? Form1->MailLink : std::string(kMailLink)));
+        Label4->setText(ToQ(Form1 ? Form1->HomepageLink : std::string(kHomepageLink)));
+        Label7->setText(ToQ(Form1 ? Form1->MailLink : std::string(kMailLink)));
         if (Form1)
             Label3->setText(Form1->windowTitle());
     });

@@ -1,4 +1,4 @@
-#include "ui/Unit1.h"
+#include "ui/qt/Unit1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,27 +25,27 @@
 #include "platform/SettingsFile.h"
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/QtDispatcher.h"
+#include "platform/qt/QtText.h"
 #include "task/ProjectFile.h"
-#include "ui/Controls.h"
-#include "ui/Convert.h"
-#include "ui/Unit2.h"
-#include "ui/Unitftl.h"
-#include "ui/Unitoptions.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/Convert.h"
+#include "ui/qt/Unit2.h"
+#include "ui/qt/Unitftl.h"
+#include "ui/qt/Unitoptions.h"
 
 namespace kartivo::ui {
 
 TForm1* Form1 = nullptr;
 
+using platform::qt::FromQ;
 using platform::qt::RunGuarded;
+using platform::qt::ToQ;
 
 namespace {
 
 // Shown at the top of the log window once it no longer shows every line.
 constexpr const char* kEarlierLinesNote =
     "[Earlier lines are in the log file: Misc > View log file opens it.]";
-
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 } // namespace
 
@@ -268,7 +268,7 @@ void TForm1::BuildControls()
     Memo1 = std::make_unique<TMemo>(controller_.Memo1Lines, central);
     Memo1->setToolTip("Double click to view log in notepad");
     // The window shows the newest lines only; the log file holds them all.
-    Memo1->SetTrimNote(Q(kEarlierLinesNote));
+    Memo1->SetTrimNote(ToQ(kEarlierLinesNote));
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     {
@@ -323,8 +323,8 @@ void TForm1::BuildStatusBar()
 
 // ---- IDownloadView ----------------------------------------------------------
 
-void TForm1::ShowButtonCaption(const std::string& caption) { BitBtn1->setText(Q(caption)); }
-void TForm1::ShowTotal(const std::string& text) { LabelTotalxy->setText(Q(text)); }
+void TForm1::ShowButtonCaption(const std::string& caption) { BitBtn1->setText(ToQ(caption)); }
+void TForm1::ShowTotal(const std::string& text) { LabelTotalxy->setText(ToQ(text)); }
 
 void TForm1::SetTimerEnabled(bool enabled)
 {
@@ -347,8 +347,8 @@ void TForm1::ShowProgress(int permille, const std::string& text, const std::stri
     StatusPanel->setVisible(false);
     ProgressPanel->setVisible(true);
     ProgressBar1->setValue(permille);
-    LabelProgress->setText(Q(DownloadProgress::KeepWordsTogether(text)));
-    LabelCounts->setText(Q(counts));
+    LabelProgress->setText(ToQ(DownloadProgress::KeepWordsTogether(text)));
+    LabelCounts->setText(ToQ(counts));
     LabelCounts->setVisible(true);
 }
 
@@ -357,20 +357,20 @@ void TForm1::ShowSummary(int permille, const std::string& summary)
     StatusPanel->setVisible(false);
     ProgressPanel->setVisible(true);
     ProgressBar1->setValue(permille);
-    LabelProgress->setText(Q(DownloadProgress::KeepWordsTogether(summary)));
+    LabelProgress->setText(ToQ(DownloadProgress::KeepWordsTogether(summary)));
     LabelCounts->setVisible(false);
 }
 
 StartInput TForm1::ReadInput() const
 {
     StartInput in;
-    in.LeftLongitude = S(Edit1->text());
-    in.TopLatitude = S(Edit2->text());
-    in.RightLongitude = S(Edit3->text());
-    in.BottomLatitude = S(Edit4->text());
-    in.Zoom = S(Edit5->text());
-    in.SavePath = S(Edit6->text());
-    in.TaskName = S(EditTaskName->text());
+    in.LeftLongitude = FromQ(Edit1->text());
+    in.TopLatitude = FromQ(Edit2->text());
+    in.RightLongitude = FromQ(Edit3->text());
+    in.BottomLatitude = FromQ(Edit4->text());
+    in.Zoom = FromQ(Edit5->text());
+    in.SavePath = FromQ(Edit6->text());
+    in.TaskName = FromQ(EditTaskName->text());
     in.MapsTypeIndex = radio_mapstype->ItemIndex();
     return in;
 }
@@ -439,8 +439,8 @@ void TForm1::FormShow()
         if (settings.Refused)
             platform::Dialogs().ShowMessage(NotSettingsMessage(IniFileName));
         DefaultSavePath = settings.DefaultSavePath;
-        setWindowTitle(Q("Kartivo " + settings.Version));
-        Edit6->setText(Q(DefaultSavePath));
+        setWindowTitle(ToQ("Kartivo " + settings.Version));
+        Edit6->setText(ToQ(DefaultSavePath));
     });
 }
 
@@ -448,7 +448,7 @@ void TForm1::Button1Click()
 {
     RunGuarded([&] {
         if (auto folder = platform::Dialogs().BrowseFolder("Select path to save"))
-            Edit6->setText(Q(*folder));
+            Edit6->setText(ToQ(*folder));
     });
 }
 
@@ -465,11 +465,7 @@ void TForm1::Timer1Timer()
 void TForm1::LoadParametersfromprojectfilel1Click()
 {
     RunGuarded([&] {
-        OpenDialog1.title = "Open project file:";
-        OpenDialog1.filterDescription = "Projects(*.kvpd)";
-        OpenDialog1.filterPattern = "*.kvpd";
-        OpenDialog1.initialDir = DefaultSavePath;
-        const auto chosen = platform::Dialogs().OpenFile(OpenDialog1);
+        const auto chosen = platform::ChooseProject("Open project file:", DefaultSavePath);
         if (!chosen)
             return;
         // Only fills controls: the texts as the file holds them, unchecked.
@@ -479,12 +475,12 @@ void TForm1::LoadParametersfromprojectfilel1Click()
             platform::Dialogs().ShowMessage(task::NotAProjectMessage(*chosen));
             return;
         }
-        Edit1->setText(Q(project.CoordinateText(0)));
-        Edit3->setText(Q(project.CoordinateText(1)));
-        Edit2->setText(Q(project.CoordinateText(2)));
-        Edit4->setText(Q(project.CoordinateText(3)));
-        Edit6->setText(Q(platform::ExtractFilePath(*chosen)));
-        EditTaskName->setText(Q(platform::ExtractFileName(*chosen)));
+        Edit1->setText(ToQ(project.CoordinateText(0)));
+        Edit3->setText(ToQ(project.CoordinateText(1)));
+        Edit2->setText(ToQ(project.CoordinateText(2)));
+        Edit4->setText(ToQ(project.CoordinateText(3)));
+        Edit6->setText(ToQ(platform::ExtractFilePath(*chosen)));
+        EditTaskName->setText(ToQ(platform::ExtractFileName(*chosen)));
         // A code that names no map type (an absent key reads as 0) keeps the
         // current selection rather than guessing one.
         const int index = core::MapTypeIndexOfCode(project.MapsType().value_or(0));

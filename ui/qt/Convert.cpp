@@ -1,9 +1,10 @@
-#include "ui/Convert.h"
-#include "ui/Controls.h"
+#include "ui/qt/Convert.h"
+#include "ui/qt/Controls.h"
 
 #include "platform/Dialogs.h"
 #include "ui/DmsConversion.h"
 #include "platform/qt/EventGuard.h"
+#include "platform/qt/QtText.h"
 
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -14,6 +15,9 @@
 #include <QScreen>
 
 namespace kartivo::ui {
+
+using platform::qt::FromQ;
+using platform::qt::ToQ;
 
 TfrmConvert::TfrmConvert(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
@@ -65,12 +69,12 @@ void TfrmConvert::Button1Click()
 {
     platform::qt::RunGuarded([this] {
         const std::optional<double> degrees = dms::DmsToDegrees(
-            Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString());
+            FromQ(Edit1->text()), FromQ(Edit2->text()), FromQ(Edit3->text()));
         if (!degrees) {
             platform::Dialogs().ShowMessage(dms::kInputError);
             return;   // the result field keeps its previous text
         }
-        Edit4->setText(QString::fromStdString(dms::FormatDegrees(*degrees)));
+        Edit4->setText(ToQ(dms::FormatDegrees(*degrees)));
     });
 }
 

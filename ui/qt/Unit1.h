@@ -126,7 +126,6 @@ public:
     QLabel* LabelProgress;        // where the task stands, then its summary
     QLabel* LabelCounts;          // what became of its tiles
     QTimer* Timer1;
-    platform::OpenFileRequest OpenDialog1;
 
     // Menu items.
     QMenu* File1;

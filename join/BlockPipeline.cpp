@@ -7,6 +7,14 @@
 
 namespace kartivo::join {
 
+namespace {
+
+// The side of the scratch image's blocks assumed for its size; the slots
+// are counted from the tags the setup gives, whatever their block size.
+constexpr std::uint32_t kBlockSide = 256;
+
+} // namespace
+
 // A file in memory that keeps only the bytes written at or after `Base`:
 // libtiff appends each new block at the end of its file, so setting Base to
 // the end before a block keeps exactly that block, while the header and
@@ -15,6 +23,16 @@ struct TiffBlockEncoder::Scratch {
     std::uint64_t Position = 0, Size = 0, Base = 0;
     std::vector<std::uint8_t> Kept;   // bytes from Base on
     TIFF* Tif = nullptr;
+    std::uint32_t Used = 0, Slots = 0;   // slots written, and in all
+
+    ~Scratch() { Close(); }
+    void Close() {
+        if (Tif)
+            TIFFClose(Tif);   // its directory goes to the memory file and is dropped
+        Tif = nullptr;
+        Position = Size = Base = 0;
+        Used = Slots = 0;
+    }
 
     static tmsize_t Read(thandle_t, void*, tmsize_t) { return 0; }
     static tmsize_t Write(thandle_t h, void* data, tmsize_t n) {
@@ -43,50 +61,55 @@ struct TiffBlockEncoder::Scratch {
         }
         return s.Position;
     }
-    static int Close(thandle_t) { return 0; }
+    static int CloseFile(thandle_t) { return 0; }
     static toff_t FileSize(thandle_t h) { return static_cast<Scratch*>(h)->Size; }
     static int Map(thandle_t, void**, toff_t*) { return 0; }
     static void Unmap(thandle_t, void*, toff_t) {}
 };
 
-TiffBlockEncoder::TiffBlockEncoder(Setup setup, bool bigTiff) : setup_(std::move(setup)), bigTiff_(bigTiff) {}
+TiffBlockEncoder::TiffBlockEncoder(Setup setup, bool bigTiff, std::uint32_t slotsPerSide)
+    : setup_(std::move(setup)), bigTiff_(bigTiff), slotsPerSide_(std::max<std::uint32_t>(slotsPerSide, 1)) {}
 
-TiffBlockEncoder::~TiffBlockEncoder() {
-    for (auto& s : scratch_)
-        if (s && s->Tif)
-            TIFFClose(s->Tif);   // its directory goes to the memory file and is dropped
-}
+TiffBlockEncoder::~TiffBlockEncoder() = default;
 
-TiffBlockEncoder::Scratch& TiffBlockEncoder::ScratchOf(int stream) {
-    if (static_cast<std::size_t>(stream) >= scratch_.size())
-        scratch_.resize(static_cast<std::size_t>(stream) + 1);
-    auto& s = scratch_[static_cast<std::size_t>(stream)];
-    if (!s) {
+TiffBlockEncoder::Scratch* TiffBlockEncoder::ScratchOf(int kind) {
+    if (static_cast<std::size_t>(kind) >= scratch_.size())
+        scratch_.resize(static_cast<std::size_t>(kind) + 1);
+    auto& s = scratch_[static_cast<std::size_t>(kind)];
+    if (!s)
         s = std::make_unique<Scratch>();
+    if (s->Tif && s->Used >= s->Slots)
+        s->Close();
+    if (!s->Tif) {
         s->Tif = TIFFClientOpen("block", bigTiff_ ? "w8m" : "wm", s.get(), Scratch::Read, Scratch::Write,
-                                Scratch::Seek, Scratch::Close, Scratch::FileSize, Scratch::Map, Scratch::Unmap);
-        if (s->Tif)
-            setup_(stream, s->Tif);
+                                Scratch::Seek, Scratch::CloseFile, Scratch::FileSize, Scratch::Map, Scratch::Unmap);
+        if (!s->Tif)
+            return nullptr;
+        setup_(kind, s->Tif, slotsPerSide_ * kBlockSide, slotsPerSide_ * kBlockSide);
+        s->Slots = TIFFNumberOfTiles(s->Tif);
+        if (s->Slots == 0) {
+            s->Close();
+            return nullptr;
+        }
     }
-    return *s;
+    return s.get();
 }
 
-bool TiffBlockEncoder::Encode(int stream, std::uint32_t index, std::vector<std::uint8_t>& pixels,
-                              std::vector<std::uint8_t>& out) {
-    Scratch& s = ScratchOf(stream);
-    if (!s.Tif)
+bool TiffBlockEncoder::Encode(int kind, std::vector<std::uint8_t>& pixels, std::vector<std::uint8_t>& out) {
+    Scratch* s = ScratchOf(kind);
+    if (!s)
         return false;
-    s.Base = s.Size;
-    s.Kept.clear();
-    if (TIFFWriteEncodedTile(s.Tif, index, pixels.data(), static_cast<tmsize_t>(pixels.size())) < 0)
+    const std::uint32_t slot = s->Used++;
+    s->Base = s->Size;
+    s->Kept.clear();
+    if (TIFFWriteEncodedTile(s->Tif, slot, pixels.data(), static_cast<tmsize_t>(pixels.size())) < 0)
         return false;
-    // Where libtiff put the block: each block of a stream is written once,
-    // so always at the end, inside what was kept.
-    const std::uint64_t offset = TIFFGetStrileOffset(s.Tif, index), size = TIFFGetStrileByteCount(s.Tif, index);
-    if (offset < s.Base || offset - s.Base + size > s.Kept.size())
+    // Where libtiff put the block: at the end of the file, inside what was kept.
+    const std::uint64_t offset = TIFFGetStrileOffset(s->Tif, slot), size = TIFFGetStrileByteCount(s->Tif, slot);
+    if (offset < s->Base || offset - s->Base + size > s->Kept.size())
         return false;
-    out.assign(s.Kept.begin() + static_cast<std::ptrdiff_t>(offset - s.Base),
-               s.Kept.begin() + static_cast<std::ptrdiff_t>(offset - s.Base + size));
+    out.assign(s->Kept.begin() + static_cast<std::ptrdiff_t>(offset - s->Base),
+               s->Kept.begin() + static_cast<std::ptrdiff_t>(offset - s->Base + size));
     return true;
 }
 

@@ -25,28 +25,35 @@ namespace kartivo::join {
 
 // Compresses blocks the way libtiff does when it writes them into a file
 // with the same tags, into memory: a scratch TIFF with those tags receives
-// the block, and its compressed bytes are taken out. Each image's blocks go
-// to the scratch file with its own tags, at the block's own number.
+// the block, and its compressed bytes are taken out. A tiled file
+// compresses each block on its own, whatever the image's size and the
+// block's place, so one scratch file per kind of block serves every level:
+// one codec state each (ZSTD's takes megabytes), not one per level.
 class TiffBlockEncoder {
 public:
-    // Gives the scratch file of `stream` the tags of that stream's file.
-    using Setup = std::function<void(int stream, TIFF* tif)>;
-    TiffBlockEncoder(Setup setup, bool bigTiff);
+    // Gives the scratch file of `kind` the tags of that kind's files, with
+    // the image size given (the blocks' size and codec are what count).
+    using Setup = std::function<void(int kind, TIFF* tif, std::uint32_t width, std::uint32_t height)>;
+    // The scratch image is a grid of `slotsPerSide` x `slotsPerSide`
+    // blocks; each block goes to a slot of its own, so that libtiff never
+    // rewrites one in place, and when all are used it starts again.
+    TiffBlockEncoder(Setup setup, bool bigTiff, std::uint32_t slotsPerSide = 32);
     ~TiffBlockEncoder();
     TiffBlockEncoder(const TiffBlockEncoder&) = delete;
     TiffBlockEncoder& operator=(const TiffBlockEncoder&) = delete;
 
-    // The compressed bytes of block `index` of `stream` into `out`. False
-    // when libtiff refused; its error handler has the reason on this thread.
-    bool Encode(int stream, std::uint32_t index, std::vector<std::uint8_t>& pixels, std::vector<std::uint8_t>& out);
+    // The compressed bytes of a block of `kind` into `out`. False when
+    // libtiff refused; its error handler has the reason on this thread.
+    bool Encode(int kind, std::vector<std::uint8_t>& pixels, std::vector<std::uint8_t>& out);
 
 private:
     struct Scratch;
-    Scratch& ScratchOf(int stream);
+    Scratch* ScratchOf(int kind);
 
     Setup setup_;
     bool bigTiff_;
-    std::vector<std::unique_ptr<Scratch>> scratch_;   // by stream, made when first used
+    std::uint32_t slotsPerSide_;
+    std::vector<std::unique_ptr<Scratch>> scratch_;   // by kind, made when first used
 };
 
 struct PipelineBlock {

@@ -561,19 +561,18 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
     }
 
     // Each worker compresses into scratch files of its own, with the tags
-    // of the level files; the streams are the images, then the masks.
+    // of the level files: kind 0 for the images, 1 for the masks. The
+    // streams are the levels' images, then their masks.
     const int count = static_cast<int>(levels.size());
-    auto makeEncoder = [&levels, &settings, count]() -> BlockPipeline::Encode {
+    auto makeEncoder = [&settings, count]() -> BlockPipeline::Encode {
         auto encoder = std::make_shared<TiffBlockEncoder>(
-            [&levels, &settings, count](int stream, TIFF* tif) {
-                const std::size_t level = static_cast<std::size_t>(stream % count);
-                SetImageTags(tif, levels[level].first, levels[level].second, level > 0, settings,
-                             stream >= count ? Ifd::Mask : Ifd::Image);
+            [&settings](int kind, TIFF* tif, std::uint32_t width, std::uint32_t height) {
+                SetImageTags(tif, width, height, false, settings, kind == 1 ? Ifd::Mask : Ifd::Image);
             },
             settings.BigTiff);
-        return [encoder](PipelineBlock& block) {
+        return [encoder, count](PipelineBlock& block) {
             tiffMessage.clear();
-            if (!encoder->Encode(block.Stream, block.Index, block.Pixels, block.Bytes))
+            if (!encoder->Encode(block.Stream >= count ? 1 : 0, block.Pixels, block.Bytes))
                 block.Error = tiffMessage.empty() ? std::string("a block could not be compressed") : tiffMessage;
         };
     };

@@ -10,6 +10,7 @@
 
 #include <tiffio.h>
 
+#include "join/BlockPipeline.h"
 #include "join/GeoTiffWriter.h"
 
 namespace kartivo::join {
@@ -89,6 +90,72 @@ TEST_F(ParallelTest, BirdsEyeAndClippedImagesAreTheSameFromWorkers)
             ASSERT_EQ(files.size(), 2u);
             EXPECT_TRUE(files[1] == files[0]) << static_cast<int>(compression) << " clip " << clip;
         }
+}
+
+// Tags of the codecs the combiner uses, on a tiled 8-bit image.
+void SetCodecTags(TIFF* tif, int codec, std::uint32_t width, std::uint32_t height) {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 256);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, 256);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (codec == COMPRESSION_JPEG) {
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 80);
+        TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
+        return;
+    }
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+    const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, codec);
+    TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+}
+
+// The encoder's bytes for each block are those libtiff writes into a file,
+// also across the scratch file's restarts (four slots here, nine blocks).
+TEST(TiffBlockEncoder, GivesTheBytesLibtiffWritesIntoTheFile)
+{
+    testing::TempFolder dir;
+    for (int codec : {COMPRESSION_ADOBE_DEFLATE, COMPRESSION_ZSTD, COMPRESSION_JPEG}) {
+        if (!TIFFIsCODECConfigured(static_cast<std::uint16_t>(codec)))
+            continue;
+        const int channels = codec == COMPRESSION_JPEG ? 3 : 4;
+        std::vector<std::vector<std::uint8_t>> blocks;
+        std::mt19937 random(static_cast<unsigned>(codec));
+        for (int b = 0; b < 9; ++b) {
+            std::vector<std::uint8_t> pixels(256 * 256 * channels);
+            for (std::size_t i = 0; i < pixels.size(); ++i)   // flat, gradient, noise in turn
+                pixels[i] = b % 3 == 0 ? 90 : b % 3 == 1 ? static_cast<std::uint8_t>(i / 700)
+                                                         : static_cast<std::uint8_t>(random());
+            blocks.push_back(pixels);
+        }
+        const std::string path = dir / "file.tif";
+        TIFF* file = TIFFOpen(path.c_str(), "w");
+        ASSERT_TRUE(file);
+        SetCodecTags(file, codec, 700, 700);   // 3 x 3 blocks, cut at the right and bottom
+        for (std::uint32_t i = 0; i < 9; ++i)
+            ASSERT_GE(TIFFWriteEncodedTile(file, i, blocks[i].data(), static_cast<tmsize_t>(blocks[i].size())), 0);
+        TIFFClose(file);
+
+        TiffBlockEncoder encoder(
+            [codec](int, TIFF* tif, std::uint32_t w, std::uint32_t h) { SetCodecTags(tif, codec, w, h); }, false, 2);
+        TIFF* written = TIFFOpen(path.c_str(), "r");
+        ASSERT_TRUE(written);
+        for (std::uint32_t i = 0; i < 9; ++i) {
+            std::vector<std::uint8_t> encoded, expected(TIFFGetStrileByteCount(written, i));
+            ASSERT_TRUE(encoder.Encode(0, blocks[i], encoded)) << codec;
+            ASSERT_EQ(TIFFReadRawTile(written, i, expected.data(), static_cast<tmsize_t>(expected.size())),
+                      static_cast<tmsize_t>(expected.size()));
+            EXPECT_TRUE(encoded == expected) << "codec " << codec << " block " << i;
+        }
+        TIFFClose(written);
+    }
 }
 
 // A file in memory that counts the blocks written into it and raises the

@@ -43,9 +43,14 @@ struct TiffBlockEncoder::Scratch {
         if (end > s.Base) {
             const std::uint64_t skip = s.Position < s.Base ? s.Base - s.Position : 0;
             const std::uint64_t at = s.Position + skip - s.Base;
-            if (s.Kept.size() < at + count - skip)
-                s.Kept.resize(at + count - skip);
-            std::memcpy(s.Kept.data() + at, static_cast<const std::uint8_t*>(data) + skip, count - skip);
+            const std::uint8_t* from = static_cast<const std::uint8_t*>(data) + skip;
+            if (at == s.Kept.size()) {   // appended, as blocks are: no zeroing first
+                s.Kept.insert(s.Kept.end(), from, from + (count - skip));
+            } else {
+                if (s.Kept.size() < at + count - skip)
+                    s.Kept.resize(at + count - skip);
+                std::memcpy(s.Kept.data() + at, from, count - skip);
+            }
         }
         s.Position = end;
         s.Size = std::max(s.Size, end);

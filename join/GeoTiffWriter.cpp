@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -17,6 +18,7 @@
 #include <tiffio.h>
 #include <xtiffio.h>
 
+#include "join/BlockPipeline.h"
 #include "join/TileSource.h"
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
@@ -161,7 +163,11 @@ public:
     // and decoded) on a thread of their own, a few blocks ahead of this one,
     // which compresses and halves them. Both go through the blocks in the
     // same order, so the file is the same byte for byte.
-    void Run(int threads) {
+    //
+    // With `threads` > 1 the blocks are also compressed on that many
+    // workers (each with an encoder from `makeEncoder`) and written here in
+    // the order they were made, which is again the same file.
+    void Run(int threads, const std::function<BlockPipeline::Encode()>& makeEncoder) {
         const int top = static_cast<int>(levels_.size()) - 1;
         std::thread composer;
         if (threads > 1) {
@@ -182,11 +188,22 @@ public:
                 t.join();
             }
         } joiner{*this, composer};
+        // Ends (its workers stopped) before the composer on any way out.
+        std::unique_ptr<BlockPipeline> pipeline;
+        if (threads > 1) {
+            pipeline = std::make_unique<BlockPipeline>(threads, kInFlightPerWorker * static_cast<std::size_t>(threads),
+                                                       makeEncoder,
+                                                       [this](PipelineBlock& block) { WriteCompressed(block); });
+            pipeline_ = pipeline.get();
+        }
         for (std::int64_t by = 0; by < BlocksY(top); ++by)
             for (std::int64_t bx = 0; bx < BlocksX(top); ++bx) {
                 Produce(top, bx, by);
                 Write(top, bx, by);
             }
+        if (pipeline)
+            pipeline->Finish();
+        pipeline_ = nullptr;
     }
 
 private:
@@ -265,10 +282,18 @@ private:
                                                     static_cast<std::uint32_t>(by * kBlockSize), 0, 0);
         const std::vector<std::uint8_t>& rgba = buffers_[level];
         if (masks_.empty()) {
-            if (TIFFWriteEncodedTile(tif, index, const_cast<std::uint8_t*>(rgba.data()), kBlockBytes) < 0)
+            if (pipeline_) {
+                // The level's buffer is halved into its parent next: the
+                // pipeline gets a copy.
+                outgoing_.assign(rgba.begin(), rgba.end());
+                pipeline_->Submit(ImageStream(level), index, outgoing_);
+            } else if (TIFFWriteEncodedTile(tif, index, const_cast<std::uint8_t*>(rgba.data()), kBlockBytes) < 0) {
                 Fail(paths_[level]);
+            }
             return;
         }
+        rgb_.resize(std::size_t{kBlockSize} * kBlockSize * 3);
+        maskBits_.resize(std::size_t{kBlockSize} * kBlockSize / 8);
         // A pixel is map where its alpha rounds to opaque: at full resolution
         // exactly the tiles' pixels, in an overview where most of the pixels
         // below it are map.
@@ -278,10 +303,36 @@ private:
             if (rgba[i * kChannels + 3] >= 128)
                 maskBits_[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
         }
+        if (pipeline_) {
+            pipeline_->Submit(ImageStream(level), index, rgb_);
+            pipeline_->Submit(MaskStream(level), index, maskBits_);
+            return;
+        }
         if (TIFFWriteEncodedTile(tif, index, rgb_.data(), static_cast<tmsize_t>(rgb_.size())) < 0)
             Fail(paths_[level]);
         if (TIFFWriteEncodedTile(masks_[level], index, maskBits_.data(), static_cast<tmsize_t>(maskBits_.size())) < 0)
             Fail(maskPaths_[level]);
+    }
+
+    // The files of the levels as the pipeline numbers them: the images,
+    // then the masks.
+    int ImageStream(int level) const { return level; }
+    int MaskStream(int level) const { return static_cast<int>(levels_.size()) + level; }
+
+    // On the calling thread, in the order the blocks were made: a block
+    // compressed by a worker goes into its file as it is.
+    void WriteCompressed(PipelineBlock& block) {
+        const bool mask = block.Stream >= static_cast<int>(levels_.size());
+        const std::size_t level = static_cast<std::size_t>(mask ? block.Stream - levels_.size() : block.Stream);
+        const std::string& path = mask ? maskPaths_[level] : paths_[level];
+        if (!block.Error.empty()) {
+            tiffMessage = block.Error;
+            Fail(path);
+        }
+        tiffMessage.clear();
+        if (TIFFWriteRawTile(mask ? masks_[level] : files_[level], block.Index, block.Bytes.data(),
+                             static_cast<tmsize_t>(block.Bytes.size())) < 0)
+            Fail(path);
     }
 
     void Produce(int level, std::int64_t bx, std::int64_t by) {
@@ -349,6 +400,13 @@ private:
     std::vector<std::vector<std::uint8_t>> buffers_;   // one block per level
     std::vector<std::uint8_t> rgb_, maskBits_;         // the block being written, split
 
+    // Blocks being compressed, or compressed and waiting for their turn to
+    // be written, per worker: enough to keep the workers busy while this
+    // thread halves, few enough that memory stays a few megabytes.
+    static constexpr std::size_t kInFlightPerWorker = 4;
+    BlockPipeline* pipeline_ = nullptr;
+    std::vector<std::uint8_t> outgoing_;               // a block handed to the pipeline
+
     // Between the composing thread and this one.
     static constexpr std::size_t kAhead = 8;   // blocks composed ahead at most
     bool piped_ = false;
@@ -360,9 +418,10 @@ private:
     std::exception_ptr failure_;
 };
 
-// Copies the blocks of `fromPath`, still compressed, into the current
-// directory of `to`; each lands at the end of the file.
-void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath) {
+} // namespace
+
+void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath, const JoinControl& control) {
+    InstallTiffHandlers();
     tiffMessage.clear();
     // "m": read, not memory-mapped: a mapped level file would count its
     // whole size towards the process's resident memory as it is copied.
@@ -372,6 +431,7 @@ void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath
     const std::uint32_t blocks = TIFFNumberOfTiles(from.get());
     std::vector<std::uint8_t> raw;
     for (std::uint32_t i = 0; i < blocks; ++i) {
+        control.Poll();
         const std::uint64_t size = TIFFGetStrileByteCount(from.get(), i);
         raw.resize(std::max<std::uint64_t>(size, 1));
         if (TIFFReadRawTile(from.get(), i, raw.data(), static_cast<tmsize_t>(size)) < 0)
@@ -380,6 +440,8 @@ void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath
             Fail(toPath);
     }
 }
+
+namespace {
 
 // GDAL's note at the start of a cloud optimized file, which readers use to
 // know the layout without looking through the file.
@@ -403,7 +465,7 @@ struct Subfile {
 // first bytes and the coarse levels before the fine ones.
 void WriteCloudOptimized(const std::string& path, const std::vector<std::pair<std::int64_t, std::int64_t>>& levels,
                          const std::vector<Subfile>& subfiles, const GeoTiffSettings& settings,
-                         const MapRaster& raster) {
+                         const MapRaster& raster, const JoinControl& control) {
     {
         TiffPtr out = OpenForWriting(path, settings.BigTiff);
         // libtiff has written the header; the first directory goes where the
@@ -437,7 +499,7 @@ void WriteCloudOptimized(const std::string& path, const std::vector<std::pair<st
                 continue;
             if (!TIFFSetDirectory(out.get(), static_cast<tdir_t>(i)))
                 Fail(path);
-            CopyBlocks(out.get(), path, subfiles[i].Source);
+            CopyBlocks(out.get(), path, subfiles[i].Source, control);
             if (!TIFFFlush(out.get()))
                 Fail(path);
         }
@@ -498,7 +560,24 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
         }
     }
 
-    PyramidBuilder(task, raster, tiles, control, levels, files, paths, masks, maskPaths).Run(settings.Threads);
+    // Each worker compresses into scratch files of its own, with the tags
+    // of the level files: kind 0 for the images, 1 for the masks. The
+    // streams are the levels' images, then their masks.
+    const int count = static_cast<int>(levels.size());
+    auto makeEncoder = [&settings, count]() -> BlockPipeline::Encode {
+        auto encoder = std::make_shared<TiffBlockEncoder>(
+            [&settings](int kind, TIFF* tif, std::uint32_t width, std::uint32_t height) {
+                SetImageTags(tif, width, height, false, settings, kind == 1 ? Ifd::Mask : Ifd::Image);
+            },
+            settings.BigTiff);
+        return [encoder, count](PipelineBlock& block) {
+            tiffMessage.clear();
+            if (!encoder->Encode(block.Stream >= count ? 1 : 0, block.Pixels, block.Bytes))
+                block.Error = tiffMessage.empty() ? std::string("a block could not be compressed") : tiffMessage;
+        };
+    };
+    PyramidBuilder(task, raster, tiles, control, levels, files, paths, masks, maskPaths)
+        .Run(settings.Threads, makeEncoder);
 
     auto finish = [](std::vector<TiffPtr>& owned, const std::vector<std::string>& paths) {
         for (std::size_t i = 0; i < owned.size(); ++i) {
@@ -511,7 +590,7 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
     finish(owned, paths);
     finish(ownedMasks, maskPaths);
     control.Poll();
-    WriteCloudOptimized(path, levels, subfiles, settings, raster);
+    WriteCloudOptimized(path, levels, subfiles, settings, raster, control);
     for (const Subfile& f : subfiles)
         std::remove(f.Source.c_str());
 }

@@ -9,7 +9,8 @@
 // is halved into its parent at once. Each level (and its mask) goes to a
 // temporary TIFF first; the output is then put together from them block by
 // block, still compressed: all directories first, then the levels from the
-// smallest to the full resolution.
+// smallest to the full resolution. With more than one thread, decoding and
+// compressing run beside this work; blocks are still written in one order.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -17,6 +18,9 @@
 
 #include "join/MapGeometry.h"
 #include "join/Output.h"
+
+struct tiff;
+typedef struct tiff TIFF;   // as libtiff's header names it
 
 namespace kartivo::task { class KvTask; }
 
@@ -34,8 +38,9 @@ struct GeoTiffSettings {
     RgbaCodec Codec = RgbaCodec::Deflate;
     int Quality = 85;      // JPEG and WebP quality, 1..100
     bool BigTiff = false;
-    // 2: tiles are read and decoded on a second thread while this one
-    // compresses; the file is the same either way.
+    // 2 or more: tiles are read and decoded on a thread of their own, and
+    // the blocks compressed on this many workers, while this thread halves
+    // them and writes them in order; the file is the same byte for byte.
     int Threads = 1;
 };
 
@@ -46,6 +51,12 @@ std::vector<std::pair<std::int64_t, std::int64_t>> PyramidLevels(std::int64_t wi
 // Bytes of the uncompressed pixels of every level, the measure of whether
 // the file could pass the 4 GB a classic TIFF can address.
 std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height);
+
+// Copies every block of the tiled TIFF `fromPath`, still compressed, into
+// the current directory of `to` (written as `toPath`); each lands at the end
+// of the file. A large level takes a while: `control` is polled before each
+// block, and a cancel throws JoinCancelled.
+void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath, const JoinControl& control);
 
 // Writes into `path` (a file the caller made and removes on failure).
 // Temporary files for the overview levels are made in `folder` through

@@ -7,7 +7,9 @@
 // memory. Tiles are copies of 16 pictures, one file each (so each is read
 // from disk on its own), made once under /tmp/kartivo_bench_view (or the
 // second argument); before each cold measure they are dropped from the page
-// cache. Usage: bench_view [side] [folder] [jpg|png]
+// cache. Usage: bench_view [side] [folder] [jpg|png] [kept]; "kept" starts
+// from the overviews an earlier run left in the folder and skips building
+// them from cold tiles, the longest part at 1,000,000 tiles.
 #include <QGuiApplication>
 #include <QBuffer>
 #include <QImage>
@@ -214,10 +216,15 @@ int Run(int argc, char** argv) {
     const std::string folder = platform::IncludeTrailingPathDelimiter(
         argc > 2 ? argv[2] : "/tmp/kartivo_bench_view");
     const bool png = argc > 3 && std::string(argv[3]) == "png";
+    const bool kept = argc > 4 && std::string(argv[4]) == "kept";
+    // Each figure as soon as it is known, also into a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string project = MakeProject(folder, side, png);
-    // The kept overviews go to a folder of the benchmark's own, emptied first.
+    // The kept overviews go to a folder of the benchmark's own, emptied first
+    // unless asked to keep them.
     const std::string cache = folder + "cache";
-    std::filesystem::remove_all(cache);
+    if (!kept)
+        std::filesystem::remove_all(cache);
     setenv("XDG_CACHE_HOME", cache.c_str(), 1);
     std::printf("project %s: %d x %d = %lld %s tiles\n", project.c_str(), side, side,
                 static_cast<long long>(side) * side, png ? "PNG" : "JPEG");
@@ -232,7 +239,7 @@ int Run(int argc, char** argv) {
 
     // 1. The whole task: overviews built from cold tiles, then kept.
     Evict(task, cache);
-    {
+    if (!kept) {
         view::qt::MapRenderer renderer(*saved);
         view::Viewport fit(1920, 1080);
         fit.Fit(renderer.Grid());

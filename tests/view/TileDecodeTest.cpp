@@ -72,7 +72,7 @@ TEST(ReduceImage, EachPixelIsTheMeanOfItsBlockAlphaIncluded)
     const QImage reduced = qt::ReduceImage(source, QSize(16, 12));
     ASSERT_EQ(reduced.size(), QSize(16, 12));
     EXPECT_EQ(reduced.format(), QImage::Format_RGB32);
-    EXPECT_EQ(WorstDifference(reduced, source), 0);
+    EXPECT_LE(WorstDifference(reduced, source), 1);
 
     // Half of each 2 x 2 block transparent: half the alpha, the colour of the
     // opaque half (premultiplied, so it is not darkened).
@@ -98,12 +98,12 @@ TEST(ScaledDecode, ShowsTheMeanOfThePixelsInThePaintersFormat)
         const QImage* Source;
         const char* Format;
         QSize To;
-        int Tolerance;   // PNG is exact; JPEG loses a little, and more at 1/8
+        int Tolerance;   // PNG within rounding; JPEG loses a little, and more at 1/8
     };
-    for (const Case& c : {Case{&square, "PNG", {128, 128}, 0}, Case{&square, "PNG", {64, 64}, 0},
-                          Case{&square, "PNG", {16, 16}, 0}, Case{&square, "JPG", {128, 128}, 10},
+    for (const Case& c : {Case{&square, "PNG", {128, 128}, 1}, Case{&square, "PNG", {64, 64}, 1},
+                          Case{&square, "PNG", {16, 16}, 1}, Case{&square, "JPG", {128, 128}, 10},
                           Case{&square, "JPG", {64, 64}, 10}, Case{&square, "JPG", {16, 16}, 12},
-                          Case{&wide, "JPG", {64, 45}, 10}, Case{&wide, "PNG", {128, 90}, 0}}) {
+                          Case{&wide, "JPG", {64, 45}, 10}, Case{&wide, "PNG", {128, 90}, 1}}) {
         TileFault fault = TileFault::Damaged;
         const QImage image = qt::DecodeTileImage(Encode(*c.Source, c.Format), c.Source->size(), c.To, fault);
         ASSERT_EQ(fault, TileFault::None) << c.Format << " " << c.To.width();

@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 
 #include "platform/SafeRead.h"
 #include "view/qt/OverviewPyramid.h"
@@ -38,42 +37,10 @@ int JpegShrink(QSize size, QSize scaledTo) {
 QImage ReduceImage(const QImage& source, QSize to) {
     if (source.isNull() || !to.isValid() || source.size() == to)
         return source;
-    const int fx = source.width() / to.width(), fy = source.height() / to.height();
-    const bool whole = fx >= 1 && fy >= 1 && fx * to.width() == source.width() &&
-                       fy * to.height() == source.height();
-    if (!whole || (source.format() != QImage::Format_RGB32 &&
-                   source.format() != QImage::Format_ARGB32_Premultiplied))
-        return source.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    // Each pixel the mean of the fx x fy block it stands for, channel by
-    // channel; premultiplied colours average correctly with their alpha.
-    QImage out(to, source.format());
-    if (out.isNull())
-        return out;
-    const unsigned n = static_cast<unsigned>(fx * fy);
-    std::vector<std::uint32_t> sums(static_cast<std::size_t>(to.width()) * 4);
-    for (int oy = 0; oy < to.height(); ++oy) {
-        std::fill(sums.begin(), sums.end(), 0u);
-        for (int dy = 0; dy < fy; ++dy) {
-            const auto* row = reinterpret_cast<const std::uint32_t*>(source.constScanLine(oy * fy + dy));
-            for (int ox = 0; ox < to.width(); ++ox) {
-                std::uint32_t* s = &sums[static_cast<std::size_t>(ox) * 4];
-                for (int dx = 0; dx < fx; ++dx) {
-                    const std::uint32_t p = row[ox * fx + dx];
-                    s[0] += p & 0xff;
-                    s[1] += (p >> 8) & 0xff;
-                    s[2] += (p >> 16) & 0xff;
-                    s[3] += p >> 24;
-                }
-            }
-        }
-        auto* dst = reinterpret_cast<std::uint32_t*>(out.scanLine(oy));
-        for (int ox = 0; ox < to.width(); ++ox) {
-            const std::uint32_t* s = &sums[static_cast<std::size_t>(ox) * 4];
-            auto mean = [n](std::uint32_t v) { return (v + n / 2) / n; };
-            dst[ox] = mean(s[0]) | mean(s[1]) << 8 | mean(s[2]) << 16 | mean(s[3]) << 24;
-        }
-    }
-    return out;
+    // Qt's smooth scaling averages the area each pixel stands for (within
+    // one level of the exact mean) with vector instructions: several times
+    // faster than a plain loop, and it keeps RGB32 and premultiplied ARGB32.
+    return source.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo, TileFault& fault) {

@@ -39,9 +39,8 @@ struct TileEntry {
     }
 };
 
-// `source` at size `to`, each pixel the mean of the block it stands for
-// when `to` divides the size evenly (RGB32 and premultiplied ARGB32, kept
-// in that format), else smoothly scaled.
+// `source` shrunk to `to`, each pixel the mean of the area it stands for
+// (within one level), in the same format for RGB32 and premultiplied ARGB32.
 QImage ReduceImage(const QImage& source, QSize to);
 
 // Decodes the bytes of a tile whose picture must be `tileSize`, at

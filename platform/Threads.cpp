@@ -1,8 +1,26 @@
 #include "platform/Threads.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <exception>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace kartivo::platform {
+
+// ---------------------------------------------------------------- priority
+
+void LowerThisThreadPriority()
+{
+    // On Linux a nice value belongs to the thread, named by its kernel id.
+    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0 && now < 19)
+        ::setpriority(PRIO_PROCESS, tid, std::min(19, now + 5));
+}
 
 // ---------------------------------------------------------------- sleeping
 

@@ -63,6 +63,11 @@ private:
     bool shutdown_ = false;
 };
 
+// Lowers the calling thread's scheduling priority a little, so that work
+// done behind the scenes (decoding images) leaves the cores to a thread
+// that draws the window whenever both want one. Best effort: no error.
+void LowerThisThreadPriority();
+
 // The text of an exception: what() of a std::exception, otherwise
 // "unknown exception"; "" for no exception.
 std::string ExceptionText(const std::exception_ptr& error);

@@ -3,6 +3,7 @@
 #include <QPen>
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "task/Unitclasstask.h"
 #include "view/MapScale.h"
@@ -137,7 +138,54 @@ std::vector<PyramidKey> MapRenderer::Lacking(const Viewport& view) const {
     return lacking;
 }
 
+std::vector<TileLoader::Wish> MapRenderer::Wishes(const std::vector<PyramidKey>& keys) const {
+    std::vector<TileLoader::Wish> wishes;
+    wishes.reserve(keys.size());
+    for (const PyramidKey& k : keys) {
+        TileLoader::Wish w{k, {}};
+        // An overview drawn from tiles takes the finer images already
+        // decoded for a closer view instead of decoding their tiles again.
+        if (k.Level >= 1 && !pyramid_->Keeps(k))
+            for (int i = 0; i < 2; ++i)
+                for (int j = 0; j < 2; ++j) {
+                    const PyramidKey child{k.Level - 1, k.Col * 2 + i, k.Row * 2 + j};
+                    const TileEntry* e = cache_.Peek(child);
+                    if (e && !e->Provisional)
+                        w.Parts.emplace_back(child, *e);
+                }
+        wishes.push_back(std::move(w));
+    }
+    return wishes;
+}
+
+std::vector<PyramidKey> MapRenderer::Ring(const Viewport& view, int level,
+                                          const std::vector<PyramidKey>& visible) const {
+    // Half a screen or one image beyond each edge, whichever is more: a
+    // steady drag reaches it only after the loader has had time for it.
+    const MapRect vis = view.VisibleMap();
+    const double mx = std::max(std::ldexp(double(grid_.TileWidth()), level), (vis.Right - vis.Left) / 2);
+    const double my = std::max(std::ldexp(double(grid_.TileHeight()), level), (vis.Bottom - vis.Top) / 2);
+    const MapRect around{vis.Left - mx, vis.Top - my, vis.Right + mx, vis.Bottom + my};
+    std::unordered_set<PyramidKey, PyramidKeyHash> seen(visible.begin(), visible.end());
+    std::vector<PyramidKey> ring;
+    for (const PyramidKey& k : grid_.KeysCovering(around, level)) {
+        if (seen.count(k) || cache_.Contains(k))
+            continue;
+        // Kept overviews only once they are ready: a stand-in would be
+        // sampled from many tiles, for a place not even in sight.
+        if (pyramid_->Keeps(k) && !pyramid_->IsReady(k))
+            continue;
+        ring.push_back(k);
+    }
+    return ring;
+}
+
 bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays& overlays) {
+    return PaintView(painter, view, overlays, true);
+}
+
+bool MapRenderer::PaintView(QPainter& painter, const Viewport& view, const Overlays& overlays,
+                            bool lookAround) {
     painter.save();
     painter.fillRect(QRect(0, 0, view.Width(), view.Height()), viewcolors::Background);
     const int level = view.Level(grid_);
@@ -145,7 +193,7 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
     // Images shown smaller than their own size are smoothed; larger, their
     // pixels stay sharp so the tiles' own pixels can be seen.
     const bool smooth = view.Scale() * std::ldexp(1.0, level) < 0.999;
-    std::vector<PyramidKey> lacking, toBuild;
+    std::vector<PyramidKey> lacking, toBuild, placeholders;
     // Map pixels beyond the grid inside an image's rectangle are transparent
     // in overviews; a tile (level 0) never reaches beyond the grid.
     for (const PyramidKey& k : keys) {
@@ -173,10 +221,28 @@ bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays&
             const MapRect clipped{kr.Left, kr.Top, std::min(kr.Right, grid_.Width()),
                                   std::min(kr.Bottom, grid_.Height())};
             painter.fillRect(ScreenRect(view, clipped), viewcolors::Loading);
-            DrawStandIn(painter, view, k);
+            if (!DrawStandIn(painter, view, k) && lookAround) {
+                // Nothing to stretch in: the nearest coarser overview that
+                // is ready comes first, one quick read for a whole block.
+                for (int up = 1; up <= 8 && level + up <= grid_.MaxLevel(); ++up) {
+                    const PyramidKey parent{k.Level + up, k.Col >> up, k.Row >> up};
+                    if (!pyramid_->Keeps(parent) || !pyramid_->IsReady(parent))
+                        continue;
+                    if (!cache_.Contains(parent) &&
+                        std::find(placeholders.begin(), placeholders.end(), parent) == placeholders.end())
+                        placeholders.push_back(parent);
+                    break;
+                }
+            }
         }
     }
-    loader_->Want(lacking);
+    std::vector<PyramidKey> wanted = placeholders;
+    wanted.insert(wanted.end(), lacking.begin(), lacking.end());
+    if (lookAround) {
+        const std::vector<PyramidKey> ring = Ring(view, level, keys);
+        wanted.insert(wanted.end(), ring.begin(), ring.end());
+    }
+    loader_->Want(Wishes(wanted));
     pyramid_->Want(toBuild);
     buildingLevel_ = toBuild.empty() ? -1 : level;
     allImagesAtHand_ = lacking.empty();
@@ -359,7 +425,7 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays, const
             const std::vector<PyramidKey> lacking = Lacking(band);
             if (lacking.empty())
                 break;
-            loader_->Want(lacking);
+            loader_->Want(Wishes(lacking));
             loader_->WaitIdle();
         }
         Absorb();
@@ -369,7 +435,7 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays, const
         // The graticule's labels sit at the picture's edges: drawn once below.
         Overlays bandOverlays = overlays;
         bandOverlays.Graticule = false;
-        Paint(painter, band, bandOverlays);
+        PaintView(painter, band, bandOverlays, false);
         painter.restore();
     }
     // What was looked at but not used is not kept for a later check.

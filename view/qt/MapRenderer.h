@@ -52,7 +52,11 @@ public:
     // Files what the loader finished into the cache.
     void Absorb();
 
-    // Draws the view; true when every image it needed was at hand.
+    // Draws the view; true when every image it needed was at hand. Never
+    // waits: what is not decoded yet shows a coarser or finer image at hand
+    // (asking first for the nearest ready overview when there is none), and
+    // the images just beyond the view are asked for after those in it, so
+    // that a drag finds them decoded.
     bool Paint(QPainter& painter, const Viewport& view, const Overlays& overlays);
     // The whole picture of a view, waiting for every image it needs (for
     // --render and Export view). Large pictures are drawn in bands so the
@@ -80,6 +84,12 @@ public:
 
 private:
     std::vector<PyramidKey> Lacking(const Viewport& view) const;
+    // `lookAround`: also ask for placeholders and the ring around the view.
+    bool PaintView(QPainter& painter, const Viewport& view, const Overlays& overlays, bool lookAround);
+    // The images of `level` around the view, not in sight and not at hand,
+    // nearest first.
+    std::vector<PyramidKey> Ring(const Viewport& view, int level, const std::vector<PyramidKey>& visible) const;
+    std::vector<TileLoader::Wish> Wishes(const std::vector<PyramidKey>& keys) const;
     void DrawEntry(QPainter& painter, const QRect& target, const TileEntry& entry, bool marks,
                    bool smooth) const;
     bool DrawStandIn(QPainter& painter, const Viewport& view, const PyramidKey& key) const;

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRect>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "task/SavedProject.h"
@@ -41,9 +42,13 @@ struct TileEntry {
     }
 };
 
+// `source` shrunk to `to`, each pixel the mean of the area it stands for
+// (within one level), in the same format for RGB32 and premultiplied ARGB32.
+QImage ReduceImage(const QImage& source, QSize to);
+
 // Decodes the bytes of a tile whose picture must be `tileSize`, at
 // `scaledTo` when that is valid (JPEG then decodes at reduced size
-// directly). The size is taken from the image's header before anything is
+// directly), in the format the painter draws fastest. The size is taken from the image's header before anything is
 // decoded, so a file that claims another size costs no memory. A null image
 // with the reason in `fault` when the bytes are not such a picture.
 QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo, TileFault& fault);
@@ -60,10 +65,17 @@ TileLook LookAtTile(const task::SavedProject& project, int x, int y, QSize scale
 
 class OverviewPyramid;
 
+// Images of the level below an overview that are already decoded (the
+// renderer's cache holds them from a closer view): each stands in for its
+// quarter of the overview, shrunk, instead of decoding its tiles again.
+using FinerParts = std::vector<std::pair<PyramidKey, TileEntry>>;
+
 // Reads and decodes what the pyramid image `key` shows: a tile, an overview
 // drawn from every tile it covers, or a kept overview from `pyramid` (when
 // given) once it is ready, until then a stand-in sampled from a few tiles.
+// An overview drawn from its tiles takes its quarters from `parts` (the
+// children of `key`) where they are given.
 TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key,
-                           const OverviewPyramid* pyramid = nullptr);
+                           const OverviewPyramid* pyramid = nullptr, const FinerParts& parts = {});
 
 } // namespace kartivo::view::qt

@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <exception>
 
+#include "platform/Threads.h"
+
 namespace kartivo::view::qt {
 
 TileLoader::TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads,
                        const OverviewPyramid* pyramid)
     : project_(project), grid_(grid), pyramid_(pyramid) {
     if (threads <= 0)
-        threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 2u, 4u));
+        threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency() + 1, 3u, 16u));
     for (int i = 0; i < threads; ++i)
         workers_.emplace_back([this] { Work(); });
 }
@@ -31,15 +33,24 @@ void TileLoader::SetNotifier(std::function<void()> notify) {
 }
 
 void TileLoader::Want(const std::vector<PyramidKey>& keys) {
+    std::vector<Wish> wishes;
+    wishes.reserve(keys.size());
+    for (const PyramidKey& k : keys)
+        wishes.push_back({k, {}});
+    Want(std::move(wishes));
+}
+
+void TileLoader::Want(std::vector<Wish> wishes) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.clear();
-        for (const PyramidKey& k : keys) {
+        for (Wish& w : wishes) {
+            const PyramidKey& k = w.Key;
             const bool busy = std::find(running_.begin(), running_.end(), k) != running_.end() ||
                               std::any_of(done_.begin(), done_.end(),
                                           [&](const Result& r) { return r.first == k; });
             if (!busy)
-                queue_.push_back(k);
+                queue_.push_back(std::move(w));
         }
     }
     workCv_.notify_all();
@@ -60,18 +71,20 @@ void TileLoader::WaitIdle() {
 }
 
 void TileLoader::Work() {
+    platform::LowerThisThreadPriority();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         workCv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
         if (stop_)
             return;
-        const PyramidKey key = queue_.front();
+        Wish wish = std::move(queue_.front());
         queue_.pop_front();
+        const PyramidKey key = wish.Key;
         running_.push_back(key);
         lock.unlock();
         TileEntry entry;
         try {
-            entry = LoadPyramidImage(project_, grid_, key, pyramid_);
+            entry = LoadPyramidImage(project_, grid_, key, pyramid_, wish.Parts);
         } catch (const std::exception&) {
             // Out of memory for one image: shown as unreadable, the rest carries on.
             entry = TileEntry();

@@ -21,9 +21,17 @@ namespace kartivo::view::qt {
 class TileLoader {
 public:
     using Result = std::pair<PyramidKey, TileEntry>;
+    // One image wanted, with the finer images already at hand that it may
+    // be made of (see LoadPyramidImage).
+    struct Wish {
+        PyramidKey Key;
+        FinerParts Parts;
+    };
 
     // `project` and `grid` must outlive the loader. `threads` 0 picks one per
-    // core, at least two and at most four.
+    // core and one more, so that a core is never idle while a worker waits
+    // for the disk (at least three, at most sixteen). Workers run at a
+    // lower priority than the thread that paints.
     // `pyramid`, when given, supplies the kept overviews and must outlive it too.
     TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads = 0,
                const OverviewPyramid* pyramid = nullptr);
@@ -38,6 +46,7 @@ public:
     // The images wanted now, most wanted first. Images being built or
     // waiting to be collected are not asked for twice.
     void Want(const std::vector<PyramidKey>& keys);
+    void Want(std::vector<Wish> wishes);
     std::vector<Result> TakeDone();
     // Blocks until nothing is queued or being built.
     void WaitIdle();
@@ -52,7 +61,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable workCv_, idleCv_;
-    std::deque<PyramidKey> queue_;
+    std::deque<Wish> queue_;
     std::vector<PyramidKey> running_;
     std::vector<Result> done_;
     bool notified_ = false;   // a notification went out that no TakeDone has answered

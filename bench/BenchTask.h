@@ -13,7 +13,8 @@ namespace kartivo::bench {
 
 // Makes the task of `params` and writes its project file and empty failed
 // list; a refused task ends the benchmark.
-inline std::unique_ptr<task::KvTask> CreateTaskFilesOrExit(const task::TaskParameters& params) {
+inline std::unique_ptr<task::KvTask> CreateTaskFilesOrExit(const task::TaskParameters& params)
+{
     auto task = task::KvTask::Create(params).Task;
     if (!task) {
         std::fprintf(stderr, "cannot make the task\n");

@@ -17,13 +17,17 @@ public:
         : thread_([this] {
               while (running_) {
                   const auto posted = std::chrono::steady_clock::now();
-                  QMetaObject::invokeMethod(&target_, [this, posted] {
-                      const double late = std::chrono::duration<double, std::milli>(
-                                              std::chrono::steady_clock::now() - posted).count();
-                      if (late > worstMs_)
-                          worstMs_ = late;
-                      ++probes_;
-                  }, Qt::QueuedConnection);
+                  QMetaObject::invokeMethod(
+                      &target_,
+                      [this, posted] {
+                          const double late = std::chrono::duration<double, std::milli>(
+                                                  std::chrono::steady_clock::now() - posted)
+                                                  .count();
+                          if (late > worstMs_)
+                              worstMs_ = late;
+                          ++probes_;
+                      },
+                      Qt::QueuedConnection);
                   std::this_thread::sleep_for(std::chrono::milliseconds(2));
               }
           })
@@ -45,7 +49,7 @@ private:
     std::atomic<double> worstMs_{0};
     std::atomic<long> probes_{0};
     QObject target_;
-    std::thread thread_;   // last: starts once the members it uses exist
+    std::thread thread_; // last: starts once the members it uses exist
 };
 
 } // namespace kartivo::bench

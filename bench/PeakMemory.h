@@ -8,7 +8,8 @@
 
 namespace kartivo::bench {
 
-inline double PeakRssMb() {
+inline double PeakRssMb()
+{
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))

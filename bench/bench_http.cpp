@@ -33,7 +33,8 @@ namespace {
 
 constexpr std::size_t kFileSize = 20000;
 
-int FreePort() {
+int FreePort()
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -45,7 +46,8 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
-bool Listening(int port) {
+bool Listening(int port)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -59,7 +61,8 @@ bool Listening(int port) {
 // nginx in the foreground, single process, everything under `dir`.
 class Nginx {
 public:
-    Nginx() {
+    Nginx()
+    {
         char tmpl[] = "/tmp/kartivo-bench-http-XXXXXX";
         dir_ = ::mkdtemp(tmpl);
         fs::create_directories(dir_ / "www");
@@ -102,7 +105,8 @@ public:
         }
         ok_ = pid_ > 0 && Listening(port_);
     }
-    ~Nginx() {
+    ~Nginx()
+    {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
             ::waitpid(pid_, nullptr, 0);
@@ -112,7 +116,8 @@ public:
     }
     bool Ok() const { return ok_; }
     int Port() const { return port_; }
-    std::string ErrorLog() const {
+    std::string ErrorLog() const
+    {
         std::ifstream f(dir_ / "logs" / "error.log");
         return std::string(std::istreambuf_iterator<char>(f), {});
     }
@@ -126,18 +131,21 @@ private:
 
 using Clock = std::chrono::steady_clock;
 
-size_t CurlWrite(char* data, size_t size, size_t count, void* user) {
+size_t CurlWrite(char* data, size_t size, size_t count, void* user)
+{
     static_cast<std::string*>(user)->append(data, size * count);
     return size * count;
 }
 
-double Median(std::vector<double> v) {
+double Median(std::vector<double> v)
+{
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv)
+{
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
     const int perRound = argc > 2 ? std::atoi(argv[2]) : 2000;
 
@@ -164,10 +172,12 @@ int Run(int argc, char** argv) {
     auto runOurs = [&] {
         const auto t0 = Clock::now();
         for (int i = 0; i < perRound; ++i) {
-            if (!http.Connected()) ++ourConnects;
+            if (!http.Connected())
+                ++ourConnects;
             buf.Clear();
             http.Get(url, buf);
-            if (buf.Size() != kFileSize) throw std::runtime_error("short body from TIdHTTP");
+            if (buf.Size() != kFileSize)
+                throw std::runtime_error("short body from TIdHTTP");
         }
         return perRound / std::chrono::duration<double>(Clock::now() - t0).count();
     };
@@ -186,7 +196,7 @@ int Run(int argc, char** argv) {
 
     std::vector<double> ours, theirs;
     try {
-        runOurs();   // warm-up: connections, caches
+        runOurs(); // warm-up: connections, caches
         runCurl();
         for (int r = 0; r < rounds; ++r) {
             if (r % 2 == 0) {
@@ -205,8 +215,9 @@ int Run(int argc, char** argv) {
     curl_global_cleanup();
 
     const double a = Median(ours), b = Median(theirs);
-    std::printf("bench_http: %d rounds x %d sequential keep-alive GETs of %zu bytes from nginx on 127.0.0.1\n",
-                rounds, perRound, kFileSize);
+    std::printf(
+        "bench_http: %d rounds x %d sequential keep-alive GETs of %zu bytes from nginx on 127.0.0.1\n",
+        rounds, perRound, kFileSize);
     std::printf("  TIdHTTP : %9.0f requests/s (median), connections opened: %d\n", a, ourConnects);
     std::printf("  libcurl : %9.0f requests/s (median), connections opened: %ld\n", b, curlConnects);
     std::printf("  ratio   : %.2fx libcurl (target >= 0.90x)\n", a / b);
@@ -217,6 +228,4 @@ int Run(int argc, char** argv) {
 
 } // namespace kartivo::bench
 
-int main(int argc, char** argv) {
-    return kartivo::bench::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::bench::Run(argc, argv); }

@@ -53,7 +53,8 @@ struct Measure {
 
 // Runs `job` in a child process and measures it (wall, user + system CPU of
 // the child and its own children, peak resident memory).
-Measure InChild(const std::function<int()>& job) {
+Measure InChild(const std::function<int()>& job)
+{
     std::fflush(nullptr);
     const auto start = Clock::now();
     const pid_t pid = ::fork();
@@ -71,13 +72,15 @@ Measure InChild(const std::function<int()>& job) {
     return m;
 }
 
-Measure Shell(const std::string& command) {
+Measure Shell(const std::string& command)
+{
     return InChild([&] { return std::system((command + " >/dev/null 2>&1").c_str()) == 0 ? 0 : 1; });
 }
 
 // Tiles with texture (gradients and noise) so that they compress like
 // imagery, not like flat colour; a few variants, used in turn.
-std::vector<std::string> MakeTileVariants(join::TileFormat format, int count, int quality) {
+std::vector<std::string> MakeTileVariants(join::TileFormat format, int count, int quality)
+{
     std::vector<std::string> variants;
     std::mt19937 random(42);
     for (int v = 0; v < count; ++v) {
@@ -91,7 +94,7 @@ std::vector<std::string> MakeTileVariants(join::TileFormat format, int count, in
                 p[2] = static_cast<std::uint8_t>(((x ^ y) + noise) & 255);
                 p[3] = 255;
             }
-        if (format == join::TileFormat::Png)   // road maps are mostly flat areas
+        if (format == join::TileFormat::Png) // road maps are mostly flat areas
             for (int i = 0; i < 256 * 256 * 4; i += 4)
                 if ((i / 4 / 256) % 64 > 8)
                     rgba[i] = rgba[i + 1] = rgba[i + 2] = static_cast<std::uint8_t>(230 - v);
@@ -108,7 +111,8 @@ struct SyntheticTask {
 // A square-ish task of about `tiles` tiles at zoom 18, written as Start
 // writes it, with every tile present.
 SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t tiles, bool worldFiles,
-                       int quality = 85) {
+                       int quality = 85)
+{
     std::filesystem::create_directories(folder);
     const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles))));
     const int rows = static_cast<int>((tiles + columns - 1) / columns);
@@ -155,7 +159,8 @@ SyntheticTask MakeTask(const std::string& folder, int mapsType, std::int64_t til
 }
 
 Measure Combine(const std::string& project, join::OutputFormat format, const std::string& output,
-                join::Compression compression = join::Compression::Deflate, int minZoom = -1) {
+                join::Compression compression = join::Compression::Deflate, int minZoom = -1)
+{
     return InChild([&] {
         std::string error;
         auto p = task::SavedProject::Open(project, error);
@@ -173,7 +178,8 @@ Measure Combine(const std::string& project, join::OutputFormat format, const std
 }
 
 // The first line of a command's output.
-std::string FirstLine(const std::string& command) {
+std::string FirstLine(const std::string& command)
+{
     std::string line;
     if (std::FILE* p = ::popen(command.c_str(), "r")) {
         char buffer[1024];
@@ -187,25 +193,33 @@ std::string FirstLine(const std::string& command) {
 }
 
 // GDAL's validator's verdict on a file.
-std::string CogVerdict(const std::string& tif) {
-    return FirstLine("/usr/bin/python3 /usr/lib/python3/dist-packages/osgeo_utils/samples/"
-                     "validate_cloud_optimized_geotiff.py '" + tif + "' 2>&1 | grep -m1 -i valid");
+std::string CogVerdict(const std::string& tif)
+{
+    return FirstLine(
+        "/usr/bin/python3 /usr/lib/python3/dist-packages/osgeo_utils/samples/"
+        "validate_cloud_optimized_geotiff.py '" +
+        tif + "' 2>&1 | grep -m1 -i valid");
 }
 
 // The largest and the mean difference of the colour bands where both masks
 // say map, and the pixels whose masks differ, at full resolution.
-std::string ComparePixels(const std::string& a, const std::string& b) {
+std::string ComparePixels(const std::string& a, const std::string& b)
+{
     const std::string script =
         "import sys\n"
         "from osgeo import gdal\n"
         "import numpy as np\n"
         "A=gdal.Open(sys.argv[1]); B=gdal.Open(sys.argv[2])\n"
-        "ma=A.GetRasterBand(1).GetMaskBand().ReadAsArray()>0; mb=B.GetRasterBand(1).GetMaskBand().ReadAsArray()>0\n"
+        "ma=A.GetRasterBand(1).GetMaskBand().ReadAsArray()>0; "
+        "mb=B.GetRasterBand(1).GetMaskBand().ReadAsArray()>0\n"
         "both=ma&mb; worst=0; total=0.0\n"
         "for i in (1,2,3):\n"
-        "  d=np.abs(A.GetRasterBand(i).ReadAsArray().astype(int)-B.GetRasterBand(i).ReadAsArray().astype(int))[both]\n"
+        "  "
+        "d=np.abs(A.GetRasterBand(i).ReadAsArray().astype(int)-B.GetRasterBand(i).ReadAsArray().astype(int))["
+        "both]\n"
         "  worst=max(worst,int(d.max()) if d.size else 0); total+=float(d.mean()) if d.size else 0\n"
-        "print('largest difference %d, mean %.3f, pixels whose mask differs %d' % (worst,total/3,int((ma!=mb).sum())))\n";
+        "print('largest difference %d, mean %.3f, pixels whose mask differs %d' % "
+        "(worst,total/3,int((ma!=mb).sum())))\n";
     const std::string path = a + ".compare.py";
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fputs(script.c_str(), f);
@@ -216,14 +230,16 @@ std::string ComparePixels(const std::string& a, const std::string& b) {
     return verdict;
 }
 
-double FileMb(const std::string& path) {
+double FileMb(const std::string& path)
+{
     std::error_code ec;
     return static_cast<double>(std::filesystem::file_size(path, ec)) / 1e6;
 }
 
 // With `deflateOnly`, only platejoin's and GDAL's DEFLATE files are made.
 void CompareWithGdal(const std::string& root, int mapsType, const char* label, std::int64_t tiles,
-                     bool deflateOnly = false) {
+                     bool deflateOnly = false)
+{
     const std::string folder = root + "/" + label;
     std::printf("\n%s tiles: %lld requested\n", label, static_cast<long long>(tiles));
     const auto made = Clock::now();
@@ -240,11 +256,15 @@ void CompareWithGdal(const std::string& root, int mapsType, const char* label, s
     const std::string vrt = folder + "/gdal.vrt", tif = folder + "/gdal.tif";
     const Measure v = Shell("gdalbuildvrt -addalpha -a_srs EPSG:3857 -input_file_list '" + folder +
                             "/tiles.txt' '" + vrt + "'");
-    const Measure tr = Shell("gdal_translate -co TILED=YES -co BLOCKXSIZE=256 -co BLOCKYSIZE=256 "
-                             "-co COMPRESS=DEFLATE -co BIGTIFF=IF_SAFER -co NUM_THREADS=ALL_CPUS "
-                             "--config GDAL_NUM_THREADS ALL_CPUS '" + vrt + "' '" + tif + "'");
-    const Measure ov = Shell("gdaladdo -r average --config COMPRESS_OVERVIEW DEFLATE "
-                             "--config GDAL_NUM_THREADS ALL_CPUS '" + tif + "'");
+    const Measure tr = Shell(
+        "gdal_translate -co TILED=YES -co BLOCKXSIZE=256 -co BLOCKYSIZE=256 "
+        "-co COMPRESS=DEFLATE -co BIGTIFF=IF_SAFER -co NUM_THREADS=ALL_CPUS "
+        "--config GDAL_NUM_THREADS ALL_CPUS '" +
+        vrt + "' '" + tif + "'");
+    const Measure ov = Shell(
+        "gdaladdo -r average --config COMPRESS_OVERVIEW DEFLATE "
+        "--config GDAL_NUM_THREADS ALL_CPUS '" +
+        tif + "'");
     const double gdalWall = v.wall + tr.wall + ov.wall;
     const double gdalPeak = std::max({v.peakMb, tr.peakMb, ov.peakMb});
     std::printf("  GDAL:       %8.1f s wall, %8.1f s CPU, peak %7.1f MB, %8.1f MB file%s\n", gdalWall,
@@ -260,46 +280,52 @@ void CompareWithGdal(const std::string& root, int mapsType, const char* label, s
     }
     if (mapsType == 5) {
         // Every block compression on the road tiles.
-        const std::pair<join::Compression, const char*> codecs[] = {
-            {join::Compression::Zstd, "ZSTD"}, {join::Compression::Webp, "WebP"}};
+        const std::pair<join::Compression, const char*> codecs[] = {{join::Compression::Zstd, "ZSTD"},
+                                                                    {join::Compression::Webp, "WebP"}};
         for (const auto& [codec, name] : codecs) {
             if (!join::CompressionAvailable(codec))
                 continue;
             const std::string out = folder + "/kartivo_" + name + ".tif";
             const Measure c = Combine(t.project, join::OutputFormat::GeoTiff, out, codec);
-            std::printf("  platejoin %-5s %6.1f s wall, peak %7.1f MB, %8.1f MB file (DEFLATE %.1f MB)%s\n", name,
-                        c.wall, c.peakMb, FileMb(out), FileMb(ours), c.ok ? "" : "  FAILED");
+            std::printf("  platejoin %-5s %6.1f s wall, peak %7.1f MB, %8.1f MB file (DEFLATE %.1f MB)%s\n",
+                        name, c.wall, c.peakMb, FileMb(out), FileMb(ours), c.ok ? "" : "  FAILED");
         }
     } else {
         // The default for JPEG tiles: YCbCr JPEG blocks and a 1-bit mask, as
         // GDAL writes them with the same quality.
         const std::string ycc = folder + "/kartivo_ycbcr.tif", gdalYcc = folder + "/gdal_ycbcr.tif";
         const Measure ky = Combine(t.project, join::OutputFormat::GeoTiff, ycc, join::Compression::Default);
-        const std::string jpegOptions = "--config GDAL_TIFF_INTERNAL_MASK YES --config GDAL_NUM_THREADS ALL_CPUS ";
-        const Measure gt = Shell("gdal_translate -b 1 -b 2 -b 3 -mask 4 -co TILED=YES -co BLOCKXSIZE=256 "
-                                 "-co BLOCKYSIZE=256 -co COMPRESS=JPEG -co PHOTOMETRIC=YCBCR -co JPEG_QUALITY=85 "
-                                 "-co BIGTIFF=IF_SAFER " + jpegOptions + "'" + vrt + "' '" + gdalYcc + "'");
-        const Measure go = Shell("gdaladdo -r average --config COMPRESS_OVERVIEW JPEG --config "
-                                 "PHOTOMETRIC_OVERVIEW YCBCR --config JPEG_QUALITY_OVERVIEW 85 " + jpegOptions +
-                                 "'" + gdalYcc + "'");
+        const std::string jpegOptions =
+            "--config GDAL_TIFF_INTERNAL_MASK YES --config GDAL_NUM_THREADS ALL_CPUS ";
+        const Measure gt = Shell(
+            "gdal_translate -b 1 -b 2 -b 3 -mask 4 -co TILED=YES -co BLOCKXSIZE=256 "
+            "-co BLOCKYSIZE=256 -co COMPRESS=JPEG -co PHOTOMETRIC=YCBCR -co JPEG_QUALITY=85 "
+            "-co BIGTIFF=IF_SAFER " +
+            jpegOptions + "'" + vrt + "' '" + gdalYcc + "'");
+        const Measure go = Shell(
+            "gdaladdo -r average --config COMPRESS_OVERVIEW JPEG --config "
+            "PHOTOMETRIC_OVERVIEW YCBCR --config JPEG_QUALITY_OVERVIEW 85 " +
+            jpegOptions + "'" + gdalYcc + "'");
         std::printf("  YCbCr JPEG + mask, platejoin: %6.1f s wall, peak %7.1f MB, %8.1f MB file%s\n", ky.wall,
                     ky.peakMb, FileMb(ycc), ky.ok ? "" : "  FAILED");
         std::printf("  YCbCr JPEG + mask, GDAL:      %6.1f s wall, peak %7.1f MB, %8.1f MB file%s\n",
                     gt.wall + go.wall, std::max(gt.peakMb, go.peakMb), FileMb(gdalYcc),
                     gt.ok && go.ok ? "" : "  FAILED");
-        std::printf("  ratio platejoin / GDAL: time %.2f (target at most 0.5), size %.3f (target within 5 %%)\n",
-                    ky.wall / (gt.wall + go.wall), FileMb(ycc) / FileMb(gdalYcc));
+        std::printf(
+            "  ratio platejoin / GDAL: time %.2f (target at most 0.5), size %.3f (target within 5 %%)\n",
+            ky.wall / (gt.wall + go.wall), FileMb(ycc) / FileMb(gdalYcc));
         std::printf("  cloud optimized: %s\n", CogVerdict(ycc).c_str());
         std::printf("  pixel by pixel against GDAL's: %s\n", ComparePixels(ycc, gdalYcc).c_str());
     }
     std::filesystem::remove_all(folder);
 }
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv)
+{
     const std::int64_t tiles = argc > 1 ? std::atoll(argv[1]) : 100000;
     const std::int64_t mbtilesTiles = argc > 2 ? std::atoll(argv[2]) : 1000000;
-    const std::string root = (argc > 3 ? std::string(argv[3]) : std::string("/tmp")) + "/kartivo_bench_join_" +
-                             std::to_string(::getpid());
+    const std::string root = (argc > 3 ? std::string(argv[3]) : std::string("/tmp")) +
+                             "/kartivo_bench_join_" + std::to_string(::getpid());
     std::printf("bench_join: %lld tiles against GDAL, %lld tiles into MBTiles, in %s\n",
                 static_cast<long long>(tiles), static_cast<long long>(mbtilesTiles), root.c_str());
     if (std::system("gdal_translate --version >/dev/null 2>&1") != 0)
@@ -326,14 +352,17 @@ int Run(int argc, char** argv) {
         std::system("sync; echo 1 > /proc/sys/vm/drop_caches 2>/dev/null");
         const std::string out = folder + "/bench.mbtiles";
         const Measure m = Combine(t.project, join::OutputFormat::MBTiles, out);
-        std::printf("  platejoin:  %8.1f s wall, %8.1f s CPU (%.0f %% of wall), peak %7.1f MB, %.1f MB file, "
-                    "%.0f tiles/s, %.1f MB/s%s\n",
-                    m.wall, m.cpu, 100 * m.cpu / m.wall, m.peakMb, FileMb(out), t.tiles / m.wall,
-                    t.bytes / 1e6 / m.wall, m.ok ? "" : "  FAILED");
-        std::printf(m.cpu < 0.9 * m.wall ? "  CPU well below wall time: the run waits for the disk, not the CPU.\n"
-                                         : "  CPU close to wall time: the run is bound by the CPU.\n");
+        std::printf(
+            "  platejoin:  %8.1f s wall, %8.1f s CPU (%.0f %% of wall), peak %7.1f MB, %.1f MB file, "
+            "%.0f tiles/s, %.1f MB/s%s\n",
+            m.wall, m.cpu, 100 * m.cpu / m.wall, m.peakMb, FileMb(out), t.tiles / m.wall,
+            t.bytes / 1e6 / m.wall, m.ok ? "" : "  FAILED");
+        std::printf(m.cpu < 0.9 * m.wall
+                        ? "  CPU well below wall time: the run waits for the disk, not the CPU.\n"
+                        : "  CPU close to wall time: the run is bound by the CPU.\n");
         std::filesystem::remove(out);
-        const Measure pyramid = Combine(t.project, join::OutputFormat::MBTiles, out, join::Compression::Default, 10);
+        const Measure pyramid =
+            Combine(t.project, join::OutputFormat::MBTiles, out, join::Compression::Default, 10);
         std::printf("  with zooms 10 to 18 (--min-zoom 10): %8.1f s wall, peak %7.1f MB, %.1f MB file%s\n",
                     pyramid.wall, pyramid.peakMb, FileMb(out), pyramid.ok ? "" : "  FAILED");
     }
@@ -345,6 +374,4 @@ int Run(int argc, char** argv) {
 
 } // namespace kartivo::bench
 
-int main(int argc, char** argv) {
-    return kartivo::bench::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::bench::Run(argc, argv); }

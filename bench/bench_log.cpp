@@ -14,8 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,13 +23,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/LatencyProbe.h"
 #include "platform/Dialogs.h"
 #include "platform/Threads.h"
 #include "platform/qt/QtDispatcher.h"
-#include "ui/qt/Controls.h"
 #include "ui/MemoLines.h"
+#include "ui/qt/Controls.h"
 #include "ui/qt/Unit1.h"
-#include "bench/LatencyProbe.h"
 
 namespace kartivo::bench {
 
@@ -64,6 +64,7 @@ class LoggingThread : public platform::TThread {
 public:
     LoggingThread(int index, download::IWorkerHost& host) : index_(index), host_(host) {}
     ~LoggingThread() override { WaitFor(); }
+
 protected:
     void Execute() override
     {
@@ -73,6 +74,7 @@ protected:
         }
         Synchronize([&] { host_.WorkerDone(); });
     }
+
 private:
     int index_;
     download::IWorkerHost& host_;
@@ -95,7 +97,7 @@ SaveCost MeasureSave(std::size_t count, std::size_t fresh, const std::string& pa
     auto t0 = Clock::now();
     saver.Save(lines, path);
     const double append = Ms(Clock::now() - t0);
-    ui::LinesFileSaver fresh_saver;   // what writing the whole list costs
+    ui::LinesFileSaver fresh_saver; // what writing the whole list costs
     t0 = Clock::now();
     fresh_saver.Save(lines, path);
     return {append, Ms(Clock::now() - t0)};
@@ -141,10 +143,10 @@ int Run(int argc, char** argv)
     saveTimer.setInterval(1000);
     QObject::connect(&saveTimer, &QTimer::timeout, [&] {
         if (withProgress)
-            host.UpdateProgress();   // the status bar, as every tick shows it
+            host.UpdateProgress(); // the status bar, as every tick shows it
         const auto t0 = Clock::now();
         saver.Save(host.Memo1Lines, logFile);
-        host.Memo1Lines.KeepFrom(saver.LinesWritten());   // as the monitor's save does
+        host.Memo1Lines.KeepFrom(saver.LinesWritten()); // as the monitor's save does
         saveMs.push_back(Ms(Clock::now() - t0));
         saveLines.push_back(static_cast<std::size_t>(host.Memo1Lines.Total()));
     });
@@ -185,15 +187,18 @@ int Run(int argc, char** argv)
 
     std::printf("bench_log: %d lines from %d workers through Synchronize in %.0f ms (%.0f lines/s)\n",
                 g_lines, kWorkers, runMs, g_lines / (runMs / 1000));
-    std::printf("  periodic saves during the run: %zu, worst %.2f ms (at %zu lines), last %.2f ms (at %zu lines)\n",
-                saveMs.size(), saveMs.empty() ? 0 : *std::max_element(saveMs.begin(), saveMs.end()),
-                saveMs.empty() ? 0 : saveLines[std::max_element(saveMs.begin(), saveMs.end()) - saveMs.begin()],
-                saveMs.empty() ? 0 : saveMs.back(), saveLines.empty() ? 0 : saveLines.back());
+    std::printf(
+        "  periodic saves during the run: %zu, worst %.2f ms (at %zu lines), last %.2f ms (at %zu lines)\n",
+        saveMs.size(), saveMs.empty() ? 0 : *std::max_element(saveMs.begin(), saveMs.end()),
+        saveMs.empty() ? 0 : saveLines[std::max_element(saveMs.begin(), saveMs.end()) - saveMs.begin()],
+        saveMs.empty() ? 0 : saveMs.back(), saveLines.empty() ? 0 : saveLines.back());
     std::printf("  worst main-thread event latency: %.2f ms (target < 50 ms)\n", probe.WorstMs());
-    std::printf("  progress count %s: %lld of %lld lines counted as saved tiles\n", withProgress ? "on" : "off",
-                static_cast<long long>(host.Progress.Counts().Saved), static_cast<long long>(g_lines));
-    std::printf("  log: %.1f MiB on disk (file bytes exact: %s); the window holds %zu lines, its display %d\n",
-                logMb, fileExact ? "yes" : "NO", host.Memo1Lines.Count(), form->Memo1->DisplayLimit());
+    std::printf("  progress count %s: %lld of %lld lines counted as saved tiles\n",
+                withProgress ? "on" : "off", static_cast<long long>(host.Progress.Counts().Saved),
+                static_cast<long long>(g_lines));
+    std::printf(
+        "  log: %.1f MiB on disk (file bytes exact: %s); the window holds %zu lines, its display %d\n", logMb,
+        fileExact ? "yes" : "NO", host.Memo1Lines.Count(), form->Memo1->DisplayLimit());
     std::printf("  memory: baseline RSS %.1f MiB, peak %.1f MiB, growth %.1f MiB = %.2fx the log's bytes\n",
                 baselineKb / 1024.0, peakKb / 1024.0, (peakKb - baselineKb) / 1024.0,
                 (peakKb - baselineKb) / 1024.0 / logMb);
@@ -218,7 +223,4 @@ int Run(int argc, char** argv)
 
 } // namespace kartivo::bench
 
-int main(int argc, char** argv)
-{
-    return kartivo::bench::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::bench::Run(argc, argv); }

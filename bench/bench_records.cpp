@@ -39,8 +39,7 @@ struct SaveFigures {
     double ms = 0;
 };
 
-template <typename Save>
-SaveFigures Measure(Save&& save, int rounds)
+template <typename Save> SaveFigures Measure(Save&& save, int rounds)
 {
     SaveFigures f;
     platform::fileops::StartCounting();
@@ -67,24 +66,28 @@ void SaveCost(const std::string& dir)
 
     // Eight workers' column and row written key by key, each key a
     // replacement of the file (as saves were made before).
-    const SaveFigures keyByKey = Measure([&](int round) {
-        platform::TIniFile ini(project);
-        for (int slot = 1; slot <= task::kThreadSlots; ++slot) {
-            ini.WriteInteger("THREADS", "T" + std::to_string(slot) + "X", 1000 + round);
-            ini.WriteInteger("THREADS", "T" + std::to_string(slot) + "Y", 2000 + round);
-        }
-    }, kRounds);
-    const SaveFigures oneReplacement = Measure([&](int round) {
-        std::array<std::optional<task::ProjectIni::Position>, task::kThreadSlots> positions;
-        for (auto& p : positions)
-            p = task::ProjectIni::Position{1100 + round, 2100 + round};
-        task::ProjectIni::SavePositions(project, positions);
-    }, kRounds);
+    const SaveFigures keyByKey = Measure(
+        [&](int round) {
+            platform::TIniFile ini(project);
+            for (int slot = 1; slot <= task::kThreadSlots; ++slot) {
+                ini.WriteInteger("THREADS", "T" + std::to_string(slot) + "X", 1000 + round);
+                ini.WriteInteger("THREADS", "T" + std::to_string(slot) + "Y", 2000 + round);
+            }
+        },
+        kRounds);
+    const SaveFigures oneReplacement = Measure(
+        [&](int round) {
+            std::array<std::optional<task::ProjectIni::Position>, task::kThreadSlots> positions;
+            for (auto& p : positions)
+                p = task::ProjectIni::Position{1100 + round, 2100 + round};
+            task::ProjectIni::SavePositions(project, positions);
+        },
+        kRounds);
     std::printf("one save of 8 workers' positions (mean of %d):\n", kRounds);
     std::printf("  key by key:      %3lld file operations, %2lld fsyncs, %7.2f ms\n", keyByKey.operations,
                 keyByKey.fsyncs, keyByKey.ms);
-    std::printf("  one replacement: %3lld file operations, %2lld fsyncs, %7.2f ms\n", oneReplacement.operations,
-                oneReplacement.fsyncs, oneReplacement.ms);
+    std::printf("  one replacement: %3lld file operations, %2lld fsyncs, %7.2f ms\n",
+                oneReplacement.operations, oneReplacement.fsyncs, oneReplacement.ms);
 }
 
 class NullView : public ui::IDownloadView {
@@ -118,7 +121,8 @@ void ContinueLongLog(const std::string& dir, long long logLines)
         std::ofstream log(task->LogFile, std::ios::binary | std::ios::app);
         std::string chunk;
         for (long long i = 0; i < logLines; ++i) {
-            chunk += "T" + std::to_string(i % 8 + 1) + ":seq=" + std::to_string(i) + ",a_1000_2000_12.jpeg OK\r\n";
+            chunk +=
+                "T" + std::to_string(i % 8 + 1) + ":seq=" + std::to_string(i) + ",a_1000_2000_12.jpeg OK\r\n";
             if (chunk.size() > (1 << 20)) {
                 log << chunk;
                 chunk.clear();
@@ -161,9 +165,11 @@ void ContinueLongLog(const std::string& dir, long long logLines)
             worstMs = std::max(worstMs, Ms(Clock::now() - t0));
         }
         std::printf("continue of a task whose log has %lld lines (%.0f MiB):\n", logLines, logMb);
-        std::printf("  Start %.1f ms, longest main-thread call %.1f ms (target < 100 ms)\n", startMs, worstMs);
-        std::printf("  log window holds %zu lines; peak memory %.1f MiB (%.1f MiB before Start; target < 128)\n",
-                    controller.Memo1Lines.Count(), PeakRssMb(), baseMb);
+        std::printf("  Start %.1f ms, longest main-thread call %.1f ms (target < 100 ms)\n", startMs,
+                    worstMs);
+        std::printf(
+            "  log window holds %zu lines; peak memory %.1f MiB (%.1f MiB before Start; target < 128)\n",
+            controller.Memo1Lines.Count(), PeakRssMb(), baseMb);
         if (!dialogs.errors.empty())
             std::printf("  error: %s\n", dialogs.errors.front().c_str());
     }
@@ -186,8 +192,8 @@ void OpenHugeProject(const std::string& dir)
     std::string error;
     const bool opened = task::SavedProject::Open(path, error) != nullptr;
     const double ms = Ms(Clock::now() - t0);
-    std::printf("opening a 100 MB project file: %s in %.2f ms (target < 1 s): %s\n", opened ? "opened" : "refused",
-                ms, error.c_str());
+    std::printf("opening a 100 MB project file: %s in %.2f ms (target < 1 s): %s\n",
+                opened ? "opened" : "refused", ms, error.c_str());
 }
 
 } // namespace

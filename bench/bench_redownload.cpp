@@ -25,12 +25,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench/LatencyProbe.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 #include "ui/qt/Unitftl.h"
-#include "bench/LatencyProbe.h"
 
 namespace kartivo::bench {
 
@@ -88,7 +88,7 @@ int StartServerProcess(int delayMs, pid_t& child)
     if (child < 0 || ::read(portPipe[0], &port, sizeof port) != static_cast<ssize_t>(sizeof port))
         port = 0;
     ::close(portPipe[0]);
-    return port;   // lifePipe[1] stays open until the bench ends
+    return port; // lifePipe[1] stays open until the bench ends
 }
 
 int Run(int argc, char** argv)
@@ -96,7 +96,7 @@ int Run(int argc, char** argv)
     const int tiles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     const int delayMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 25;
     pid_t child = -1;
-    const int port = StartServerProcess(delayMs, child);   // before any thread starts
+    const int port = StartServerProcess(delayMs, child); // before any thread starts
     if (port == 0) {
         std::fprintf(stderr, "bench_redownload: the test server did not start\n");
         return 1;
@@ -107,7 +107,7 @@ int Run(int argc, char** argv)
     QApplication app(argc, argv);
 
     testing::TempFolder folder;
-    platform::SetProgramFolderForTests(folder.Path());   // no settings file: no proxy
+    platform::SetProgramFolderForTests(folder.Path()); // no settings file: no proxy
     // Tile names of zoom 20 (columns up to 1,048,575), written line by line.
     const std::string listFile = folder.Path() + "bench_failed.ftl";
     {
@@ -141,13 +141,15 @@ int Run(int argc, char** argv)
     probe.Stop();
     QApplication::processEvents();
 
-    std::printf("bench_redownload: %d failing tiles, %d ms per request, one request per tile\n", tiles, delayMs);
+    std::printf("bench_redownload: %d failing tiles, %d ms per request, one request per tile\n", tiles,
+                delayMs);
     std::printf("  run took %.0f ms, report %zu lines in the memo, last progress \"%s\"\n", runMs,
                 window.Memo1Lines.Count(), window.LabelProgress->text().toUtf8().constData());
     std::printf("  worst window event latency during the run: %.2f ms over %ld probes (target < 50 ms)\n",
                 probe.WorstMs(), probe.Probes());
-    std::printf("  memory: %.1f MB resident before the run, peak %.1f MB (target < 128 MB), %.1f MB at the end\n",
-                rssBefore, StatusMb("VmHWM"), StatusMb("VmRSS"));
+    std::printf(
+        "  memory: %.1f MB resident before the run, peak %.1f MB (target < 128 MB), %.1f MB at the end\n",
+        rssBefore, StatusMb("VmHWM"), StatusMb("VmRSS"));
 
     platform::SetDialogs(nullptr);
     platform::SetProgramFolderForTests("");

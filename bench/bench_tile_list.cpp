@@ -29,7 +29,8 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-double PlainWrite(const std::string& path, const std::string& bytes) {
+double PlainWrite(const std::string& path, const std::string& bytes)
+{
     auto start = Clock::now();
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
@@ -51,7 +52,8 @@ double PlainWrite(const std::string& path, const std::string& bytes) {
     return Seconds(Clock::now() - start);
 }
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv)
+{
     const long long wanted = argc > 1 ? std::atoll(argv[1]) : 1000000;
     // Square by default; a second argument gives the number of columns
     // (1 column of a million rows is the largest row-edge table there is).
@@ -111,15 +113,13 @@ int Run(int argc, char** argv) {
     }
 
     const double mb = static_cast<double>(bytes) / 1e6;
-    std::printf("tile list: %d tiles (%d x %d) at zoom %d, %.1f MB\n", task->TileCount, columns, rows,
-                zoom, mb);
+    std::printf("tile list: %d tiles (%d x %d) at zoom %d, %.1f MB\n", task->TileCount, columns, rows, zoom,
+                mb);
     std::printf("streamed tile list: %.3f s, %.0f MB/s (best of %d)\n", best, mb / best, runs);
     std::printf("forming the lines alone (to /dev/null): %.3f s\n", bestFormat);
-    std::printf("plain single write: %.3f s, %.0f MB/s (best of %d)\n", bestPlain, mb / bestPlain,
-                runs);
+    std::printf("plain single write: %.3f s, %.0f MB/s (best of %d)\n", bestPlain, mb / bestPlain, runs);
     std::printf("ratio tile list / plain write: %.2f (target <= 2)\n", best / bestPlain);
-    std::printf("peak RSS before list: %.1f MB, after list: %.1f MB (target < 64 MB)\n", rssBefore,
-                rssAfter);
+    std::printf("peak RSS before list: %.1f MB, after list: %.1f MB (target < 64 MB)\n", rssBefore, rssAfter);
 
     std::filesystem::remove_all(dir);
     return 0;
@@ -129,6 +129,4 @@ int Run(int argc, char** argv) {
 
 } // namespace kartivo::bench
 
-int main(int argc, char** argv) {
-    return kartivo::bench::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::bench::Run(argc, argv); }

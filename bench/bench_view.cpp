@@ -10,8 +10,8 @@
 // cache. Usage: bench_view [side] [folder] [jpg|png] [kept]; "kept" starts
 // from the overviews an earlier run left in the folder and skips building
 // them from cold tiles, the longest part at 1,000,000 tiles.
-#include <QGuiApplication>
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -20,8 +20,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -30,8 +30,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "bench/PeakMemory.h"
 #include "bench/BenchTask.h"
+#include "bench/PeakMemory.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "task/SavedProject.h"
@@ -47,7 +47,8 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 // Makes (once) a project of side x side tiles at zoom 14, aerial (JPEG) or
 // road (PNG), each tile a file of its own.
-std::string MakeProject(const std::string& folder, int side, bool png) {
+std::string MakeProject(const std::string& folder, int side, bool png)
+{
     const std::string name = std::string("bench") + (png ? "png" : "jpg") + std::to_string(side) + ".kvpd";
     const std::string done = folder + name + ".complete";
     task::TaskParameters params;
@@ -81,7 +82,8 @@ std::string MakeProject(const std::string& folder, int side, bool png) {
     for (int x = task->Xmin; x <= task->Xmax; ++x)
         for (int y = task->Ymin; y <= task->Ymax; ++y) {
             const std::string& src = sources[((x / 7) + (y / 5)) % 16];
-            std::ofstream(task->GetTileFilePath(x, y), std::ios::binary).write(src.data(), std::streamsize(src.size()));
+            std::ofstream(task->GetTileFilePath(x, y), std::ios::binary)
+                .write(src.data(), std::streamsize(src.size()));
         }
     std::ofstream(done) << "ok\n";
     std::printf("  made in %.1f s\n", Ms(Clock::now() - t0) / 1000);
@@ -90,7 +92,8 @@ std::string MakeProject(const std::string& folder, int side, bool png) {
 
 // Drops every tile (and every kept overview) from the page cache, so the
 // next measure reads them from disk as after a reboot.
-void Evict(const task::KvTask& task, const std::string& cache) {
+void Evict(const task::KvTask& task, const std::string& cache)
+{
     auto drop = [](const std::string& path) {
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
@@ -98,7 +101,7 @@ void Evict(const task::KvTask& task, const std::string& cache) {
             ::close(fd);
         }
     };
-    ::sync();   // dirty pages cannot be dropped
+    ::sync(); // dirty pages cannot be dropped
     for (int x = task.Xmin; x <= task.Xmax; ++x)
         for (int y = task.Ymin; y <= task.Ymax; ++y)
             drop(task.GetTileFilePath(x, y));
@@ -111,7 +114,8 @@ void Evict(const task::KvTask& task, const std::string& cache) {
 struct Stats {
     double p50, p95, max;
 };
-Stats Summarise(std::vector<double> v) {
+Stats Summarise(std::vector<double> v)
+{
     std::sort(v.begin(), v.end());
     return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 95 / 100)], v.back()};
 }
@@ -123,7 +127,8 @@ struct Arrivals {
     std::condition_variable cv;
     bool arrived = false;
 
-    void Notify() {
+    void Notify()
+    {
         {
             std::lock_guard<std::mutex> lock(mutex);
             arrived = true;
@@ -131,13 +136,15 @@ struct Arrivals {
         cv.notify_all();
     }
     // Waits for the next arrival (at most `limit`); false on time-out.
-    bool Wait(std::chrono::milliseconds limit) {
+    bool Wait(std::chrono::milliseconds limit)
+    {
         std::unique_lock<std::mutex> lock(mutex);
         const bool got = cv.wait_for(lock, limit, [this] { return arrived; });
         arrived = false;
         return got;
     }
-    void Clear() {
+    void Clear()
+    {
         std::lock_guard<std::mutex> lock(mutex);
         arrived = false;
     }
@@ -157,7 +164,8 @@ struct PanFigures {
 // paint alone. The first pass starts cold, the second reuses what the first
 // loaded.
 std::pair<PanFigures, PanFigures> PanFrames(view::qt::MapRenderer& r, Arrivals& arrivals, double scale,
-                                            int frames) {
+                                            int frames)
+{
     view::Viewport v(1920, 1080);
     v.Fit(r.Grid());
     v.SetScale(scale, r.Grid());
@@ -202,19 +210,21 @@ std::pair<PanFigures, PanFigures> PanFrames(view::qt::MapRenderer& r, Arrivals& 
     return {figures[0], figures[1]};
 }
 
-double RenderMs(view::qt::MapRenderer& r, const view::Viewport& v) {
+double RenderMs(view::qt::MapRenderer& r, const view::Viewport& v)
+{
     const auto t0 = Clock::now();
     r.Render(v, view::Overlays());
     return Ms(Clock::now() - t0);
 }
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv)
+{
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
     const int side = argc > 1 ? std::atoi(argv[1]) : 1000;
-    const std::string folder = platform::IncludeTrailingPathDelimiter(
-        argc > 2 ? argv[2] : "/tmp/kartivo_bench_view");
+    const std::string folder =
+        platform::IncludeTrailingPathDelimiter(argc > 2 ? argv[2] : "/tmp/kartivo_bench_view");
     const bool png = argc > 3 && std::string(argv[3]) == "png";
     const bool kept = argc > 4 && std::string(argv[4]) == "kept";
     // Each figure as soon as it is known, also into a file.
@@ -298,12 +308,14 @@ int Run(int argc, char** argv) {
     for (double scale : {1.0, 0.3, 1.0 / 32}) {
         Evict(task, cache);
         const auto [cold, warm] = PanFrames(renderer, arrivals, scale, 240);
-        std::printf("pan at scale %-7g until sharp: cold p50 %6.2f p95 %7.2f max %7.2f | warm p50 %6.2f p95 %6.2f"
-                    " ms  (target p95 < 16)\n",
-                    scale, cold.Sharp.p50, cold.Sharp.p95, cold.Sharp.max, warm.Sharp.p50, warm.Sharp.p95);
-        std::printf("             %-7s paint only: cold p95 %6.2f max %6.2f, %4.1f %% of steps drew a placeholder"
-                    " | warm p95 %6.2f, %4.1f %%\n",
-                    "", cold.Paint.p95, cold.Paint.max, cold.Placeholder, warm.Paint.p95, warm.Placeholder);
+        std::printf(
+            "pan at scale %-7g until sharp: cold p50 %6.2f p95 %7.2f max %7.2f | warm p50 %6.2f p95 %6.2f"
+            " ms  (target p95 < 16)\n",
+            scale, cold.Sharp.p50, cold.Sharp.p95, cold.Sharp.max, warm.Sharp.p50, warm.Sharp.p95);
+        std::printf(
+            "             %-7s paint only: cold p95 %6.2f max %6.2f, %4.1f %% of steps drew a placeholder"
+            " | warm p95 %6.2f, %4.1f %%\n",
+            "", cold.Paint.p95, cold.Paint.max, cold.Placeholder, warm.Paint.p95, warm.Placeholder);
     }
 
     // 4. Memory.
@@ -317,6 +329,4 @@ int Run(int argc, char** argv) {
 
 } // namespace kartivo::bench
 
-int main(int argc, char** argv) {
-    return kartivo::bench::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::bench::Run(argc, argv); }

@@ -48,7 +48,7 @@ public:
     void AddFailedLine(const std::string& /*line*/) override { ++failed; }
     void TileEnded(const download::TileReport& report) override
     {
-        progress.OnTileEnded(report);   // as the main window counts
+        progress.OnTileEnded(report); // as the main window counts
     }
     void WorkerDone() override { ++done; }
     long lines = 0, saved = 0, failed = 0;
@@ -60,8 +60,7 @@ double CpuSeconds()
 {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 long PeakRssKb()
@@ -89,13 +88,15 @@ double RunTask(const task::KvTask& task, CountingHost& host, platform::QueueDisp
     for (int i = 0; i < task.Params.ThreadCount; ++i)
         workers.push_back(std::make_unique<download::TDownThread>(false, i, task, host));
     auto lastSample = start;
-    dispatcher.PumpUntil([&] {
-        if (sample && Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
-            lastSample = Clock::now();
-            sample();
-        }
-        return host.done == task.Params.ThreadCount;
-    }, std::chrono::hours(1));
+    dispatcher.PumpUntil(
+        [&] {
+            if (sample && Clock::now() - lastSample >= std::chrono::milliseconds(100)) {
+                lastSample = Clock::now();
+                sample();
+            }
+            return host.done == task.Params.ThreadCount;
+        },
+        std::chrono::hours(1));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     workers.clear();
     return seconds;
@@ -108,10 +109,9 @@ int Run(int argc, char** argv)
     platform::SetProgramFolderForTests(folder.Path());
 
     testing::TestServer server;
-    const std::string body(15000, 'j');   // about the size of an aerial tile
-    server.SetHandler([&](const testing::RecordedRequest&) {
-        return testing::ScriptedReply::Ok(body, "image/jpeg");
-    });
+    const std::string body(15000, 'j'); // about the size of an aerial tile
+    server.SetHandler(
+        [&](const testing::RecordedRequest&) { return testing::ScriptedReply::Ok(body, "image/jpeg"); });
 
     platform::QueueDispatcher dispatcher;
     platform::SetMainDispatcher(&dispatcher);
@@ -131,14 +131,14 @@ int Run(int argc, char** argv)
 
         CountingHost host;
         host.progress.Begin(*task);
-        std::vector<std::pair<long, long>> rss;   // (tiles saved, RSS kB)
+        std::vector<std::pair<long, long>> rss; // (tiles saved, RSS kB)
         std::string status;
         int samples = 0;
         const long rssBefore = CurrentRssKb();
         const double cpu0 = CpuSeconds();
         const double seconds = RunTask(*task, host, dispatcher, [&] {
             rss.emplace_back(host.saved, CurrentRssKb());
-            if (++samples % 10 == 0) {   // the window's one-second tick
+            if (++samples % 10 == 0) { // the window's one-second tick
                 host.progress.Sample();
                 status = host.progress.StatusText() + " | " + host.progress.CountsText();
             }
@@ -148,33 +148,36 @@ int Run(int argc, char** argv)
         const double bound = 8 * 2.0;
         std::printf("worker pacing: %d tiles, 8 workers, real pauses\n", task->TileCount);
         std::printf("  saved %ld tiles, %ld failed, in %.2f s\n", host.saved, host.failed, seconds);
-        std::printf("  achieved %.2f tiles/s, bound %.0f tiles/s, ratio %.3f (target >= 0.97)\n",
-                    rate, bound, rate / bound);
-        std::printf("  CPU time %.3f s in all, %.1f us per tile (workers, server and pump)\n",
-                    cpu, cpu * 1e6 / std::max(1L, host.saved));
+        std::printf("  achieved %.2f tiles/s, bound %.0f tiles/s, ratio %.3f (target >= 0.97)\n", rate, bound,
+                    rate / bound);
+        std::printf("  CPU time %.3f s in all, %.1f us per tile (workers, server and pump)\n", cpu,
+                    cpu * 1e6 / std::max(1L, host.saved));
         std::printf("  RSS before %ld kB", rssBefore);
         if (!rss.empty()) {
-            const auto q = [&](double f) { return rss[std::min(rss.size() - 1, static_cast<size_t>(f * rss.size()))]; };
+            const auto q = [&](double f) {
+                return rss[std::min(rss.size() - 1, static_cast<size_t>(f * rss.size()))];
+            };
             for (double f : {0.25, 0.5, 0.75})
                 std::printf(", at %ld tiles %ld kB", q(f).first, q(f).second);
         }
         std::printf(", after %ld kB, peak %ld kB\n", CurrentRssKb(), PeakRssKb());
         std::printf("  progress count: %lld done of %lld (%s the tiles saved); last status: %s\n",
-                    static_cast<long long>(host.progress.Done()), static_cast<long long>(host.progress.Total()),
+                    static_cast<long long>(host.progress.Done()),
+                    static_cast<long long>(host.progress.Total()),
                     host.progress.Done() == host.saved ? "equal to" : "NOT equal to", status.c_str());
         std::printf("  %s\n", host.progress.Summary().c_str());
     }
 
     // ---- Part 2: a continued 1,000,000-tile task, every share skipped.
     {
-        platform::SetSleepHook([](int) {});   // the stagger is not what is measured
+        platform::SetSleepHook([](int) {}); // the stagger is not what is measured
         task::TaskParameters params =
             testing::ProxiedTaskParams(folder.Path(), "bench.kvpd", 6, server.Port());
         params.ContinueTask = true;
         auto task = task::KvTask::Create(params).Task;
         if (!task)
             return 1;
-        testing::SetTileRange(*task, 1000, 1999, 3000, 3999);   // 1,000,000 tiles
+        testing::SetTileRange(*task, 1000, 1999, 3000, 3999); // 1,000,000 tiles
         task->Params.ThreadCount = 8;
         for (int i = 0; i < 8; ++i) {
             task->ResumeX[i] = task->Xmax;
@@ -187,10 +190,10 @@ int Run(int argc, char** argv)
         const double seconds = RunTask(*task, host, dispatcher);
         const double cpu = CpuSeconds() - cpu0;
         std::printf("resume walk: %d tiles, 8 workers, all skipped\n", task->TileCount);
-        std::printf("  all workers finished in %.3f s (%.1f ns per tile per worker), CPU %.3f s, "
-                    "%zu requests\n",
-                    seconds, seconds * 1e9 / task->TileCount, cpu,
-                    server.RequestCount() - requestsBefore);
+        std::printf(
+            "  all workers finished in %.3f s (%.1f ns per tile per worker), CPU %.3f s, "
+            "%zu requests\n",
+            seconds, seconds * 1e9 / task->TileCount, cpu, server.RequestCount() - requestsBefore);
         std::printf("  RSS before %ld kB, after %ld kB\n", rssBefore, CurrentRssKb());
         platform::SetSleepHook(nullptr);
     }
@@ -203,7 +206,4 @@ int Run(int argc, char** argv)
 
 } // namespace kartivo::bench
 
-int main(int argc, char** argv)
-{
-    return kartivo::bench::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::bench::Run(argc, argv); }

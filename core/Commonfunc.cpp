@@ -20,22 +20,22 @@ constexpr long double kInv360 = 1.0L / 360.0L;
 constexpr long double kInv180 = 1.0L / 180.0L;
 
 // 2^zoom, formed as an integer and then converted.
-long double TilesPerSide(int zoom) {
-    return static_cast<long double>(static_cast<std::int64_t>(1) << zoom);
-}
+long double TilesPerSide(int zoom) { return static_cast<long double>(static_cast<std::int64_t>(1) << zoom); }
 
 long double RoundToDouble(long double v) { return static_cast<double>(v); }
 
 } // namespace
 
-int LonToTileX(double lon, int zoom) {
+int LonToTileX(double lon, int zoom)
+{
     long double t = static_cast<long double>(lon) + 180;
     t = t * kInv360;
     t = t * TilesPerSide(zoom);
-    return static_cast<int>(t);   // truncation; t is never negative for accepted input
+    return static_cast<int>(t); // truncation; t is never negative for accepted input
 }
 
-int LatToTileY(double lat, int zoom) {
+int LatToTileY(double lat, int zoom)
+{
     long double a = kPi * 0.25L + kInv180 * static_cast<long double>(lat) * kPi * 0.5L;
     long double tangent = std::tan(RoundToDouble(a));
     long double v = std::log(RoundToDouble(tangent)) / kPi;
@@ -43,18 +43,21 @@ int LatToTileY(double lat, int zoom) {
     return static_cast<int>(v);
 }
 
-double TileXToLon(double x, int zoom) {
+double TileXToLon(double x, int zoom)
+{
     return static_cast<double>(360 * static_cast<long double>(x) / TilesPerSide(zoom) - 180);
 }
 
-double TileYToLat(double y, int zoom) {
+double TileYToLat(double y, int zoom)
+{
     long double e = kPi * (2 * static_cast<long double>(y) / TilesPerSide(zoom) - 1);
     long double ex = std::exp(RoundToDouble(e));
     long double angle = std::atan(RoundToDouble(ex));
     return static_cast<double>(angle * 360 / kPi - 90);
 }
 
-TileRange ComputeTileRange(double left, double right, double top, double bottom, int zoom) {
+TileRange ComputeTileRange(double left, double right, double top, double bottom, int zoom)
+{
     TileRange r;
     r.Xmin = LonToTileX(left, zoom);
     r.Xmax = LonToTileX(right, zoom);
@@ -71,12 +74,13 @@ TileRange ComputeTileRange(double left, double right, double top, double bottom,
         r.Ymax = yBottom;
     }
     // 64 bits: the accepted world at zoom 20 has about 10^12 tiles.
-    r.TileCount = (static_cast<std::int64_t>(r.Xmax) - r.Xmin + 1) *
-                  (static_cast<std::int64_t>(r.Ymax) - r.Ymin + 1);
+    r.TileCount =
+        (static_cast<std::int64_t>(r.Xmax) - r.Xmin + 1) * (static_cast<std::int64_t>(r.Ymax) - r.Ymin + 1);
     return r;
 }
 
-TileEdges EdgesOfTile(int x, int y, int zoom) {
+TileEdges EdgesOfTile(int x, int y, int zoom)
+{
     TileEdges e;
     e.Left = TileXToLon(x, zoom);
     e.Right = TileXToLon(static_cast<double>(x) + 1, zoom);

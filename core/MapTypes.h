@@ -8,23 +8,23 @@
 namespace kartivo::core {
 
 struct MapTypeInfo {
-    int ItemIndex;                 // position in the main window's radio group
+    int ItemIndex; // position in the main window's radio group
     const char* Caption;
-    int Code;                      // 5, 6, 7, 21, 22
-    const char* TypePath;          // "/tiles/r"
-    const char* UrlSuffix;         // ".png?g=909"
-    std::array<const char*, 4> Hosts;   // by server digit
-    const char* FilePrefix;        // "mn"
-    const char* Extension;         // "png" or "jpg", without the dot
+    int Code;                         // 5, 6, 7, 21, 22
+    const char* TypePath;             // "/tiles/r"
+    const char* UrlSuffix;            // ".png?g=909"
+    std::array<const char*, 4> Hosts; // by server digit
+    const char* FilePrefix;           // "mn"
+    const char* Extension;            // "png" or "jpg", without the dot
     int TileWidth;
     int TileHeight;
 };
 
 inline constexpr int kMapTypeCount = 5;
-const MapTypeInfo& MapTypeByIndex(int itemIndex);   // 0..4
-const MapTypeInfo* FindMapType(int code);           // nullptr for unknown codes
-int MapTypeCodeOfIndex(int itemIndex);              // 0->5 ... 4->22
-int MapTypeIndexOfCode(int code);                   // -1 for unknown codes
+const MapTypeInfo& MapTypeByIndex(int itemIndex); // 0..4
+const MapTypeInfo* FindMapType(int code);         // nullptr for unknown codes
+int MapTypeCodeOfIndex(int itemIndex);            // 0->5 ... 4->22
+int MapTypeIndexOfCode(int code);                 // -1 for unknown codes
 
 std::string QuadKey(int x, int y, int zoom);
 int ServerDigit(int y);

@@ -16,9 +16,9 @@ constexpr std::optional<Failure> kSkip;
 
 struct Row {
     Match match;
-    std::initializer_list<const char*> parts;   // for Match::Substrings, any of them
-    std::optional<Failure> worker;              // kSkip: the row is not the worker's
-    std::optional<Failure> redownload;          // kSkip: the row is not the re-download's
+    std::initializer_list<const char*> parts; // for Match::Substrings, any of them
+    std::optional<Failure> worker;            // kSkip: the row is not the worker's
+    std::optional<Failure> redownload;        // kSkip: the row is not the re-download's
 };
 
 // First match wins; a text that matches no row is Failure::Other.
@@ -59,8 +59,7 @@ bool Matches(const Row& row, const std::string& text, bool proxyRefused)
 Failure ClassifyFailure(FailureCaller caller, const std::string& text, bool proxyRefused)
 {
     for (const Row& row : kRows) {
-        const std::optional<Failure>& outcome =
-            caller == FailureCaller::Worker ? row.worker : row.redownload;
+        const std::optional<Failure>& outcome = caller == FailureCaller::Worker ? row.worker : row.redownload;
         if (outcome && Matches(row, text, proxyRefused))
             return *outcome;
     }

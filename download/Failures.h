@@ -12,14 +12,14 @@
 namespace kartivo::download {
 
 enum class Failure {
-    Reset,          // "10054" or "Connection Closed Gracefully": retried
-    AddressInUse,   // "10048": retried
-    Ban,            // "302" or "403": the server refuses us, the run stops
-    Network,        // "Socket Error": a lasting network failure, the run stops
-    ProxyRefused,   // the proxy refused the user name or password, the run stops
-    NotFound,       // the tile is not on the server
-    Other,          // any other failure
-    NoText,         // a failure that carried no text (worker only)
+    Reset,        // "10054" or "Connection Closed Gracefully": retried
+    AddressInUse, // "10048": retried
+    Ban,          // "302" or "403": the server refuses us, the run stops
+    Network,      // "Socket Error": a lasting network failure, the run stops
+    ProxyRefused, // the proxy refused the user name or password, the run stops
+    NotFound,     // the tile is not on the server
+    Other,        // any other failure
+    NoText,       // a failure that carried no text (worker only)
 };
 
 // Which of the two callers asks.

@@ -21,22 +21,22 @@ public:
 };
 
 struct ReplyLimits {
-    std::size_t headerBytes = 64 * 1024;             // status line and headers
-    std::uint64_t bodyBytes = 64ull * 1024 * 1024;   // a tile is tens of KB
+    std::size_t headerBytes = 64 * 1024;           // status line and headers
+    std::uint64_t bodyBytes = 64ull * 1024 * 1024; // a tile is tens of KB
 };
 
 struct ReplyHead {
     int code = 0;
-    std::string statusText;   // status line without the protocol word and its space
+    std::string statusText; // status line without the protocol word and its space
     bool http10 = false;
     TIdHTTPResponseHeaders headers;
 };
 
 // How the body that was read ended.
 enum class BodyEnd {
-    Framed,       // by Content-Length or chunking: the connection may stay open
-    AtClose,      // by the server closing: the connection is over
-    Ambiguous     // chunked although a length was given: close to be safe
+    Framed,   // by Content-Length or chunking: the connection may stay open
+    AtClose,  // by the server closing: the connection is over
+    Ambiguous // chunked although a length was given: close to be safe
 };
 
 class ReplyReader {
@@ -56,7 +56,7 @@ public:
     std::size_t Leftover() const { return end_ - pos_; }
 
 private:
-    bool Fill();                    // false at end of stream
+    bool Fill(); // false at end of stream
     void ReadLine(std::string& line, std::size_t& budget, const char* tooLong);
     void ReadCounted(std::uint64_t count, TMemoryStream& out, std::uint64_t& total);
     void ReadChunked(TMemoryStream& out);

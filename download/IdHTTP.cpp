@@ -94,21 +94,22 @@ constexpr WsaText kWsaTexts[] = {
     {10066, "Directory not empty"},
 };
 
-std::string SocketErrorText(int wsaError) {
+std::string SocketErrorText(int wsaError)
+{
     return "Socket Error # " + std::to_string(wsaError) + "\r\n" + WsaErrorDescription(wsaError);
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+bool EqualNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                auto low = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
                return low(x) == low(y);
            });
 }
 
-std::string Base64(const std::string& in) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+std::string Base64(const std::string& in)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     out.reserve((in.size() + 2) / 3 * 4);
     std::size_t i = 0;
@@ -127,8 +128,8 @@ std::string Base64(const std::string& in) {
         out += kAlphabet[(v >> 12) & 63];
         out += "==";
     } else if (i + 2 == in.size()) {
-        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
-                           (static_cast<unsigned char>(in[i + 1]) << 8);
+        const unsigned v =
+            (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8);
         out += kAlphabet[(v >> 18) & 63];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];
@@ -141,11 +142,12 @@ std::string Base64(const std::string& in) {
 struct Url {
     std::string protocol;
     std::string host;
-    int port = -1;            // -1: none given
-    std::string target;       // path and document, fragment removed
+    int port = -1;      // -1: none given
+    std::string target; // path and document, fragment removed
 };
 
-Url SplitUrl(std::string url) {
+Url SplitUrl(std::string url)
+{
     std::replace(url.begin(), url.end(), '\\', '/');
     Url u;
     std::string rest = url;
@@ -166,17 +168,24 @@ Url SplitUrl(std::string url) {
         int v = 0;
         bool ok = !p.empty() && p.size() <= 5;
         for (char c : p) {
-            if (c < '0' || c > '9') { ok = false; break; }
+            if (c < '0' || c > '9') {
+                ok = false;
+                break;
+            }
             v = v * 10 + (c - '0');
         }
         // No URL in these texts: its digits could read as a classified number.
-        if (!ok || v < 1 || v > 65535) throw EIdException("The URL names an invalid port.");
+        if (!ok || v < 1 || v > 65535)
+            throw EIdException("The URL names an invalid port.");
         u.port = v;
     }
-    if (u.host.empty()) throw EIdException("The URL names no host.");
+    if (u.host.empty())
+        throw EIdException("The URL names no host.");
     const auto hash = pathDoc.find('#');
-    if (hash != std::string::npos) pathDoc.erase(hash);
-    if (pathDoc.empty() || pathDoc[0] != '/') pathDoc.insert(0, "/");
+    if (hash != std::string::npos)
+        pathDoc.erase(hash);
+    if (pathDoc.empty() || pathDoc[0] != '/')
+        pathDoc.insert(0, "/");
     u.target = pathDoc;
     return u;
 }
@@ -187,14 +196,20 @@ class GetClock {
 public:
     GetClock(int inactivityMs, int wholeGetMs)
         : inactivityMs_(inactivityMs),
-          end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(wholeGetMs)) {}
+          end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(wholeGetMs))
+    {
+    }
     // The wait allowed to the next socket call; 10060 once the Get is over time.
-    int NextWaitMs() const {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              end_ - std::chrono::steady_clock::now()).count();
-        if (left <= 0) throw platform::SocketError(platform::WSAETIMEDOUT);
+    int NextWaitMs() const
+    {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0)
+            throw platform::SocketError(platform::WSAETIMEDOUT);
         return static_cast<int>(std::min<long long>(inactivityMs_, left));
     }
+
 private:
     int inactivityMs_;
     std::chrono::steady_clock::time_point end_;
@@ -204,9 +219,11 @@ private:
 class SocketSource : public ByteSource {
 public:
     SocketSource(platform::TcpSocket& socket, const GetClock& clock) : socket_(socket), clock_(clock) {}
-    std::size_t Read(char* data, std::size_t size) override {
+    std::size_t Read(char* data, std::size_t size) override
+    {
         return socket_.Receive(data, size, clock_.NextWaitMs());
     }
+
 private:
     platform::TcpSocket& socket_;
     const GetClock& clock_;
@@ -214,20 +231,20 @@ private:
 
 } // namespace
 
-const char* WsaErrorDescription(int wsaError) {
+const char* WsaErrorDescription(int wsaError)
+{
     for (const auto& e : kWsaTexts)
-        if (e.number == wsaError) return e.text;
+        if (e.number == wsaError)
+            return e.text;
     return "";
 }
 
-EIdSocketError::EIdSocketError(int wsaError)
-    : EIdException(SocketErrorText(wsaError)), LastError(wsaError) {}
+EIdSocketError::EIdSocketError(int wsaError) : EIdException(SocketErrorText(wsaError)), LastError(wsaError) {}
 
-EIdConnClosedGracefully::EIdConnClosedGracefully()
-    : EIdException("Connection Closed Gracefully.") {}
+EIdConnClosedGracefully::EIdConnClosedGracefully() : EIdException("Connection Closed Gracefully.") {}
 
 struct TIdHTTP::Connection {
-    platform::SocketAbort abort;   // declared first: outlives the socket
+    platform::SocketAbort abort; // declared first: outlives the socket
     platform::TcpSocket socket;
     std::string host;
     int port = 0;
@@ -244,7 +261,8 @@ bool TIdHTTP::Connected() const { return conn_->socket.IsOpen(); }
 
 void TIdHTTP::Abort() noexcept { conn_->abort.Abort(); }
 
-void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
+void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer)
+{
     const Url u = SplitUrl(url);
     const bool viaProxy = !Request.ProxyServer.empty();
     const std::string connectHost = viaProxy ? Request.ProxyServer : u.host;
@@ -257,7 +275,8 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     req += "GET " + target + " HTTP/" + (ProtocolVersion == pv1_0 ? "1.0" : "1.1") + "\r\n";
     req += "Host: " + u.host + "\r\n";
     auto line = [&req](const char* name, const std::string& value) {
-        if (!value.empty()) req.append(name).append(value).append("\r\n");
+        if (!value.empty())
+            req.append(name).append(value).append("\r\n");
     };
     line("Accept: ", Request.Accept);
     line("Accept-Charset: ", Request.AcceptCharSet);
@@ -271,7 +290,8 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
         line("Authorization: Basic ", Base64(Request.Username + ":" + Request.Password));
     if (viaProxy && !Request.ProxyUsername.empty())
         line("Proxy-Authorization: Basic ", Base64(Request.ProxyUsername + ":" + Request.ProxyPassword));
-    for (const auto& h : Request.ExtraHeaders) req.append(h).append("\r\n");
+    for (const auto& h : Request.ExtraHeaders)
+        req.append(h).append("\r\n");
     req += "\r\n";
     // True when a value put an empty line before the real end of the request.
     const bool headerBlockSplit = req.find("\r\n\r\n") + 4 != req.size();
@@ -321,14 +341,14 @@ void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer) {
     // An interim (1xx) reply is followed by the real one, which must never be
     // read as the reply to the next request.
     const std::string connection = ReplyHeaders.Connection;
-    if (ProtocolVersion == pv1_0 || head.http10 || head.code / 100 == 1 ||
-        bodyEnd != BodyEnd::Framed ||
+    if (ProtocolVersion == pv1_0 || head.http10 || head.code / 100 == 1 || bodyEnd != BodyEnd::Framed ||
         EqualNoCase(connection, "close") || leftover > 0 || headerBlockSplit ||
         sock.CheckIdle() != platform::TcpSocket::Idle::Open)
         Disconnect();
 
     const bool redirect = (head.code / 100 == 3 && head.code != 304) || !ReplyHeaders.Location.empty();
-    if (redirect || head.code / 100 != 2) throw EIdHTTPProtocolException(LastStatusCode, LastStatusText);
+    if (redirect || head.code / 100 != 2)
+        throw EIdHTTPProtocolException(LastStatusCode, LastStatusText);
 }
 
 } // namespace kartivo::download

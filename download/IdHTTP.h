@@ -23,8 +23,7 @@ public:
 // A status other than 2xx, or a redirect: the text is LastStatusText.
 class EIdHTTPProtocolException : public EIdException {
 public:
-    EIdHTTPProtocolException(int code, const std::string& text)
-        : EIdException(text), ErrorCode(code) {}
+    EIdHTTPProtocolException(int code, const std::string& text) : EIdException(text), ErrorCode(code) {}
     int ErrorCode;
 };
 // "Socket Error # <n>\r\n<description>" with a Windows Sockets number.
@@ -73,8 +72,8 @@ struct TIdHTTPResponseHeaders {
     std::string Location;
     std::string Connection;
     std::string TransferEncoding;
-    std::int64_t ContentLength = -1;          // -1: none given
-    std::vector<std::string> RawHeaders;      // every header line as received
+    std::int64_t ContentLength = -1;     // -1: none given
+    std::vector<std::string> RawHeaders; // every header line as received
 };
 
 class TIdHTTP {

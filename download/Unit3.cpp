@@ -17,10 +17,7 @@ namespace kartivo::download {
 namespace {
 
 // Pause before the retry of a failure that is retried a bounded number of times.
-int RetryPauseMs(Failure f)
-{
-    return f == Failure::Network || f == Failure::ProxyRefused ? 2000 : 1000;
-}
+int RetryPauseMs(Failure f) { return f == Failure::Network || f == Failure::ProxyRefused ? 2000 : 1000; }
 
 constexpr int kStaggerStepMs = 100;
 constexpr int kAddressInUsePauseMs = 8000;
@@ -42,20 +39,15 @@ std::string TileWriteFailure::Message() const
            ". Press Start to continue the task once this is put right.";
 }
 
-TDownThread::TDownThread(bool createSuspended, int threadIndex, const task::KvTask& task,
-                         IWorkerHost& host)
-    : Task(task), ThreadIndex(threadIndex), host_(host),
-      number_(std::to_string(threadIndex + 1))
+TDownThread::TDownThread(bool createSuspended, int threadIndex, const task::KvTask& task, IWorkerHost& host)
+    : Task(task), ThreadIndex(threadIndex), host_(host), number_(std::to_string(threadIndex + 1))
 {
     // Every member is in place: the thread may run Execute from here on.
     if (!createSuspended)
         Start();
 }
 
-TDownThread::~TDownThread()
-{
-    WaitFor();
-}
+TDownThread::~TDownThread() { WaitFor(); }
 
 std::pair<int, int> TDownThread::CurrentPosition() const
 {
@@ -174,8 +166,7 @@ void TDownThread::Scan()
                 continue;
             if (!task::KvTask::BelongsToWorker(seq, ThreadIndex, threadCount))
                 continue;
-            if (DownloadTile(http, static_cast<int>(x), static_cast<int>(y), seq) ==
-                TileEnd::StopWorker)
+            if (DownloadTile(http, static_cast<int>(x), static_cast<int>(y), seq) == TileEnd::StopWorker)
                 return;
         }
     }
@@ -186,21 +177,20 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
     const std::string url = Task.GetTileUrl(x, y);
     TMemoryStream buffer;
     int attempts = 0;
-    int unboundedRetries = 0;   // consecutive retries of resets / address in use
+    int unboundedRetries = 0; // consecutive retries of resets / address in use
 
     for (;;) {
         ++attempts;
-        buffer.Clear();   // a failed attempt may have left an error page behind
+        buffer.Clear(); // a failed attempt may have left an error page behind
         bool failed = false;
         bool proxyRefused = false;
-        std::string text;   // the failure's text; empty when it carries none
+        std::string text; // the failure's text; empty when it carries none
         try {
             http.Get(url, buffer);
         } catch (const EIdHTTPProtocolException& e) {
             failed = true;
             text = e.what();
-            proxyRefused = !http.Request.ProxyServer.empty() &&
-                           (e.ErrorCode == 407 || e.ErrorCode == 401);
+            proxyRefused = !http.Request.ProxyServer.empty() && (e.ErrorCode == 407 || e.ErrorCode == 401);
         } catch (const std::exception& e) {
             failed = true;
             text = e.what();
@@ -227,7 +217,7 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
                     }
                     continue;
                 }
-                f = Failure::Other;   // kept failing: give the tile up
+                f = Failure::Other; // kept failing: give the tile up
             } else {
                 unboundedRetries = 0;
                 if (attempts < kMaxAttempts) {
@@ -286,7 +276,7 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
             Synchronize([this] { host_.TileNotSaved(writeFailure_); });
             return TileEnd::StopWorker;
         }
-        buffer = TMemoryStream();   // release the tile's bytes before pausing
+        buffer = TMemoryStream(); // release the tile's bytes before pausing
         LogTileEnd(seqPart + " OK", x, y, TileOutcome::Saved);
         SetCurrent(x, y);
         platform::SleepMs(kPauseAfterSavedMs);
@@ -299,8 +289,8 @@ void TDownThread::SubstituteBlank(int x, int y, TileOutcome outcome)
     // Result ignored: without a readable blank image the tile stays missing,
     // yet it counts as finished.
     platform::CopyFileNoReplace(blankImage_, Task.GetTileFilePath(x, y));
-    LogTileEnd("T" + number_ + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!", x, y,
-               outcome);
+    LogTileEnd("T" + number_ + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!", x,
+               y, outcome);
     SetCurrent(x, y);
 }
 

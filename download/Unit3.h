@@ -39,10 +39,12 @@
 #include <string>
 #include <utility>
 
-#include "download/Failures.h"   // the fixed texts of the worker's log
+#include "download/Failures.h" // the fixed texts of the worker's log
 #include "platform/Threads.h"
 
-namespace kartivo::task { class KvTask; }
+namespace kartivo::task {
+class KvTask;
+}
 
 namespace kartivo::download {
 
@@ -52,8 +54,8 @@ class TIdHTTP;
 // error). It never counts as done: the worker that met it stops with its
 // saved position before the tile, so a continued task asks for it again.
 struct TileWriteFailure {
-    std::string Path;   // the tile's file
-    int Error = 0;      // errno of the failed step (ENOSPC: the disk is full)
+    std::string Path; // the tile's file
+    int Error = 0;    // errno of the failed step (ENOSPC: the disk is full)
     // What the user is told, e.g. "The disk is full: <folder>. Free some
     // space, then press Start to continue the task."
     std::string Message() const;
@@ -61,12 +63,12 @@ struct TileWriteFailure {
 
 // What became of one tile a worker took.
 enum class TileOutcome {
-    Saved,      // stored as received (logged " OK")
-    Blank,      // not on the server: the blank substitute stands in for it
-    Failed,     // given up: in the failed list, blank substitute on disk
-    NotSaved,   // received but not written (logged " NULL"); the worker stops
-    Stopped,    // the worker stopped at it (a ban, a lasting network or proxy
-                // failure, a stop request between retries); not done
+    Saved,    // stored as received (logged " OK")
+    Blank,    // not on the server: the blank substitute stands in for it
+    Failed,   // given up: in the failed list, blank substitute on disk
+    NotSaved, // received but not written (logged " NULL"); the worker stops
+    Stopped,  // the worker stopped at it (a ban, a lasting network or proxy
+              // failure, a stop request between retries); not done
 };
 
 // A tile's outcome, reported in the same main-thread call as the log line
@@ -81,9 +83,9 @@ struct TileReport {
 class IWorkerHost {
 public:
     virtual ~IWorkerHost() = default;
-    virtual void AddLogLine(const std::string& line) = 0;      // Memo1
-    virtual void AddFailedLine(const std::string& line) = 0;   // Memo2
-    virtual void WorkerDone() = 0;                             // running count - 1
+    virtual void AddLogLine(const std::string& line) = 0;    // Memo1
+    virtual void AddFailedLine(const std::string& line) = 0; // Memo2
+    virtual void WorkerDone() = 0;                           // running count - 1
     // The worker stops after this; a host that does not care ignores it.
     virtual void TileNotSaved(const TileWriteFailure& /*failure*/) {}
     // Right after the AddLogLine of the line that ends the tile, if any.
@@ -140,7 +142,7 @@ private:
     void Log(const std::string& line);
     // The line that ends a tile, with the tile's outcome, in one call.
     void LogTileEnd(const std::string& line, int x, int y, TileOutcome outcome);
-    void ReportTileEnd(int x, int y, TileOutcome outcome);   // no line of its own
+    void ReportTileEnd(int x, int y, TileOutcome outcome); // no line of its own
     void RecordFailure(int x, int y, const std::string& url);
     void SetCurrent(int x, int y);
     void ReportOutsideLog(const std::string& step, const std::exception_ptr& error) const;
@@ -149,7 +151,7 @@ private:
     std::string StatusText;
     TileReport tileEnd_;
     TileWriteFailure writeFailure_;
-    std::string number_;       // ThreadIndex + 1, as shown in every line
+    std::string number_; // ThreadIndex + 1, as shown in every line
     std::string blankImage_;
     std::atomic<std::uint64_t> current_{0};
 };

@@ -1,8 +1,8 @@
 // Random replies, delivered in random pieces, through the HTTP reply reader.
 // The reader must never crash, read past its input, exceed its limits, or
 // fail with a text that callers would classify as a network or status event.
-#include "download/HttpReply.h"
 #include "download/Failures.h"
+#include "download/HttpReply.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -19,19 +19,25 @@ namespace {
 class PieceSource : public download::ByteSource {
 public:
     PieceSource(const std::uint8_t* data, std::size_t size, std::uint32_t seed)
-        : data_(data), size_(size), state_(seed | 1) {}
-    std::size_t Read(char* out, std::size_t want) override {
-        if (pos_ == size_ || want == 0) return 0;
+        : data_(data), size_(size), state_(seed | 1)
+    {
+    }
+    std::size_t Read(char* out, std::size_t want) override
+    {
+        if (pos_ == size_ || want == 0)
+            return 0;
         state_ ^= state_ << 13;
         state_ ^= state_ >> 17;
         state_ ^= state_ << 5;
         std::size_t n = 1 + state_ % 97;
-        if (state_ & 0x10000) n = size_;   // now and then everything that is left
+        if (state_ & 0x10000)
+            n = size_; // now and then everything that is left
         n = std::min({n, want, size_ - pos_});
         std::memcpy(out, data_ + pos_, n);
         pos_ += n;
         return n;
     }
+
 private:
     const std::uint8_t* data_;
     std::size_t size_;
@@ -39,14 +45,17 @@ private:
     std::uint32_t state_;
 };
 
-bool Classified(const std::string& text) {
+bool Classified(const std::string& text)
+{
     // The worker's rows are the wider set (they include "400").
     const download::Failure f = download::ClassifyFailure(download::FailureCaller::Worker, text, false);
     return f != download::Failure::Other && f != download::Failure::NoText;
 }
 
-int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 5) return 0;
+int FuzzOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 5)
+        return 0;
     std::uint32_t seed;
     std::memcpy(&seed, data, 4);
     // Small limits now and then, so the limit checks are reached too.
@@ -67,12 +76,16 @@ int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
         try {
             download::ReplyHead head;
             reader.ReadHead(head);
-            if (head.code < 100 || head.code > 999) std::abort();
+            if (head.code < 100 || head.code > 999)
+                std::abort();
             const auto end = reader.ReadBody(head, body);
-            if (body.Size() > limits.bodyBytes) std::abort();
-            if (end != download::BodyEnd::Framed) break;
+            if (body.Size() > limits.bodyBytes)
+                std::abort();
+            if (end != download::BodyEnd::Framed)
+                break;
         } catch (const download::EIdReplyError& e) {
-            if (Classified(e.what())) std::abort();
+            if (Classified(e.what()))
+                std::abort();
             break;
         } catch (const download::EIdConnClosedGracefully&) {
             break;
@@ -85,6 +98,7 @@ int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
 
 } // namespace kartivo::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     return kartivo::fuzz::FuzzOneInput(data, size);
 }

@@ -20,7 +20,8 @@ namespace {
 
 // One file per process, in memory where the machine offers it: the save
 // flushes the file, which must not turn every input into a disk write.
-const std::string& ProjectPath() {
+const std::string& ProjectPath()
+{
     static const std::string path = [] {
         std::string pattern = (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
         pattern += "/kartivo_fuzz_XXXXXX";
@@ -39,7 +40,8 @@ struct Keys {
     bool operator==(const Keys&) const = default;
 };
 
-Keys KeysOf(const task::ProjectIni& project) {
+Keys KeysOf(const task::ProjectIni& project)
+{
     Keys k;
     for (int i = 0; i < 4; ++i)
         k.coordinates[i] = project.CoordinateText(i);
@@ -52,7 +54,8 @@ Keys KeysOf(const task::ProjectIni& project) {
     return k;
 }
 
-bool WriteWhole(const std::string& path, const std::uint8_t* data, std::size_t size) {
+bool WriteWhole(const std::string& path, const std::uint8_t* data, std::size_t size)
+{
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
@@ -60,7 +63,8 @@ bool WriteWhole(const std::string& path, const std::uint8_t* data, std::size_t s
     return std::fclose(f) == 0 && ok;
 }
 
-int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
+int FuzzOneInput(const std::uint8_t* data, std::size_t size)
+{
     const std::string& path = ProjectPath();
     if (!WriteWhole(path, data, size))
         std::abort();
@@ -98,6 +102,7 @@ int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
 
 } // namespace kartivo::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     return kartivo::fuzz::FuzzOneInput(data, size);
 }

@@ -14,7 +14,8 @@ namespace kartivo::fuzz {
 
 namespace {
 
-int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
+int FuzzOneInput(const std::uint8_t* data, std::size_t size)
+{
     if (size < 1)
         return 0;
     const int width = 256, height = (data[0] & 1) ? 180 : 256;
@@ -50,6 +51,7 @@ int FuzzOneInput(const std::uint8_t* data, std::size_t size) {
 
 } // namespace kartivo::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     return kartivo::fuzz::FuzzOneInput(data, size);
 }

@@ -21,21 +21,23 @@ constexpr std::uint32_t kBlockSide = 256;
 // directories written around it are counted but dropped.
 struct TiffBlockEncoder::Scratch {
     std::uint64_t Position = 0, Size = 0, Base = 0;
-    std::vector<std::uint8_t> Kept;   // bytes from Base on
+    std::vector<std::uint8_t> Kept; // bytes from Base on
     TIFF* Tif = nullptr;
-    std::uint32_t Used = 0, Slots = 0;   // slots written, and in all
+    std::uint32_t Used = 0, Slots = 0; // slots written, and in all
 
     ~Scratch() { Close(); }
-    void Close() {
+    void Close()
+    {
         if (Tif)
-            TIFFClose(Tif);   // its directory goes to the memory file and is dropped
+            TIFFClose(Tif); // its directory goes to the memory file and is dropped
         Tif = nullptr;
         Position = Size = Base = 0;
         Used = Slots = 0;
     }
 
     static tmsize_t Read(thandle_t, void*, tmsize_t) { return 0; }
-    static tmsize_t Write(thandle_t h, void* data, tmsize_t n) {
+    static tmsize_t Write(thandle_t h, void* data, tmsize_t n)
+    {
         auto& s = *static_cast<Scratch*>(h);
         if (n <= 0)
             return 0;
@@ -44,7 +46,7 @@ struct TiffBlockEncoder::Scratch {
             const std::uint64_t skip = s.Position < s.Base ? s.Base - s.Position : 0;
             const std::uint64_t at = s.Position + skip - s.Base;
             const std::uint8_t* from = static_cast<const std::uint8_t*>(data) + skip;
-            if (at == s.Kept.size()) {   // appended, as blocks are: no zeroing first
+            if (at == s.Kept.size()) { // appended, as blocks are: no zeroing first
                 s.Kept.insert(s.Kept.end(), from, from + (count - skip));
             } else {
                 if (s.Kept.size() < at + count - skip)
@@ -56,7 +58,8 @@ struct TiffBlockEncoder::Scratch {
         s.Size = std::max(s.Size, end);
         return n;
     }
-    static toff_t Seek(thandle_t h, toff_t offset, int whence) {
+    static toff_t Seek(thandle_t h, toff_t offset, int whence)
+    {
         auto& s = *static_cast<Scratch*>(h);
         switch (whence) {
         case SEEK_SET: s.Position = offset; break;
@@ -73,11 +76,14 @@ struct TiffBlockEncoder::Scratch {
 };
 
 TiffBlockEncoder::TiffBlockEncoder(Setup setup, bool bigTiff, std::uint32_t slotsPerSide)
-    : setup_(std::move(setup)), bigTiff_(bigTiff), slotsPerSide_(std::max<std::uint32_t>(slotsPerSide, 1)) {}
+    : setup_(std::move(setup)), bigTiff_(bigTiff), slotsPerSide_(std::max<std::uint32_t>(slotsPerSide, 1))
+{
+}
 
 TiffBlockEncoder::~TiffBlockEncoder() = default;
 
-TiffBlockEncoder::Scratch* TiffBlockEncoder::ScratchOf(int kind) {
+TiffBlockEncoder::Scratch* TiffBlockEncoder::ScratchOf(int kind)
+{
     if (static_cast<std::size_t>(kind) >= scratch_.size())
         scratch_.resize(static_cast<std::size_t>(kind) + 1);
     auto& s = scratch_[static_cast<std::size_t>(kind)];
@@ -87,7 +93,8 @@ TiffBlockEncoder::Scratch* TiffBlockEncoder::ScratchOf(int kind) {
         s->Close();
     if (!s->Tif) {
         s->Tif = TIFFClientOpen("block", bigTiff_ ? "w8m" : "wm", s.get(), Scratch::Read, Scratch::Write,
-                                Scratch::Seek, Scratch::CloseFile, Scratch::FileSize, Scratch::Map, Scratch::Unmap);
+                                Scratch::Seek, Scratch::CloseFile, Scratch::FileSize, Scratch::Map,
+                                Scratch::Unmap);
         if (!s->Tif)
             return nullptr;
         setup_(kind, s->Tif, slotsPerSide_ * kBlockSide, slotsPerSide_ * kBlockSide);
@@ -100,7 +107,8 @@ TiffBlockEncoder::Scratch* TiffBlockEncoder::ScratchOf(int kind) {
     return s.get();
 }
 
-bool TiffBlockEncoder::Encode(int kind, std::vector<std::uint8_t>& pixels, std::vector<std::uint8_t>& out) {
+bool TiffBlockEncoder::Encode(int kind, std::vector<std::uint8_t>& pixels, std::vector<std::uint8_t>& out)
+{
     Scratch* s = ScratchOf(kind);
     if (!s)
         return false;
@@ -110,7 +118,8 @@ bool TiffBlockEncoder::Encode(int kind, std::vector<std::uint8_t>& pixels, std::
     if (TIFFWriteEncodedTile(s->Tif, slot, pixels.data(), static_cast<tmsize_t>(pixels.size())) < 0)
         return false;
     // Where libtiff put the block: at the end of the file, inside what was kept.
-    const std::uint64_t offset = TIFFGetStrileOffset(s->Tif, slot), size = TIFFGetStrileByteCount(s->Tif, slot);
+    const std::uint64_t offset = TIFFGetStrileOffset(s->Tif, slot),
+                        size = TIFFGetStrileByteCount(s->Tif, slot);
     if (offset < s->Base || offset - s->Base + size > s->Kept.size())
         return false;
     out.assign(s->Kept.begin() + static_cast<std::ptrdiff_t>(offset - s->Base),
@@ -118,8 +127,10 @@ bool TiffBlockEncoder::Encode(int kind, std::vector<std::uint8_t>& pixels, std::
     return true;
 }
 
-BlockPipeline::BlockPipeline(int workers, std::size_t inFlight, std::function<Encode()> makeEncoder, Write write)
-    : inFlight_(std::max<std::size_t>(inFlight, 1)), write_(std::move(write)) {
+BlockPipeline::BlockPipeline(int workers, std::size_t inFlight, std::function<Encode()> makeEncoder,
+                             Write write)
+    : inFlight_(std::max<std::size_t>(inFlight, 1)), write_(std::move(write))
+{
     try {
         for (int i = 0; i < std::max(workers, 1); ++i)
             workers_.emplace_back([this, makeEncoder] { Work(makeEncoder); });
@@ -130,7 +141,8 @@ BlockPipeline::BlockPipeline(int workers, std::size_t inFlight, std::function<En
     }
 }
 
-BlockPipeline::~BlockPipeline() {
+BlockPipeline::~BlockPipeline()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -140,7 +152,8 @@ BlockPipeline::~BlockPipeline() {
         t.join();
 }
 
-void BlockPipeline::Work(const std::function<Encode()>& makeEncoder) {
+void BlockPipeline::Work(const std::function<Encode()>& makeEncoder)
+{
     Encode encode;
     std::string setupError;
     try {
@@ -178,7 +191,8 @@ void BlockPipeline::Work(const std::function<Encode()>& makeEncoder) {
     }
 }
 
-void BlockPipeline::Submit(int stream, std::uint32_t index, std::vector<std::uint8_t>& pixels) {
+void BlockPipeline::Submit(int stream, std::uint32_t index, std::vector<std::uint8_t>& pixels)
+{
     while (pending_.size() >= inFlight_)
         WriteOldest();
     std::unique_ptr<PipelineBlock> block;
@@ -200,7 +214,8 @@ void BlockPipeline::Submit(int stream, std::uint32_t index, std::vector<std::uin
     work_.notify_one();
 }
 
-void BlockPipeline::WriteOldest() {
+void BlockPipeline::WriteOldest()
+{
     PipelineBlock& block = *pending_.front();
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -211,7 +226,8 @@ void BlockPipeline::WriteOldest() {
     pending_.pop_front();
 }
 
-void BlockPipeline::Finish() {
+void BlockPipeline::Finish()
+{
     while (!pending_.empty())
         WriteOldest();
 }

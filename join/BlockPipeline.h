@@ -53,16 +53,16 @@ private:
     Setup setup_;
     bool bigTiff_;
     std::uint32_t slotsPerSide_;
-    std::vector<std::unique_ptr<Scratch>> scratch_;   // by kind, made when first used
+    std::vector<std::unique_ptr<Scratch>> scratch_; // by kind, made when first used
 };
 
 struct PipelineBlock {
-    int Stream = 0;                      // the file it belongs to
-    std::uint32_t Index = 0;             // its number in that file
-    std::vector<std::uint8_t> Pixels;    // uncompressed, as handed in
-    std::vector<std::uint8_t> Bytes;     // compressed, as it goes into the file
-    std::string Error;                   // why it could not be compressed, or ""
-    bool Done = false;                   // guarded by the pipeline's mutex
+    int Stream = 0;                   // the file it belongs to
+    std::uint32_t Index = 0;          // its number in that file
+    std::vector<std::uint8_t> Pixels; // uncompressed, as handed in
+    std::vector<std::uint8_t> Bytes;  // compressed, as it goes into the file
+    std::string Error;                // why it could not be compressed, or ""
+    bool Done = false;                // guarded by the pipeline's mutex
 };
 
 class BlockPipeline {
@@ -95,10 +95,10 @@ private:
     Write write_;
     std::mutex mutex_;
     std::condition_variable work_, done_;
-    std::deque<PipelineBlock*> queue_;                       // waiting for a worker
+    std::deque<PipelineBlock*> queue_; // waiting for a worker
     bool stop_ = false;
     // Only the calling thread touches these.
-    std::deque<std::unique_ptr<PipelineBlock>> pending_;     // submitted, not yet written, in order
+    std::deque<std::unique_ptr<PipelineBlock>> pending_; // submitted, not yet written, in order
     std::vector<std::unique_ptr<PipelineBlock>> spare_;
     std::vector<std::thread> workers_;
 };

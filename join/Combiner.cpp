@@ -5,8 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/MapTypes.h"
@@ -15,10 +15,10 @@
 #include "join/MapGeometry.h"
 #include "join/MbtilesWriter.h"
 
-#include <tiffio.h>
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "task/SavedProject.h"
+#include <tiffio.h>
 
 namespace kartivo::join {
 
@@ -26,13 +26,15 @@ using platform::GroupThousands;
 
 namespace {
 
-std::string WithoutExtension(const std::string& path) {
+std::string WithoutExtension(const std::string& path)
+{
     const std::string ext = platform::ExtractFileExt(path);
     return path.substr(0, path.size() - ext.size());
 }
 
 void WriteReport(const std::string& path, const task::SavedProject& project, const JoinOptions& options,
-                 const JoinSummary& summary, const TileSource& tiles) {
+                 const JoinSummary& summary, const TileSource& tiles)
+{
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!f)
         throw platform::EFCreateError(path);
@@ -51,8 +53,9 @@ void WriteReport(const std::string& path, const task::SavedProject& project, con
                  project.Task().ProjectFile().c_str(), summary.OutputPath.c_str(),
                  OutputFormatName(options.Format), static_cast<long long>(summary.Width),
                  static_cast<long long>(summary.Height), GroupThousands(c.Total()).c_str(),
-                 GroupThousands(c.Saved).c_str(), GroupThousands(c.Blank).c_str(), GroupThousands(c.Missing).c_str(),
-                 GroupThousands(c.Failed).c_str(), GroupThousands(c.Undecodable).c_str());
+                 GroupThousands(c.Saved).c_str(), GroupThousands(c.Blank).c_str(),
+                 GroupThousands(c.Missing).c_str(), GroupThousands(c.Failed).c_str(),
+                 GroupThousands(c.Undecodable).c_str());
     if (options.Format == OutputFormat::Jpeg && c.Holes() > 0)
         std::fputs("JPEG has no transparency: the tiles left out are black.\r\n", f.get());
     if (options.Format == OutputFormat::MBTiles && c.Holes() > 0)
@@ -66,14 +69,16 @@ void WriteReport(const std::string& path, const task::SavedProject& project, con
 }
 
 // 5 -> "5", 2.5 -> "2.5".
-std::string PercentText(double percent) {
+std::string PercentText(double percent)
+{
     char text[32];
     std::snprintf(text, sizeof text, "%g", percent);
     return text;
 }
 
 // A small file written whole into its temporary name.
-void WriteSideFile(const std::string& path, const std::string& text) {
+void WriteSideFile(const std::string& path, const std::string& text)
+{
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!f || std::fwrite(text.data(), 1, text.size(), f.get()) != text.size() || std::fflush(f.get()) != 0)
         throw platform::EFCreateError(path);
@@ -81,7 +86,8 @@ void WriteSideFile(const std::string& path, const std::string& text) {
 
 } // namespace
 
-bool ParseCompression(const std::string& text, Compression& compression) {
+bool ParseCompression(const std::string& text, Compression& compression)
+{
     if (text == "deflate")
         compression = Compression::Deflate;
     else if (text == "jpeg" || text == "jpg")
@@ -95,7 +101,8 @@ bool ParseCompression(const std::string& text, Compression& compression) {
     return true;
 }
 
-bool CompressionAvailable(Compression compression) {
+bool CompressionAvailable(Compression compression)
+{
     switch (compression) {
     case Compression::Zstd: return TIFFIsCODECConfigured(COMPRESSION_ZSTD) != 0;
     case Compression::Webp: return TIFFIsCODECConfigured(COMPRESSION_WEBP) != 0;
@@ -103,13 +110,15 @@ bool CompressionAvailable(Compression compression) {
     }
 }
 
-bool TilesArePng(const task::SavedProject& project) {
+bool TilesArePng(const task::SavedProject& project)
+{
     // Ordnance Survey tiles are stored as .jpg but served as PNG: the
     // requested format tells what the bytes are.
     return std::strstr(core::FindMapType(project.Params().MapsType)->UrlSuffix, ".png") != nullptr;
 }
 
-bool ParseOutputFormat(const std::string& text, OutputFormat& format) {
+bool ParseOutputFormat(const std::string& text, OutputFormat& format)
+{
     if (text == "gtiff" || text == "geotiff" || text == "tif" || text == "tiff")
         format = OutputFormat::GeoTiff;
     else if (text == "mbtiles")
@@ -123,7 +132,8 @@ bool ParseOutputFormat(const std::string& text, OutputFormat& format) {
     return true;
 }
 
-const char* OutputFormatName(OutputFormat format) {
+const char* OutputFormatName(OutputFormat format)
+{
     switch (format) {
     case OutputFormat::GeoTiff: return "GeoTIFF";
     case OutputFormat::MBTiles: return "MBTiles";
@@ -133,7 +143,8 @@ const char* OutputFormatName(OutputFormat format) {
     return "";
 }
 
-const char* OutputExtension(OutputFormat format) {
+const char* OutputExtension(OutputFormat format)
+{
     switch (format) {
     case OutputFormat::GeoTiff: return ".tif";
     case OutputFormat::MBTiles: return ".mbtiles";
@@ -143,22 +154,27 @@ const char* OutputExtension(OutputFormat format) {
     return "";
 }
 
-std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format) {
+std::string DefaultOutputPath(const task::SavedProject& project, OutputFormat format)
+{
     return WithoutExtension(project.Task().ProjectFile()) + OutputExtension(format);
 }
 
-std::string ReportPathFor(const std::string& outputPath) {
+std::string ReportPathFor(const std::string& outputPath)
+{
     // The output's whole name, extension included: a GeoTIFF and an MBTiles
     // file of one task each keep their own report.
     return outputPath + "_report.txt";
 }
 
-MapRaster RasterFor(const task::KvTask& task, const JoinOptions& options) {
+MapRaster RasterFor(const task::KvTask& task, const JoinOptions& options)
+{
     // MBTiles keeps whole tiles whatever is asked.
-    return options.Clip && options.Format != OutputFormat::MBTiles ? ClippedRasterOfTask(task) : RasterOfTask(task);
+    return options.Clip && options.Format != OutputFormat::MBTiles ? ClippedRasterOfTask(task)
+                                                                   : RasterOfTask(task);
 }
 
-std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options) {
+std::string CheckOptions(const task::SavedProject& project, const JoinOptions& options)
+{
     if (options.JpegQuality < 1 || options.JpegQuality > 100)
         return "The JPEG quality must be between 1 and 100.";
     if (!(options.MaxMissingPercent >= 0 && options.MaxMissingPercent <= 100))
@@ -175,8 +191,8 @@ std::string CheckOptions(const task::SavedProject& project, const JoinOptions& o
                std::to_string(task.TileWidth) + " x " + std::to_string(task.TileHeight) +
                ". Choose GeoTIFF (--format gtiff), PNG (--format png) or JPEG (--format jpeg) instead.";
     if (options.MinZoom > project.Params().Zoom)
-        return "The lowest zoom (" + std::to_string(options.MinZoom) + ") must not be above the task's zoom (" +
-               std::to_string(project.Params().Zoom) + ").";
+        return "The lowest zoom (" + std::to_string(options.MinZoom) +
+               ") must not be above the task's zoom (" + std::to_string(project.Params().Zoom) + ").";
     if (options.Format != OutputFormat::Png && options.Format != OutputFormat::Jpeg)
         return "";
     const MapRaster r = RasterFor(task, options);
@@ -186,7 +202,8 @@ std::string CheckOptions(const task::SavedProject& project, const JoinOptions& o
         return "";
     return "The combined map would be " + std::to_string(r.Width) + " x " + std::to_string(r.Height) +
            " pixels, more than a " + OutputFormatName(options.Format) + " image can hold (" +
-           std::to_string(limit) + " pixels a side). Choose GeoTIFF (--format gtiff) or MBTiles "
+           std::to_string(limit) +
+           " pixels a side). Choose GeoTIFF (--format gtiff) or MBTiles "
            "(--format mbtiles) instead.";
 }
 
@@ -198,16 +215,18 @@ struct Target {
     std::string Path;
     std::string Resolved;
     std::string Temp;
-    const char* Role;   // "output", "world file", ...
+    const char* Role; // "output", "world file", ...
 };
 
-std::string Canonical(const std::string& path) {
+std::string Canonical(const std::string& path)
+{
     std::error_code ec;
     const std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : p.string();
 }
 
-std::string FolderOf(const std::string& path) {
+std::string FolderOf(const std::string& path)
+{
     const std::string folder = platform::ExtractFilePath(path);
     return folder.empty() ? std::string(".") + platform::PathDelim : folder;
 }
@@ -215,13 +234,15 @@ std::string FolderOf(const std::string& path) {
 // Why the run may not write `t`, as the sentence the user sees, or "". What
 // is there already is replaced only when it is a regular file that may be
 // written and that is no file of the task.
-std::string RefusalOf(const Target& t, const task::KvTask& task) {
+std::string RefusalOf(const Target& t, const task::KvTask& task)
+{
     const std::string what = std::string("The ") + t.Role + " " + t.Path;
     struct stat st {};
     if (::stat(t.Resolved.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
-            return what + " is not a regular file (a folder, device or named pipe); it was left as it is. "
-                          "Choose another name.";
+            return what +
+                   " is not a regular file (a folder, device or named pipe); it was left as it is. "
+                   "Choose another name.";
         // Decided from the mode bits too, so that root is refused as well.
         if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
             (::geteuid() != 0 && ::access(t.Resolved.c_str(), W_OK) != 0))
@@ -240,7 +261,8 @@ std::string RefusalOf(const Target& t, const task::KvTask& task) {
 } // namespace
 
 JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& options, JoinControl& control,
-                    JoinSummary& summary, std::string& error) {
+                    JoinSummary& summary, std::string& error)
+{
     summary = JoinSummary();
     error = CheckOptions(project, options);
     if (!error.empty())
@@ -248,8 +270,8 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
 
     const task::KvTask& task = project.Task();
     const MapRaster raster = RasterFor(task, options);
-    summary.OutputPath = options.OutputPath.empty() ? DefaultOutputPath(project, options.Format)
-                                                    : options.OutputPath;
+    summary.OutputPath =
+        options.OutputPath.empty() ? DefaultOutputPath(project, options.Format) : options.OutputPath;
     summary.ReportPath = ReportPathFor(summary.OutputPath);
     summary.Width = raster.Width;
     summary.Height = raster.Height;
@@ -277,7 +299,8 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
         // takes a PNG's or JPEG's projection from its auxiliary file, not
         // from the .prj that other programs read.
         const std::string base = WithoutExtension(summary.OutputPath);
-        targets.push_back({base + (options.Format == OutputFormat::Png ? ".pgw" : ".jgw"), "", "", "world file"});
+        targets.push_back(
+            {base + (options.Format == OutputFormat::Png ? ".pgw" : ".jgw"), "", "", "world file"});
         targets.push_back({base + ".prj", "", "", "projection file"});
         targets.push_back({summary.OutputPath + ".aux.xml", "", "", "auxiliary file"});
     }
@@ -310,11 +333,12 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
                      (options.TiffCompression == Compression::Default && !TilesArePng(project));
             s.Codec = options.TiffCompression == Compression::Zstd   ? RgbaCodec::Zstd
                       : options.TiffCompression == Compression::Webp ? RgbaCodec::Webp
-                                                                      : RgbaCodec::Deflate;
+                                                                     : RgbaCodec::Deflate;
             s.Quality = options.JpegQuality;
             s.BigTiff = UncompressedPyramidBytes(raster.Width, raster.Height) > options.BigTiffAbove;
-            s.Threads = options.Threads > 0 ? options.Threads
-                                            : std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+            s.Threads = options.Threads > 0                        ? options.Threads
+                        : std::thread::hardware_concurrency() >= 2 ? 2
+                                                                   : 1;
             summary.BigTiff = s.BigTiff;
             WriteGeoTiff(temp, FolderOf(temp), task, raster, tiles, s, control, temps);
             break;
@@ -331,15 +355,16 @@ JoinOutcome Combine(const task::SavedProject& project, const JoinOptions& option
         summary.Counts = tiles.Counts();
         summary.FirstProblems = tiles.FirstProblems();
         const TileCounts& c = summary.Counts;
-        const std::string counts = GroupThousands(c.Missing) + " missing, " + GroupThousands(c.Failed) + " failed, " +
-                                   GroupThousands(c.Undecodable) + " undecodable";
+        const std::string counts = GroupThousands(c.Missing) + " missing, " + GroupThousands(c.Failed) +
+                                   " failed, " + GroupThousands(c.Undecodable) + " undecodable";
         if (c.Saved + c.Blank == 0) {
             error = "No tile of the task could be combined (" + counts + "); nothing was written.";
             return JoinOutcome::Failed;
         }
-        if (static_cast<double>(c.Holes()) * 100.0 > options.MaxMissingPercent * static_cast<double>(c.Total())) {
-            error = GroupThousands(c.Holes()) + " of " + GroupThousands(c.Total()) + " tiles are left out (" + counts +
-                    "), more than the " + PercentText(options.MaxMissingPercent) +
+        if (static_cast<double>(c.Holes()) * 100.0 >
+            options.MaxMissingPercent * static_cast<double>(c.Total())) {
+            error = GroupThousands(c.Holes()) + " of " + GroupThousands(c.Total()) + " tiles are left out (" +
+                    counts + "), more than the " + PercentText(options.MaxMissingPercent) +
                     " % allowed; nothing was written.";
             return JoinOutcome::Failed;
         }

@@ -13,7 +13,10 @@
 #include "join/TileSource.h"
 #include "platform/Formats.h"
 
-namespace kartivo::task { class KvTask; class SavedProject; }
+namespace kartivo::task {
+class KvTask;
+class SavedProject;
+} // namespace kartivo::task
 
 namespace kartivo::join {
 
@@ -35,14 +38,14 @@ bool TilesArePng(const task::SavedProject& project);
 
 // "gtiff", "mbtiles", "png", "jpeg" (also "jpg", "tif", "tiff", "geotiff").
 bool ParseOutputFormat(const std::string& text, OutputFormat& format);
-const char* OutputFormatName(OutputFormat format);        // "GeoTIFF", "MBTiles", "PNG", "JPEG"
-const char* OutputExtension(OutputFormat format);         // ".tif", ".mbtiles", ".png", ".jpg"
+const char* OutputFormatName(OutputFormat format); // "GeoTIFF", "MBTiles", "PNG", "JPEG"
+const char* OutputExtension(OutputFormat format);  // ".tif", ".mbtiles", ".png", ".jpg"
 
 struct JoinOptions {
     OutputFormat Format = OutputFormat::GeoTiff;
-    std::string OutputPath;                    // empty: DefaultOutputPath
+    std::string OutputPath; // empty: DefaultOutputPath
     Compression TiffCompression = Compression::Default;
-    int JpegQuality = 85;                      // 1..100, for JPEG output and JPEG blocks
+    int JpegQuality = 85; // 1..100, for JPEG output and JPEG blocks
     // A GeoTIFF whose pixels (overviews included) pass this many bytes is
     // written as BigTIFF: a classic TIFF cannot address past 4 GB, and
     // compression may gain less than hoped.
@@ -72,11 +75,11 @@ std::string ReportPathFor(const std::string& outputPath);
 struct JoinSummary {
     std::string OutputPath;
     std::string ReportPath;
-    std::vector<std::string> SideFiles;        // world file, .prj and GDAL's .aux.xml
-    std::int64_t Width = 0, Height = 0;        // pixels
+    std::vector<std::string> SideFiles; // world file, .prj and GDAL's .aux.xml
+    std::int64_t Width = 0, Height = 0; // pixels
     bool BigTiff = false;
     TileCounts Counts;
-    std::vector<std::string> FirstProblems;    // "<file name>  <what>", at most a few
+    std::vector<std::string> FirstProblems; // "<file name>  <what>", at most a few
 };
 
 enum class JoinOutcome { Done, Cancelled, Failed };

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <locale>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <unistd.h>
 
 #include "join/Combiner.h"
@@ -49,10 +49,12 @@ namespace {
 // line every 10 % otherwise (a log file should not fill with updates).
 class ProgressPrinter {
 public:
-    explicit ProgressPrinter(std::FILE* err) : err_(err), tty_(::isatty(::fileno(err)) == 1) {
+    explicit ProgressPrinter(std::FILE* err) : err_(err), tty_(::isatty(::fileno(err)) == 1)
+    {
         start_ = std::chrono::steady_clock::now();
     }
-    void Update(std::int64_t done, std::int64_t total) {
+    void Update(std::int64_t done, std::int64_t total)
+    {
         const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
         const int step = tty_ ? 1 : 10;
         if (percent / step == last_ / step)
@@ -62,13 +64,15 @@ public:
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         std::string text = GroupThousands(done) + " of " + GroupThousands(total) + " tiles";
         if (done > 0 && done < total)
-            text += ", " + TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
+            text +=
+                ", " + TimeLeftText(elapsed * static_cast<double>(total - done) / static_cast<double>(done));
         // Padded on a terminal, so that a shorter line covers a longer one.
         std::fprintf(err_, "%s%3d%% (%s)%s%s", tty_ ? "\r" : "", percent, text.c_str(), tty_ ? "   " : "",
                      tty_ ? "" : "\n");
         std::fflush(err_);
     }
-    void End() {
+    void End()
+    {
         if (tty_ && last_ >= 0)
             std::fputc('\n', err_);
     }
@@ -80,13 +84,15 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-int UsageError(std::FILE* err, const std::string& message) {
+int UsageError(std::FILE* err, const std::string& message)
+{
     std::fprintf(err, "platejoin: %s (see platejoin --help)\n", message.c_str());
     return kExitUsage;
 }
 
 // "5", "2.5" or "5%": a share of 0 to 100 percent.
-bool ParsePercent(std::string text, double& percent) {
+bool ParsePercent(std::string text, double& percent)
+{
     if (!text.empty() && text.back() == '%')
         text.pop_back();
     if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789.") != std::string::npos ||
@@ -98,7 +104,8 @@ bool ParsePercent(std::string text, double& percent) {
     return !in.fail() && percent >= 0 && percent <= 100;
 }
 
-bool ParseQuality(const std::string& text, int& quality) {
+bool ParseQuality(const std::string& text, int& quality)
+{
     if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     quality = std::stoi(text);
@@ -108,7 +115,8 @@ bool ParseQuality(const std::string& text, int& quality) {
 } // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
-                   const std::atomic<bool>* cancel) {
+                   const std::atomic<bool>* cancel)
+{
     JoinOptions options;
     std::string projectPath;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -144,7 +152,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
             if (!takeValue())
                 return UsageError(err, "--compress needs a value: deflate, jpeg, zstd or webp");
             if (!ParseCompression(value, options.TiffCompression))
-                return UsageError(err, "unknown compression \"" + value + "\": use deflate, jpeg, zstd or webp");
+                return UsageError(err,
+                                  "unknown compression \"" + value + "\": use deflate, jpeg, zstd or webp");
         } else if (name == "--clip") {
             options.Clip = true;
         } else if (name == "--min-zoom") {
@@ -193,13 +202,15 @@ int RunCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FI
                  OutputFormatName(options.Format), GroupThousands(summary.Width).c_str(),
                  GroupThousands(summary.Height).c_str());
     std::fprintf(err, "Tiles: %s combined, %s blank substitutes, %s missing, %s failed, %s undecodable\n",
-                 GroupThousands(c.Saved).c_str(), GroupThousands(c.Blank).c_str(), GroupThousands(c.Missing).c_str(),
-                 GroupThousands(c.Failed).c_str(), GroupThousands(c.Undecodable).c_str());
+                 GroupThousands(c.Saved).c_str(), GroupThousands(c.Blank).c_str(),
+                 GroupThousands(c.Missing).c_str(), GroupThousands(c.Failed).c_str(),
+                 GroupThousands(c.Undecodable).c_str());
     for (const std::string& line : summary.FirstProblems)
         std::fprintf(err, "  left out: %s\n", line.c_str());
     if (c.Holes() > static_cast<std::int64_t>(summary.FirstProblems.size()))
-        std::fprintf(err, "  ... and %s more\n",
-                     GroupThousands(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())).c_str());
+        std::fprintf(
+            err, "  ... and %s more\n",
+            GroupThousands(c.Holes() - static_cast<std::int64_t>(summary.FirstProblems.size())).c_str());
     std::fprintf(err, "Report: %s\n", summary.ReportPath.c_str());
     return kExitOk;
 }

@@ -13,7 +13,7 @@ namespace kartivo::join {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitCancelled = 130;   // as a shell reports an interrupt
+inline constexpr int kExitCancelled = 130; // as a shell reports an interrupt
 
 extern const char* const kUsageText;
 

@@ -1,8 +1,8 @@
 #include "join/GeoTiffWriter.h"
 
 #include <algorithm>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -34,13 +34,15 @@ constexpr std::size_t kBlockBytes = std::size_t{kBlockSize} * kBlockSize * kChan
 // thread goes into the sentence the user sees.
 thread_local std::string tiffMessage;
 
-void TiffError(const char* module, const char* format, va_list args) {
+void TiffError(const char* module, const char* format, va_list args)
+{
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
     tiffMessage = module ? std::string(module) + ": " + text : std::string(text);
 }
 
-void InstallTiffHandlers() {
+void InstallTiffHandlers()
+{
     TIFFSetErrorHandler(TiffError);
     TIFFSetWarningHandler(nullptr);
 }
@@ -50,14 +52,16 @@ struct TiffCloser {
 };
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
-[[noreturn]] void Fail(const std::string& path) {
+[[noreturn]] void Fail(const std::string& path)
+{
     std::string text = "Cannot write " + path;
     if (!tiffMessage.empty())
         text += " (" + tiffMessage + ")";
     throw JoinError(text);
 }
 
-TiffPtr OpenForWriting(const std::string& path, bool bigTiff) {
+TiffPtr OpenForWriting(const std::string& path, bool bigTiff)
+{
     tiffMessage.clear();
     TIFF* tif = XTIFFOpen(path.c_str(), bigTiff ? "w8" : "w");
     if (!tif)
@@ -71,8 +75,9 @@ enum class Ifd { Image, Mask };
 // JPEG blocks hold the colours as YCbCr, beside a 1-bit mask that says which
 // pixels are map: JPEG's losses never touch the transparency, and the file
 // is far smaller than RGBA in JPEG. DEFLATE blocks keep RGBA, lossless.
-void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overview,
-                  const GeoTiffSettings& s, Ifd ifd = Ifd::Image) {
+void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overview, const GeoTiffSettings& s,
+                  Ifd ifd = Ifd::Image)
+{
     const bool mask = ifd == Ifd::Mask;
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE,
                  (overview ? FILETYPE_REDUCEDIMAGE : 0) | (mask ? FILETYPE_MASK : 0));
@@ -102,7 +107,7 @@ void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overv
         TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
     } else {
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, kChannels);
-        const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};   // transparent where no tile
+        const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA}; // transparent where no tile
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
         switch (s.Codec) {
@@ -122,7 +127,8 @@ void SetImageTags(TIFF* tif, std::int64_t width, std::int64_t height, bool overv
     }
 }
 
-void SetGeoreference(TIFF* tif, const MapRaster& r) {
+void SetGeoreference(TIFF* tif, const MapRaster& r)
+{
     const double scale[3] = {r.PixelWidth, r.PixelHeight, 0.0};
     const double tiepoint[6] = {0.0, 0.0, 0.0, r.Left, r.Top, 0.0};
     TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
@@ -147,10 +153,12 @@ public:
     // alpha as a 1-bit mask; without, as RGBA.
     PyramidBuilder(const task::KvTask& task, const MapRaster& raster, TileSource& tiles, JoinControl& control,
                    std::vector<std::pair<std::int64_t, std::int64_t>> levels, std::vector<TIFF*> files,
-                   std::vector<std::string> paths, std::vector<TIFF*> masks, std::vector<std::string> maskPaths)
+                   std::vector<std::string> paths, std::vector<TIFF*> masks,
+                   std::vector<std::string> maskPaths)
         : task_(task), raster_(raster), tiles_(tiles), control_(control), levels_(std::move(levels)),
           files_(std::move(files)), paths_(std::move(paths)), masks_(std::move(masks)),
-          maskPaths_(std::move(maskPaths)), buffers_(levels_.size()) {
+          maskPaths_(std::move(maskPaths)), buffers_(levels_.size())
+    {
         for (auto& b : buffers_)
             b.resize(kBlockBytes);
         if (!masks_.empty()) {
@@ -167,7 +175,8 @@ public:
     // With `threads` > 1 the blocks are also compressed on that many
     // workers (each with an encoder from `makeEncoder`) and written here in
     // the order they were made, which is again the same file.
-    void Run(int threads, const std::function<BlockPipeline::Encode()>& makeEncoder) {
+    void Run(int threads, const std::function<BlockPipeline::Encode()>& makeEncoder)
+    {
         const int top = static_cast<int>(levels_.size()) - 1;
         std::thread composer;
         if (threads > 1) {
@@ -177,7 +186,8 @@ public:
         struct Joiner {
             PyramidBuilder& b;
             std::thread& t;
-            ~Joiner() {
+            ~Joiner()
+            {
                 if (!t.joinable())
                     return;
                 {
@@ -191,9 +201,9 @@ public:
         // Ends (its workers stopped) before the composer on any way out.
         std::unique_ptr<BlockPipeline> pipeline;
         if (threads > 1) {
-            pipeline = std::make_unique<BlockPipeline>(threads, kInFlightPerWorker * static_cast<std::size_t>(threads),
-                                                       makeEncoder,
-                                                       [this](PipelineBlock& block) { WriteCompressed(block); });
+            pipeline = std::make_unique<BlockPipeline>(
+                threads, kInFlightPerWorker * static_cast<std::size_t>(threads), makeEncoder,
+                [this](PipelineBlock& block) { WriteCompressed(block); });
             pipeline_ = pipeline.get();
         }
         for (std::int64_t by = 0; by < BlocksY(top); ++by)
@@ -209,7 +219,8 @@ public:
 private:
     // The composing thread: the full-resolution blocks in the order in which
     // Produce asks for them (depth first), handed over through `ready_`.
-    void ComposeAll(int top) {
+    void ComposeAll(int top)
+    {
         try {
             for (std::int64_t by = 0; by < BlocksY(top); ++by)
                 for (std::int64_t bx = 0; bx < BlocksX(top); ++bx)
@@ -223,7 +234,8 @@ private:
         changed_.notify_all();
     }
 
-    void Visit(int level, std::int64_t bx, std::int64_t by) {
+    void Visit(int level, std::int64_t bx, std::int64_t by)
+    {
         if (level > 0) {
             for (int j = 0; j < 2; ++j)
                 for (int i = 0; i < 2; ++i)
@@ -253,7 +265,8 @@ private:
     }
 
     // The next full-resolution block from the composing thread, into `out`.
-    void TakeComposed(std::vector<std::uint8_t>& out) {
+    void TakeComposed(std::vector<std::uint8_t>& out)
+    {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
         if (ready_.empty()) {
@@ -269,14 +282,17 @@ private:
 
     std::int64_t BlocksX(int level) const { return (levels_[level].first + kBlockSize - 1) / kBlockSize; }
     std::int64_t BlocksY(int level) const { return (levels_[level].second + kBlockSize - 1) / kBlockSize; }
-    int ValidWidth(int level, std::int64_t bx) const {
+    int ValidWidth(int level, std::int64_t bx) const
+    {
         return static_cast<int>(std::min<std::int64_t>(kBlockSize, levels_[level].first - bx * kBlockSize));
     }
-    int ValidHeight(int level, std::int64_t by) const {
+    int ValidHeight(int level, std::int64_t by) const
+    {
         return static_cast<int>(std::min<std::int64_t>(kBlockSize, levels_[level].second - by * kBlockSize));
     }
 
-    void Write(int level, std::int64_t bx, std::int64_t by) {
+    void Write(int level, std::int64_t bx, std::int64_t by)
+    {
         TIFF* tif = files_[level];
         const std::uint32_t index = TIFFComputeTile(tif, static_cast<std::uint32_t>(bx * kBlockSize),
                                                     static_cast<std::uint32_t>(by * kBlockSize), 0, 0);
@@ -287,7 +303,8 @@ private:
                 // pipeline gets a copy.
                 outgoing_.assign(rgba.begin(), rgba.end());
                 pipeline_->Submit(ImageStream(level), index, outgoing_);
-            } else if (TIFFWriteEncodedTile(tif, index, const_cast<std::uint8_t*>(rgba.data()), kBlockBytes) < 0) {
+            } else if (TIFFWriteEncodedTile(tif, index, const_cast<std::uint8_t*>(rgba.data()), kBlockBytes) <
+                       0) {
                 Fail(paths_[level]);
             }
             return;
@@ -310,7 +327,8 @@ private:
         }
         if (TIFFWriteEncodedTile(tif, index, rgb_.data(), static_cast<tmsize_t>(rgb_.size())) < 0)
             Fail(paths_[level]);
-        if (TIFFWriteEncodedTile(masks_[level], index, maskBits_.data(), static_cast<tmsize_t>(maskBits_.size())) < 0)
+        if (TIFFWriteEncodedTile(masks_[level], index, maskBits_.data(),
+                                 static_cast<tmsize_t>(maskBits_.size())) < 0)
             Fail(maskPaths_[level]);
     }
 
@@ -321,9 +339,11 @@ private:
 
     // On the calling thread, in the order the blocks were made: a block
     // compressed by a worker goes into its file as it is.
-    void WriteCompressed(PipelineBlock& block) {
+    void WriteCompressed(PipelineBlock& block)
+    {
         const bool mask = block.Stream >= static_cast<int>(levels_.size());
-        const std::size_t level = static_cast<std::size_t>(mask ? block.Stream - levels_.size() : block.Stream);
+        const std::size_t level =
+            static_cast<std::size_t>(mask ? block.Stream - levels_.size() : block.Stream);
         const std::string& path = mask ? maskPaths_[level] : paths_[level];
         if (!block.Error.empty()) {
             tiffMessage = block.Error;
@@ -335,7 +355,8 @@ private:
             Fail(path);
     }
 
-    void Produce(int level, std::int64_t bx, std::int64_t by) {
+    void Produce(int level, std::int64_t bx, std::int64_t by)
+    {
         std::vector<std::uint8_t>& out = buffers_[level];
         if (level == 0 && piped_) {
             TakeComposed(out);
@@ -356,15 +377,16 @@ private:
                     continue;
                 Produce(level - 1, cx, cy);
                 Write(level - 1, cx, cy);
-                HalveRgba(buffers_[level - 1], ValidWidth(level - 1, cx), ValidHeight(level - 1, cy), kBlockSize,
-                          out, i * kBlockSize / 2, j * kBlockSize / 2);
+                HalveRgba(buffers_[level - 1], ValidWidth(level - 1, cx), ValidHeight(level - 1, cy),
+                          kBlockSize, out, i * kBlockSize / 2, j * kBlockSize / 2);
             }
     }
 
     // The full-resolution block: the parts of the tiles it overlaps. A tile
     // is counted in the block that holds the top left pixel of its part of
     // the image.
-    void Compose(std::int64_t bx, std::int64_t by, std::vector<std::uint8_t>& out) {
+    void Compose(std::int64_t bx, std::int64_t by, std::vector<std::uint8_t>& out)
+    {
         std::fill(out.begin(), out.end(), 0);
         const int tw = task_.TileWidth, th = task_.TileHeight;
         // The block in pixels of the mosaic of all the task's tiles.
@@ -372,9 +394,10 @@ private:
         const std::int64_t x1 = x0 + ValidWidth(0, bx), y1 = y0 + ValidHeight(0, by);
         for (std::int64_t r = y0 / th; r <= (y1 - 1) / th; ++r)
             for (std::int64_t c = x0 / tw; c <= (x1 - 1) / tw; ++c) {
-                const bool first = std::max(r * th, raster_.OffsetY) >= y0 && std::max(c * tw, raster_.OffsetX) >= x0;
+                const bool first =
+                    std::max(r * th, raster_.OffsetY) >= y0 && std::max(c * tw, raster_.OffsetX) >= x0;
                 const int x = task_.Xmin + static_cast<int>(c);
-                const int y = task_.Ymax - static_cast<int>(r);   // rows of the image run north to south
+                const int y = task_.Ymax - static_cast<int>(r); // rows of the image run north to south
                 const std::vector<std::uint8_t>* tile = tiles_.Decoded(x, y, first);
                 if (!tile)
                     continue;
@@ -397,18 +420,18 @@ private:
     std::vector<std::string> paths_;
     std::vector<TIFF*> masks_;
     std::vector<std::string> maskPaths_;
-    std::vector<std::vector<std::uint8_t>> buffers_;   // one block per level
-    std::vector<std::uint8_t> rgb_, maskBits_;         // the block being written, split
+    std::vector<std::vector<std::uint8_t>> buffers_; // one block per level
+    std::vector<std::uint8_t> rgb_, maskBits_;       // the block being written, split
 
     // Blocks being compressed, or compressed and waiting for their turn to
     // be written, per worker: enough to keep the workers busy while this
     // thread halves, few enough that memory stays a few megabytes.
     static constexpr std::size_t kInFlightPerWorker = 4;
     BlockPipeline* pipeline_ = nullptr;
-    std::vector<std::uint8_t> outgoing_;               // a block handed to the pipeline
+    std::vector<std::uint8_t> outgoing_; // a block handed to the pipeline
 
     // Between the composing thread and this one.
-    static constexpr std::size_t kAhead = 8;   // blocks composed ahead at most
+    static constexpr std::size_t kAhead = 8; // blocks composed ahead at most
     bool piped_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -420,7 +443,8 @@ private:
 
 } // namespace
 
-void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath, const JoinControl& control) {
+void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath, const JoinControl& control)
+{
     InstallTiffHandlers();
     tiffMessage.clear();
     // "m": read, not memory-mapped: a mapped level file would count its
@@ -445,8 +469,10 @@ namespace {
 
 // GDAL's note at the start of a cloud optimized file, which readers use to
 // know the layout without looking through the file.
-std::string StructuralMetadata() {
-    const std::string body = "LAYOUT=IFDS_BEFORE_DATA\nBLOCK_ORDER=ROW_MAJOR\nKNOWN_INCOMPATIBLE_EDITION=NO\n ";
+std::string StructuralMetadata()
+{
+    const std::string body =
+        "LAYOUT=IFDS_BEFORE_DATA\nBLOCK_ORDER=ROW_MAJOR\nKNOWN_INCOMPATIBLE_EDITION=NO\n ";
     char head[64];
     std::snprintf(head, sizeof head, "GDAL_STRUCTURAL_METADATA_SIZE=%06zu bytes\n", body.size());
     return head + body;
@@ -455,7 +481,7 @@ std::string StructuralMetadata() {
 struct Subfile {
     std::size_t Level;
     Ifd Kind;
-    std::string Source;   // the file that holds its blocks
+    std::string Source; // the file that holds its blocks
 };
 
 // Writes the cloud optimized layout: the header and GDAL's note, then every
@@ -463,9 +489,11 @@ struct Subfile {
 // its block tables, then the blocks: the smallest overview first, the full
 // resolution last. A reader over the network finds all directories in the
 // first bytes and the coarse levels before the fine ones.
-void WriteCloudOptimized(const std::string& path, const std::vector<std::pair<std::int64_t, std::int64_t>>& levels,
+void WriteCloudOptimized(const std::string& path,
+                         const std::vector<std::pair<std::int64_t, std::int64_t>>& levels,
                          const std::vector<Subfile>& subfiles, const GeoTiffSettings& settings,
-                         const MapRaster& raster, const JoinControl& control) {
+                         const MapRaster& raster, const JoinControl& control)
+{
     {
         TiffPtr out = OpenForWriting(path, settings.BigTiff);
         // libtiff has written the header; the first directory goes where the
@@ -476,7 +504,8 @@ void WriteCloudOptimized(const std::string& path, const std::vector<std::pair<st
             ::write(fd, note.data(), note.size()) != static_cast<ssize_t>(note.size()))
             Fail(path);
         for (const Subfile& f : subfiles) {
-            SetImageTags(out.get(), levels[f.Level].first, levels[f.Level].second, f.Level > 0, settings, f.Kind);
+            SetImageTags(out.get(), levels[f.Level].first, levels[f.Level].second, f.Level > 0, settings,
+                         f.Kind);
             if (f.Level == 0 && f.Kind == Ifd::Image)
                 SetGeoreference(out.get(), raster);
             if (!TIFFDeferStrileArrayWriting(out.get()) || !TIFFWriteCheck(out.get(), 1, "platejoin") ||
@@ -508,7 +537,8 @@ void WriteCloudOptimized(const std::string& path, const std::vector<std::pair<st
 
 } // namespace
 
-std::vector<std::pair<std::int64_t, std::int64_t>> PyramidLevels(std::int64_t width, std::int64_t height) {
+std::vector<std::pair<std::int64_t, std::int64_t>> PyramidLevels(std::int64_t width, std::int64_t height)
+{
     std::vector<std::pair<std::int64_t, std::int64_t>> levels{{width, height}};
     while (width > kBlockSize || height > kBlockSize) {
         width = (width + 1) / 2;
@@ -518,7 +548,8 @@ std::vector<std::pair<std::int64_t, std::int64_t>> PyramidLevels(std::int64_t wi
     return levels;
 }
 
-std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height) {
+std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height)
+{
     std::uint64_t total = 0;
     for (const auto& [w, h] : PyramidLevels(width, height))
         total += static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * kChannels;
@@ -526,9 +557,9 @@ std::uint64_t UncompressedPyramidBytes(std::int64_t width, std::int64_t height) 
 }
 
 void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
-                  const MapRaster& raster,
-                  TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
-                  TempFiles& temps) {
+                  const MapRaster& raster, TileSource& tiles, const GeoTiffSettings& settings,
+                  JoinControl& control, TempFiles& temps)
+{
     InstallTiffHandlers();
     const auto levels = PyramidLevels(raster.Width, raster.Height);
 
@@ -573,7 +604,8 @@ void WriteGeoTiff(const std::string& path, const std::string& folder, const task
         return [encoder, count](PipelineBlock& block) {
             tiffMessage.clear();
             if (!encoder->Encode(block.Stream >= count ? 1 : 0, block.Pixels, block.Bytes))
-                block.Error = tiffMessage.empty() ? std::string("a block could not be compressed") : tiffMessage;
+                block.Error =
+                    tiffMessage.empty() ? std::string("a block could not be compressed") : tiffMessage;
         };
     };
     PyramidBuilder(task, raster, tiles, control, levels, files, paths, masks, maskPaths)

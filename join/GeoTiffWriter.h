@@ -20,9 +20,11 @@
 #include "join/Output.h"
 
 struct tiff;
-typedef struct tiff TIFF;   // as libtiff's header names it
+typedef struct tiff TIFF; // as libtiff's header names it
 
-namespace kartivo::task { class KvTask; }
+namespace kartivo::task {
+class KvTask;
+}
 
 namespace kartivo::join {
 
@@ -34,9 +36,9 @@ inline constexpr int kBlockSize = 256;
 enum class RgbaCodec { Deflate, Zstd, Webp };
 
 struct GeoTiffSettings {
-    bool Jpeg = false;     // YCbCr JPEG blocks and a 1-bit mask instead of RGBA blocks
+    bool Jpeg = false; // YCbCr JPEG blocks and a 1-bit mask instead of RGBA blocks
     RgbaCodec Codec = RgbaCodec::Deflate;
-    int Quality = 85;      // JPEG and WebP quality, 1..100
+    int Quality = 85; // JPEG and WebP quality, 1..100
     bool BigTiff = false;
     // 2 or more: tiles are read and decoded on a thread of their own, and
     // the blocks compressed on this many workers, while this thread halves
@@ -63,8 +65,7 @@ void CopyBlocks(TIFF* to, const std::string& toPath, const std::string& fromPath
 // `temps`. Throws JoinError on a write that fails, JoinCancelled on cancel.
 // `raster` is the task's (RasterOfTask) or a part of it (ClippedRasterOfTask).
 void WriteGeoTiff(const std::string& path, const std::string& folder, const task::KvTask& task,
-                  const MapRaster& raster,
-                  TileSource& tiles, const GeoTiffSettings& settings, JoinControl& control,
-                  TempFiles& temps);
+                  const MapRaster& raster, TileSource& tiles, const GeoTiffSettings& settings,
+                  JoinControl& control, TempFiles& temps);
 
 } // namespace kartivo::join

@@ -27,22 +27,27 @@ public:
           firstColumn_(static_cast<int>(raster.OffsetX / task.TileWidth)),
           lastColumn_(static_cast<int>((raster.OffsetX + raster.Width - 1) / task.TileWidth)),
           rowWidth_(std::size_t(lastColumn_ - firstColumn_ + 1) * task.TileWidth),
-          pixels_(rowWidth_ * task.TileHeight * 4) {}
+          pixels_(rowWidth_ * task.TileHeight * 4)
+    {
+    }
 
     // Line `line` of the image (0: the top one).
-    std::uint8_t* Line(std::int64_t line) {
-        const std::int64_t m = line + raster_.OffsetY;   // in the mosaic of the tiles
+    std::uint8_t* Line(std::int64_t line)
+    {
+        const std::int64_t m = line + raster_.OffsetY; // in the mosaic of the tiles
         const int row = static_cast<int>(m / task_.TileHeight);
         if (row != loaded_)
             Load(row);
         return pixels_.data() +
                (std::size_t(m % task_.TileHeight) * rowWidth_ +
-                std::size_t(raster_.OffsetX - std::int64_t{firstColumn_} * task_.TileWidth)) * 4;
+                std::size_t(raster_.OffsetX - std::int64_t{firstColumn_} * task_.TileWidth)) *
+                   4;
     }
 
 private:
     // Fills the row of tiles `r` counted from the north.
-    void Load(int r) {
+    void Load(int r)
+    {
         loaded_ = r;
         std::fill(pixels_.begin(), pixels_.end(), 0);
         const int tw = task_.TileWidth, th = task_.TileHeight;
@@ -54,7 +59,8 @@ private:
             if (!tile)
                 continue;
             for (int y = 0; y < th; ++y)
-                std::memcpy(pixels_.data() + (std::size_t(y) * rowWidth_ + std::size_t(c - firstColumn_) * tw) * 4,
+                std::memcpy(pixels_.data() +
+                                (std::size_t(y) * rowWidth_ + std::size_t(c - firstColumn_) * tw) * 4,
                             tile->data() + std::size_t(y) * tw * 4, std::size_t(tw) * 4);
         }
     }
@@ -73,7 +79,8 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-[[noreturn]] void Fail(const std::string& path, const std::string& why) {
+[[noreturn]] void Fail(const std::string& path, const std::string& why)
+{
     throw JoinError("Cannot write " + path + (why.empty() ? "" : " (" + why + ")"));
 }
 
@@ -81,7 +88,8 @@ struct PngState {
     std::string message;
 };
 
-void PngError(png_structp png, png_const_charp message) {
+void PngError(png_structp png, png_const_charp message)
+{
     static_cast<PngState*>(png_get_error_ptr(png))->message = message;
     png_longjmp(png, 1);
 }
@@ -89,7 +97,8 @@ void PngWarning(png_structp, png_const_charp) {}
 
 // libpng's errors jump back here; everything C++ lives in the caller.
 bool WritePngRows(std::FILE* file, LineReader& rows, const MapRaster& raster, PngState& state,
-                  std::exception_ptr& thrown) {
+                  std::exception_ptr& thrown)
+{
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
     if (!png)
         return false;
@@ -99,8 +108,9 @@ bool WritePngRows(std::FILE* file, LineReader& rows, const MapRaster& raster, Pn
         return false;
     }
     png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(raster.Width), static_cast<png_uint_32>(raster.Height), 8,
-                 PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(raster.Width), static_cast<png_uint_32>(raster.Height),
+                 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (std::int64_t y = 0; y < raster.Height; ++y) {
         // A cancel or failure while reading tiles must not unwind through
@@ -126,14 +136,16 @@ struct JpegErrorManager {
     char message[JMSG_LENGTH_MAX] = {};
 };
 
-void JpegErrorExit(j_common_ptr cinfo) {
+void JpegErrorExit(j_common_ptr cinfo)
+{
     auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
 }
 
 bool WriteJpegRows(std::FILE* file, LineReader& rows, const MapRaster& raster, int quality,
-                   JpegErrorManager& err, std::exception_ptr& thrown) {
+                   JpegErrorManager& err, std::exception_ptr& thrown)
+{
     jpeg_compress_struct cinfo;
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = JpegErrorExit;
@@ -146,7 +158,7 @@ bool WriteJpegRows(std::FILE* file, LineReader& rows, const MapRaster& raster, i
     cinfo.image_width = static_cast<JDIMENSION>(raster.Width);
     cinfo.image_height = static_cast<JDIMENSION>(raster.Height);
     cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_RGBA;   // the alpha is dropped: holes come out black
+    cinfo.in_color_space = JCS_EXT_RGBA; // the alpha is dropped: holes come out black
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
@@ -168,12 +180,11 @@ bool WriteJpegRows(std::FILE* file, LineReader& rows, const MapRaster& raster, i
 
 } // namespace
 
-std::int64_t LimitOfSingleImage(ImageKind kind) {
-    return kind == ImageKind::Jpeg ? 65500 : 65535;
-}
+std::int64_t LimitOfSingleImage(ImageKind kind) { return kind == ImageKind::Jpeg ? 65500 : 65535; }
 
 void WriteSingleImage(const std::string& path, ImageKind kind, int quality, const task::KvTask& task,
-                      const MapRaster& raster, TileSource& tiles, JoinControl& control) {
+                      const MapRaster& raster, TileSource& tiles, JoinControl& control)
+{
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file)
         Fail(path, std::strerror(errno));

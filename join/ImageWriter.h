@@ -10,7 +10,9 @@
 
 #include "join/MapGeometry.h"
 
-namespace kartivo::task { class KvTask; }
+namespace kartivo::task {
+class KvTask;
+}
 
 namespace kartivo::join {
 

@@ -15,7 +15,8 @@ namespace {
 // Half the grid's extent, pi R, evaluated once in extended precision.
 const long double kHalfWorld = 3.141592653589793238462643383279502884L * kEarthRadius;
 
-std::string Fixed(double value) {
+std::string Fixed(double value)
+{
     // The classic locale: a world file always uses a period.
     std::ostringstream out;
     out.imbue(std::locale::classic());
@@ -26,26 +27,31 @@ std::string Fixed(double value) {
 
 } // namespace
 
-double MercatorXOfColumnEdge(std::int64_t x, int zoom) {
+double MercatorXOfColumnEdge(std::int64_t x, int zoom)
+{
     const long double n = static_cast<long double>(std::int64_t{1} << zoom);
     return static_cast<double>((2.0L * x / n - 1.0L) * kHalfWorld);
 }
 
-double MercatorYOfRowEdge(std::int64_t y, int zoom) {
+double MercatorYOfRowEdge(std::int64_t y, int zoom)
+{
     const long double n = static_cast<long double>(std::int64_t{1} << zoom);
     return static_cast<double>((2.0L * y / n - 1.0L) * kHalfWorld);
 }
 
-double MercatorXOfLongitude(double lon) {
+double MercatorXOfLongitude(double lon)
+{
     return static_cast<double>(static_cast<long double>(lon) * kHalfWorld / 180.0L);
 }
 
-double MercatorYOfLatitude(double lat) {
+double MercatorYOfLatitude(double lat)
+{
     const long double pi = 3.141592653589793238462643383279502884L;
     return static_cast<double>(kEarthRadius * std::log(std::tan(pi / 4 + lat * pi / 360)));
 }
 
-MapRaster RasterOfTask(const task::KvTask& task) {
+MapRaster RasterOfTask(const task::KvTask& task)
+{
     const int zoom = task.Params.Zoom;
     MapRaster r;
     r.Columns = task.Xmax - task.Xmin + 1;
@@ -65,7 +71,8 @@ MapRaster RasterOfTask(const task::KvTask& task) {
     return r;
 }
 
-MapRaster ClippedRasterOfTask(const task::KvTask& task) {
+MapRaster ClippedRasterOfTask(const task::KvTask& task)
+{
     MapRaster r = RasterOfTask(task);
     const task::TaskParameters& p = task.Params;
     // Pixel edges of the typed area in the mosaic; a hair of tolerance keeps
@@ -75,8 +82,10 @@ MapRaster ClippedRasterOfTask(const task::KvTask& task) {
     auto clamp = [](double v, std::int64_t hi) {
         return std::max<std::int64_t>(0, std::min<std::int64_t>(hi, static_cast<std::int64_t>(v)));
     };
-    const double west = std::min(p.LeftLongitude, p.RightLongitude), east = std::max(p.LeftLongitude, p.RightLongitude);
-    const double north = std::max(p.TopLatitude, p.BottomLatitude), south = std::min(p.TopLatitude, p.BottomLatitude);
+    const double west = std::min(p.LeftLongitude, p.RightLongitude),
+                 east = std::max(p.LeftLongitude, p.RightLongitude);
+    const double north = std::max(p.TopLatitude, p.BottomLatitude),
+                 south = std::min(p.TopLatitude, p.BottomLatitude);
     const std::int64_t x0 = clamp(std::floor(column(west) + 1e-6), r.Width - 1);
     const std::int64_t x1 = std::max(x0 + 1, clamp(std::ceil(column(east) - 1e-6), r.Width));
     const std::int64_t y0 = clamp(std::floor(line(north) + 1e-6), r.Height - 1);
@@ -92,10 +101,11 @@ MapRaster ClippedRasterOfTask(const task::KvTask& task) {
     return r;
 }
 
-std::string WorldFileText(const MapRaster& r) {
+std::string WorldFileText(const MapRaster& r)
+{
     std::string text;
-    for (double v : {r.PixelWidth, 0.0, 0.0, -r.PixelHeight, r.Left + r.PixelWidth / 2,
-                     r.Top - r.PixelHeight / 2})
+    for (double v :
+         {r.PixelWidth, 0.0, 0.0, -r.PixelHeight, r.Left + r.PixelWidth / 2, r.Top - r.PixelHeight / 2})
         text += Fixed(v) + "\r\n";
     return text;
 }

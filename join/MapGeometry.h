@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string>
 
-namespace kartivo::task { class KvTask; }
+namespace kartivo::task {
+class KvTask;
+}
 
 namespace kartivo::join {
 
-inline constexpr double kEarthRadius = 6378137.0;   // the sphere of EPSG:3857
+inline constexpr double kEarthRadius = 6378137.0; // the sphere of EPSG:3857
 
 // The edge between columns x - 1 and x, and between rows y - 1 and y (rows
 // counted from the south), at a zoom level, in metres. Exact tile edges:
@@ -21,9 +23,9 @@ double MercatorXOfLongitude(double lon);
 double MercatorYOfLatitude(double lat);
 
 struct MapRaster {
-    int Columns = 0, Rows = 0;             // tiles
+    int Columns = 0, Rows = 0; // tiles
     int TileWidth = 256, TileHeight = 256;
-    std::int64_t Width = 0, Height = 0;    // pixels
+    std::int64_t Width = 0, Height = 0; // pixels
     // Outer edges of the image in metres.
     double Left = 0, Top = 0, Right = 0, Bottom = 0;
     // Size of one pixel in metres (not square for tiles that are not square).

@@ -19,27 +19,32 @@ namespace {
 
 class Database {
 public:
-    explicit Database(const std::string& path) : path_(path) {
+    explicit Database(const std::string& path) : path_(path)
+    {
         if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
             Fail("open");
     }
-    ~Database() {
+    ~Database()
+    {
         sqlite3_finalize(insert_);
         sqlite3_close(db_);
     }
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    void Exec(const char* sql) {
+    void Exec(const char* sql)
+    {
         if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
             Fail(sql);
     }
-    void PrepareInsert() {
+    void PrepareInsert()
+    {
         if (sqlite3_prepare_v2(db_, "INSERT INTO tiles VALUES (?1, ?2, ?3, ?4)", -1, &insert_, nullptr) !=
             SQLITE_OK)
             Fail("prepare");
     }
-    void InsertTile(int zoom, int x, int y, const std::string& bytes) {
+    void InsertTile(int zoom, int x, int y, const std::string& bytes)
+    {
         sqlite3_bind_int(insert_, 1, zoom);
         sqlite3_bind_int(insert_, 2, x);
         sqlite3_bind_int(insert_, 3, y);
@@ -48,7 +53,8 @@ public:
             Fail("insert");
         sqlite3_reset(insert_);
     }
-    void Metadata(const char* name, const std::string& value) {
+    void Metadata(const char* name, const std::string& value)
+    {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db_, "INSERT INTO metadata VALUES (?1, ?2)", -1, &st, nullptr) != SQLITE_OK)
             Fail("prepare");
@@ -61,7 +67,8 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(const char*) {
+    [[noreturn]] void Fail(const char*)
+    {
         throw JoinError("Cannot write " + path_ + " (" + (db_ ? sqlite3_errmsg(db_) : "out of memory") + ")");
     }
     std::string path_;
@@ -69,7 +76,8 @@ private:
     sqlite3_stmt* insert_ = nullptr;
 };
 
-std::string Number(double value) {
+std::string Number(double value)
+{
     std::ostringstream out;
     out.imbue(std::locale::classic());
     out.precision(10);
@@ -89,11 +97,14 @@ public:
     PyramidMaker(const task::KvTask& task, int zoom, TileSource& tiles, JoinControl& control, Database& db,
                  TileFormat format, int quality)
         : task_(task), zoom_(zoom), tiles_(tiles), control_(control), db_(db), format_(format),
-          quality_(quality) {}
+          quality_(quality)
+    {
+    }
 
     // Every tile of `level` over the task's range, and all between it and
     // the task's zoom.
-    void Run(int level) {
+    void Run(int level)
+    {
         const int shift = zoom_ - level;
         for (int x = task_.Xmin >> shift; x <= task_.Xmax >> shift; ++x)
             for (int y = task_.Ymin >> shift; y <= task_.Ymax >> shift; ++y)
@@ -104,12 +115,13 @@ private:
     // Makes tile (x, y) of `level` (below the task's zoom) and stores it,
     // with its pixels in `result` when asked; false, with nothing stored,
     // when none of the tiles below it gives an image.
-    bool Produce(int level, int x, int y, std::vector<std::uint8_t>* result = nullptr) {
+    bool Produce(int level, int x, int y, std::vector<std::uint8_t>* result = nullptr)
+    {
         control_.Poll();
         std::vector<std::uint8_t> out(kTileBytes, 0);
         std::vector<std::uint8_t> child;
         bool any = false;
-        const int shift = zoom_ - level - 1;   // of the children's level
+        const int shift = zoom_ - level - 1; // of the children's level
         for (int j = 0; j < 2; ++j)
             for (int i = 0; i < 2; ++i) {
                 // Rows count from the south: the northern child is the upper half.
@@ -133,8 +145,7 @@ private:
         bool opaque = true;
         for (std::size_t p = 3; p < out.size() && opaque; p += 4)
             opaque = out[p] == 255;
-        const std::string bytes =
-            EncodeTile(out, 256, 256, opaque ? format_ : TileFormat::Png, quality_);
+        const std::string bytes = EncodeTile(out, 256, 256, opaque ? format_ : TileFormat::Png, quality_);
         if (bytes.empty())
             throw JoinError("Cannot encode a tile of zoom " + std::to_string(level));
         db_.InsertTile(level, x, y, bytes);
@@ -156,7 +167,8 @@ private:
 } // namespace
 
 void WriteMbtiles(const std::string& path, const task::SavedProject& project, TileSource& tiles,
-                  JoinControl& control, int minZoom, int jpegQuality) {
+                  JoinControl& control, int minZoom, int jpegQuality)
+{
     const task::KvTask& task = project.Task();
     const int zoom = project.Params().Zoom;
     Database db(path);
@@ -164,14 +176,16 @@ void WriteMbtiles(const std::string& path, const task::SavedProject& project, Ti
     // disk after each step. A failure leaves a temporary file that is removed;
     // the finished file is flushed to disk once, before it takes the
     // output's place.
-    db.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
-            "PRAGMA page_size=4096;");
-    db.Exec("CREATE TABLE metadata (name TEXT, value TEXT);"
-            "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);");
+    db.Exec(
+        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
+        "PRAGMA page_size=4096;");
+    db.Exec(
+        "CREATE TABLE metadata (name TEXT, value TEXT);"
+        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);");
     db.Exec("BEGIN");
     db.PrepareInsert();
     std::string bytes;
-    std::int64_t formats[3] = {0, 0, 0};   // by TileFormat
+    std::int64_t formats[3] = {0, 0, 0}; // by TileFormat
     for (int x = task.Xmin; x <= task.Xmax; ++x)
         for (int y = task.Ymin; y <= task.Ymax; ++y) {
             control.Poll();
@@ -188,7 +202,9 @@ void WriteMbtiles(const std::string& path, const task::SavedProject& project, Ti
     // its map type is requested in.
     std::string format;
     if (formats[static_cast<int>(TileFormat::Png)] + formats[static_cast<int>(TileFormat::Jpeg)] > 0)
-        format = formats[static_cast<int>(TileFormat::Png)] >= formats[static_cast<int>(TileFormat::Jpeg)] ? "png" : "jpg";
+        format = formats[static_cast<int>(TileFormat::Png)] >= formats[static_cast<int>(TileFormat::Jpeg)]
+                     ? "png"
+                     : "jpg";
     else
         format = TilesArePng(project) ? "png" : "jpg";
     std::string name = project.Params().TaskName;
@@ -199,8 +215,8 @@ void WriteMbtiles(const std::string& path, const task::SavedProject& project, Ti
     db.Metadata("format", format);
     db.Metadata("bounds", Number(task.West) + "," + Number(task.South) + "," + Number(task.East) + "," +
                               Number(task.North));
-    db.Metadata("center", Number((task.West + task.East) / 2) + "," + Number(centerLat) + "," +
-                              std::to_string(zoom));
+    db.Metadata("center",
+                Number((task.West + task.East) / 2) + "," + Number(centerLat) + "," + std::to_string(zoom));
     if (minZoom >= 0 && minZoom < zoom)
         PyramidMaker(task, zoom, tiles, control, db, format == "png" ? TileFormat::Png : TileFormat::Jpeg,
                      jpegQuality)
@@ -212,8 +228,9 @@ void WriteMbtiles(const std::string& path, const task::SavedProject& project, Ti
     db.Metadata("description", std::string(core::FindMapType(project.Params().MapsType)->Caption) +
                                    " tiles combined by Kartivo");
     db.Exec("COMMIT");
-    db.Exec("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
-            "CREATE UNIQUE INDEX name ON metadata (name);");
+    db.Exec(
+        "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
+        "CREATE UNIQUE INDEX name ON metadata (name);");
 }
 
 } // namespace kartivo::join

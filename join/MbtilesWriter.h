@@ -12,7 +12,9 @@
 
 #include "join/Output.h"
 
-namespace kartivo::task { class SavedProject; }
+namespace kartivo::task {
+class SavedProject;
+}
 
 namespace kartivo::join {
 

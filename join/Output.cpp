@@ -10,11 +10,10 @@
 
 namespace kartivo::join {
 
-TempFiles::~TempFiles() {
-    RemoveAll();
-}
+TempFiles::~TempFiles() { RemoveAll(); }
 
-void TempFiles::RemoveAll() {
+void TempFiles::RemoveAll()
+{
     for (const std::string& path : paths_)
         ::unlink(path.c_str());
     paths_.clear();
@@ -24,7 +23,8 @@ namespace {
 
 // The process's file creation mask, read without changing it (umask() would
 // change it for every thread for a moment).
-mode_t CurrentUmask() {
+mode_t CurrentUmask()
+{
     mode_t mask = 022;
     if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
         char line[256];
@@ -40,7 +40,8 @@ mode_t CurrentUmask() {
 
 } // namespace
 
-std::string TempFiles::Create(const std::string& folder, const std::string& baseName) {
+std::string TempFiles::Create(const std::string& folder, const std::string& baseName)
+{
     // 1 + 200 + 15 bytes at most; the cut never splits a UTF-8 character.
     constexpr std::size_t kMaxBase = 200;
     std::size_t keep = std::min(baseName.size(), kMaxBase);
@@ -59,7 +60,8 @@ std::string TempFiles::Create(const std::string& folder, const std::string& base
     return path;
 }
 
-void TempFiles::Commit(const std::vector<platform::FileCommit>& files) {
+void TempFiles::Commit(const std::vector<platform::FileCommit>& files)
+{
     const platform::CommitResult result = platform::CommitFiles(files);
     for (std::size_t i = 0; i < result.Placed; ++i)
         paths_.erase(std::remove(paths_.begin(), paths_.end(), files[i].Temp), paths_.end());

@@ -32,10 +32,12 @@ struct JoinControl {
     // also after the last tile, when no progress is reported any more.
     const std::atomic<bool>* Interrupt = nullptr;
 
-    bool Cancelled() const {
+    bool Cancelled() const
+    {
         return Cancel.load(std::memory_order_relaxed) || (Interrupt && Interrupt->load());
     }
-    void Poll() const {
+    void Poll() const
+    {
         if (Cancelled())
             throw JoinCancelled();
     }

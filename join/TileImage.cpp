@@ -26,13 +26,15 @@ struct JpegErrorManager {
     char message[JMSG_LENGTH_MAX] = {};
 };
 
-void JpegErrorExit(j_common_ptr cinfo) {
+void JpegErrorExit(j_common_ptr cinfo)
+{
     auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
 }
 
-void JpegEmitMessage(j_common_ptr cinfo, int level) {
+void JpegEmitMessage(j_common_ptr cinfo, int level)
+{
     auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
     if (level < 0 && !err->warned) {
         err->warned = true;
@@ -41,7 +43,8 @@ void JpegEmitMessage(j_common_ptr cinfo, int level) {
 }
 
 bool DecodeJpeg(const std::string& bytes, int width, int height, std::vector<std::uint8_t>& rgba,
-                std::string& reason) {
+                std::string& reason)
+{
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
     cinfo.err = jpeg_std_error(&err.base);
@@ -59,13 +62,12 @@ bool DecodeJpeg(const std::string& bytes, int width, int height, std::vector<std
                  static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
     if (static_cast<int>(cinfo.image_width) != width || static_cast<int>(cinfo.image_height) != height) {
-        reason = "JPEG of " + std::to_string(cinfo.image_width) + " x " +
-                 std::to_string(cinfo.image_height) + " pixels, not " + std::to_string(width) + " x " +
-                 std::to_string(height);
+        reason = "JPEG of " + std::to_string(cinfo.image_width) + " x " + std::to_string(cinfo.image_height) +
+                 " pixels, not " + std::to_string(width) + " x " + std::to_string(height);
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    cinfo.out_color_space = JCS_EXT_RGBA;   // libjpeg-turbo fills the alpha with 255
+    cinfo.out_color_space = JCS_EXT_RGBA; // libjpeg-turbo fills the alpha with 255
     jpeg_start_decompress(&cinfo);
     rgba.resize(static_cast<std::size_t>(width) * height * 4);
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -87,7 +89,8 @@ struct PngReader {
     std::string message;
 };
 
-void PngRead(png_structp png, png_bytep out, png_size_t length) {
+void PngRead(png_structp png, png_bytep out, png_size_t length)
+{
     auto* reader = static_cast<PngReader*>(png_get_io_ptr(png));
     if (reader->bytes->size() - reader->offset < length)
         png_error(png, "truncated");
@@ -95,7 +98,8 @@ void PngRead(png_structp png, png_bytep out, png_size_t length) {
     reader->offset += length;
 }
 
-void PngError(png_structp png, png_const_charp message) {
+void PngError(png_structp png, png_const_charp message)
+{
     auto* reader = static_cast<PngReader*>(png_get_error_ptr(png));
     reader->message = message;
     png_longjmp(png, 1);
@@ -104,7 +108,8 @@ void PngError(png_structp png, png_const_charp message) {
 void PngWarning(png_structp, png_const_charp) {}
 
 bool DecodePng(const std::string& bytes, int width, int height, std::vector<std::uint8_t>& rgba,
-               std::string& reason) {
+               std::string& reason)
+{
     PngReader reader{&bytes, 0, {}};
     // Declared before the jump target: a longjmp must not skip a destructor.
     std::vector<png_bytep> rows(height);
@@ -153,12 +158,14 @@ bool DecodePng(const std::string& bytes, int width, int height, std::vector<std:
     return true;
 }
 
-void PngAppend(png_structp png, png_bytep data, png_size_t length) {
+void PngAppend(png_structp png, png_bytep data, png_size_t length)
+{
     static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
 }
 void PngFlush(png_structp) {}
 
-std::string EncodePng(const std::vector<std::uint8_t>& rgba, int width, int height) {
+std::string EncodePng(const std::vector<std::uint8_t>& rgba, int width, int height)
+{
     std::string out;
     std::vector<png_bytep> rows(height);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -179,7 +186,8 @@ std::string EncodePng(const std::vector<std::uint8_t>& rgba, int width, int heig
     return out;
 }
 
-std::string EncodeJpeg(const std::vector<std::uint8_t>& rgba, int width, int height, int quality) {
+std::string EncodeJpeg(const std::vector<std::uint8_t>& rgba, int width, int height, int quality)
+{
     jpeg_compress_struct cinfo;
     JpegErrorManager err;
     cinfo.err = jpeg_std_error(&err.base);
@@ -201,7 +209,8 @@ std::string EncodeJpeg(const std::vector<std::uint8_t>& rgba, int width, int hei
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(rgba.data()) + static_cast<std::size_t>(cinfo.next_scanline) * width * 4;
+        JSAMPROW row =
+            const_cast<JSAMPROW>(rgba.data()) + static_cast<std::size_t>(cinfo.next_scanline) * width * 4;
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -214,7 +223,8 @@ std::string EncodeJpeg(const std::vector<std::uint8_t>& rgba, int width, int hei
 } // namespace
 
 std::string EncodeTile(const std::vector<std::uint8_t>& rgba, int width, int height, TileFormat format,
-                       int quality) {
+                       int quality)
+{
     if (rgba.size() < static_cast<std::size_t>(width) * height * 4)
         return std::string();
     if (format == TileFormat::Png)
@@ -225,7 +235,8 @@ std::string EncodeTile(const std::vector<std::uint8_t>& rgba, int width, int hei
 }
 
 void HalveRgba(const std::vector<std::uint8_t>& src, int w, int h, int stride, std::vector<std::uint8_t>& dst,
-               int dx, int dy) {
+               int dx, int dy)
+{
     const int ow = (w + 1) / 2, oh = (h + 1) / 2;
     for (int oy = 0; oy < oh; ++oy) {
         const int sy0 = 2 * oy, sy1 = std::min(2 * oy + 1, h - 1);
@@ -248,7 +259,8 @@ void HalveRgba(const std::vector<std::uint8_t>& src, int w, int h, int stride, s
     }
 }
 
-TileFormat DetectTileFormat(const std::string& bytes) {
+TileFormat DetectTileFormat(const std::string& bytes)
+{
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), kPngSignature, 8) == 0)
         return TileFormat::Png;
     if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xff &&
@@ -257,7 +269,8 @@ TileFormat DetectTileFormat(const std::string& bytes) {
     return TileFormat::Unknown;
 }
 
-const char* TileFormatName(TileFormat format) {
+const char* TileFormatName(TileFormat format)
+{
     switch (format) {
     case TileFormat::Png: return "png";
     case TileFormat::Jpeg: return "jpg";
@@ -266,7 +279,8 @@ const char* TileFormatName(TileFormat format) {
     return "";
 }
 
-bool LooksComplete(const std::string& bytes) {
+bool LooksComplete(const std::string& bytes)
+{
     switch (DetectTileFormat(bytes)) {
     case TileFormat::Png: {
         // The IEND chunk: length 0, type, and its fixed CRC.
@@ -277,7 +291,8 @@ bool LooksComplete(const std::string& bytes) {
         // Encoders may pad after the end-of-image marker; look at the last bytes.
         const std::size_t from = bytes.size() > 64 ? bytes.size() - 64 : 2;
         for (std::size_t i = bytes.size() - 1; i > from; --i)
-            if (static_cast<unsigned char>(bytes[i - 1]) == 0xff && static_cast<unsigned char>(bytes[i]) == 0xd9)
+            if (static_cast<unsigned char>(bytes[i - 1]) == 0xff &&
+                static_cast<unsigned char>(bytes[i]) == 0xd9)
                 return true;
         return false;
     }
@@ -287,7 +302,8 @@ bool LooksComplete(const std::string& bytes) {
 }
 
 bool DecodeTile(const std::string& bytes, int width, int height, std::vector<std::uint8_t>& rgba,
-                std::string& reason) {
+                std::string& reason)
+{
     switch (DetectTileFormat(bytes)) {
     case TileFormat::Png: return DecodePng(bytes, width, height, rgba, reason);
     case TileFormat::Jpeg: return DecodeJpeg(bytes, width, height, rgba, reason);

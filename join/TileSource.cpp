@@ -4,16 +4,16 @@
 
 namespace kartivo::join {
 
-TileSource::TileSource(const task::SavedProject& project) : project_(project) {
-    problems_ = std::tmpfile();
-}
+TileSource::TileSource(const task::SavedProject& project) : project_(project) { problems_ = std::tmpfile(); }
 
-TileSource::~TileSource() {
+TileSource::~TileSource()
+{
     if (problems_)
         std::fclose(problems_);
 }
 
-void TileSource::Problem(int x, int y, const std::string& what) {
+void TileSource::Problem(int x, int y, const std::string& what)
+{
     const std::string line = project_.Task().GetTileFileName(x, y) + "  " + what;
     if (firstProblems_.size() < kKeptProblems)
         firstProblems_.push_back(line);
@@ -23,7 +23,8 @@ void TileSource::Problem(int x, int y, const std::string& what) {
     }
 }
 
-void TileSource::CopyProblemsTo(std::FILE* out) const {
+void TileSource::CopyProblemsTo(std::FILE* out) const
+{
     if (!problems_) {
         // No temporary file could be made: only the first lines are known.
         for (const std::string& line : firstProblems_)
@@ -39,7 +40,8 @@ void TileSource::CopyProblemsTo(std::FILE* out) const {
     std::fseek(problems_, 0, SEEK_END);
 }
 
-bool TileSource::Read(int x, int y, bool count, std::string& bytes) {
+bool TileSource::Read(int x, int y, bool count, std::string& bytes)
+{
     const task::KvTask& task = project_.Task();
     // Only regular files of a tile's size at most are read: a named pipe
     // would block the run, a link to a device would fill the memory.
@@ -60,19 +62,27 @@ bool TileSource::Read(int x, int y, bool count, std::string& bytes) {
     switch (lastState_) {
     case task::TileState::Saved: ++counts_.Saved; break;
     case task::TileState::Blank: ++counts_.Blank; break;
-    case task::TileState::Missing: ++counts_.Missing; Problem(x, y, "missing"); break;
-    case task::TileState::Failed: ++counts_.Failed; Problem(x, y, "failed to download"); break;
+    case task::TileState::Missing:
+        ++counts_.Missing;
+        Problem(x, y, "missing");
+        break;
+    case task::TileState::Failed:
+        ++counts_.Failed;
+        Problem(x, y, "failed to download");
+        break;
     }
     return image;
 }
 
-void TileSource::Undecodable(int x, int y, const std::string& reason) {
+void TileSource::Undecodable(int x, int y, const std::string& reason)
+{
     --(lastState_ == task::TileState::Blank ? counts_.Blank : counts_.Saved);
     ++counts_.Undecodable;
     Problem(x, y, "undecodable: " + reason);
 }
 
-const std::vector<std::uint8_t>* TileSource::Decoded(int x, int y, bool count) {
+const std::vector<std::uint8_t>* TileSource::Decoded(int x, int y, bool count)
+{
     if (!count)
         for (const CacheEntry& e : cache_)
             if (e.Used && e.X == x && e.Y == y)
@@ -97,7 +107,8 @@ const std::vector<std::uint8_t>* TileSource::Decoded(int x, int y, bool count) {
     return &slot.Rgba;
 }
 
-bool TileSource::Stored(int x, int y, std::string& bytes, TileFormat& format) {
+bool TileSource::Stored(int x, int y, std::string& bytes, TileFormat& format)
+{
     if (!Read(x, y, true, bytes))
         return false;
     format = DetectTileFormat(bytes);

@@ -17,11 +17,11 @@
 namespace kartivo::join {
 
 struct TileCounts {
-    std::int64_t Saved = 0;         // images, combined
-    std::int64_t Blank = 0;         // the blank substitute, combined as an image
-    std::int64_t Missing = 0;       // no file: transparent
-    std::int64_t Failed = 0;        // no file and in the failed list: transparent
-    std::int64_t Undecodable = 0;   // a file that is no usable image: transparent
+    std::int64_t Saved = 0;       // images, combined
+    std::int64_t Blank = 0;       // the blank substitute, combined as an image
+    std::int64_t Missing = 0;     // no file: transparent
+    std::int64_t Failed = 0;      // no file and in the failed list: transparent
+    std::int64_t Undecodable = 0; // a file that is no usable image: transparent
     std::int64_t Total() const { return Saved + Blank + Missing + Failed + Undecodable; }
     std::int64_t Holes() const { return Missing + Failed + Undecodable; }
 };
@@ -67,8 +67,8 @@ private:
     std::vector<std::string> firstProblems_;
     std::FILE* problems_ = nullptr;
     std::string bytes_;
-    std::vector<std::uint8_t> scratch_;   // pixels of a tile that is only checked
-    task::TileState lastState_ = task::TileState::Missing;   // of the tile read last
+    std::vector<std::uint8_t> scratch_;                    // pixels of a tile that is only checked
+    task::TileState lastState_ = task::TileState::Missing; // of the tile read last
     static constexpr int kCacheSize = 4;
     CacheEntry cache_[kCacheSize];
     int nextSlot_ = 0;

@@ -31,18 +31,18 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/TextFile.h"
+#include "platform/qt/AppIcon.h"
 #include "platform/qt/QtDispatcher.h"
 #include "task/Unitclasstask.h"
-#include "platform/qt/AppIcon.h"
+#include "ui/DownloadController.h"
 #include "ui/qt/Controls.h"
 #include "ui/qt/Convert.h"
-#include "ui/DownloadController.h"
 #include "ui/qt/Unit1.h"
 #include "ui/qt/Unit2.h"
 #include "ui/qt/Unitftl.h"
@@ -147,7 +147,7 @@ QWidget* MainWindow(Windows& w)
     f.Memo1->Sync();
     now += std::chrono::seconds(12);
     run.UpdateProgress();
-    run.Progress.SetClock({});   // `now` ends with this function
+    run.Progress.SetClock({}); // `now` ends with this function
     f.BitBtn1->setFocus();
     return &f;
 }
@@ -266,11 +266,8 @@ struct Shot {
 };
 
 const std::vector<Shot> kShots = {
-    {"main-window.png", MainWindow},
-    {"options.png", Options},
-    {"converter.png", Converter},
-    {"redownload.png", Redownload},
-    {"about.png", About},
+    {"main-window.png", MainWindow}, {"options.png", Options}, {"converter.png", Converter},
+    {"redownload.png", Redownload},  {"about.png", About},
 };
 
 // Lets layouts settle and pending paints run before a grab.
@@ -287,14 +284,15 @@ int Run(int argc, char** argv)
         QDir().mkpath(QString::fromLocal8Bit(argv[2]));
         try {
             return WriteSampleProject(argv[2], std::string(argv[3]) + "/") ? 0 : 1;
-        } catch (const std::exception& e) {   // a record file that cannot be written
+        } catch (const std::exception& e) { // a record file that cannot be written
             std::fprintf(stderr, "kartivo_manual_shots: %s\n", e.what());
             return 1;
         }
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: kartivo_manual_shots OUTPUT_FOLDER\n"
-                             "       kartivo_manual_shots --sample FOLDER PROGRAM_FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: kartivo_manual_shots OUTPUT_FOLDER\n"
+                     "       kartivo_manual_shots --sample FOLDER PROGRAM_FOLDER\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -313,7 +311,7 @@ int Run(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kartivo");
     QApplication::setWindowIcon(platform::qt::KartivoIcon());
-    platform::RecordingDialogs dialogs;   // nothing may wait for a click
+    platform::RecordingDialogs dialogs; // nothing may wait for a click
     platform::SetDialogs(&dialogs);
 
     // The folder holds exactly the pictures of kShots: none left over from
@@ -347,7 +345,4 @@ int Run(int argc, char** argv)
 
 } // namespace kartivo::manual
 
-int main(int argc, char** argv)
-{
-    return kartivo::manual::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::manual::Run(argc, argv); }

@@ -23,9 +23,9 @@ struct FileCommit {
 
 // How CommitFiles went.
 struct CommitResult {
-    int Error = 0;            // 0: every file is in its place; else the first failure's errno
-    std::size_t Index = 0;    // the file that failed
-    std::size_t Placed = 0;   // the first Placed files took their targets' places
+    int Error = 0;          // 0: every file is in its place; else the first failure's errno
+    std::size_t Index = 0;  // the file that failed
+    std::size_t Placed = 0; // the first Placed files took their targets' places
 };
 
 // Commits a set of files written by one run: every temporary is flushed to

@@ -13,24 +13,24 @@ namespace kartivo::platform {
 
 struct OpenFileRequest {
     std::string title;
-    std::string filterDescription;   // e.g. "Projects(*.kvpd)"
-    std::string filterPattern;       // e.g. "*.kvpd"
-    std::string initialDir;          // may be empty
+    std::string filterDescription; // e.g. "Projects(*.kvpd)"
+    std::string filterPattern;     // e.g. "*.kvpd"
+    std::string initialDir;        // may be empty
 };
 
 struct SaveFileRequest {
     std::string title;
-    std::string filterDescription;   // e.g. "PNG images"
-    std::string filterPattern;       // e.g. "*.png"
-    std::string initialPath;         // folder or file the dialog starts at; may be empty
-    std::string extension;           // e.g. ".png": ChooseSaveFile adds it when missing
+    std::string filterDescription; // e.g. "PNG images"
+    std::string filterPattern;     // e.g. "*.png"
+    std::string initialPath;       // folder or file the dialog starts at; may be empty
+    std::string extension;         // e.g. ".png": ChooseSaveFile adds it when missing
 };
 
 class IDialogs {
 public:
     virtual ~IDialogs() = default;
-    virtual void ShowMessage(const std::string& text) = 0;   // modal, OK
-    virtual void ShowError(const std::string& text) = 0;     // standard error box, text as given
+    virtual void ShowMessage(const std::string& text) = 0; // modal, OK
+    virtual void ShowError(const std::string& text) = 0;   // standard error box, text as given
     // Modal question with Yes and No; true for Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
     // Full path of the chosen file, or nothing on cancel.
@@ -65,7 +65,7 @@ std::optional<std::string> ChooseSaveFile(const SaveFileRequest& request);
 
 // The installed implementation; a RecordingDialogs until one is set.
 IDialogs& Dialogs();
-void SetDialogs(IDialogs* dialogs);   // nullptr restores the default recorder
+void SetDialogs(IDialogs* dialogs); // nullptr restores the default recorder
 
 // Records every call and answers dialogs from queued answers (cancel when
 // the queue is empty).
@@ -78,12 +78,12 @@ public:
     std::vector<std::string> browseCaptions;
     std::vector<std::string> shellOpened;
     std::vector<std::string> programsStarted;
-    std::vector<std::vector<std::string>> programArguments;   // one entry per program started
+    std::vector<std::vector<std::string>> programArguments; // one entry per program started
     std::vector<std::string> questions;
     std::deque<std::optional<std::string>> openAnswers;
     std::deque<std::optional<std::string>> saveAnswers;
     std::deque<std::optional<std::string>> browseAnswers;
-    std::deque<bool> yesNoAnswers;   // No when empty
+    std::deque<bool> yesNoAnswers; // No when empty
     bool shellOpenSucceeds = true;
     bool startProgramSucceeds = true;
 

@@ -3,12 +3,12 @@
 namespace kartivo::platform {
 
 EFCreateError::EFCreateError(const std::string& path, int error)
-    : Exception("Cannot create file " + path), error_(error) {}
+    : Exception("Cannot create file " + path), error_(error)
+{
+}
 
-EFOpenError::EFOpenError(const std::string& path)
-    : Exception("Cannot open file " + path) {}
+EFOpenError::EFOpenError(const std::string& path) : Exception("Cannot open file " + path) {}
 
-EIniFileException::EIniFileException(const std::string& path)
-    : Exception("Unable to write to " + path) {}
+EIniFileException::EIniFileException(const std::string& path) : Exception("Unable to write to " + path) {}
 
 } // namespace kartivo::platform

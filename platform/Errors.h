@@ -19,6 +19,7 @@ class EFCreateError : public Exception {
 public:
     explicit EFCreateError(const std::string& path, int error = 0);
     int Error() const { return error_; }
+
 private:
     int error_;
 };

@@ -28,9 +28,9 @@ void FsyncFolderOf(const char* path);
 
 // What the armed operation does.
 enum class FaultKind {
-    FailOnce,     // the Nth operation fails with the error; later ones succeed
-    FailFromNow,  // the Nth and every later operation fail with the error
-    Exit          // the process ends (_exit with status 86) at the Nth operation
+    FailOnce,    // the Nth operation fails with the error; later ones succeed
+    FailFromNow, // the Nth and every later operation fail with the error
+    Exit         // the process ends (_exit with status 86) at the Nth operation
 };
 
 inline constexpr int kFaultExitStatus = 86;
@@ -42,9 +42,9 @@ void ArmFault(long long nth, FaultKind kind, int error = 0);
 void Disarm();
 
 // Counting without a fault (also on while a fault is armed).
-void StartCounting();   // resets the counts
+void StartCounting(); // resets the counts
 void StopCounting();
-long long OperationCount();   // every operation above since counting began
-long long FsyncCount();       // of which fsyncs (files and folders)
+long long OperationCount(); // every operation above since counting began
+long long FsyncCount();     // of which fsyncs (files and folders)
 
 } // namespace kartivo::platform::fileops

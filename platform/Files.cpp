@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
-#include <csignal>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -22,7 +22,8 @@ namespace {
 std::mutex g_programFolderMutex;
 std::string g_programFolderOverride;
 
-std::string ExecutableFolder() {
+std::string ExecutableFolder()
+{
     std::string buffer(4096, '\0');
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -41,7 +42,8 @@ std::atomic<unsigned> g_tempCounter{0};
 
 } // namespace
 
-std::string ProgramFolder() {
+std::string ProgramFolder()
+{
     {
         std::lock_guard<std::mutex> lock(g_programFolderMutex);
         if (!g_programFolderOverride.empty())
@@ -51,42 +53,47 @@ std::string ProgramFolder() {
     return folder;
 }
 
-void SetProgramFolderForTests(const std::string& folder) {
+void SetProgramFolderForTests(const std::string& folder)
+{
     std::lock_guard<std::mutex> lock(g_programFolderMutex);
     g_programFolderOverride = folder.empty() ? folder : IncludeTrailingPathDelimiter(folder);
 }
 
-bool FileExists(const std::string& path) {
+bool FileExists(const std::string& path)
+{
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool DirectoryExists(const std::string& path) {
+bool DirectoryExists(const std::string& path)
+{
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateDir(const std::string& path) {
-    return ::mkdir(path.c_str(), 0777) == 0;
-}
+bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
-std::string IncludeTrailingPathDelimiter(const std::string& path) {
+std::string IncludeTrailingPathDelimiter(const std::string& path)
+{
     if (!path.empty() && path.back() == PathDelim)
         return path;
     return path + PathDelim;
 }
 
-std::string ExtractFilePath(const std::string& path) {
+std::string ExtractFilePath(const std::string& path)
+{
     std::size_t pos = path.rfind(PathDelim);
     return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
 }
 
-std::string ExtractFileName(const std::string& path) {
+std::string ExtractFileName(const std::string& path)
+{
     std::size_t pos = path.rfind(PathDelim);
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
-std::string ExtractFileExt(const std::string& path) {
+std::string ExtractFileExt(const std::string& path)
+{
     std::size_t dot = path.rfind('.');
     std::size_t delim = path.rfind(PathDelim);
     if (dot == std::string::npos || (delim != std::string::npos && dot < delim))
@@ -94,13 +101,14 @@ std::string ExtractFileExt(const std::string& path) {
     return path.substr(dot);
 }
 
-void WriteFileAtomic(const std::string& path, const void* data, std::size_t size,
-                     NewFileAccess access) {
+void WriteFileAtomic(const std::string& path, const void* data, std::size_t size, NewFileAccess access)
+{
     if (!TryWriteFileAtomic(path, data, size, access))
         throw EFCreateError(path);
 }
 
-std::string ResolveFileLinks(const std::string& path) {
+std::string ResolveFileLinks(const std::string& path)
+{
     // As the kernel does, give up after 40 links (a loop).
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
@@ -110,20 +118,21 @@ std::string ResolveFileLinks(const std::string& path) {
         std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
         ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
         if (n < 0 || static_cast<std::size_t>(n) >= target.size())
-            return current;   // changed meanwhile: let the write meet it as it is
+            return current; // changed meanwhile: let the write meet it as it is
         target.resize(static_cast<std::size_t>(n));
-        current = (!target.empty() && target[0] == PathDelim) ? target
-                                                               : ExtractFilePath(current) + target;
+        current = (!target.empty() && target[0] == PathDelim) ? target : ExtractFilePath(current) + target;
     }
     return current;
 }
 
-std::string TempFileNameFor(const std::string& target) {
+std::string TempFileNameFor(const std::string& target)
+{
     return ExtractFilePath(target) + ".kartivo." + std::to_string(::getpid()) + "." +
            std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
 }
 
-bool IsTempFileName(const std::string& name) {
+bool IsTempFileName(const std::string& name)
+{
     // ".kartivo." digits "." digits ".tmp", nothing else.
     static const std::string head = ".kartivo.", tail = ".tmp";
     if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
@@ -139,7 +148,8 @@ bool IsTempFileName(const std::string& name) {
     return true;
 }
 
-int RemoveStaleTempFiles(const std::string& folder) {
+int RemoveStaleTempFiles(const std::string& folder)
+{
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return 0;
@@ -164,8 +174,8 @@ int RemoveStaleTempFiles(const std::string& folder) {
     return removed;
 }
 
-bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size,
-                        NewFileAccess access) {
+bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t size, NewFileAccess access)
+{
     // Through a link, the file it names is replaced, in that file's folder.
     const std::string target = ResolveFileLinks(path);
     struct stat old;
@@ -221,14 +231,15 @@ bool TryWriteFileAtomic(const std::string& path, const void* data, std::size_t s
     return true;
 }
 
-bool CopyFileNoReplace(const std::string& from, const std::string& to) {
+bool CopyFileNoReplace(const std::string& from, const std::string& to)
+{
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
     int out = fileops::Open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (out < 0) {
         ::close(in);
-        return false;   // in particular: `to` exists and stays as it is
+        return false; // in particular: `to` exists and stays as it is
     }
     bool ok = true;
     char buffer[64 * 1024];
@@ -248,11 +259,12 @@ bool CopyFileNoReplace(const std::string& from, const std::string& to) {
     ::close(in);
     ok = (::close(out) == 0) && ok;
     if (!ok)
-        ::unlink(to.c_str());   // the file was ours: leave no half copy
+        ::unlink(to.c_str()); // the file was ours: leave no half copy
     return ok;
 }
 
-std::optional<std::uint64_t> FreeDiskSpace(const std::string& path) {
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& path)
+{
     struct statvfs fs {};
     if (::statvfs(path.c_str(), &fs) != 0)
         return std::nullopt;

@@ -18,9 +18,9 @@ inline constexpr char PathDelim = '/';
 std::string ProgramFolder();
 void SetProgramFolderForTests(const std::string& folder);
 
-bool FileExists(const std::string& path);       // a regular file (or link to one)
+bool FileExists(const std::string& path); // a regular file (or link to one)
 bool DirectoryExists(const std::string& path);
-bool CreateDir(const std::string& path);        // one level; false when it fails
+bool CreateDir(const std::string& path); // one level; false when it fails
 
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 // Split at the last separator: the folder part keeps it, the name part does not.
@@ -32,9 +32,9 @@ std::string ExtractFileExt(const std::string& path);
 // Who may read a file that a replacing write creates (an existing file keeps
 // its own permission bits).
 enum class NewFileAccess {
-    Default,     // 0666 less the umask, as any new file
-    OwnerOnly,   // 0600 when created: the file may hold a secret (the proxy password)
-    Secret       // 0600 also when it existed with wider bits: it holds a secret now
+    Default,   // 0666 less the umask, as any new file
+    OwnerOnly, // 0600 when created: the file may hold a secret (the proxy password)
+    Secret     // 0600 also when it existed with wider bits: it holds a secret now
 };
 
 // Replaces the file `path` by the bytes, so that neither a crash nor a power

@@ -13,7 +13,8 @@
 
 namespace kartivo::platform {
 
-std::string GroupThousands(std::int64_t n) {
+std::string GroupThousands(std::int64_t n)
+{
     // The magnitude in unsigned arithmetic: -INT64_MIN does not fit an int64.
     const std::uint64_t magnitude = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
     const std::string digits = std::to_string(magnitude);
@@ -26,7 +27,8 @@ std::string GroupThousands(std::int64_t n) {
     return out;
 }
 
-std::string DurationText(double seconds) {
+std::string DurationText(double seconds)
+{
     const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
     const std::int64_t h = s / 3600, m = s / 60 % 60, r = s % 60;
     if (h > 0)
@@ -36,22 +38,21 @@ std::string DurationText(double seconds) {
     return std::to_string(r) + " s";
 }
 
-std::string AboutText(double seconds) {
+std::string AboutText(double seconds)
+{
     const std::int64_t s = std::max<std::int64_t>(0, std::llround(seconds));
     if (s < 60)
         return "about " + std::to_string(s) + " s";
-    const std::int64_t minutes = (s + 30) / 60;   // to the nearest minute
+    const std::int64_t minutes = (s + 30) / 60; // to the nearest minute
     if (minutes < 60)
         return "about " + std::to_string(minutes) + " min";
     if (minutes < 48 * 60)
         return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
-    const std::int64_t days = (s + 43200) / 86400;   // to the nearest day
+    const std::int64_t days = (s + 43200) / 86400; // to the nearest day
     return "about " + GroupThousands(days) + " days";
 }
 
-std::string TimeLeftText(double seconds) {
-    return AboutText(seconds) + " left";
-}
+std::string TimeLeftText(double seconds) { return AboutText(seconds) + " left"; }
 
 namespace {
 
@@ -64,7 +65,8 @@ std::atomic<int> g_separatorOverride{-1};
 class EnvLocale {
 public:
     explicit EnvLocale(int mask) : locale_(::newlocale(mask, "", static_cast<locale_t>(0))) {}
-    ~EnvLocale() {
+    ~EnvLocale()
+    {
         if (locale_)
             ::freelocale(locale_);
     }
@@ -81,10 +83,10 @@ private:
 // to_chars' scientific form, "d.ddde-06". to_chars alone rounds an exact tie
 // to even (-35.76324462890625 would lose its last 3 to a 2), so a possible
 // tie is settled on the value's exact decimal expansion.
-std::string RoundSignificant(double value, int digits) {
+std::string RoundSignificant(double value, int digits)
+{
     char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
-                             digits - 1);
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, digits - 1);
     std::string nearest(buf, static_cast<std::size_t>(res.ptr - buf));
     // A tie shows as a 5 in the first dropped digit; anything else was
     // rounded the one right way already.
@@ -97,11 +99,11 @@ std::string RoundSignificant(double value, int digits) {
     // digits; 800 after the point hold all of them.
     static constexpr int kExactDigits = 800;
     std::string exact(kExactDigits + 16, '\0');
-    res = std::to_chars(exact.data(), exact.data() + exact.size(), value,
-                        std::chars_format::scientific, kExactDigits);
+    res = std::to_chars(exact.data(), exact.data() + exact.size(), value, std::chars_format::scientific,
+                        kExactDigits);
     exact.resize(static_cast<std::size_t>(res.ptr - exact.data()));
     const std::size_t ePos = exact.find('e');
-    std::string mantissa;   // all digits, without the point
+    std::string mantissa; // all digits, without the point
     for (char c : std::string_view(exact).substr(0, ePos))
         if (c != '.')
             mantissa += c;
@@ -117,7 +119,7 @@ std::string RoundSignificant(double value, int digits) {
         std::size_t i = mantissa.size();
         while (i > 0 && mantissa[i - 1] == '9')
             mantissa[--i] = '0';
-        if (i == 0) {   // 9.99..95 becomes 1.00..0 with the next exponent
+        if (i == 0) { // 9.99..95 becomes 1.00..0 with the next exponent
             mantissa.insert(mantissa.begin(), '1');
             mantissa.pop_back();
             ++exponent;
@@ -140,7 +142,8 @@ std::string RoundSignificant(double value, int digits) {
 
 } // namespace
 
-char DecimalSeparator() {
+char DecimalSeparator()
+{
     int forced = g_separatorOverride.load();
     if (forced >= 0)
         return static_cast<char>(forced);
@@ -155,11 +158,13 @@ char DecimalSeparator() {
     return radix[0];
 }
 
-void SetDecimalSeparatorForTests(std::optional<char> separator) {
+void SetDecimalSeparatorForTests(std::optional<char> separator)
+{
     g_separatorOverride.store(separator ? static_cast<unsigned char>(*separator) : -1);
 }
 
-std::string FormatGeneral(double value, int digits, double fixedFrom) {
+std::string FormatGeneral(double value, int digits, double fixedFrom)
+{
     if (std::isnan(value))
         return "NAN";
     if (std::isinf(value))
@@ -217,14 +222,15 @@ std::string FormatGeneral(double value, int digits, double fixedFrom) {
             out += mantissa.substr(1);
         }
         out += 'E';
-        out += std::to_string(exponent);   // "-6", "20": no '+', no leading zeros
+        out += std::to_string(exponent); // "-6", "20": no '+', no leading zeros
     }
     return out;
 }
 
 std::string FormatG(double value) { return FormatGeneral(value, 15, 0.00001); }
 
-std::string FormatF(double value) {
+std::string FormatF(double value)
+{
     // "%20.14f" in the classic locale: to_chars with a precision rounds the
     // exact binary value just as printf does.
     char buf[400];
@@ -238,7 +244,8 @@ std::string FormatF(double value) {
 // Short date, a blank, long time: strftime's "%x %X" under the LC_TIME of
 // the environment (for example "12/07/2026 07:55:43 PM" under en_US.UTF-8,
 // "07.12.2026 19:55:43" under de_DE.UTF-8).
-std::string FormatDateTimeNow() {
+std::string FormatDateTimeNow()
+{
     std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);

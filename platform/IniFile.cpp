@@ -25,7 +25,8 @@ constexpr std::size_t kMaxValueLength = 2047;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view Trim(std::string_view s) {
+std::string_view Trim(std::string_view s)
+{
     while (!s.empty() && IsBlank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back()))
@@ -35,7 +36,8 @@ std::string_view Trim(std::string_view s) {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameName(std::string_view a, std::string_view b) {
+bool SameName(std::string_view a, std::string_view b)
+{
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -46,7 +48,8 @@ bool SameName(std::string_view a, std::string_view b) {
 
 using Line = IniText::Line;
 
-std::vector<Line> SplitLines(const std::string& text) {
+std::vector<Line> SplitLines(const std::string& text)
+{
     std::vector<Line> lines;
     // A UTF-8 byte-order mark (as some Windows editors save) is not part of
     // the first line's text; it stays in the file on every write.
@@ -68,7 +71,8 @@ std::vector<Line> SplitLines(const std::string& text) {
 
 // The name of a section header line ("[name]", blanks allowed around), or
 // nothing when the line is not a header.
-std::optional<std::string_view> SectionName(std::string_view line) {
+std::optional<std::string_view> SectionName(std::string_view line)
+{
     line = Trim(line);
     if (line.empty() || line.front() != '[')
         return std::nullopt;
@@ -86,7 +90,8 @@ struct SectionSpan {
 };
 
 std::optional<SectionSpan> FindSection(const std::string& text, const std::vector<Line>& lines,
-                                       std::string_view section) {
+                                       std::string_view section)
+{
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string_view line(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
         auto name = SectionName(line);
@@ -94,8 +99,7 @@ std::optional<SectionSpan> FindSection(const std::string& text, const std::vecto
             continue;
         std::size_t j = i + 1;
         while (j < lines.size() &&
-               !SectionName(std::string_view(text.data() + lines[j].begin,
-                                             lines[j].end - lines[j].begin)))
+               !SectionName(std::string_view(text.data() + lines[j].begin, lines[j].end - lines[j].begin)))
             ++j;
         return SectionSpan{i, j};
     }
@@ -109,7 +113,8 @@ struct KeyHit {
 };
 
 std::optional<KeyHit> FindKey(const std::string& text, const std::vector<Line>& lines,
-                              const SectionSpan& span, std::string_view key) {
+                              const SectionSpan& span, std::string_view key)
+{
     for (std::size_t i = span.header + 1; i < span.end; ++i) {
         std::string_view line(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
         std::size_t eq = line.find('=');
@@ -121,7 +126,8 @@ std::optional<KeyHit> FindKey(const std::string& text, const std::vector<Line>& 
     return std::nullopt;
 }
 
-bool WriteInPlace(const std::string& path, const std::string& text) {
+bool WriteInPlace(const std::string& path, const std::string& text)
+{
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return false;
@@ -129,7 +135,8 @@ bool WriteInPlace(const std::string& path, const std::string& text) {
     return (std::fclose(file) == 0) && ok;
 }
 
-void StoreFile(const std::string& path, const std::string& text, NewFileAccess access) {
+void StoreFile(const std::string& path, const std::string& text, NewFileAccess access)
+{
     // Replace through a temporary file so that a crash never leaves half a
     // project file; a folder that allows no new files but holds a writable
     // file still gets the write, in place. Any other failure (a full disk)
@@ -149,7 +156,8 @@ void StoreFile(const std::string& path, const std::string& text, NewFileAccess a
 IniText::IniText(std::string text) : text_(std::move(text)), lines_(SplitLines(text_)) {}
 
 std::string IniText::ReadString(const std::string& section, const std::string& key,
-                                const std::string& def) const {
+                                const std::string& def) const
+{
     auto span = FindSection(text_, lines_, Trim(section));
     if (!span)
         return def;
@@ -159,21 +167,21 @@ std::string IniText::ReadString(const std::string& section, const std::string& k
     std::string_view value(text_.data() + hit->equals + 1, lines_[hit->line].end - hit->equals - 1);
     value = Trim(value);
     // One pair of enclosing quotes is not part of the value.
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
     if (value.size() > kMaxValueLength)
         value = value.substr(0, kMaxValueLength);
     return std::string(value);
 }
 
-int IniText::ReadInteger(const std::string& section, const std::string& key, int def) const {
+int IniText::ReadInteger(const std::string& section, const std::string& key, int def) const
+{
     int value;
     return ParseIniInteger(ReadString(section, key, ""), value) ? value : def;
 }
 
-void IniText::WriteString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+void IniText::WriteString(const std::string& section, const std::string& key, const std::string& value)
+{
     std::string& text = text_;
     const std::vector<Line>& lines = lines_;
     std::string_view sectionName = Trim(section);
@@ -199,7 +207,7 @@ void IniText::WriteString(const std::string& section, const std::string& key,
                 last = i;
         }
         const Line& line = lines[last];
-        if (line.next == line.end)   // the last line of the file has no line end
+        if (line.next == line.end) // the last line of the file has no line end
             text.insert(line.end, "\r\n" + entry);
         else
             text.insert(line.next, entry + "\r\n");
@@ -207,30 +215,27 @@ void IniText::WriteString(const std::string& section, const std::string& key,
     lines_ = SplitLines(text_);
 }
 
-void IniText::WriteInteger(const std::string& section, const std::string& key, int value) {
+void IniText::WriteInteger(const std::string& section, const std::string& key, int value)
+{
     WriteString(section, key, std::to_string(value));
 }
 
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
-IniLoad TIniFile::Load(IniText& text) const {
+IniLoad TIniFile::Load(IniText& text) const
+{
     // Only a regular file of at most kMaxIniFileBytes is read: a named pipe
     // or a giant file under an INI name is refused at once, never blocks.
     std::string bytes;
     switch (ReadRegularFile(fileName_, kMaxIniFileBytes, bytes)) {
-    case ReadStatus::Ok:
-        text = IniText(std::move(bytes));
-        return IniLoad::Loaded;
-    case ReadStatus::Missing:
-        text = IniText();
-        return IniLoad::Missing;
-    default:
-        text = IniText();
-        return IniLoad::Refused;
+    case ReadStatus::Ok: text = IniText(std::move(bytes)); return IniLoad::Loaded;
+    case ReadStatus::Missing: text = IniText(); return IniLoad::Missing;
+    default: text = IniText(); return IniLoad::Refused;
     }
 }
 
-void TIniFile::Store(const IniText& text) {
+void TIniFile::Store(const IniText& text)
+{
     // The settings file holds the proxy password: a file this write creates
     // is its owner's only, and one that holds a password now becomes so.
     NewFileAccess access = NewFileAccess::Default;
@@ -244,20 +249,22 @@ void TIniFile::Store(const IniText& text) {
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& def) const {
+                                 const std::string& def) const
+{
     IniText text;
     if (Load(text) != IniLoad::Loaded)
         return def;
     return text.ReadString(section, key, def);
 }
 
-int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const
+{
     int value;
     return ParseIniInteger(ReadString(section, key, ""), value) ? value : def;
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& key,
-                           const std::string& value) {
+void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
+{
     IniText text;
     if (Load(text) == IniLoad::Refused)
         throw EIniFileException(fileName_);
@@ -265,11 +272,13 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
     Store(text);
 }
 
-void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value)
+{
     WriteString(section, key, std::to_string(value));
 }
 
-bool ParseIniInteger(const std::string& text, int& value) {
+bool ParseIniInteger(const std::string& text, int& value)
+{
     std::string_view s = text;
     bool negative = false;
     if (!s.empty() && (s.front() == '+' || s.front() == '-')) {

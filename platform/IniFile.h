@@ -34,8 +34,7 @@ public:
     IniText() = default;
     explicit IniText(std::string text);
 
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& def) const;
+    std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
     int ReadInteger(const std::string& section, const std::string& key, int def) const;
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
@@ -55,9 +54,9 @@ private:
 
 // How reading the whole file went.
 enum class IniLoad {
-    Loaded,   // the text is the file's
-    Missing,  // no such file: the text is empty, every key reads as absent
-    Refused   // not a regular file, larger than kMaxIniFileBytes, or unreadable
+    Loaded,  // the text is the file's
+    Missing, // no such file: the text is empty, every key reads as absent
+    Refused  // not a regular file, larger than kMaxIniFileBytes, or unreadable
 };
 
 class TIniFile {
@@ -65,13 +64,11 @@ public:
     explicit TIniFile(std::string fileName);
     const std::string& FileName() const { return fileName_; }
 
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& def) const;
+    std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
     int ReadInteger(const std::string& section, const std::string& key, int def) const;
 
     // Throw EIniFileException ("Unable to write to <path>") when refused.
-    void WriteString(const std::string& section, const std::string& key,
-                     const std::string& value);
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
 
     // The file read once (bounded, regular files only); empty unless Loaded.

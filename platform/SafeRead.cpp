@@ -11,13 +11,15 @@ namespace {
 
 struct Fd {
     int fd;
-    ~Fd() {
+    ~Fd()
+    {
         if (fd >= 0)
             ::close(fd);
     }
 };
 
-std::string SizeText(std::size_t bytes) {
+std::string SizeText(std::size_t bytes)
+{
     if (bytes >= (std::size_t{1} << 20) && bytes % (std::size_t{1} << 20) == 0)
         return std::to_string(bytes >> 20) + " MB";
     if (bytes >= 1024 && bytes % 1024 == 0)
@@ -27,7 +29,8 @@ std::string SizeText(std::size_t bytes) {
 
 } // namespace
 
-ReadStatus ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+ReadStatus ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes)
+{
     bytes.clear();
     // stat first: opening a FIFO for reading blocks until a writer comes,
     // even before fstat could tell what it is.
@@ -79,14 +82,16 @@ ReadStatus ReadRegularFile(const std::string& path, std::size_t maxBytes, std::s
     return ReadStatus::Ok;
 }
 
-long long RegularFileSize(const std::string& path) {
+long long RegularFileSize(const std::string& path)
+{
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     return static_cast<long long>(st.st_size);
 }
 
-std::string ReadStatusText(ReadStatus status, std::size_t maxBytes) {
+std::string ReadStatusText(ReadStatus status, std::size_t maxBytes)
+{
     switch (status) {
     case ReadStatus::Ok: return "read";
     case ReadStatus::Missing: return "missing";

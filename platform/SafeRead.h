@@ -9,11 +9,11 @@
 namespace kartivo::platform {
 
 enum class ReadStatus {
-    Ok,          // the whole file is in `bytes`
-    Missing,     // no such file (or a dangling link)
-    NotRegular,  // a named pipe, device, socket or folder: not opened for reading
-    TooLarge,    // larger than the bound: nothing read
-    Failed       // any other failure (no permission, I/O error)
+    Ok,         // the whole file is in `bytes`
+    Missing,    // no such file (or a dangling link)
+    NotRegular, // a named pipe, device, socket or folder: not opened for reading
+    TooLarge,   // larger than the bound: nothing read
+    Failed      // any other failure (no permission, I/O error)
 };
 
 // Reads the regular file `path` (links followed) whole into `bytes`, when it

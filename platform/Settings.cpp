@@ -22,8 +22,8 @@ std::string HomeFolder()
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr)
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr)
         return found->pw_dir;
     return {};
 }
@@ -58,16 +58,13 @@ std::string UserSettingsFolder()
 {
     std::string base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == PathDelim)
-        base = xdg;   // a relative value is invalid and ignored, as the XDG rules say
+        base = xdg; // a relative value is invalid and ignored, as the XDG rules say
     else
         base = HomeFolderBase() + PathDelim + ".config";
     return IncludeTrailingPathDelimiter(base) + "kartivo" + PathDelim;
 }
 
-std::string OwnIniFolder()
-{
-    return ProgramFolder() + "ini";
-}
+std::string OwnIniFolder() { return ProgramFolder() + "ini"; }
 
 } // namespace
 
@@ -112,9 +109,6 @@ std::string SettingsFileForWriting()
     return file;
 }
 
-std::string DefaultSavePathDefault()
-{
-    return HomeFolderBase() + PathDelim + "orvanta";
-}
+std::string DefaultSavePathDefault() { return HomeFolderBase() + PathDelim + "orvanta"; }
 
 } // namespace kartivo::platform

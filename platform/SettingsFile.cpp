@@ -16,8 +16,8 @@ namespace settings {
 
 TextSetting RecentProject(int index)
 {
-    static constexpr std::string_view kNames[kRecentProjects] = {
-        "Recent1", "Recent2", "Recent3", "Recent4", "Recent5", "Recent6", "Recent7", "Recent8"};
+    static constexpr std::string_view kNames[kRecentProjects] = {"Recent1", "Recent2", "Recent3", "Recent4",
+                                                                 "Recent5", "Recent6", "Recent7", "Recent8"};
     return {"plateview", kNames[index]};
 }
 
@@ -61,7 +61,7 @@ private:
     void Release()
     {
         if (fd_ >= 0)
-            ::close(fd_);   // closing the only descriptor releases the lock
+            ::close(fd_); // closing the only descriptor releases the lock
         fd_ = -1;
     }
     int fd_ = -1;

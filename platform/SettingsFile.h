@@ -47,7 +47,7 @@ inline constexpr TextSetting ProxyPassword{"Proxy", "ProxyPassword"};
 // [plateview]: the viewer's recently opened projects, "Recent1" (newest) to
 // "Recent8"; an empty value is an unused place.
 inline constexpr int kRecentProjects = 8;
-TextSetting RecentProject(int index);   // index 0 to kRecentProjects - 1
+TextSetting RecentProject(int index); // index 0 to kRecentProjects - 1
 
 } // namespace settings
 

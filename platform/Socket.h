@@ -39,9 +39,8 @@ public:
 // Name lookup goes through getaddrinfo unless a test installs a stand-in
 // (for instance one that fails for an unknown name without asking any DNS
 // server). The stand-in's results are released with freeaddrinfo.
-using ResolverFn = int (*)(const char* host, const char* service,
-                           const addrinfo* hints, addrinfo** result);
-void SetResolverForTesting(ResolverFn fn);   // nullptr: getaddrinfo
+using ResolverFn = int (*)(const char* host, const char* service, const addrinfo* hints, addrinfo** result);
+void SetResolverForTesting(ResolverFn fn); // nullptr: getaddrinfo
 
 // Cuts short the waits of the sockets that use it, from any thread: after
 // Abort(), every wait of theirs in progress and every later call fails at once

@@ -25,7 +25,8 @@ constexpr std::string_view kLineEnd = "\r\n";
 
 // The lines of text from pos on: CR LF, a lone LF and a lone CR each end a
 // line; a final line end does not start another (empty) line.
-std::vector<std::string> SplitLines(const std::string& text, std::size_t pos) {
+std::vector<std::string> SplitLines(const std::string& text, std::size_t pos)
+{
     std::vector<std::string> lines;
     while (pos < text.size()) {
         std::size_t end = text.find_first_of("\r\n", pos);
@@ -43,7 +44,8 @@ std::vector<std::string> SplitLines(const std::string& text, std::size_t pos) {
 
 } // namespace
 
-std::vector<std::string> ReadLines(const std::string& path) {
+std::vector<std::string> ReadLines(const std::string& path)
+{
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         throw EFOpenError(path);
@@ -52,7 +54,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
         text.append(buffer, n);
-    bool failed = std::ferror(file) != 0;   // e.g. the path names a folder
+    bool failed = std::ferror(file) != 0; // e.g. the path names a folder
     std::fclose(file);
     if (failed)
         throw EFOpenError(path);
@@ -60,7 +62,8 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return SplitLines(text, 0);
 }
 
-void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+void WriteLines(const std::string& path, const std::vector<std::string>& lines)
+{
     std::size_t total = 0;
     for (const std::string& line : lines)
         total += line.size() + kLineEnd.size();
@@ -74,7 +77,8 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
     WriteFileAtomic(path, text.data(), text.size());
 }
 
-bool EndsWithLineEnd(const std::string& path) {
+bool EndsWithLineEnd(const std::string& path)
+{
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -82,14 +86,15 @@ bool EndsWithLineEnd(const std::string& path) {
     bool ends = false;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         char last = 0;
-        ends = st.st_size == 0 ||
-               (::pread(fd, &last, 1, st.st_size - 1) == 1 && (last == '\n' || last == '\r'));
+        ends =
+            st.st_size == 0 || (::pread(fd, &last, 1, st.st_size - 1) == 1 && (last == '\n' || last == '\r'));
     }
     ::close(fd);
     return ends;
 }
 
-void AppendLines(const std::string& path, const std::vector<std::string>& lines) {
+void AppendLines(const std::string& path, const std::vector<std::string>& lines)
+{
     // Non-blocking: a named pipe under the file's name is refused below,
     // never waited on.
     const int fd = fileops::Open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
@@ -110,14 +115,14 @@ void AppendLines(const std::string& path, const std::vector<std::string>& lines)
     bool ok = fileops::WriteAll(fd, text.data(), text.size()) && fileops::Fsync(fd) == 0;
     const int error = errno;
     if (!ok)
-        (void)::ftruncate(fd, st.st_size);   // no part of the new lines stays
+        (void)::ftruncate(fd, st.st_size); // no part of the new lines stays
     ok = (::close(fd) == 0) && ok;
     if (!ok)
         throw EFCreateError(path, error);
 }
 
-std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxLines,
-                                       std::size_t maxBytes) {
+std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxLines, std::size_t maxBytes)
+{
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         throw EFOpenError(path);
@@ -128,8 +133,9 @@ std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxL
     }
     // Read backwards in chunks until enough line ends have been seen.
     const off_t size = st.st_size;
-    const off_t limit = static_cast<off_t>(std::min<std::uint64_t>(maxBytes, static_cast<std::uint64_t>(size)));
-    std::string tail;   // the last `tail.size()` bytes of the file
+    const off_t limit =
+        static_cast<off_t>(std::min<std::uint64_t>(maxBytes, static_cast<std::uint64_t>(size)));
+    std::string tail; // the last `tail.size()` bytes of the file
     std::size_t lineEnds = 0;
     constexpr off_t kChunk = 1 << 20;
     // A line ends in one or two of CR and LF: twice the lines' count of
@@ -166,14 +172,16 @@ std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxL
 }
 
 TextFileWriter::TextFileWriter(const std::string& path)
-    : path_(path), temp_(TempFileNameFor(ResolveFileLinks(path))) {
+    : path_(path), temp_(TempFileNameFor(ResolveFileLinks(path)))
+{
     fd_ = fileops::Open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0)
         throw EFCreateError(path, errno);
     buffer_.resize(kWriterChunk);
 }
 
-TextFileWriter::~TextFileWriter() {
+TextFileWriter::~TextFileWriter()
+{
     // Not closed: the file was not finished, and the target stays as it was.
     if (fd_ >= 0) {
         ::close(fd_);
@@ -181,14 +189,16 @@ TextFileWriter::~TextFileWriter() {
     }
 }
 
-void TextFileWriter::Fail(int error) {
+void TextFileWriter::Fail(int error)
+{
     ::close(fd_);
     fd_ = -1;
     ::unlink(temp_.c_str());
     throw EFCreateError(path_, error);
 }
 
-void TextFileWriter::Flush() {
+void TextFileWriter::Flush()
+{
     const std::size_t pending = used_;
     used_ = 0;
     if (pending > 0 && !fileops::WriteAll(fd_, buffer_.data(), pending))
@@ -197,7 +207,8 @@ void TextFileWriter::Flush() {
 
 // Plain copies into the pending chunk: this runs once per piece of every
 // line of a million-line file.
-void TextFileWriter::Append(std::string_view piece) {
+void TextFileWriter::Append(std::string_view piece)
+{
     if (piece.size() > buffer_.size() - used_) {
         Flush();
         if (piece.size() > buffer_.size()) {
@@ -210,7 +221,8 @@ void TextFileWriter::Append(std::string_view piece) {
     used_ += piece.size();
 }
 
-void TextFileWriter::WriteLineSlow(std::initializer_list<std::string_view> pieces) {
+void TextFileWriter::WriteLineSlow(std::initializer_list<std::string_view> pieces)
+{
     if (fd_ < 0)
         throw EFCreateError(path_);
     for (std::string_view piece : pieces)
@@ -218,7 +230,8 @@ void TextFileWriter::WriteLineSlow(std::initializer_list<std::string_view> piece
     Append(kLineEnd);
 }
 
-void TextFileWriter::Close() {
+void TextFileWriter::Close()
+{
     if (fd_ < 0)
         return;
     Flush();

@@ -35,22 +35,22 @@ bool EndsWithLineEnd(const std::string& path);
 // lines and `maxBytes` bytes, never more, whatever the file's length.
 // Lines split as ReadLines splits them; a line cut by the byte bound is
 // left out. Throws EFOpenError when the file cannot be read.
-std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxLines,
-                                       std::size_t maxBytes);
+std::vector<std::string> ReadLastLines(const std::string& path, std::size_t maxLines, std::size_t maxBytes);
 
 // Buffered writer producing exactly what WriteLines would for the same lines.
 // The file appears (replacing an earlier one) at Close only; a writer
 // destroyed before, or one whose write failed, leaves no trace.
 class TextFileWriter {
 public:
-    explicit TextFileWriter(const std::string& path);   // throws EFCreateError
+    explicit TextFileWriter(const std::string& path); // throws EFCreateError
     ~TextFileWriter();
     TextFileWriter(const TextFileWriter&) = delete;
     TextFileWriter& operator=(const TextFileWriter&) = delete;
-    void WriteLine(std::string_view line) { WriteLine({line}); }   // throws EFCreateError
+    void WriteLine(std::string_view line) { WriteLine({line}); } // throws EFCreateError
     // One line made of several pieces, without joining them first. Inline:
     // it runs for every line of a million-line tile list.
-    void WriteLine(std::initializer_list<std::string_view> pieces) {
+    void WriteLine(std::initializer_list<std::string_view> pieces)
+    {
         std::size_t size = 2;
         for (std::string_view piece : pieces)
             size += piece.size();
@@ -65,7 +65,7 @@ public:
         out[1] = '\n';
         used_ += size;
     }
-    void Close();                                          // throws EFCreateError
+    void Close(); // throws EFCreateError
 private:
     void WriteLineSlow(std::initializer_list<std::string_view> pieces);
     void Flush();
@@ -74,7 +74,7 @@ private:
     std::string path_;
     std::string temp_;
     int fd_ = -1;
-    std::string buffer_;      // fixed size; the first used_ bytes are pending
+    std::string buffer_; // fixed size; the first used_ bytes are pending
     std::size_t used_ = 0;
 };
 

@@ -65,7 +65,7 @@ bool TextLineReader::Next(std::string& line)
 {
     line.clear();
     cut_ = false;
-    bool any = false;   // a line has begun (even an empty one ended by its line end)
+    bool any = false; // a line has begun (even an empty one ended by its line end)
     for (;;) {
         if (pos_ == buffer_.size() && !Fill()) {
             skipLf_ = false;
@@ -90,7 +90,7 @@ bool TextLineReader::Next(std::string& line)
         }
         if (end == buffer_.size()) {
             pos_ = end;
-            continue;   // the line goes on in the next chunk
+            continue; // the line goes on in the next chunk
         }
         skipLf_ = buffer_[end] == '\r';
         pos_ = end + 1;

@@ -39,9 +39,9 @@ private:
     std::size_t maxLineBytes_;
     int fd_ = -1;
     std::string buffer_;
-    std::size_t pos_ = 0;      // next unread byte of buffer_
+    std::size_t pos_ = 0; // next unread byte of buffer_
     bool eof_ = false;
-    bool skipLf_ = false;      // the last line ended in CR: a following LF belongs to it
+    bool skipLf_ = false; // the last line ended in CR: a following LF belongs to it
     bool cut_ = false;
 };
 

@@ -125,8 +125,7 @@ std::size_t QueueDispatcher::Pump()
     return count;
 }
 
-bool QueueDispatcher::PumpUntil(const std::function<bool()>& pred,
-                                std::chrono::milliseconds timeout)
+bool QueueDispatcher::PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -166,16 +165,13 @@ std::string ExceptionText(const std::exception_ptr& error)
 
 TThread::TThread() = default;
 
-TThread::~TThread()
-{
-    WaitFor();
-}
+TThread::~TThread() { WaitFor(); }
 
 void TThread::Start()
 {
     std::lock_guard<std::mutex> lock(joinMutex_);
     if (thread_.joinable() || finished_.load())
-        return;   // started once already
+        return; // started once already
     thread_ = std::thread([this] {
         try {
             Execute();

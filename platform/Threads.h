@@ -26,7 +26,7 @@ namespace kartivo::platform {
 // a hook that records and scales the requested durations.
 void SleepMs(int milliseconds);
 using SleepHook = std::function<void(int milliseconds)>;
-void SetSleepHook(SleepHook hook);   // empty hook: real sleeping
+void SetSleepHook(SleepHook hook); // empty hook: real sleeping
 
 // Runs a function on the main thread and blocks the caller until it has run.
 class IMainDispatcher {
@@ -43,17 +43,18 @@ IMainDispatcher* MainDispatcher();
 // running, so that no worker stays blocked when the main thread stops pumping.
 class QueueDispatcher : public IMainDispatcher {
 public:
-    QueueDispatcher();   // the constructing thread is the main thread
-    ~QueueDispatcher() override;   // shuts down; uninstalls itself if installed
+    QueueDispatcher();           // the constructing thread is the main thread
+    ~QueueDispatcher() override; // shuts down; uninstalls itself if installed
     QueueDispatcher(const QueueDispatcher&) = delete;
     QueueDispatcher& operator=(const QueueDispatcher&) = delete;
     // An exception thrown by fn on the main thread is rethrown in the caller.
     void RunOnMain(const std::function<void()>& fn) override;
-    std::size_t Pump();  // runs all queued calls, returns how many
+    std::size_t Pump(); // runs all queued calls, returns how many
     // Pumps until pred() holds or the time-out passes; returns pred().
     bool PumpUntil(const std::function<bool()>& pred,
                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
     void Shutdown();
+
 private:
     struct Call;
     std::thread::id mainThread_;
@@ -75,15 +76,15 @@ std::string ExceptionText(const std::exception_ptr& error);
 class TThread {
 public:
     TThread();
-    virtual ~TThread();   // joins
+    virtual ~TThread(); // joins
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
-    void Start();                         // runs Execute() on a new thread
+    void Start(); // runs Execute() on a new thread
     void Terminate() { terminated_.store(true); }
     bool Terminated() const { return terminated_.load(); }
     bool Finished() const { return finished_.load(); }
-    void WaitFor();                       // joins; safe to call twice, from any thread
+    void WaitFor(); // joins; safe to call twice, from any thread
 
     // The exception that ended Execute, or null when it returned. Read it
     // once Finished() holds (or after WaitFor()): the thread sets it before
@@ -100,8 +101,8 @@ protected:
 private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
-    std::exception_ptr fatal_;   // written by the thread before finished_
-    std::mutex joinMutex_;   // Start and WaitFor may race from two threads
+    std::exception_ptr fatal_; // written by the thread before finished_
+    std::mutex joinMutex_;     // Start and WaitFor may race from two threads
     std::thread thread_;
 };
 

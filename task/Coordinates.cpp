@@ -18,10 +18,16 @@ bool IsDecimalNumber(std::string_view s)
     if (i < s.size() && (s[i] == '+' || s[i] == '-'))
         ++i;
     std::size_t digits = 0;
-    while (i < s.size() && IsDigit(s[i])) { ++i; ++digits; }
+    while (i < s.size() && IsDigit(s[i])) {
+        ++i;
+        ++digits;
+    }
     if (i < s.size() && s[i] == '.') {
         ++i;
-        while (i < s.size() && IsDigit(s[i])) { ++i; ++digits; }
+        while (i < s.size() && IsDigit(s[i])) {
+            ++i;
+            ++digits;
+        }
     }
     if (digits == 0)
         return false;
@@ -30,7 +36,10 @@ bool IsDecimalNumber(std::string_view s)
         if (i < s.size() && (s[i] == '+' || s[i] == '-'))
             ++i;
         std::size_t expDigits = 0;
-        while (i < s.size() && IsDigit(s[i])) { ++i; ++expDigits; }
+        while (i < s.size() && IsDigit(s[i])) {
+            ++i;
+            ++expDigits;
+        }
         if (expDigits == 0)
             return false;
     }

@@ -50,8 +50,14 @@ std::string ProjectIni::CoordinateText(int index) const
 std::optional<int> ProjectIni::Zoom() const { return IntegerOf(text_, kZoomSection, kZoomKey); }
 std::optional<int> ProjectIni::MapsType() const { return IntegerOf(text_, kMapsTypeSection, kMapsTypeKey); }
 
-int ProjectIni::ResumeX(int slot) const { return text_.ReadInteger(kThreadsSection, PositionKey(slot, 'X'), 0); }
-int ProjectIni::ResumeY(int slot) const { return text_.ReadInteger(kThreadsSection, PositionKey(slot, 'Y'), 0); }
+int ProjectIni::ResumeX(int slot) const
+{
+    return text_.ReadInteger(kThreadsSection, PositionKey(slot, 'X'), 0);
+}
+int ProjectIni::ResumeY(int slot) const
+{
+    return text_.ReadInteger(kThreadsSection, PositionKey(slot, 'Y'), 0);
+}
 
 std::vector<std::string> ProjectIni::NewFileLines(const KvTask& task)
 {

@@ -16,14 +16,14 @@
 namespace kartivo::task {
 
 // The message for a file that is no project (far too large, a named pipe).
-std::string NotAProjectMessage(const std::string& path);   // "<path> is not a Kartivo project."
+std::string NotAProjectMessage(const std::string& path); // "<path> is not a Kartivo project."
 
 class ProjectIni {
 public:
     enum class Status {
-        Read,        // the file's keys are available
-        Missing,     // no such file: every key is absent
-        NotAProject  // not a regular file or far larger than any project: not read
+        Read,       // the file's keys are available
+        Missing,    // no such file: every key is absent
+        NotAProject // not a regular file or far larger than any project: not read
     };
 
     // Reads the file once, bounded and without blocking.

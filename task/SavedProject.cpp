@@ -13,7 +13,8 @@
 
 namespace kartivo::task {
 
-const char* TileStateName(TileState state) {
+const char* TileStateName(TileState state)
+{
     switch (state) {
     case TileState::Saved: return "saved";
     case TileState::Blank: return "blank";
@@ -23,11 +24,13 @@ const char* TileStateName(TileState state) {
     return "missing";
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes)
+{
     return platform::ReadRegularFile(path, maxBytes, bytes) == platform::ReadStatus::Ok;
 }
 
-std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath, std::string& error) {
+std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath, std::string& error)
+{
     error.clear();
     if (!platform::FileExists(projectPath)) {
         error = "The project file " + projectPath + " does not exist.";
@@ -71,7 +74,7 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
     if (p.SavePath.empty())
         p.SavePath = std::string(".") + platform::PathDelim;
     p.TaskName = platform::ExtractFileName(projectPath);
-    p.ContinueTask = true;   // read the workers' saved positions
+    p.ContinueTask = true; // read the workers' saved positions
 
     TaskOrError described = KvTask::Describe(std::move(p));
     if (!described.Task) {
@@ -97,7 +100,8 @@ std::unique_ptr<SavedProject> SavedProject::Open(const std::string& projectPath,
     return project;
 }
 
-TileState SavedProject::StateOfBytes(const std::string& fileName, const std::string& bytes) const {
+TileState SavedProject::StateOfBytes(const std::string& fileName, const std::string& bytes) const
+{
     if (bytes.empty())
         return failedNames_.count(fileName) ? TileState::Failed : TileState::Missing;
     if (!blankBytes_.empty() && bytes == blankBytes_)
@@ -105,7 +109,8 @@ TileState SavedProject::StateOfBytes(const std::string& fileName, const std::str
     return TileState::Saved;
 }
 
-TileState SavedProject::StateOfTile(int x, int y) const {
+TileState SavedProject::StateOfTile(int x, int y) const
+{
     const std::string path = task_->GetTileFilePath(x, y);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)

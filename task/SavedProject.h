@@ -16,12 +16,12 @@ namespace kartivo::task {
 
 // What a tile of a task is on disk.
 enum class TileState {
-    Saved,      // an image file that is not the blank substitute
-    Blank,      // the blank reference image, copied in for a tile the server refused
-    Missing,    // no file (or an empty one), and not in the failed list
-    Failed,     // no file (or an empty one), and named in the failed list
+    Saved,   // an image file that is not the blank substitute
+    Blank,   // the blank reference image, copied in for a tile the server refused
+    Missing, // no file (or an empty one), and not in the failed list
+    Failed,  // no file (or an empty one), and named in the failed list
 };
-const char* TileStateName(TileState state);   // "saved", "blank", "missing", "failed"
+const char* TileStateName(TileState state); // "saved", "blank", "missing", "failed"
 
 class SavedProject {
 public:
@@ -57,7 +57,7 @@ private:
     SavedProject() = default;
 
     std::unique_ptr<KvTask> task_;   // holds the request read back
-    std::string coordinateTexts_[4];   // left, right, top, bottom
+    std::string coordinateTexts_[4]; // left, right, top, bottom
     std::unordered_set<std::string> failedNames_;
     std::string blankFile_;
     std::string blankBytes_;
@@ -68,7 +68,6 @@ inline constexpr std::size_t kMaxTileFileBytes = 4 << 20;
 
 // The whole content of a regular file of at most maxBytes; false (bytes
 // empty) when it is missing, larger, not a regular file or unreadable.
-bool ReadWholeFile(const std::string& path, std::string& bytes,
-                   std::size_t maxBytes = kMaxTileFileBytes);
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes = kMaxTileFileBytes);
 
 } // namespace kartivo::task

@@ -2,13 +2,13 @@
 
 #include "core/Commonfunc.h"
 #include "core/MapTypes.h"
-#include "task/Coordinates.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"
 #include "platform/SafeRead.h"
 #include "platform/TextFile.h"
+#include "task/Coordinates.h"
 #include "task/ProjectFile.h"
 
 #include <algorithm>
@@ -24,14 +24,16 @@ const char* const kTooManyTilesMessage =
     "The area has too many tiles at this zoom level (more than 2147483647). "
     "Choose a smaller area or a lower zoom level.";
 
-std::string TaskBaseName(const std::string& taskName) {
+std::string TaskBaseName(const std::string& taskName)
+{
     std::size_t dot = taskName.rfind('.');
     return dot == std::string::npos ? taskName : taskName.substr(0, dot);
 }
 
 namespace {
 
-void AppendInt(std::string& out, std::int64_t value) {
+void AppendInt(std::string& out, std::int64_t value)
+{
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, res.ptr);
@@ -51,7 +53,8 @@ struct ListNameParts {
     std::string Tail;
 };
 
-ListNameParts ListNameOf(int mapsType, int zoom) {
+ListNameParts ListNameOf(int mapsType, int zoom)
+{
     const core::MapTypeInfo* info = core::FindMapType(mapsType);
     ListNameParts parts;
     parts.Prefix = info ? std::string(info->FilePrefix) + "_" : std::string();
@@ -66,7 +69,8 @@ ListNameParts ListNameOf(int mapsType, int zoom) {
 }
 
 // The sum of the decimal digit counts of the whole numbers from..to (>= 0).
-std::uint64_t DigitsFromTo(std::int64_t from, std::int64_t to) {
+std::uint64_t DigitsFromTo(std::int64_t from, std::int64_t to)
+{
     std::uint64_t sum = 0;
     // `high` is the largest number of `digits` digits.
     for (std::uint64_t digits = 1, high = 9; from <= to; ++digits, high = high * 10 + 9) {
@@ -81,7 +85,8 @@ std::uint64_t DigitsFromTo(std::int64_t from, std::int64_t to) {
 
 } // namespace
 
-TaskOrError KvTask::Describe(TaskParameters given) {
+TaskOrError KvTask::Describe(TaskParameters given)
+{
     // The task trusts no caller: a zoom outside 1..20 would shift past the
     // width of an integer, and a reversed or non-finite area could leave no
     // worker at all for the share rule to divide by.
@@ -140,7 +145,8 @@ TaskOrError KvTask::Describe(TaskParameters given) {
     return result;
 }
 
-TaskOrError KvTask::Create(TaskParameters params) {
+TaskOrError KvTask::Create(TaskParameters params)
+{
     TaskOrError result = Describe(std::move(params));
     if (!result.Task)
         return result;
@@ -160,35 +166,39 @@ TaskOrError KvTask::Create(TaskParameters params) {
 
 std::string KvTask::ProjectFile() const { return Params.SavePath + Params.TaskName; }
 
-std::string KvTask::GetTileUrl(int x, int y) const {
+std::string KvTask::GetTileUrl(int x, int y) const
+{
     return core::TileUrl(Params.MapsType, x, y, Params.Zoom);
 }
 
-std::string KvTask::GetTileFileName(int x, int y) const {
+std::string KvTask::GetTileFileName(int x, int y) const
+{
     return core::TileFileName(Params.MapsType, x, y, Params.Zoom);
 }
 
-std::string KvTask::GetTileFilePath(int x, int y) const {
-    return TileFolder + GetTileFileName(x, y);
-}
+std::string KvTask::GetTileFilePath(int x, int y) const { return TileFolder + GetTileFileName(x, y); }
 
-std::string KvTask::GetTileExt() const {
+std::string KvTask::GetTileExt() const
+{
     const core::MapTypeInfo* info = core::FindMapType(Params.MapsType);
     return info ? info->Extension : "";
 }
 
-std::string KvTask::BlankImageFile() const {
+std::string KvTask::BlankImageFile() const
+{
     return platform::ProgramFolder() + "blankimg" + platform::PathDelim + "blank" +
            std::to_string(TileHeight) + "." + GetTileExt();
 }
 
-void KvTask::WriteProjectFile() const {
+void KvTask::WriteProjectFile() const
+{
     if (Params.ContinueTask)
         return;
     platform::WriteLines(ProjectFile(), ProjectIni::NewFileLines(*this));
 }
 
-bool KvTask::TileListComplete() const {
+bool KvTask::TileListComplete() const
+{
     // The list is written whole through a temporary file; one of another
     // length was cut short (by an older version of the program) or is not
     // this task's.
@@ -196,7 +206,8 @@ bool KvTask::TileListComplete() const {
     return size >= 0 && static_cast<std::uint64_t>(size) == TileListBytes();
 }
 
-std::uint64_t KvTask::TileListBytes() const {
+std::uint64_t KvTask::TileListBytes() const
+{
     // Every edge is written "%20.14f": 20 characters for any longitude or
     // latitude. A line is the name, ": ", four edges with a blank between
     // them, and CR LF; only the column's and row's digits differ in length.
@@ -204,12 +215,14 @@ std::uint64_t KvTask::TileListBytes() const {
     const std::uint64_t edge = platform::FormatF(-180.0).size();
     const std::uint64_t columns = static_cast<std::uint64_t>(Xmax - Xmin) + 1;
     const std::uint64_t rows = static_cast<std::uint64_t>(Ymax - Ymin) + 1;
-    const std::uint64_t fixed = name.Prefix.size() + 1 /* "_" after x */ + name.Tail.size() + 4 * edge + 3 + 2;
+    const std::uint64_t fixed =
+        name.Prefix.size() + 1 /* "_" after x */ + name.Tail.size() + 4 * edge + 3 + 2;
     return std::string_view(kTileListHeader).size() + 2 + columns * rows * fixed +
            rows * DigitsFromTo(Xmin, Xmax) + columns * DigitsFromTo(Ymin, Ymax);
 }
 
-bool KvTask::WriteTileList(const TileListProgress& progress) const {
+bool KvTask::WriteTileList(const TileListProgress& progress) const
+{
     // A continued task keeps its list, unless it is missing or cut short.
     if (Params.ContinueTask && TileListComplete())
         return true;
@@ -223,7 +236,8 @@ bool KvTask::WriteTileList(const TileListProgress& progress) const {
     return true;
 }
 
-bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgress& progress) const {
+bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgress& progress) const
+{
     const int zoom = Params.Zoom;
     out.WriteLine(kTileListHeader);
     std::int64_t written = 0;
@@ -246,8 +260,7 @@ bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgres
     }
     rowEdgeStart.push_back(static_cast<std::uint32_t>(rowEdgeText.size()));
     auto rowEdge = [&](std::size_t k) {
-        return std::string_view(rowEdgeText.data() + rowEdgeStart[k],
-                                rowEdgeStart[k + 1] - rowEdgeStart[k]);
+        return std::string_view(rowEdgeText.data() + rowEdgeStart[k], rowEdgeStart[k + 1] - rowEdgeStart[k]);
     };
 
     // The file name is prefix_x_y_zoom.ext: the column part and the zoom
@@ -281,7 +294,7 @@ bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgres
                                      " ";
         line.resize(columnPart.size() + sizeof rowNumber + afterRow.size() + 2 * longestEdge + 1);
         std::memcpy(line.data(), columnPart.data(), columnPart.size());
-        std::size_t rowDigits = 0;   // digits in the template; 0: not built yet
+        std::size_t rowDigits = 0; // digits in the template; 0: not built yet
         std::size_t edgesAt = 0;
         for (int y = Ymin; y <= Ymax; ++y) {
             const std::size_t k = static_cast<std::size_t>(y - Ymin);
@@ -315,25 +328,22 @@ bool KvTask::WriteTileLines(platform::TextFileWriter& out, const TileListProgres
     return true;
 }
 
-void KvTask::WriteLogHeader() const {
+void KvTask::WriteLogHeader() const
+{
     const std::string now = "Now time is:" + platform::FormatDateTimeNow();
     // A continued task's log is added to at its end, never rewritten; one
     // that is missing (a run killed before it was written) starts anew with
     // the header.
     if (Params.ContinueTask && platform::RegularFileSize(LogFile) >= 0) {
-        platform::AppendLines(LogFile, {"--------------------------------------------",
-                                        "Log continue...", now});
+        platform::AppendLines(LogFile,
+                              {"--------------------------------------------", "Log continue...", now});
         return;
     }
     using platform::FormatG;
     const TaskParameters& p = Params;
     std::vector<std::string> lines = {
-        "Project: " + p.SavePath + p.TaskName,
-        now,
-        "",
-        "[MapsType]",
-        "MapsType=" + std::to_string(p.MapsType),
-        "",
+        "Project: " + p.SavePath + p.TaskName,    now, "", "[MapsType]",
+        "MapsType=" + std::to_string(p.MapsType), "",
     };
     if (p.UseProxy) {
         lines.push_back("Using Proxy:");
@@ -378,7 +388,8 @@ void KvTask::WriteLogHeader() const {
     platform::WriteLines(LogFile, lines);
 }
 
-void KvTask::ResetFailedList() const {
+void KvTask::ResetFailedList() const
+{
     // A continued task keeps the failures of its earlier runs; a list that is
     // missing starts empty, and one whose last entry was cut short gets that
     // line ended, so the next entry does not run into it.
@@ -390,12 +401,14 @@ void KvTask::ResetFailedList() const {
     platform::WriteLines(FailedFile, {});
 }
 
-std::int64_t KvTask::SequenceNumber(int x, int y) const {
+std::int64_t KvTask::SequenceNumber(int x, int y) const
+{
     const std::int64_t h = static_cast<std::int64_t>(Ymax) - Ymin + 1;
     return (static_cast<std::int64_t>(x) - Xmin) * h + (static_cast<std::int64_t>(y) - Ymin) + 1;
 }
 
-std::int64_t KvTask::SkipCount(int workerIndex) const {
+std::int64_t KvTask::SkipCount(int workerIndex) const
+{
     if (workerIndex < 0 || workerIndex >= kThreadSlots)
         return 0;
     // A column or row of 0 counts as no saved position.
@@ -404,7 +417,8 @@ std::int64_t KvTask::SkipCount(int workerIndex) const {
     return SequenceNumber(ResumeX[workerIndex], ResumeY[workerIndex]);
 }
 
-std::int64_t KvTask::WorkerTilesUpTo(std::int64_t seq, int workerIndex, int threadCount) {
+std::int64_t KvTask::WorkerTilesUpTo(std::int64_t seq, int workerIndex, int threadCount)
+{
     // The worker takes the sequence numbers congruent to its index modulo
     // the worker count: index 0 takes threadCount, 2 * threadCount, ...,
     // any other index starts with itself.
@@ -415,7 +429,8 @@ std::int64_t KvTask::WorkerTilesUpTo(std::int64_t seq, int workerIndex, int thre
     return seq >= workerIndex ? (seq - workerIndex) / threadCount + 1 : 0;
 }
 
-std::int64_t KvTask::TilesDoneBefore() const {
+std::int64_t KvTask::TilesDoneBefore() const
+{
     std::int64_t done = 0;
     const int threads = Params.ThreadCount;
     for (int i = 0; i < threads && i < kThreadSlots; ++i)
@@ -423,15 +438,14 @@ std::int64_t KvTask::TilesDoneBefore() const {
     return done;
 }
 
-FailedEntry SplitFailedLine(const std::string& line) {
+FailedEntry SplitFailedLine(const std::string& line)
+{
     std::size_t bar = line.find('|');
     if (bar == std::string::npos)
         return FailedEntry{std::string(), line};
     return FailedEntry{line.substr(0, bar), line.substr(bar + 1)};
 }
 
-std::string JoinFailedLine(const std::string& path, const std::string& url) {
-    return path + "|" + url;
-}
+std::string JoinFailedLine(const std::string& path, const std::string& url) { return path + "|" + url; }
 
 } // namespace kartivo::task

@@ -10,7 +10,9 @@
 #include <string>
 #include <utility>
 
-namespace kartivo::platform { class TextFileWriter; }
+namespace kartivo::platform {
+class TextFileWriter;
+}
 
 namespace kartivo::task {
 
@@ -23,8 +25,8 @@ struct TaskParameters {
     int ThreadCount = 8;
     int ThreadSlots = 8;
     int MapsType = 6;
-    std::string SavePath;      // always ends in the path separator
-    std::string TaskName;      // always ends in ".kvpd"
+    std::string SavePath; // always ends in the path separator
+    std::string TaskName; // always ends in ".kvpd"
     bool UseProxy = false;
     std::string ProxyServer;
     std::string ProxyPort;
@@ -76,9 +78,9 @@ public:
     std::string LogFile;
     std::string FailedFile;
     std::string ListFile;
-    std::string TileFolder;               // ends in the path separator
+    std::string TileFolder; // ends in the path separator
 
-    std::string ProjectFile() const;      // SavePath + TaskName
+    std::string ProjectFile() const; // SavePath + TaskName
 
     std::string GetTileUrl(int x, int y) const;
     std::string GetTileFileName(int x, int y) const;
@@ -119,7 +121,8 @@ public:
     // Tiles the worker with this index passes over when resuming (0: none).
     std::int64_t SkipCount(int workerIndex) const;
     // Share rule: does the tile with sequence number `seq` belong to the worker?
-    static bool BelongsToWorker(std::int64_t seq, int workerIndex, int threadCount) {
+    static bool BelongsToWorker(std::int64_t seq, int workerIndex, int threadCount)
+    {
         return seq % threadCount == workerIndex;
     }
     // How many of the sequence numbers 1..seq the share rule gives the worker.

@@ -20,16 +20,16 @@ namespace {
 
 int HexDigit(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-bool IsCSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -62,7 +62,7 @@ std::optional<int> ParseWholeNumber(std::string_view text)
         i += 2;
     }
     if (i == text.size())
-        return std::nullopt;   // no digits at all
+        return std::nullopt; // no digits at all
 
     // The magnitude may reach 2^31 for a negative number.
     const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
@@ -75,8 +75,8 @@ std::optional<int> ParseWholeNumber(std::string_view text)
         if (magnitude > limit)
             return std::nullopt;
     }
-    const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
-                                        : static_cast<std::int64_t>(magnitude);
+    const std::int64_t value =
+        negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     return static_cast<int>(value);
 }
 
@@ -108,7 +108,7 @@ std::optional<double> ReadSeconds(std::string_view text)
         }
     }
     if (digits == 0)
-        return 0.0;   // no number at the start: reads as 0
+        return 0.0; // no number at the start: reads as 0
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-'))
@@ -146,17 +146,14 @@ std::optional<double> DmsToDegrees(std::string_view degrees, std::string_view mi
             sign = f < 0 ? -1.0L : 1.0L;
             break;
         }
-    const long double magnitude = std::fabs(fields[0]) + std::fabs(fields[1]) / 60.0L +
-                                  std::fabs(fields[2]) / 3600.0L;
+    const long double magnitude =
+        std::fabs(fields[0]) + std::fabs(fields[1]) / 60.0L + std::fabs(fields[2]) / 3600.0L;
     // A finite double / 3600 plus two 32-bit integers' worth always fits a
     // double.
     return static_cast<double>(sign * magnitude);
 }
 
-std::string FormatDegrees(double value)
-{
-    return platform::FormatGeneral(value, 15, 0.0001);
-}
+std::string FormatDegrees(double value) { return platform::FormatGeneral(value, 15, 0.0001); }
 
 } // namespace dms
 

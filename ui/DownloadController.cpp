@@ -24,7 +24,6 @@ namespace {
 // The status bar once a tile list has been abandoned.
 constexpr const char* kListStopped = "Stopped before the download began; the partial tile list was removed.";
 
-
 // The log window holds the newest lines of the log (the file holds them
 // all); the hidden failed-tiles memo holds little more than what is not yet
 // saved. Lines not yet on disk are never dropped.
@@ -214,10 +213,7 @@ bool DownloadController::ConfirmTaskSize(const task::TaskParameters& params, con
     return true;
 }
 
-int DownloadController::TaskThreadCount() const
-{
-    return CurrentTask ? CurrentTask->Params.ThreadCount : 0;
-}
+int DownloadController::TaskThreadCount() const { return CurrentTask ? CurrentTask->Params.ThreadCount : 0; }
 
 void DownloadController::FinishStart()
 {
@@ -310,9 +306,10 @@ void DownloadController::ShowOpenedTotal(const StartInput& input)
     std::string text;
     double left = 0, right = 0, top = 0, bottom = 0;
     int zoom = 0;
-    if (task::ParseCoordinate(input.LeftLongitude, left) && task::ParseCoordinate(input.RightLongitude, right) &&
-        task::ParseCoordinate(input.TopLatitude, top) && task::ParseCoordinate(input.BottomLatitude, bottom) &&
-        platform::ParseIniInteger(input.Zoom, zoom) && task::CheckRequest(left, right, top, bottom, zoom).empty())
+    if (task::ParseCoordinate(input.LeftLongitude, left) &&
+        task::ParseCoordinate(input.RightLongitude, right) && task::ParseCoordinate(input.TopLatitude, top) &&
+        task::ParseCoordinate(input.BottomLatitude, bottom) && platform::ParseIniInteger(input.Zoom, zoom) &&
+        task::CheckRequest(left, right, top, bottom, zoom).empty())
         text = TotalImagesText(core::ComputeTileRange(left, right, top, bottom, zoom).TileCount);
     view_.ShowTotal(text);
 }
@@ -322,12 +319,10 @@ bool DownloadController::ContinuesProject(const StartInput& input, const std::st
 {
     // Read once; an absent map type or zoom matches nothing.
     const task::ProjectIni project = task::ProjectIni::Read(projectFile);
-    return project.MapsType() == mapsType &&
-           SameCoordinate(input.LeftLongitude, project.CoordinateText(0)) &&
+    return project.MapsType() == mapsType && SameCoordinate(input.LeftLongitude, project.CoordinateText(0)) &&
            SameCoordinate(input.RightLongitude, project.CoordinateText(1)) &&
            SameCoordinate(input.TopLatitude, project.CoordinateText(2)) &&
-           SameCoordinate(input.BottomLatitude, project.CoordinateText(3)) &&
-           project.Zoom() == zoom &&
+           SameCoordinate(input.BottomLatitude, project.CoordinateText(3)) && project.Zoom() == zoom &&
            platform::ExtractFilePath(projectFile) == platform::IncludeTrailingPathDelimiter(input.SavePath) &&
            // The name as Start completed it: "tiny" continues "tiny.kvpd".
            platform::ExtractFileName(projectFile) == taskName;
@@ -382,10 +377,7 @@ void DownloadController::AppendLog(const std::string& line)
     view_.MemosChanged();
 }
 
-void DownloadController::AddLogLine(const std::string& line)
-{
-    AppendLog(line);
-}
+void DownloadController::AddLogLine(const std::string& line) { AppendLog(line); }
 
 void DownloadController::AddFailedLine(const std::string& line)
 {
@@ -401,15 +393,9 @@ void DownloadController::UpdateProgress()
     view_.ShowProgress(Progress.Permille(), Progress.StatusText(), Progress.CountsText());
 }
 
-void DownloadController::WorkerDone()
-{
-    --RunningWorkers;
-}
+void DownloadController::WorkerDone() { --RunningWorkers; }
 
-void DownloadController::TileEnded(const download::TileReport& report)
-{
-    Progress.OnTileEnded(report);
-}
+void DownloadController::TileEnded(const download::TileReport& report) { Progress.OnTileEnded(report); }
 
 void DownloadController::TileNotSaved(const download::TileWriteFailure& failure)
 {
@@ -434,7 +420,7 @@ void DownloadController::SavePositions()
             continue;
         const auto [x, y] = Workers[i]->CurrentPosition();
         if (x <= 0 && y <= 0)
-            continue;   // nothing finished yet: a position saved earlier stays
+            continue; // nothing finished yet: a position saved earlier stays
         positions[static_cast<std::size_t>(i)] = task::ProjectIni::Position{x, y};
         any = true;
     }

@@ -16,8 +16,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "download/Unit3.h"
@@ -34,10 +34,10 @@ namespace kartivo::ui {
 class IDownloadView {
 public:
     virtual ~IDownloadView() = default;
-    virtual void ShowButtonCaption(const std::string& caption) = 0;   // BitBtn1
-    virtual void ShowTotal(const std::string& text) = 0;              // LabelTotalxy
-    virtual void SetTimerEnabled(bool enabled) = 0;                   // Timer1
-    virtual void MemosChanged() = 0;   // lines of Memo1 or Memo2 added or replaced
+    virtual void ShowButtonCaption(const std::string& caption) = 0; // BitBtn1
+    virtual void ShowTotal(const std::string& text) = 0;            // LabelTotalxy
+    virtual void SetTimerEnabled(bool enabled) = 0;                 // Timer1
+    virtual void MemosChanged() = 0; // lines of Memo1 or Memo2 added or replaced
     // The status bar while a task runs: the bar (0 to 1000), where the task
     // stands, and what became of its tiles.
     virtual void ShowProgress(int permille, const std::string& text, const std::string& counts) = 0;
@@ -56,7 +56,7 @@ public:
     DownloadController(const DownloadController&) = delete;
     DownloadController& operator=(const DownloadController&) = delete;
 
-    std::string IniFileName;   // the settings file; the proxy keys are read at every Start
+    std::string IniFileName; // the settings file; the proxy keys are read at every Start
 
     // Free bytes on the disk of a save folder (statvfs); tests put a figure here.
     std::function<std::optional<std::uint64_t>(const std::string& folder)> FreeSpace;
@@ -101,9 +101,9 @@ public:
     // The task of the last Start that made one; it holds its own parameters.
     std::unique_ptr<task::KvTask> CurrentTask;
     int TimerTicks = 0;
-    LineList Memo1Lines;   // the log shown in Memo1
-    LineList Memo2Lines;   // the failed-tiles list held in the hidden Memo2
-    DownloadProgress Progress;   // where the current task stands
+    LineList Memo1Lines;       // the log shown in Memo1
+    LineList Memo2Lines;       // the failed-tiles list held in the hidden Memo2
+    DownloadProgress Progress; // where the current task stands
 
     // IWorkerHost, called through Synchronize on the main thread.
     void AddLogLine(const std::string& line) override;
@@ -125,7 +125,7 @@ public:
 
 private:
     void SetCaption(const std::string& caption);
-    void AppendLog(const std::string& line);   // a line of the window's own
+    void AppendLog(const std::string& line); // a line of the window's own
     // The huge-task question and the refusal of a tile list that cannot fit
     // the disk; false ends Start.
     bool ConfirmTaskSize(const task::TaskParameters& params, const std::string& saveFolder);
@@ -147,11 +147,11 @@ private:
     std::string caption_ = kCaptionStart;
     std::string currentProject_;
     std::unique_ptr<TileListJob> listJob_;
-    bool madeTileFolder_ = false;   // by the Start whose list is being written
+    bool madeTileFolder_ = false; // by the Start whose list is being written
     LinesFileSaver logSaver_;
     LinesFileSaver failedSaver_;
     bool inTick_ = false;
-    std::string notSaved_;   // why a tile could not be written, for the user
+    std::string notSaved_; // why a tile could not be written, for the user
 };
 
 } // namespace kartivo::ui

@@ -16,12 +16,12 @@ using platform::TimeLeftText;
 
 namespace {
 
-const std::string kDot = " \xC2\xB7 ";   // " · " between the parts of a status text
+const std::string kDot = " \xC2\xB7 "; // " · " between the parts of a status text
 
 std::string Fixed1(double v)
 {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", v);   // digits and '.', whatever the locale
+    std::snprintf(buf, sizeof buf, "%.1f", v); // digits and '.', whatever the locale
     std::string s(buf);
     std::replace(s.begin(), s.end(), ',', '.');
     return s;
@@ -49,10 +49,7 @@ void DownloadProgress::Begin(std::int64_t total, std::int64_t earlier)
     samples_.emplace_back(start_, Done());
 }
 
-void DownloadProgress::Begin(const task::KvTask& task)
-{
-    Begin(task.TileCount, task.TilesDoneBefore());
-}
+void DownloadProgress::Begin(const task::KvTask& task) { Begin(task.TileCount, task.TilesDoneBefore()); }
 
 void DownloadProgress::OnTileEnded(const download::TileReport& report)
 {
@@ -134,7 +131,8 @@ std::string DownloadProgress::KeepWordsTogether(const std::string& text)
 std::string DownloadProgress::StatusText() const
 {
     const double percent = total_ > 0 ? static_cast<double>(Done()) * 100.0 / static_cast<double>(total_) : 0;
-    std::string text = GroupThousands(Done()) + " of " + GroupThousands(total_) + " tiles (" + Fixed1(percent) + " %)";
+    std::string text =
+        GroupThousands(Done()) + " of " + GroupThousands(total_) + " tiles (" + Fixed1(percent) + " %)";
     const double rate = Rate();
     if (rate >= 0)
         text += kDot + Fixed1(rate) + " tiles/s";
@@ -147,8 +145,8 @@ std::string DownloadProgress::StatusText() const
 
 std::string DownloadProgress::CountsText() const
 {
-    std::string text = "saved " + GroupThousands(counts_.Saved) + kDot + "blank " + GroupThousands(counts_.Blank) + kDot +
-                       "failed " + GroupThousands(counts_.Failed);
+    std::string text = "saved " + GroupThousands(counts_.Saved) + kDot + "blank " +
+                       GroupThousands(counts_.Blank) + kDot + "failed " + GroupThousands(counts_.Failed);
     if (counts_.NotSaved > 0)
         text += kDot + "not saved " + GroupThousands(counts_.NotSaved);
     return text;
@@ -156,14 +154,15 @@ std::string DownloadProgress::CountsText() const
 
 std::string DownloadProgress::Summary() const
 {
-    std::string text = "Summary: " + GroupThousands(Done()) + " of " + GroupThousands(total_) + " tiles done in " +
-                       DurationText(ElapsedSeconds()) + ": ";
+    std::string text = "Summary: " + GroupThousands(Done()) + " of " + GroupThousands(total_) +
+                       " tiles done in " + DurationText(ElapsedSeconds()) + ": ";
     if (earlier_ > 0)
         text += GroupThousands(earlier_) + " done before, ";
     text += GroupThousands(counts_.Saved) + " saved, " + GroupThousands(counts_.Blank) + " blank, " +
             GroupThousands(counts_.Failed) + " failed, " + GroupThousands(counts_.NotSaved) + " not saved.";
     if (Left() > 0)
-        text += " " + GroupThousands(Left()) + (Left() == 1 ? " tile" : " tiles") + " left: Start continues the task.";
+        text += " " + GroupThousands(Left()) + (Left() == 1 ? " tile" : " tiles") +
+                " left: Start continues the task.";
     return text;
 }
 

@@ -17,17 +17,19 @@
 
 #include "download/Unit3.h"
 
-namespace kartivo::task { class KvTask; }
+namespace kartivo::task {
+class KvTask;
+}
 
 namespace kartivo::ui {
 
 // What became of the tiles a worker took and finished in this run.
 struct TileCounts {
-    std::int64_t Saved = 0;      // stored as received (" OK")
-    std::int64_t Blank = 0;      // blank substitute for a tile the server does not have
-    std::int64_t Failed = 0;     // given up: in the failed list, blank substitute on disk
-    std::int64_t NotSaved = 0;   // received but not written (" NULL")
-    std::int64_t Stopped = 0;    // the worker stopped at it; not shown, not done
+    std::int64_t Saved = 0;    // stored as received (" OK")
+    std::int64_t Blank = 0;    // blank substitute for a tile the server does not have
+    std::int64_t Failed = 0;   // given up: in the failed list, blank substitute on disk
+    std::int64_t NotSaved = 0; // received but not written (" NULL")
+    std::int64_t Stopped = 0;  // the worker stopped at it; not shown, not done
     // A tile that is not on disk is not done: a continued task fetches it.
     std::int64_t Done() const { return Saved + Blank + Failed; }
 };

@@ -150,17 +150,10 @@ bool FailedTilesRun::FetchLine(const std::string& line)
         // Every further tile would be refused alike.
         report_(download::kProxyRefusedMessage);
         return false;
-    case download::Failure::Ban:
-        report_(download::kBanMessage);
-        return false;
-    case download::Failure::Network:
-        report_(download::kNetworkMessage);
-        return false;
-    case download::Failure::NotFound:
-        report_(entry.Url + ":" + download::kNotFoundMessage);
-        return true;
-    default:
-        return true;
+    case download::Failure::Ban: report_(download::kBanMessage); return false;
+    case download::Failure::Network: report_(download::kNetworkMessage); return false;
+    case download::Failure::NotFound: report_(entry.Url + ":" + download::kNotFoundMessage); return true;
+    default: return true;
     }
 }
 

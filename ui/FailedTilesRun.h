@@ -23,8 +23,12 @@
 #include <string>
 #include <vector>
 
-namespace kartivo::download { class TIdHTTP; }
-namespace kartivo::platform { class TextLineReader; }
+namespace kartivo::download {
+class TIdHTTP;
+}
+namespace kartivo::platform {
+class TextLineReader;
+}
 
 namespace kartivo::ui {
 

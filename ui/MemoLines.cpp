@@ -30,8 +30,7 @@ void LineList::Add(std::string_view line)
     if (!line.empty())
         std::memcpy(block.data.get() + block.used, line.data(), line.size());
     index_.push_back(Entry{static_cast<std::uint32_t>(firstBlock_ + blocks_.size() - 1),
-                           static_cast<std::uint32_t>(block.used),
-                           static_cast<std::uint32_t>(line.size())});
+                           static_cast<std::uint32_t>(block.used), static_cast<std::uint32_t>(line.size())});
     block.used += line.size();
     textBytes_ += line.size();
     if (index_.size() > tailLimit_)
@@ -154,11 +153,21 @@ std::string WholeText(const LineList& lines)
 class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    ~Fd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    bool CloseChecked() { const int fd = fd_; fd_ = -1; return ::close(fd) == 0; }
+    bool CloseChecked()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
 private:
     int fd_;
 };
@@ -172,16 +181,16 @@ bool LinesFileSaver::FileIsAsLeft(const std::string& path) const
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    return static_cast<std::uint64_t>(st.st_size) == size_ && st.st_dev == device_ &&
-           st.st_ino == inode_ && st.st_mtim.tv_sec == mtimeSec_ && st.st_mtim.tv_nsec == mtimeNsec_;
+    return static_cast<std::uint64_t>(st.st_size) == size_ && st.st_dev == device_ && st.st_ino == inode_ &&
+           st.st_mtim.tv_sec == mtimeSec_ && st.st_mtim.tv_nsec == mtimeNsec_;
 }
 
 void LinesFileSaver::Remember(const LineList& lines, const std::string& path, bool saved)
 {
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
-    synced_ = exists && (tail_ || static_cast<std::uint64_t>(st.st_size) == lines.FileBytes() ||
-                         (!saved && synced_));
+    synced_ = exists &&
+              (tail_ || static_cast<std::uint64_t>(st.st_size) == lines.FileBytes() || (!saved && synced_));
     path_ = path;
     generation_ = lines.Generation();
     if (saved)
@@ -217,8 +226,9 @@ void LinesFileSaver::Append(const LineList& lines, const std::string& path)
 {
     const std::uint64_t total = lines.Total();
     if (linesWritten_ >= total)
-        return;   // nothing new: the file is already right
-    Fd fd(platform::fileops::Open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+        return; // nothing new: the file is already right
+    Fd fd(
+        platform::fileops::Open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
     if (fd.get() < 0)
         throw platform::EFCreateError(path, errno);
     struct stat st {};
@@ -231,9 +241,8 @@ void LinesFileSaver::Append(const LineList& lines, const std::string& path)
         prefix = "\r\n";
     // Lines dropped before they were saved cannot be written; the list keeps
     // unsaved lines (KeepFrom), so this only skips what no longer exists.
-    const std::size_t from = linesWritten_ > lines.Dropped()
-                                 ? static_cast<std::size_t>(linesWritten_ - lines.Dropped())
-                                 : 0;
+    const std::size_t from =
+        linesWritten_ > lines.Dropped() ? static_cast<std::size_t>(linesWritten_ - lines.Dropped()) : 0;
     try {
         WriteLinesFrom(fd.get(), lines, from, path, std::move(prefix));
         if (platform::fileops::Fsync(fd.get()) != 0)
@@ -250,8 +259,8 @@ void LinesFileSaver::Append(const LineList& lines, const std::string& path)
 
 void LinesFileSaver::Save(const LineList& lines, const std::string& path)
 {
-    const bool sameList = path == path_ && generation_ == lines.Generation() &&
-                          linesWritten_ <= lines.Total();
+    const bool sameList =
+        path == path_ && generation_ == lines.Generation() && linesWritten_ <= lines.Total();
     // A list that lacks lines of the file (a tail, or lines dropped) can only
     // be appended; one that holds them all is written whole when the file is
     // not as this saver left it.
@@ -262,7 +271,7 @@ void LinesFileSaver::Save(const LineList& lines, const std::string& path)
         try {
             Append(lines, path);
         } catch (const platform::EFCreateError&) {
-            Remember(lines, path, false);   // the file as it was before the save
+            Remember(lines, path, false); // the file as it was before the save
             throw;
         }
     } else {

@@ -28,7 +28,7 @@ public:
     LineList& operator=(const LineList&) = delete;
 
     void Add(std::string_view line);
-    void Assign(const std::vector<std::string>& lines);   // replaces every line
+    void Assign(const std::vector<std::string>& lines); // replaces every line
     void Clear();
 
     std::size_t Count() const { return index_.size(); }
@@ -64,13 +64,13 @@ private:
     static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
     void Trim();
 
-    std::deque<Block> blocks_;   // blocks_[0] is block number firstBlock_
+    std::deque<Block> blocks_; // blocks_[0] is block number firstBlock_
     std::uint32_t firstBlock_ = 0;
-    std::deque<Entry> index_;   // a deque grows without copying its entries
+    std::deque<Entry> index_; // a deque grows without copying its entries
     std::uint64_t textBytes_ = 0;
     std::uint64_t generation_ = 0;
     std::uint64_t dropped_ = 0;
-    std::uint64_t keepFrom_ = UINT64_MAX;   // no line held back
+    std::uint64_t keepFrom_ = UINT64_MAX; // no line held back
     std::size_t tailLimit_ = SIZE_MAX;
 };
 
@@ -107,7 +107,7 @@ private:
     void Append(const LineList& lines, const std::string& path);
 
     bool synced_ = false;
-    bool tail_ = false;   // the file holds lines the list never had
+    bool tail_ = false; // the file holds lines the list never had
     bool lastAppended_ = false;
     std::string path_;
     std::uint64_t generation_ = 0;

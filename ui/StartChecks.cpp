@@ -25,13 +25,15 @@ std::string StartMessages::StartAfresh(const std::string& projectName)
 
 std::string StartMessages::TaskNameHasSeparator(const std::string& name)
 {
-    return "The task name \"" + name + "\" contains a path separator (\"/\" or \"\\\"). "
+    return "The task name \"" + name +
+           "\" contains a path separator (\"/\" or \"\\\"). "
            "A task name names files in the save folder; please choose the folder with \"Path to save\".";
 }
 
 std::string StartMessages::TaskNameIsDots(const std::string& name)
 {
-    return "The task name \"" + name + "\" cannot be used: \".\" and \"..\" name folders, "
+    return "The task name \"" + name +
+           "\" cannot be used: \".\" and \"..\" name folders, "
            "so the task's tiles would land in the save folder or above it.";
 }
 
@@ -108,8 +110,8 @@ StartCheck CheckStartInput(const StartInput& input)
         // The range checks, then a seventh of our own: Edit5 holds 1 to 20
         // through UpDown1, but an opened project can put any integer there,
         // and the tile arithmetic has no meaning outside that range.
-        check.AreaMessage = task::CheckRequest(r.LeftLongitude, r.RightLongitude, r.TopLatitude,
-                                               r.BottomLatitude, r.Zoom);
+        check.AreaMessage =
+            task::CheckRequest(r.LeftLongitude, r.RightLongitude, r.TopLatitude, r.BottomLatitude, r.Zoom);
     return check;
 }
 

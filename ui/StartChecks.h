@@ -10,14 +10,14 @@ namespace kartivo::ui {
 
 // The texts of the window's task controls as the user left them.
 struct StartInput {
-    std::string LeftLongitude;    // Edit1
-    std::string TopLatitude;      // Edit2
-    std::string RightLongitude;   // Edit3
-    std::string BottomLatitude;   // Edit4
-    std::string Zoom;             // Edit5
-    std::string SavePath;         // Edit6
-    std::string TaskName;         // EditTaskName
-    int MapsTypeIndex = 1;        // radio_mapstype
+    std::string LeftLongitude;  // Edit1
+    std::string TopLatitude;    // Edit2
+    std::string RightLongitude; // Edit3
+    std::string BottomLatitude; // Edit4
+    std::string Zoom;           // Edit5
+    std::string SavePath;       // Edit6
+    std::string TaskName;       // EditTaskName
+    int MapsTypeIndex = 1;      // radio_mapstype
 };
 
 // The user's messages of Start and the monitor, exactly as shown.
@@ -55,14 +55,14 @@ std::string CheckTaskName(const std::string& completed);
 // The input as Start builds its task from it.
 struct StartRequest {
     int Zoom = 0;
-    int MapsType = 0;          // the map type's code
-    std::string SaveFolder;    // as typed: the folder made when missing
-    std::string SavePath;      // the same with a trailing delimiter
+    int MapsType = 0;       // the map type's code
+    std::string SaveFolder; // as typed: the folder made when missing
+    std::string SavePath;   // the same with a trailing delimiter
     double LeftLongitude = 0;
     double RightLongitude = 0;
     double TopLatitude = 0;
     double BottomLatitude = 0;
-    std::string TaskName;      // with ".kvpd" added when it has another extension
+    std::string TaskName; // with ".kvpd" added when it has another extension
 };
 
 struct StartCheck {

@@ -46,8 +46,9 @@ std::string HugeTaskQuestion(const TaskSize& size)
                        " tiles. Its tile list needs about " + FormatBytes(size.ListBytes);
     if (size.FreeBytes)
         text += " (" + FormatBytes(*size.FreeBytes) + " free)";
-    text += " and downloading takes " + platform::AboutText(static_cast<double>(size.Tiles) / size.TilesPerSecond) +
-            " at " + Rate(size.TilesPerSecond) + " tiles a second. Start it?";
+    text += " and downloading takes " +
+            platform::AboutText(static_cast<double>(size.Tiles) / size.TilesPerSecond) + " at " +
+            Rate(size.TilesPerSecond) + " tiles a second. Start it?";
     return text;
 }
 
@@ -58,9 +59,6 @@ std::string NoRoomForTileList(const TaskSize& size, const std::string& saveFolde
            " free. Choose a smaller area, a lower zoom level or another folder.";
 }
 
-bool TileListFits(const TaskSize& size)
-{
-    return !size.FreeBytes || size.ListBytes <= *size.FreeBytes;
-}
+bool TileListFits(const TaskSize& size) { return !size.FreeBytes || size.ListBytes <= *size.FreeBytes; }
 
 } // namespace kartivo::ui

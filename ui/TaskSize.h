@@ -19,8 +19,8 @@ std::string FormatBytes(std::uint64_t bytes);
 struct TaskSize {
     std::int64_t Tiles = 0;
     std::uint64_t ListBytes = 0;
-    std::optional<std::uint64_t> FreeBytes;   // on the save folder's disk
-    double TilesPerSecond = 0;                // the workers' pacing bound
+    std::optional<std::uint64_t> FreeBytes; // on the save folder's disk
+    double TilesPerSecond = 0;              // the workers' pacing bound
 };
 
 // "This task has 66,895,872 tiles. Its tile list needs about 7.1 GB (40.2 GB

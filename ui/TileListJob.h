@@ -12,7 +12,9 @@
 #include <string>
 #include <thread>
 
-namespace kartivo::task { class KvTask; }
+namespace kartivo::task {
+class KvTask;
+}
 
 namespace kartivo::ui {
 
@@ -43,8 +45,8 @@ private:
     std::atomic<bool> cancel_{false};
     std::atomic<std::int64_t> lines_{0};
     std::atomic<Outcome> outcome_{Outcome::Running};
-    std::string error_;   // written before outcome_ is published
-    std::thread thread_;  // last: starts once every member above is in place
+    std::string error_;  // written before outcome_ is published
+    std::thread thread_; // last: starts once every member above is in place
 };
 
 } // namespace kartivo::ui

@@ -9,13 +9,13 @@
 
 namespace kartivo::view {
 
-template <class Key, class Value, class Hash = std::hash<Key>>
-class ByteCache {
+template <class Key, class Value, class Hash = std::hash<Key>> class ByteCache {
 public:
     explicit ByteCache(std::size_t maxBytes) : maxBytes_(maxBytes) {}
 
     // The entry, marked as just used; nullptr when absent.
-    const Value* Find(const Key& key) {
+    const Value* Find(const Key& key)
+    {
         auto it = index_.find(key);
         if (it == index_.end())
             return nullptr;
@@ -23,7 +23,8 @@ public:
         return &it->second->value;
     }
     // The entry without touching its age (for looking around a frame).
-    const Value* Peek(const Key& key) const {
+    const Value* Peek(const Key& key) const
+    {
         auto it = index_.find(key);
         return it == index_.end() ? nullptr : &it->second->value;
     }
@@ -31,7 +32,8 @@ public:
 
     // Adds or replaces an entry. One entry costlier than the whole bound is
     // still kept (alone), so that a frame can always show what it loaded.
-    void Insert(const Key& key, Value value, std::size_t cost) {
+    void Insert(const Key& key, Value value, std::size_t cost)
+    {
         Erase(key);
         order_.push_front(Node{key, std::move(value), cost});
         index_.emplace(key, order_.begin());
@@ -39,7 +41,8 @@ public:
         while (bytes_ > maxBytes_ && order_.size() > 1)
             Erase(order_.back().key);
     }
-    void Erase(const Key& key) {
+    void Erase(const Key& key)
+    {
         auto it = index_.find(key);
         if (it == index_.end())
             return;
@@ -47,7 +50,8 @@ public:
         order_.erase(it->second);
         index_.erase(it);
     }
-    void Clear() {
+    void Clear()
+    {
         order_.clear();
         index_.clear();
         bytes_ = 0;
@@ -65,7 +69,7 @@ private:
     };
     std::size_t maxBytes_;
     std::size_t bytes_ = 0;
-    std::list<Node> order_;   // most recently used first
+    std::list<Node> order_; // most recently used first
     std::unordered_map<Key, typename std::list<Node>::iterator, Hash> index_;
 };
 

@@ -7,13 +7,15 @@ namespace kartivo::view {
 
 namespace {
 
-bool ParseNumber(const std::string& text, double& value) {
+bool ParseNumber(const std::string& text, double& value)
+{
     const char* end = text.data() + text.size();
     auto res = std::from_chars(text.data(), end, value);
     return res.ec == std::errc() && res.ptr == end && std::isfinite(value);
 }
 
-bool ParseInt(const std::string& text, int& value) {
+bool ParseInt(const std::string& text, int& value)
+{
     const char* end = text.data() + text.size();
     auto res = std::from_chars(text.data(), end, value);
     return res.ec == std::errc() && res.ptr == end;
@@ -21,7 +23,8 @@ bool ParseInt(const std::string& text, int& value) {
 
 } // namespace
 
-const char* ViewerUsage() {
+const char* ViewerUsage()
+{
     return "Usage: plateview [PROJECT.kvpd]\n"
            "       plateview --render OUT.png [--size WxH] [--center LON,LAT] [--scale S]\n"
            "                 [--grid] [--graticule] [--no-area] [--no-marks] PROJECT.kvpd\n"
@@ -41,10 +44,10 @@ const char* ViewerUsage() {
            "  --help             show this text\n";
 }
 
-bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd,
-                        std::string& error) {
+bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd, std::string& error)
+{
     cmd = ViewerCommand();
-    bool renderOnly = false;   // an option that only --render uses was given
+    bool renderOnly = false; // an option that only --render uses was given
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -73,9 +76,8 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
                 return false;
             const auto x = v.find_first_of("xX");
             int w = 0, h = 0;
-            if (x == std::string::npos || !ParseInt(v.substr(0, x), w) ||
-                !ParseInt(v.substr(x + 1), h) || w < 1 || h < 1 || w > kMaxRenderSide ||
-                h > kMaxRenderSide) {
+            if (x == std::string::npos || !ParseInt(v.substr(0, x), w) || !ParseInt(v.substr(x + 1), h) ||
+                w < 1 || h < 1 || w > kMaxRenderSide || h > kMaxRenderSide) {
                 error = "The size \"" + v + "\" is not WIDTHxHEIGHT with each side from 1 to " +
                         std::to_string(kMaxRenderSide) + " pixels.";
                 return false;
@@ -136,6 +138,5 @@ bool ParseViewerCommand(const std::vector<std::string>& args, ViewerCommand& cmd
     }
     return true;
 }
-
 
 } // namespace kartivo::view

@@ -7,8 +7,9 @@
 
 namespace kartivo::view {
 
-std::vector<std::pair<std::string, std::string>> GeoSideFiles(const std::string& imagePath, const MapGrid& grid,
-                                                              const Viewport& view) {
+std::vector<std::pair<std::string, std::string>> GeoSideFiles(const std::string& imagePath,
+                                                              const MapGrid& grid, const Viewport& view)
+{
     // Map pixels to metres: a column edge ex (counted from the grid's west
     // edge) and a row edge ey (counted from the south) lie at
     // (2 e / 2^zoom - 1) pi R.

@@ -13,7 +13,7 @@
 namespace kartivo::view {
 
 // Path and text of each side file of the PNG `imagePath` showing `view`.
-std::vector<std::pair<std::string, std::string>> GeoSideFiles(const std::string& imagePath, const MapGrid& grid,
-                                                              const Viewport& view);
+std::vector<std::pair<std::string, std::string>> GeoSideFiles(const std::string& imagePath,
+                                                              const MapGrid& grid, const Viewport& view);
 
 } // namespace kartivo::view

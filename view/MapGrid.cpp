@@ -20,15 +20,18 @@ constexpr double kMercatorLimit = 85.0511287798;
 } // namespace
 
 MapGrid::MapGrid(int xmin, int xmax, int ymin, int ymax, int zoom, int tileWidth, int tileHeight)
-    : xmin_(xmin), xmax_(xmax), ymin_(ymin), ymax_(ymax), zoom_(zoom), tileW_(tileWidth),
-      tileH_(tileHeight) {}
+    : xmin_(xmin), xmax_(xmax), ymin_(ymin), ymax_(ymax), zoom_(zoom), tileW_(tileWidth), tileH_(tileHeight)
+{
+}
 
-MapGrid MapGrid::OfTask(const task::KvTask& task) {
+MapGrid MapGrid::OfTask(const task::KvTask& task)
+{
     return MapGrid(task.Xmin, task.Xmax, task.Ymin, task.Ymax, task.Params.Zoom, task.TileWidth,
                    task.TileHeight);
 }
 
-bool MapGrid::TileAt(MapPoint p, int& x, int& y) const {
+bool MapGrid::TileAt(MapPoint p, int& x, int& y) const
+{
     if (!(p.X >= 0 && p.Y >= 0 && p.X < Width() && p.Y < Height()))
         return false;
     x = xmin_ + static_cast<int>(p.X / tileW_);
@@ -36,13 +39,15 @@ bool MapGrid::TileAt(MapPoint p, int& x, int& y) const {
     return x <= xmax_ && y >= ymin_;
 }
 
-MapRect MapGrid::TileRect(int x, int y) const {
+MapRect MapGrid::TileRect(int x, int y) const
+{
     const double left = double(x - xmin_) * tileW_;
     const double top = double(ymax_ - y) * tileH_;
     return {left, top, left + tileW_, top + tileH_};
 }
 
-MapPoint MapGrid::LonLatToMap(double lon, double lat) const {
+MapPoint MapGrid::LonLatToMap(double lon, double lat) const
+{
     const double world = std::ldexp(1.0, zoom_);
     lat = std::clamp(lat, -kMercatorLimit, kMercatorLimit);
     // Fractional column and row edges: the inverses of TileXToLon and TileYToLat.
@@ -52,11 +57,13 @@ MapPoint MapGrid::LonLatToMap(double lon, double lat) const {
     return {(ex - xmin_) * tileW_, (ymax_ + 1 - ey) * tileH_};
 }
 
-LonLat MapGrid::MapToLonLat(MapPoint p) const {
+LonLat MapGrid::MapToLonLat(MapPoint p) const
+{
     return {core::TileXToLon(xmin_ + p.X / tileW_, zoom_), core::TileYToLat(ymax_ + 1 - p.Y / tileH_, zoom_)};
 }
 
-int MapGrid::MaxLevel() const {
+int MapGrid::MaxLevel() const
+{
     const int span = std::max(Columns(), Rows());
     int level = 0;
     while ((std::int64_t(1) << level) < span)
@@ -64,13 +71,15 @@ int MapGrid::MaxLevel() const {
     return level;
 }
 
-MapRect MapGrid::KeyRect(const PyramidKey& k) const {
+MapRect MapGrid::KeyRect(const PyramidKey& k) const
+{
     const double w = std::ldexp(double(tileW_), k.Level);
     const double h = std::ldexp(double(tileH_), k.Level);
     return {k.Col * w, k.Row * h, (k.Col + 1) * w, (k.Row + 1) * h};
 }
 
-std::vector<PyramidKey> MapGrid::KeysCovering(const MapRect& r, int level) const {
+std::vector<PyramidKey> MapGrid::KeysCovering(const MapRect& r, int level) const
+{
     std::vector<PyramidKey> keys;
     const double left = std::max(r.Left, 0.0), top = std::max(r.Top, 0.0);
     const double right = std::min(r.Right, Width()), bottom = std::min(r.Bottom, Height());
@@ -92,11 +101,12 @@ std::vector<PyramidKey> MapGrid::KeysCovering(const MapRect& r, int level) const
     return keys;
 }
 
-std::vector<OverviewCell> MapGrid::CellsOf(const PyramidKey& k) const {
+std::vector<OverviewCell> MapGrid::CellsOf(const PyramidKey& k) const
+{
     std::vector<OverviewCell> cells;
-    const std::int64_t span = std::int64_t(1) << k.Level;          // tiles per side
+    const std::int64_t span = std::int64_t(1) << k.Level; // tiles per side
     const int cellsPerSide = static_cast<int>(std::min<std::int64_t>(span, kExactSpan));
-    const std::int64_t block = span / cellsPerSide;                 // tiles per cell side
+    const std::int64_t block = span / cellsPerSide; // tiles per cell side
     for (int i = 0; i < cellsPerSide; ++i) {
         // The columns of the grid this cell's block covers, clipped to the grid.
         const std::int64_t first = k.Col * span + i * block;
@@ -125,7 +135,8 @@ std::vector<OverviewCell> MapGrid::CellsOf(const PyramidKey& k) const {
     return cells;
 }
 
-std::vector<std::pair<int, int>> MapGrid::FailedTiles(const task::SavedProject& project) {
+std::vector<std::pair<int, int>> MapGrid::FailedTiles(const task::SavedProject& project)
+{
     std::vector<std::pair<int, int>> tiles;
     const task::KvTask& task = project.Task();
     for (const std::string& name : project.FailedTileNames()) {

@@ -8,8 +8,12 @@
 #include <utility>
 #include <vector>
 
-namespace kartivo::task { class KvTask; }
-namespace kartivo::task { class SavedProject; }
+namespace kartivo::task {
+class KvTask;
+}
+namespace kartivo::task {
+class SavedProject;
+}
 
 namespace kartivo::view {
 
@@ -29,15 +33,18 @@ struct PyramidKey {
     bool operator==(const PyramidKey&) const = default;
 };
 struct PyramidKeyHash {
-    std::size_t operator()(const PyramidKey& k) const noexcept {
+    std::size_t operator()(const PyramidKey& k) const noexcept
+    {
         return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.Col)) << 32 |
-                static_cast<std::uint32_t>(k.Row)) * 31u + static_cast<std::uint64_t>(k.Level);
+                static_cast<std::uint32_t>(k.Row)) *
+                   31u +
+               static_cast<std::uint64_t>(k.Level);
     }
 };
 
 // Where one task tile lands inside an overview image (pixels of that image).
 struct OverviewCell {
-    int X = 0, Y = 0;                  // the task tile
+    int X = 0, Y = 0; // the task tile
     int Left = 0, Top = 0, Width = 0, Height = 0;
 };
 

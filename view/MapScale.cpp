@@ -9,18 +9,20 @@
 namespace kartivo::view {
 
 namespace {
-constexpr double kEarthRadius = 6378137.0;   // the sphere of Web Mercator
+constexpr double kEarthRadius = 6378137.0; // the sphere of Web Mercator
 constexpr double kPi = 3.141592653589793;
 } // namespace
 
-double MetresPerScreenPixel(const MapGrid& grid, const Viewport& view) {
+double MetresPerScreenPixel(const MapGrid& grid, const Viewport& view)
+{
     const double lat = grid.MapToLonLat(view.Center()).Lat;
-    const double metresPerMapPixel =
-        2 * kPi * kEarthRadius * std::cos(lat * kPi / 180) / (std::ldexp(1.0, grid.Zoom()) * grid.TileWidth());
+    const double metresPerMapPixel = 2 * kPi * kEarthRadius * std::cos(lat * kPi / 180) /
+                                     (std::ldexp(1.0, grid.Zoom()) * grid.TileWidth());
     return metresPerMapPixel / view.Scale();
 }
 
-std::string LengthText(double metres) {
+std::string LengthText(double metres)
+{
     const bool km = metres >= 1000;
     const double v = km ? metres / 1000 : metres;
     char buffer[64];
@@ -31,7 +33,8 @@ std::string LengthText(double metres) {
     return std::string(buffer) + (km ? " km" : " m");
 }
 
-ScaleBar ChooseScaleBar(double metresPerPixel, double maxPixels) {
+ScaleBar ChooseScaleBar(double metresPerPixel, double maxPixels)
+{
     ScaleBar bar;
     if (!(metresPerPixel > 0) || !(maxPixels > 0))
         return bar;
@@ -50,7 +53,8 @@ ScaleBar ChooseScaleBar(double metresPerPixel, double maxPixels) {
     return bar;
 }
 
-double GraticuleStep(double span) {
+double GraticuleStep(double span)
+{
     double best = 1e-6;
     for (double step : {90.0, 45.0, 30.0, 15.0})
         if (span / step >= 3)

@@ -15,9 +15,9 @@ namespace kartivo::view {
 double MetresPerScreenPixel(const MapGrid& grid, const Viewport& view);
 
 struct ScaleBar {
-    double Pixels = 0;    // length on screen
-    double Metres = 0;    // the round length it stands for
-    std::string Label;    // "500 m", "2 km", "0.5 m"
+    double Pixels = 0; // length on screen
+    double Metres = 0; // the round length it stands for
+    std::string Label; // "500 m", "2 km", "0.5 m"
 };
 // The longest round length that fits `maxPixels`; a bar of zero pixels
 // when not even a centimetre fits.

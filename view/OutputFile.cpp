@@ -13,7 +13,8 @@ namespace kartivo::view {
 
 namespace {
 
-bool WriteStream(const std::string& path, const std::string& bytes, std::string& error) {
+bool WriteStream(const std::string& path, const std::string& bytes, std::string& error)
+{
     // Non-blocking open: a pipe without a reader fails at once (ENXIO)
     // instead of waiting for one that may never come. No O_CREAT, no
     // O_TRUNC: the node is written to as it is.
@@ -33,8 +34,7 @@ bool WriteStream(const std::string& path, const std::string& bytes, std::string&
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            error = "Cannot write to " + path + ": " +
-                    std::strerror(n < 0 ? errno : EIO) + ".";
+            error = "Cannot write to " + path + ": " + std::strerror(n < 0 ? errno : EIO) + ".";
             ::close(fd);
             return false;
         }
@@ -49,7 +49,8 @@ bool WriteStream(const std::string& path, const std::string& bytes, std::string&
 
 } // namespace
 
-bool WriteOutputFile(const std::string& path, const std::string& bytes, std::string& error) {
+bool WriteOutputFile(const std::string& path, const std::string& bytes, std::string& error)
+{
     error.clear();
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {

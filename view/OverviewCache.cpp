@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* kAsideSuffix = ".removing";
 
-bool AllDigits(const std::string& s, std::size_t from, std::size_t to) {
+bool AllDigits(const std::string& s, std::size_t from, std::size_t to)
+{
     if (from >= to || to > s.size())
         return false;
     for (std::size_t i = from; i < to; ++i)
@@ -28,7 +29,8 @@ bool AllDigits(const std::string& s, std::size_t from, std::size_t to) {
 }
 
 // The names in the folder `fd` (a descriptor of its own is read, `fd` stays open).
-bool ListNames(int fd, std::vector<std::string>& names) {
+bool ListNames(int fd, std::vector<std::string>& names)
+{
     const int copy = ::dup(fd);
     if (copy < 0)
         return false;
@@ -49,7 +51,8 @@ bool ListNames(int fd, std::vector<std::string>& names) {
 
 // The bytes of an entry's files when the folder `fd` holds nothing but ours,
 // each a regular file (a link is not followed, and makes the folder not ours).
-bool OnlyOurs(int fd, std::uint64_t& bytes, std::vector<std::string>* files = nullptr) {
+bool OnlyOurs(int fd, std::uint64_t& bytes, std::vector<std::string>* files = nullptr)
+{
     std::vector<std::string> names;
     if (!ListNames(fd, names))
         return false;
@@ -68,7 +71,8 @@ bool OnlyOurs(int fd, std::uint64_t& bytes, std::vector<std::string>* files = nu
 
 // An entry folder of this user, opened without following a link, and locked
 // exclusively: no viewer (in any process) has it open. -1 otherwise.
-int OpenExclusive(int rootFd, const std::string& name) {
+int OpenExclusive(int rootFd, const std::string& name)
+{
     const int fd = ::openat(rootFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
@@ -84,7 +88,8 @@ int OpenExclusive(int rootFd, const std::string& name) {
 // Removes the folder `fd`, found as `name` under the root, whole: renamed
 // aside first (unless it is aside already), then emptied of our files, then
 // removed. Stops, leaving it aside, at anything not ours.
-bool RemoveWhole(int rootFd, const std::string& name, int fd) {
+bool RemoveWhole(int rootFd, const std::string& name, int fd)
+{
     std::string aside = name;
     if (IsCacheEntryName(name)) {
         aside = name + kAsideSuffix;
@@ -92,7 +97,8 @@ bool RemoveWhole(int rootFd, const std::string& name, int fd) {
             return false;
     }
     // The folder renamed must be the one locked (nothing swapped it meanwhile).
-    struct stat held {}, there {};
+    struct stat held {
+    }, there{};
     if (::fstat(fd, &held) != 0 || ::fstatat(rootFd, aside.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
         held.st_dev != there.st_dev || held.st_ino != there.st_ino)
         return false;
@@ -101,7 +107,7 @@ bool RemoveWhole(int rootFd, const std::string& name, int fd) {
     if (!OnlyOurs(fd, bytes, &files))
         return false;
     for (const std::string& file : files)
-        ::unlinkat(fd, file.c_str(), 0);   // a link is removed itself, never its target
+        ::unlinkat(fd, file.c_str(), 0); // a link is removed itself, never its target
     return ::unlinkat(rootFd, aside.c_str(), AT_REMOVEDIR) == 0;
 }
 
@@ -113,7 +119,8 @@ struct Candidate {
 
 } // namespace
 
-std::uint64_t CacheLimitBytes() {
+std::uint64_t CacheLimitBytes()
+{
     const char* text = std::getenv("KARTIVO_CACHE_LIMIT_MB");
     if (!text || !*text)
         return kDefaultCacheLimitBytes;
@@ -124,13 +131,16 @@ std::uint64_t CacheLimitBytes() {
     return std::strtoull(text, nullptr, 10) << 20;
 }
 
-bool IsCacheEntryName(const std::string& name) {
+bool IsCacheEntryName(const std::string& name)
+{
     if (name.size() != 16)
         return false;
-    return std::all_of(name.begin(), name.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-bool IsCacheFileName(const std::string& name) {
+bool IsCacheFileName(const std::string& name)
+{
     if (platform::IsTempFileName(name))
         return true;
     // "L" digits "_" digits "_" digits ".kvo"
@@ -147,12 +157,14 @@ bool IsCacheFileName(const std::string& name) {
            AllDigits(name, b + 1, end);
 }
 
-CacheEntryLock::~CacheEntryLock() {
+CacheEntryLock::~CacheEntryLock()
+{
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-bool CacheEntryLock::Take(const std::string& folder) {
+bool CacheEntryLock::Take(const std::string& folder)
+{
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -170,7 +182,8 @@ bool CacheEntryLock::Take(const std::string& folder) {
 }
 
 TrimOutcome TrimOverviewCache(const std::string& root, std::uint64_t limit, const std::string& inUse,
-                              const std::atomic<bool>* stop) {
+                              const std::atomic<bool>* stop)
+{
     TrimOutcome outcome;
     const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (rootFd < 0)
@@ -211,7 +224,8 @@ TrimOutcome TrimOverviewCache(const std::string& root, std::uint64_t limit, cons
     outcome.BytesAfter = outcome.BytesBefore;
     // Least recently used first.
     std::sort(entries.begin(), entries.end(), [](const Candidate& a, const Candidate& b) {
-        return a.Used.tv_sec != b.Used.tv_sec ? a.Used.tv_sec < b.Used.tv_sec : a.Used.tv_nsec < b.Used.tv_nsec;
+        return a.Used.tv_sec != b.Used.tv_sec ? a.Used.tv_sec < b.Used.tv_sec
+                                              : a.Used.tv_nsec < b.Used.tv_nsec;
     });
     for (const Candidate& c : entries) {
         if (outcome.BytesAfter <= limit || (stop && *stop))
@@ -220,7 +234,7 @@ TrimOutcome TrimOverviewCache(const std::string& root, std::uint64_t limit, cons
             continue;
         const int fd = OpenExclusive(rootFd, c.Name);
         if (fd < 0)
-            continue;   // a viewer has it open
+            continue; // a viewer has it open
         if (RemoveWhole(rootFd, c.Name, fd)) {
             ++outcome.Removed;
             outcome.BytesAfter -= std::min(outcome.BytesAfter, c.Bytes);

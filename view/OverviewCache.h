@@ -54,9 +54,9 @@ private:
 };
 
 struct TrimOutcome {
-    std::uint64_t BytesBefore = 0;   // in the entries that could be looked at
+    std::uint64_t BytesBefore = 0; // in the entries that could be looked at
     std::uint64_t BytesAfter = 0;
-    int Removed = 0;                 // entries removed (left-over ones included)
+    int Removed = 0; // entries removed (left-over ones included)
 };
 
 // Trims the cache under `root` to `limit` bytes as described above. `inUse`

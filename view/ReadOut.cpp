@@ -10,12 +10,12 @@
 
 namespace kartivo::view {
 
-std::string FormatDecimal(double degrees, int decimals) {
+std::string FormatDecimal(double degrees, int decimals)
+{
     char buffer[64];
     if (degrees == 0)
-        degrees = 0;   // never "-0.0000000"
-    auto res = std::to_chars(buffer, buffer + sizeof buffer, degrees, std::chars_format::fixed,
-                             decimals);
+        degrees = 0; // never "-0.0000000"
+    auto res = std::to_chars(buffer, buffer + sizeof buffer, degrees, std::chars_format::fixed, decimals);
     std::string text(buffer, res.ptr);
     // A value that rounds to zero at this precision prints without its sign.
     if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos)
@@ -23,14 +23,16 @@ std::string FormatDecimal(double degrees, int decimals) {
     return text;
 }
 
-std::string TaskSummary(const task::KvTask& task) {
+std::string TaskSummary(const task::KvTask& task)
+{
     return GroupThousands(task.TileCount) + (task.TileCount == 1 ? " tile" : " tiles") + ", columns " +
            std::to_string(task.Xmin) + " to " + std::to_string(task.Xmax) + ", rows " +
            std::to_string(task.Ymin) + " to " + std::to_string(task.Ymax) + ", zoom " +
            std::to_string(task.Params.Zoom);
 }
 
-std::string FormatDms(double degrees, bool isLatitude) {
+std::string FormatDms(double degrees, bool isLatitude)
+{
     const char hemisphere = isLatitude ? (degrees < 0 ? 'S' : 'N') : (degrees < 0 ? 'W' : 'E');
     // Whole hundredths of a second, so that rounding carries upwards cleanly.
     long long hundredths = std::llround(std::fabs(degrees) * 360000.0);
@@ -39,8 +41,8 @@ std::string FormatDms(double degrees, bool isLatitude) {
     const long long minutes = hundredths / 6000;
     hundredths %= 6000;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%lld\u00b0%02lld'%02lld.%02lld\" %c", wholeDegrees,
-                  minutes, hundredths / 100, hundredths % 100,
+    std::snprintf(buffer, sizeof buffer, "%lld\u00b0%02lld'%02lld.%02lld\" %c", wholeDegrees, minutes,
+                  hundredths / 100, hundredths % 100,
                   wholeDegrees == 0 && minutes == 0 && hundredths == 0 ? (isLatitude ? 'N' : 'E')
                                                                        : hemisphere);
     return buffer;
@@ -48,7 +50,8 @@ std::string FormatDms(double degrees, bool isLatitude) {
 
 namespace {
 
-const char* FaultText(TileFault fault) {
+const char* FaultText(TileFault fault)
+{
     switch (fault) {
     case TileFault::None: return "saved";
     case TileFault::NotImage: return "saved, but not a readable image";
@@ -61,11 +64,11 @@ const char* FaultText(TileFault fault) {
 
 } // namespace
 
-std::string StateText(task::TileState state, TileFault fault, bool listedAsFailed) {
+std::string StateText(task::TileState state, TileFault fault, bool listedAsFailed)
+{
     const std::string alsoListed = listedAsFailed ? ", in the failed list" : "";
     switch (state) {
-    case task::TileState::Saved:
-        return FaultText(fault) + alsoListed;
+    case task::TileState::Saved: return FaultText(fault) + alsoListed;
     case task::TileState::Blank: return "blank substitute" + alsoListed;
     case task::TileState::Missing: return "missing";
     case task::TileState::Failed: return "in the failed list";
@@ -73,7 +76,8 @@ std::string StateText(task::TileState state, TileFault fault, bool listedAsFaile
     return "missing";
 }
 
-ReadOut ReadOutAt(const MapGrid& grid, const task::KvTask& task, MapPoint p) {
+ReadOut ReadOutAt(const MapGrid& grid, const task::KvTask& task, MapPoint p)
+{
     ReadOut r;
     r.Position = grid.MapToLonLat(p);
     r.OnTile = grid.TileAt(p, r.X, r.Y);
@@ -82,21 +86,21 @@ ReadOut ReadOutAt(const MapGrid& grid, const task::KvTask& task, MapPoint p) {
     return r;
 }
 
-std::string ReadOutLine(const ReadOut& r, const std::string& state) {
-    std::string line = "Lon " + FormatDecimal(r.Position.Lon, 7) + " (" +
-                       FormatDms(r.Position.Lon, false) + ")   Lat " +
-                       FormatDecimal(r.Position.Lat, 7) + " (" + FormatDms(r.Position.Lat, true) +
-                       ")";
+std::string ReadOutLine(const ReadOut& r, const std::string& state)
+{
+    std::string line = "Lon " + FormatDecimal(r.Position.Lon, 7) + " (" + FormatDms(r.Position.Lon, false) +
+                       ")   Lat " + FormatDecimal(r.Position.Lat, 7) + " (" +
+                       FormatDms(r.Position.Lat, true) + ")";
     if (r.OnTile) {
-        line += "   Column " + std::to_string(r.X) + ", row " + std::to_string(r.Y) + "   " +
-                r.FileName;
+        line += "   Column " + std::to_string(r.X) + ", row " + std::to_string(r.Y) + "   " + r.FileName;
         if (!state.empty())
             line += "   " + state;
     }
     return line;
 }
 
-AreaDegrees SelectionArea(const MapGrid& grid, MapPoint a, MapPoint b) {
+AreaDegrees SelectionArea(const MapGrid& grid, MapPoint a, MapPoint b)
+{
     const LonLat nw = grid.MapToLonLat({std::min(a.X, b.X), std::min(a.Y, b.Y)});
     const LonLat se = grid.MapToLonLat({std::max(a.X, b.X), std::max(a.Y, b.Y)});
     // Held within what the main window accepts, so the copy can be typed in as it is.
@@ -105,14 +109,16 @@ AreaDegrees SelectionArea(const MapGrid& grid, MapPoint a, MapPoint b) {
     return {lon(nw.Lon), lon(se.Lon), lat(nw.Lat), lat(se.Lat)};
 }
 
-std::string SelectionText(const AreaDegrees& area) {
+std::string SelectionText(const AreaDegrees& area)
+{
     return "Left Longitude: " + FormatDecimal(area.Left, 7) + "\n" +
            "Right Longitude: " + FormatDecimal(area.Right, 7) + "\n" +
            "Top Latitude: " + FormatDecimal(area.Top, 7) + "\n" +
            "Bottom Latitude: " + FormatDecimal(area.Bottom, 7) + "\n";
 }
 
-std::string SelectionSizeText(const MapGrid& grid, MapPoint a, MapPoint b) {
+std::string SelectionSizeText(const MapGrid& grid, MapPoint a, MapPoint b)
+{
     const MapRect r{std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)};
     // Tiles touched, within the grid.
     auto span = [](double lo, double hi, double size, int count) {
@@ -127,13 +133,14 @@ std::string SelectionSizeText(const MapGrid& grid, MapPoint a, MapPoint b) {
     const double midLat = (nw.Lat + se.Lat) / 2 * kPi / 180;
     const double width = std::fabs(se.Lon - nw.Lon) * kPi / 180 * kR * std::cos(midLat);
     const double height = std::fabs(nw.Lat - se.Lat) * kPi / 180 * kR;
-    return "Selection " + GroupThousands(cols) + " x " + GroupThousands(rows) + " tiles, " + LengthText(width) +
-           " x " + LengthText(height);
+    return "Selection " + GroupThousands(cols) + " x " + GroupThousands(rows) + " tiles, " +
+           LengthText(width) + " x " + LengthText(height);
 }
 
 std::string PositionText(LonLat p) { return FormatDecimal(p.Lon, 7) + "," + FormatDecimal(p.Lat, 7); }
 
-bool ParseGoTo(const std::string& text, const MapGrid& grid, MapPoint& target, std::string& error) {
+bool ParseGoTo(const std::string& text, const MapGrid& grid, MapPoint& target, std::string& error)
+{
     std::string t = text;
     for (char& c : t)
         if (c == '\t')
@@ -156,8 +163,8 @@ bool ParseGoTo(const std::string& text, const MapGrid& grid, MapPoint& target, s
             return false;
         }
         if (col < grid.Xmin() || col > grid.Xmax() || row < grid.Ymin() || row > grid.Ymax()) {
-            error = "Tile " + t + " is not one of this task's (columns " + std::to_string(grid.Xmin()) + " to " +
-                    std::to_string(grid.Xmax()) + ", rows " + std::to_string(grid.Ymin()) + " to " +
+            error = "Tile " + t + " is not one of this task's (columns " + std::to_string(grid.Xmin()) +
+                    " to " + std::to_string(grid.Xmax()) + ", rows " + std::to_string(grid.Ymin()) + " to " +
                     std::to_string(grid.Ymax()) + ").";
             return false;
         }
@@ -169,8 +176,8 @@ bool ParseGoTo(const std::string& text, const MapGrid& grid, MapPoint& target, s
     if (sep == std::string::npos)
         sep = t.find(' ');
     double lon = 0, lat = 0;
-    if (sep == std::string::npos || !number(trim(t.substr(0, sep)), lon) || !number(trim(t.substr(sep + 1)), lat) ||
-        lon < -180 || lon > 180 || lat < -90 || lat > 90) {
+    if (sep == std::string::npos || !number(trim(t.substr(0, sep)), lon) ||
+        !number(trim(t.substr(sep + 1)), lat) || lon < -180 || lon > 180 || lat < -90 || lat > 90) {
         error = "\"" + text + "\" is neither LONGITUDE,LATITUDE in decimal degrees nor a tile's COLUMN/ROW.";
         return false;
     }

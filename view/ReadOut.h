@@ -20,11 +20,11 @@ std::string FormatDecimal(double degrees, int decimals);
 // Why a saved tile file is drawn as missing: what the viewer found when it
 // looked at the file.
 enum class TileFault {
-    None,        // a picture of this task's tile size
-    NotImage,    // no image format the viewer knows
-    Damaged,     // an image header, but the picture is cut short or corrupt
-    WrongSize,   // a whole image, but not of this task's tile size
-    TooLarge     // a file larger than any real tile: not read at all
+    None,      // a picture of this task's tile size
+    NotImage,  // no image format the viewer knows
+    Damaged,   // an image header, but the picture is cut short or corrupt
+    WrongSize, // a whole image, but not of this task's tile size
+    TooLarge   // a file larger than any real tile: not read at all
 };
 
 // 1234567 -> "1,234,567": counts in the viewer's texts, as Kartivo writes them.
@@ -38,13 +38,14 @@ std::string TaskSummary(const task::KvTask& task);
 // file and is also named in the failed list (a blank substitute for a
 // refused tile, or one fetched again later) says both.
 std::string StateText(task::TileState state, TileFault fault, bool listedAsFailed = false);
-inline std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed = false) {
+inline std::string StateText(task::TileState state, bool unreadable, bool listedAsFailed = false)
+{
     return StateText(state, unreadable ? TileFault::NotImage : TileFault::None, listedAsFailed);
 }
 
 struct ReadOut {
     LonLat Position;
-    bool OnTile = false;   // the point lies on one of the task's tiles
+    bool OnTile = false; // the point lies on one of the task's tiles
     int X = 0, Y = 0;
     std::string FileName;
 };

@@ -18,10 +18,10 @@
 #include "join/MapGeometry.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
-#include "platform/qt/AppIcon.h"
-#include "platform/qt/QtText.h"
 #include "platform/Settings.h"
 #include "platform/SettingsFile.h"
+#include "platform/qt/AppIcon.h"
+#include "platform/qt/QtText.h"
 #include "task/SavedProject.h"
 
 namespace kartivo::join::qt {
@@ -31,7 +31,8 @@ using platform::TimeLeftText;
 using platform::qt::FromQ;
 using platform::qt::ToQ;
 
-TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
+TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent)
+{
     setWindowTitle("Map Combiner");
     setWindowIcon(platform::qt::KartivoIcon());
     auto* form = new QFormLayout;
@@ -111,12 +112,14 @@ TfrmJoin::TfrmJoin(QWidget* parent) : QWidget(parent) {
     SetRunning(false);
 }
 
-TfrmJoin::~TfrmJoin() {
+TfrmJoin::~TfrmJoin()
+{
     // A run still going is cancelled and waited for by job_, which goes
     // first; its outcome is no longer shown.
 }
 
-void TfrmJoin::StopWorker() {
+void TfrmJoin::StopWorker()
+{
     if (Running()) {
         control_->Cancel = true;
         // Its outcome is shown before the window closes.
@@ -124,7 +127,8 @@ void TfrmJoin::StopWorker() {
     }
 }
 
-join::JoinOptions TfrmJoin::Options() const {
+join::JoinOptions TfrmJoin::Options() const
+{
     join::JoinOptions o;
     o.Format = static_cast<join::OutputFormat>(comboFormat->currentIndex());
     o.TiffCompression = static_cast<join::Compression>(comboCompress->currentIndex());
@@ -134,7 +138,8 @@ join::JoinOptions TfrmJoin::Options() const {
     return o;
 }
 
-bool TfrmJoin::OpenProject(const std::string& path) {
+bool TfrmJoin::OpenProject(const std::string& path)
+{
     std::string error;
     auto project = task::SavedProject::Open(path, error);
     if (!project) {
@@ -162,7 +167,8 @@ bool TfrmJoin::OpenProject(const std::string& path) {
     return true;
 }
 
-void TfrmJoin::editProjectDone() {
+void TfrmJoin::editProjectDone()
+{
     const std::string typed = FromQ(editProject->text().trimmed());
     if (typed.empty() || typed == openedPath_ || Running())
         return;
@@ -170,18 +176,21 @@ void TfrmJoin::editProjectDone() {
     OpenProject(typed);
 }
 
-void TfrmJoin::btnProjectClick() {
+void TfrmJoin::btnProjectClick()
+{
     // Where the last project is, or else where Kartivo saves its tasks.
     std::string initialDir;
     if (project_)
         initialDir = project_->Params().SavePath;
     else
-        initialDir = platform::ReadSettings(platform::SettingsFileName()).Get(platform::settings::DefaultPath);
+        initialDir =
+            platform::ReadSettings(platform::SettingsFileName()).Get(platform::settings::DefaultPath);
     if (auto path = platform::ChooseProject("Open a Kartivo project", initialDir))
         OpenProject(*path);
 }
 
-void TfrmJoin::btnOutputClick() {
+void TfrmJoin::btnOutputClick()
+{
     const join::OutputFormat format = Options().Format;
     platform::SaveFileRequest request;
     request.title = "Save the combined map as";
@@ -196,43 +205,46 @@ void TfrmJoin::btnOutputClick() {
     outputEdited_ = true;
 }
 
-void TfrmJoin::comboFormatChange() {
+void TfrmJoin::comboFormatChange()
+{
     // The output keeps its name and folder and takes the format's extension.
     const std::string current = FromQ(editOutput->text().trimmed());
     if (!current.empty()) {
         const std::string ext = platform::ExtractFileExt(current);
-        editOutput->setText(ToQ(current.substr(0, current.size() - ext.size()) +
-                              join::OutputExtension(Options().Format)));
+        editOutput->setText(
+            ToQ(current.substr(0, current.size() - ext.size()) + join::OutputExtension(Options().Format)));
     }
     UpdateControls();
 }
 
-void TfrmJoin::UpdateControls() {
+void TfrmJoin::UpdateControls()
+{
     const join::JoinOptions o = Options();
     const bool tiff = o.Format == join::OutputFormat::GeoTiff;
     comboCompress->setEnabled(!Running() && tiff);
     // The quality matters for JPEG output and for JPEG blocks, which the
     // automatic choice picks for JPEG tiles only.
-    const bool jpegBlocks = o.TiffCompression == join::Compression::Jpeg ||
-                            o.TiffCompression == join::Compression::Webp ||
-                            (o.TiffCompression == join::Compression::Default && project_ &&
-                             !join::TilesArePng(*project_));
+    const bool jpegBlocks =
+        o.TiffCompression == join::Compression::Jpeg || o.TiffCompression == join::Compression::Webp ||
+        (o.TiffCompression == join::Compression::Default && project_ && !join::TilesArePng(*project_));
     spinQuality->setEnabled(!Running() && (o.Format == join::OutputFormat::Jpeg || (tiff && jpegBlocks)));
     checkClip->setEnabled(!Running() && o.Format != join::OutputFormat::MBTiles);
     btnCombine->setEnabled(!Running() && project_);
 }
 
-void TfrmJoin::SetRunning(bool running) {
+void TfrmJoin::SetRunning(bool running)
+{
     for (QWidget* w : {static_cast<QWidget*>(editProject), static_cast<QWidget*>(btnProject),
-                       static_cast<QWidget*>(comboFormat),
-                       static_cast<QWidget*>(editOutput), static_cast<QWidget*>(btnOutput)})
+                       static_cast<QWidget*>(comboFormat), static_cast<QWidget*>(editOutput),
+                       static_cast<QWidget*>(btnOutput)})
         w->setEnabled(!running);
     btnCancel->setText(running ? "Cancel" : "Close");
     btnCancel->setEnabled(true);
     UpdateControls();
 }
 
-void TfrmJoin::btnCombineClick() {
+void TfrmJoin::btnCombineClick()
+{
     if (!project_ || Running())
         return;
     const join::JoinOptions options = Options();
@@ -275,7 +287,8 @@ void TfrmJoin::btnCombineClick() {
     SetRunning(true);
 }
 
-void TfrmJoin::OnProgress(qint64 done, qint64 total) {
+void TfrmJoin::OnProgress(qint64 done, qint64 total)
+{
     if (!Running())
         return;
     progressBar->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
@@ -286,7 +299,8 @@ void TfrmJoin::OnProgress(qint64 done, qint64 total) {
     lblStatus->setText(ToQ(text));
 }
 
-void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& summary, const QString& error) {
+void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& summary, const QString& error)
+{
     SetRunning(false);
     if (outcome == join::JoinOutcome::Done) {
         progressBar->setValue(100);
@@ -295,8 +309,8 @@ void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& su
                            GroupThousands(summary.Height) + " pixels). " + GroupThousands(c.Saved) +
                            " tiles combined, " + GroupThousands(c.Blank) + " blank substitutes";
         if (c.Holes() > 0)
-            text += ", " + GroupThousands(c.Holes()) + " left out (" + GroupThousands(c.Missing) + " missing, " +
-                    GroupThousands(c.Failed) + " failed, " + GroupThousands(c.Undecodable) +
+            text += ", " + GroupThousands(c.Holes()) + " left out (" + GroupThousands(c.Missing) +
+                    " missing, " + GroupThousands(c.Failed) + " failed, " + GroupThousands(c.Undecodable) +
                     " undecodable): see " + platform::ExtractFileName(summary.ReportPath);
         lblStatus->setText(ToQ(text + "."));
     } else {
@@ -308,7 +322,8 @@ void TfrmJoin::OnFinished(join::JoinOutcome outcome, const join::JoinSummary& su
     emit RunEnded(outcome);
 }
 
-void TfrmJoin::btnCancelClick() {
+void TfrmJoin::btnCancelClick()
+{
     if (Running()) {
         control_->Cancel = true;
         lblStatus->setText("Cancelling...");
@@ -318,7 +333,8 @@ void TfrmJoin::btnCancelClick() {
     close();
 }
 
-void TfrmJoin::showEvent(QShowEvent* event) {
+void TfrmJoin::showEvent(QShowEvent* event)
+{
     // Centred once, when first shown: only then has the layout its final size.
     if (!centred_) {
         centred_ = true;
@@ -327,7 +343,8 @@ void TfrmJoin::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
-void TfrmJoin::closeEvent(QCloseEvent* event) {
+void TfrmJoin::closeEvent(QCloseEvent* event)
+{
     // A run in progress is cancelled: its temporary files go with it.
     StopWorker();
     event->accept();

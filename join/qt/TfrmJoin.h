@@ -21,7 +21,9 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-namespace kartivo::task { class SavedProject; }
+namespace kartivo::task {
+class SavedProject;
+}
 
 namespace kartivo::join::qt {
 
@@ -76,10 +78,10 @@ private:
 
     // Shared with a run, which must not depend on the window.
     std::shared_ptr<task::SavedProject> project_;
-    std::string openedPath_;          // as given to OpenProject
+    std::string openedPath_; // as given to OpenProject
     bool centred_ = false;
-    bool outputEdited_ = false;       // the user typed or chose an output path
-    std::shared_ptr<join::JoinControl> control_;   // of the current or last run
+    bool outputEdited_ = false;                  // the user typed or chose an output path
+    std::shared_ptr<join::JoinControl> control_; // of the current or last run
     std::chrono::steady_clock::time_point started_;
     // Declared last, so that it goes first: a run still going is cancelled
     // and waited for before anything it reports to is gone.

@@ -20,9 +20,7 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnSignal(int) {
-    interrupted.store(true);
-}
+extern "C" void OnSignal(int) { interrupted.store(true); }
 
 int Run(int argc, char** argv)
 {
@@ -59,7 +57,4 @@ int Run(int argc, char** argv)
 
 } // namespace kartivo::join::qt
 
-int main(int argc, char** argv)
-{
-    return kartivo::join::qt::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::join::qt::Run(argc, argv); }

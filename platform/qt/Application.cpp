@@ -83,8 +83,8 @@ std::string MissingDisplay(const char* display, const char* waylandDisplay, cons
 
 int RunWindowProgram(int& argc, char** argv, const WindowProgram& program)
 {
-    const std::string noDisplay =
-        MissingDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM"));
+    const std::string noDisplay = MissingDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                                 std::getenv("QT_QPA_PLATFORM"));
     if (!noDisplay.empty()) {
         const std::string hint = program.NoDisplayHint.empty() ? "." : "; " + program.NoDisplayHint + ".";
         std::fprintf(stderr, "%s: %s%s\n", program.Name.c_str(), noDisplay.c_str(), hint.c_str());
@@ -106,7 +106,7 @@ int RunWindowProgram(int& argc, char** argv, const WindowProgram& program)
         dispatcher.Shutdown();
         if (!WorkEnded(program, *window, BackgroundJob::kStopWait))
             LeaveAtOnce(status);
-        window.reset();   // its background jobs are stopped and waited for
+        window.reset(); // its background jobs are stopped and waited for
         if (BackgroundJob::LeftBehind() > 0)
             LeaveAtOnce(status);
     } catch (const std::exception& e) {

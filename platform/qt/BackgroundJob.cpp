@@ -76,10 +76,7 @@ void BackgroundJob::Launch(std::function<void(std::stop_token, const Poster&)> b
     });
 }
 
-void BackgroundJob::RequestStop()
-{
-    thread_.request_stop();
-}
+void BackgroundJob::RequestStop() { thread_.request_stop(); }
 
 bool BackgroundJob::WaitFor(std::chrono::milliseconds bound)
 {
@@ -100,9 +97,6 @@ bool BackgroundJob::Finish(std::chrono::milliseconds bound)
     return ended;
 }
 
-int BackgroundJob::LeftBehind()
-{
-    return g_leftBehind.load();
-}
+int BackgroundJob::LeftBehind() { return g_leftBehind.load(); }
 
 } // namespace kartivo::platform::qt

@@ -103,8 +103,8 @@ void BackgroundJob::Start(std::function<Result(std::stop_token)> work, std::func
 {
     // `this` crosses to the job's thread only inside calls the Poster
     // delivers, which run on the main thread while this job lives.
-    Launch([this, work = std::move(work), done = std::move(done), failed = std::move(failed)](
-               std::stop_token stop, const Poster& post) mutable {
+    Launch([this, work = std::move(work), done = std::move(done),
+            failed = std::move(failed)](std::stop_token stop, const Poster& post) mutable {
         std::function<void()> deliver;
         try {
             deliver = [this, done, result = work(std::move(stop))]() mutable {

@@ -10,8 +10,7 @@ namespace kartivo::platform::qt {
 // Shows the text in the standard error box (platform::Dialogs().ShowError).
 void ShowException(const std::string& message) noexcept;
 
-template <class Handler>
-void RunGuarded(Handler&& handler) noexcept
+template <class Handler> void RunGuarded(Handler&& handler) noexcept
 {
     try {
         handler();

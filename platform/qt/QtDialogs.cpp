@@ -38,7 +38,8 @@ std::string QtFilterString(const std::string& description, const std::string& pa
     // Qt takes the patterns from a trailing "(...)"; a description that
     // already ends with them is used as it stands.
     if (description.size() >= pattern.size() + 2 &&
-        description.compare(description.size() - pattern.size() - 2, std::string::npos, "(" + pattern + ")") == 0)
+        description.compare(description.size() - pattern.size() - 2, std::string::npos,
+                            "(" + pattern + ")") == 0)
         return description;
     return description + " (" + pattern + ")";
 }
@@ -50,10 +51,7 @@ std::string StripTrailingDelimiter(std::string path)
     return path;
 }
 
-void QtDialogs::ShowMessage(const std::string& text)
-{
-    ShowBox(QMessageBox::NoIcon, text);
-}
+void QtDialogs::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }
 
 void QtDialogs::ShowError(const std::string& text)
 {

@@ -17,9 +17,9 @@ namespace kartivo::platform::qt {
 // which Shutdown() can end.
 struct QtMainDispatcher::Call {
     enum class State { Queued, Running, Done, Dropped };
-    const std::function<void()>* fn;   // the caller's function; the caller waits, so it lives
+    const std::function<void()>* fn; // the caller's function; the caller waits, so it lives
     State state = State::Queued;
-    std::condition_variable finished;   // one per call: only its own worker wakes
+    std::condition_variable finished; // one per call: only its own worker wakes
 };
 
 namespace {
@@ -66,7 +66,8 @@ void QtMainDispatcher::RunOnMain(const std::function<void()>& fn)
     // One wake-up per call, posted under the lock so that Shutdown() sees
     // every call it must release.
     QMetaObject::invokeMethod(receiver_, "RunNext", Qt::QueuedConnection);
-    call->finished.wait(lock, [&] { return call->state == Call::State::Done || call->state == Call::State::Dropped; });
+    call->finished.wait(
+        lock, [&] { return call->state == Call::State::Done || call->state == Call::State::Dropped; });
 }
 
 void QtMainDispatcher::RunNextQueued()

@@ -3,10 +3,10 @@
 // call into the Qt event loop and waits until the main thread has run it.
 // Shutdown() releases every waiting worker without running its call, so that
 // a window closing mid-download never leaves a worker blocked forever.
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <condition_variable>
 #include <vector>
 
 #include "platform/Threads.h"
@@ -19,7 +19,7 @@ class QtMainDispatcher : public platform::IMainDispatcher {
 public:
     // Must be constructed on the thread that runs the Qt event loop.
     QtMainDispatcher();
-    ~QtMainDispatcher() override;   // shuts down first
+    ~QtMainDispatcher() override; // shuts down first
     QtMainDispatcher(const QtMainDispatcher&) = delete;
     QtMainDispatcher& operator=(const QtMainDispatcher&) = delete;
 
@@ -34,9 +34,9 @@ public:
 
 private:
     struct Call;
-    void RunNextQueued();   // on the main thread, once per posted wake-up
+    void RunNextQueued(); // on the main thread, once per posted wake-up
 
-    QObject* receiver_;   // lives on the main thread; queued calls are delivered to it
+    QObject* receiver_; // lives on the main thread; queued calls are delivered to it
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Call>> pending_;
     bool shutdown_ = false;

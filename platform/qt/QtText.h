@@ -12,9 +12,6 @@ inline QString ToQ(const std::string& s)
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-inline std::string FromQ(const QString& s)
-{
-    return s.toUtf8().toStdString();
-}
+inline std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
 
 } // namespace kartivo::platform::qt

@@ -8,7 +8,8 @@ namespace kartivo::core {
 
 namespace {
 
-TEST(MapTypes, IndexesAndCodes) {
+TEST(MapTypes, IndexesAndCodes)
+{
     const int codes[] = {5, 6, 7, 21, 22};
     for (int i = 0; i < kMapTypeCount; ++i) {
         EXPECT_EQ(MapTypeCodeOfIndex(i), codes[i]);
@@ -25,7 +26,8 @@ TEST(MapTypes, IndexesAndCodes) {
     EXPECT_EQ(FindMapType(22)->TileHeight, 256);
 }
 
-TEST(QuadKey, ZoomOneQuarters) {
+TEST(QuadKey, ZoomOneQuarters)
+{
     EXPECT_EQ(QuadKey(0, 0, 1), "2");
     EXPECT_EQ(QuadKey(1, 0, 1), "3");
     EXPECT_EQ(QuadKey(0, 1, 1), "0");
@@ -36,7 +38,8 @@ TEST(QuadKey, WorkedExample) { EXPECT_EQ(QuadKey(4149, 5373, 13), "1202200110121
 
 class QuadKeyAtZoom : public ::testing::TestWithParam<int> {};
 
-TEST_P(QuadKeyAtZoom, CornersAndLength) {
+TEST_P(QuadKeyAtZoom, CornersAndLength)
+{
     const int z = GetParam(), last = (1 << z) - 1;
     const auto n = static_cast<std::size_t>(z);
     // North-west is all "0", north-east all "1", south-west all "2",
@@ -59,7 +62,8 @@ TEST_P(QuadKeyAtZoom, CornersAndLength) {
 INSTANTIATE_TEST_SUITE_P(AllZooms, QuadKeyAtZoom, ::testing::Range(1, 21),
                          [](const auto& info) { return "Zoom" + std::to_string(info.param); });
 
-TEST(ServerDigit, CyclesWithTheRow) {
+TEST(ServerDigit, CyclesWithTheRow)
+{
     const int expected[] = {0, 1, 2, 3, 0, 1};
     for (int y = 0; y < 6; ++y) {
         EXPECT_EQ(ServerDigit(y), expected[y]);
@@ -78,7 +82,8 @@ void PrintTo(const AddressCase& c, std::ostream* os) { *os << c.file; }
 
 class TileAddress : public ::testing::TestWithParam<AddressCase> {};
 
-TEST_P(TileAddress, WorkedExampleTile) {
+TEST_P(TileAddress, WorkedExampleTile)
+{
     EXPECT_EQ(TileUrl(GetParam().code, 4149, 5373, 13), GetParam().url);
     EXPECT_EQ(TileFileName(GetParam().code, 4149, 5373, 13), GetParam().file);
     EXPECT_TRUE(IsTileFileName(GetParam().file));
@@ -86,30 +91,31 @@ TEST_P(TileAddress, WorkedExampleTile) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllTypes, TileAddress,
-    ::testing::Values(
-        AddressCase{5, "http://r1.ortho.tiles.virtualearth.net/tiles/r1202200110121.png?g=909",
-                    "mn_4149_5373_13.png"},
-        AddressCase{6, "http://a1.ortho.tiles.virtualearth.net/tiles/a1202200110121.jpeg?g=909",
-                    "ms_4149_5373_13.jpg"},
-        AddressCase{7, "http://h1.ortho.tiles.virtualearth.net/tiles/h1202200110121.jpeg?g=909",
-                    "mh_4149_5373_13.jpg"},
-        AddressCase{21,
-                    "http://ecn.t1.tiles.virtualearth.net/tiles/svi1202200110121.jpeg?g=909&dir_n",
-                    "mb_4149_5373_13.jpg"},
-        AddressCase{22,
-                    "http://ecn.t1.tiles.virtualearth.net/tiles/"
-                    "r1202200110121.png?g=909&productset=mmos",
-                    "mo_4149_5373_13.jpg"}),
+    ::testing::Values(AddressCase{5, "http://r1.ortho.tiles.virtualearth.net/tiles/r1202200110121.png?g=909",
+                                  "mn_4149_5373_13.png"},
+                      AddressCase{6, "http://a1.ortho.tiles.virtualearth.net/tiles/a1202200110121.jpeg?g=909",
+                                  "ms_4149_5373_13.jpg"},
+                      AddressCase{7, "http://h1.ortho.tiles.virtualearth.net/tiles/h1202200110121.jpeg?g=909",
+                                  "mh_4149_5373_13.jpg"},
+                      AddressCase{
+                          21, "http://ecn.t1.tiles.virtualearth.net/tiles/svi1202200110121.jpeg?g=909&dir_n",
+                          "mb_4149_5373_13.jpg"},
+                      AddressCase{22,
+                                  "http://ecn.t1.tiles.virtualearth.net/tiles/"
+                                  "r1202200110121.png?g=909&productset=mmos",
+                                  "mo_4149_5373_13.jpg"}),
     [](const auto& info) { return "Code" + std::to_string(info.param.code); });
 
-TEST(TileAddress, SharedHostsFollowTheDigit) {
+TEST(TileAddress, SharedHostsFollowTheDigit)
+{
     EXPECT_EQ(TileUrl(21, 0, 0, 1), "http://ecn.t0.tiles.virtualearth.net/tiles/svi2.jpeg?g=909&dir_n");
     EXPECT_EQ(TileUrl(22, 1, 1, 1),
               "http://ecn.t1.tiles.virtualearth.net/tiles/r1.png?g=909&productset=mmos");
     EXPECT_EQ(TileUrl(6, 0, 3, 2), "http://a3.ortho.tiles.virtualearth.net/tiles/a00.jpeg?g=909");
 }
 
-TEST(TileAddress, LargestNumbersAtZoom20) {
+TEST(TileAddress, LargestNumbersAtZoom20)
+{
     EXPECT_EQ(TileFileName(6, 1048575, 1046858, 20), "ms_1048575_1046858_20.jpg");
     EXPECT_EQ(TileUrl(7, 1048575, 1048575, 20),
               "http://h3.ortho.tiles.virtualearth.net/tiles/h11111111111111111111.jpeg?g=909");
@@ -117,7 +123,8 @@ TEST(TileAddress, LargestNumbersAtZoom20) {
 
 // Only names that TileFileName could have formed pass for a tile: anything a
 // hostile list might name instead is refused.
-TEST(TileAddress, TileFileNameRecognisesOnlyRealTileNames) {
+TEST(TileAddress, TileFileNameRecognisesOnlyRealTileNames)
+{
     EXPECT_TRUE(IsTileFileName("ms_1048575_1048575_20.jpg"));
     EXPECT_TRUE(IsTileFileName("mn_0_1_1.png"));
     for (const char* name :
@@ -129,7 +136,8 @@ TEST(TileAddress, TileFileNameRecognisesOnlyRealTileNames) {
         EXPECT_FALSE(IsTileFileName(name)) << name;
 }
 
-TEST(TileAddress, UnknownCodeGivesNothing) {
+TEST(TileAddress, UnknownCodeGivesNothing)
+{
     EXPECT_EQ(TileUrl(8, 1, 1, 1), "");
     EXPECT_EQ(TileFileName(8, 1, 1, 1), "");
 }

@@ -36,7 +36,8 @@ using F = Failure;
 INSTANTIATE_TEST_SUITE_P(
     Rows, FailureTable,
     ::testing::Values(
-        FailureRow{"Reset10054", "Socket Error # 10054\r\nConnection reset by peer.", false, F::Reset, F::Reset},
+        FailureRow{"Reset10054", "Socket Error # 10054\r\nConnection reset by peer.", false, F::Reset,
+                   F::Reset},
         FailureRow{"ClosedGracefully", "Connection Closed Gracefully.", false, F::Reset, F::Reset},
         FailureRow{"AddressInUse10048", "Socket Error # 10048\r\nAddress already in use.", false,
                    F::AddressInUse, F::AddressInUse},
@@ -56,8 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"NoText", "", false, F::NoText, F::Other},
         // A refused proxy: the worker checks it first, the re-download after
         // its immediate repeats.
-        FailureRow{"ProxyRefused407", "HTTP/1.1 407 Proxy Authentication Required", true,
-                   F::ProxyRefused, F::ProxyRefused},
+        FailureRow{"ProxyRefused407", "HTTP/1.1 407 Proxy Authentication Required", true, F::ProxyRefused,
+                   F::ProxyRefused},
         FailureRow{"ProxyRefusedWithoutText", "", true, F::ProxyRefused, F::ProxyRefused},
         FailureRow{"ProxyRefusedBeforeBan", "407 403", true, F::ProxyRefused, F::ProxyRefused},
         FailureRow{"ProxyRefusedWithReset", "407 10054", true, F::ProxyRefused, F::Reset},

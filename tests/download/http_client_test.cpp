@@ -25,18 +25,21 @@ using testing::TestServer;
 namespace {
 
 // Whether a text matches one of the rows callers classify failures by.
-bool Classified(const std::string& text) {
+bool Classified(const std::string& text)
+{
     // The worker's rows are the wider set (they include "400").
     const Failure f = ClassifyFailure(FailureCaller::Worker, text, false);
     return f != Failure::Other && f != Failure::NoText;
 }
 
-std::string Text(const TMemoryStream& m) {
+std::string Text(const TMemoryStream& m)
+{
     return std::string(reinterpret_cast<const char*>(m.Data()), m.Size());
 }
 
 // A TCP socket bound to 127.0.0.1 and a free port, which `addr` receives.
-int BoundLoopbackSocket(sockaddr_in& addr) {
+int BoundLoopbackSocket(sockaddr_in& addr)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     addr = sockaddr_in{};
     addr.sin_family = AF_INET;
@@ -51,15 +54,18 @@ const std::string kOkHead = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
 
 class HttpClient : public ::testing::Test {
 protected:
-    void SetUp() override {
-        http.TimeoutMs = 10000;   // a hang fails the test instead of blocking it
+    void SetUp() override
+    {
+        http.TimeoutMs = 10000; // a hang fails the test instead of blocking it
     }
 
-    std::string Url(const std::string& path = "/tiles/r0.png?g=1") const {
+    std::string Url(const std::string& path = "/tiles/r0.png?g=1") const
+    {
         return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
     }
     // Runs a Get and returns the error text ("" on success).
-    std::string Fetch(const std::string& url) {
+    std::string Fetch(const std::string& url)
+    {
         try {
             http.Get(url, buf);
             return "";
@@ -75,7 +81,8 @@ protected:
     TMemoryStream buf;
 };
 
-TEST_F(HttpClient, KeptOpenConnectionIsReused) {
+TEST_F(HttpClient, KeptOpenConnectionIsReused)
+{
     server.Enqueue(ScriptedReply::Ok("first"));
     server.Enqueue(ScriptedReply::Ok("second"));
     EXPECT_EQ(Fetch(), "");
@@ -88,11 +95,12 @@ TEST_F(HttpClient, KeptOpenConnectionIsReused) {
     EXPECT_EQ(http.LastStatusText, "200 OK");
 }
 
-TEST_F(HttpClient, OtherHostOrPortOpensNewConnection) {
+TEST_F(HttpClient, OtherHostOrPortOpensNewConnection)
+{
     server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     const std::string port = std::to_string(server.Port());
     EXPECT_EQ(Fetch("http://Tiles.test:" + port + "/a"), "");
-    EXPECT_EQ(Fetch("http://TILES.TEST:" + port + "/b"), "");   // same host, other case
+    EXPECT_EQ(Fetch("http://TILES.TEST:" + port + "/b"), ""); // same host, other case
     EXPECT_EQ(server.ConnectionsAccepted(), 1);
     EXPECT_EQ(Fetch("http://other.test:" + port + "/c"), "");
     EXPECT_EQ(server.ConnectionsAccepted(), 2);
@@ -108,7 +116,8 @@ TEST_F(HttpClient, OtherHostOrPortOpensNewConnection) {
 
 // A kept connection that the server has closed (or reset) while it was idle
 // is not reused: the next Get connects afresh, and no attempt is lost.
-TEST_F(HttpClient, IdleConnectionClosedByServerIsReplacedSilently) {
+TEST_F(HttpClient, IdleConnectionClosedByServerIsReplacedSilently)
+{
     server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     ASSERT_EQ(Fetch(), "");
     server.DropConnections(false);
@@ -121,12 +130,13 @@ TEST_F(HttpClient, IdleConnectionClosedByServerIsReplacedSilently) {
 // Bytes that reach a kept connection after its reply was read belong to no
 // request: the next Get drops that connection and connects afresh, so they
 // are never taken for its reply and cost it no attempt.
-TEST_F(HttpClient, LateBytesOnAKeptConnectionAreNeverTheNextReply) {
+TEST_F(HttpClient, LateBytesOnAKeptConnectionAreNeverTheNextReply)
+{
     ScriptedReply first = ScriptedReply::Ok("first");
-    first.late = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nWRONG";   // a whole extra reply
+    first.late = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nWRONG"; // a whole extra reply
     first.lateDelayMs = 100;
     server.Enqueue(first);
-    ScriptedReply longer = ScriptedReply::Ok("12345");   // the body goes on past its length
+    ScriptedReply longer = ScriptedReply::Ok("12345"); // the body goes on past its length
     longer.late = "6789";
     longer.lateDelayMs = 100;
     server.Enqueue(longer);
@@ -146,18 +156,20 @@ TEST_F(HttpClient, LateBytesOnAKeptConnectionAreNeverTheNextReply) {
 
 // A server that sends a byte now and then never lets the inactivity limit
 // run out; the limit on the whole Get ends it with the time-out text.
-TEST_F(HttpClient, TricklingServerMeetsTheWholeGetLimit) {
+TEST_F(HttpClient, TricklingServerMeetsTheWholeGetLimit)
+{
     EXPECT_EQ(TIdHTTP().GetTimeLimitMs, 120000);
     ScriptedReply trickle = ScriptedReply::Ok(std::string(500, 't'));
     trickle.dribble = true;
-    trickle.dribbleGapMs = 10;   // several seconds in all, never quiet for long
+    trickle.dribbleGapMs = 10; // several seconds in all, never quiet for long
     server.Enqueue(trickle);
     http.GetTimeLimitMs = 300;
     EXPECT_EQ(Fetch(), "Socket Error # 10060\r\nConnection timed out.");
     EXPECT_FALSE(http.Connected());
 }
 
-TEST_F(HttpClient, ClosedPeerDuringLongSendRaisesNoSignal) {
+TEST_F(HttpClient, ClosedPeerDuringLongSendRaisesNoSignal)
+{
     // A request far larger than the socket buffers to a server that resets
     // after its first bytes: the send meets the dead peer (EPIPE or reset)
     // and must not kill us.
@@ -166,7 +178,8 @@ TEST_F(HttpClient, ClosedPeerDuringLongSendRaisesNoSignal) {
     ASSERT_EQ(::listen(listener, 1), 0);
     std::thread resetter([listener] {
         const int fd = ::accept(listener, nullptr, nullptr);
-        if (fd < 0) return;
+        if (fd < 0)
+            return;
         char c;
         (void)::recv(fd, &c, 1, 0);
         linger lg{1, 0};
@@ -178,10 +191,12 @@ TEST_F(HttpClient, ClosedPeerDuringLongSendRaisesNoSignal) {
     resetter.join();
     ::close(listener);
     EXPECT_TRUE(err == "Connection Closed Gracefully." ||
-                err == "Socket Error # 10054\r\nConnection reset by peer.") << err;
+                err == "Socket Error # 10054\r\nConnection reset by peer.")
+        << err;
 }
 
-TEST_F(HttpClient, ReusedConnectionEndingInsideReply) {
+TEST_F(HttpClient, ReusedConnectionEndingInsideReply)
+{
     server.Enqueue(ScriptedReply::Ok("first"));
     ScriptedReply cutBody = ScriptedReply::Ok("0123456789");
     cutBody.closeAfterBytes = cutBody.bytes.size() - 3;
@@ -205,15 +220,17 @@ TEST_F(HttpClient, ReusedConnectionEndingInsideReply) {
     EXPECT_EQ(Text(buf), "fine");
 }
 
-TEST_F(HttpClient, ConnectRefusedAndUnknownHost) {
+TEST_F(HttpClient, ConnectRefusedAndUnknownHost)
+{
     sockaddr_in a;
-    ::close(BoundLoopbackSocket(a));   // nothing listens on that port now
+    ::close(BoundLoopbackSocket(a)); // nothing listens on that port now
     EXPECT_EQ(Fetch("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/x"),
               "Socket Error # 10061\r\nConnection refused.");
     EXPECT_EQ(Fetch("http://no-such-host.invalid/x"), "Socket Error # 11001\r\n");
 }
 
-TEST_F(HttpClient, BodyFraming) {
+TEST_F(HttpClient, BodyFraming)
+{
     ScriptedReply dribbled = ScriptedReply::Ok(std::string(3000, 'd'));
     dribbled.dribble = true;
     server.Enqueue(dribbled);
@@ -229,7 +246,9 @@ TEST_F(HttpClient, BodyFraming) {
 
     // Chunk extensions and a trailer line are read past, nothing is left behind.
     ScriptedReply ext;
-    ext.bytes = kOkHead + "Transfer-Encoding: chunked\r\n\r\n4;name=value\r\nabcd\r\n2 ; x\r\nef\r\n0\r\nX-Trailer: 1\r\n\r\n";
+    ext.bytes =
+        kOkHead +
+        "Transfer-Encoding: chunked\r\n\r\n4;name=value\r\nabcd\r\n2 ; x\r\nef\r\n0\r\nX-Trailer: 1\r\n\r\n";
     server.Enqueue(ext);
     server.Enqueue(ScriptedReply::Ok("after"));
     buf.Clear();
@@ -247,7 +266,8 @@ TEST_F(HttpClient, BodyFraming) {
     EXPECT_EQ(buf.Size(), 0u);
 }
 
-TEST_F(HttpClient, ReadUntilCloseAndHttp10) {
+TEST_F(HttpClient, ReadUntilCloseAndHttp10)
+{
     server.Enqueue(ScriptedReply::UntilClose(std::string(50000, 'u')));
     EXPECT_EQ(Fetch(), "");
     EXPECT_EQ(Text(buf), std::string(50000, 'u'));
@@ -259,7 +279,7 @@ TEST_F(HttpClient, ReadUntilCloseAndHttp10) {
     buf.Clear();
     EXPECT_EQ(Fetch(), "");
     EXPECT_EQ(Text(buf), "ok");
-    EXPECT_FALSE(http.Connected());   // an HTTP/1.0 reply ends the connection
+    EXPECT_FALSE(http.Connected()); // an HTTP/1.0 reply ends the connection
 
     ScriptedReply closing = ScriptedReply::Ok("c");
     closing.bytes = kOkHead + "Connection:  CLOSE \r\nContent-Length: 1\r\n\r\nc";
@@ -274,7 +294,8 @@ TEST_F(HttpClient, ReadUntilCloseAndHttp10) {
     EXPECT_EQ(server.Requests().back().raw.rfind("GET /tiles/r0.png?g=1 HTTP/1.0\r\n", 0), 0u);
 }
 
-TEST_F(HttpClient, LongerDataThanContentLengthThenClose) {
+TEST_F(HttpClient, LongerDataThanContentLengthThenClose)
+{
     ScriptedReply longer;
     longer.bytes = kOkHead + "Content-Length: 5\r\n\r\n0123456789";
     longer.after = ScriptedReply::After::Close;
@@ -304,7 +325,8 @@ struct BadReply {
 
 class HttpBadReply : public HttpClient, public ::testing::WithParamInterface<BadReply> {};
 
-TEST_P(HttpBadReply, RefusedWithUnclassifiedText) {
+TEST_P(HttpBadReply, RefusedWithUnclassifiedText)
+{
     ScriptedReply r;
     r.bytes = GetParam().bytes;
     server.Enqueue(r);
@@ -328,19 +350,23 @@ INSTANTIATE_TEST_SUITE_P(
         BadReply{"LengthsDisagree", kOkHead + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"},
         BadReply{"ChunkSizeNotHex", kOkHead + "Transfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n"},
         BadReply{"ChunkSizeWithJunk", kOkHead + "Transfer-Encoding: chunked\r\n\r\n123x\r\nabc\r\n0\r\n\r\n"},
-        BadReply{"ChunkSize17HexDigits", kOkHead + "Transfer-Encoding: chunked\r\n\r\n10000000000000000\r\nabc\r\n0\r\n\r\n"},
+        BadReply{"ChunkSize17HexDigits",
+                 kOkHead + "Transfer-Encoding: chunked\r\n\r\n10000000000000000\r\nabc\r\n0\r\n\r\n"},
         BadReply{"ChunkLongerThanSize", kOkHead + "Transfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n0\r\n\r\n"},
         BadReply{"GarbageStatusLine", "garbage 200 OK\r\n\r\n"},
         BadReply{"StatusCodeNotNumber", "HTTP/1.1 2x0 OK\r\nContent-Length: 0\r\n\r\n"},
         BadReply{"OversizedHeaderLine", kOkHead + "X-Big: " + std::string(70000, 'h') + "\r\n\r\n"},
-        BadReply{"EndlessHeaders", [] {
+        BadReply{"EndlessHeaders",
+                 [] {
                      std::string s = kOkHead;
-                     for (int i = 0; i < 10000; ++i) s += "X-Line: 0123456789\r\n";
+                     for (int i = 0; i < 10000; ++i)
+                         s += "X-Line: 0123456789\r\n";
                      return s;
                  }()}),
     [](const ::testing::TestParamInfo<BadReply>& i) { return std::string(i.param.name); });
 
-TEST_F(HttpClient, ChunkedWithContentLengthUsesChunks) {
+TEST_F(HttpClient, ChunkedWithContentLengthUsesChunks)
+{
     ScriptedReply both;
     both.bytes = kOkHead + "Content-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n";
     server.Enqueue(both);
@@ -349,7 +375,8 @@ TEST_F(HttpClient, ChunkedWithContentLengthUsesChunks) {
     EXPECT_FALSE(http.Connected());
 }
 
-TEST_F(HttpClient, ReplyCutShortOrEmpty) {
+TEST_F(HttpClient, ReplyCutShortOrEmpty)
+{
     ScriptedReply midChunk;
     midChunk.bytes = kOkHead + "Transfer-Encoding: chunked\r\n\r\n10\r\nabc";
     midChunk.after = ScriptedReply::After::Close;
@@ -361,9 +388,11 @@ TEST_F(HttpClient, ReplyCutShortOrEmpty) {
     EXPECT_EQ(Fetch(), "Connection Closed Gracefully.");
 }
 
-TEST_F(HttpClient, StatusErrorsCarryStatusTextAndBody) {
+TEST_F(HttpClient, StatusErrorsCarryStatusTextAndBody)
+{
     ScriptedReply moved = ScriptedReply::Status(302, "Found", "<a>moved</a>");
-    moved.bytes = "HTTP/1.1 302 Found\r\nLocation: http://elsewhere.test/\r\nContent-Length: 12\r\n\r\n<a>moved</a>";
+    moved.bytes =
+        "HTTP/1.1 302 Found\r\nLocation: http://elsewhere.test/\r\nContent-Length: 12\r\n\r\n<a>moved</a>";
     server.Enqueue(moved);
     ScriptedReply perm;
     perm.bytes = "HTTP/1.1 301 Moved Permanently\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n";
@@ -383,19 +412,20 @@ TEST_F(HttpClient, StatusErrorsCarryStatusTextAndBody) {
     EXPECT_EQ(Text(buf), "none");
     EXPECT_EQ(http.LastStatusCode, 404);
     EXPECT_EQ(Fetch(), "403 Forbidden");
-    EXPECT_EQ(Fetch(), "200 OK");   // any reply with a Location is not taken
-    EXPECT_EQ(server.RequestCount(), 5u);   // nothing was followed
+    EXPECT_EQ(Fetch(), "200 OK");         // any reply with a Location is not taken
+    EXPECT_EQ(server.RequestCount(), 5u); // nothing was followed
     EXPECT_EQ(server.ConnectionsAccepted(), 1);
 
     try {
         http.Get(Url(), buf);
         FAIL();
     } catch (const EIdHTTPProtocolException& e) {
-        EXPECT_EQ(e.ErrorCode, 404);   // the default handler
+        EXPECT_EQ(e.ErrorCode, 404); // the default handler
     }
 }
 
-TEST_F(HttpClient, SilentServerTimesOut) {
+TEST_F(HttpClient, SilentServerTimesOut)
+{
     ScriptedReply silent;
     silent.silent = true;
     server.Enqueue(silent);
@@ -406,7 +436,8 @@ TEST_F(HttpClient, SilentServerTimesOut) {
 
 // Abort, from another thread, ends a Get blocked on a silent server at once
 // (long before its time-outs) and refuses every later Get without sending it.
-TEST_F(HttpClient, AbortEndsAGetInProgressAndEveryLaterOne) {
+TEST_F(HttpClient, AbortEndsAGetInProgressAndEveryLaterOne)
+{
     ScriptedReply silent;
     silent.silent = true;
     server.Enqueue(silent);
@@ -423,7 +454,8 @@ TEST_F(HttpClient, AbortEndsAGetInProgressAndEveryLaterOne) {
     EXPECT_EQ(server.RequestCount(), 1u);
 }
 
-TEST_F(HttpClient, ThroughProxy) {
+TEST_F(HttpClient, ThroughProxy)
+{
     server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("p"); });
     http.Request.ProxyServer = "127.0.0.1";
     http.Request.ProxyPort = server.Port();
@@ -444,10 +476,11 @@ TEST_F(HttpClient, ThroughProxy) {
     EXPECT_EQ(reqs[1].target, "http://r2.ortho.tiles.virtualearth.net/tiles/r1.png");
     EXPECT_EQ(reqs[1].host, "r2.ortho.tiles.virtualearth.net");
     EXPECT_EQ(reqs[2].raw.find("Proxy-Authorization"), std::string::npos);
-    EXPECT_EQ(server.ConnectionsAccepted(), 1);   // one proxy, one connection
+    EXPECT_EQ(server.ConnectionsAccepted(), 1); // one proxy, one connection
 }
 
-TEST_F(HttpClient, ExactRequestOfWorkerAndOfRedownload) {
+TEST_F(HttpClient, ExactRequestOfWorkerAndOfRedownload)
+{
     server.SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok("t"); });
     EXPECT_EQ(Fetch(Url("/tiles/r0231.png?g=22")), "");
     TIdHTTP redownload;
@@ -473,13 +506,14 @@ TEST_F(HttpClient, ExactRequestOfWorkerAndOfRedownload) {
 
 struct UrlCase {
     const char* name;
-    const char* url;      // after "http://127.0.0.1:<port>"
+    const char* url; // after "http://127.0.0.1:<port>"
     const char* target;
 };
 
 class HttpUrl : public HttpClient, public ::testing::WithParamInterface<UrlCase> {};
 
-TEST_P(HttpUrl, RequestTarget) {
+TEST_P(HttpUrl, RequestTarget)
+{
     server.Enqueue(ScriptedReply::Ok("u"));
     ASSERT_EQ(Fetch("http://127.0.0.1:" + std::to_string(server.Port()) + GetParam().url), "");
     EXPECT_EQ(server.Requests().at(0).target, GetParam().target);
@@ -489,12 +523,12 @@ INSTANTIATE_TEST_SUITE_P(
     Split, HttpUrl,
     ::testing::Values(UrlCase{"QueryKept", "/tiles/h0.jpeg?g=1&n=z", "/tiles/h0.jpeg?g=1&n=z"},
                       UrlCase{"FragmentCut", "/a/b.png#top", "/a/b.png"},
-                      UrlCase{"Backslashes", "\\tiles\\r1.png", "/tiles/r1.png"},
-                      UrlCase{"NoPath", "", "/"},
+                      UrlCase{"Backslashes", "\\tiles\\r1.png", "/tiles/r1.png"}, UrlCase{"NoPath", "", "/"},
                       UrlCase{"QueryWithSlash", "/t/x?p=a/b", "/t/x?p=a/b"}),
     [](const ::testing::TestParamInfo<UrlCase>& i) { return std::string(i.param.name); });
 
-TEST(HttpTexts, SocketErrorDescriptions) {
+TEST(HttpTexts, SocketErrorDescriptions)
+{
     EXPECT_STREQ(WsaErrorDescription(10035), "Operation would block. ");
     EXPECT_STREQ(WsaErrorDescription(10066), "Directory not empty");
     EXPECT_STREQ(WsaErrorDescription(10048), "Address already in use.");
@@ -503,7 +537,8 @@ TEST(HttpTexts, SocketErrorDescriptions) {
     EXPECT_STREQ(EIdConnClosedGracefully().what(), "Connection Closed Gracefully.");
 }
 
-TEST(HttpTexts, MemoryStreamWritesFromPosition) {
+TEST(HttpTexts, MemoryStreamWritesFromPosition)
+{
     TMemoryStream m;
     m.Write("abcdef", 6);
     m.SetPosition(2);
@@ -529,7 +564,8 @@ namespace {
 // serves one connection after another until the test ends.
 class StrictServer {
 public:
-    StrictServer() {
+    StrictServer()
+    {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -541,7 +577,8 @@ public:
         port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { Serve(); });
     }
-    ~StrictServer() {
+    ~StrictServer()
+    {
         ::shutdown(fd_, SHUT_RDWR);
         ::close(fd_);
         thread_.join();
@@ -550,16 +587,19 @@ public:
     int Connections() const { return connections_.load(); }
 
 private:
-    void Serve() {
+    void Serve()
+    {
         for (;;) {
             const int c = ::accept(fd_, nullptr, nullptr);
-            if (c < 0) return;
+            if (c < 0)
+                return;
             ++connections_;
             std::string pending, late;
             char chunk[4096];
             for (;;) {
                 const ssize_t n = ::recv(c, chunk, sizeof chunk, 0);
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 pending.append(chunk, static_cast<std::size_t>(n));
                 std::size_t end;
                 while ((end = pending.find("\r\n\r\n")) != std::string::npos) {
@@ -569,8 +609,7 @@ private:
                         late += "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
                         continue;
                     }
-                    const std::string reply =
-                        late + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+                    const std::string reply = late + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
                     late.clear();
                     ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
                 }
@@ -589,7 +628,8 @@ private:
 // The referer's CR LF makes the server see the User-Agent and Connection
 // lines as a second request and answer it; that answer must never be read
 // as the reply to the next tile.
-TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
+TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines)
+{
     StrictServer server;
     TIdHTTP http;
     http.TimeoutMs = 10000;
@@ -605,7 +645,8 @@ TEST(HttpClientSplitHeader, NextGetNeverReadsTheAnswerToTheTrailingLines) {
     EXPECT_EQ(server.Connections(), 5);
 }
 
-TEST_F(HttpClient, InterimReplyClosesTheConnection) {
+TEST_F(HttpClient, InterimReplyClosesTheConnection)
+{
     // A 1xx reply is followed by the real one; on a kept connection that
     // late reply would be taken for the reply to the next request.
     server.SetHandler([](const RecordedRequest& r) {
@@ -613,8 +654,9 @@ TEST_F(HttpClient, InterimReplyClosesTheConnection) {
         if (r.path == "/a")
             reply.bytes = "HTTP/1.1 100 Continue\r\n\r\n";
         else if (r.connection == 0)
-            reply.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"
-                          "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh";
+            reply.bytes =
+                "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"
+                "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh";
         else
             reply = ScriptedReply::Ok("fresh");
         return reply;

@@ -61,9 +61,9 @@ struct RowCase {
     // Expected log lines; {urlA} {nameA} {pathA} {nameB} are filled in.
     std::vector<std::string> log;
     std::vector<std::string> failed;
-    std::vector<int> pauses;        // every pause of the worker, stagger first
+    std::vector<int> pauses; // every pause of the worker, stagger first
     int requestsA;
-    bool requestsB;                 // false: the worker stopped at A
+    bool requestsB; // false: the worker stopped at A
     FileIs fileA;
 };
 
@@ -71,9 +71,10 @@ class Classification : public WorkerTest, public ::testing::WithParamInterface<R
 protected:
     std::string Fill(std::string s) const
     {
-        const std::pair<const char*, std::string> keys[] = {
-            {"{urlA}", Url(kX, kA)}, {"{nameA}", Name(kX, kA)},
-            {"{pathA}", Path(kX, kA)}, {"{nameB}", Name(kX, kB)}};
+        const std::pair<const char*, std::string> keys[] = {{"{urlA}", Url(kX, kA)},
+                                                            {"{nameA}", Name(kX, kA)},
+                                                            {"{pathA}", Path(kX, kA)},
+                                                            {"{nameB}", Name(kX, kB)}};
         for (const auto& [k, v] : keys)
             for (auto p = s.find(k); p != std::string::npos; p = s.find(k))
                 s.replace(p, std::string(k).size(), v);
@@ -116,72 +117,150 @@ const std::string kBlankA = "T1:4149-5373 got a blank image!";
 INSTANTIATE_TEST_SUITE_P(
     Worker, Classification,
     ::testing::Values(
-        RowCase{"Saved", [] { return std::vector<ScriptedReply>{}; },
-                {"T1:seq=1,{nameA} OK", kOkB, kFin}, {}, {0, 500, 500}, 1, true, FileIs::Tile},
+        RowCase{"Saved",
+                [] { return std::vector<ScriptedReply>{}; },
+                {"T1:seq=1,{nameA} OK", kOkB, kFin},
+                {},
+                {0, 500, 500},
+                1,
+                true,
+                FileIs::Tile},
         // Row 1: resets are retried at once, and count as attempts.
-        RowCase{"Resets_retried_at_once", [] { return Times(2, Reset); },
-                {"T1:seq=1,{nameA} OK", kOkB, kFin}, {}, {0, 500, 500}, 3, true, FileIs::Tile},
-        RowCase{"Closed_gracefully_retried_at_once", [] { return Times(1, CutShort); },
-                {"T1:seq=1,{nameA} OK", kOkB, kFin}, {}, {0, 500, 500}, 2, true, FileIs::Tile},
+        RowCase{"Resets_retried_at_once",
+                [] { return Times(2, Reset); },
+                {"T1:seq=1,{nameA} OK", kOkB, kFin},
+                {},
+                {0, 500, 500},
+                3,
+                true,
+                FileIs::Tile},
+        RowCase{"Closed_gracefully_retried_at_once",
+                [] { return Times(1, CutShort); },
+                {"T1:seq=1,{nameA} OK", kOkB, kFin},
+                {},
+                {0, 500, 500},
+                2,
+                true,
+                FileIs::Tile},
         // Two resets used up two attempts: a 404 ends the tile at once.
         RowCase{"Two_resets_then_404_blank_at_once",
                 [] { return Then(Times(2, Reset), {Status(404, "Not Found")}); },
-                {"Error: the image is not found on server.404 Not Found", kBlankA, kOkB, kFin}, {},
-                {0, 500}, 3, true, FileIs::Blank},
+                {"Error: the image is not found on server.404 Not Found", kBlankA, kOkB, kFin},
+                {},
+                {0, 500},
+                3,
+                true,
+                FileIs::Blank},
         // Row 2: address in use waits 8 s and is retried.
         RowCase{"Address_in_use_waits_8000",
                 [] { return Times(2, [] { return Status(500, "Address already in use 10048"); }); },
-                {"T1:seq=1,{nameA} OK", kOkB, kFin}, {}, {0, 8000, 8000, 500, 500}, 3, true,
+                {"T1:seq=1,{nameA} OK", kOkB, kFin},
+                {},
+                {0, 8000, 8000, 500, 500},
+                3,
+                true,
                 FileIs::Tile},
         // Row 3: "403" and "302" are a ban after three requests.
-        RowCase{"Forbidden_is_a_ban", [] { return Times(3, [] { return Status(403, "Forbidden"); }); },
-                {"T1 403 Forbidden->{urlA}", kBanMessage, kFin}, {"{pathA}|{urlA}"},
-                {0, 1000, 1000}, 3, false, FileIs::Absent},
-        RowCase{"Redirect_302_is_a_ban", [] { return Times(3, Redirect); },
-                {"T1 302 Found->{urlA}", kBanMessage, kFin}, {"{pathA}|{urlA}"},
-                {0, 1000, 1000}, 3, false, FileIs::Absent},
+        RowCase{"Forbidden_is_a_ban",
+                [] { return Times(3, [] { return Status(403, "Forbidden"); }); },
+                {"T1 403 Forbidden->{urlA}", kBanMessage, kFin},
+                {"{pathA}|{urlA}"},
+                {0, 1000, 1000},
+                3,
+                false,
+                FileIs::Absent},
+        RowCase{"Redirect_302_is_a_ban",
+                [] { return Times(3, Redirect); },
+                {"T1 302 Found->{urlA}", kBanMessage, kFin},
+                {"{pathA}|{urlA}"},
+                {0, 1000, 1000},
+                3,
+                false,
+                FileIs::Absent},
         RowCase{"Two_resets_then_403_ban_at_once",
                 [] { return Then(Times(2, Reset), {Status(403, "Forbidden")}); },
-                {"T1 403 Forbidden->{urlA}", kBanMessage, kFin}, {"{pathA}|{urlA}"}, {0}, 3, false,
+                {"T1 403 Forbidden->{urlA}", kBanMessage, kFin},
+                {"{pathA}|{urlA}"},
+                {0},
+                3,
+                false,
                 FileIs::Absent},
         RowCase{"Forbidden_once_then_served",
                 [] { return Times(1, [] { return Status(403, "Forbidden"); }); },
-                {"T1:seq=1,{nameA} OK", kOkB, kFin}, {}, {0, 1000, 500, 500}, 2, true, FileIs::Tile},
+                {"T1:seq=1,{nameA} OK", kOkB, kFin},
+                {},
+                {0, 1000, 500, 500},
+                2,
+                true,
+                FileIs::Tile},
         // Row 4: "Socket Error" stops the worker after three requests, 2 s apart.
         RowCase{"Socket_error_text_stops_the_worker",
                 [] { return Times(3, [] { return Status(503, "Socket Error here"); }); },
-                {"T1 503 Socket Error here->{urlA}", kNetworkMessage, kFin}, {"{pathA}|{urlA}"},
-                {0, 2000, 2000}, 3, false, FileIs::Absent},
+                {"T1 503 Socket Error here->{urlA}", kNetworkMessage, kFin},
+                {"{pathA}|{urlA}"},
+                {0, 2000, 2000},
+                3,
+                false,
+                FileIs::Absent},
         // A proxy that refuses the credentials: as row 4, with its own message.
         RowCase{"Proxy_407_stops_the_worker",
                 [] { return Times(3, [] { return Status(407, "Proxy Authentication Required"); }); },
                 {"T1 407 Proxy Authentication Required->{urlA}", kProxyRefusedMessage, kFin},
-                {"{pathA}|{urlA}"}, {0, 2000, 2000}, 3, false, FileIs::Absent},
+                {"{pathA}|{urlA}"},
+                {0, 2000, 2000},
+                3,
+                false,
+                FileIs::Absent},
         RowCase{"Proxy_401_stops_the_worker",
                 [] { return Times(3, [] { return Status(401, "Unauthorized"); }); },
                 {"T1 401 Unauthorized->{urlA}", kProxyRefusedMessage, kFin},
-                {"{pathA}|{urlA}"}, {0, 2000, 2000}, 3, false, FileIs::Absent},
+                {"{pathA}|{urlA}"},
+                {0, 2000, 2000},
+                3,
+                false,
+                FileIs::Absent},
         // Row 5: not on the server: blank image, no failure record.
-        RowCase{"Not_found_gets_the_blank", [] { return Times(3, [] { return Status(404, "Not Found"); }); },
-                {"Error: the image is not found on server.404 Not Found", kBlankA, kOkB, kFin}, {},
-                {0, 1000, 1000, 500}, 3, true, FileIs::Blank},
+        RowCase{"Not_found_gets_the_blank",
+                [] { return Times(3, [] { return Status(404, "Not Found"); }); },
+                {"Error: the image is not found on server.404 Not Found", kBlankA, kOkB, kFin},
+                {},
+                {0, 1000, 1000, 500},
+                3,
+                true,
+                FileIs::Blank},
         RowCase{"Bad_request_gets_the_blank",
                 [] { return Times(3, [] { return Status(400, "Bad Request"); }); },
-                {"Error: the image is not found on server.400 Bad Request", kBlankA, kOkB, kFin}, {},
-                {0, 1000, 1000, 500}, 3, true, FileIs::Blank},
+                {"Error: the image is not found on server.400 Bad Request", kBlankA, kOkB, kFin},
+                {},
+                {0, 1000, 1000, 500},
+                3,
+                true,
+                FileIs::Blank},
         // Row 6: anything else: failure line, record and blank.
         RowCase{"Other_failure_recorded_and_blank",
                 [] { return Times(3, [] { return Status(500, "Internal Server Error"); }); },
-                {"T1 500 Internal Server Error->{urlA}", kBlankA, kOkB, kFin}, {"{pathA}|{urlA}"},
-                {0, 1000, 1000, 500}, 3, true, FileIs::Blank},
+                {"T1 500 Internal Server Error->{urlA}", kBlankA, kOkB, kFin},
+                {"{pathA}|{urlA}"},
+                {0, 1000, 1000, 500},
+                3,
+                true,
+                FileIs::Blank},
         // Resets without end: given up after ten retries, as row 6.
-        RowCase{"Endless_resets_given_up_after_ten_retries", [] { return Times(11, Reset); },
-                {"T1 " + kResetText + "->{urlA}", kBlankA, kOkB, kFin}, {"{pathA}|{urlA}"},
-                {0, 500}, 11, true, FileIs::Blank},
+        RowCase{"Endless_resets_given_up_after_ten_retries",
+                [] { return Times(11, Reset); },
+                {"T1 " + kResetText + "->{urlA}", kBlankA, kOkB, kFin},
+                {"{pathA}|{urlA}"},
+                {0, 500},
+                11,
+                true,
+                FileIs::Blank},
         RowCase{"Endless_address_in_use_given_up_after_ten_retries",
                 [] { return Times(11, [] { return Status(500, "In use 10048"); }); },
-                {"T1 500 In use 10048->{urlA}", kBlankA, kOkB, kFin}, {"{pathA}|{urlA}"},
-                {0, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 500}, 11, true,
+                {"T1 500 In use 10048->{urlA}", kBlankA, kOkB, kFin},
+                {"{pathA}|{urlA}"},
+                {0, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 8000, 500},
+                11,
+                true,
                 FileIs::Blank}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -193,22 +272,24 @@ TEST_F(WorkerTest, EachTileReportsHowItEnded)
 {
     MakeTask(kX, kX, kA, kA + 5);
     task_->Params.ThreadCount = 1;
-    Script(kX, kA, {Status(500, "Internal Server Error")});             // retried, then saved
-    Script(kX, kA + 1, Times(3, [] { return Status(404, "Not Found"); }));   // not on the server
-    Script(kX, kA + 2, Times(3, [] { return Status(500, "Oops"); }));   // given up
-    Script(kX, kA + 3, {Reset(), Reset()});                             // resets, then saved
+    Script(kX, kA, {Status(500, "Internal Server Error")});                // retried, then saved
+    Script(kX, kA + 1, Times(3, [] { return Status(404, "Not Found"); })); // not on the server
+    Script(kX, kA + 2, Times(3, [] { return Status(500, "Oops"); }));      // given up
+    Script(kX, kA + 3, {Reset(), Reset()});                                // resets, then saved
     Script(kX, kA + 4, Times(3, [] { return Status(403, "Forbidden"); }));
     RunWorkers();
 
     using O = TileOutcome;
-    const std::vector<std::tuple<int, int, O>> expected = {
-        {kX, kA, O::Saved}, {kX, kA + 1, O::Blank}, {kX, kA + 2, O::Failed},
-        {kX, kA + 3, O::Saved}, {kX, kA + 4, O::Stopped}};
+    const std::vector<std::tuple<int, int, O>> expected = {{kX, kA, O::Saved},
+                                                           {kX, kA + 1, O::Blank},
+                                                           {kX, kA + 2, O::Failed},
+                                                           {kX, kA + 3, O::Saved},
+                                                           {kX, kA + 4, O::Stopped}};
     std::vector<std::tuple<int, int, O>> got;
     for (const TileReport& r : Outcomes())
         got.emplace_back(r.X, r.Y, r.Outcome);
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(Requests(kX, kA + 5), 0);   // the ban stopped the worker before it
+    EXPECT_EQ(Requests(kX, kA + 5), 0); // the ban stopped the worker before it
 }
 
 // The ban message keeps its line feed inside one log entry.
@@ -229,7 +310,7 @@ TEST_F(WorkerTest, RefusedConnectionStopsTheWorkerWithTheNetworkMessage)
     MakeTask(kX, kX, kA, kB);
     task_->Params.ThreadCount = 1;
     const int port = server_->Port();
-    server_->Stop();   // nothing listens on the proxy port any more
+    server_->Stop(); // nothing listens on the proxy port any more
     task_->Params.ProxyPort = std::to_string(port);
     RunWorkers();
     ASSERT_EQ(host_.Log.size(), 3u);

@@ -19,8 +19,8 @@ void SleepRecorder::Record(int ms)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto id = std::this_thread::get_id();
-        auto it = std::find_if(byThread_.begin(), byThread_.end(),
-                               [&](const auto& e) { return e.first == id; });
+        auto it =
+            std::find_if(byThread_.begin(), byThread_.end(), [&](const auto& e) { return e.first == id; });
         if (it == byThread_.end())
             it = byThread_.insert(byThread_.end(), {id, {}});
         it->second.push_back(ms);
@@ -99,7 +99,8 @@ void WorkerTest::TearDown()
 
 task::KvTask& WorkerTest::MakeTask(int x0, int x1, int y0, int y1, int mapsType)
 {
-    task_ = task::KvTask::Create(ProxiedTaskParams(root_ + "/save/", "job.kvpd", mapsType, server_->Port())).Task;
+    task_ =
+        task::KvTask::Create(ProxiedTaskParams(root_ + "/save/", "job.kvpd", mapsType, server_->Port())).Task;
     EXPECT_NE(task_, nullptr);
     // The range is the test's choice; the area above only gives a valid task.
     SetTileRange(*task_, x0, x1, y0, y1);
@@ -175,8 +176,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     for (int i : indexes)
         workers_[i]->Start();
     const int expected = doneBefore + static_cast<int>(indexes.size());
-    ASSERT_TRUE(dispatcher_->PumpUntil([&] { return host_.Done >= expected; },
-                                       std::chrono::seconds(60)))
+    ASSERT_TRUE(dispatcher_->PumpUntil([&] { return host_.Done >= expected; }, std::chrono::seconds(60)))
         << "workers did not finish";
     for (int i : indexes)
         workers_[i]->WaitFor();
@@ -198,10 +198,7 @@ void WorkerTest::RunWorkers(std::vector<int> indexes)
     }
 }
 
-download::TDownThread& WorkerTest::Worker(int index)
-{
-    return *workers_.at(index);
-}
+download::TDownThread& WorkerTest::Worker(int index) { return *workers_.at(index); }
 
 std::vector<std::string> WorkerTest::LinesOf(int index) const
 {
@@ -239,8 +236,8 @@ namespace {
 // and "T<n>:<x>-<y> got a blank image!".
 struct LineTile {
     enum Kind { None, Saved, NotSaved, BlankImage } What = None;
-    std::string File;   // Saved, NotSaved
-    int X = 0, Y = 0;   // BlankImage
+    std::string File; // Saved, NotSaved
+    int X = 0, Y = 0; // BlankImage
 };
 
 bool EndsWith(const std::string& s, const std::string& tail)
@@ -327,8 +324,9 @@ void WorkerTest::ExpectOutcomesMatchLines() const
         switch (t.What) {
         case LineTile::Saved:
         case LineTile::NotSaved:
-            EXPECT_EQ(static_cast<int>(r.Outcome),
-                      static_cast<int>(t.What == LineTile::Saved ? TileOutcome::Saved : TileOutcome::NotSaved));
+            EXPECT_EQ(
+                static_cast<int>(r.Outcome),
+                static_cast<int>(t.What == LineTile::Saved ? TileOutcome::Saved : TileOutcome::NotSaved));
             EXPECT_EQ(t.File, Name(r.X, r.Y));
             break;
         case LineTile::BlankImage: {
@@ -339,25 +337,15 @@ void WorkerTest::ExpectOutcomesMatchLines() const
             EXPECT_EQ(r.Y, t.Y);
             break;
         }
-        case LineTile::None:
-            break;
+        case LineTile::None: break;
         }
     }
 }
 
-std::string WorkerTest::ReadFile(const std::string& path)
-{
-    return ReadBytes(path);
-}
+std::string WorkerTest::ReadFile(const std::string& path) { return ReadBytes(path); }
 
-void WorkerTest::WriteFile(const std::string& path, const std::string& bytes)
-{
-    WriteBytes(path, bytes);
-}
+void WorkerTest::WriteFile(const std::string& path, const std::string& bytes) { WriteBytes(path, bytes); }
 
-bool WorkerTest::Exists(const std::string& path)
-{
-    return fs::exists(path);
-}
+bool WorkerTest::Exists(const std::string& path) { return fs::exists(path); }
 
 } // namespace kartivo::testing

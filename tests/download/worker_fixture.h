@@ -33,7 +33,7 @@ public:
     {
         Check();
         if (BeforeLog)
-            BeforeLog(line);   // may throw, as a failing window would
+            BeforeLog(line); // may throw, as a failing window would
         Log.push_back(line);
         Events.push_back({Event::LogLine, line, {}});
     }
@@ -48,7 +48,11 @@ public:
         Check();
         Events.push_back({Event::TileEnd, {}, report});
     }
-    void WorkerDone() override { Check(); ++Done; }
+    void WorkerDone() override
+    {
+        Check();
+        ++Done;
+    }
     void TileNotSaved(const download::TileWriteFailure& failure) override
     {
         Check();
@@ -62,15 +66,20 @@ public:
         download::TileReport Report;
     };
 
-    std::function<void(const std::string& line)> BeforeLog;   // runs on the main thread
+    std::function<void(const std::string& line)> BeforeLog; // runs on the main thread
     std::vector<std::string> Log;
     std::vector<Event> Events;
     std::vector<download::TileWriteFailure> NotSaved;
     std::vector<std::string> Failed;
     int Done = 0;
     int OffMainThreadCalls = 0;
+
 private:
-    void Check() { if (std::this_thread::get_id() != mainThread_) ++OffMainThreadCalls; }
+    void Check()
+    {
+        if (std::this_thread::get_id() != mainThread_)
+            ++OffMainThreadCalls;
+    }
     std::thread::id mainThread_;
 };
 
@@ -78,10 +87,11 @@ private:
 class SleepRecorder {
 public:
     void Record(int ms);
-    std::vector<std::vector<int>> PerThread() const;   // in order of first pause
+    std::vector<std::vector<int>> PerThread() const; // in order of first pause
     std::vector<int> All() const;
     // Runs once, on the pausing thread, when a pause of `ms` is requested.
     void OnPause(int ms, std::function<void()> action);
+
 private:
     mutable std::mutex mutex_;
     std::vector<std::pair<std::thread::id, std::vector<int>>> byThread_;

@@ -24,7 +24,7 @@ constexpr int kX = 4149, kY = 5373;
 // 500 ms after each saved tile (retry pauses are pinned by the failure table).
 TEST_F(WorkerTest, PacingStaggersByIndexAndPausesAfterEverySavedTile)
 {
-    MakeTask(kX, kX + 3, kY, kY + 3);   // 16 tiles, two per worker
+    MakeTask(kX, kX + 3, kY, kY + 3); // 16 tiles, two per worker
     RunWorkers();
     auto perThread = sleeps_.PerThread();
     ASSERT_EQ(perThread.size(), 8u);
@@ -52,8 +52,9 @@ TEST_F(WorkerTest, StopRequestEndsEndlessResetsWithoutRecordingTheTile)
 {
     MakeTask(kX, kX, kY, kY + 1);
     task_->Params.ThreadCount = 1;
-    Script(kX, kY, {ScriptedReply::ResetConnection(), ScriptedReply::ResetConnection(),
-                    ScriptedReply::ResetConnection()});
+    Script(kX, kY,
+           {ScriptedReply::ResetConnection(), ScriptedReply::ResetConnection(),
+            ScriptedReply::ResetConnection()});
     OnRequest([this](int, int, int nth) {
         if (nth == 2)
             Worker(0).Terminate();
@@ -72,10 +73,10 @@ TEST_F(WorkerTest, StopRequestEndsEndlessResetsWithoutRecordingTheTile)
 TEST_F(WorkerTest, StopRequestBeforeTheFirstTileRequestsNothing)
 {
     MakeTask(kX, kX + 1, kY, kY + 1);
-    sleeps_.OnPause(0, [this] { Worker(0).Terminate(); });   // index 0's stagger
+    sleeps_.OnPause(0, [this] { Worker(0).Terminate(); }); // index 0's stagger
     RunWorkers();
     EXPECT_EQ(LinesOf(0), (std::vector<std::string>{"T1 Finished."}));
-    EXPECT_EQ(TotalRequests(), 3u);   // the three other workers' tiles
+    EXPECT_EQ(TotalRequests(), 3u); // the three other workers' tiles
 }
 
 // A worker that dies of an unexpected error says why before " Finished.",
@@ -87,9 +88,9 @@ TEST_F(WorkerTest, ErrorThatEndsTheScanIsLoggedBeforeTheFinish)
     // The pause after the first saved tile fails, as running out of memory would.
     sleeps_.OnPause(500, [] { throw std::runtime_error("std::bad_alloc"); });
     RunWorkers();
-    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " OK",
-                                                   "T1 stopped by an error: std::bad_alloc",
-                                                   "T1 Finished."}));
+    EXPECT_EQ(host_.Log,
+              (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " OK",
+                                        "T1 stopped by an error: std::bad_alloc", "T1 Finished."}));
     EXPECT_EQ(TotalRequests(), 1u);
     EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(kX, kY));
     EXPECT_FALSE(Worker(0).FatalException());
@@ -122,12 +123,11 @@ TEST_F(WorkerTest, FailedSaveLogsNullReportsTheCauseAndStops)
 {
     MakeTask(kX, kX, kY, kY + 1);
     task_->Params.ThreadCount = 1;
-    std::filesystem::remove_all(task_->TileFolder);   // nowhere to write
+    std::filesystem::remove_all(task_->TileFolder); // nowhere to write
     RunWorkers();
-    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " NULL",
-                                                   "T1 Finished."}));
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1:seq=1," + Name(kX, kY) + " NULL", "T1 Finished."}));
     EXPECT_TRUE(host_.Failed.empty());
-    EXPECT_EQ(sleeps_.All(), (std::vector<int>{0}));   // no pause after a failed save
+    EXPECT_EQ(sleeps_.All(), (std::vector<int>{0})); // no pause after a failed save
     EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(0, 0));
     EXPECT_EQ(TotalRequests(), 1u);
     ASSERT_EQ(host_.NotSaved.size(), 1u);
@@ -152,8 +152,8 @@ TEST_F(WorkerTest, FullDiskStopsTheWorkerAtTheLastSavedTile)
     EXPECT_EQ(TotalRequests(), 3u);
     ASSERT_EQ(host_.NotSaved.size(), 1u);
     EXPECT_EQ(host_.NotSaved[0].Error, ENOSPC);
-    EXPECT_EQ(host_.NotSaved[0].Message(),
-              "The disk is full: " + task_->TileFolder + ". Free some space, then press Start to continue the task.");
+    EXPECT_EQ(host_.NotSaved[0].Message(), "The disk is full: " + task_->TileFolder +
+                                               ". Free some space, then press Start to continue the task.");
     EXPECT_TRUE(testing::TempFilesIn(root_).empty());
 }
 
@@ -183,21 +183,20 @@ class BadProxyPort : public WorkerTest, public ::testing::WithParamInterface<con
 
 TEST_P(BadProxyPort, EveryWorkerLogsItOnceAndFinishes)
 {
-    MakeTask(kX, kX, kY, kY + 1);   // two workers
+    MakeTask(kX, kX, kY, kY + 1); // two workers
     task_->Params.ProxyPort = GetParam();
     RunWorkers();
     for (int i = 0; i < 2; ++i) {
         const std::string n = "T" + std::to_string(i + 1);
-        EXPECT_EQ(LinesOf(i), (std::vector<std::string>{
-                                  n + " Error: the proxy port \"" + GetParam() + "\" is not a port number.",
-                                  n + " Finished."}));
+        EXPECT_EQ(LinesOf(i), (std::vector<std::string>{n + " Error: the proxy port \"" + GetParam() +
+                                                            "\" is not a port number.",
+                                                        n + " Finished."}));
     }
     EXPECT_EQ(TotalRequests(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Worker, BadProxyPort,
-                         ::testing::Values("abc", "", "80x", " 80", "-1", "0", "70000",
-                                           "99999999999"));
+                         ::testing::Values("abc", "", "80x", " 80", "-1", "0", "70000", "99999999999"));
 
 } // namespace
 } // namespace kartivo::download

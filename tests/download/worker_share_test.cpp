@@ -35,11 +35,11 @@ TEST_P(ShareRule, EachTileIsTakenOnceByTheWorkerOfItsSequenceNumber)
         for (long long s : seqs) {
             const int x = x0 + static_cast<int>((s - 1) / c.rows);
             const int y = y0 + static_cast<int>((s - 1) % c.rows);
-            expected.push_back("T" + std::to_string(index + 1) + ":seq=" + std::to_string(s) +
-                               "," + Name(x, y) + " OK");
+            expected.push_back("T" + std::to_string(index + 1) + ":seq=" + std::to_string(s) + "," +
+                               Name(x, y) + " OK");
             last = {x, y};
         }
-        EXPECT_EQ(Worker(index).CurrentPosition(), last);   // the last tile it saved
+        EXPECT_EQ(Worker(index).CurrentPosition(), last); // the last tile it saved
         expected.push_back("T" + std::to_string(index + 1) + " Finished.");
         EXPECT_EQ(LinesOf(index), expected);
     }
@@ -53,18 +53,25 @@ TEST_P(ShareRule, EachTileIsTakenOnceByTheWorkerOfItsSequenceNumber)
 
 INSTANTIATE_TEST_SUITE_P(
     Worker, ShareRule,
-    ::testing::Values(
-        ShareCase{"Twenty_tiles_eight_workers", 5, 4,
-                  {{0, {8, 16}}, {1, {1, 9, 17}}, {2, {2, 10, 18}}, {3, {3, 11, 19}},
-                   {4, {4, 12, 20}}, {5, {5, 13}}, {6, {6, 14}}, {7, {7, 15}}}},
-        ShareCase{"Three_tiles_three_workers", 1, 3, {{0, {3}}, {1, {1}}, {2, {2}}}},
-        ShareCase{"One_tile_one_worker", 1, 1, {{0, {1}}}}),
+    ::testing::Values(ShareCase{"Twenty_tiles_eight_workers",
+                                5,
+                                4,
+                                {{0, {8, 16}},
+                                 {1, {1, 9, 17}},
+                                 {2, {2, 10, 18}},
+                                 {3, {3, 11, 19}},
+                                 {4, {4, 12, 20}},
+                                 {5, {5, 13}},
+                                 {6, {6, 14}},
+                                 {7, {7, 15}}}},
+                      ShareCase{"Three_tiles_three_workers", 1, 3, {{0, {3}}, {1, {1}}, {2, {2}}}},
+                      ShareCase{"One_tile_one_worker", 1, 1, {{0, {1}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ResumeCase {
     const char* name;
     int resumeX, resumeY;
-    std::vector<long long> seqs;   // what worker 0 of 8 takes afterwards
+    std::vector<long long> seqs; // what worker 0 of 8 takes afterwards
 };
 
 class ResumeSkip : public WorkerTest, public ::testing::WithParamInterface<ResumeCase> {};
@@ -82,26 +89,26 @@ TEST_P(ResumeSkip, WorkerPassesOverEveryTileUpToItsSavedPosition)
     EXPECT_EQ(TotalRequests(), c.seqs.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Worker, ResumeSkip,
-    ::testing::Values(
-        // Saved (101, 200) is sequence number 11: the next own tile is 16.
-        ResumeCase{"After_column_101_row_200", 101, 200, {16, 24, 32, 40, 48}},
-        ResumeCase{"Own_tile_as_position", 100, 207, {16, 24, 32, 40, 48}},
-        ResumeCase{"Column_0_is_no_position", 0, 205, {8, 16, 24, 32, 40, 48}},
-        ResumeCase{"Row_0_is_no_position", 103, 0, {8, 16, 24, 32, 40, 48}},
-        ResumeCase{"Last_tile_leaves_nothing", 104, 209, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Worker, ResumeSkip,
+                         ::testing::Values(
+                             // Saved (101, 200) is sequence number 11: the next own tile is 16.
+                             ResumeCase{"After_column_101_row_200", 101, 200, {16, 24, 32, 40, 48}},
+                             ResumeCase{"Own_tile_as_position", 100, 207, {16, 24, 32, 40, 48}},
+                             ResumeCase{"Column_0_is_no_position", 0, 205, {8, 16, 24, 32, 40, 48}},
+                             ResumeCase{"Row_0_is_no_position", 103, 0, {8, 16, 24, 32, 40, 48}},
+                             ResumeCase{"Last_tile_leaves_nothing", 104, 209, {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A ban stops one worker at a tile it has not finished; the resumed task
 // starts that worker at the banned tile and the others after their own.
 TEST_F(WorkerTest, ResumedTaskStartsAtTheBannedTile)
 {
-    MakeTask(300, 300, 400, 405);   // six tiles in one column, two workers
+    MakeTask(300, 300, 400, 405); // six tiles in one column, two workers
     task_->Params.ThreadCount = 2;
     // Worker 1 takes 1, 3, 5; tile 3 is refused.
-    Script(300, 402, {ScriptedReply::Status(403, "Forbidden"), ScriptedReply::Status(403, "Forbidden"),
-                      ScriptedReply::Status(403, "Forbidden")});
+    Script(300, 402,
+           {ScriptedReply::Status(403, "Forbidden"), ScriptedReply::Status(403, "Forbidden"),
+            ScriptedReply::Status(403, "Forbidden")});
     RunWorkers();
     EXPECT_EQ(SavedSeqs(1), (std::vector<long long>{1}));
     EXPECT_EQ(SavedSeqs(0), (std::vector<long long>{2, 4, 6}));

@@ -11,7 +11,8 @@
 
 namespace kartivo::testing {
 
-std::string RunCommand(const std::string& command, int* status) {
+std::string RunCommand(const std::string& command, int* status)
+{
     std::string out;
     std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
     if (!p)
@@ -26,14 +27,16 @@ std::string RunCommand(const std::string& command, int* status) {
     return out;
 }
 
-std::string Quoted(const std::string& path) {
+std::string Quoted(const std::string& path)
+{
     std::string q = "'";
     for (char c : path)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
-std::vector<double> JsonNumbers(const std::string& json, const std::string& key) {
+std::vector<double> JsonNumbers(const std::string& json, const std::string& key)
+{
     std::vector<double> values;
     const std::size_t at = json.find("\"" + key + "\"");
     if (at == std::string::npos)
@@ -47,9 +50,10 @@ std::vector<double> JsonNumbers(const std::string& json, const std::string& key)
     return values;
 }
 
-std::vector<int> PixelValues(const std::string& file, long column, long line, const std::string& extra) {
+std::vector<int> PixelValues(const std::string& file, long column, long line, const std::string& extra)
+{
     std::istringstream in(RunCommand("gdallocationinfo -valonly " + extra + " " + Quoted(file) + " " +
-                              std::to_string(column) + " " + std::to_string(line)));
+                                     std::to_string(column) + " " + std::to_string(line)));
     std::vector<int> values;
     int v;
     while (in >> v)
@@ -58,7 +62,8 @@ std::vector<int> PixelValues(const std::string& file, long column, long line, co
 }
 
 void ExpectPlacedOnTiles(const std::string& json, int x0, int x1, int y0, int y1, int zoom, int width,
-                         int height) {
+                         int height)
+{
     // The exact tile edges: the grid spans -pi R .. pi R both ways.
     auto edge = [zoom](int n) { return (2.0 * n / (1 << zoom) - 1) * M_PI * 6378137.0; };
     EXPECT_EQ(JsonNumbers(json, "size"), (std::vector<double>{double(width), double(height)}));
@@ -72,17 +77,20 @@ void ExpectPlacedOnTiles(const std::string& json, int x0, int x1, int y0, int y1
     EXPECT_EQ(gt[4], 0);
 }
 
-void JoinTest::SetUp() {
+void JoinTest::SetUp()
+{
     platform::SetDialogs(&dialogs);
     platform::SetDecimalSeparatorForTests('.');
 }
 
-void JoinTest::TearDown() {
+void JoinTest::TearDown()
+{
     platform::SetDialogs(nullptr);
     platform::SetDecimalSeparatorForTests(std::nullopt);
 }
 
-void JoinTest::MakeTask(int mapsType, int x0, int x1, int y0, int y1, int zoom, bool writeTiles) {
+void JoinTest::MakeTask(int mapsType, int x0, int x1, int y0, int y1, int zoom, bool writeTiles)
+{
     params.SavePath = dir.Path();
     params.TaskName = "area.kvpd";
     params.MapsType = mapsType;
@@ -104,42 +112,39 @@ void JoinTest::MakeTask(int mapsType, int x0, int x1, int y0, int y1, int zoom, 
                 WriteTile(x, y);
 }
 
-void JoinTest::WriteTile(int x, int y) {
+void JoinTest::WriteTile(int x, int y)
+{
     const int w = task->TileWidth, h = task->TileHeight;
     const auto colour = TileColour(x, y);
     std::vector<std::uint8_t> rgba(static_cast<std::size_t>(w) * h * 4);
     for (int py = 0; py < h; ++py)
         for (int px = 0; px < w; ++px) {
             std::uint8_t* p = &rgba[(static_cast<std::size_t>(py) * w + px) * 4];
-            const bool marker = px < 16 && py < 16;   // a white square, top left
+            const bool marker = px < 16 && py < 16; // a white square, top left
             for (int k = 0; k < 3; ++k)
                 p[k] = marker ? 255 : static_cast<std::uint8_t>(colour[k]);
             p[3] = 255;
         }
     // Ordnance Survey and Road tiles come as PNG, the others as JPEG.
     const bool png = params.MapsType == 5 || params.MapsType == 22;
-    WriteBytes(TilePath(x, y), join::EncodeTile(rgba, w, h, png ? join::TileFormat::Png
-                                                                              : join::TileFormat::Jpeg));
+    WriteBytes(TilePath(x, y),
+               join::EncodeTile(rgba, w, h, png ? join::TileFormat::Png : join::TileFormat::Jpeg));
 }
 
-void JoinTest::RemoveTile(int x, int y) {
-    std::filesystem::remove(TilePath(x, y));
-}
+void JoinTest::RemoveTile(int x, int y) { std::filesystem::remove(TilePath(x, y)); }
 
-void JoinTest::TruncateTile(int x, int y) {
+void JoinTest::TruncateTile(int x, int y)
+{
     const std::string bytes = ReadBytes(TilePath(x, y));
     WriteBytes(TilePath(x, y), bytes.substr(0, bytes.size() / 2));
 }
 
-void JoinTest::ReplaceTile(int x, int y, const std::string& bytes) {
-    WriteBytes(TilePath(x, y), bytes);
-}
+void JoinTest::ReplaceTile(int x, int y, const std::string& bytes) { WriteBytes(TilePath(x, y), bytes); }
 
-void JoinTest::MakeBlank(int x, int y) {
-    ReplaceTile(x, y, ReadBytes(task->BlankImageFile()));
-}
+void JoinTest::MakeBlank(int x, int y) { ReplaceTile(x, y, ReadBytes(task->BlankImageFile())); }
 
-void JoinTest::AddToFailedList(int x, int y) {
+void JoinTest::AddToFailedList(int x, int y)
+{
     std::vector<std::string> lines;
     if (std::filesystem::exists(task->FailedFile))
         lines = platform::ReadLines(task->FailedFile);
@@ -147,14 +152,16 @@ void JoinTest::AddToFailedList(int x, int y) {
     platform::WriteLines(task->FailedFile, lines);
 }
 
-std::unique_ptr<task::SavedProject> JoinTest::OpenProject() {
+std::unique_ptr<task::SavedProject> JoinTest::OpenProject()
+{
     std::string error;
     auto project = task::SavedProject::Open(dir / "area.kvpd", error);
     EXPECT_TRUE(project) << error;
     return project;
 }
 
-join::JoinOutcome JoinTest::Combine(join::JoinOptions options, std::string* error) {
+join::JoinOutcome JoinTest::Combine(join::JoinOptions options, std::string* error)
+{
     auto project = OpenProject();
     if (!project)
         return join::JoinOutcome::Failed;
@@ -167,7 +174,8 @@ join::JoinOutcome JoinTest::Combine(join::JoinOptions options, std::string* erro
     return outcome;
 }
 
-std::vector<std::string> JoinTest::SaveFolderNames() const {
+std::vector<std::string> JoinTest::SaveFolderNames() const
+{
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
         names.push_back(entry.path().filename().string());

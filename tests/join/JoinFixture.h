@@ -24,7 +24,8 @@
 namespace kartivo::testing {
 
 // The colour of tile (x, y): distinct for neighbours, far from black.
-inline std::array<int, 3> TileColour(int x, int y) {
+inline std::array<int, 3> TileColour(int x, int y)
+{
     return {40 + (x * 53) % 200, 40 + (y * 97) % 200, 60 + ((x + y) * 31) % 180};
 }
 
@@ -38,8 +39,7 @@ std::string Quoted(const std::string& path);
 std::vector<double> JsonNumbers(const std::string& json, const std::string& key);
 
 // Band values of one pixel (column, line) by gdallocationinfo -valonly.
-std::vector<int> PixelValues(const std::string& file, long column, long line,
-                             const std::string& extra = "");
+std::vector<int> PixelValues(const std::string& file, long column, long line, const std::string& extra = "");
 
 // Expects gdalinfo -json's size and geotransform to be those of an image of
 // columns x0..x1 and rows y0..y1 (from the south) at `zoom`, width x height

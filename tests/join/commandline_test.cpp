@@ -15,7 +15,8 @@ namespace {
 
 class CommandLineTest : public testing::JoinTest {
 protected:
-    int Run(const std::vector<std::string>& args, const std::atomic<bool>* cancel = nullptr) {
+    int Run(const std::vector<std::string>& args, const std::atomic<bool>* cancel = nullptr)
+    {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         const int status = RunCommandLine(args, out, err, cancel);
@@ -23,7 +24,8 @@ protected:
         errText = Contents(err);
         return status;
     }
-    static std::string Contents(std::FILE* f) {
+    static std::string Contents(std::FILE* f)
+    {
         std::string text;
         std::rewind(f);
         char buffer[4096];
@@ -40,9 +42,12 @@ TEST_F(CommandLineTest, WrongArgumentsGiveOneLineAndStatusTwo)
 {
     const std::pair<std::vector<std::string>, std::string> rows[] = {
         {{}, "platejoin: no project file given (see platejoin --help)\n"},
-        {{"--format"}, "platejoin: --format needs a value: gtiff, mbtiles, png or jpeg (see platejoin --help)\n"},
-        {{"--format", "bmp", "a.kvpd"}, "platejoin: unknown format \"bmp\": use gtiff, mbtiles, png or jpeg (see platejoin --help)\n"},
-        {{"--quality=0", "a.kvpd"}, "platejoin: --quality needs a number from 1 to 100 (see platejoin --help)\n"},
+        {{"--format"},
+         "platejoin: --format needs a value: gtiff, mbtiles, png or jpeg (see platejoin --help)\n"},
+        {{"--format", "bmp", "a.kvpd"},
+         "platejoin: unknown format \"bmp\": use gtiff, mbtiles, png or jpeg (see platejoin --help)\n"},
+        {{"--quality=0", "a.kvpd"},
+         "platejoin: --quality needs a number from 1 to 100 (see platejoin --help)\n"},
         {{"--zoom", "a.kvpd"}, "platejoin: unknown option --zoom (see platejoin --help)\n"},
         {{"a.kvpd", "b.kvpd"}, "platejoin: one project file only (a.kvpd, b.kvpd) (see platejoin --help)\n"},
     };
@@ -68,14 +73,16 @@ TEST_F(CommandLineTest, CombinesBesideTheProjectByDefaultAndListsTheHoles)
     EXPECT_EQ(Run({dir / "area.kvpd"}), kExitOk) << errText;
     EXPECT_TRUE(std::filesystem::exists(dir / "area.tif"));
     EXPECT_NE(errText.find("Wrote " + dir / "area.tif" + " (GeoTIFF, 512 x 256 pixels, EPSG:3857)\n"),
-              std::string::npos) << errText;
+              std::string::npos)
+        << errText;
     EXPECT_NE(errText.find("Tiles: 1 combined, 0 blank substitutes, 1 missing, 0 failed, 0 undecodable\n"),
-              std::string::npos) << errText;
+              std::string::npos)
+        << errText;
     EXPECT_NE(errText.find("  left out: mn_41_40_7.png  missing\n"), std::string::npos) << errText;
     EXPECT_NE(errText.find("Report: " + dir / "area.tif_report.txt\n"), std::string::npos) << errText;
 
-    EXPECT_EQ(Run({"-f", "jpeg", "--quality", "60", "--output=" + dir / "x.jpg", dir / "area.kvpd"}),
-              kExitOk) << errText;
+    EXPECT_EQ(Run({"-f", "jpeg", "--quality", "60", "--output=" + dir / "x.jpg", dir / "area.kvpd"}), kExitOk)
+        << errText;
     EXPECT_TRUE(std::filesystem::exists(dir / "x.jpg"));
     EXPECT_TRUE(std::filesystem::exists(dir / "x.jgw"));
 }
@@ -99,7 +106,8 @@ TEST_F(CommandLineTest, TheProgramRunsWithoutADisplay)
     MakeTask(6, 40, 41, 40, 40, 7);
     int status = -1;
     testing::RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + Quoted(program) + " --format mbtiles " +
-                        Quoted(dir / "area.kvpd"), &status);
+                            Quoted(dir / "area.kvpd"),
+                        &status);
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(std::filesystem::exists(dir / "area.mbtiles"));
     testing::RunCommand(Quoted(program) + " --format nothing x.kvpd", &status);

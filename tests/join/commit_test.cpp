@@ -37,8 +37,9 @@ protected:
 TEST_F(CommitTest, EveryFileIsFlushedAndTheFolderOnce)
 {
     MakeTask(5, 100, 101, 100, 101, 9);
-    for (const auto& [format, files] : {std::pair{OutputFormat::GeoTiff, 2}, std::pair{OutputFormat::MBTiles, 2},
-                                        std::pair{OutputFormat::Png, 5}}) {
+    for (const auto& [format, files] :
+         {std::pair{OutputFormat::GeoTiff, 2}, std::pair{OutputFormat::MBTiles, 2},
+          std::pair{OutputFormat::Png, 5}}) {
         JoinOptions options;
         options.Format = format;
         ArmAtEveryProgress(0);

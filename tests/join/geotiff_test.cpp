@@ -24,17 +24,19 @@ constexpr double kR = 6378137.0;
 
 // The three colour bands of a pixel and its mask (0 or 255), as GDAL reads
 // them from a GeoTIFF whose transparency is a mask.
-std::vector<int> PixelWithMask(const std::string& tif, long column, long line, const std::string& extra = "") {
+std::vector<int> PixelWithMask(const std::string& tif, long column, long line, const std::string& extra = "")
+{
     const std::string pixel = tif + ".pixel.tif";
-    RunCommand("gdal_translate -q " + extra + " -b 1 -b 2 -b 3 -b mask -srcwin " + std::to_string(column) + " " +
-               std::to_string(line) + " 1 1 " + testing::Quoted(tif) + " " + testing::Quoted(pixel));
+    RunCommand("gdal_translate -q " + extra + " -b 1 -b 2 -b 3 -b mask -srcwin " + std::to_string(column) +
+               " " + std::to_string(line) + " 1 1 " + testing::Quoted(tif) + " " + testing::Quoted(pixel));
     std::vector<int> v = testing::PixelValues(pixel, 0, 0);
     std::remove(pixel.c_str());
     return v;
 }
 
 // Expects the pixel to be tile (x, y)'s colour, within `tolerance` per band.
-void ExpectColour(const std::vector<int>& v, int x, int y, int tolerance) {
+void ExpectColour(const std::vector<int>& v, int x, int y, int tolerance)
+{
     ASSERT_EQ(v.size(), 4u);
     const auto c = testing::TileColour(x, y);
     for (int k = 0; k < 3; ++k)
@@ -47,11 +49,11 @@ class GeoTiffTest : public testing::JoinTest {};
 TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
 {
     MakeTask(5, 500, 502, 600, 601, 10);
-    RemoveTile(501, 601);                    // missing
-    RemoveTile(502, 600);                    // failed
+    RemoveTile(501, 601); // missing
+    RemoveTile(502, 600); // failed
     AddToFailedList(502, 600);
-    TruncateTile(500, 600);                  // undecodable
-    MakeBlank(501, 600);                     // blank substitute: kept as an image
+    TruncateTile(500, 600); // undecodable
+    MakeBlank(501, 600);    // blank substitute: kept as an image
     JoinOptions options;
     ASSERT_EQ(Combine(options), JoinOutcome::Done);
     const std::string tif = dir / "area.tif";
@@ -70,9 +72,9 @@ TEST_F(GeoTiffTest, RoadTilesArePlacedToTheMillimetreWithHolesTransparent)
     // Rows of the image run north to south: tile row 601 is on top.
     ExpectColour(PixelValues(tif, 128, 128), 500, 601, 0);
     ExpectColour(PixelValues(tif, 2 * 256 + 128, 128), 502, 601, 0);
-    EXPECT_EQ(PixelValues(tif, 256 + 128, 128), (std::vector<int>{0, 0, 0, 0}));        // missing
-    EXPECT_EQ(PixelValues(tif, 2 * 256 + 128, 256 + 128), (std::vector<int>{0, 0, 0, 0}));  // failed
-    EXPECT_EQ(PixelValues(tif, 128, 256 + 128), (std::vector<int>{0, 0, 0, 0}));        // truncated
+    EXPECT_EQ(PixelValues(tif, 256 + 128, 128), (std::vector<int>{0, 0, 0, 0}));           // missing
+    EXPECT_EQ(PixelValues(tif, 2 * 256 + 128, 256 + 128), (std::vector<int>{0, 0, 0, 0})); // failed
+    EXPECT_EQ(PixelValues(tif, 128, 256 + 128), (std::vector<int>{0, 0, 0, 0}));           // truncated
     // The marker square sits in each tile's top left corner.
     EXPECT_EQ(PixelValues(tif, 2 * 256 + 5, 5), (std::vector<int>{255, 255, 255, 255}));
     EXPECT_EQ(PixelValues(tif, 2 * 256 + 20, 5)[0], testing::TileColour(502, 601)[0]);
@@ -128,8 +130,8 @@ TEST_F(GeoTiffTest, AerialTilesGetJpegBlocksAndOverviewsOfTheTiles)
 // pixels, with the hole left by a missing tile sharp at its edges.
 TEST_F(GeoTiffTest, JpegBlocksKeepHolesExact)
 {
-    MakeTask(21, 300, 301, 400, 401, 10);   // bird's eye: 512 x 360, rows of tiles straddle blocks
-    RemoveTile(300, 400);                   // bottom left
+    MakeTask(21, 300, 301, 400, 401, 10); // bird's eye: 512 x 360, rows of tiles straddle blocks
+    RemoveTile(300, 400);                 // bottom left
     JoinOptions options;
     ASSERT_EQ(Combine(options), JoinOutcome::Done);
     const std::string tif = dir / "area.tif", raw = dir / "mask.raw";
@@ -154,7 +156,7 @@ TEST_F(GeoTiffTest, TheFileIsCloudOptimized)
         "/usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py";
     if (!std::filesystem::exists(validator))
         GTEST_SKIP() << "python3-gdal is not installed";
-    MakeTask(6, 1000, 1004, 2000, 2002, 12);   // 1280 x 768: three levels
+    MakeTask(6, 1000, 1004, 2000, 2002, 12); // 1280 x 768: three levels
     RemoveTile(1002, 2001);
     for (Compression compression : {Compression::Jpeg, Compression::Deflate}) {
         JoinOptions options;
@@ -162,7 +164,8 @@ TEST_F(GeoTiffTest, TheFileIsCloudOptimized)
         ASSERT_EQ(Combine(options), JoinOutcome::Done);
         int status = -1;
         const std::string out = RunCommand("/usr/bin/python3 " + validator + " --full-check=yes " +
-                                           testing::Quoted(dir / "area.tif") + " 2>&1", &status);
+                                               testing::Quoted(dir / "area.tif") + " 2>&1",
+                                           &status);
         EXPECT_EQ(status, 0) << out;
         EXPECT_NE(out.find("is a valid cloud optimized GeoTIFF"), std::string::npos) << out;
         EXPECT_NE(ReadBytes(dir / "area.tif").find("GDAL_STRUCTURAL_METADATA_SIZE=", 8), std::string::npos);
@@ -176,7 +179,7 @@ TEST_F(GeoTiffTest, TheFileIsCloudOptimized)
 TEST_F(GeoTiffTest, EveryCompressionReadsBack)
 {
     MakeTask(5, 100, 101, 100, 101, 9);
-    RemoveTile(100, 100);   // bottom left
+    RemoveTile(100, 100); // bottom left
     const std::tuple<Compression, const char*, int> rows[] = {
         {Compression::Deflate, "COMPRESSION=DEFLATE", 0},
         {Compression::Zstd, "COMPRESSION=ZSTD", 0},
@@ -232,7 +235,7 @@ TEST_F(GeoTiffTest, ClipGivesExactlyTheTypedArea)
 // byte for byte, and the same counts, as with one thread.
 TEST_F(GeoTiffTest, TwoThreadsWriteTheSameFile)
 {
-    MakeTask(6, 1000, 1006, 2000, 2004, 12);   // 35 blocks, four levels
+    MakeTask(6, 1000, 1006, 2000, 2004, 12); // 35 blocks, four levels
     RemoveTile(1003, 2002);
     for (Compression compression : {Compression::Jpeg, Compression::Deflate}) {
         std::string bytes[2];

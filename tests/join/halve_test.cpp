@@ -72,11 +72,11 @@ TEST(HalveRgba, OddLevelsAverageOnlyThePixelsThatExist)
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < stride; ++x)
             Set(src, stride, x, y, {9, 9, 9, 255});
-    Set(src, stride, 2, 0, {255, 255, 255, 255});   // right edge: white over a hole
+    Set(src, stride, 2, 0, {255, 255, 255, 255}); // right edge: white over a hole
     Set(src, stride, 2, 1, {0, 0, 0, 0});
-    Set(src, stride, 0, 2, {0, 100, 0, 51});        // bottom edge: two semi-transparent greens
+    Set(src, stride, 0, 2, {0, 100, 0, 51}); // bottom edge: two semi-transparent greens
     Set(src, stride, 1, 2, {0, 200, 0, 153});
-    Set(src, stride, 2, 2, {10, 20, 30, 40});       // corner: alone
+    Set(src, stride, 2, 2, {10, 20, 30, 40}); // corner: alone
     auto dst = Image(stride, 4);
     HalveRgba(src, 3, 3, stride, dst, 4, 2);
     EXPECT_EQ(Get(dst, stride, 4, 2), (Pixel{9, 9, 9, 255}));

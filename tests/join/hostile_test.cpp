@@ -25,12 +25,14 @@ namespace {
 
 class HostileTest : public testing::JoinTest {
 protected:
-    std::string Refusal(JoinOptions options) {
+    std::string Refusal(JoinOptions options)
+    {
         std::string error;
         EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
         return error;
     }
-    static bool Contains(const std::string& text, const std::string& part) {
+    static bool Contains(const std::string& text, const std::string& part)
+    {
         return text.find(part) != std::string::npos;
     }
 };
@@ -99,8 +101,9 @@ TEST_F(HostileTest, TilesThatAreNoRegularFilesAreReportedAsBad)
         EXPECT_EQ(summary.Counts.Saved, 1);
         EXPECT_EQ(summary.Counts.Undecodable, 2);
         EXPECT_EQ(summary.FirstProblems,
-                  (std::vector<std::string>{task->GetTileFileName(100, 100) + "  undecodable: not a regular file",
-                                            task->GetTileFileName(101, 100) + "  undecodable: not a regular file"}));
+                  (std::vector<std::string>{
+                      task->GetTileFileName(100, 100) + "  undecodable: not a regular file",
+                      task->GetTileFileName(101, 100) + "  undecodable: not a regular file"}));
     }
 }
 
@@ -136,7 +139,8 @@ TEST_F(HostileTest, OutputsNeverReplaceDevicesPipesTilesOrEachOther)
     // A side file that is a pipe stops the run before anything is written.
     ASSERT_EQ(::mkfifo((dir / "y.prj").c_str(), 0644), 0);
     options.OutputPath = dir / "y.png";
-    EXPECT_TRUE(Contains(Refusal(options), "The projection file " + dir / "y.prj" + " is not a regular file"));
+    EXPECT_TRUE(
+        Contains(Refusal(options), "The projection file " + dir / "y.prj" + " is not a regular file"));
     EXPECT_FALSE(std::filesystem::exists(dir / "y.png"));
 }
 
@@ -193,8 +197,9 @@ TEST_F(HostileTest, NothingToCombineIsAFailure)
 
     RemoveTile(100, 100);
     RemoveTile(101, 100);
-    EXPECT_EQ(Refusal(options), "No tile of the task could be combined (2 missing, 0 failed, 0 undecodable); "
-                                "nothing was written.");
+    EXPECT_EQ(Refusal(options),
+              "No tile of the task could be combined (2 missing, 0 failed, 0 undecodable); "
+              "nothing was written.");
     EXPECT_EQ(SaveFolderNames(), before);
 }
 
@@ -202,19 +207,21 @@ TEST_F(HostileTest, NothingToCombineIsAFailure)
 TEST_F(HostileTest, TooManyMissingTilesFailWhenAsked)
 {
     MakeTask(5, 100, 103, 100, 100, 9);
-    RemoveTile(101, 100);   // 25 %
+    RemoveTile(101, 100); // 25 %
     const auto before = SaveFolderNames();
     JoinOptions options;
     options.MaxMissingPercent = 20;
-    EXPECT_EQ(Refusal(options), "1 of 4 tiles are left out (1 missing, 0 failed, 0 undecodable), more than the "
-                                "20 % allowed; nothing was written.");
+    EXPECT_EQ(Refusal(options),
+              "1 of 4 tiles are left out (1 missing, 0 failed, 0 undecodable), more than the "
+              "20 % allowed; nothing was written.");
     EXPECT_EQ(SaveFolderNames(), before);
     options.MaxMissingPercent = 25;
     EXPECT_EQ(Combine(options), JoinOutcome::Done);
 
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    EXPECT_EQ(RunCommandLine({"--max-missing", "10%", "-o", dir / "x.tif", dir / "area.kvpd"}, out, err), kExitFailed);
+    EXPECT_EQ(RunCommandLine({"--max-missing", "10%", "-o", dir / "x.tif", dir / "area.kvpd"}, out, err),
+              kExitFailed);
     EXPECT_EQ(RunCommandLine({"--max-missing=101", dir / "area.kvpd"}, out, err), kExitUsage);
     EXPECT_EQ(RunCommandLine({"--max-missing", "1.2.3", dir / "area.kvpd"}, out, err), kExitUsage);
     std::fclose(out);
@@ -227,7 +234,7 @@ TEST_F(HostileTest, ALongOutputNameWorks)
 {
     MakeTask(5, 100, 101, 100, 101, 9);
     JoinOptions options;
-    const std::string name = std::string(222, 'a') + "\xc3\xa9" + ".tif";   // ends in "é.tif"
+    const std::string name = std::string(222, 'a') + "\xc3\xa9" + ".tif"; // ends in "é.tif"
     ASSERT_EQ(name.size(), 228u);
     options.OutputPath = dir / name;
     ASSERT_EQ(Combine(options), JoinOutcome::Done);
@@ -250,7 +257,8 @@ struct Watched {
     std::string Text;
 };
 
-ssize_t WatchedWrite(void* cookie, const char* data, size_t size) {
+ssize_t WatchedWrite(void* cookie, const char* data, size_t size)
+{
     auto* w = static_cast<Watched*>(cookie);
     w->Text.append(data, size);
     w->OnWrite(std::string(data, size));
@@ -286,7 +294,8 @@ TEST_F(HostileTest, AnInterruptAfterTheLastTileStillCancels)
 // Runs platejoin with its standard output and error on a pipe that nobody
 // reads (its reader has gone, as after "| head -1"); SIGPIPE as the shell
 // leaves it: the default, which ends a program.
-int RunWithClosedStderr(const std::vector<std::string>& args) {
+int RunWithClosedStderr(const std::vector<std::string>& args)
+{
     int fds[2];
     if (::pipe(fds) != 0)
         return -1;

@@ -29,7 +29,7 @@ TEST_F(ImageTest, PngWithWorldFileIsPlacedByGdal)
 
     EXPECT_EQ(PixelValues(png, 300, 100), (std::vector<int>{TileColour(201, 301)[0], TileColour(201, 301)[1],
                                                             TileColour(201, 301)[2], 255}));
-    EXPECT_EQ(PixelValues(png, 100, 300), (std::vector<int>{0, 0, 0, 0}));   // missing: transparent
+    EXPECT_EQ(PixelValues(png, 100, 300), (std::vector<int>{0, 0, 0, 0})); // missing: transparent
     const std::string world = testing::ReadBytes(dir / "area.pgw");
     EXPECT_EQ(std::count(world.begin(), world.end(), '\n'), 6);
 }
@@ -61,9 +61,10 @@ TEST_F(ImageTest, AreasBeyondTheFormatsLimitAreRefusedBeforeAnythingIsWritten)
     options.Format = OutputFormat::Jpeg;
     std::string error;
     EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
-    EXPECT_EQ(error, "The combined map would be 76800 x 256 pixels, more than a JPEG image can hold "
-                     "(65500 pixels a side). Choose GeoTIFF (--format gtiff) or MBTiles (--format "
-                     "mbtiles) instead.");
+    EXPECT_EQ(error,
+              "The combined map would be 76800 x 256 pixels, more than a JPEG image can hold "
+              "(65500 pixels a side). Choose GeoTIFF (--format gtiff) or MBTiles (--format "
+              "mbtiles) instead.");
     options.Format = OutputFormat::Png;
     EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
     EXPECT_NE(error.find("more than a PNG image can hold (65535 pixels a side)"), std::string::npos);

@@ -14,7 +14,8 @@ namespace {
 
 class MbtilesTest : public testing::JoinTest {
 protected:
-    std::string Sql(const std::string& query) {
+    std::string Sql(const std::string& query)
+    {
         return testing::RunCommand("sqlite3 -separator '|' " + Quoted(dir / "area.mbtiles") + " " +
                                    Quoted(query));
     }
@@ -86,7 +87,7 @@ TEST_F(MbtilesTest, StoresTheTilesAsTheyAreWithTheirRowsAndMetadata)
 TEST_F(MbtilesTest, LowerZoomsAreTrueDownsamples)
 {
     MakeTask(5, 100, 103, 100, 103, 9);
-    RemoveTile(103, 103);   // top right
+    RemoveTile(103, 103); // top right
     JoinOptions options;
     options.Format = OutputFormat::MBTiles;
     options.MinZoom = 7;
@@ -97,14 +98,16 @@ TEST_F(MbtilesTest, LowerZoomsAreTrueDownsamples)
     EXPECT_EQ(Sql("SELECT value FROM metadata WHERE name='minzoom'"), "7\n");
 
     auto tileAt = [&](int zoom, int x, int y) {
-        const std::string hex = Sql("SELECT hex(tile_data) FROM tiles WHERE zoom_level=" + std::to_string(zoom) +
-                                    " AND tile_column=" + std::to_string(x) + " AND tile_row=" + std::to_string(y));
+        const std::string hex =
+            Sql("SELECT hex(tile_data) FROM tiles WHERE zoom_level=" + std::to_string(zoom) +
+                " AND tile_column=" + std::to_string(x) + " AND tile_row=" + std::to_string(y));
         std::string bytes;
         for (std::size_t i = 0; i + 1 < hex.size() && hex[i] != '\n'; i += 2)
             bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
         std::vector<std::uint8_t> rgba;
         std::string reason;
-        EXPECT_TRUE(DecodeTile(bytes, 256, 256, rgba, reason)) << zoom << "/" << x << "/" << y << " " << reason;
+        EXPECT_TRUE(DecodeTile(bytes, 256, 256, rgba, reason))
+            << zoom << "/" << x << "/" << y << " " << reason;
         return rgba;
     };
     auto fileAt = [&](int x, int y) {

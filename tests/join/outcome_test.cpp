@@ -15,8 +15,7 @@ using testing::ReadBytes;
 
 namespace {
 
-class OutcomeTest : public JoinTest,
-                    public ::testing::WithParamInterface<OutputFormat> {};
+class OutcomeTest : public JoinTest, public ::testing::WithParamInterface<OutputFormat> {};
 
 TEST_P(OutcomeTest, CancelLeavesNoOutputAndKeepsAnEarlierOne)
 {
@@ -38,8 +37,8 @@ TEST_P(OutcomeTest, CancelLeavesNoOutputAndKeepsAnEarlierOne)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, OutcomeTest,
-                         ::testing::Values(OutputFormat::GeoTiff, OutputFormat::MBTiles,
-                                           OutputFormat::Png, OutputFormat::Jpeg));
+                         ::testing::Values(OutputFormat::GeoTiff, OutputFormat::MBTiles, OutputFormat::Png,
+                                           OutputFormat::Jpeg));
 
 // The output is made under a temporary name, but ends with the permissions
 // of any new file (the temporary name starts private to its owner).
@@ -74,14 +73,14 @@ TEST_F(FailureTest, AFolderThatIsMissingOrRefusesFilesIsOneSentence)
     const std::string project = ReadBytes(dir / "area.kvpd");
     options.OutputPath = dir / "./area.kvpd";
     EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
-    EXPECT_EQ(error, "The output would replace the task's own file " + dir / "area.kvpd" +
-                         "; choose another name.");
+    EXPECT_EQ(error,
+              "The output would replace the task's own file " + dir / "area.kvpd" + "; choose another name.");
     EXPECT_EQ(ReadBytes(dir / "area.kvpd"), project);
 
-    if (::geteuid() != 0) {   // root writes anywhere
+    if (::geteuid() != 0) { // root writes anywhere
         std::filesystem::create_directory(dir / "locked");
-        std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read |
-                                                         std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(dir / "locked",
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         options.OutputPath = dir / "locked/map.tif";
         EXPECT_EQ(Combine(options, &error), JoinOutcome::Failed);
         EXPECT_EQ(error.rfind("Cannot create file " + dir / "locked/.map.tif.partial-", 0), 0u) << error;
@@ -138,8 +137,7 @@ TEST(DecodeTile, RefusesWhatIsNoUsableTile)
         {jpg.substr(0, jpg.size() / 2), "damaged JPEG"},
         {jpg.substr(0, 3), "damaged JPEG"},
         {EncodeTile(rgba, 128, 128, TileFormat::Png), "PNG of 128 x 128 pixels, not 256 x 256"},
-        {EncodeTile(rgba, 256, 256, TileFormat::Jpeg).replace(400, 600, 600, '\xff'),
-         "damaged JPEG"},
+        {EncodeTile(rgba, 256, 256, TileFormat::Jpeg).replace(400, 600, 600, '\xff'), "damaged JPEG"},
     };
     for (const auto& [bytes, expected] : bad) {
         reason.clear();
@@ -147,8 +145,8 @@ TEST(DecodeTile, RefusesWhatIsNoUsableTile)
         EXPECT_EQ(reason.rfind(expected, 0), 0u) << reason;
     }
     // Cut short or foreign: caught without decoding, as MBTiles needs.
-    for (const std::string& bytes : {png.substr(0, png.size() - 1), jpg.substr(0, jpg.size() - 2),
-                                     std::string("<html>"), std::string()})
+    for (const std::string& bytes :
+         {png.substr(0, png.size() - 1), jpg.substr(0, jpg.size() - 2), std::string("<html>"), std::string()})
         EXPECT_FALSE(LooksComplete(bytes)) << bytes.size();
     // A bird's eye tile must be 256 x 180.
     EXPECT_FALSE(DecodeTile(jpg, 256, 180, out, reason));

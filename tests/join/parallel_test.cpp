@@ -21,7 +21,8 @@ namespace {
 
 // A tile of random pixels, which no codec can shrink much: the blocks that
 // hold it take the codecs' paths for data that does not compress.
-std::string NoiseTile(int width, int height, TileFormat format, unsigned seed) {
+std::string NoiseTile(int width, int height, TileFormat format, unsigned seed)
+{
     std::mt19937 random(seed);
     std::vector<std::uint8_t> rgba(static_cast<std::size_t>(width) * height * 4);
     for (std::size_t i = 0; i < rgba.size(); ++i)
@@ -32,7 +33,8 @@ std::string NoiseTile(int width, int height, TileFormat format, unsigned seed) {
 class ParallelTest : public testing::JoinTest {
 protected:
     // The output of each thread count, for the compression in `options`.
-    std::vector<std::string> FilesFor(JoinOptions options, std::initializer_list<int> threads) {
+    std::vector<std::string> FilesFor(JoinOptions options, std::initializer_list<int> threads)
+    {
         std::vector<std::string> files;
         for (int n : threads) {
             options.Threads = n;
@@ -53,7 +55,7 @@ TEST_F(ParallelTest, WorkersWriteTheFileOneThreadWritesForEveryCompression)
     ReplaceTile(1007, 2004, NoiseTile(256, 256, TileFormat::Png, 2));
     RemoveTile(1004, 2003);
     const std::tuple<Compression, bool> rows[] = {
-        {Compression::Deflate, false}, {Compression::Deflate, true},   // classic and BigTIFF
+        {Compression::Deflate, false}, {Compression::Deflate, true}, // classic and BigTIFF
         {Compression::Zstd, false},    {Compression::Webp, false},
         {Compression::Jpeg, false},    {Compression::Jpeg, true},
     };
@@ -93,7 +95,8 @@ TEST_F(ParallelTest, BirdsEyeAndClippedImagesAreTheSameFromWorkers)
 }
 
 // Tags of the codecs the combiner uses, on a tiled 8-bit image.
-void SetCodecTags(TIFF* tif, int codec, std::uint32_t width, std::uint32_t height) {
+void SetCodecTags(TIFF* tif, int codec, std::uint32_t width, std::uint32_t height)
+{
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, 256);
@@ -130,21 +133,24 @@ TEST(TiffBlockEncoder, GivesTheBytesLibtiffWritesIntoTheFile)
         std::mt19937 random(static_cast<unsigned>(codec));
         for (int b = 0; b < 9; ++b) {
             std::vector<std::uint8_t> pixels(256 * 256 * channels);
-            for (std::size_t i = 0; i < pixels.size(); ++i)   // flat, gradient, noise in turn
-                pixels[i] = b % 3 == 0 ? 90 : b % 3 == 1 ? static_cast<std::uint8_t>(i / 700)
-                                                         : static_cast<std::uint8_t>(random());
+            for (std::size_t i = 0; i < pixels.size(); ++i) // flat, gradient, noise in turn
+                pixels[i] = b % 3 == 0   ? 90
+                            : b % 3 == 1 ? static_cast<std::uint8_t>(i / 700)
+                                         : static_cast<std::uint8_t>(random());
             blocks.push_back(pixels);
         }
         const std::string path = dir / "file.tif";
         TIFF* file = TIFFOpen(path.c_str(), "w");
         ASSERT_TRUE(file);
-        SetCodecTags(file, codec, 700, 700);   // 3 x 3 blocks, cut at the right and bottom
+        SetCodecTags(file, codec, 700, 700); // 3 x 3 blocks, cut at the right and bottom
         for (std::uint32_t i = 0; i < 9; ++i)
-            ASSERT_GE(TIFFWriteEncodedTile(file, i, blocks[i].data(), static_cast<tmsize_t>(blocks[i].size())), 0);
+            ASSERT_GE(
+                TIFFWriteEncodedTile(file, i, blocks[i].data(), static_cast<tmsize_t>(blocks[i].size())), 0);
         TIFFClose(file);
 
         TiffBlockEncoder encoder(
-            [codec](int, TIFF* tif, std::uint32_t w, std::uint32_t h) { SetCodecTags(tif, codec, w, h); }, false, 2);
+            [codec](int, TIFF* tif, std::uint32_t w, std::uint32_t h) { SetCodecTags(tif, codec, w, h); },
+            false, 2);
         TIFF* written = TIFFOpen(path.c_str(), "r");
         ASSERT_TRUE(written);
         for (std::uint32_t i = 0; i < 9; ++i) {
@@ -168,7 +174,8 @@ struct CountingFile {
     JoinControl* Control = nullptr;
 
     static tmsize_t Read(thandle_t, void*, tmsize_t) { return 0; }
-    static tmsize_t Write(thandle_t h, void* data, tmsize_t n) {
+    static tmsize_t Write(thandle_t h, void* data, tmsize_t n)
+    {
         auto& f = *static_cast<CountingFile*>(h);
         if (f.Bytes.size() < f.Position + n)
             f.Bytes.resize(f.Position + n);
@@ -178,9 +185,12 @@ struct CountingFile {
             f.Control->Cancel = true;
         return n;
     }
-    static toff_t Seek(thandle_t h, toff_t offset, int whence) {
+    static toff_t Seek(thandle_t h, toff_t offset, int whence)
+    {
         auto& f = *static_cast<CountingFile*>(h);
-        f.Position = whence == SEEK_SET ? offset : whence == SEEK_CUR ? f.Position + offset : f.Bytes.size() + offset;
+        f.Position = whence == SEEK_SET   ? offset
+                     : whence == SEEK_CUR ? f.Position + offset
+                                          : f.Bytes.size() + offset;
         return f.Position;
     }
     static int Close(thandle_t) { return 0; }
@@ -189,7 +199,8 @@ struct CountingFile {
     static void Unmap(thandle_t, void*, toff_t) {}
 };
 
-void SetGreyTiles(TIFF* tif) {
+void SetGreyTiles(TIFF* tif)
+{
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1024);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 1024);
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, 256);
@@ -220,8 +231,9 @@ TEST_F(ParallelTest, ACancelStopsTheCopyOfALevelBetweenBlocks)
         JoinControl copyControl;
         CountingFile file;
         file.Control = &copyControl;
-        TIFF* out = TIFFClientOpen("out", "w", &file, CountingFile::Read, CountingFile::Write, CountingFile::Seek,
-                                   CountingFile::Close, CountingFile::Size, CountingFile::Map, CountingFile::Unmap);
+        TIFF* out =
+            TIFFClientOpen("out", "w", &file, CountingFile::Read, CountingFile::Write, CountingFile::Seek,
+                           CountingFile::Close, CountingFile::Size, CountingFile::Map, CountingFile::Unmap);
         ASSERT_TRUE(out);
         SetGreyTiles(out);
         file.Armed = cancel;

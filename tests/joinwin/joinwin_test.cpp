@@ -4,13 +4,13 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -27,7 +27,8 @@ class JoinWindowTest : public testing::JoinTest {
 protected:
     // Runs the event loop until the window reports the end of its run (a
     // minute at most, so that a hang fails instead of blocking the suite).
-    join::JoinOutcome WaitForEnd(TfrmJoin& window) {
+    join::JoinOutcome WaitForEnd(TfrmJoin& window)
+    {
         join::JoinOutcome outcome = join::JoinOutcome::Failed;
         QEventLoop loop;
         QObject::connect(&window, &TfrmJoin::RunEnded, &loop, [&](join::JoinOutcome o) {
@@ -52,11 +53,12 @@ TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
     dialogs.openAnswers.push_back(dir / "area.kvpd");
     window.btnProject->click();
     EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.tif");
-    EXPECT_EQ(window.lblTask->text().toStdString(), "Road (normal map), zoom 7: 3 x 2 tiles, 768 x 512 pixels");
-    EXPECT_FALSE(window.spinQuality->isEnabled());   // road tiles: DEFLATE blocks
-    window.comboCompress->setCurrentIndex(2);        // JPEG blocks
+    EXPECT_EQ(window.lblTask->text().toStdString(),
+              "Road (normal map), zoom 7: 3 x 2 tiles, 768 x 512 pixels");
+    EXPECT_FALSE(window.spinQuality->isEnabled()); // road tiles: DEFLATE blocks
+    window.comboCompress->setCurrentIndex(2);      // JPEG blocks
     EXPECT_TRUE(window.spinQuality->isEnabled());
-    window.comboFormat->setCurrentIndex(2);   // PNG
+    window.comboFormat->setCurrentIndex(2); // PNG
     EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.png");
     EXPECT_FALSE(window.comboCompress->isEnabled());
     window.btnCombine->click();
@@ -67,8 +69,9 @@ TEST_F(JoinWindowTest, CombinesTheChosenProjectAndShowsTheOutcome)
     EXPECT_TRUE(std::filesystem::exists(dir / "area.pgw"));
     EXPECT_EQ(window.progressBar->value(), 100);
     EXPECT_EQ(window.lblStatus->text().toStdString(),
-              "Wrote " + dir / "area.png" + " (768 x 512 pixels). 5 tiles combined, 0 blank substitutes, "
-              "1 left out (1 missing, 0 failed, 0 undecodable): see area.png_report.txt.");
+              "Wrote " + dir / "area.png" +
+                  " (768 x 512 pixels). 5 tiles combined, 0 blank substitutes, "
+                  "1 left out (1 missing, 0 failed, 0 undecodable): see area.png_report.txt.");
     EXPECT_TRUE(window.btnCombine->isEnabled());
     EXPECT_EQ(window.btnCancel->text(), "Close");
     EXPECT_TRUE(dialogs.messages.empty());
@@ -90,7 +93,7 @@ TEST_F(JoinWindowTest, CancelAndCloseMidRunLeaveNothing)
         EXPECT_EQ(SaveFolderNames(), before);
 
         window.btnCombine->click();
-        window.close();   // cancels and waits for the run
+        window.close(); // cancels and waits for the run
         EXPECT_FALSE(window.Running());
     }
     EXPECT_EQ(SaveFolderNames(), before);
@@ -106,7 +109,8 @@ TEST_F(JoinWindowTest, ATypedProjectPathOpensAndTheWindowLooksLikeKartivo)
     window.editProject->setText(QString::fromStdString(dir / "area.kvpd"));
     emit window.editProject->editingFinished();
     EXPECT_TRUE(window.btnCombine->isEnabled());
-    EXPECT_EQ(window.lblTask->text().toStdString(), "Road (normal map), zoom 7: 4 x 1 tiles, 1,024 x 256 pixels");
+    EXPECT_EQ(window.lblTask->text().toStdString(),
+              "Road (normal map), zoom 7: 4 x 1 tiles, 1,024 x 256 pixels");
     EXPECT_EQ(window.editOutput->text().toStdString(), dir / "area.tif");
     // A path that does not open says so and stays in the field to be mended.
     window.editProject->setText(QString::fromStdString(dir / "nothing.kvpd"));
@@ -140,7 +144,7 @@ TEST_F(JoinWindowTest, TheOutputChosenGetsTheFormatsExtension)
     EXPECT_EQ(dialogs.saveRequests[0].filterPattern, "*.tif");
     EXPECT_EQ(dialogs.saveRequests[0].initialPath, dir / "area.tif");
     EXPECT_EQ(window.editOutput->text().toStdString(), dir / "big.tif");
-    window.btnOutput->click();   // cancelled: the output stays
+    window.btnOutput->click(); // cancelled: the output stays
     EXPECT_EQ(window.editOutput->text().toStdString(), dir / "big.tif");
 }
 
@@ -158,7 +162,8 @@ TEST(JoinProgram, NoDisplayIsOneLineAndExitOne)
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_EQ(process.readAllStandardError().toStdString(),
-              "platejoin: There is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n");
+              "platejoin: There is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is "
+              "set).\n");
 }
 
 TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)
@@ -168,9 +173,9 @@ TEST_F(JoinWindowTest, RefusalsAreMessageBoxes)
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0], "The project file " + dir / "absent.kvpd" + " does not exist.");
 
-    MakeTask(6, 100, 399, 50, 50, 10, false);   // 76,800 pixels wide
+    MakeTask(6, 100, 399, 50, 50, 10, false); // 76,800 pixels wide
     ASSERT_TRUE(window.OpenProject(dir / "area.kvpd"));
-    window.comboFormat->setCurrentIndex(3);      // JPEG
+    window.comboFormat->setCurrentIndex(3); // JPEG
     window.btnCombine->click();
     EXPECT_FALSE(window.Running());
     ASSERT_EQ(dialogs.messages.size(), 2u);

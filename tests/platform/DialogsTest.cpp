@@ -6,7 +6,8 @@ namespace kartivo::platform {
 
 namespace {
 
-TEST(Dialogs, RecorderAnswersInOrderThenCancels) {
+TEST(Dialogs, RecorderAnswersInOrderThenCancels)
+{
     RecordingDialogs rec;
     rec.browseAnswers = {std::string("/data/maps"), std::nullopt};
     rec.openAnswers = {std::string("/data/a.kvpd")};
@@ -22,7 +23,8 @@ TEST(Dialogs, RecorderAnswersInOrderThenCancels) {
 
 // The three programs open projects through one dialog: same filter, their
 // own caption and folder.
-TEST(Dialogs, ChooseProjectAsksForAKartivoProject) {
+TEST(Dialogs, ChooseProjectAsksForAKartivoProject)
+{
     RecordingDialogs rec;
     SetDialogs(&rec);
     rec.openAnswers = {std::string("/data/a.kvpd")};
@@ -38,7 +40,8 @@ TEST(Dialogs, ChooseProjectAsksForAKartivoProject) {
 
 // A name typed without the extension gets it; one that has it, in any case,
 // is kept; cancel and an empty answer choose nothing.
-TEST(Dialogs, ChooseSaveFileCompletesTheExtension) {
+TEST(Dialogs, ChooseSaveFileCompletesTheExtension)
+{
     RecordingDialogs rec;
     SetDialogs(&rec);
     rec.saveAnswers = {std::string("/out/map"), std::string("/out/MAP.PNG"), std::string("/out/a.png.txt"),

@@ -3,8 +3,8 @@
 // operations leaves the old file whole and no temporary file; an append
 // that fails leaves no part of its lines; stale temporary files of killed
 // runs are removed, and only those.
-#include "platform/Errors.h"
 #include "platform/FileOps.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/TextFile.h"
 #include "tests/support/FaultRun.h"
@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,7 +40,7 @@ TEST(FileOps, ArmedFaultStrikesTheNthOperationOnceOrFromThenOn)
     errno = 0;
     EXPECT_EQ(fileops::Write(fd, "x", 1), -1);
     EXPECT_EQ(errno, ENOSPC);
-    EXPECT_EQ(fileops::Write(fd, "y", 1), 1);   // once only
+    EXPECT_EQ(fileops::Write(fd, "y", 1), 1); // once only
     EXPECT_EQ(fileops::Fsync(fd), 0);
     EXPECT_EQ(fileops::FsyncCount(), 1);
     EXPECT_EQ(fileops::OperationCount(), 4);
@@ -60,7 +60,7 @@ TEST(FileOps, ExitFaultEndsTheProcessAtThatOperation)
     TempFolder dir;
     const int status = RunInChild([&] {
         fileops::ArmFault(2, fileops::FaultKind::Exit);
-        AppendLines(dir / "log.txt", {"one"});   // open, then the write ends it
+        AppendLines(dir / "log.txt", {"one"}); // open, then the write ends it
     });
     EXPECT_EQ(status, fileops::kFaultExitStatus);
     EXPECT_EQ(ReadBytes(dir / "log.txt"), "");
@@ -78,7 +78,7 @@ TEST(FileOps, ReplacingWriteLeavesOldOrNewFileAtEveryOperation)
     fileops::StartCounting();
     WriteFileAtomic(path, oldBytes.data(), oldBytes.size());
     const long long ops = fileops::OperationCount();
-    EXPECT_EQ(fileops::FsyncCount(), 2);   // the file, then its folder
+    EXPECT_EQ(fileops::FsyncCount(), 2); // the file, then its folder
     ASSERT_GE(ops, 4);
     for (long long n = 1; n <= ops; ++n) {
         WriteBytes(path, oldBytes);
@@ -118,13 +118,12 @@ TEST(FileOps, ReplacingWritesSyncTheNewFileAndReportEveryFailureBeforeTheRename)
     TempFolder dir;
     const std::string path = dir / "positions.txt";
     const std::string oldBytes = "old\r\n", newBytes = "new\r\n";
-    const std::function<void()> writers[] = {
-        [&] { WriteFileAtomic(path, newBytes.data(), newBytes.size()); },
-        [&] {
-            TextFileWriter writer(path);
-            writer.WriteLine("new");
-            writer.Close();
-        }};
+    const std::function<void()> writers[] = {[&] { WriteFileAtomic(path, newBytes.data(), newBytes.size()); },
+                                             [&] {
+                                                 TextFileWriter writer(path);
+                                                 writer.WriteLine("new");
+                                                 writer.Close();
+                                             }};
     FaultScope scope;
     for (int w = 0; w < 2; ++w) {
         WriteBytes(path, oldBytes);
@@ -132,7 +131,7 @@ TEST(FileOps, ReplacingWritesSyncTheNewFileAndReportEveryFailureBeforeTheRename)
         writers[w]();
         const long long ops = fileops::OperationCount();
         EXPECT_EQ(fileops::FsyncCount(), 2) << "writer " << w;
-        ASSERT_GE(ops, 5) << "writer " << w;   // open, write, fsync, rename, folder fsync
+        ASSERT_GE(ops, 5) << "writer " << w; // open, write, fsync, rename, folder fsync
         for (long long n = 1; n <= ops; ++n) {
             WriteBytes(path, oldBytes);
             fileops::ArmFault(n, fileops::FaultKind::FailOnce, EIO);
@@ -146,7 +145,8 @@ TEST(FileOps, ReplacingWritesSyncTheNewFileAndReportEveryFailureBeforeTheRename)
             fileops::Disarm();
             const bool folderFlush = n == ops;
             EXPECT_EQ(reported, !folderFlush) << "writer " << w << ", operation " << n;
-            EXPECT_EQ(ReadBytes(path), folderFlush ? newBytes : oldBytes) << "writer " << w << ", operation " << n;
+            EXPECT_EQ(ReadBytes(path), folderFlush ? newBytes : oldBytes)
+                << "writer " << w << ", operation " << n;
             EXPECT_TRUE(TempFilesIn(dir.Path()).empty()) << "writer " << w << ", operation " << n;
         }
     }
@@ -158,7 +158,7 @@ TEST(FileOps, FailedAppendLeavesTheFileAsItWas)
     const std::string path = dir / "log.txt";
     WriteBytes(path, "header\r\n");
     FaultScope scope;
-    for (long long n = 2; n <= 3; ++n) {   // the write, then the fsync
+    for (long long n = 2; n <= 3; ++n) { // the write, then the fsync
         fileops::ArmFault(n, fileops::FaultKind::FailOnce, ENOSPC);
         EXPECT_THROW(AppendLines(path, {"line one", "line two"}), EFCreateError);
         EXPECT_EQ(ReadBytes(path), "header\r\n") << "operation " << n;
@@ -172,7 +172,7 @@ TEST(TextFileAppend, LineCutShortIsEndedBeforeNewLines)
 {
     TempFolder dir;
     const std::string path = dir / "log.txt";
-    WriteBytes(path, "header\r\nT1:seq=4,a.p");   // a run killed mid-line
+    WriteBytes(path, "header\r\nT1:seq=4,a.p"); // a run killed mid-line
     EXPECT_FALSE(EndsWithLineEnd(path));
     AppendLines(path, {"Log continue..."});
     EXPECT_EQ(ReadBytes(path), "header\r\nT1:seq=4,a.p\r\nLog continue...\r\n");
@@ -220,8 +220,11 @@ TEST(StaleTempFiles, OnlyThePatternOfDeadProcessesIsRemoved)
     // A process id that cannot be running (above the kernel's limit).
     const std::string dead = ".kartivo.99999999.3.tmp";
     const std::string mine = ".kartivo." + std::to_string(::getpid()) + ".1.tmp";
-    const std::vector<std::string> kept = {mine, ".kartivo.x.1.tmp", ".kartivo.12.tmp",
-                                           "kartivo.99999999.1.tmp", ".kartivo.99999999.1.tmp.png",
+    const std::vector<std::string> kept = {mine,
+                                           ".kartivo.x.1.tmp",
+                                           ".kartivo.12.tmp",
+                                           "kartivo.99999999.1.tmp",
+                                           ".kartivo.99999999.1.tmp.png",
                                            "tile.png"};
     WriteBytes(dir / dead, "x");
     for (const auto& name : kept)
@@ -232,7 +235,7 @@ TEST(StaleTempFiles, OnlyThePatternOfDeadProcessesIsRemoved)
     EXPECT_FALSE(std::filesystem::exists(dir / dead));
     for (const auto& name : kept)
         EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
-    EXPECT_TRUE(std::filesystem::exists(dir / "sub/.kartivo.99999999.4.tmp"));   // not its folder
+    EXPECT_TRUE(std::filesystem::exists(dir / "sub/.kartivo.99999999.4.tmp")); // not its folder
 }
 
 } // namespace

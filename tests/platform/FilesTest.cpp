@@ -1,5 +1,5 @@
-#include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Errors.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempFolder.h"
@@ -18,7 +18,8 @@ using testing::WriteBytes;
 
 namespace {
 
-int EntriesIn(const std::string& folder) {
+int EntriesIn(const std::string& folder)
+{
     int entries = 0;
     for (const auto& e : std::filesystem::directory_iterator(folder)) {
         (void)e;
@@ -27,7 +28,8 @@ int EntriesIn(const std::string& folder) {
     return entries;
 }
 
-TEST(Files, NameParts) {
+TEST(Files, NameParts)
+{
     EXPECT_EQ(ExtractFileExt("a.b.kvpd"), ".kvpd");
     EXPECT_EQ(ExtractFileExt("/x/newtask.kvpd"), ".kvpd");
     EXPECT_EQ(ExtractFileExt("/x.y/name"), "");
@@ -39,7 +41,8 @@ TEST(Files, NameParts) {
     EXPECT_EQ(IncludeTrailingPathDelimiter("/a/"), "/a/");
 }
 
-TEST(Files, ExistenceTellsFilesFromFolders) {
+TEST(Files, ExistenceTellsFilesFromFolders)
+{
     TempFolder dir;
     WriteBytes(dir / "f", "x");
     EXPECT_TRUE(FileExists(dir / "f"));
@@ -49,16 +52,18 @@ TEST(Files, ExistenceTellsFilesFromFolders) {
     EXPECT_FALSE(FileExists(dir / "none"));
 }
 
-TEST(Files, CreateDirMakesOneLevel) {
+TEST(Files, CreateDirMakesOneLevel)
+{
     TempFolder dir;
     EXPECT_TRUE(CreateDir(dir / "one"));
     EXPECT_TRUE(DirectoryExists(dir / "one"));
-    EXPECT_FALSE(CreateDir(dir / "one"));           // exists already
-    EXPECT_FALSE(CreateDir(dir / "two/three"));     // parent missing
+    EXPECT_FALSE(CreateDir(dir / "one"));       // exists already
+    EXPECT_FALSE(CreateDir(dir / "two/three")); // parent missing
     EXPECT_FALSE(DirectoryExists(dir / "two"));
 }
 
-TEST(Files, WriteFileAtomicReplacesAndLeavesNoTemporary) {
+TEST(Files, WriteFileAtomicReplacesAndLeavesNoTemporary)
+{
     TempFolder dir;
     WriteBytes(dir / "tile.png", "old");
     const std::string bytes("\x89PNG\0data", 9);
@@ -67,7 +72,8 @@ TEST(Files, WriteFileAtomicReplacesAndLeavesNoTemporary) {
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
-TEST(Files, WriteFileAtomicIntoMissingFolderRaisesCannotCreate) {
+TEST(Files, WriteFileAtomicIntoMissingFolderRaisesCannotCreate)
+{
     TempFolder dir;
     std::string path = dir / "missing/tile.png";
     try {
@@ -78,7 +84,8 @@ TEST(Files, WriteFileAtomicIntoMissingFolderRaisesCannotCreate) {
     }
 }
 
-struct stat StatOf(const std::string& path) {
+struct stat StatOf(const std::string& path)
+{
     struct stat st {};
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st;
@@ -89,13 +96,15 @@ class ScopedUmask {
 public:
     explicit ScopedUmask(mode_t mask) : saved_(::umask(mask)) {}
     ~ScopedUmask() { ::umask(saved_); }
+
 private:
     mode_t saved_;
 };
 
 // A replaced file keeps what the old one had: its permission bits, its owner
 // and group (root may set any), and a new file gets the mode asked for.
-TEST(Files, ReplacingKeepsPermissionsOwnerAndGroup) {
+TEST(Files, ReplacingKeepsPermissionsOwnerAndGroup)
+{
     ScopedUmask mask(022);
     TempFolder dir;
     const std::string path = dir / "config.ini";
@@ -126,7 +135,8 @@ TEST(Files, ReplacingKeepsPermissionsOwnerAndGroup) {
 
 // A file that nobody may write is refused, also when the process is root
 // (CI), and stays as it was.
-TEST(Files, ReadOnlyTargetIsRefused) {
+TEST(Files, ReadOnlyTargetIsRefused)
+{
     TempFolder dir;
     const std::string path = dir / "tile.png";
     WriteBytes(path, "kept");
@@ -137,17 +147,18 @@ TEST(Files, ReadOnlyTargetIsRefused) {
     } catch (const EFCreateError& e) {
         EXPECT_STREQ(e.what(), ("Cannot create file " + path).c_str());
     }
-    EXPECT_THROW(TryWriteFileAtomic(path, "new", 3), EFCreateError);   // no way in place either
+    EXPECT_THROW(TryWriteFileAtomic(path, "new", 3), EFCreateError); // no way in place either
     EXPECT_EQ(ReadBytes(path), "kept");
     EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 // Through a symbolic link the file it names is replaced; the link stays.
-TEST(Files, LinksAreFollowed) {
+TEST(Files, LinksAreFollowed)
+{
     TempFolder dir;
     std::filesystem::create_directory(dir / "real");
     WriteBytes(dir / "real/config.ini", "old");
-    ASSERT_EQ(::symlink("real/config.ini", (dir / "link.ini").c_str()), 0);   // relative
+    ASSERT_EQ(::symlink("real/config.ini", (dir / "link.ini").c_str()), 0); // relative
     ASSERT_EQ(::symlink((dir / "link.ini").c_str(), (dir / "chain.ini").c_str()), 0);
     WriteFileAtomic(dir / "chain.ini", "new", 3);
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "chain.ini").st_mode));
@@ -164,7 +175,8 @@ TEST(Files, LinksAreFollowed) {
 
 // Only a folder that refuses new files lets the caller write in place; a
 // full disk or any other failure is an error, and the old file stays whole.
-TEST(Files, FailuresOtherThanARefusingFolderAreErrors) {
+TEST(Files, FailuresOtherThanARefusingFolderAreErrors)
+{
     TempFolder dir;
     const std::string path = dir / "job.kvpd";
     WriteBytes(path, "old contents");
@@ -183,7 +195,8 @@ TEST(Files, FailuresOtherThanARefusingFolderAreErrors) {
     EXPECT_EQ(ReadBytes(longName), "new");
 }
 
-TEST(Files, CopyNeverReplaces) {
+TEST(Files, CopyNeverReplaces)
+{
     TempFolder dir;
     WriteBytes(dir / "from", "new bytes");
     WriteBytes(dir / "to", "kept");
@@ -195,7 +208,8 @@ TEST(Files, CopyNeverReplaces) {
     EXPECT_FALSE(FileExists(dir / "other"));
 }
 
-TEST(Files, ProgramFolderIsTheExecutablesFolder) {
+TEST(Files, ProgramFolderIsTheExecutablesFolder)
+{
     std::string folder = ProgramFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.back(), PathDelim);

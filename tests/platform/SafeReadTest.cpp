@@ -1,6 +1,6 @@
+#include "platform/SafeRead.h"
 #include "platform/Errors.h"
 #include "platform/IniFile.h"
-#include "platform/SafeRead.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -18,7 +18,8 @@ using testing::WriteBytes;
 
 namespace {
 
-TEST(SafeRead, ReadsRegularFilesWithinTheBoundAndRefusesTheRest) {
+TEST(SafeRead, ReadsRegularFilesWithinTheBoundAndRefusesTheRest)
+{
     TempFolder dir;
     std::string bytes = "stale";
     WriteBytes(dir / "a", "12345");
@@ -36,7 +37,8 @@ TEST(SafeRead, ReadsRegularFilesWithinTheBoundAndRefusesTheRest) {
 
 // A named pipe with no writer would block a plain open for ever; a link to
 // an endless device would be read until memory runs out.
-TEST(SafeRead, NeverBlocksOnAPipeNorReadsAnEndlessDevice) {
+TEST(SafeRead, NeverBlocksOnAPipeNorReadsAnEndlessDevice)
+{
     TempFolder dir;
     const std::string fifo = dir / "tile.png";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
@@ -47,7 +49,8 @@ TEST(SafeRead, NeverBlocksOnAPipeNorReadsAnEndlessDevice) {
     EXPECT_EQ(RegularFileSize(fifo), -1);
 }
 
-TEST(SafeRead, AHugeSparseFileIsRefusedWithoutBeingRead) {
+TEST(SafeRead, AHugeSparseFileIsRefusedWithoutBeingRead)
+{
     TempFolder dir;
     const std::string path = dir / "huge.kvpd";
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
@@ -60,7 +63,8 @@ TEST(SafeRead, AHugeSparseFileIsRefusedWithoutBeingRead) {
     EXPECT_EQ(ReadStatusText(ReadStatus::TooLarge, 4 << 20), "larger than 4 MB");
 }
 
-TEST(IniFileBom, AByteOrderMarkIsSkippedOnReadingAndKeptOnWriting) {
+TEST(IniFileBom, AByteOrderMarkIsSkippedOnReadingAndKeptOnWriting)
+{
     TempFolder dir;
     const std::string path = dir / "p.kvpd";
     WriteBytes(path, "\xEF\xBB\xBF[MAIN]\r\nMapType=2\r\n");
@@ -70,7 +74,8 @@ TEST(IniFileBom, AByteOrderMarkIsSkippedOnReadingAndKeptOnWriting) {
     EXPECT_EQ(ReadBytes(path), "\xEF\xBB\xBF[MAIN]\r\nMapType=3\r\n");
 }
 
-TEST(IniFileBounds, APipeOrAGiantFileReadsAsAbsentAndIsNeverWritten) {
+TEST(IniFileBounds, APipeOrAGiantFileReadsAsAbsentAndIsNeverWritten)
+{
     TempFolder dir;
     const std::string fifo = dir / "config.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);

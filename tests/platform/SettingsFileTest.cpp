@@ -1,8 +1,8 @@
 // The settings table and its saves: every key spelled as the file has always
 // spelled it, defaults without a file, and saves of several processes at once
 // that lose none of each other's keys.
-#include "platform/Errors.h"
 #include "platform/SettingsFile.h"
+#include "platform/Errors.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -54,10 +54,11 @@ TEST(SettingsTableTest, KeysAreWrittenAsTheFileSpellsThem)
         v.Set(keys::RecentProject(0), "/a.kvpd");
         v.Set(keys::RecentProject(7), "/h.kvpd");
     });
-    EXPECT_EQ(ReadBytes(file), "[IniParas]\r\nDefaultPath=/data/maps\r\n"
-                               "[Proxy]\r\nUseProxy=1\r\nProxyServer=proxy.lan\r\nProxyPort=3128\r\n"
-                               "ProxyUsername=ann\r\nProxyPassword=\r\n"
-                               "[plateview]\r\nRecent1=/a.kvpd\r\nRecent8=/h.kvpd\r\n");
+    EXPECT_EQ(ReadBytes(file),
+              "[IniParas]\r\nDefaultPath=/data/maps\r\n"
+              "[Proxy]\r\nUseProxy=1\r\nProxyServer=proxy.lan\r\nProxyPort=3128\r\n"
+              "ProxyUsername=ann\r\nProxyPassword=\r\n"
+              "[plateview]\r\nRecent1=/a.kvpd\r\nRecent8=/h.kvpd\r\n");
 }
 
 TEST(SettingsTableTest, TheProxyIsOnOnlyForExactlyOne)

@@ -2,9 +2,9 @@
 // that is writable, else the user's XDG configuration folder, made private
 // when first written. Every case runs as root too (CI does), where the mode
 // bits, not access(), must decide.
+#include "platform/Settings.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
-#include "platform/Settings.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -78,14 +78,14 @@ TEST_F(SettingsFileTest, AWritableIniFolderKeepsTheSettingsBesideTheProgram)
 {
     EXPECT_EQ(SettingsFileName(), ownFile);
     EXPECT_EQ(SettingsFileForWriting(), ownFile);
-    EXPECT_FALSE(fs::exists(home.Path() + "user"));   // nothing made in the user's folder
+    EXPECT_FALSE(fs::exists(home.Path() + "user")); // nothing made in the user's folder
 }
 
 TEST_F(SettingsFileTest, AReadOnlyIniFolderSendsTheSettingsToTheUsersConfigFolder)
 {
     ReadOnly(program.Path() + "ini");
     EXPECT_EQ(SettingsFileName(), userFile);
-    EXPECT_FALSE(fs::exists(home.Path() + "user"));   // asking creates nothing
+    EXPECT_FALSE(fs::exists(home.Path() + "user")); // asking creates nothing
 
     // The first save makes every missing level private, and the write works.
     fs::create_directory(home.Path() + "user");
@@ -93,7 +93,7 @@ TEST_F(SettingsFileTest, AReadOnlyIniFolderSendsTheSettingsToTheUsersConfigFolde
     EXPECT_EQ(SettingsFileForWriting(), userFile);
     EXPECT_EQ(Mode(home.Path() + "user/.config"), 0700u);
     EXPECT_EQ(Mode(home.Path() + "user/.config/kartivo"), 0700u);
-    EXPECT_EQ(Mode(home.Path() + "user"), 0750u);   // an existing level is left as it was
+    EXPECT_EQ(Mode(home.Path() + "user"), 0750u); // an existing level is left as it was
     TIniFile(userFile).WriteString("IniParas", "DefaultPath", "/maps");
     EXPECT_EQ(TIniFile(userFile).ReadString("IniParas", "DefaultPath", ""), "/maps");
     EXPECT_FALSE(fs::exists(ownFile));
@@ -133,14 +133,14 @@ TEST_F(SettingsFileTest, RootDecidesByTheModeBits)
     const std::string folder = home.Path() + "other";
     fs::create_directory(folder);
     fs::permissions(folder, fs::perms(0755), fs::perm_options::replace);
-    EXPECT_TRUE(MayCreateFilesIn(folder));   // root's own, with its write bit
+    EXPECT_TRUE(MayCreateFilesIn(folder)); // root's own, with its write bit
     ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(MayCreateFilesIn(folder));   // someone else's, no write bit for others
+    EXPECT_FALSE(MayCreateFilesIn(folder)); // someone else's, no write bit for others
     fs::permissions(folder, fs::perms(0757), fs::perm_options::replace);
     EXPECT_TRUE(MayCreateFilesIn(folder));
     ASSERT_EQ(::chown(folder.c_str(), 0, 0), 0);
     fs::permissions(folder, fs::perms(0555), fs::perm_options::replace);
-    EXPECT_FALSE(MayCreateFilesIn(folder));   // as the package ships ini/
+    EXPECT_FALSE(MayCreateFilesIn(folder)); // as the package ships ini/
 }
 
 TEST(SettingsDefaultPath, IsTheHomeFolderFollowedByOrvanta)

@@ -1,6 +1,6 @@
+#include "platform/TextLineReader.h"
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
-#include "platform/TextLineReader.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -30,12 +30,12 @@ std::vector<std::string> AllLines(TextLineReader& reader)
 // The same lines as reading the file whole, whatever the line ends and
 // wherever the reader's chunks happen to split them (a CR LF across two
 // chunks is one line end).
-TEST(TextLineReader, GivesTheLinesOfAWholeFileRead) {
+TEST(TextLineReader, GivesTheLinesOfAWholeFileRead)
+{
     TempFolder dir;
-    const std::string longLine(64 * 1024 - 1, 'x');   // its CR falls on the chunk's last byte
-    for (const std::string& bytes :
-         {std::string("a\r\nb\nc\rd"), std::string("a\r\n\r\n"), std::string("\n"), std::string(""),
-          longLine + "\r\nnext\r\n", longLine + "y\r\n"}) {
+    const std::string longLine(64 * 1024 - 1, 'x'); // its CR falls on the chunk's last byte
+    for (const std::string& bytes : {std::string("a\r\nb\nc\rd"), std::string("a\r\n\r\n"), std::string("\n"),
+                                     std::string(""), longLine + "\r\nnext\r\n", longLine + "y\r\n"}) {
         WriteBytes(dir / "list.ftl", bytes);
         TextLineReader reader(dir / "list.ftl", 128 * 1024);
         EXPECT_EQ(AllLines(reader), ReadLines(dir / "list.ftl")) << bytes.substr(0, 20);
@@ -44,7 +44,8 @@ TEST(TextLineReader, GivesTheLinesOfAWholeFileRead) {
     }
 }
 
-TEST(TextLineReader, CutsAnOverlongLineAndGoesOnWithTheNext) {
+TEST(TextLineReader, CutsAnOverlongLineAndGoesOnWithTheNext)
+{
     TempFolder dir;
     WriteBytes(dir / "list.ftl", std::string(300000, 'z') + "\r\nshort\r\n");
     TextLineReader reader(dir / "list.ftl", 1000);
@@ -59,7 +60,8 @@ TEST(TextLineReader, CutsAnOverlongLineAndGoesOnWithTheNext) {
 }
 
 // A named pipe without a writer would block a plain open for ever.
-TEST(TextLineReader, OpensRegularFilesOnly) {
+TEST(TextLineReader, OpensRegularFilesOnly)
+{
     TempFolder dir;
     ASSERT_EQ(::mkfifo((dir / "pipe.ftl").c_str(), 0600), 0);
     EXPECT_THROW(TextLineReader(dir / "pipe.ftl"), EFOpenError);

@@ -18,11 +18,11 @@ TEST(SleepMs, GoesThroughTheHookWhileOneIsInstalled)
     std::vector<int> asked;
     SetSleepHook([&](int ms) { asked.push_back(ms); });
     SleepMs(500);
-    SleepMs(8000);   // would take 8 s without the hook
+    SleepMs(8000); // would take 8 s without the hook
     SleepMs(0);
     SetSleepHook(nullptr);
     EXPECT_EQ(asked, (std::vector<int>{500, 8000, 0}));
-    SleepMs(0);      // no hook: sleeps for real, returns
+    SleepMs(0); // no hook: sleeps for real, returns
     EXPECT_EQ(asked.size(), 3u);
 }
 
@@ -65,7 +65,7 @@ TEST(QueueDispatcher, CallFromAnotherThreadRunsOnTheMainThreadAndBlocksTheCaller
 TEST(QueueDispatcher, CallsFromManyThreadsAllRunInOnePumpingThread)
 {
     QueueDispatcher dispatcher;
-    int total = 0;   // touched by the main thread only
+    int total = 0; // touched by the main thread only
     std::atomic<int> finished{0};
     std::vector<std::thread> workers;
     for (int i = 0; i < 8; ++i)
@@ -119,7 +119,7 @@ TEST(QueueDispatcher, ShutdownWaitsForACallAlreadyRunning)
     std::atomic<bool> returned{false};
     std::thread worker([&] {
         dispatcher.RunOnMain([&] {
-            dispatcher.Shutdown();   // while this very call runs
+            dispatcher.Shutdown(); // while this very call runs
             finishedBody = true;
         });
         sawFinishedBody = finishedBody;

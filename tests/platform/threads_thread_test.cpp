@@ -18,8 +18,10 @@ public:
     explicit LambdaThread(std::function<void(LambdaThread&)> body) : body_(std::move(body)) {}
     ~LambdaThread() override { WaitFor(); }
     using TThread::Synchronize;
+
 protected:
     void Execute() override { body_(*this); }
+
 private:
     std::function<void(LambdaThread&)> body_;
 };
@@ -35,7 +37,7 @@ TEST(TThread, ExecuteRunsOnItsOwnThreadOnlyAfterStart)
     EXPECT_FALSE(ran.load());
     EXPECT_FALSE(t.Finished());
     t.Start();
-    t.Start();   // a second start is ignored
+    t.Start(); // a second start is ignored
     t.WaitFor();
     t.WaitFor(); // and so is a second wait
     EXPECT_TRUE(ran.load());
@@ -80,7 +82,7 @@ TEST(TThread, SynchronizeRunsOnTheMainThreadThroughTheDispatcher)
     QueueDispatcher dispatcher;
     SetMainDispatcher(&dispatcher);
     const auto mainId = std::this_thread::get_id();
-    int onMain = 0;   // main-thread data, touched only inside Synchronize
+    int onMain = 0; // main-thread data, touched only inside Synchronize
     LambdaThread t([&](LambdaThread& self) {
         for (int i = 0; i < 10; ++i)
             self.Synchronize([&] {

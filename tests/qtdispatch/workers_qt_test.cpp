@@ -39,19 +39,26 @@ constexpr int kWorkers = 8;
 class LoopHost : public download::IWorkerHost {
 public:
     explicit LoopHost(QEventLoop& loop) : loop_(loop), main_(std::this_thread::get_id()) {}
-    void AddLogLine(const std::string& line) override {
+    void AddLogLine(const std::string& line) override
+    {
         Check();
         Log.push_back(line);
         if (OnLine)
             OnLine(line);
     }
-    void AddFailedLine(const std::string& line) override { Check(); Failed.push_back(line); }
-    void WorkerDone() override {
+    void AddFailedLine(const std::string& line) override
+    {
+        Check();
+        Failed.push_back(line);
+    }
+    void WorkerDone() override
+    {
         Check();
         if (++Done == kWorkers)
             loop_.quit();
     }
-    int Saved() const {
+    int Saved() const
+    {
         int n = 0;
         for (const auto& l : Log)
             n += l.size() > 3 && l.compare(l.size() - 3, 3, " OK") == 0;
@@ -71,19 +78,20 @@ private:
 
 class QtDispatchedWorkers : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::filesystem::create_directories(temp.Path() + "prog/blankimg");
         std::filesystem::create_directories(temp.Path() + "save");
         testing::WriteBytes(temp.Path() + "prog/blankimg/blank256.png", "BLANK");
         platform::SetProgramFolderForTests(temp.Path() + "prog/");
-        platform::SetSleepHook([](int) {});   // the pauses are not what is tested
+        platform::SetSleepHook([](int) {}); // the pauses are not what is tested
         dispatcher = std::make_unique<QtMainDispatcher>();
         platform::SetMainDispatcher(dispatcher.get());
 
         params = testing::ProxiedTaskParams(temp.Path() + "save/", "job.kvpd", 5, server.Port());
         task = task::KvTask::Create(params).Task;
         ASSERT_NE(task, nullptr);
-        testing::SetTileRange(*task, 4149, 4152, 5373, 5382);   // 40 tiles
+        testing::SetTileRange(*task, 4149, 4152, 5373, 5382); // 40 tiles
         task->Params.ThreadCount = kWorkers;
         // Every tile is served, except that every seventh request is reset
         // and every eleventh is not found: retries and blanks as well.
@@ -97,7 +105,8 @@ protected:
         });
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         for (auto& w : workers)
             w->Terminate();
         server.Stop();
@@ -111,7 +120,8 @@ protected:
 
     // Starts the workers and runs the event loop until all are done, with a
     // one-millisecond timer that reads every worker's position meanwhile.
-    void Run(LoopHost& host, QEventLoop& loop) {
+    void Run(LoopHost& host, QEventLoop& loop)
+    {
         for (int i = 0; i < kWorkers; ++i)
             workers.push_back(std::make_unique<download::TDownThread>(false, i, *task, host));
         QTimer monitor;
@@ -122,7 +132,7 @@ protected:
             }
         });
         monitor.start(1);
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);   // a hang fails, it does not block
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit); // a hang fails, it does not block
         loop.exec();
         monitor.stop();
         for (auto& w : workers)

@@ -7,12 +7,14 @@
 
 namespace kartivo::testing {
 
-inline std::string ReadBytes(const std::string& path) {
+inline std::string ReadBytes(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
+inline void WriteBytes(const std::string& path, const std::string& bytes)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }

@@ -11,7 +11,8 @@ namespace kartivo::testing {
 
 // Sets the area and zoom so that the task's tiles are exactly columns x0..x1
 // and rows y0..y1: each edge lies in the middle of its outermost tile.
-inline void SetAreaOfTiles(task::TaskParameters& params, int x0, int x1, int y0, int y1, int zoom) {
+inline void SetAreaOfTiles(task::TaskParameters& params, int x0, int x1, int y0, int y1, int zoom)
+{
     params.LeftLongitude = core::TileXToLon(x0 + 0.5, zoom);
     params.RightLongitude = core::TileXToLon(x1 + 0.5, zoom);
     params.BottomLatitude = core::TileYToLat(y0 + 0.5, zoom);
@@ -23,7 +24,8 @@ inline void SetAreaOfTiles(task::TaskParameters& params, int x0, int x1, int y0,
 // whose requests all go to the proxy at 127.0.0.1:`proxyPort`. The tiles
 // fetched are the caller's choice: see SetTileRange.
 inline task::TaskParameters ProxiedTaskParams(const std::string& saveFolder, const std::string& taskName,
-                                              int mapsType, int proxyPort) {
+                                              int mapsType, int proxyPort)
+{
     task::TaskParameters p;
     p.LeftLongitude = 2.0;
     p.RightLongitude = 2.01;
@@ -40,7 +42,8 @@ inline task::TaskParameters ProxiedTaskParams(const std::string& saveFolder, con
 }
 
 // Gives the task columns x0..x1 and rows y0..y1, whatever its area says.
-inline void SetTileRange(task::KvTask& task, int x0, int x1, int y0, int y1) {
+inline void SetTileRange(task::KvTask& task, int x0, int x1, int y0, int y1)
+{
     task.Xmin = x0;
     task.Xmax = x1;
     task.Ymin = y0;

@@ -11,13 +11,15 @@ namespace kartivo::testing {
 
 class TempFolder {
 public:
-    TempFolder() {
+    TempFolder()
+    {
         std::string pattern = "/tmp/kartivo_test_XXXXXX";
         if (!::mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         path_ = pattern + "/";
     }
-    ~TempFolder() {
+    ~TempFolder()
+    {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }

@@ -23,12 +23,12 @@
 namespace kartivo::testing {
 
 struct RecordedRequest {
-    std::string raw;          // request line and header block, as received
+    std::string raw; // request line and header block, as received
     std::string method;
-    std::string target;       // as on the request line
-    std::string path;         // target without "scheme://host" (absolute form)
-    std::string host;         // value of the Host header
-    int connection = 0;       // 0-based index of the accepted connection
+    std::string target; // as on the request line
+    std::string path;   // target without "scheme://host" (absolute form)
+    std::string host;   // value of the Host header
+    int connection = 0; // 0-based index of the accepted connection
 };
 
 struct ScriptedReply {
@@ -37,30 +37,28 @@ struct ScriptedReply {
     // Once the bytes are sent: KeepOpen waits for the next request on the
     // connection, Close sends FIN, Reset sends RST (SO_LINGER 0).
     enum class After { KeepOpen, Close, Reset } after = After::KeepOpen;
-    std::size_t closeAfterBytes = static_cast<std::size_t>(-1);   // cut the reply short
-    bool resetInsteadOfClose = false;    // with closeAfterBytes: RST (SO_LINGER 0)
-    int delayMs = 0;                     // before the first byte
-    bool dribble = false;                // one byte per write
-    int dribbleGapMs = 0;                // with dribble: pause between the bytes
+    std::size_t closeAfterBytes = static_cast<std::size_t>(-1); // cut the reply short
+    bool resetInsteadOfClose = false;                           // with closeAfterBytes: RST (SO_LINGER 0)
+    int delayMs = 0;                                            // before the first byte
+    bool dribble = false;                                       // one byte per write
+    int dribbleGapMs = 0;                                       // with dribble: pause between the bytes
     // Sent on its own once the reply is out and lateDelayMs have passed, as a
     // server or proxy that sends more than was asked for, a little later.
     std::string late;
     int lateDelayMs = 0;
-    bool silent = false;                 // read the request, never answer
+    bool silent = false; // read the request, never answer
 
-    static ScriptedReply Ok(const std::string& body,
-                            const std::string& contentType = "image/png");
-    static ScriptedReply Status(int code, const std::string& reason,
-                                const std::string& body = "");
+    static ScriptedReply Ok(const std::string& body, const std::string& contentType = "image/png");
+    static ScriptedReply Status(int code, const std::string& reason, const std::string& body = "");
     static ScriptedReply Chunked(const std::vector<std::string>& chunks);
-    static ScriptedReply UntilClose(const std::string& body);   // no length, then close
-    static ScriptedReply ResetConnection();                      // RST, nothing sent
+    static ScriptedReply UntilClose(const std::string& body); // no length, then close
+    static ScriptedReply ResetConnection();                   // RST, nothing sent
 };
 
 class TestServer {
 public:
     TestServer();
-    ~TestServer();   // stops and joins
+    ~TestServer(); // stops and joins
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
@@ -76,8 +74,7 @@ public:
     bool WaitForRequests(std::size_t count,
                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
     // Waits until `count` replies have sent their late bytes.
-    bool WaitForLateBytes(int count,
-                          std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    bool WaitForLateBytes(int count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
     // Closes every open connection as a server ending idle keep-alive
     // connections would: FIN, or RST when `reset`. Returns once they are closed.
     void DropConnections(bool reset = false);

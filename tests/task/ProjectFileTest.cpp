@@ -41,8 +41,8 @@ TEST_F(ProjectFileTest, PositionsOfOneSaveAreOneReplacementKeepingOtherLines)
     testing::FaultScope scope;
     platform::fileops::StartCounting();
     Positions p = AllAt(20, 30);
-    p[3].reset();                           // this worker finished nothing yet
-    p[5] = ProjectIni::Position{25, 0};     // a row of 0 leaves the key as it was
+    p[3].reset();                       // this worker finished nothing yet
+    p[5] = ProjectIni::Position{25, 0}; // a row of 0 leaves the key as it was
     ProjectIni::SavePositions(task->ProjectFile(), p);
     // One temporary file written, flushed, renamed, its folder flushed.
     EXPECT_EQ(platform::fileops::OperationCount(), 5);

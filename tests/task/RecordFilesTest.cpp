@@ -93,7 +93,8 @@ const char* const kLogHeader =
     "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\r\n";
 
 std::string Expand(std::string text, const std::string& saveDir, const std::string& dateLine,
-                   const std::string& proxyBlock) {
+                   const std::string& proxyBlock)
+{
     for (std::size_t p; (p = text.find('$')) != std::string::npos;)
         text.replace(p, 1, saveDir);
     text.replace(text.find('@'), 1, dateLine);
@@ -102,12 +103,14 @@ std::string Expand(std::string text, const std::string& saveDir, const std::stri
 }
 
 // The second line of a log file: "Now time is:" and the date.
-std::string DateLine(const std::string& log) {
+std::string DateLine(const std::string& log)
+{
     std::size_t first = log.find("\r\n") + 2;
     return log.substr(first, log.find("\r\n", first) - first);
 }
 
-TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
+TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte)
+{
     UseWorkedExample();
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
@@ -123,7 +126,8 @@ TEST_F(TaskTest, NewSingleTileTaskWritesItsFilesByteForByte) {
 }
 
 // The worked example through the proxy 10.1.2.3:3128 as "user".
-void UseProxy(TaskParameters& params, const std::string& password) {
+void UseProxy(TaskParameters& params, const std::string& password)
+{
     params.UseProxy = true;
     params.ProxyServer = "10.1.2.3";
     params.ProxyPort = "3128";
@@ -131,7 +135,8 @@ void UseProxy(TaskParameters& params, const std::string& password) {
     params.ProxyPassword = password;
 }
 
-TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
+TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed)
+{
     UseWorkedExample();
     UseProxy(params, "p@ss word");
     ASSERT_TRUE(CreateAndWrite());
@@ -142,7 +147,8 @@ TEST_F(TaskTest, ProxyBlockOnlyWhenTheProxyIsUsed) {
     EXPECT_EQ(log.find("p@ss"), std::string::npos);
 }
 
-TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
+TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty)
+{
     UseWorkedExample();
     UseProxy(params, "");
     ASSERT_TRUE(CreateAndWrite());
@@ -156,7 +162,8 @@ TEST_F(TaskTest, ProxyPasswordIsMaskedWhateverItsLengthAndEmptyStaysEmpty) {
     EXPECT_NE(log.find("ProxyPassword:********\r\n"), std::string::npos) << log;
 }
 
-TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
+TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog)
+{
     UseWorkedExample();
     ASSERT_TRUE(CreateAndWrite());
     platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 4149);
@@ -186,13 +193,15 @@ TEST_F(TaskTest, ContinuedTaskOnlyAppendsToTheLog) {
 // A run killed during Start left the project file without its other
 // records: continuing makes them again (the list anew, the log with its
 // header, an empty failed list) instead of failing for ever.
-TEST_F(TaskTest, ContinuedTaskWithoutItsRecordsMakesThemAgain) {
+TEST_F(TaskTest, ContinuedTaskWithoutItsRecordsMakesThemAgain)
+{
     UseWorkedExample();
     ASSERT_TRUE(CreateAndWrite());
     const std::string header = ReadBytes(dir / "newtask_log.txt");
     std::filesystem::remove(dir / "newtask_log.txt");
     std::filesystem::remove(dir / "newtask_failed.ftl");
-    WriteBytes(dir / "newtask_list.txt", std::string(kTileList).substr(0, std::string(kTileList).size() / 2));   // cut short
+    WriteBytes(dir / "newtask_list.txt",
+               std::string(kTileList).substr(0, std::string(kTileList).size() / 2)); // cut short
     params.ContinueTask = true;
     ASSERT_TRUE(CreateAndWrite());
     EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
@@ -201,12 +210,13 @@ TEST_F(TaskTest, ContinuedTaskWithoutItsRecordsMakesThemAgain) {
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[0], "Project: " + dir.Path() + "newtask.kvpd");
     EXPECT_EQ(log.back(), std::string(34, '~'));
-    EXPECT_EQ(ReadBytes(dir / "newtask_log.txt").size(), header.size());   // the header alone
+    EXPECT_EQ(ReadBytes(dir / "newtask_log.txt").size(), header.size()); // the header alone
 }
 
 // The continue test of the list: its length is worked out without writing
 // it, across column and row numbers of changing digit counts and map types.
-TEST_F(TaskTest, TileListIsCompleteOnlyAtItsExactLength) {
+TEST_F(TaskTest, TileListIsCompleteOnlyAtItsExactLength)
+{
     for (int mapsType : {5, 22}) {
         UseTiles(8, 12, 95, 104, 7);
         params.MapsType = mapsType;
@@ -223,7 +233,8 @@ TEST_F(TaskTest, TileListIsCompleteOnlyAtItsExactLength) {
 
 // The log and failed list of a killed run end inside a line: the continue
 // lines and later entries start on lines of their own.
-TEST_F(TaskTest, ContinuedTaskEndsLinesCutShortBeforeAddingToThem) {
+TEST_F(TaskTest, ContinuedTaskEndsLinesCutShortBeforeAddingToThem)
+{
     UseWorkedExample();
     ASSERT_TRUE(CreateAndWrite());
     const std::string log = ReadBytes(dir / "newtask_log.txt") + "T1:seq=1,mn_4149_5";
@@ -238,7 +249,8 @@ TEST_F(TaskTest, ContinuedTaskEndsLinesCutShortBeforeAddingToThem) {
 
 // Continuing adds to the log's end: a failure while doing so leaves the
 // log exactly as it was (it used to be truncated and rewritten).
-TEST_F(TaskTest, ContinuedLogThatCannotBeAddedToStaysAsItWas) {
+TEST_F(TaskTest, ContinuedLogThatCannotBeAddedToStaysAsItWas)
+{
     UseWorkedExample();
     ASSERT_TRUE(CreateAndWrite());
     const std::string log = ReadBytes(dir / "newtask_log.txt");
@@ -246,14 +258,15 @@ TEST_F(TaskTest, ContinuedLogThatCannotBeAddedToStaysAsItWas) {
     auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     testing::FaultScope scope;
-    for (long long n = 1; n <= 3; ++n) {   // open, write, fsync
+    for (long long n = 1; n <= 3; ++n) { // open, write, fsync
         platform::fileops::ArmFault(n, platform::fileops::FaultKind::FailFromNow, ENOSPC);
         EXPECT_THROW(task->WriteLogHeader(), platform::EFCreateError) << n;
         EXPECT_EQ(ReadBytes(dir / "newtask_log.txt"), log) << n;
     }
 }
 
-TEST_F(TaskTest, ProjectFileKeepsEightSlotsWithThreeWorkers) {
+TEST_F(TaskTest, ProjectFileKeepsEightSlotsWithThreeWorkers)
+{
     UseTiles(10, 10, 20, 22, 6);
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
@@ -267,7 +280,8 @@ TEST_F(TaskTest, ProjectFileKeepsEightSlotsWithThreeWorkers) {
     EXPECT_EQ(lines[41], "");
 }
 
-TEST_F(TaskTest, NegativeInputIsWrittenInGeneralFormat) {
+TEST_F(TaskTest, NegativeInputIsWrittenInGeneralFormat)
+{
     params.LeftLongitude = -122.5;
     params.RightLongitude = -122.4;
     params.TopLatitude = 37.8;
@@ -280,7 +294,8 @@ TEST_F(TaskTest, NegativeInputIsWrittenInGeneralFormat) {
     EXPECT_EQ(log[6], "Left Longitude  input= -122.5");
 }
 
-TEST_F(TaskTest, CommaSeparatorReachesGButNotF) {
+TEST_F(TaskTest, CommaSeparatorReachesGButNotF)
+{
     UseWorkedExample();
     platform::SetDecimalSeparatorForTests(',');
     ASSERT_TRUE(CreateAndWrite());
@@ -290,7 +305,8 @@ TEST_F(TaskTest, CommaSeparatorReachesGButNotF) {
     EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), kTileList);
 }
 
-TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
+TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays)
+{
     // Several columns and rows, Aerial: compare every line with the tile
     // names and edges computed one by one.
     // Column and row numbers cross from two to three digits.
@@ -312,7 +328,8 @@ TEST_F(TaskTest, TileListStreamsWhatTheGeometrySays) {
     EXPECT_EQ(ReadBytes(dir / "newtask_list.txt"), expected);
 }
 
-TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {
+TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes)
+{
     UseTiles(300, 300, 700, 702, 10);
     params.MapsType = 5;
     ASSERT_TRUE(CreateAndWrite());
@@ -328,15 +345,17 @@ TEST_F(TaskTest, OrdnanceSurveyListHasTheSameLatitudes) {
     }
 }
 
-TEST_F(TaskTest, UnwritableRecordFileRaisesCannotCreate) {
+TEST_F(TaskTest, UnwritableRecordFileRaisesCannotCreate)
+{
     UseWorkedExample();
     auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
-    platform::CreateDir(task->ListFile);   // a folder where the list should go
+    platform::CreateDir(task->ListFile); // a folder where the list should go
     EXPECT_THROW(task->WriteTileList(), platform::EFCreateError);
 }
 
-TEST(FailedLine, SplitsAtTheFirstBar) {
+TEST(FailedLine, SplitsAtTheFirstBar)
+{
     FailedEntry e = SplitFailedLine(
         "/maps/newtask/mn_4149_5373_13.png|http://r1.ortho.tiles.virtualearth.net/tiles/"
         "r1202200110121.png?g=909");

@@ -1,11 +1,11 @@
 // Requests the task refuses by itself, coordinates as typed, and a saved
 // project read back as the viewer and the combiner read it.
-#include "task/Coordinates.h"
+#include "task/SavedProject.h"
 #include "core/MapTypes.h"
 #include "platform/Files.h"
-#include "task/SavedProject.h"
-#include "tests/task/TaskFixture.h"
+#include "task/Coordinates.h"
 #include "tests/support/FileBytes.h"
+#include "tests/task/TaskFixture.h"
 
 #include <cmath>
 #include <limits>
@@ -23,8 +23,8 @@ using testing::WriteBytes;
 TEST(ParseCoordinate, AcceptsDecimalTextsOnly)
 {
     const std::pair<const char*, double> good[] = {
-        {"12.5", 12.5}, {"12,5", 12.5}, {"-180", -180}, {"+85", 85}, {" 7 ", 7}, {".5", 0.5},
-        {"5.", 5}, {"1e2", 100}, {"1E-2", 0.01}, {"1e-400", 0}, {"-0", 0}};
+        {"12.5", 12.5}, {"12,5", 12.5}, {"-180", -180}, {"+85", 85},   {" 7 ", 7}, {".5", 0.5},
+        {"5.", 5},      {"1e2", 100},   {"1E-2", 0.01}, {"1e-400", 0}, {"-0", 0}};
     for (const auto& [text, expected] : good) {
         double v = -1;
         EXPECT_TRUE(ParseCoordinate(text, v)) << text;
@@ -33,7 +33,8 @@ TEST(ParseCoordinate, AcceptsDecimalTextsOnly)
     double big = 0;
     ASSERT_TRUE(ParseCoordinate("1e400", big));
     EXPECT_GT(big, 180);
-    for (const char* text : {"", " ", "abc", "12.5.1", "12,5,1", "1e", "--1", "0x10", "inf", "nan", "1 2", "."}) {
+    for (const char* text :
+         {"", " ", "abc", "12.5.1", "12,5,1", "1e", "--1", "0x10", "inf", "nan", "1 2", "."}) {
         double v = 0;
         EXPECT_FALSE(ParseCoordinate(text, v)) << text;
     }
@@ -45,7 +46,11 @@ TEST_F(TaskTest, CreateRefusesRequestsNoTaskCanBeMadeOf)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    struct Row { double left, right, top, bottom; int zoom; const char* message; };
+    struct Row {
+        double left, right, top, bottom;
+        int zoom;
+        const char* message;
+    };
     const Row rows[] = {
         {2.3, 2.4, 48.9, 48.8, 0, "Zoom level should be between 1 and 20."},
         {2.3, 2.4, 48.9, 48.8, 21, "Zoom level should be between 1 and 20."},
@@ -75,7 +80,8 @@ TEST_F(TaskTest, CreateRefusesRequestsNoTaskCanBeMadeOf)
 class SavedProjectTest : public TaskTest {
 protected:
     // Writes the record files of a task as Start does, then opens them again.
-    std::unique_ptr<SavedProject> WriteAndOpen(std::string& error) {
+    std::unique_ptr<SavedProject> WriteAndOpen(std::string& error)
+    {
         auto task = CreateAndWrite();
         EXPECT_TRUE(task);
         return SavedProject::Open(dir / "newtask.kvpd", error);
@@ -126,15 +132,17 @@ TEST_F(SavedProjectTest, RefusesFilesThatAreNoProjectWithASentenceNamingThem)
     EXPECT_FALSE(SavedProject::Open(dir / "photo.kvpd", error));
     EXPECT_NE(error.find("is not a Kartivo project file"), std::string::npos) << error;
 
-    WriteBytes(dir / "odd.kvpd", "[MapsType]\r\nMapsType=9\r\n[AREA]\r\nLeftLongitude=1\r\n"
-                                 "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
-                                 "[Zoom]\r\nZoom=5\r\n");
+    WriteBytes(dir / "odd.kvpd",
+               "[MapsType]\r\nMapsType=9\r\n[AREA]\r\nLeftLongitude=1\r\n"
+               "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
+               "[Zoom]\r\nZoom=5\r\n");
     EXPECT_FALSE(SavedProject::Open(dir / "odd.kvpd", error));
     EXPECT_NE(error.find("unknown map type (9)"), std::string::npos) << error;
 
-    WriteBytes(dir / "deep.kvpd", "[MapsType]\r\nMapsType=5\r\n[AREA]\r\nLeftLongitude=1\r\n"
-                                  "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
-                                  "[Zoom]\r\nZoom=25\r\n");
+    WriteBytes(dir / "deep.kvpd",
+               "[MapsType]\r\nMapsType=5\r\n[AREA]\r\nLeftLongitude=1\r\n"
+               "RightLongitude=2\r\nTopLatitude=3\r\nBottomLatitude=2\r\n"
+               "[Zoom]\r\nZoom=25\r\n");
     EXPECT_FALSE(SavedProject::Open(dir / "deep.kvpd", error));
     EXPECT_EQ(error, (dir / "deep.kvpd") + ": Zoom level should be between 1 and 20.");
     EXPECT_FALSE(platform::DirectoryExists(dir / "deep"));
@@ -149,15 +157,14 @@ TEST_F(SavedProjectTest, TellsSavedBlankMissingAndFailedTilesApart)
     platform::SetProgramFolderForTests(program);
 
     UseTiles(10, 11, 20, 21, 6);
-    params.MapsType = 5;   // Road: PNG tiles, blank256.png
+    params.MapsType = 5; // Road: PNG tiles, blank256.png
     auto task = CreateAndWrite();
     ASSERT_TRUE(task);
     WriteBytes(task->GetTileFilePath(10, 20), "a real tile");
     WriteBytes(task->GetTileFilePath(10, 21), "BLANK-IMAGE");
-    WriteBytes(task->GetTileFilePath(11, 21), "BLANK-IMAGX");   // same size, other bytes
+    WriteBytes(task->GetTileFilePath(11, 21), "BLANK-IMAGX"); // same size, other bytes
     WriteBytes(task->FailedFile, "[Failed tile inforamtion window]\r\n" +
-                                     JoinFailedLine(task->GetTileFilePath(11, 20), "http://x/") +
-                                     "\r\n");
+                                     JoinFailedLine(task->GetTileFilePath(11, 20), "http://x/") + "\r\n");
     std::string error;
     auto project = SavedProject::Open(dir / "newtask.kvpd", error);
     platform::SetProgramFolderForTests("");

@@ -15,19 +15,22 @@ namespace kartivo::testing {
 
 class TaskTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         platform::SetDialogs(&dialogs);
         platform::SetDecimalSeparatorForTests('.');
         params.SavePath = dir.Path();
         params.TaskName = "newtask.kvpd";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         platform::SetDialogs(nullptr);
         platform::SetDecimalSeparatorForTests(std::nullopt);
     }
 
     // The single Road tile of the point 2.3522, 48.8566 at zoom 13.
-    void UseWorkedExample() {
+    void UseWorkedExample()
+    {
         params.LeftLongitude = 2.3522;
         params.RightLongitude = 2.36;
         params.TopLatitude = 48.86;
@@ -37,11 +40,10 @@ protected:
     }
 
     // An area whose tiles are exactly columns x0..x1 and rows y0..y1.
-    void UseTiles(int x0, int x1, int y0, int y1, int zoom) {
-        SetAreaOfTiles(params, x0, x1, y0, y1, zoom);
-    }
+    void UseTiles(int x0, int x1, int y0, int y1, int zoom) { SetAreaOfTiles(params, x0, x1, y0, y1, zoom); }
 
-    std::unique_ptr<task::KvTask> CreateAndWrite() {
+    std::unique_ptr<task::KvTask> CreateAndWrite()
+    {
         auto task = task::KvTask::Create(params).Task;
         if (task) {
             task->WriteProjectFile();

@@ -15,7 +15,8 @@ using testing::WriteBytes;
 
 namespace {
 
-int EntriesIn(const std::string& folder) {
+int EntriesIn(const std::string& folder)
+{
     int n = 0;
     for (const auto& e : std::filesystem::directory_iterator(folder)) {
         (void)e;
@@ -24,7 +25,8 @@ int EntriesIn(const std::string& folder) {
     return n;
 }
 
-TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
+TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile)
+{
     UseWorkedExample();
     auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
@@ -51,14 +53,15 @@ TEST_F(TaskTest, WorkedExampleTaskIsOneRoadTile) {
     EXPECT_EQ(task->ListFile, dir / "newtask_list.txt");
     EXPECT_EQ(task->TileFolder, dir / "newtask/");
     EXPECT_TRUE(platform::DirectoryExists(task->TileFolder));
-    EXPECT_EQ(task->Params.ThreadCount, 1);   // no more workers than tiles
+    EXPECT_EQ(task->Params.ThreadCount, 1); // no more workers than tiles
     for (int i = 0; i < kThreadSlots; ++i) {
         EXPECT_EQ(task->ResumeX[i], 0);
         EXPECT_EQ(task->ResumeY[i], 0);
     }
 }
 
-TEST_F(TaskTest, BirdsEyeTilesAre180High) {
+TEST_F(TaskTest, BirdsEyeTilesAre180High)
+{
     UseWorkedExample();
     params.MapsType = 21;
     auto task = KvTask::Create(params).Task;
@@ -67,7 +70,8 @@ TEST_F(TaskTest, BirdsEyeTilesAre180High) {
     EXPECT_EQ(task->GetTileExt(), "jpg");
 }
 
-TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot) {
+TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot)
+{
     UseWorkedExample();
     params.TaskName = "a.b.kvpd";
     auto task = KvTask::Create(params).Task;
@@ -79,7 +83,8 @@ TEST_F(TaskTest, NamesComeFromTheTaskNameUpToItsLastDot) {
     EXPECT_EQ(task->ProjectFile(), dir / "a.b.kvpd");
 }
 
-TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles) {
+TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles)
+{
     UseWorkedExample();
     ASSERT_TRUE(platform::CreateDir(dir / "newtask"));
     WriteBytes(dir / "newtask/mn_4149_5373_13.png", "tile");
@@ -88,17 +93,19 @@ TEST_F(TaskTest, ExistingTileFolderIsKeptWithItsFiles) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-TEST_F(TaskTest, TileFolderThatCannotBeCreated) {
+TEST_F(TaskTest, TileFolderThatCannotBeCreated)
+{
     UseWorkedExample();
     params.SavePath = dir / "missing/";
     const TaskOrError made = KvTask::Create(params);
     EXPECT_FALSE(made.Task);
     EXPECT_EQ(made.Error, "Create directory " + dir / "missing/newtask/" + " Failed.");
-    EXPECT_TRUE(dialogs.messages.empty());   // the caller shows it
+    EXPECT_TRUE(dialogs.messages.empty()); // the caller shows it
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
 }
 
-TEST_F(TaskTest, TooManyTilesAreRefusedBeforeAnythingIsCreated) {
+TEST_F(TaskTest, TooManyTilesAreRefusedBeforeAnythingIsCreated)
+{
     // The accepted world at zoom 20: about 1.1 * 10^12 tiles.
     params.LeftLongitude = -180;
     params.RightLongitude = 180;
@@ -113,7 +120,8 @@ TEST_F(TaskTest, TooManyTilesAreRefusedBeforeAnythingIsCreated) {
     EXPECT_EQ(EntriesIn(dir.Path()), 0);
 }
 
-TEST_F(TaskTest, TileCountLimitIsThirtyOneBits) {
+TEST_F(TaskTest, TileCountLimitIsThirtyOneBits)
+{
     // 2^20 columns times 2048 rows is 2^31 tiles: one too many. 2047 rows fit.
     UseTiles(0, (1 << 20) - 1, 500000, 500000 + 2047, 20);
     params.LeftLongitude = -180;
@@ -131,18 +139,19 @@ TEST_F(TaskTest, TileCountLimitIsThirtyOneBits) {
     EXPECT_EQ(task->Params.ThreadCount, 8);
 }
 
-TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
+TEST_F(TaskTest, ContinuedTaskReadsSavedPositions)
+{
     UseTiles(100, 104, 200, 209, 10);
     platform::TIniFile project(dir / "newtask.kvpd");
     project.WriteInteger("THREADS", "T1X", 101);
     project.WriteInteger("threads", "t1y", 200);
-    project.WriteString("THREADS", "T2X", "0x66");   // 102
+    project.WriteString("THREADS", "T2X", "0x66"); // 102
     project.WriteString("THREADS", "T2Y", "205");
-    project.WriteString("THREADS", "T3X", "0");      // column 0: no position
+    project.WriteString("THREADS", "T3X", "0"); // column 0: no position
     project.WriteString("THREADS", "T3Y", "205");
-    project.WriteString("THREADS", "T4X", "103");    // row 0: no position
+    project.WriteString("THREADS", "T4X", "103"); // row 0: no position
     project.WriteString("THREADS", "T4Y", "0");
-    project.WriteString("THREADS", "T5X", "junk");   // not an integer: 0
+    project.WriteString("THREADS", "T5X", "junk"); // not an integer: 0
     project.WriteString("THREADS", "T5Y", "201");
     project.WriteString("THREADS", "T8X", "104");
     project.WriteString("THREADS", "T8Y", "209");
@@ -154,7 +163,7 @@ TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
     EXPECT_EQ(task->ResumeY[0], 200);
     EXPECT_EQ(task->ResumeX[1], 102);
     EXPECT_EQ(task->ResumeX[4], 0);
-    EXPECT_EQ(task->ResumeY[5], 0);   // T6 absent
+    EXPECT_EQ(task->ResumeY[5], 0); // T6 absent
     // H = 10: slot 1 (worker 0) finished sequence number 11.
     EXPECT_EQ(task->SkipCount(0), 11);
     EXPECT_EQ(task->SkipCount(1), 26);
@@ -176,7 +185,8 @@ TEST_F(TaskTest, ContinuedTaskReadsSavedPositions) {
     EXPECT_EQ(next, 16);
 }
 
-TEST_F(TaskTest, NewTaskIgnoresSavedPositions) {
+TEST_F(TaskTest, NewTaskIgnoresSavedPositions)
+{
     UseTiles(100, 104, 200, 209, 10);
     platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1X", 101);
     platform::TIniFile(dir / "newtask.kvpd").WriteInteger("THREADS", "T1Y", 200);
@@ -186,7 +196,8 @@ TEST_F(TaskTest, NewTaskIgnoresSavedPositions) {
     EXPECT_EQ(task->SkipCount(0), 0);
 }
 
-TEST_F(TaskTest, SequenceNumbersFollowTheScan) {
+TEST_F(TaskTest, SequenceNumbersFollowTheScan)
+{
     UseTiles(100, 104, 200, 209, 10);
     auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
@@ -199,16 +210,18 @@ TEST_F(TaskTest, SequenceNumbersFollowTheScan) {
 struct ShareCase {
     int tiles;
     int workers;
-    std::vector<std::vector<std::int64_t>> shares;   // by worker index
+    std::vector<std::vector<std::int64_t>> shares; // by worker index
 };
 
-void PrintTo(const ShareCase& c, std::ostream* os) {
+void PrintTo(const ShareCase& c, std::ostream* os)
+{
     *os << c.tiles << " tiles, " << c.workers << " workers";
 }
 
 class ShareRule : public ::testing::TestWithParam<ShareCase> {};
 
-TEST_P(ShareRule, EveryTileHasExactlyOneWorker) {
+TEST_P(ShareRule, EveryTileHasExactlyOneWorker)
+{
     const ShareCase& c = GetParam();
     std::vector<std::vector<std::int64_t>> got(static_cast<std::size_t>(c.workers));
     for (std::int64_t s = 1; s <= c.tiles; ++s) {
@@ -225,7 +238,8 @@ TEST_P(ShareRule, EveryTileHasExactlyOneWorker) {
 
 // The count of a worker's tiles up to a sequence number is the share rule
 // counted, for every worker and every prefix of a few scans.
-TEST(ShareRuleCount, AgreesWithTheRuleTileByTile) {
+TEST(ShareRuleCount, AgreesWithTheRuleTileByTile)
+{
     for (int workers = 1; workers <= kThreadSlots; ++workers)
         for (int w = 0; w < workers; ++w) {
             std::int64_t own = 0;
@@ -240,18 +254,19 @@ TEST(ShareRuleCount, AgreesWithTheRuleTileByTile) {
 
 // A continued task: the tiles its workers pass over by their saved positions
 // are the ones done before, each counted once.
-TEST_F(TaskTest, TilesDoneBeforeAreTheSkippedTilesOfEachWorker) {
-    UseTiles(100, 104, 200, 209, 10);   // 50 tiles, H = 10
+TEST_F(TaskTest, TilesDoneBeforeAreTheSkippedTilesOfEachWorker)
+{
+    UseTiles(100, 104, 200, 209, 10); // 50 tiles, H = 10
     params.ContinueTask = true;
     params.ThreadCount = 3;
     auto task = KvTask::Describe(params).Task;
     ASSERT_TRUE(task);
     EXPECT_EQ(task->TilesDoneBefore(), 0);
-    task->ResumeX[0] = 101;   // sequence number 11: worker 0 owns 3, 6, 9
+    task->ResumeX[0] = 101; // sequence number 11: worker 0 owns 3, 6, 9
     task->ResumeY[0] = 200;
-    task->ResumeX[2] = 104;   // 50: worker 2 owns 2, 5, ..., 50 (17 tiles)
+    task->ResumeX[2] = 104; // 50: worker 2 owns 2, 5, ..., 50 (17 tiles)
     task->ResumeY[2] = 209;
-    task->ResumeX[5] = 104;   // a slot beyond the worker count counts nothing
+    task->ResumeX[5] = 104; // a slot beyond the worker count counts nothing
     task->ResumeY[5] = 209;
     EXPECT_EQ(task->TilesDoneBefore(), 3 + 17);
 }
@@ -259,10 +274,9 @@ TEST_F(TaskTest, TilesDoneBeforeAreTheSkippedTilesOfEachWorker) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ShareRule,
     ::testing::Values(
-        ShareCase{20, 8, {{8, 16}, {1, 9, 17}, {2, 10, 18}, {3, 11, 19}, {4, 12, 20}, {5, 13},
-                          {6, 14}, {7, 15}}},
-        ShareCase{3, 3, {{3}, {1}, {2}}}, ShareCase{1, 1, {{1}}},
-        ShareCase{5, 1, {{1, 2, 3, 4, 5}}}));
+        ShareCase{
+            20, 8, {{8, 16}, {1, 9, 17}, {2, 10, 18}, {3, 11, 19}, {4, 12, 20}, {5, 13}, {6, 14}, {7, 15}}},
+        ShareCase{3, 3, {{3}, {1}, {2}}}, ShareCase{1, 1, {{1}}}, ShareCase{5, 1, {{1, 2, 3, 4, 5}}}));
 
 } // namespace
 

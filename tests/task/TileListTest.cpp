@@ -32,7 +32,8 @@ TEST_F(TaskTest, TileListBytesIsTheSizeOfTheListWritten)
         {1048570, 1048575, 999998, 1000001, 20, 6},
     };
     for (const Shape& s : shapes) {
-        SCOPED_TRACE(::testing::Message() << s.x0 << ".." << s.x1 << " x " << s.y0 << ".." << s.y1 << " @" << s.zoom);
+        SCOPED_TRACE(::testing::Message()
+                     << s.x0 << ".." << s.x1 << " x " << s.y0 << ".." << s.y1 << " @" << s.zoom);
         params.MapsType = s.mapsType;
         UseTiles(s.x0, s.x1, s.y0, s.y1, s.zoom);
         auto task = KvTask::Create(params).Task;
@@ -44,7 +45,7 @@ TEST_F(TaskTest, TileListBytesIsTheSizeOfTheListWritten)
 
 TEST_F(TaskTest, AbandonedListLeavesTheEarlierListWhole)
 {
-    UseTiles(100, 139, 200, 399, 12);   // 8,000 tiles: progress is told at 0, 4,096 and the end
+    UseTiles(100, 139, 200, 399, 12); // 8,000 tiles: progress is told at 0, 4,096 and the end
     auto task = KvTask::Create(params).Task;
     ASSERT_TRUE(task);
     testing::WriteBytes(task->ListFile, "the earlier list\r\n");

@@ -6,11 +6,11 @@
 // timer driven by the test (Timer1Timer) instead of the clock.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -62,9 +62,24 @@ inline bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 30
 // Holds every worker in its pause after a saved tile until opened.
 class PauseGate {
 public:
-    void Close() { std::lock_guard<std::mutex> l(m_); open_ = false; }
-    void Open() { { std::lock_guard<std::mutex> l(m_); open_ = true; } cv_.notify_all(); }
-    int Waiting() const { std::lock_guard<std::mutex> l(m_); return waiting_; }
+    void Close()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        open_ = false;
+    }
+    void Open()
+    {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            open_ = true;
+        }
+        cv_.notify_all();
+    }
+    int Waiting() const
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return waiting_;
+    }
     void Pause(int ms)
     {
         // A worker's first pause is its start-up stagger (index x 100 ms,
@@ -77,6 +92,7 @@ public:
         cv_.wait(l, [&] { return open_; });
         --waiting_;
     }
+
 private:
     mutable std::mutex m_;
     std::condition_variable cv_;
@@ -101,7 +117,7 @@ protected:
     void TearDown() override
     {
         gate->Open();
-        form.reset();   // releases any worker still held
+        form.reset(); // releases any worker still held
         platform::SetMainDispatcher(nullptr);
         dispatcher.reset();
         platform::SetSleepHook({});
@@ -116,9 +132,7 @@ protected:
     void UseTestServerAsProxy(const std::string& extra = "")
     {
         server = std::make_unique<TestServer>();
-        server->SetHandler([](const RecordedRequest&) {
-            return ScriptedReply::Ok(kTileBody);
-        });
+        server->SetHandler([](const RecordedRequest&) { return ScriptedReply::Ok(kTileBody); });
         WriteSettings("[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
                       std::to_string(server->Port()) + "\r\n" + extra);
     }

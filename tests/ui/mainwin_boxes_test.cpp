@@ -139,7 +139,7 @@ TEST(QtBoxes, ErrorBoxShowsTheMessageAsGivenAndEscapeAnswersNo)
     closeWith(Qt::Key_Escape);
     EXPECT_FALSE(boxes.AskYesNo("Start it afresh?"));
     EXPECT_EQ(shown.toStdString(), "Start it afresh?");
-    closeWith(Qt::Key_Y);   // the Yes button's accelerator
+    closeWith(Qt::Key_Y); // the Yes button's accelerator
     EXPECT_TRUE(boxes.AskYesNo("Start it afresh?"));
 }
 

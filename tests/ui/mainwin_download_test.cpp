@@ -58,7 +58,7 @@ TEST_F(DownloadTest, SmallDownloadRunsToItsEnd)
     EXPECT_EQ(C().Memo2Lines.Count(), 0u);
 
     WaitForWorkersDone();
-    EXPECT_TRUE(dialogs.messages.empty());   // nothing is said before the timer notices
+    EXPECT_TRUE(dialogs.messages.empty()); // nothing is said before the timer notices
     form->Timer1Timer();
 
     EXPECT_EQ(Caption(), "Start");
@@ -142,8 +142,8 @@ TEST_F(DownloadTest, StopThenStartContinuesEachWorkerAfterItsLastTile)
     ASSERT_GE(tiles, 2 * workers);
     ASSERT_TRUE(PumpUntil([&] { return gate->Waiting() == workers; }));
 
-    form->BitBtn1Click();   // Stop
-    form->BitBtn1Click();   // twice: the lines twice, the end once
+    form->BitBtn1Click(); // Stop
+    form->BitBtn1Click(); // twice: the lines twice, the end once
     EXPECT_EQ(Caption(), "Stop");
     const auto lines = C().Memo1Lines.ToVector();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Thread1will be terminated by user. please wait..."), 2);
@@ -158,7 +158,7 @@ TEST_F(DownloadTest, StopThenStartContinuesEachWorkerAfterItsLastTile)
     platform::TIniFile project(Project());
     const int h = first.Ymax - first.Ymin + 1;
     for (int i = 0; i < workers; ++i) {
-        const int seq = i == 0 ? workers : i;   // worker 0 takes N, 2N, ...
+        const int seq = i == 0 ? workers : i; // worker 0 takes N, 2N, ...
         const int x = first.Xmin + (seq - 1) / h;
         const int y = first.Ymin + (seq - 1) % h;
         EXPECT_EQ(project.ReadInteger("THREADS", "T" + std::to_string(i + 1) + "X", 0), x) << i;
@@ -190,7 +190,7 @@ TEST_F(DownloadTest, EveryFifthTickSavesPositionsAndMemos)
     EXPECT_EQ(ReadBytes(C().CurrentTask->LogFile), logBefore);
     EXPECT_EQ(platform::TIniFile(Project()).ReadString("THREADS", "T1X", "absent"), "");
 
-    form->Timer1Timer();   // the fifth
+    form->Timer1Timer(); // the fifth
     EXPECT_EQ(LogFileLines(), C().Memo1Lines.ToVector());
     EXPECT_NE(platform::TIniFile(Project()).ReadString("THREADS", "T1X", ""), "");
     EXPECT_EQ(C().TimerTicks, 5);
@@ -213,7 +213,7 @@ TEST_F(DownloadTest, UnwritableLogAndFailedListAtTheEndAreBothNamed)
     const std::string failedFile = C().CurrentTask->FailedFile;
     for (const std::string& f : {logFile, failedFile}) {
         std::filesystem::remove(f);
-        std::filesystem::create_directory(f);   // the file's name is now a folder
+        std::filesystem::create_directory(f); // the file's name is now a folder
     }
 
     form->Timer1Timer();
@@ -242,11 +242,12 @@ TEST_F(DownloadTest, ClosingDuringADownloadLosesNothingTheLastSaveHad)
     auto memoAtClose = C().Memo1Lines.ToVector();
     Advance(std::chrono::seconds(75));
 
-    form->close();   // no tick has saved anything yet
+    form->close(); // no tick has saved anything yet
 
     // Saved with one more line: how far the task got, and that Start goes on.
-    memoAtClose.push_back("Summary: 8 of 24 tiles done in 1 min 15 s: 8 saved, 0 blank, 0 failed, "
-                          "0 not saved. 16 tiles left: Start continues the task.");
+    memoAtClose.push_back(
+        "Summary: 8 of 24 tiles done in 1 min 15 s: 8 saved, 0 blank, 0 failed, "
+        "0 not saved. 16 tiles left: Start continues the task.");
     ASSERT_EQ(workers, 8);
     ASSERT_EQ(tiles, 24);
     EXPECT_EQ(platform::ReadLines(logFile), memoAtClose);
@@ -292,7 +293,8 @@ TEST_F(OpenProjectTest, RestoresEveryFieldAsTheFileHoldsIt)
     WriteSettings("[IniParas]\r\nDefaultPath=" + savePath + "\r\n");
     OpenWindow();
     form->Edit6->setText("/changed/by/hand");
-    const std::string path = WriteProject("road.kvpd",
+    const std::string path = WriteProject(
+        "road.kvpd",
         "[MapsType]\r\nMapsType=21\r\n\r\n[AREA]\r\nLeftLongitude=-122.5\r\nRightLongitude=-122,25\r\n"
         "TopLatitude=48.8566\r\nBottomLatitude=abc\r\n\r\n[Zoom]\r\nZoom=25\r\n");
     dialogs.openAnswers = {path};
@@ -303,7 +305,7 @@ TEST_F(OpenProjectTest, RestoresEveryFieldAsTheFileHoldsIt)
     EXPECT_EQ(dialogs.openRequests[0].title, "Open project file:");
     EXPECT_EQ(dialogs.openRequests[0].filterDescription, "Projects(*.kvpd)");
     EXPECT_EQ(dialogs.openRequests[0].filterPattern, "*.kvpd");
-    EXPECT_EQ(dialogs.openRequests[0].initialDir, savePath);   // the default folder, not Edit6
+    EXPECT_EQ(dialogs.openRequests[0].initialDir, savePath); // the default folder, not Edit6
     EXPECT_EQ(form->Edit1->text(), "-122.5");
     EXPECT_EQ(form->Edit3->text(), "-122,25");
     EXPECT_EQ(form->Edit2->text(), "48.8566");
@@ -311,8 +313,8 @@ TEST_F(OpenProjectTest, RestoresEveryFieldAsTheFileHoldsIt)
     EXPECT_EQ(form->Edit6->text().toStdString(), savePath + "/");
     EXPECT_EQ(form->EditTaskName->text(), "road.kvpd");
     EXPECT_EQ(form->radio_mapstype->ItemIndex(), 3);
-    EXPECT_EQ(form->Edit5->text(), "25");          // shown as read
-    EXPECT_EQ(form->UpDown1->Position(), 20);      // the up-down keeps its range
+    EXPECT_EQ(form->Edit5->text(), "25");     // shown as read
+    EXPECT_EQ(form->UpDown1->Position(), 20); // the up-down keeps its range
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -327,11 +329,11 @@ TEST_F(OpenProjectTest, AbsentKeysUnknownCodeAndCancel)
     EXPECT_EQ(form->Edit1->text(), "");
     EXPECT_EQ(form->Edit5->text(), "0");
     EXPECT_EQ(form->UpDown1->Position(), 1);
-    EXPECT_EQ(form->radio_mapstype->ItemIndex(), 4);   // unknown code: selection kept
+    EXPECT_EQ(form->radio_mapstype->ItemIndex(), 4); // unknown code: selection kept
     EXPECT_EQ(form->EditTaskName->text(), "bare.KVPD");
 
     form->Edit1->setText("kept");
-    form->LoadParametersfromprojectfilel1Click();      // cancelled
+    form->LoadParametersfromprojectfilel1Click(); // cancelled
     EXPECT_EQ(form->Edit1->text(), "kept");
     EXPECT_EQ(form->EditTaskName->text(), "bare.KVPD");
 }
@@ -378,9 +380,10 @@ TEST_F(OpenProjectTest, TotalImagesAndToolsFollowTheOpenedProject)
 
     // The whole map at zoom 13: 67,108,864 columns x rows, in the range
     // that Start accepts (-85 to 85: 8192 x 8192 less the polar rows).
-    const std::string world = WriteProject("world.kvpd",
-        "[MapsType]\r\nMapsType=6\r\n\r\n[AREA]\r\nLeftLongitude=-180\r\nRightLongitude=180\r\n"
-        "TopLatitude=85\r\nBottomLatitude=-85\r\n\r\n[Zoom]\r\nZoom=13\r\n");
+    const std::string world =
+        WriteProject("world.kvpd",
+                     "[MapsType]\r\nMapsType=6\r\n\r\n[AREA]\r\nLeftLongitude=-180\r\nRightLongitude=180\r\n"
+                     "TopLatitude=85\r\nBottomLatitude=-85\r\n\r\n[Zoom]\r\nZoom=13\r\n");
     dialogs.openAnswers = {world};
     form->LoadParametersfromprojectfilel1Click();
     const std::int64_t count = core::ComputeTileRange(-180, 180, 85, -85, 13).TileCount;

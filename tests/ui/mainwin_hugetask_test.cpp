@@ -51,7 +51,8 @@ protected:
         std::size_t count = 0;
         for (const auto& entry : std::filesystem::directory_iterator(savePath)) {
             const std::string name = entry.path().filename().string();
-            if (name.rfind(".kartivo.", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+            if (name.rfind(".kartivo.", 0) == 0 && name.size() > 4 &&
+                name.compare(name.size() - 4, 4, ".tmp") == 0)
                 ++count;
         }
         return count;
@@ -77,9 +78,10 @@ TEST_F(HugeTaskTest, WorldAtZoomThirteenIsAskedAboutAndNoMakesNothing)
     form->BitBtn1Click();
 
     ASSERT_EQ(dialogs.questions.size(), 1u);
-    EXPECT_EQ(dialogs.questions[0],
-              "This task has 66,895,872 tiles. Its tile list needs about 7.1 GB (40.2 GB free) and downloading "
-              "takes about 48 days at 16 tiles a second. Start it?");
+    EXPECT_EQ(
+        dialogs.questions[0],
+        "This task has 66,895,872 tiles. Its tile list needs about 7.1 GB (40.2 GB free) and downloading "
+        "takes about 48 days at 16 tiles a second. Start it?");
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(Caption(), "Start");
     EXPECT_EQ(C().CurrentTask, nullptr);
@@ -114,7 +116,7 @@ TEST_F(HugeTaskTest, UpToAMillionTilesStartsWithoutAQuestion)
 {
     UseTestServerAsProxy();
     OpenWindow();
-    SetFreeSpace(std::nullopt);   // unknown: not refused
+    SetFreeSpace(std::nullopt); // unknown: not refused
     TypeSmallArea();
     form->BitBtn1Click();
     EXPECT_TRUE(dialogs.questions.empty());
@@ -157,13 +159,13 @@ TEST_F(HugeTaskTest, StopDuringTheTileListCancelsAndRemovesThePartialList)
     const std::string list = C().CurrentTask->ListFile;
     const std::string tileFolder = C().CurrentTask->TileFolder;
     EXPECT_FALSE(std::filesystem::exists(list));
-    EXPECT_EQ(TemporaryFiles(), 1u);   // the partial list
+    EXPECT_EQ(TemporaryFiles(), 1u); // the partial list
     EXPECT_TRUE(std::filesystem::is_directory(tileFolder));
     // The main thread is free: a tick shows how far the list has got.
     form->Timer1Timer();
     EXPECT_EQ(Status(), "Writing the tile list: 4,096 of " + platform::GroupThousands(tiles) + " tiles");
 
-    form->BitBtn1Click();   // Stop
+    form->BitBtn1Click(); // Stop
     {
         std::lock_guard<std::mutex> l(m);
         released = true;

@@ -42,8 +42,8 @@ TEST_F(MainWindowTest, EnterPressesStartFromEveryControlOfTheLeftPanel)
         control->setFocus();
         ASSERT_EQ(form->focusWidget(), control);
         PressKey(control, Qt::Key_Return);
-        EXPECT_EQ(starts, ++expected);   // once, not twice
-        PressKey(control, Qt::Key_Enter);   // the keypad's Enter
+        EXPECT_EQ(starts, ++expected);    // once, not twice
+        PressKey(control, Qt::Key_Enter); // the keypad's Enter
         EXPECT_EQ(starts, ++expected);
     }
     // Each press ran Start, which refused the empty coordinates.
@@ -53,7 +53,7 @@ TEST_F(MainWindowTest, EnterPressesStartFromEveryControlOfTheLeftPanel)
     form->Button4->setFocus();
     PressKey(form->Button4, Qt::Key_Return);
     EXPECT_EQ(starts, expected);
-    EXPECT_EQ(dialogs.openRequests.size(), 1u);   // "Open task ..." ran instead
+    EXPECT_EQ(dialogs.openRequests.size(), 1u); // "Open task ..." ran instead
 
     // Enter in the log starts nothing.
     form->Memo1->setFocus();
@@ -78,11 +78,11 @@ TEST_F(MainWindowTest, ReadOnlyLogMovesWithTheKeyboard)
     EXPECT_GT(afterPageDown, 0);
     PressKey(form->Memo1.get(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_TRUE(form->Memo1->textCursor().atEnd());
-    EXPECT_GE(bar->value(), bar->maximum() - 1);   // the last line in view
+    EXPECT_GE(bar->value(), bar->maximum() - 1); // the last line in view
     PressKey(form->Memo1.get(), Qt::Key_PageUp);
     EXPECT_LT(bar->value(), bar->maximum());
     EXPECT_TRUE(form->Memo1->isReadOnly());
-    EXPECT_EQ(C().Memo1Lines.Count(), 401u);   // the keys typed nothing
+    EXPECT_EQ(C().Memo1Lines.Count(), 401u); // the keys typed nothing
 }
 
 TEST_F(MainWindowTest, WindowCannotBeSquashedBelowWholeControls)
@@ -96,9 +96,9 @@ TEST_F(MainWindowTest, WindowCannotBeSquashedBelowWholeControls)
 
     // Every control of the left panel as tall as it asks to be, every edit
     // wide enough to type in, and all of them inside the window.
-    for (QWidget* w : std::vector<QWidget*>{form->EditTaskName, form->Button4, form->radio_mapstype, form->Edit1,
-                                            form->Edit3, form->Edit2, form->Edit4, form->Edit5, form->Edit6,
-                                            form->Button1, form->BitBtn1, form->LabelTotalxy}) {
+    for (QWidget* w : std::vector<QWidget*>{form->EditTaskName, form->Button4, form->radio_mapstype,
+                                            form->Edit1, form->Edit3, form->Edit2, form->Edit4, form->Edit5,
+                                            form->Edit6, form->Button1, form->BitBtn1, form->LabelTotalxy}) {
         SCOPED_TRACE(w->metaObject()->className());
         EXPECT_GE(w->height(), w->minimumSizeHint().height());
         if (qobject_cast<QLineEdit*>(w)) {

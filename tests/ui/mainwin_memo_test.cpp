@@ -36,7 +36,7 @@ TEST(LineList, KeepsEntriesAsAdded)
     list.Add("a");
     list.Add("");
     list.Add("Error: may be your IP is banned.\nPlease try again later.");
-    const std::string big(3 << 20, 'x');   // larger than a storage block
+    const std::string big(3 << 20, 'x'); // larger than a storage block
     list.Add(big);
     list.Add("after");
     ASSERT_EQ(list.Count(), 5u);
@@ -59,7 +59,10 @@ TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
     LineList list;
     LinesFileSaver saver;
     std::vector<std::string> all;
-    auto add = [&](const std::string& line) { list.Add(line); all.push_back(line); };
+    auto add = [&](const std::string& line) {
+        list.Add(line);
+        all.push_back(line);
+    };
 
     add("header");
     saver.Save(list, file);
@@ -69,7 +72,7 @@ TEST(LinesFileSaver, AppendsOnlyWhileTheFileIsAsItLeftIt)
     saver.Save(list, file);
     EXPECT_TRUE(saver.LastSaveAppended());
     EXPECT_EQ(ReadBytes(file), Whole(all, reference));
-    saver.Save(list, file);   // nothing new
+    saver.Save(list, file); // nothing new
     EXPECT_EQ(ReadBytes(file), Whole(all, reference));
 
     // Someone else rewrote the file: the next save writes it whole again.
@@ -97,7 +100,7 @@ TEST(LinesFileSaver, AdoptsAFileReadBackOnlyWhenItsBytesWouldBeTheSame)
     const std::string canonical = dir / "a.txt";
     const std::string bare = dir / "b.txt";
     WriteBytes(canonical, "one\r\ntwo\r\n");
-    WriteBytes(bare, "one\ntwo");   // LF ends and no final line end
+    WriteBytes(bare, "one\ntwo"); // LF ends and no final line end
 
     for (const std::string& path : {canonical, bare}) {
         LineList list(platform::ReadLines(path));
@@ -159,11 +162,12 @@ TEST(QtMainDispatcher, RunsCallsOnTheMainThreadAndShutdownReleasesWaiters)
         dispatcher.RunOnMain([&] { ran = true; });
         returned = true;
     });
-    while (!entered) std::this_thread::yield();
+    while (!entered)
+        std::this_thread::yield();
     dispatcher.Shutdown();
-    blocked.join();   // would hang without Shutdown
+    blocked.join(); // would hang without Shutdown
     EXPECT_TRUE(returned);
-    QCoreApplication::processEvents();   // the queued call, if any, must not run now
+    QCoreApplication::processEvents(); // the queued call, if any, must not run now
     EXPECT_FALSE(ran);
     // After Shutdown, calls from other threads return at once.
     std::thread late([&] { dispatcher.RunOnMain([&] { ran = true; }); });

@@ -60,7 +60,7 @@ TEST_F(ProgressCount, EachTileCountsOnceByHowItEnded)
     EXPECT_EQ(c.Blank, 1);
     EXPECT_EQ(c.Failed, 1);
     EXPECT_EQ(c.Stopped, 1);
-    EXPECT_EQ(progress.Done(), 3);   // neither the tile not written nor the stopped one is done
+    EXPECT_EQ(progress.Done(), 3); // neither the tile not written nor the stopped one is done
     EXPECT_EQ(progress.Left(), 7);
     EXPECT_EQ(progress.CountsText(), "saved 1" + kDot + "blank 1" + kDot + "failed 1" + kDot + "not saved 1");
     EXPECT_EQ(progress.Permille(), 300);
@@ -77,8 +77,9 @@ TEST_F(ProgressCount, RateOverTheLastThirtySecondsAndTimeLeftAfterTen)
         Tick();
     }
     EXPECT_DOUBLE_EQ(progress.Rate(), 16.0);
-    EXPECT_LT(progress.SecondsLeft(), 0);   // 9 s of data
-    EXPECT_EQ(progress.StatusText(), "144 of 50,000 tiles (0.3 %)" + kDot + "16.0 tiles/s" + kDot + "estimating...");
+    EXPECT_LT(progress.SecondsLeft(), 0); // 9 s of data
+    EXPECT_EQ(progress.StatusText(),
+              "144 of 50,000 tiles (0.3 %)" + kDot + "16.0 tiles/s" + kDot + "estimating...");
     finish(16);
     Tick();
     // 10 s: (50,000 - 160) / 16 = 3115 s, nearest minute 52.
@@ -96,7 +97,8 @@ TEST_F(ProgressCount, RateOverTheLastThirtySecondsAndTimeLeftAfterTen)
         Tick();
     EXPECT_DOUBLE_EQ(progress.Rate(), 0.0);
     EXPECT_LT(progress.SecondsLeft(), 0);
-    EXPECT_EQ(progress.StatusText(), "320 of 50,000 tiles (0.6 %)" + kDot + "0.0 tiles/s" + kDot + "estimating...");
+    EXPECT_EQ(progress.StatusText(),
+              "320 of 50,000 tiles (0.6 %)" + kDot + "0.0 tiles/s" + kDot + "estimating...");
 }
 
 TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
@@ -106,14 +108,16 @@ TEST_F(ProgressCount, SummaryOfAFinishedAContinuedAndAStoppedTask)
     End(TileOutcome::NotSaved);
     now += 52min + 10s;
     // The tile that could not be written is not done: it is left for Start.
-    EXPECT_EQ(progress.Summary(), "Summary: 2 of 3 tiles done in 52 min 10 s: 2 saved, 0 blank, 0 failed, "
-                                  "1 not saved. 1 tile left: Start continues the task.");
+    EXPECT_EQ(progress.Summary(),
+              "Summary: 2 of 3 tiles done in 52 min 10 s: 2 saved, 0 blank, 0 failed, "
+              "1 not saved. 1 tile left: Start continues the task.");
 
     progress.Begin(50'000, 20'000);
     EXPECT_EQ(progress.Permille(), 400);
     End(TileOutcome::Saved);
-    EXPECT_EQ(progress.Summary(), "Summary: 20,001 of 50,000 tiles done in 0 s: 20,000 done before, 1 saved, 0 blank, "
-                                  "0 failed, 0 not saved. 29,999 tiles left: Start continues the task.");
+    EXPECT_EQ(progress.Summary(),
+              "Summary: 20,001 of 50,000 tiles done in 0 s: 20,000 done before, 1 saved, 0 blank, "
+              "0 failed, 0 not saved. 29,999 tiles left: Start continues the task.");
     progress.Begin(2, 1);
     EXPECT_EQ(progress.Summary(),
               "Summary: 1 of 2 tiles done in 0 s: 1 done before, 0 saved, 0 blank, 0 failed, 0 not saved. "
@@ -173,7 +177,8 @@ TEST_F(ProgressWindowTest, NewTaskCountsEveryOutcomeAndEndsWithItsSummary)
     form->Timer1Timer();
     ASSERT_EQ(Caption(), "Start");
 
-    const std::string summary = "Summary: 24 of 24 tiles done in 2 min 5 s: 16 saved, 4 blank, 4 failed, 0 not saved.";
+    const std::string summary =
+        "Summary: 24 of 24 tiles done in 2 min 5 s: 16 saved, 4 blank, 4 failed, 0 not saved.";
     EXPECT_EQ(SummaryLine(), summary);
     EXPECT_EQ(C().Memo2Lines.Count(), 4u);
     // The status bar keeps the summary after "Task stoped!".
@@ -200,12 +205,13 @@ TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsTher
     // 8 tiles in 11 s; 16 left at that rate: 22 s.
     EXPECT_EQ(Status(), "8 of 24 tiles (33.3 %)" + kDot + "0.7 tiles/s" + kDot + "about 22 s left");
 
-    form->BitBtn1Click();   // Stop
+    form->BitBtn1Click(); // Stop
     gate->Open();
     Advance(9s);
     RunToEnd();
-    EXPECT_EQ(SummaryLine(), "Summary: 8 of 24 tiles done in 20 s: 8 saved, 0 blank, 0 failed, 0 not saved. "
-                             "16 tiles left: Start continues the task.");
+    EXPECT_EQ(SummaryLine(),
+              "Summary: 8 of 24 tiles done in 20 s: 8 saved, 0 blank, 0 failed, 0 not saved. "
+              "16 tiles left: Start continues the task.");
 
     // Start again: the bar begins where the workers' positions put it.
     form->BitBtn1Click();
@@ -213,17 +219,17 @@ TEST_F(ProgressWindowTest, StoppedTaskSaysWhatIsLeftAndItsContinuationStartsTher
     EXPECT_EQ(Status(), "8 of 24 tiles (33.3 %)" + kDot + "estimating...");
     Advance(30s);
     RunToEnd();
-    EXPECT_EQ(SummaryLine(),
-              "Summary: 24 of 24 tiles done in 30 s: 8 done before, 16 saved, 0 blank, 0 failed, 0 not saved.");
+    EXPECT_EQ(
+        SummaryLine(),
+        "Summary: 24 of 24 tiles done in 30 s: 8 done before, 16 saved, 0 blank, 0 failed, 0 not saved.");
     EXPECT_EQ(server->RequestCount(), 24u);
 }
 
 TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
 {
     UseTestServerAsProxy();
-    server->SetHandler([](const testing::RecordedRequest&) {
-        return ScriptedReply::Status(403, "Forbidden");
-    });
+    server->SetHandler(
+        [](const testing::RecordedRequest&) { return ScriptedReply::Status(403, "Forbidden"); });
     OpenWindow();
     TypeLargerArea();
     form->BitBtn1Click();
@@ -232,8 +238,9 @@ TEST_F(ProgressWindowTest, WorkersThatAllStopEarlyLeaveEveryTileToStart)
     // Each worker stopped at its first tile, which is in the failed list and
     // which Start requests again: none of them is done.
     EXPECT_EQ(C().Memo2Lines.Count(), 8u);
-    EXPECT_EQ(SummaryLine(), "Summary: 0 of 24 tiles done in 0 s: 0 saved, 0 blank, 0 failed, 0 not saved. "
-                             "24 tiles left: Start continues the task.");
+    EXPECT_EQ(SummaryLine(),
+              "Summary: 0 of 24 tiles done in 0 s: 0 saved, 0 blank, 0 failed, 0 not saved. "
+              "24 tiles left: Start continues the task.");
     EXPECT_EQ(Status(), SummaryLine());
     EXPECT_EQ(form->ProgressBar1->value(), 0);
 }
@@ -244,7 +251,7 @@ TEST_F(ProgressWindowTest, SummaryNeverLeavesAWordOnALineOfItsOwn)
 {
     StartHeldDownload();
     ASSERT_TRUE(testing::PumpUntil([&] { return gate->Waiting() == C().CurrentTask->Params.ThreadCount; }));
-    form->BitBtn1Click();   // Stop
+    form->BitBtn1Click(); // Stop
     gate->Open();
     RunToEnd();
     const std::string summary = SummaryLine();
@@ -273,7 +280,7 @@ TEST_F(ProgressWindowTest, SummaryNeverLeavesAWordOnALineOfItsOwn)
             EXPECT_FALSE(line.startsWith("tiles") || line.startsWith("s:"));
         }
     }
-    EXPECT_GT(wrapped, 10);   // the widths tried do wrap it
+    EXPECT_GT(wrapped, 10); // the widths tried do wrap it
     EXPECT_EQ(DownloadProgress::KeepWordsTogether("12 of 40 tiles left: Start continues it."),
               "12\u00a0of 40\u00a0tiles left: Start continues\u00a0it.");
 }

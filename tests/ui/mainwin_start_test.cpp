@@ -4,15 +4,14 @@
 // test server as the proxy.
 #include "tests/ui/MainWindowFixture.h"
 
-#include <QLineEdit>
-#include <QPushButton>
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QTest>
-#include <QStatusBar>
-#include <QApplication>
-#include <QAction>
 #include <QKeySequence>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
 #include <cstdlib>
 
 #include "platform/IniFile.h"
@@ -32,7 +31,7 @@ struct StartCase {
     const char* top;
     const char* bottom;
     bool emptyPath;
-    int zoom;   // through an opened project when outside 1..20
+    int zoom; // through an opened project when outside 1..20
     const char* message;
 };
 
@@ -85,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"CoordinatesBeforeZoom", "10", "9", "1", "0", false, 25,
                   "Left Longitude should less than Right Longitude!"},
         StartCase{"ZoomZero", "10", "11", "1", "0", false, 0, "Zoom level should be between 1 and 20."},
-        StartCase{"ZoomTwentyFive", "10", "11", "1", "0", false, 25, "Zoom level should be between 1 and 20."}),
+        StartCase{"ZoomTwentyFive", "10", "11", "1", "0", false, 25,
+                  "Zoom level should be between 1 and 20."}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.label); });
 
 TEST_F(MainWindowTest, SaveFolderIsCreatedBeforeACoordinateIsRefused)
@@ -115,7 +115,8 @@ TEST_F(MainWindowTest, TaskNameOutsideTheSaveFolderMakesNothing)
         EXPECT_EQ(dialogs.messages[0], CheckTaskName(CompleteTaskName(name)));
         EXPECT_EQ(Caption(), "Start");
         EXPECT_EQ(C().CurrentTask, nullptr);
-        EXPECT_TRUE(std::filesystem::is_empty(saveRoot.Path())) << "something was made in " << saveRoot.Path();
+        EXPECT_TRUE(std::filesystem::is_empty(saveRoot.Path()))
+            << "something was made in " << saveRoot.Path();
     }
 }
 
@@ -136,7 +137,7 @@ TEST_F(MainWindowTest, RecordFileThatCannotBeWrittenEndsStartInTheErrorBox)
 {
     OpenWindow();
     TypeSmallArea();
-    std::filesystem::create_directories(savePath + "/newtask_list.txt");   // in the tile list's way
+    std::filesystem::create_directories(savePath + "/newtask_list.txt"); // in the tile list's way
 
     form->BitBtn1Click();
 
@@ -189,7 +190,7 @@ TEST_F(MainWindowTest, ContinueTestComparesCoordinatesAsNumbers)
     form->Edit1->setText("12.3");
     form->BitBtn1Click();
     ASSERT_FALSE(C().CurrentTask->Params.ContinueTask);
-    EXPECT_TRUE(dialogs.questions.empty());   // no project of that name yet
+    EXPECT_TRUE(dialogs.questions.empty()); // no project of that name yet
     RunToEnd();
 
     struct Step {
@@ -199,13 +200,13 @@ TEST_F(MainWindowTest, ContinueTestComparesCoordinatesAsNumbers)
         const char* taskName;
     };
     const Step steps[] = {
-        {"12.3", "newtask.kvpd", true, "newtask.kvpd"},    // typed as the file stores it
-        {"12.30", "newtask.kvpd", true, "newtask.kvpd"},   // the same number, respelled
+        {"12.3", "newtask.kvpd", true, "newtask.kvpd"},  // typed as the file stores it
+        {"12.30", "newtask.kvpd", true, "newtask.kvpd"}, // the same number, respelled
         {"12,3", "newtask.kvpd", true, "newtask.kvpd"},
         {"+12.3", "newtask.kvpd", true, "newtask.kvpd"},
         {" 12.3 ", "newtask.kvpd", true, "newtask.kvpd"},
-        {"12.3", "newtask", true, "newtask.kvpd"},         // ".kvpd" appended: the same project
-        {"12.4", "newtask.kvpd", false, "newtask.kvpd"},   // another area: asked, Yes
+        {"12.3", "newtask", true, "newtask.kvpd"},       // ".kvpd" appended: the same project
+        {"12.4", "newtask.kvpd", false, "newtask.kvpd"}, // another area: asked, Yes
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(std::string(s.left) + " " + s.name);
@@ -249,7 +250,7 @@ TEST_F(MainWindowTest, NoToTheOverwriteQuestionChangesNothing)
     const std::size_t requests = server->RequestCount();
     dialogs.messages.clear();
 
-    form->UpDown1->SetPosition(13);   // another zoom level
+    form->UpDown1->SetPosition(13); // another zoom level
     dialogs.yesNoAnswers = {false};
     form->BitBtn1Click();
 
@@ -308,7 +309,7 @@ TEST_F(MainWindowTest, SettingsAsWritten)
 // proxy settings.
 TEST_F(MainWindowTest, UseProxyMeansExactlyOne)
 {
-    const std::pair<const char*, bool> cases[] = {{"1", true}, {"2", false}, {"yes", false},
+    const std::pair<const char*, bool> cases[] = {{"1", true},   {"2", false}, {"yes", false},
                                                   {"0x1", true}, {"0", false}, {"", false}};
     for (const auto& [value, expected] : cases) {
         SCOPED_TRACE(value);
@@ -326,7 +327,7 @@ TEST_F(MainWindowTest, UseProxyMeansExactlyOne)
         EXPECT_EQ(C().CurrentTask->Params.ProxyServer, "proxy.local");
         EXPECT_EQ(C().CurrentTask->Params.ProxyPort, "3128");
         EXPECT_EQ(C().RunningWorkers, 0);
-        form.reset();   // abandons the list before any worker starts
+        form.reset(); // abandons the list before any worker starts
         std::filesystem::remove_all(savePath);
     }
 }
@@ -341,8 +342,9 @@ TEST_F(MainWindowTest, TaskThatCannotBeMadeIsToldInTwoBoxes)
     std::filesystem::create_directories(savePath);
     WriteBytes(savePath + "/newtask", "not a folder");
     form->BitBtn1Click();
-    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Create directory " + savePath + "/newtask/ Failed.",
-                                                          "Error: Create task failure."}));
+    EXPECT_EQ(dialogs.messages,
+              (std::vector<std::string>{"Create directory " + savePath + "/newtask/ Failed.",
+                                        "Error: Create task failure."}));
     EXPECT_TRUE(dialogs.errors.empty());
     EXPECT_EQ(C().CurrentTask, nullptr);
     EXPECT_EQ(Caption(), "Start");
@@ -387,8 +389,8 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->CombineImages1->trigger();
     form->Usermanual1->trigger();
     EXPECT_EQ(dialogs.messages, (std::vector<std::string>{MissingFileMessage(folder + "plateview"),
-                                                           MissingFileMessage(folder + "platejoin"),
-                                                           MissingFileMessage(folder + "help/index.html")}));
+                                                          MissingFileMessage(folder + "platejoin"),
+                                                          MissingFileMessage(folder + "help/index.html")}));
     EXPECT_TRUE(dialogs.programsStarted.empty());
     EXPECT_TRUE(dialogs.shellOpened.empty());
     EXPECT_EQ(MissingFileMessage("/p/plateview"), "Cannot find the file:\n/p/plateview");
@@ -403,7 +405,8 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->CombineImages1->trigger();
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
-    EXPECT_EQ(dialogs.programsStarted, (std::vector<std::string>{folder + "plateview", folder + "platejoin"}));
+    EXPECT_EQ(dialogs.programsStarted,
+              (std::vector<std::string>{folder + "plateview", folder + "platejoin"}));
     // No task started or opened yet: the siblings open with nothing (the
     // combiner as a window, not on its command line).
     EXPECT_EQ(dialogs.programArguments, (std::vector<std::vector<std::string>>{{}, {"--window"}}));
@@ -417,8 +420,8 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
     form->Usermanual1->trigger();
     form->Homepage1->trigger();
     EXPECT_EQ(dialogs.messages, (std::vector<std::string>{CannotOpenMessage(folder + "plateview"),
-                                                           CannotOpenMessage(folder + "help/index.html"),
-                                                           CannotOpenMessage(kHomepageLink)}));
+                                                          CannotOpenMessage(folder + "help/index.html"),
+                                                          CannotOpenMessage(kHomepageLink)}));
     dialogs.messages.clear();
 
     // The windows: the modal ones are shown modally (closed here once up),
@@ -443,8 +446,8 @@ TEST_F(MainWindowTest, EveryMenuItemOpensWhatItNames)
                 shown = w;
         ASSERT_NE(shown, nullptr) << item->text().toStdString();
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << item->text().toStdString();
-        EXPECT_TRUE(shown->windowTitle().startsWith(item == form->ReDownloadfailedfiles1 ? "Re-Download failed files"
-                                                                                          : "Convert"))
+        EXPECT_TRUE(shown->windowTitle().startsWith(
+            item == form->ReDownloadfailedfiles1 ? "Re-Download failed files" : "Convert"))
             << shown->windowTitle().toStdString();
         shown->close();
     }

@@ -35,9 +35,9 @@
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
-#include "ui/qt/Controls.h"
 #include "ui/DownloadController.h"
 #include "ui/OptionsSettings.h"
+#include "ui/qt/Controls.h"
 
 namespace kartivo::ui {
 
@@ -223,10 +223,7 @@ protected:
         EXPECT_TRUE(run.Errors.empty()) << when << ": " << run.Errors.front();
     }
 
-    void Reset()
-    {
-        std::filesystem::remove_all(input.SavePath);
-    }
+    void Reset() { std::filesystem::remove_all(input.SavePath); }
 
     TempFolder programFolder;
     TempFolder saveRoot;
@@ -274,7 +271,7 @@ TEST_F(RecordsTest, DownloadFailedOrKilledAtAnyFileOperationContinuesToTheWholeT
     for (long long n = 1;; ++n) {
         Reset();
         const int status = RunInChild([&] {
-            ::alarm(60);   // a child that hangs fails the test instead of stalling it
+            ::alarm(60); // a child that hangs fails the test instead of stalling it
             platform::fileops::ArmFault(n, FaultKind::Exit);
             RunDownload();
         });
@@ -304,8 +301,8 @@ TEST_F(RecordsTest, FullDiskIsToldAndItsTilesAreFetchedOnContinue)
     platform::fileops::ArmFault(40, FaultKind::FailFromNow, ENOSPC);
     const RunResult full = RunDownload();
     platform::fileops::StopCounting();
-    const std::string told = "The disk is full: " + task->TileFolder +
-                             ". Free some space, then press Start to continue the task.";
+    const std::string told =
+        "The disk is full: " + task->TileFolder + ". Free some space, then press Start to continue the task.";
     EXPECT_NE(std::find(full.Messages.begin(), full.Messages.end(), told), full.Messages.end());
     const std::string total = std::to_string(task->TileCount);
     EXPECT_EQ(full.Summary.find(total + " of " + total), std::string::npos) << full.Summary;
@@ -412,7 +409,8 @@ TEST(LogTail, FailedListKeepsItsEntriesWhileTheDiskStaysFull)
         }
     }
     saver.Save(list, path);
-    EXPECT_EQ(ReadBytes(path), earlier + "/t/c0.png|http://h/c\r\n/t/c1.png|http://h/c\r\n/t/c2.png|http://h/c\r\n");
+    EXPECT_EQ(ReadBytes(path),
+              earlier + "/t/c0.png|http://h/c\r\n/t/c1.png|http://h/c\r\n/t/c2.png|http://h/c\r\n");
 }
 
 TEST(LogTail, FailedAppendIsWrittenOnceWhenSpaceComesBack)
@@ -425,7 +423,7 @@ TEST(LogTail, FailedAppendIsWrittenOnceWhenSpaceComesBack)
     saver.AdoptTail(list, path);
     list.Add("/t/a.png|http://h/a");
     FaultScope scope;
-    platform::fileops::ArmFault(2, FaultKind::FailOnce, ENOSPC);   // the write
+    platform::fileops::ArmFault(2, FaultKind::FailOnce, ENOSPC); // the write
     EXPECT_THROW(saver.Save(list, path), platform::EFCreateError);
     EXPECT_EQ(ReadBytes(path), "");
     list.Add("/t/b.png|http://h/b");
@@ -482,7 +480,7 @@ TEST_F(SettingsRecordsTest, KilledOptionsSaveLeavesTheOldSetOrTheNew)
     FaultScope scope;
     platform::fileops::StartCounting();
     SaveOptions(path, newSet);
-    EXPECT_EQ(platform::fileops::OperationCount(), 5);   // one replacement
+    EXPECT_EQ(platform::fileops::OperationCount(), 5); // one replacement
     platform::fileops::StopCounting();
     int killed = 0;
     for (long long n = 1;; ++n) {
@@ -508,7 +506,7 @@ TEST_F(SettingsRecordsTest, SettingsFileHoldingAPasswordBecomesItsOwnersOnly)
     SaveOptions(path, OptionsValues{"/maps/", false, "", "", "", ""});
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);   // no secret in it: left as it was
+    EXPECT_EQ(st.st_mode & 0777, 0644u); // no secret in it: left as it was
     SaveOptions(path, OptionsValues{"/maps/", true, "proxy", "3128", "me", "secret"});
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -31,16 +31,17 @@ protected:
     }
 
     testing::TempFolder folder;
-    platform::RecordingDialogs recorder;   // receives the opener's failure
+    platform::RecordingDialogs recorder; // receives the opener's failure
 };
 
 TEST_F(ShellOpenTest, OpenerThatFindsNothingIsToldInABox)
 {
     platform::qt::QtDialogs qt;
-    qt.SetOpener(Opener(3));   // xdg-open's "no method available"
+    qt.SetOpener(Opener(3)); // xdg-open's "no method available"
     ASSERT_TRUE(qt.ShellOpen("/opt/kartivo/help/index.html"));
     ASSERT_TRUE(testing::PumpUntil([&] { return qt.OpenersRunning() == 0; }));
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Nothing could open:\n/opt/kartivo/help/index.html"});
+    EXPECT_EQ(recorder.messages,
+              std::vector<std::string>{"Nothing could open:\n/opt/kartivo/help/index.html"});
     EXPECT_EQ(testing::ReadBytes(folder.Path() + "opened"), "/opt/kartivo/help/index.html\n");
 }
 
@@ -62,7 +63,7 @@ TEST_F(ShellOpenTest, AboutLinksThatCannotBeOpenedAreTold)
     about.Label4Click();
     about.Label7Click();
     EXPECT_EQ(recorder.messages, (std::vector<std::string>{platform::CannotOpenMessage(kHomepageLink),
-                                                            platform::CannotOpenMessage(kMailLink)}));
+                                                           platform::CannotOpenMessage(kMailLink)}));
 }
 
 } // namespace

@@ -34,7 +34,7 @@ StartInput Input(const char* left, const char* right, const char* top, const cha
 struct CheckCase {
     const char* label;
     StartInput input;
-    bool beforeFolder;   // refused before the save folder would be made
+    bool beforeFolder; // refused before the save folder would be made
     const char* message;
 };
 
@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "Left Longitude should be between -180 and 180."},
         CheckCase{"RightBelow", Input("0", "-181", "1", "0"), false,
                   "Right Longitude should be between -180 and 180."},
-        CheckCase{"TopNinety", Input("0", "1", "90", "0"), false, "Top Latitude should be between -85 and 85."},
+        CheckCase{"TopNinety", Input("0", "1", "90", "0"), false,
+                  "Top Latitude should be between -85 and 85."},
         CheckCase{"BottomBelow", Input("0", "1", "1", "-85.5"), false,
                   "Bottom Latitude should be between -85 and 85."},
         CheckCase{"LeftOfRight", Input("10", "9.99", "1", "0"), false,
@@ -75,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "Top Latitude should be between -85 and 85."},
         CheckCase{"CoordinatesBeforeZoom", Input("10", "9", "1", "0", "25"), false,
                   "Left Longitude should less than Right Longitude!"},
-        CheckCase{"ZoomZero", Input("10", "11", "1", "0", "0"), false, "Zoom level should be between 1 and 20."},
+        CheckCase{"ZoomZero", Input("10", "11", "1", "0", "0"), false,
+                  "Zoom level should be between 1 and 20."},
         CheckCase{"ZoomTwentyOne", Input("10", "11", "1", "0", "21"), false,
                   "Zoom level should be between 1 and 20."}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.label); });
@@ -83,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(StartChecks, AcceptedInputBecomesTheRequest)
 {
     StartInput in = Input("-0,5", "2.25", "+48.9", " 48.8 ", "20");
-    in.MapsTypeIndex = 3;   // bird's eye view
+    in.MapsTypeIndex = 3; // bird's eye view
     in.TaskName = "paris";
 
     const StartCheck check = CheckStartInput(in);
@@ -141,7 +143,7 @@ TEST_P(TaskNameRefusal, IsRefusedBeforeTheFolder)
     EXPECT_FALSE(check.Accepted());
 }
 
-const std::string kLongBase(245, 'a');   // + "_failed.ftl" = 256 bytes
+const std::string kLongBase(245, 'a'); // + "_failed.ftl" = 256 bytes
 
 INSTANTIATE_TEST_SUITE_P(
     Names, TaskNameRefusal,
@@ -163,7 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(StartChecks, TaskNamesThatAreFine)
 {
-    for (const std::string& typed : std::initializer_list<std::string>{"tiny", "a.b.kvpd", ".hidden", "carte d'été", "x..y", std::string(244, 'a')}) {
+    for (const std::string& typed : std::initializer_list<std::string>{
+             "tiny", "a.b.kvpd", ".hidden", "carte d'été", "x..y", std::string(244, 'a')}) {
         SCOPED_TRACE(typed);
         EXPECT_EQ(CheckTaskName(CompleteTaskName(typed)), "");
     }
@@ -171,9 +174,10 @@ TEST(StartChecks, TaskNamesThatAreFine)
     EXPECT_EQ(CompleteTaskName("tiny.kvpd"), "tiny.kvpd");
     EXPECT_EQ(CompleteTaskName("tiny.KVPD"), "tiny.KVPD.kvpd");
     // The messages say what is wrong.
-    EXPECT_EQ(StartMessages::TaskNameHasSeparator("../x.kvpd"),
-              "The task name \"../x.kvpd\" contains a path separator (\"/\" or \"\\\"). A task name names files "
-              "in the save folder; please choose the folder with \"Path to save\".");
+    EXPECT_EQ(
+        StartMessages::TaskNameHasSeparator("../x.kvpd"),
+        "The task name \"../x.kvpd\" contains a path separator (\"/\" or \"\\\"). A task name names files "
+        "in the save folder; please choose the folder with \"Path to save\".");
     EXPECT_EQ(StartMessages::TaskNameTooLong(256, 255),
               "The task name is too long: the longest of the task's file names would have 256 bytes, and the "
               "file system allows 255. Please choose a shorter name.");

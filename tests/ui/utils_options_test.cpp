@@ -5,15 +5,15 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Settings.h"
-#include "ui/qt/Unitoptions.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempFolder.h"
+#include "ui/qt/Unitoptions.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGroupBox>
-#include <QLabel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -87,12 +87,13 @@ TEST_F(OptionsTest, WithoutAFileShowsTheDefaultsAndEverythingEditable)
     dlg.show();
     EXPECT_EQ(dlg.Edit12->text(), "/home/tester/orvanta");
     EXPECT_FALSE(dlg.CheckBoxUseProxy->isChecked());
-    for (QLineEdit* e : {dlg.EditProxyServer, dlg.EditProxyPort, dlg.EditProxyUsername, dlg.EditProxyPassword}) {
+    for (QLineEdit* e :
+         {dlg.EditProxyServer, dlg.EditProxyPort, dlg.EditProxyUsername, dlg.EditProxyPassword}) {
         EXPECT_EQ(e->text(), "");
         EXPECT_TRUE(e->isEnabled());
         EXPECT_FALSE(e->isReadOnly());
     }
-    EXPECT_FALSE(platform::FileExists(iniFile));   // showing never writes
+    EXPECT_FALSE(platform::FileExists(iniFile)); // showing never writes
     EXPECT_TRUE(dialogs.errors.empty());
 }
 
@@ -128,7 +129,7 @@ TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
     dlg.Edit12->setText("/data/maps");
     dlg.CheckBoxUseProxy->setChecked(false);
     dlg.EditProxyServer->setText("10.0.0.1");
-    dlg.EditProxyPort->setText("eighty");          // stored as typed
+    dlg.EditProxyPort->setText("eighty"); // stored as typed
     dlg.EditProxyUsername->setText("me");
     dlg.EditProxyPassword->setText("s3cret");
     dlg.Button1Click();
@@ -141,7 +142,7 @@ TEST_F(OptionsTest, OkCreatesTheFileWithBothSectionsAndTheSixKeysInOrder)
     for (std::size_t i = 1; i < order.size(); ++i)
         EXPECT_LT(std::stoul(order[i - 1]), std::stoul(order[i])) << text;
     EXPECT_EQ(Value(iniFile, "IniParas", "DefaultPath"), "/data/maps");
-    EXPECT_EQ(Value(iniFile, "Proxy", "UseProxy"), "0");   // unchecked still writes the fields
+    EXPECT_EQ(Value(iniFile, "Proxy", "UseProxy"), "0"); // unchecked still writes the fields
     EXPECT_EQ(Value(iniFile, "Proxy", "ProxyServer"), "10.0.0.1");
     EXPECT_EQ(Value(iniFile, "Proxy", "ProxyPort"), "eighty");
     EXPECT_EQ(Value(iniFile, "Proxy", "ProxyUsername"), "me");
@@ -157,7 +158,7 @@ TEST_F(OptionsTest, EmptyDefaultPathStaysEmptyAtTheNextShowing)
     EXPECT_EQ(Value(iniFile, "IniParas", "DefaultPath"), "");
 
     dlg.show();
-    EXPECT_EQ(dlg.Edit12->text(), "");   // present but empty: not the default
+    EXPECT_EQ(dlg.Edit12->text(), ""); // present but empty: not the default
 }
 
 TEST_F(OptionsTest, UseProxyCountsOnlyWhenItReadsAsOne)

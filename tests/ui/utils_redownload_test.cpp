@@ -6,14 +6,14 @@
 #include "platform/Errors.h"
 #include "platform/Socket.h"
 #include "tests/support/AddressInUse.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
+#include "tests/ui/MainWindowFixture.h"
 #include "ui/FailedTilesRun.h"
 #include "ui/OptionsSettings.h"
 #include "ui/qt/ReportMemo.h"
 #include "ui/qt/Unitftl.h"
-#include "tests/support/FileBytes.h"
-#include "tests/support/TempFolder.h"
-#include "tests/ui/MainWindowFixture.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -58,7 +58,8 @@ namespace {
 const std::string kBanned = "Error: may be your IP is banned.\nPlease try again later.";
 const std::string kNetwork = "Error: Your network has problem, please check it.";
 const std::string kNotFound = ":Error: the image is not found on server.";
-const std::string kProxyRefused = "Error: the proxy refused the user name or password. Check them in Options.";
+const std::string kProxyRefused =
+    "Error: the proxy refused the user name or password. Check them in Options.";
 
 // Every test has a program folder of its own, so the window reads the
 // settings file the test writes there (or none), never the developer's own
@@ -102,8 +103,8 @@ protected:
         download::TIdHTTP http;
         ConfigureRedownloadClient(http);
         Lines report;
-        FailedTilesRun run(http, [&](const std::string& l) { report.push_back(l); },
-                           [&] { report.push_back("<repaint>"); });
+        FailedTilesRun run(
+            http, [&](const std::string& l) { report.push_back(l); }, [&] { report.push_back("<repaint>"); });
         run.Run(list);
         return report;
     }
@@ -150,7 +151,8 @@ TEST_P(RefusalTest, EndsTheRunAndRequestsNothingMore)
     const Lines report = Run({Line("mn_0_0_3.png"), Line("mn_1_0_3.png"), Line("mn_2_0_3.png")});
 
     const std::string text = std::to_string(r.code) + " " + r.reason;
-    EXPECT_EQ(report, (Lines{"Start...", "<repaint>", text + "->" + Url("mn_0_0_3.png"), kBanned, "Download End."}));
+    EXPECT_EQ(report,
+              (Lines{"Start...", "<repaint>", text + "->" + Url("mn_0_0_3.png"), kBanned, "Download End."}));
     EXPECT_EQ(server.RequestCount(), 1u);
 }
 
@@ -201,8 +203,9 @@ TEST_F(RedownloadTest, AnAddressInUseIsRepeatedAtOnce)
     platform::SetResolverForTesting(nullptr);
 
     EXPECT_EQ(testing::AddressInUseLookups, 0);
-    EXPECT_EQ(report, (Lines{"Start...", "<repaint>", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK",
-                             Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
+    EXPECT_EQ(report,
+              (Lines{"Start...", "<repaint>", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK",
+                     Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(Tile("mn_0_0_3.png")), "PNG-0");
     EXPECT_EQ(ReadBytes(Tile("mn_1_0_3.png")), "PNG-1");
     EXPECT_EQ(server.RequestCount(), 3u);
@@ -221,8 +224,8 @@ TEST_F(RedownloadTest, ARepeatedRequestStoresOnlyTheFinalReply)
 
     const Lines report = Run({Line("mn_0_0_3.png")});
 
-    EXPECT_EQ(report, (Lines{"Start...", "<repaint>", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK",
-                             "Download End."}));
+    EXPECT_EQ(report, (Lines{"Start...", "<repaint>",
+                             Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(Tile("mn_0_0_3.png")), "IMAGE");
     EXPECT_EQ(server.RequestCount(), 3u);
 }
@@ -244,7 +247,7 @@ TEST_F(RedownloadTest, EveryHeaderIsInsideTheHeaderBlock)
 {
     server.Enqueue(ScriptedReply::Ok("PNG"));
     download::TIdHTTP http;
-    http.Request.ProxyServer = "10.9.9.9";   // whatever was there before
+    http.Request.ProxyServer = "10.9.9.9"; // whatever was there before
     http.Request.ProxyPort = 8080;
     ConfigureRedownloadClient(http);
     EXPECT_TRUE(http.Request.ProxyServer.empty());
@@ -274,7 +277,7 @@ TEST_F(RedownloadTest, EveryHeaderIsInsideTheHeaderBlockThroughAProxy)
     ASSERT_EQ(server.RequestCount(), 1u);
     ExpectOneWholeHeaderBlock(server.Requests()[0].raw,
                               {"Referer: http://www.bing.com/maps/", "Connection: Keep_Alive",
-                               "Proxy-Authorization: Basic YWxpY2U6c2VjcmV0"});   // alice:secret
+                               "Proxy-Authorization: Basic YWxpY2U6c2VjcmV0"}); // alice:secret
 }
 
 // A proxy that refuses the credentials refuses every tile alike: the run says
@@ -356,9 +359,9 @@ TEST_F(RedownloadTest, WindowRunLeavesTheListFileByteForByte)
     w.show();
     RunWindow(w);
 
-    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", "404 Not Found->" + Url("mn_0_0_3.png"),
-                                              Url("mn_0_0_3.png") + kNotFound,
-                                   Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
+    EXPECT_EQ(w.Memo1Lines.ToVector(),
+              (Lines{"Start...", "404 Not Found->" + Url("mn_0_0_3.png"), Url("mn_0_0_3.png") + kNotFound,
+                     Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
     EXPECT_EQ(ReadBytes(list), before);
     EXPECT_EQ(ReadBytes(Tile("mn_1_0_3.png")), "PNG-2");
     EXPECT_FALSE(std::filesystem::exists(Tile("mn_0_0_3.png")));
@@ -384,9 +387,8 @@ TEST_F(RedownloadTest, WindowNetworkFailureEndsTheRunAndShowsItsEntryAsTwoLines)
     RunWindow(w);
 
     ASSERT_EQ(w.Memo1Lines.ToVector().size(), 4u);
-    EXPECT_EQ(w.Memo1->toPlainText().toStdString(),
-              "Start...\nSocket Error # 10061\nConnection refused.->" + deadUrl + "\n" + kNetwork +
-                  "\nDownload End.");
+    EXPECT_EQ(w.Memo1->toPlainText().toStdString(), "Start...\nSocket Error # 10061\nConnection refused.->" +
+                                                        deadUrl + "\n" + kNetwork + "\nDownload End.");
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
@@ -432,10 +434,11 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     ASSERT_TRUE(server.WaitForRequests(2));
     // The window is serviced while the second tile hangs on the server.
     ASSERT_TRUE(PumpUntil([&] { return w.LabelProgress->text() == "2 of 5"; }));
-    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK"}));
+    EXPECT_EQ(w.Memo1Lines.ToVector(),
+              (Lines{"Start...", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK"}));
 
-    w.Button1Click();   // stop after this tile
-    w.Button1Click();   // does nothing more
+    w.Button1Click(); // stop after this tile
+    w.Button1Click(); // does nothing more
     EXPECT_FALSE(w.Button1->isEnabled());
     {
         std::lock_guard<std::mutex> l(m);
@@ -444,10 +447,11 @@ TEST_F(RedownloadTest, WindowRunIsStoppedAfterTheCurrentTile)
     cv.notify_all();
     ASSERT_TRUE(PumpUntil([&] { return !w.Running(); }));
 
-    EXPECT_EQ(w.Memo1Lines.ToVector(), (Lines{"Start...", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK",
-                                   Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
+    EXPECT_EQ(w.Memo1Lines.ToVector(),
+              (Lines{"Start...", Tile("mn_0_0_3.png") + ":" + Url("mn_0_0_3.png") + " ->OK",
+                     Tile("mn_1_0_3.png") + ":" + Url("mn_1_0_3.png") + " ->OK", "Download End."}));
     EXPECT_EQ(server.RequestCount(), 2u);
-    EXPECT_EQ(dialogs.openRequests.size(), 1u);   // no press was taken for a new run
+    EXPECT_EQ(dialogs.openRequests.size(), 1u); // no press was taken for a new run
     EXPECT_EQ(w.Button1->text().toStdString(), "Open *.ftl file and download...");
     EXPECT_TRUE(w.Button1->isEnabled());
     EXPECT_EQ(w.LabelProgress->text().toStdString(), "2 of 5");
@@ -501,17 +505,16 @@ TEST_F(RedownloadTest, DestroyingTheWindowEndsTheRequestInFlight)
     EXPECT_EQ(platform::qt::BackgroundJob::LeftBehind(), 0);
     EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_FALSE(std::filesystem::exists(Tile("mn_0_0_3.png")));
-    QCoreApplication::processEvents();   // nothing queued for the window runs
+    QCoreApplication::processEvents(); // nothing queued for the window runs
 }
 
 // With UseProxy=1 every tile goes through the proxy of the settings file,
 // with its credentials; the tile hosts themselves are never reached.
 TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 {
-    WriteBytes(IniPath(),
-                            "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
-                                std::to_string(server.Port()) +
-                                "\r\nProxyUsername=alice\r\nProxyPassword=secret\r\n");
+    WriteBytes(IniPath(), "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
+                              std::to_string(server.Port()) +
+                              "\r\nProxyUsername=alice\r\nProxyPassword=secret\r\n");
     server.Enqueue(ScriptedReply::Ok("PNG-PROXIED"));
     const std::string url = "http://t0.tiles.invalid/tiles/mn_0_0_3.png";
     OfferList({Tile("mn_0_0_3.png") + "|" + url});
@@ -532,8 +535,7 @@ TEST_F(RedownloadTest, WindowRunUsesTheProxyOfTheSettings)
 
 TEST_F(RedownloadTest, WindowRefusesAProxyPortThatIsNoNumber)
 {
-    WriteBytes(IniPath(),
-                            "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
+    WriteBytes(IniPath(), "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=eighty\r\n");
     OfferList({Line("mn_0_0_3.png")});
 
     TfrmFlt w;
@@ -564,8 +566,9 @@ public:
         const std::string conf = folder_ / "tinyproxy.conf";
         WriteBytes(conf, "Listen 127.0.0.1\nPort " + std::to_string(port_) +
                              "\nTimeout 30\nMaxClients 20\nBasicAuth alice secret\n"
-                             "Upstream http 127.0.0.1:" + std::to_string(upstreamPort) +
-                             "\nLogLevel Error\nLogFile \"" + (folder_ / "tinyproxy.log") + "\"\n");
+                             "Upstream http 127.0.0.1:" +
+                             std::to_string(upstreamPort) + "\nLogLevel Error\nLogFile \"" +
+                             (folder_ / "tinyproxy.log") + "\"\n");
         std::vector<std::string> args = {binary, "-d", "-c", conf};
         std::vector<char*> argv;
         for (auto& a : args)
@@ -590,18 +593,21 @@ public:
     {
         if (pid_ <= 0)
             return false;
-        return PumpUntil([&] {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
-                return true;   // ended: the check below fails
-            const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<std::uint16_t>(port_));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            ::close(s);
-            return ok;
-        }, 10000) && ::kill(pid_, 0) == 0;
+        return PumpUntil(
+                   [&] {
+                       if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+                           return true; // ended: the check below fails
+                       const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+                       sockaddr_in a{};
+                       a.sin_family = AF_INET;
+                       a.sin_port = htons(static_cast<std::uint16_t>(port_));
+                       a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                       const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+                       ::close(s);
+                       return ok;
+                   },
+                   10000) &&
+               ::kill(pid_, 0) == 0;
     }
 
 private:
@@ -637,9 +643,9 @@ protected:
     }
     void UseProxy(const std::string& password)
     {
-        WriteBytes(IniPath(),
-                   "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" + std::to_string(proxy->Port()) +
-                       "\r\nProxyUsername=alice\r\nProxyPassword=" + password + "\r\n");
+        WriteBytes(IniPath(), "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" +
+                                  std::to_string(proxy->Port()) +
+                                  "\r\nProxyUsername=alice\r\nProxyPassword=" + password + "\r\n");
     }
     // The tile URL as the list holds it; its port is not used through a proxy.
     std::string ProxiedUrl(const std::string& name) const { return "http://127.0.0.1/tiles/" + name; }
@@ -699,7 +705,7 @@ TEST_F(RedownloadTest, WindowMemoKeepsABoundedTailOfALongReport)
     constexpr std::size_t kLines = 1000;
     Lines list;
     for (std::size_t i = 0; i < kLines; ++i)
-        list.push_back(Tile("note" + std::to_string(i) + ".txt") + "|" + Url("x"));   // skipped, no request
+        list.push_back(Tile("note" + std::to_string(i) + ".txt") + "|" + Url("x")); // skipped, no request
     const std::string listFile = OfferList(list);
     const std::string before = ReadBytes(listFile);
 
@@ -716,7 +722,7 @@ TEST_F(RedownloadTest, WindowMemoKeepsABoundedTailOfALongReport)
     EXPECT_LE(most, 1 + kTail + kTail / 50);
     const Lines memo = w.Memo1Lines.ToVector();
     ASSERT_GE(memo.size(), 1 + kTail);
-    const std::size_t reportLines = kLines + 2;   // "Start...", the lines, "Download End."
+    const std::size_t reportLines = kLines + 2; // "Start...", the lines, "Download End."
     EXPECT_EQ(w.Memo1->Dropped() + memo.size() - 1, reportLines);
     EXPECT_EQ(memo.front(), DroppedLinesNote(w.Memo1->Dropped(), kTail));
     EXPECT_EQ(DroppedLinesNote(1234567, 100000),
@@ -757,7 +763,9 @@ TEST(ReportMemoTest, DisplayFollowsTheBoundedListThroughEveryDrop)
     for (int round = 0; round < 12; ++round) {
         for (int n = 0; n <= round % 4; ++n, ++added) {
             const std::string i = std::to_string(added);
-            lines.Add(added % 3 == 0 ? "a" + i + "\r\nb" + i : added % 5 == 0 ? "c" + i + "\rd" + i : "e" + i);
+            lines.Add(added % 3 == 0   ? "a" + i + "\r\nb" + i
+                      : added % 5 == 0 ? "c" + i + "\rd" + i
+                                       : "e" + i);
         }
         memo.Sync();
         ASSERT_LE(lines.Count(), 1u + 5 + 5 / 50);
@@ -782,7 +790,7 @@ TEST_F(RedownloadTest, WindowLinesAreReadWithoutScrollingSideways)
     w.Memo1->Sync();
     QCoreApplication::processEvents();
     EXPECT_EQ(w.Memo1->horizontalScrollBar()->maximum(), 0);
-    EXPECT_EQ(w.Memo1->toPlainText().toStdString(), longLine);   // wrapped for display only
+    EXPECT_EQ(w.Memo1->toPlainText().toStdString(), longLine); // wrapped for display only
 }
 
 // The re-download window is opened from the main window's menu without

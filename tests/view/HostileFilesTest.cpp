@@ -13,10 +13,10 @@
 #include <unistd.h>
 
 #include "platform/qt/Application.h"
+#include "tests/view/ViewFixture.h"
 #include "view/OutputFile.h"
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/MapRenderer.h"
-#include "tests/view/ViewFixture.h"
 
 namespace kartivo::view {
 
@@ -25,7 +25,8 @@ namespace {
 using testing::Near;
 using testing::SyntheticTask;
 
-ViewerCommand RenderCommand(const SyntheticTask& t, const std::string& out, int w = 256, int h = 256) {
+ViewerCommand RenderCommand(const SyntheticTask& t, const std::string& out, int w = 256, int h = 256)
+{
     ViewerCommand cmd;
     cmd.Kind = ViewerCommand::Mode::Render;
     cmd.Project = t.ProjectPath();
@@ -36,7 +37,8 @@ ViewerCommand RenderCommand(const SyntheticTask& t, const std::string& out, int 
     return cmd;
 }
 
-std::string Png(QSize size, QColor colour) {
+std::string Png(QSize size, QColor colour)
+{
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
     return qt::EncodePng(image);
@@ -49,7 +51,9 @@ struct ProgramRun {
     int Status = -1;
     QByteArray Err;
 };
-ProgramRun RunPlateview(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+ProgramRun RunPlateview(const QStringList& args,
+                        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(QString::fromStdString(platform::ProgramFolder() + "plateview"), args);
@@ -65,12 +69,14 @@ ProgramRun RunPlateview(const QStringList& args, const QProcessEnvironment& env 
     return r;
 }
 
-void MakeFifo(const std::string& path) {
+void MakeFifo(const std::string& path)
+{
     std::filesystem::remove(path);
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
 }
 
-bool IsFifo(const std::string& path) {
+bool IsFifo(const std::string& path)
+{
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
 }
@@ -83,7 +89,7 @@ TEST(HostileTiles, WrongSizeAndOversizedFilesAreBadTiles)
 {
     SyntheticTask t({300, 303, 300, 300, 10, 5});
     t.WriteAllTiles();
-    t.WriteBytes(301, 300, Png({4096, 4096}, Qt::red));   // claims 64 MB of pixels
+    t.WriteBytes(301, 300, Png({4096, 4096}, Qt::red)); // claims 64 MB of pixels
     t.WriteBytes(302, 300, Png({300, 300}, Qt::red));
     // A sparse file far beyond any tile, as a link to a device would be.
     {
@@ -150,7 +156,8 @@ TEST(HostileTiles, NamedPipesNeverBlock)
     t.WriteAllTiles();
     MakeFifo(t.Task().GetTileFilePath(21, 20));
     const QString out = QString::fromStdString(t.Folder() + "fifo.png");
-    const ProgramRun render = RunPlateview({"--render", out, "--size", "128x64", "--no-marks", QString::fromStdString(t.ProjectPath())});
+    const ProgramRun render = RunPlateview(
+        {"--render", out, "--size", "128x64", "--no-marks", QString::fromStdString(t.ProjectPath())});
     ASSERT_TRUE(render.Finished) << "plateview hung on a named pipe as a tile";
     EXPECT_EQ(render.Status, 0) << render.Err.data();
     const QImage image(out);
@@ -174,9 +181,9 @@ TEST(HostileProjects, GiantProjectIsRefusedAndByteOrderMarkIsRead)
     const std::string text = testing::ReadBytes(t.ProjectPath());
     const std::string giant = t.Folder() + "giant.kvpd";
     testing::WriteBytes(giant, text);
-    std::filesystem::resize_file(giant, std::uintmax_t(2) << 30);   // sparse: costs no disk
-    const ProgramRun run = RunPlateview({"--render", QString::fromStdString(t.Folder() + "g.png"),
-                                  QString::fromStdString(giant)});
+    std::filesystem::resize_file(giant, std::uintmax_t(2) << 30); // sparse: costs no disk
+    const ProgramRun run = RunPlateview(
+        {"--render", QString::fromStdString(t.Folder() + "g.png"), QString::fromStdString(giant)});
     ASSERT_TRUE(run.Finished);
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Err, QByteArray("plateview: " + QByteArray::fromStdString(giant) +
@@ -238,7 +245,8 @@ TEST(HostileCommands, ScaleOutOfRangeIsRefusedNamingTheRange)
     ViewerCommand cmd = RenderCommand(t, t.Folder() + "s.png", 240, 240);
     cmd.Scale = 64;
     EXPECT_EQ(qt::RenderProject(cmd, error), qt::RenderOutcome::BadRequest);
-    EXPECT_EQ(error, "The scale 64 is outside the range this task allows at 240x240 pixels: from 0.235 to 32.");
+    EXPECT_EQ(error,
+              "The scale 64 is outside the range this task allows at 240x240 pixels: from 0.235 to 32.");
     // One 256-pixel tile fits 240 pixels at 0.9375; a quarter of that is the least.
     cmd.Scale = 0.01;
     EXPECT_EQ(qt::RenderProject(cmd, error), qt::RenderOutcome::BadRequest);
@@ -248,7 +256,7 @@ TEST(HostileCommands, ScaleOutOfRangeIsRefusedNamingTheRange)
     EXPECT_EQ(qt::RenderProject(cmd, error), qt::RenderOutcome::Written) << error;
 
     const ProgramRun run = RunPlateview({"--render", QString::fromStdString(cmd.Output), "--scale", "64",
-                                  QString::fromStdString(t.ProjectPath())});
+                                         QString::fromStdString(t.ProjectPath())});
     ASSERT_TRUE(run.Finished);
     EXPECT_EQ(run.Status, 2);
     EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.data();
@@ -272,8 +280,9 @@ TEST(HostileCommands, NoDisplayIsOneLineAndExitOne)
     const ProgramRun run = RunPlateview({}, env);
     ASSERT_TRUE(run.Finished);
     EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Err.toStdString(), "plateview: There is no display to show the window on (neither DISPLAY nor "
-                                     "WAYLAND_DISPLAY is set); --render draws a picture without one.\n");
+    EXPECT_EQ(run.Err.toStdString(),
+              "plateview: There is no display to show the window on (neither DISPLAY nor "
+              "WAYLAND_DISPLAY is set); --render draws a picture without one.\n");
 }
 
 } // namespace kartivo::view

@@ -5,15 +5,14 @@
 #include <cmath>
 
 #include "core/Commonfunc.h"
+#include "tests/view/ViewFixture.h"
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/MapRenderer.h"
-#include "tests/view/ViewFixture.h"
 
 #include "view/MapGrid.h"
 #include "view/MapScale.h"
 #include "view/ReadOut.h"
 #include "view/Viewport.h"
-
 
 namespace kartivo::view {
 
@@ -25,7 +24,7 @@ TEST(MapScale, MetresPerPixelAndRoundBarLengths)
 {
     const MapGrid world(0, 0, 0, 0, 0, 256, 256);
     Viewport v(512, 512);
-    v.Fit(world);   // scale 2, centre on the equator
+    v.Fit(world); // scale 2, centre on the equator
     EXPECT_NEAR(MetresPerScreenPixel(world, v), 156543.034 / 2, 0.01);
     // At 60 degrees north a pixel spans half the ground it does at the equator.
     const MapGrid north(0, 1023, 0, 1023, 10, 256, 256);
@@ -34,7 +33,7 @@ TEST(MapScale, MetresPerPixelAndRoundBarLengths)
     n.SetCenter(north.LonLatToMap(0, 60));
     EXPECT_NEAR(MetresPerScreenPixel(north, n), 156543.034 / 1024 / 2, 0.001);
 
-    const ScaleBar bar = ChooseScaleBar(3.7, 160);   // at most 592 m
+    const ScaleBar bar = ChooseScaleBar(3.7, 160); // at most 592 m
     EXPECT_EQ(bar.Label, "500 m");
     EXPECT_NEAR(bar.Pixels, 500 / 3.7, 1e-9);
     EXPECT_EQ(ChooseScaleBar(12.5, 160).Label, "2 km");
@@ -55,7 +54,7 @@ TEST(MapScale, SelectionSizeInTilesAndGround)
     // 600 map pixels at zoom 10: about 600 * 152.87 m * cos(latitude).
     const double lat = g.MapToLonLat({400, 155}).Lat;
     const double width = 600 * 156543.034 / 1024 * std::cos(lat * M_PI / 180);
-    const double shown = std::stod(text.substr(text.find("tiles, ") + 7)) * 1000;   // in km here
+    const double shown = std::stod(text.substr(text.find("tiles, ") + 7)) * 1000; // in km here
     EXPECT_NEAR(shown, width, width * 0.02) << text;
     // Beyond the grid counts no tiles.
     EXPECT_EQ(SelectionSizeText(g, {-500, -500}, {-10, -10}).rfind("Selection 0 x 0 tiles", 0), 0u);
@@ -88,7 +87,7 @@ TEST(Viewport, FitRectShowsTheSelectionWithinLimits)
     const MapGrid g(0, 99, 0, 99, 10, 256, 256);
     Viewport v(800, 600);
     v.FitRect({1000, 2000, 1400, 2100}, g);
-    EXPECT_DOUBLE_EQ(v.Scale(), 2.0);   // 400 x 100 map pixels into 800 x 600
+    EXPECT_DOUBLE_EQ(v.Scale(), 2.0); // 400 x 100 map pixels into 800 x 600
     EXPECT_DOUBLE_EQ(v.Center().X, 1200);
     EXPECT_DOUBLE_EQ(v.Center().Y, 2050);
     v.FitRect({0, 0, 1, 1}, g);

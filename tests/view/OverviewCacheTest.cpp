@@ -3,15 +3,15 @@
 // never one a viewer has open, never anything not ours, never through a link.
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
+#include "tests/view/ViewFixture.h"
 #include "view/OverviewCache.h"
 #include "view/qt/OverviewPyramid.h"
-#include "tests/view/ViewFixture.h"
 
 namespace kartivo::view {
 
@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 
 // An entry folder holding `files` images of `bytes` each, last used `age`
 // seconds ago.
-void MakeEntry(const std::string& root, const std::string& name, int files, std::size_t bytes, int age) {
+void MakeEntry(const std::string& root, const std::string& name, int files, std::size_t bytes, int age)
+{
     fs::create_directories(root + name);
     for (int i = 0; i < files; ++i)
         testing::WriteBytes(root + name + "/L4_" + std::to_string(i) + "_0.kvo", std::string(bytes, 'x'));
@@ -29,7 +30,8 @@ void MakeEntry(const std::string& root, const std::string& name, int files, std:
     ASSERT_EQ(::utimensat(AT_FDCWD, (root + name).c_str(), times, 0), 0);
 }
 
-bool Exists(const std::string& path) {
+bool Exists(const std::string& path)
+{
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
@@ -46,8 +48,8 @@ TEST(OverviewCacheNames, OnlyOurPatternsAreOurs)
         EXPECT_FALSE(IsCacheEntryName(name)) << name;
     for (const char* name : {"L4_0_0.kvo", "L12_4095_31.kvo", ".kartivo.123.4.tmp"})
         EXPECT_TRUE(IsCacheFileName(name)) << name;
-    for (const char* name : {"L4_0_0.kvo.bak", "L4_0.kvo", "L_1_2.kvo", "L4_a_0.kvo", "l4_0_0.kvo", "L4__0.kvo",
-                             "L4_0_.kvo", "notes.txt", ".kartivo.x.tmp"})
+    for (const char* name : {"L4_0_0.kvo.bak", "L4_0.kvo", "L_1_2.kvo", "L4_a_0.kvo", "l4_0_0.kvo",
+                             "L4__0.kvo", "L4_0_.kvo", "notes.txt", ".kartivo.x.tmp"})
         EXPECT_FALSE(IsCacheFileName(name)) << name;
 }
 
@@ -129,23 +131,23 @@ TEST(OverviewCacheTrim, NothingThatIsNotOursNorAnythingBehindALink)
 
     testing::WriteBytes(root / "notes.txt", std::string(1000, 'n'));
     MakeEntry(root.Path(), "photos", 2, 100, 5000);
-    MakeEntry(root.Path(), "00000000000000d1", 2, 100, 5000);   // with a foreign file
+    MakeEntry(root.Path(), "00000000000000d1", 2, 100, 5000); // with a foreign file
     testing::WriteBytes(root / "00000000000000d1/keep.txt", "mine");
-    MakeEntry(root.Path(), "00000000000000d2", 2, 100, 5000);   // with a folder
+    MakeEntry(root.Path(), "00000000000000d2", 2, 100, 5000); // with a folder
     fs::create_directories(root / "00000000000000d2/L4_5_5.kvo");
-    MakeEntry(root.Path(), "00000000000000d3", 1, 100, 5000);   // with a link to a file outside
+    MakeEntry(root.Path(), "00000000000000d3", 1, 100, 5000); // with a link to a file outside
     fs::create_symlink(outside / "L4_9_9.kvo", root / "00000000000000d3/L4_1_1.kvo");
-    fs::create_symlink(outside / "0000000000000abc", root / "00000000000000d4");   // a linked entry
+    fs::create_symlink(outside / "0000000000000abc", root / "00000000000000d4"); // a linked entry
     fs::create_symlink(outside.Path(), root / "00000000000000d5.removing");
-    MakeEntry(root.Path(), kOld, 2, 100, 5000);   // ours alone
+    MakeEntry(root.Path(), kOld, 2, 100, 5000); // ours alone
 
     const TrimOutcome o = TrimOverviewCache(root.Path(), 0);
     EXPECT_EQ(o.Removed, 1);
     EXPECT_FALSE(Exists(root / kOld));
-    for (const char* kept : {"notes.txt", "photos/L4_0_0.kvo", "00000000000000d1/L4_0_0.kvo",
-                             "00000000000000d1/keep.txt", "00000000000000d2/L4_0_0.kvo",
-                             "00000000000000d3/L4_0_0.kvo", "00000000000000d3/L4_1_1.kvo", "00000000000000d4",
-                             "00000000000000d5.removing"})
+    for (const char* kept :
+         {"notes.txt", "photos/L4_0_0.kvo", "00000000000000d1/L4_0_0.kvo", "00000000000000d1/keep.txt",
+          "00000000000000d2/L4_0_0.kvo", "00000000000000d3/L4_0_0.kvo", "00000000000000d3/L4_1_1.kvo",
+          "00000000000000d4", "00000000000000d5.removing"})
         EXPECT_TRUE(Exists(root / kept)) << kept;
     EXPECT_EQ(testing::ReadBytes(outside / "L4_9_9.kvo"), "precious");
     EXPECT_TRUE(Exists(outside / "0000000000000abc/L4_1_0.kvo"));

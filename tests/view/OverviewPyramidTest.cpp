@@ -2,16 +2,16 @@
 // tiles it covers (alpha-weighted at the grid's edge), the images are kept
 // in the cache folder and built again when a tile under them changes; they
 // carry which tiles lack a picture, so the marks show at every scale.
-#include <map>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <pty.h>
 #include <unistd.h>
 
+#include "tests/view/ViewFixture.h"
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/MapRenderer.h"
 #include "view/qt/OverviewPyramid.h"
-#include "tests/view/ViewFixture.h"
 
 namespace kartivo::view {
 
@@ -26,8 +26,10 @@ constexpr int kColumns = 260;
 
 class OverviewPyramidTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        strip_ = std::make_unique<SyntheticTask>(testing::TaskShape{0, kColumns - 1, 500, 500, 10, 5}, "strip.kvpd");
+    static void SetUpTestSuite()
+    {
+        strip_ = std::make_unique<SyntheticTask>(testing::TaskShape{0, kColumns - 1, 500, 500, 10, 5},
+                                                 "strip.kvpd");
         strip_->WriteAllTiles();
     }
     static void TearDownTestSuite() { strip_.reset(); }
@@ -38,11 +40,14 @@ private:
 };
 std::unique_ptr<SyntheticTask> OverviewPyramidTest::strip_;
 
-QColor Mean(QColor a, QColor b) {
-    return QColor((a.red() + b.red() + 1) / 2, (a.green() + b.green() + 1) / 2, (a.blue() + b.blue() + 1) / 2);
+QColor Mean(QColor a, QColor b)
+{
+    return QColor((a.red() + b.red() + 1) / 2, (a.green() + b.green() + 1) / 2,
+                  (a.blue() + b.blue() + 1) / 2);
 }
 
-QImage RenderStrip(const task::SavedProject& project, const std::string& cache, double scale) {
+QImage RenderStrip(const task::SavedProject& project, const std::string& cache, double scale)
+{
     qt::MapRenderer renderer(project, qt::MapRenderer::kDefaultCacheBytes, 0, cache);
     Viewport view(300, 20);
     view.Fit(renderer.Grid());
@@ -50,7 +55,8 @@ QImage RenderStrip(const task::SavedProject& project, const std::string& cache, 
     return renderer.Render(view, {false, false, false});
 }
 
-std::map<std::string, std::string> CacheFiles(const std::string& folder) {
+std::map<std::string, std::string> CacheFiles(const std::string& folder)
+{
     std::map<std::string, std::string> files;
     for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
         if (e.is_regular_file())
@@ -83,7 +89,8 @@ TEST_F(OverviewPyramidTest, EachLevelIsTheAlphaWeightedMeanOfTheOneBelow)
     }
     const QImage nine = pyramid.Build({9, 0, 0}).convertToFormat(QImage::Format_ARGB32);
     for (int x = 0; x < kColumns / 2; ++x) {
-        EXPECT_TRUE(Near(nine.pixelColor(x, 0), Mean(t.ColourOf(2 * x, 500), t.ColourOf(2 * x + 1, 500)), 3)) << x;
+        EXPECT_TRUE(Near(nine.pixelColor(x, 0), Mean(t.ColourOf(2 * x, 500), t.ColourOf(2 * x + 1, 500)), 3))
+            << x;
         EXPECT_NEAR(nine.pixelColor(x, 0).alpha(), 128, 1) << x;
     }
     EXPECT_EQ(nine.pixelColor(kColumns / 2 + 1, 0).alpha(), 0) << "beyond the grid";
@@ -119,7 +126,8 @@ TEST_F(OverviewPyramidTest, RenderIsFaithfulAndAChangedTileInvalidatesItsLevels)
     const QColor changed(250, 10, 250);
     t.WriteTile(100, 500, changed);
     const QImage second = RenderStrip(*project, cache.Path(), 1.0 / 256);
-    EXPECT_TRUE(Near(second.pixelColor(120, 10), changed, 3)) << second.pixelColor(120, 10).name().toStdString();
+    EXPECT_TRUE(Near(second.pixelColor(120, 10), changed, 3))
+        << second.pixelColor(120, 10).name().toStdString();
     EXPECT_TRUE(Near(second.pixelColor(121, 10), t.ColourOf(101, 500), 3));
     const auto after = CacheFiles(cache.Path());
     int rewritten = 0;
@@ -266,7 +274,8 @@ TEST(OverviewMarks, AMissingBlockIsMarkedAtOneThirtySecondOverItOnly)
 
     auto blend = [](QColor mark, QColor under) {
         const double a = 150 / 255.0;
-        return QColor(int(mark.red() * a + under.red() * (1 - a) + 0.5), int(mark.green() * a + under.green() * (1 - a) + 0.5),
+        return QColor(int(mark.red() * a + under.red() * (1 - a) + 0.5),
+                      int(mark.green() * a + under.green() * (1 - a) + 0.5),
                       int(mark.blue() * a + under.blue() * (1 - a) + 0.5));
     };
     const QColor missing = blend(qt::viewcolors::MissingMark, qt::viewcolors::NoImage);
@@ -290,11 +299,12 @@ TEST(OverviewMarks, AMissingBlockIsMarkedAtOneThirtySecondOverItOnly)
                 else if (x == 116 && y == 410)
                     expected = marks ? qt::viewcolors::FailedMark : qt::viewcolors::NoImage;
                 // The block's cross may run through a tile's middle.
-                const bool onCross = marks && inBlock(x, y) && Near(c, qt::viewcolors::MissingMark.darker(130), 4);
+                const bool onCross =
+                    marks && inBlock(x, y) && Near(c, qt::viewcolors::MissingMark.darker(130), 4);
                 if (!Near(c, expected, 4) && !onCross) {
                     ++wrong;
-                    ADD_FAILURE() << "tile " << x << "," << y << " marks " << marks << ": " << c.name().toStdString()
-                                  << " for " << expected.name().toStdString();
+                    ADD_FAILURE() << "tile " << x << "," << y << " marks " << marks << ": "
+                                  << c.name().toStdString() << " for " << expected.name().toStdString();
                 }
             }
         EXPECT_EQ(wrong, 0);
@@ -308,8 +318,10 @@ TEST_F(OverviewPyramidTest, RenderCountsOverviewsOnATerminalOnly)
     SyntheticTask& t = Strip();
     ViewerCommand cmd;
     std::string error;
-    ASSERT_TRUE(ParseViewerCommand({"--render", t.Folder() + "count.png", "--size", "300x20", "--scale",
-                                    "0.00390625", t.ProjectPath()}, cmd, error)) << error;
+    ASSERT_TRUE(ParseViewerCommand(
+        {"--render", t.Folder() + "count.png", "--size", "300x20", "--scale", "0.00390625", t.ProjectPath()},
+        cmd, error))
+        << error;
     int master = -1, slave = -1;
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     std::FILE* terminal = ::fdopen(slave, "w");
@@ -324,7 +336,8 @@ TEST_F(OverviewPyramidTest, RenderCountsOverviewsOnATerminalOnly)
     // Levels 4 to 8 under the two level-8 images: 17 + 9 + 5 + 3 + 2.
     EXPECT_NE(shown.find("\rBuilding overviews: 1 of 36"), std::string::npos) << shown;
     EXPECT_NE(shown.find("Building overviews: 36 of 36"), std::string::npos) << shown;
-    const std::string wipe = "\r" + std::string(std::string("Building overviews: 36 of 36").size(), ' ') + "\r";
+    const std::string wipe =
+        "\r" + std::string(std::string("Building overviews: 36 of 36").size(), ' ') + "\r";
     ASSERT_GE(shown.size(), wipe.size());
     EXPECT_EQ(shown.substr(shown.size() - wipe.size()), wipe);
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "tests/view/ViewFixture.h"
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/MapRenderer.h"
-#include "tests/view/ViewFixture.h"
 
 namespace kartivo::view {
 
@@ -22,20 +22,22 @@ using testing::TaskShape;
 
 struct Picture {
     QImage Image;
-    double CenterX, CenterY;   // fractional column and row edge at the picture's middle
+    double CenterX, CenterY; // fractional column and row edge at the picture's middle
     double Scale;
     int TileW, TileH;
 
     // The pixel of the point at fractional column and row edge (ex, ey),
     // worked out from the tile size alone: columns run east, rows north.
-    QPoint PixelOf(double ex, double ey) const {
+    QPoint PixelOf(double ex, double ey) const
+    {
         return QPoint(static_cast<int>(std::floor(Image.width() / 2.0 + (ex - CenterX) * TileW * Scale)),
                       static_cast<int>(std::floor(Image.height() / 2.0 - (ey - CenterY) * TileH * Scale)));
     }
 };
 
 ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx, double cy, double scale,
-                      int w = 512, int h = 384) {
+                      int w = 512, int h = 384)
+{
     ViewerCommand cmd;
     cmd.Kind = ViewerCommand::Mode::Render;
     cmd.Project = t.ProjectPath();
@@ -50,7 +52,8 @@ ViewerCommand Command(const SyntheticTask& t, const std::string& out, double cx,
 }
 
 Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w = 512, int h = 384,
-               Overlays show = {false, false, true}) {
+               Overlays show = {false, false, true})
+{
     ViewerCommand cmd = Command(t, t.Folder() + "out.png", cx, cy, scale, w, h);
     cmd.Show = show;
     std::string error;
@@ -62,8 +65,8 @@ Picture Render(const SyntheticTask& t, double cx, double cy, double scale, int w
 
 // Every sample point of every tile that lies well inside the picture shows
 // that tile's colour (or what `expect` says for it); returns how many were looked at.
-template <class Expect>
-int CheckTiles(const SyntheticTask& t, const Picture& p, Expect expect) {
+template <class Expect> int CheckTiles(const SyntheticTask& t, const Picture& p, Expect expect)
+{
     int checked = 0;
     const task::KvTask& task = t.Task();
     const double margin = 3.0 / (std::min(p.TileW, p.TileH) * p.Scale);
@@ -111,12 +114,17 @@ TEST_P(RenderEveryType, ColoursAtLonLatPointsAtEveryScale)
     // The whole task fitted, as the window opens it: every tile in sight.
     ViewerCommand cmd;
     std::string error;
-    ASSERT_TRUE(ParseViewerCommand({"--render", t.Folder() + "fit.png", "--size", "600x400", "--no-area",
-                                    t.ProjectPath()}, cmd, error)) << error;
+    ASSERT_TRUE(ParseViewerCommand(
+        {"--render", t.Folder() + "fit.png", "--size", "600x400", "--no-area", t.ProjectPath()}, cmd, error))
+        << error;
     ASSERT_TRUE(qt::RenderProjectToFile(cmd, error)) << error;
     const double fit = std::min(600.0 / (4 * t.Task().TileWidth), 400.0 / (3 * t.Task().TileHeight));
-    const Picture whole{QImage(QString::fromStdString(cmd.Output)), 1002.0, 2001.5, fit,
-                        t.Task().TileWidth, t.Task().TileHeight};
+    const Picture whole{QImage(QString::fromStdString(cmd.Output)),
+                        1002.0,
+                        2001.5,
+                        fit,
+                        t.Task().TileWidth,
+                        t.Task().TileHeight};
     EXPECT_EQ(CheckTiles(t, whole, expect), 4 * 3 * 3);
     // Beyond the task: the background.
     EXPECT_TRUE(Near(whole.Image.pixelColor(1, 1), qt::viewcolors::Background, 0));
@@ -140,9 +148,9 @@ TEST(RenderStates, MissingBlankFailedAndBrokenTilesAreToldApart)
     t.Fail({{503, 700}});
     t.WriteBytes(504, 700, "<html>not an image</html>");
     std::string png = testing::ReadBytes(t.Task().GetTileFilePath(505, 700));
-    t.WriteBytes(505, 700, png.substr(0, png.size() / 3));   // truncated
+    t.WriteBytes(505, 700, png.substr(0, png.size() / 3)); // truncated
 
-    for (double scale : {1.0, 0.25}) {   // tiles and an overview
+    for (double scale : {1.0, 0.25}) { // tiles and an overview
         const Picture p = Render(t, 503.0, 700.5, scale, 6 * 256, 256);
         auto at = [&](int x) { return p.Image.pixelColor(p.PixelOf(x + 0.25, 700.5)); };
         EXPECT_TRUE(Near(at(500), t.ColourOf(500, 700))) << scale;
@@ -174,7 +182,8 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
                 for (int j = 0; j < kBlock; ++j)
                     if (i || j) {
                         ASSERT_EQ(::link(t.Task().GetTileFilePath(x0, y0).c_str(),
-                                         t.Task().GetTileFilePath(x0 + i, y0 + j).c_str()), 0);
+                                         t.Task().GetTileFilePath(x0 + i, y0 + j).c_str()),
+                                  0);
                     }
         }
     // One failed tile that no overview cell shows: marked from the failed list.
@@ -186,7 +195,8 @@ TEST(RenderOverviews, LargeTaskShowsItsBlocksAtCoarseScales)
         int checked = 0;
         for (int bx = 0; bx < kSide / kBlock; ++bx)
             for (int by = 0; by < kSide / kBlock; ++by) {
-                const QPoint px = p.PixelOf(3000 + bx * kBlock + kBlock / 2.0 + 0.5, 3000 + by * kBlock + kBlock / 2.0 + 0.5);
+                const QPoint px = p.PixelOf(3000 + bx * kBlock + kBlock / 2.0 + 0.5,
+                                            3000 + by * kBlock + kBlock / 2.0 + 0.5);
                 ++checked;
                 EXPECT_TRUE(Near(p.Image.pixelColor(px), t.ColourOf(3000 + bx, 3000 + by), 20))
                     << "block " << bx << "," << by << " scale " << scale;
@@ -212,9 +222,10 @@ TEST(RenderOverlays, AreaOutlineAndGridFollowTheCoordinates)
     EXPECT_FALSE(isArea(p.PixelOf(100.5, 100.5)));
     // The grid line between columns 100 and 101 is lighter than both tiles.
     const QPoint edge = p.PixelOf(101.0, 100.4);
-    const QColor line = p.Image.pixelColor(edge).lightness() > p.Image.pixelColor(edge.x() - 1, edge.y()).lightness()
-                            ? p.Image.pixelColor(edge)
-                            : p.Image.pixelColor(edge.x() - 1, edge.y());
+    const QColor line =
+        p.Image.pixelColor(edge).lightness() > p.Image.pixelColor(edge.x() - 1, edge.y()).lightness()
+            ? p.Image.pixelColor(edge)
+            : p.Image.pixelColor(edge.x() - 1, edge.y());
     EXPECT_GT(line.lightness(), t.ColourOf(100, 100).lightness());
 }
 
@@ -267,7 +278,8 @@ TEST(RenderProgram, ExitStatusAndOneLine)
     };
     QByteArray err;
     const QString out = QString::fromStdString(t.Folder() + "thumb.png");
-    EXPECT_EQ(run({"--render", out, "--size", "64x48", QString::fromStdString(t.ProjectPath())}, err), 0) << err.data();
+    EXPECT_EQ(run({"--render", out, "--size", "64x48", QString::fromStdString(t.ProjectPath())}, err), 0)
+        << err.data();
     EXPECT_EQ(QImage(out).size(), QSize(64, 48));
     EXPECT_EQ(run({"--render", out, QString::fromStdString(t.Folder() + "nope.kvpd")}, err), 1);
     EXPECT_EQ(err.count('\n'), 1) << err.data();

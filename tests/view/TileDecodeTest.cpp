@@ -7,10 +7,10 @@
 #include <QImage>
 #include <cmath>
 
+#include "tests/view/ViewFixture.h"
 #include "view/qt/HeadlessRender.h"
 #include "view/qt/MapRenderer.h"
 #include "view/qt/TileImages.h"
-#include "tests/view/ViewFixture.h"
 
 namespace kartivo::view {
 
@@ -21,15 +21,18 @@ using testing::SyntheticTask;
 
 // A picture with detail everywhere (smooth ramps and a fine pattern), so
 // that averaging the wrong pixels shows.
-QImage Detailed(int w, int h) {
+QImage Detailed(int w, int h)
+{
     QImage image(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgb(x * 255 / (w - 1), y * 255 / (h - 1), ((x / 8 + y / 8) % 2) * 200 + 20));
+            image.setPixel(x, y,
+                           qRgb(x * 255 / (w - 1), y * 255 / (h - 1), ((x / 8 + y / 8) % 2) * 200 + 20));
     return image;
 }
 
-std::string Encode(const QImage& image, const char* format) {
+std::string Encode(const QImage& image, const char* format)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -38,7 +41,8 @@ std::string Encode(const QImage& image, const char* format) {
 }
 
 // The mean of each f x f block of `source`, worked out pixel by pixel.
-QColor BlockMean(const QImage& source, int ox, int oy, int fx, int fy) {
+QColor BlockMean(const QImage& source, int ox, int oy, int fx, int fy)
+{
     int r = 0, g = 0, b = 0;
     for (int y = oy * fy; y < (oy + 1) * fy; ++y)
         for (int x = ox * fx; x < (ox + 1) * fx; ++x) {
@@ -52,7 +56,8 @@ QColor BlockMean(const QImage& source, int ox, int oy, int fx, int fy) {
 }
 
 // The largest difference of any channel of any pixel from the block means.
-int WorstDifference(const QImage& reduced, const QImage& source) {
+int WorstDifference(const QImage& reduced, const QImage& source)
+{
     const int fx = source.width() / reduced.width(), fy = source.height() / reduced.height();
     int worst = 0;
     for (int y = 0; y < reduced.height(); ++y)
@@ -98,7 +103,7 @@ TEST(ScaledDecode, ShowsTheMeanOfThePixelsInThePaintersFormat)
         const QImage* Source;
         const char* Format;
         QSize To;
-        int Tolerance;   // PNG within rounding; JPEG loses a little, and more at 1/8
+        int Tolerance; // PNG within rounding; JPEG loses a little, and more at 1/8
     };
     for (const Case& c : {Case{&square, "PNG", {128, 128}, 1}, Case{&square, "PNG", {64, 64}, 1},
                           Case{&square, "PNG", {16, 16}, 1}, Case{&square, "JPG", {128, 128}, 10},
@@ -141,9 +146,8 @@ TEST(FinerParts, QuartersComeFromTheGivenImagesAndTheRestFromTheTiles)
     qt::TileEntry missing;
     missing.State = task::TileState::Missing;
     missing.Marks.push_back({QRect(0, 0, 256, 256), task::TileState::Missing, TileFault::None});
-    const qt::FinerParts parts{{{0, 0, 0}, solid(QColor(250, 0, 0))},
-                               {{0, 1, 0}, solid(QColor(0, 0, 250))},
-                               {{0, 0, 1}, missing}};
+    const qt::FinerParts parts{
+        {{0, 0, 0}, solid(QColor(250, 0, 0))}, {{0, 1, 0}, solid(QColor(0, 0, 250))}, {{0, 0, 1}, missing}};
     const qt::TileEntry entry = qt::LoadPyramidImage(*project, grid, {1, 0, 0}, nullptr, parts);
     ASSERT_FALSE(entry.Image.isNull());
     // Not the files' colours: the given images were used as they are.
@@ -182,7 +186,7 @@ TEST(PanWithoutWaiting, RingAroundTheViewIsReadyAndZoomOutReusesTiles)
         QPainter painter(&frame);
         return renderer.Paint(painter, view, none);
     };
-    EXPECT_FALSE(paint());   // nothing decoded yet: drawn as loading, not waited for
+    EXPECT_FALSE(paint()); // nothing decoded yet: drawn as loading, not waited for
     renderer.WaitForLoads();
     EXPECT_TRUE(paint());
 

@@ -2,8 +2,8 @@
 // geometry, the pyramid's reads staying bounded, the view's zoom about a
 // point, the byte-bounded cache, the read-out and copied texts, the command
 // line and the recent list.
-#include <limits>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "core/Commonfunc.h"
@@ -58,7 +58,7 @@ TEST(MapGrid, PixelsAndDegreesAgreeWithTileGeometry)
 // them tiles of the task drawn inside the image.
 TEST(MapGrid, OverviewsReadABoundedNumberOfTiles)
 {
-    const MapGrid g(0, 999, 0, 999, 10, 256, 256);   // a million tiles
+    const MapGrid g(0, 999, 0, 999, 10, 256, 256); // a million tiles
     EXPECT_EQ(g.MaxLevel(), 10);
     for (int level : {1, 4, 5, 8, 10}) {
         std::size_t most = 0;
@@ -124,11 +124,11 @@ TEST(Viewport, ZoomKeepsThePointUnderTheCursorAndStaysInLimits)
 // magnified, a finer one read four times the tiles).
 TEST(Viewport, LevelShowsOverviewsNearestToTheirOwnSize)
 {
-    const MapGrid g(0, 999, 0, 999, 10, 256, 180);   // bird's eye, levels 0 to 10
+    const MapGrid g(0, 999, 0, 999, 10, 256, 180); // bird's eye, levels 0 to 10
     Viewport v(1920, 1080);
-    const std::pair<double, int> cases[] = {
-        {4.0, 0}, {1.0, 0}, {0.75, 0}, {0.7, 1}, {0.5, 1}, {0.36, 1}, {0.25, 2},
-        {1.0 / 8, 3}, {1.0 / 1024, 10}, {1.0 / 4096, 10}};
+    const std::pair<double, int> cases[] = {{4.0, 0},         {1.0, 0},        {0.75, 0}, {0.7, 1},
+                                            {0.5, 1},         {0.36, 1},       {0.25, 2}, {1.0 / 8, 3},
+                                            {1.0 / 1024, 10}, {1.0 / 4096, 10}};
     for (const auto& [scale, level] : cases) {
         v.SetExactScale(scale);
         EXPECT_EQ(v.Level(g), level) << "scale " << scale;
@@ -148,13 +148,13 @@ TEST(ByteCache, DropsLeastRecentlyUsedPastTheBound)
     ByteCache<int, std::string> cache(100);
     cache.Insert(1, "a", 40);
     cache.Insert(2, "b", 40);
-    ASSERT_TRUE(cache.Find(1));   // 2 is now the oldest
+    ASSERT_TRUE(cache.Find(1)); // 2 is now the oldest
     cache.Insert(3, "c", 40);
     EXPECT_TRUE(cache.Contains(1));
     EXPECT_FALSE(cache.Contains(2));
     EXPECT_TRUE(cache.Contains(3));
     EXPECT_EQ(cache.Bytes(), 80u);
-    cache.Insert(3, "c2", 10);    // replacing counts the new cost only
+    cache.Insert(3, "c2", 10); // replacing counts the new cost only
     EXPECT_EQ(cache.Bytes(), 50u);
     EXPECT_EQ(*cache.Peek(3), "c2");
     cache.Insert(4, "huge", 500); // larger than the bound: kept alone
@@ -183,7 +183,10 @@ TEST(ReadOutTexts, TileAndStateUnderThePoint)
     p.TaskName = "r.kvpd";
     p.Zoom = 13;
     p.MapsType = 5;
-    p.LeftLongitude = 2.3522; p.RightLongitude = 2.36; p.TopLatitude = 48.86; p.BottomLatitude = 48.8566;
+    p.LeftLongitude = 2.3522;
+    p.RightLongitude = 2.36;
+    p.TopLatitude = 48.86;
+    p.BottomLatitude = 48.8566;
     task::TaskOrError described = task::KvTask::Describe(p);
     ASSERT_TRUE(described.Task) << described.Error;
     const auto& task = described.Task;
@@ -220,7 +223,10 @@ TEST(ReadOutTexts, CountsGroupedByThousands)
     p.TaskName = "big.kvpd";
     p.Zoom = 12;
     p.MapsType = 5;
-    p.LeftLongitude = 0; p.RightLongitude = 10; p.TopLatitude = 10; p.BottomLatitude = 0;
+    p.LeftLongitude = 0;
+    p.RightLongitude = 10;
+    p.TopLatitude = 10;
+    p.BottomLatitude = 0;
     task::TaskOrError described = task::KvTask::Describe(p);
     ASSERT_TRUE(described.Task) << described.Error;
     const auto& task = described.Task;
@@ -244,8 +250,9 @@ TEST(ReadOutTexts, SelectionCopiesTheDraggedTileEdgesLeftRightTopBottom)
     EXPECT_DOUBLE_EQ(a.Right, 2.4169921875);
     EXPECT_NEAR(a.Top, 48.8936153614802, 1e-12);
     EXPECT_NEAR(a.Bottom, 48.8357974624309, 1e-12);
-    EXPECT_EQ(SelectionText(a), "Left Longitude: 2.3291016\nRight Longitude: 2.4169922\n"
-                                "Top Latitude: 48.8936154\nBottom Latitude: 48.8357975\n");
+    EXPECT_EQ(SelectionText(a),
+              "Left Longitude: 2.3291016\nRight Longitude: 2.4169922\n"
+              "Top Latitude: 48.8936154\nBottom Latitude: 48.8357975\n");
     const MapGrid world(0, 1, 0, 1, 1, 256, 256);
     const AreaDegrees w = SelectionArea(world, {-1000, -1000}, {2000, 2000});
     EXPECT_EQ(w.Left, -180);
@@ -259,7 +266,9 @@ TEST(CommandLine, RenderOptionsAndRefusals)
     ViewerCommand c;
     std::string e;
     ASSERT_TRUE(ParseViewerCommand({"--render", "o.png", "--size", "640x480", "--center", "2.35,48.85",
-                                    "--scale", "0.5", "--grid", "--no-area", "p.kvpd"}, c, e)) << e;
+                                    "--scale", "0.5", "--grid", "--no-area", "p.kvpd"},
+                                   c, e))
+        << e;
     EXPECT_EQ(c.Kind, ViewerCommand::Mode::Render);
     EXPECT_EQ(c.Output, "o.png");
     EXPECT_EQ(c.Project, "p.kvpd");
@@ -280,13 +289,19 @@ TEST(CommandLine, RenderOptionsAndRefusals)
     ASSERT_TRUE(ParseViewerCommand({"x", "--help"}, c, e));
     EXPECT_EQ(c.Kind, ViewerCommand::Mode::Help);
 
-    const std::vector<std::vector<std::string>> bad = {
-        {"--render"}, {"--render", "o.png"}, {"--render", "o.png", "--size", "0x10", "p"},
-        {"--render", "o.png", "--size", "100", "p"}, {"--render", "o.png", "--size", "99999x10", "p"},
-        {"--render", "o.png", "--center", "200,0", "p"}, {"--render", "o.png", "--center", "1;2", "p"},
-        {"--render", "o.png", "--scale", "-1", "p"}, {"--render", "o.png", "--scale", "nan", "p"},
-        {"--render", "o.png", "--scale", "inf", "p"}, {"--bogus"}, {"a.kvpd", "b.kvpd"},
-        {"--scale", "2", "p.kvpd"}};
+    const std::vector<std::vector<std::string>> bad = {{"--render"},
+                                                       {"--render", "o.png"},
+                                                       {"--render", "o.png", "--size", "0x10", "p"},
+                                                       {"--render", "o.png", "--size", "100", "p"},
+                                                       {"--render", "o.png", "--size", "99999x10", "p"},
+                                                       {"--render", "o.png", "--center", "200,0", "p"},
+                                                       {"--render", "o.png", "--center", "1;2", "p"},
+                                                       {"--render", "o.png", "--scale", "-1", "p"},
+                                                       {"--render", "o.png", "--scale", "nan", "p"},
+                                                       {"--render", "o.png", "--scale", "inf", "p"},
+                                                       {"--bogus"},
+                                                       {"a.kvpd", "b.kvpd"},
+                                                       {"--scale", "2", "p.kvpd"}};
     for (const auto& args : bad) {
         e.clear();
         EXPECT_FALSE(ParseViewerCommand(args, c, e)) << args[0];

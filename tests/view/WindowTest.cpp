@@ -13,8 +13,8 @@
 
 #include "platform/IniFile.h"
 #include "platform/Settings.h"
-#include "view/qt/ViewerWindow.h"
 #include "tests/view/ViewFixture.h"
+#include "view/qt/ViewerWindow.h"
 
 namespace kartivo::view {
 
@@ -25,8 +25,8 @@ namespace {
 using testing::SyntheticTask;
 
 // Pumps events until the condition holds; false after 20 seconds.
-template <class Condition>
-bool WaitFor(Condition done) {
+template <class Condition> bool WaitFor(Condition done)
+{
     QElapsedTimer t;
     t.start();
     while (!done()) {
@@ -39,20 +39,23 @@ bool WaitFor(Condition done) {
 
 class ViewerWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         platform::SetProgramFolderForTests(programDir.Path());
         std::filesystem::create_directory(programDir / "ini");
         // The blank images come from beside the real program.
         std::filesystem::copy(realBlanks, programDir / "blankimg", std::filesystem::copy_options::recursive);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         // Also after a failed assertion left a test's own recorder installed.
         platform::SetDialogs(nullptr);
         platform::SetProgramFolderForTests("");
     }
 
     // The map point of a fractional column and row edge of the task.
-    static QPointF ScreenOf(qt::TfrmMapViewer& w, double ex, double ey) {
+    static QPointF ScreenOf(qt::TfrmMapViewer& w, double ex, double ey)
+    {
         const MapGrid& g = w.Map()->Renderer()->Grid();
         const MapPoint m{(ex - g.Xmin()) * g.TileWidth(), (g.Ymax() + 1 - ey) * g.TileHeight()};
         const ScreenPoint s = w.Map()->View().MapToScreen(m);
@@ -60,7 +63,8 @@ protected:
     }
 
     // A window of the given size, shown, with the task's project open.
-    static std::unique_ptr<qt::TfrmMapViewer> Show(const SyntheticTask& t, int width, int height) {
+    static std::unique_ptr<qt::TfrmMapViewer> Show(const SyntheticTask& t, int width, int height)
+    {
         auto w = std::make_unique<qt::TfrmMapViewer>();
         w->resize(width, height);
         w->show();
@@ -68,7 +72,7 @@ protected:
         return w;
     }
 
-    const std::string realBlanks = platform::ProgramFolder() + "blankimg";   // before SetUp
+    const std::string realBlanks = platform::ProgramFolder() + "blankimg"; // before SetUp
     testing::TempFolder programDir;
 };
 
@@ -110,7 +114,7 @@ TEST_F(ViewerWindowTest, FramesNeverWaitAndFillIn)
     auto window = Show(t, 900, 700);
     qt::TfrmMapViewer& w = *window;
     w.Map()->ShowActualPixels();
-    w.Map()->grab();   // paints a frame now
+    w.Map()->grab(); // paints a frame now
     // The first frame at a new scale is drawn at once, without its images,
     // and the status bar says tiles are loading...
     EXPECT_FALSE(w.Map()->LastFrameComplete());
@@ -159,8 +163,8 @@ TEST_F(ViewerWindowTest, WheelZoomsAboutTheCursorAndDragPans)
     const MapPoint centre = map->View().Center();
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 300), map->mapToGlobal(QPointF(300, 300)),
                       Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, QPointF(340, 280), map->mapToGlobal(QPointF(340, 280)),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(340, 280), map->mapToGlobal(QPointF(340, 280)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(340, 280), map->mapToGlobal(QPointF(340, 280)),
                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(map, &press);
@@ -182,7 +186,8 @@ TEST_F(ViewerWindowTest, SelectionIsCopiedAsTheMainWindowAsksForIt)
     const QPointF a = ScreenOf(w, 101.25, 102.75), b = ScreenOf(w, 102.5, 101.5);
     QMouseEvent press(QEvent::MouseButtonPress, a, map->mapToGlobal(a), Qt::RightButton, Qt::RightButton,
                       Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, b, map->mapToGlobal(b), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, b, map->mapToGlobal(b), Qt::NoButton, Qt::RightButton,
+                     Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, b, map->mapToGlobal(b), Qt::RightButton, Qt::NoButton,
                         Qt::NoModifier);
     QApplication::sendEvent(map, &press);
@@ -379,7 +384,8 @@ TEST_F(ViewerWindowTest, GoToZoomToSelectionAndCopyPosition)
                           g.LonLatToMap(core::TileXToLon(64, 9), core::TileYToLat(63, 9)));
     w.Map()->ZoomToSelection();
     EXPECT_NEAR(w.Map()->View().Scale(), std::min(w.Map()->width(), w.Map()->height()) / 512.0, 1e-9);
-    EXPECT_NE(w.Map()->ReadOutAt(centre + QPointF(-5, -5)).toStdString().find("Column 62, row 64"), std::string::npos);
+    EXPECT_NE(w.Map()->ReadOutAt(centre + QPointF(-5, -5)).toStdString().find("Column 62, row 64"),
+              std::string::npos);
 
     // The position under the cursor, as Go to and --center take it.
     QMouseEvent move(QEvent::MouseMove, centre, w.Map()->mapToGlobal(centre), Qt::NoButton, Qt::NoButton,

@@ -1,13 +1,13 @@
 #include "ui/qt/Controls.h"
 
 #include <QButtonGroup>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -24,14 +24,14 @@ TMemo::TMemo(const LineList& lines, QWidget* parent) : QPlainTextEdit(parent), l
     // Ctrl+End, Page Up, Page Down).
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setUndoRedoEnabled(false);
-    setLineWrapMode(QPlainTextEdit::NoWrap);   // both scroll bars, as the log has always had
+    setLineWrapMode(QPlainTextEdit::NoWrap); // both scroll bars, as the log has always had
     Sync();
 }
 
 void TMemo::SetDisplayLimit(int lines)
 {
     limit_ = std::max(1, lines);
-    shownGeneration_ = ~std::uint64_t{0};   // render again under the new limit
+    shownGeneration_ = ~std::uint64_t{0}; // render again under the new limit
     Sync();
 }
 
@@ -59,7 +59,8 @@ void TMemo::Sync()
     if (lines_.Generation() != shownGeneration_ || total < shownCount_ ||
         shownBlocks_ + (total - shownCount_) > 2 * limit) {
         const std::uint64_t from = std::max(first, total > limit ? total - limit : 0);
-        QString text = JoinLines(static_cast<std::size_t>(from - first), static_cast<std::size_t>(total - first));
+        QString text =
+            JoinLines(static_cast<std::size_t>(from - first), static_cast<std::size_t>(total - first));
         // Lines that are no longer shown are in the file: the display says so.
         if (from > 0 && !trimNote_.isEmpty())
             text.prepend(trimNote_ + QLatin1Char('\n'));
@@ -75,15 +76,13 @@ void TMemo::Sync()
         return;
     // Only the newest lines can stay on display: skip what would be trimmed.
     const std::uint64_t from = std::max({shownCount_, first, total > limit ? total - limit : 0});
-    appendPlainText(JoinLines(static_cast<std::size_t>(from - first), static_cast<std::size_t>(total - first)));
+    appendPlainText(
+        JoinLines(static_cast<std::size_t>(from - first), static_cast<std::size_t>(total - first)));
     shownBlocks_ += total - from;
     shownCount_ = total;
 }
 
-void TMemo::SetTrimNote(const QString& note)
-{
-    trimNote_ = note;
-}
+void TMemo::SetTrimNote(const QString& note) { trimNote_ = note; }
 
 void TMemo::mouseDoubleClickEvent(QMouseEvent* event)
 {
@@ -128,10 +127,7 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int c
     }
 }
 
-int TRadioGroup::ItemIndex() const
-{
-    return group_->checkedId();
-}
+int TRadioGroup::ItemIndex() const { return group_->checkedId(); }
 
 void TRadioGroup::SetItemIndex(int index)
 {
@@ -139,10 +135,7 @@ void TRadioGroup::SetItemIndex(int index)
         buttons_[index]->setChecked(true);
 }
 
-QRadioButton* TRadioGroup::Item(int index) const
-{
-    return buttons_.at(static_cast<std::size_t>(index));
-}
+QRadioButton* TRadioGroup::Item(int index) const { return buttons_.at(static_cast<std::size_t>(index)); }
 
 // ---- TUpDown ----------------------------------------------------------------
 

@@ -48,8 +48,8 @@ private:
     QString JoinLines(std::size_t from, std::size_t to) const;
     const LineList& lines_;
     std::uint64_t shownGeneration_ = ~std::uint64_t{0};
-    std::uint64_t shownCount_ = 0;    // lines of the list taken into the display (absolute)
-    std::uint64_t shownBlocks_ = 0;   // lines the display holds
+    std::uint64_t shownCount_ = 0;  // lines of the list taken into the display (absolute)
+    std::uint64_t shownBlocks_ = 0; // lines the display holds
     QString trimNote_;
     int limit_ = 5000;
 };

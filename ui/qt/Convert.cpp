@@ -2,9 +2,9 @@
 #include "ui/qt/Controls.h"
 
 #include "platform/Dialogs.h"
-#include "ui/DmsConversion.h"
 #include "platform/qt/EventGuard.h"
 #include "platform/qt/QtText.h"
+#include "ui/DmsConversion.h"
 
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -20,8 +20,8 @@ using platform::qt::FromQ;
 using platform::qt::ToQ;
 
 TfrmConvert::TfrmConvert(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint)
 {
     setObjectName("frmConvert");
     setWindowTitle("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"");
@@ -68,11 +68,11 @@ TfrmConvert::TfrmConvert(QWidget* parent)
 void TfrmConvert::Button1Click()
 {
     platform::qt::RunGuarded([this] {
-        const std::optional<double> degrees = dms::DmsToDegrees(
-            FromQ(Edit1->text()), FromQ(Edit2->text()), FromQ(Edit3->text()));
+        const std::optional<double> degrees =
+            dms::DmsToDegrees(FromQ(Edit1->text()), FromQ(Edit2->text()), FromQ(Edit3->text()));
         if (!degrees) {
             platform::Dialogs().ShowMessage(dms::kInputError);
-            return;   // the result field keeps its previous text
+            return; // the result field keeps its previous text
         }
         Edit4->setText(ToQ(dms::FormatDegrees(*degrees)));
     });

@@ -18,13 +18,13 @@ public:
 
     QGroupBox* GroupBox1;
     QLabel* Label1;
-    QLineEdit* Edit1;   // degrees
-    QLineEdit* Edit2;   // minutes
-    QLineEdit* Edit3;   // seconds
+    QLineEdit* Edit1; // degrees
+    QLineEdit* Edit2; // minutes
+    QLineEdit* Edit3; // seconds
     QPushButton* Button1;
     QGroupBox* GroupBox2;
     QLabel* Label2;
-    QLineEdit* Edit4;   // result, read-only
+    QLineEdit* Edit4; // result, read-only
 
 public slots:
     void Button1Click();

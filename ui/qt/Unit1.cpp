@@ -5,9 +5,9 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QKeyEvent>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -49,10 +49,7 @@ constexpr const char* kEarlierLinesNote =
 
 } // namespace
 
-std::string DefaultSaveFolder()
-{
-    return platform::DefaultSavePathDefault();
-}
+std::string DefaultSaveFolder() { return platform::DefaultSavePathDefault(); }
 
 MainSettings ReadMainSettings(const std::string& iniFileName)
 {
@@ -66,20 +63,11 @@ MainSettings ReadMainSettings(const std::string& iniFileName)
     return s;
 }
 
-std::string NotSettingsMessage(const std::string& path)
-{
-    return path + " is not a Kartivo settings file.";
-}
+std::string NotSettingsMessage(const std::string& path) { return path + " is not a Kartivo settings file."; }
 
-std::string MissingFileMessage(const std::string& path)
-{
-    return "Cannot find the file:\n" + path;
-}
+std::string MissingFileMessage(const std::string& path) { return "Cannot find the file:\n" + path; }
 
-std::string CannotOpenMessage(const std::string& target)
-{
-    return platform::CannotOpenMessage(target);
-}
+std::string CannotOpenMessage(const std::string& target) { return platform::CannotOpenMessage(target); }
 
 // ---- construction -----------------------------------------------------------
 
@@ -89,7 +77,7 @@ TForm1::TForm1(platform::qt::QtMainDispatcher& dispatcher, QWidget* parent)
     Form1 = this;
     setWindowTitle("Kartivo");
     QFont formFont = font();
-    formFont.setPointSize(8);   // Tahoma 8 pt where it exists; the desktop's font otherwise
+    formFont.setPointSize(8); // Tahoma 8 pt where it exists; the desktop's font otherwise
     if (QFontInfo(QFont("Tahoma")).family() == "Tahoma")
         formFont.setFamily("Tahoma");
     setFont(formFont);
@@ -144,9 +132,9 @@ void TForm1::BuildMenus()
     Options2 = Options1->addAction("Options...", this, &TForm1::Options2Click);
 
     Misc1 = menuBar()->addMenu("&Misc");
-    ConvertLongitudeorLatitudetodegreen1 = Misc1->addAction(
-        "Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...", this,
-        &TForm1::ConvertLongitudeorLatitudetodegreen1Click);
+    ConvertLongitudeorLatitudetodegreen1 =
+        Misc1->addAction("Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...", this,
+                         &TForm1::ConvertLongitudeorLatitudetodegreen1Click);
     Misc1->addSeparator();
     Viewlogfile1 = Misc1->addAction("View log file", this, &TForm1::Viewlogfile1Click);
 
@@ -155,8 +143,8 @@ void TForm1::BuildMenus()
     Tools1->addSeparator();
     CombineImages1 = Tools1->addAction("Map Combiner", this, &TForm1::CombineImages1Click);
     Tools1->addSeparator();
-    ReDownloadfailedfiles1 = Tools1->addAction("Re-Download failed images", this,
-                                               &TForm1::ReDownloadfailedfiles1Click);
+    ReDownloadfailedfiles1 =
+        Tools1->addAction("Re-Download failed images", this, &TForm1::ReDownloadfailedfiles1Click);
 
     Help1 = menuBar()->addMenu("&Help");
     Usermanual1 = Help1->addAction("User manual", this, &TForm1::Usermanual1Click);
@@ -496,10 +484,7 @@ void TForm1::LoadParametersfromprojectfilel1Click()
     });
 }
 
-void TForm1::Exit1Click()
-{
-    close();
-}
+void TForm1::Exit1Click() { close(); }
 
 void TForm1::Options2Click()
 {
@@ -549,7 +534,8 @@ void TForm1::OpenProgramFile(const std::string& path, bool isProgram, const std:
     // begins with "/" is never taken for an option.
     std::vector<std::string> arguments = options;
     if (!controller_.CurrentProject().empty())
-        arguments.push_back(std::filesystem::absolute(controller_.CurrentProject()).lexically_normal().string());
+        arguments.push_back(
+            std::filesystem::absolute(controller_.CurrentProject()).lexically_normal().string());
     if (!dialogs.StartProgram(path, arguments))
         dialogs.ShowMessage(CannotOpenMessage(path));
 }

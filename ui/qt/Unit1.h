@@ -20,7 +20,9 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
-namespace kartivo::platform::qt { class QtMainDispatcher; }
+namespace kartivo::platform::qt {
+class QtMainDispatcher;
+}
 
 namespace kartivo::ui {
 
@@ -44,7 +46,7 @@ struct ProgramWindows {
 struct MainSettings {
     std::string DefaultSavePath;
     std::string Version;
-    bool Refused = false;   // no regular file, or far too large: defaults used
+    bool Refused = false; // no regular file, or far too large: defaults used
 };
 MainSettings ReadMainSettings(const std::string& iniFileName);
 // "<path> is not a Kartivo settings file."
@@ -98,18 +100,18 @@ public:
     QPushButton* Button4;
     TRadioGroup* radio_mapstype;
     QLabel* Label1;
-    QLineEdit* Edit1;   // left longitude
+    QLineEdit* Edit1; // left longitude
     QLabel* Label2;
-    QLineEdit* Edit3;   // right longitude
+    QLineEdit* Edit3; // right longitude
     QLabel* Label3;
-    QLineEdit* Edit2;   // top latitude
+    QLineEdit* Edit2; // top latitude
     QLabel* Label4;
-    QLineEdit* Edit4;   // bottom latitude
+    QLineEdit* Edit4; // bottom latitude
     QLabel* Label5;
-    QLineEdit* Edit5;   // zoom level, read-only
+    QLineEdit* Edit5; // zoom level, read-only
     TUpDown* UpDown1;
     QLabel* Label6;
-    QLineEdit* Edit6;   // path to save
+    QLineEdit* Edit6; // path to save
     QPushButton* Button1;
     QPushButton* BitBtn1;
     QLabel* LabelTotalxy;
@@ -117,14 +119,14 @@ public:
     // in the window's widget tree, which Qt tears down only after this
     // class's members are gone; these two are owned here instead, declared
     // after controller_, so they go first and never outlive their lines.
-    std::unique_ptr<TMemo> Memo2;   // failed-tiles list, hidden
-    std::unique_ptr<TMemo> Memo1;   // log
+    std::unique_ptr<TMemo> Memo2; // failed-tiles list, hidden
+    std::unique_ptr<TMemo> Memo1; // log
     QStatusBar* StatusBar1;
-    QLabel* StatusPanel;          // the status bar's text when no task runs
-    QWidget* ProgressPanel;       // instead of it from a Start on
+    QLabel* StatusPanel;    // the status bar's text when no task runs
+    QWidget* ProgressPanel; // instead of it from a Start on
     QProgressBar* ProgressBar1;
-    QLabel* LabelProgress;        // where the task stands, then its summary
-    QLabel* LabelCounts;          // what became of its tiles
+    QLabel* LabelProgress; // where the task stands, then its summary
+    QLabel* LabelCounts;   // what became of its tiles
     QTimer* Timer1;
 
     // Menu items.
@@ -173,7 +175,8 @@ private:
     void BuildStatusBar();
     // Shell open of a file beside the program, or a message naming it.
     // `options` go before the current project's path, when there is one.
-    void OpenProgramFile(const std::string& path, bool isProgram, const std::vector<std::string>& options = {});
+    void OpenProgramFile(const std::string& path, bool isProgram,
+                         const std::vector<std::string>& options = {});
     StartInput ReadInput() const;
 
     // IDownloadView
@@ -186,7 +189,7 @@ private:
 
     ProgramWindows windows_;
     QWidget* leftPanel_ = nullptr;
-    QTimer* memoRefresh_;    // coalesces memo redraws while workers add lines
+    QTimer* memoRefresh_; // coalesces memo redraws while workers add lines
     bool shown_ = false;
     bool closing_ = false;
 };

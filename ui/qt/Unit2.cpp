@@ -13,8 +13,8 @@
 #include <QVBoxLayout>
 
 #include "platform/Dialogs.h"
-#include "platform/qt/EventGuard.h"
 #include "platform/qt/AppIcon.h"
+#include "platform/qt/EventGuard.h"
 #include "platform/qt/QtText.h"
 #include "ui/qt/Unit1.h"
 
@@ -138,9 +138,6 @@ void TfrmAbout::Label7Click()
     RunGuarded([&] { platform::ShellOpenOrTell(Form1 ? Form1->MailLink : kMailLink); });
 }
 
-void TfrmAbout::bLaterClick()
-{
-    accept();
-}
+void TfrmAbout::bLaterClick() { accept(); }
 
 } // namespace kartivo::ui

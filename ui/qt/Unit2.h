@@ -16,13 +16,13 @@ public:
     explicit TfrmAbout(QWidget* parent = nullptr);
 
     QFrame* Panel1;
-    QLabel* Label3;   // the main window's caption
-    QLabel* Label8;   // developer line
+    QLabel* Label3; // the main window's caption
+    QLabel* Label8; // developer line
     QLabel* Image1;
     QLabel* Label5;
-    QLabel* Label4;   // homepage link
+    QLabel* Label4; // homepage link
     QLabel* Label6;
-    QLabel* Label7;   // mail link
+    QLabel* Label7; // mail link
     QPushButton* bLater;
 
 public slots:

@@ -25,18 +25,17 @@ namespace kartivo::ui {
 // progress, taken by the main thread in batches (one queued call at a time).
 struct TfrmFlt::ReportQueue {
     std::mutex m;
-    std::condition_variable room;   // signalled when the window took the lines
+    std::condition_variable room; // signalled when the window took the lines
     std::vector<std::string> lines;
     std::size_t current = 0;
     std::size_t count = 0;
     bool progressChanged = false;
-    bool takePosted = false;        // a call of TakeReports is on its way
-    bool closed = false;            // the window is going: nothing more is taken
+    bool takePosted = false; // a call of TakeReports is on its way
+    bool closed = false;     // the window is going: nothing more is taken
 };
 
 TfrmFlt::TfrmFlt(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName("frmFlt");
     // The main window stays usable while this one is open.
@@ -228,7 +227,7 @@ void TfrmFlt::TakeReports()
 
 void TfrmFlt::EndRun(const std::string& error)
 {
-    TakeReports();   // whatever the run reported last
+    TakeReports(); // whatever the run reported last
     Button1->setText(kFltButtonCaption);
     Button1->setEnabled(true);
     // A tile file that cannot be written ends the run in the error box.

@@ -53,7 +53,7 @@ public:
 
     QFrame* Panel1;
     QPushButton* Button1;
-    QLabel* LabelProgress;   // "n of m" while a run goes
+    QLabel* LabelProgress; // "n of m" while a run goes
     QFrame* Panel2;
     // Memo1's lines: the truth that the view shows. An entry holding a line
     // break stays one entry and shows as several lines. Bounded by Memo1.

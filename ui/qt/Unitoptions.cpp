@@ -20,8 +20,7 @@ using platform::qt::FromQ;
 using platform::qt::ToQ;
 
 TfrmOptions::TfrmOptions(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName("frmOptions");
     setWindowTitle("Options");
@@ -156,10 +155,7 @@ void TfrmOptions::Button1Click()
     });
 }
 
-void TfrmOptions::Button2Click()
-{
-    reject();
-}
+void TfrmOptions::Button2Click() { reject(); }
 
 void TfrmOptions::showEvent(QShowEvent* event)
 {

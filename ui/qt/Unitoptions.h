@@ -37,11 +37,11 @@ public:
     QLabel* Label5;
     QLineEdit* EditProxyUsername;
     QLabel* Label6;
-    QLineEdit* EditProxyPassword;       // shown as dots
-    QCheckBox* CheckBoxShowPassword;    // shows the password as typed
-    QLabel* LabelSettingsFile;   // which settings file the dialog reads and writes
-    QPushButton* Button1;   // OK
-    QPushButton* Button2;   // Cancel
+    QLineEdit* EditProxyPassword;    // shown as dots
+    QCheckBox* CheckBoxShowPassword; // shows the password as typed
+    QLabel* LabelSettingsFile;       // which settings file the dialog reads and writes
+    QPushButton* Button1;            // OK
+    QPushButton* Button2;            // Cancel
 
 public slots:
     void FormShow();

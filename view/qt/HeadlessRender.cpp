@@ -22,7 +22,8 @@ namespace {
 
 // `value` rounded up (or down) to three significant digits, so that the
 // range a message names holds only scales that are really allowed.
-std::string ThreeDigits(double value, bool up) {
+std::string ThreeDigits(double value, bool up)
+{
     const double unit = std::pow(10.0, std::floor(std::log10(value)) - 2);
     const double rounded = (up ? std::ceil(value / unit - 1e-9) : std::floor(value / unit + 1e-9)) * unit;
     char buffer[32];
@@ -35,22 +36,28 @@ std::string ThreeDigits(double value, bool up) {
 // at the end so that only the outcome stays on the screen.
 class OverviewCount {
 public:
-    explicit OverviewCount(std::FILE* status) : out_(status && ::isatty(::fileno(status)) == 1 ? status : nullptr) {}
-    ~OverviewCount() {
+    explicit OverviewCount(std::FILE* status)
+        : out_(status && ::isatty(::fileno(status)) == 1 ? status : nullptr)
+    {
+    }
+    ~OverviewCount()
+    {
         if (out_ && width_ > 0) {
             std::fprintf(out_, "\r%*s\r", static_cast<int>(width_), "");
             std::fflush(out_);
         }
     }
     bool Shown() const { return out_ != nullptr; }
-    void Update(std::int64_t done, std::int64_t total) {
+    void Update(std::int64_t done, std::int64_t total)
+    {
         const int percent = static_cast<int>(done * 100 / std::max<std::int64_t>(total, 1));
         if (!out_ || percent == percent_)
             return;
         percent_ = percent;
         const std::string text = "Building overviews: " + platform::GroupThousands(done) + " of " +
                                  platform::GroupThousands(total);
-        std::fprintf(out_, "\r%s%*s", text.c_str(), static_cast<int>(width_ > text.size() ? width_ - text.size() : 0), "");
+        std::fprintf(out_, "\r%s%*s", text.c_str(),
+                     static_cast<int>(width_ > text.size() ? width_ - text.size() : 0), "");
         std::fflush(out_);
         width_ = std::max(width_, text.size());
     }
@@ -63,7 +70,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<task::SavedProject> OpenViewerProject(const std::string& path, std::string& error) {
+std::unique_ptr<task::SavedProject> OpenViewerProject(const std::string& path, std::string& error)
+{
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
@@ -78,14 +86,16 @@ std::unique_ptr<task::SavedProject> OpenViewerProject(const std::string& path, s
     return task::SavedProject::Open(path, error);
 }
 
-std::string TileFolderProblem(const task::SavedProject& project) {
+std::string TileFolderProblem(const task::SavedProject& project)
+{
     const std::string& folder = project.Task().TileFolder;
     if (platform::DirectoryExists(folder))
         return std::string();
     return "The tile folder " + folder + " of this project does not exist.";
 }
 
-std::string EncodePng(const QImage& image) {
+std::string EncodePng(const QImage& image)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -96,7 +106,8 @@ std::string EncodePng(const QImage& image) {
     return bytes.toStdString();
 }
 
-RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error, std::FILE* status) {
+RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error, std::FILE* status)
+{
     std::unique_ptr<task::SavedProject> project = OpenViewerProject(cmd.Project, error);
     if (!project)
         return RenderOutcome::Failed;

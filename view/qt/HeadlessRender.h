@@ -9,7 +9,9 @@
 
 #include "view/CommandLine.h"
 
-namespace kartivo::task { class SavedProject; }
+namespace kartivo::task {
+class SavedProject;
+}
 
 namespace kartivo::view::qt {
 
@@ -24,7 +26,8 @@ enum class RenderOutcome { Written = 0, Failed = 1, BadRequest = 2 };
 // 120 of 340"), wiped when the picture is drawn; nothing goes to anything else.
 RenderOutcome RenderProject(const ViewerCommand& cmd, std::string& error, std::FILE* status = nullptr);
 // The same, true when the picture was written.
-inline bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error) {
+inline bool RenderProjectToFile(const ViewerCommand& cmd, std::string& error)
+{
     return RenderProject(cmd, error) == RenderOutcome::Written;
 }
 

@@ -21,43 +21,51 @@ constexpr std::size_t kImagesPerBand = 256;
 
 MapRenderer::MapRenderer(const task::SavedProject& project, std::size_t cacheBytes, int loaderThreads,
                          const std::string& overviewCache)
-    : project_(project), grid_(MapGrid::OfTask(project.Task())),
-      failedTiles_(MapGrid::FailedTiles(project)), cache_(cacheBytes),
-      pyramid_(std::make_unique<OverviewPyramid>(project_, grid_, overviewCache)),
-      loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads, pyramid_.get())) {}
+    : project_(project), grid_(MapGrid::OfTask(project.Task())), failedTiles_(MapGrid::FailedTiles(project)),
+      cache_(cacheBytes), pyramid_(std::make_unique<OverviewPyramid>(project_, grid_, overviewCache)),
+      loader_(std::make_unique<TileLoader>(project_, grid_, loaderThreads, pyramid_.get()))
+{
+}
 
-MapRenderer::~MapRenderer() {
+MapRenderer::~MapRenderer()
+{
     loader_.reset();
     pyramid_.reset();
 }
 
-void MapRenderer::SetOnTilesReady(std::function<void()> notify) {
+void MapRenderer::SetOnTilesReady(std::function<void()> notify)
+{
     loader_->SetNotifier(notify);
     pyramid_->SetNotifier([notify](const PyramidKey&) { notify(); });
 }
 
-void MapRenderer::Forget() {
+void MapRenderer::Forget()
+{
     cache_.Clear();
     pyramid_->Forget();
 }
 
-void MapRenderer::Absorb() {
+void MapRenderer::Absorb()
+{
     for (TileLoader::Result& r : loader_->TakeDone()) {
         const std::size_t cost = r.second.Cost();
         cache_.Insert(r.first, std::move(r.second), cost);
     }
 }
 
-void MapRenderer::WaitForLoads() {
+void MapRenderer::WaitForLoads()
+{
     loader_->WaitIdle();
     Absorb();
 }
 
-const TileEntry* MapRenderer::CachedTile(int x, int y) const {
+const TileEntry* MapRenderer::CachedTile(int x, int y) const
+{
     return cache_.Peek({0, x - grid_.Xmin(), grid_.Ymax() - y});
 }
 
-QRect MapRenderer::ScreenRect(const Viewport& view, const MapRect& r) const {
+QRect MapRenderer::ScreenRect(const Viewport& view, const MapRect& r) const
+{
     // Whole screen pixels, so that neighbouring images meet without a seam.
     const ScreenPoint a = view.MapToScreen({r.Left, r.Top});
     const ScreenPoint b = view.MapToScreen({r.Right, r.Bottom});
@@ -66,8 +74,9 @@ QRect MapRenderer::ScreenRect(const Viewport& view, const MapRect& r) const {
     return QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
 }
 
-void MapRenderer::DrawEntry(QPainter& painter, const QRect& target, const TileEntry& entry,
-                            bool marks, bool smooth) const {
+void MapRenderer::DrawEntry(QPainter& painter, const QRect& target, const TileEntry& entry, bool marks,
+                            bool smooth) const
+{
     painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     if (!entry.Image.isNull())
         painter.drawImage(target, entry.Image);
@@ -99,7 +108,8 @@ void MapRenderer::DrawEntry(QPainter& painter, const QRect& target, const TileEn
     }
 }
 
-bool MapRenderer::DrawStandIn(QPainter& painter, const Viewport& view, const PyramidKey& key) const {
+bool MapRenderer::DrawStandIn(QPainter& painter, const Viewport& view, const PyramidKey& key) const
+{
     const MapRect want = grid_.KeyRect(key);
     // A coarser image, stretched: blurred, but in place at once.
     for (int up = 1; up <= 6 && key.Level + up <= grid_.MaxLevel(); ++up) {
@@ -108,9 +118,9 @@ bool MapRenderer::DrawStandIn(QPainter& painter, const Viewport& view, const Pyr
         if (!e || e->Image.isNull())
             continue;
         const MapRect pr = grid_.KeyRect(parent);
-        const double f = std::ldexp(1.0, -parent.Level);   // map pixels to image pixels
-        const QRectF source((want.Left - pr.Left) * f, (want.Top - pr.Top) * f,
-                            (want.Right - want.Left) * f, (want.Bottom - want.Top) * f);
+        const double f = std::ldexp(1.0, -parent.Level); // map pixels to image pixels
+        const QRectF source((want.Left - pr.Left) * f, (want.Top - pr.Top) * f, (want.Right - want.Left) * f,
+                            (want.Bottom - want.Top) * f);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
         painter.drawImage(QRectF(ScreenRect(view, want)), e->Image, source);
         return true;
@@ -130,7 +140,8 @@ bool MapRenderer::DrawStandIn(QPainter& painter, const Viewport& view, const Pyr
     return any;
 }
 
-std::vector<PyramidKey> MapRenderer::Lacking(const Viewport& view) const {
+std::vector<PyramidKey> MapRenderer::Lacking(const Viewport& view) const
+{
     std::vector<PyramidKey> lacking;
     for (const PyramidKey& k : grid_.KeysCovering(view.VisibleMap(), view.Level(grid_)))
         if (!cache_.Contains(k))
@@ -138,7 +149,8 @@ std::vector<PyramidKey> MapRenderer::Lacking(const Viewport& view) const {
     return lacking;
 }
 
-std::vector<TileLoader::Wish> MapRenderer::Wishes(const std::vector<PyramidKey>& keys) const {
+std::vector<TileLoader::Wish> MapRenderer::Wishes(const std::vector<PyramidKey>& keys) const
+{
     std::vector<TileLoader::Wish> wishes;
     wishes.reserve(keys.size());
     for (const PyramidKey& k : keys) {
@@ -159,7 +171,8 @@ std::vector<TileLoader::Wish> MapRenderer::Wishes(const std::vector<PyramidKey>&
 }
 
 std::vector<PyramidKey> MapRenderer::Ring(const Viewport& view, int level,
-                                          const std::vector<PyramidKey>& visible) const {
+                                          const std::vector<PyramidKey>& visible) const
+{
     // Half a screen or one image beyond each edge, whichever is more: a
     // steady drag reaches it only after the loader has had time for it.
     const MapRect vis = view.VisibleMap();
@@ -180,12 +193,14 @@ std::vector<PyramidKey> MapRenderer::Ring(const Viewport& view, int level,
     return ring;
 }
 
-bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays& overlays) {
+bool MapRenderer::Paint(QPainter& painter, const Viewport& view, const Overlays& overlays)
+{
     return PaintView(painter, view, overlays, true);
 }
 
 bool MapRenderer::PaintView(QPainter& painter, const Viewport& view, const Overlays& overlays,
-                            bool lookAround) {
+                            bool lookAround)
+{
     painter.save();
     painter.fillRect(QRect(0, 0, view.Width(), view.Height()), viewcolors::Background);
     const int level = view.Level(grid_);
@@ -258,7 +273,8 @@ bool MapRenderer::PaintView(QPainter& painter, const Viewport& view, const Overl
     return lacking.empty() && toBuild.empty();
 }
 
-void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const {
+void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const
+{
     const double tw = grid_.TileWidth() * view.Scale(), th = grid_.TileHeight() * view.Scale();
     // Every tile edge while tiles are large enough to tell apart; every
     // 2nd, 4th, ... edge when they are smaller.
@@ -291,10 +307,10 @@ void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const {
         painter.setPen(QColor(255, 255, 255));
         for (int c = c0; c < c1; ++c)
             for (int r = r0; r < r1; ++r) {
-                const ScreenPoint p = view.MapToScreen({double(c) * grid_.TileWidth(),
-                                                        double(r) * grid_.TileHeight()});
-                const QString label = QString::number(grid_.Xmin() + c) + "," +
-                                      QString::number(grid_.Ymax() - r);
+                const ScreenPoint p =
+                    view.MapToScreen({double(c) * grid_.TileWidth(), double(r) * grid_.TileHeight()});
+                const QString label =
+                    QString::number(grid_.Xmin() + c) + "," + QString::number(grid_.Ymax() - r);
                 const QRectF box(p.X + 4, p.Y + 3, painter.fontMetrics().horizontalAdvance(label) + 6,
                                  painter.fontMetrics().height() + 2);
                 painter.fillRect(box, QColor(0, 0, 0, 140));
@@ -303,7 +319,8 @@ void MapRenderer::DrawGrid(QPainter& painter, const Viewport& view) const {
     }
 }
 
-void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) const {
+void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) const
+{
     // At least a few pixels, so that one failed tile among thousands shows.
     const double w = std::max(3.0, grid_.TileWidth() * view.Scale());
     const double h = std::max(3.0, grid_.TileHeight() * view.Scale());
@@ -317,7 +334,8 @@ void MapRenderer::DrawListedFailures(QPainter& painter, const Viewport& view) co
     }
 }
 
-void MapRenderer::DrawGraticule(QPainter& painter, const Viewport& view) const {
+void MapRenderer::DrawGraticule(QPainter& painter, const Viewport& view) const
+{
     const MapRect vis = view.VisibleMap();
     const LonLat nw = grid_.MapToLonLat({vis.Left, vis.Top}), se = grid_.MapToLonLat({vis.Right, vis.Bottom});
     const double west = std::max(-180.0, nw.Lon), east = std::min(180.0, se.Lon);
@@ -341,15 +359,14 @@ void MapRenderer::DrawGraticule(QPainter& painter, const Viewport& view) const {
     }
 }
 
-void MapRenderer::DrawArea(QPainter& painter, const Viewport& view) const {
+void MapRenderer::DrawArea(QPainter& painter, const Viewport& view) const
+{
     const task::TaskParameters& p = project_.Params();
     const MapPoint nw = grid_.LonLatToMap(p.LeftLongitude, p.TopLatitude);
     const MapPoint se = grid_.LonLatToMap(p.RightLongitude, p.BottomLatitude);
     // Held near the screen: a far corner at a high scale lies beyond what the
     // painter's integer coordinates can take.
-    auto near = [](ScreenPoint s) {
-        return QPointF(std::clamp(s.X, -1e6, 1e6), std::clamp(s.Y, -1e6, 1e6));
-    };
+    auto near = [](ScreenPoint s) { return QPointF(std::clamp(s.X, -1e6, 1e6), std::clamp(s.Y, -1e6, 1e6)); };
     const QPointF a = near(view.MapToScreen(nw)), b = near(view.MapToScreen(se));
     painter.setRenderHint(QPainter::Antialiasing, false);
     QPen pen(viewcolors::Area, 2, Qt::DashLine);
@@ -358,7 +375,8 @@ void MapRenderer::DrawArea(QPainter& painter, const Viewport& view) const {
     painter.drawRect(QRectF(a, b));
 }
 
-std::int64_t MapRenderer::OverviewsUnder(const Viewport& view) const {
+std::int64_t MapRenderer::OverviewsUnder(const Viewport& view) const
+{
     const int level = view.Level(grid_);
     if (!pyramid_->Keeps({level, 0, 0}))
         return 0;
@@ -375,7 +393,8 @@ std::int64_t MapRenderer::OverviewsUnder(const Viewport& view) const {
     for (int l = OverviewPyramid::kFirstLevel; l <= level; ++l) {
         const int shift = level - l;
         const long long span = 1ll << l;
-        const long long columns = (grid_.Columns() + span - 1) / span, rows = (grid_.Rows() + span - 1) / span;
+        const long long columns = (grid_.Columns() + span - 1) / span,
+                        rows = (grid_.Rows() + span - 1) / span;
         const long long w = std::min(columns, (c1 + 1) << shift) - std::min(columns, c0 << shift);
         const long long h = std::min(rows, (r1 + 1) << shift) - std::min(rows, r0 << shift);
         total += w * h;
@@ -383,7 +402,8 @@ std::int64_t MapRenderer::OverviewsUnder(const Viewport& view) const {
     return total;
 }
 
-QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays, const Progress& progress) {
+QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays, const Progress& progress)
+{
     QImage image(view.Width(), view.Height(), QImage::Format_RGB32);
     if (image.isNull())
         return image;
@@ -391,8 +411,8 @@ QImage MapRenderer::Render(const Viewport& view, const Overlays& overlays, const
     // Bands of whole rows of images, each loaded and painted before the next.
     const int level = view.Level(grid_);
     const double imageHeight = std::ldexp(double(grid_.TileHeight()), level) * view.Scale();
-    const double imagesPerRow = std::ceil(view.Width() / (std::ldexp(double(grid_.TileWidth()), level) *
-                                                          view.Scale())) + 1;
+    const double imagesPerRow =
+        std::ceil(view.Width() / (std::ldexp(double(grid_.TileWidth()), level) * view.Scale())) + 1;
     const int rowsPerBand = std::max(1, static_cast<int>(kImagesPerBand / imagesPerRow));
     const int bandHeight = std::max(1, static_cast<int>(std::floor(rowsPerBand * imageHeight)));
     // The tiles under the whole picture's overviews are looked at on several

@@ -24,13 +24,13 @@
 namespace kartivo::view::qt {
 
 namespace viewcolors {
-inline const QColor Background(48, 48, 48);      // beyond the task's tiles
-inline const QColor Loading(112, 112, 112);      // an image still being read
-inline const QColor NoImage(200, 200, 200);      // a tile without a picture
-inline const QColor MissingMark(255, 150, 0);    // missing or unreadable, with marks on
-inline const QColor FailedMark(220, 20, 20);     // in the failed list, with marks on
-inline const QColor Area(0, 220, 255);           // outline of the area asked for
-inline const QColor Graticule(255, 220, 0);      // lines of round longitude and latitude
+inline const QColor Background(48, 48, 48);   // beyond the task's tiles
+inline const QColor Loading(112, 112, 112);   // an image still being read
+inline const QColor NoImage(200, 200, 200);   // a tile without a picture
+inline const QColor MissingMark(255, 150, 0); // missing or unreadable, with marks on
+inline const QColor FailedMark(220, 20, 20);  // in the failed list, with marks on
+inline const QColor Area(0, 220, 255);        // outline of the area asked for
+inline const QColor Graticule(255, 220, 0);   // lines of round longitude and latitude
 } // namespace viewcolors
 
 class MapRenderer {
@@ -88,7 +88,8 @@ private:
     bool PaintView(QPainter& painter, const Viewport& view, const Overlays& overlays, bool lookAround);
     // The images of `level` around the view, not in sight and not at hand,
     // nearest first.
-    std::vector<PyramidKey> Ring(const Viewport& view, int level, const std::vector<PyramidKey>& visible) const;
+    std::vector<PyramidKey> Ring(const Viewport& view, int level,
+                                 const std::vector<PyramidKey>& visible) const;
     std::vector<TileLoader::Wish> Wishes(const std::vector<PyramidKey>& keys) const;
     void DrawEntry(QPainter& painter, const QRect& target, const TileEntry& entry, bool marks,
                    bool smooth) const;

@@ -13,7 +13,8 @@ namespace kartivo::view::qt {
 
 using platform::qt::RunGuarded;
 
-MapWidget::MapWidget(QWidget* parent) : QWidget(parent) {
+MapWidget::MapWidget(QWidget* parent) : QWidget(parent)
+{
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -21,12 +22,14 @@ MapWidget::MapWidget(QWidget* parent) : QWidget(parent) {
     view_.Resize(width(), height());
 }
 
-MapWidget::~MapWidget() {
+MapWidget::~MapWidget()
+{
     // The loader's workers stop before the project they read goes.
     renderer_.reset();
 }
 
-void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project) {
+void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project)
+{
     renderer_.reset();
     project_ = std::move(project);
     note_.clear();
@@ -37,7 +40,8 @@ void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project) {
         renderer_ = std::make_unique<MapRenderer>(*project_);
         // Workers finish off the main thread; the frame is redrawn on it.
         renderer_->SetOnTilesReady([this] {
-            QMetaObject::invokeMethod(this, [this] { TilesReady(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { TilesReady(); }, Qt::QueuedConnection);
         });
         FitToArea();
         fitPending_ = !isVisible();
@@ -46,31 +50,36 @@ void MapWidget::SetProject(std::unique_ptr<task::SavedProject> project) {
     Changed();
 }
 
-void MapWidget::TilesReady() {
+void MapWidget::TilesReady()
+{
     if (!renderer_)
         return;
     renderer_->Absorb();
     update();
 }
 
-void MapWidget::Changed() {
+void MapWidget::Changed()
+{
     update();
     emit viewChanged();
 }
 
-void MapWidget::SetOverlays(const Overlays& overlays) {
+void MapWidget::SetOverlays(const Overlays& overlays)
+{
     overlays_ = overlays;
     update();
 }
 
-void MapWidget::FitToArea() {
+void MapWidget::FitToArea()
+{
     if (!renderer_)
         return;
     view_.Fit(renderer_->Grid());
     Changed();
 }
 
-void MapWidget::ZoomAt(QPointF at, double factor) {
+void MapWidget::ZoomAt(QPointF at, double factor)
+{
     if (!renderer_)
         return;
     view_.ZoomAbout({at.x(), at.y()}, factor, renderer_->Grid());
@@ -79,33 +88,38 @@ void MapWidget::ZoomAt(QPointF at, double factor) {
 
 void MapWidget::ZoomBy(double factor) { ZoomAt(QPointF(width() / 2.0, height() / 2.0), factor); }
 
-void MapWidget::ShowActualPixels() {
+void MapWidget::ShowActualPixels()
+{
     if (!renderer_)
         return;
     view_.SetScale(1.0, renderer_->Grid());
     Changed();
 }
 
-void MapWidget::PanBy(double dx, double dy) {
+void MapWidget::PanBy(double dx, double dy)
+{
     view_.Pan(dx, dy);
     Changed();
 }
 
-void MapWidget::CenterOn(double lon, double lat) {
+void MapWidget::CenterOn(double lon, double lat)
+{
     if (!renderer_)
         return;
     view_.SetCenter(renderer_->Grid().LonLatToMap(lon, lat));
     Changed();
 }
 
-void MapWidget::CenterOnMap(MapPoint p) {
+void MapWidget::CenterOnMap(MapPoint p)
+{
     if (!renderer_)
         return;
     view_.SetCenter(p);
     Changed();
 }
 
-void MapWidget::ZoomToSelection() {
+void MapWidget::ZoomToSelection()
+{
     if (!renderer_ || !selection_)
         return;
     const auto& [a, b] = *selection_;
@@ -114,13 +128,15 @@ void MapWidget::ZoomToSelection() {
     Changed();
 }
 
-std::string MapWidget::PositionUnderCursor() const {
+std::string MapWidget::PositionUnderCursor() const
+{
     if (!renderer_ || !mouseSeen_)
         return std::string();
     return PositionText(renderer_->Grid().MapToLonLat(view_.ScreenToMap({lastMouse_.x(), lastMouse_.y()})));
 }
 
-void MapWidget::Reload() {
+void MapWidget::Reload()
+{
     if (!renderer_)
         return;
     renderer_->Forget();
@@ -128,19 +144,22 @@ void MapWidget::Reload() {
     update();
 }
 
-AreaDegrees MapWidget::SelectionDegrees() const {
+AreaDegrees MapWidget::SelectionDegrees() const
+{
     if (!selection_ || !renderer_)
         return {};
     return SelectionArea(renderer_->Grid(), selection_->first, selection_->second);
 }
 
-void MapWidget::SetSelection(MapPoint a, MapPoint b) {
+void MapWidget::SetSelection(MapPoint a, MapPoint b)
+{
     selection_ = std::make_pair(a, b);
     emit selectionChanged(true);
     update();
 }
 
-void MapWidget::ClearSelection() {
+void MapWidget::ClearSelection()
+{
     if (!selection_)
         return;
     selection_.reset();
@@ -148,7 +167,8 @@ void MapWidget::ClearSelection() {
     update();
 }
 
-QString MapWidget::ReadOutAt(QPointF at) const {
+QString MapWidget::ReadOutAt(QPointF at) const
+{
     if (!renderer_)
         return QString();
     const MapPoint p = view_.ScreenToMap({at.x(), at.y()});
@@ -178,7 +198,8 @@ QString MapWidget::ReadOutAt(QPointF at) const {
     return QString::fromStdString(ReadOutLine(r, state));
 }
 
-QImage MapWidget::RenderView(int width, Viewport* drawn) {
+QImage MapWidget::RenderView(int width, Viewport* drawn)
+{
     if (!renderer_)
         return QImage();
     Viewport v = view_;
@@ -192,7 +213,8 @@ QImage MapWidget::RenderView(int width, Viewport* drawn) {
     return renderer_->Render(v, overlays_);
 }
 
-void MapWidget::paintEvent(QPaintEvent*) {
+void MapWidget::paintEvent(QPaintEvent*)
+{
     RunGuarded([&] {
         QPainter painter(this);
         if (!renderer_) {
@@ -205,10 +227,11 @@ void MapWidget::paintEvent(QPaintEvent*) {
         renderer_->Absorb();
         complete_ = renderer_->Paint(painter, view_, overlays_);
         // What the frame still waits for, in the status bar.
-        const QString note = renderer_->BuildingLevel() >= 0
-                                 ? QString("Checking or building the overview of this scale: a preview is shown")
-                             : !complete_ ? QString("Loading tiles...")
-                                          : QString();
+        const QString note =
+            renderer_->BuildingLevel() >= 0
+                ? QString("Checking or building the overview of this scale: a preview is shown")
+            : !complete_ ? QString("Loading tiles...")
+                         : QString();
         if (note != note_) {
             note_ = note;
             emit noteChanged(note_);
@@ -225,7 +248,8 @@ void MapWidget::paintEvent(QPaintEvent*) {
             painter.drawLine(QPointF(x0, y), QPointF(x0 + bar.Pixels, y));
             painter.drawLine(QPointF(x0, y - 4), QPointF(x0, y));
             painter.drawLine(QPointF(x0 + bar.Pixels, y - 4), QPointF(x0 + bar.Pixels, y));
-            painter.drawText(QRectF(x0, box.top(), box.width() - 12, 16), Qt::AlignLeft | Qt::AlignVCenter, label);
+            painter.drawText(QRectF(x0, box.top(), box.width() - 12, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                             label);
         }
         if (selection_) {
             const ScreenPoint a = view_.MapToScreen(selection_->first);
@@ -238,7 +262,8 @@ void MapWidget::paintEvent(QPaintEvent*) {
     });
 }
 
-void MapWidget::resizeEvent(QResizeEvent*) {
+void MapWidget::resizeEvent(QResizeEvent*)
+{
     // Keep the map point in the middle where it was.
     view_.Resize(width(), height());
     if (fitPending_ && renderer_) {
@@ -248,7 +273,8 @@ void MapWidget::resizeEvent(QResizeEvent*) {
     emit viewChanged();
 }
 
-void MapWidget::mousePressEvent(QMouseEvent* e) {
+void MapWidget::mousePressEvent(QMouseEvent* e)
+{
     lastMouse_ = e->position();
     if (!renderer_)
         return;
@@ -265,7 +291,8 @@ void MapWidget::mousePressEvent(QMouseEvent* e) {
     }
 }
 
-void MapWidget::mouseMoveEvent(QMouseEvent* e) {
+void MapWidget::mouseMoveEvent(QMouseEvent* e)
+{
     const QPointF pos = e->position();
     if (drag_ == Drag::Pan) {
         PanBy(pos.x() - lastMouse_.x(), pos.y() - lastMouse_.y());
@@ -282,7 +309,8 @@ void MapWidget::mouseMoveEvent(QMouseEvent* e) {
         emit readOutChanged(ReadOutAt(pos));
 }
 
-void MapWidget::mouseReleaseEvent(QMouseEvent* e) {
+void MapWidget::mouseReleaseEvent(QMouseEvent* e)
+{
     if (drag_ == Drag::Select && selection_) {
         selection_->second = view_.ScreenToMap({e->position().x(), e->position().y()});
         // A click without a drag selects nothing.
@@ -297,7 +325,8 @@ void MapWidget::mouseReleaseEvent(QMouseEvent* e) {
     unsetCursor();
 }
 
-void MapWidget::wheelEvent(QWheelEvent* e) {
+void MapWidget::wheelEvent(QWheelEvent* e)
+{
     // One notch (120) zooms by the square root of two.
     const double notches = e->angleDelta().y() / 120.0;
     if (notches != 0)
@@ -305,7 +334,8 @@ void MapWidget::wheelEvent(QWheelEvent* e) {
     e->accept();
 }
 
-void MapWidget::keyPressEvent(QKeyEvent* e) {
+void MapWidget::keyPressEvent(QKeyEvent* e)
+{
     const double stepX = width() / 8.0, stepY = height() / 8.0;
     switch (e->key()) {
     case Qt::Key_Left: PanBy(stepX, 0); break;

@@ -31,14 +31,14 @@ public:
     void SetOverlays(const Overlays& overlays);
 
     void FitToArea();
-    void ZoomBy(double factor);              // about the middle of the view
-    void ZoomAt(QPointF at, double factor);  // about a point of the widget
-    void ShowActualPixels();                 // scale 1, same centre
+    void ZoomBy(double factor);             // about the middle of the view
+    void ZoomAt(QPointF at, double factor); // about a point of the widget
+    void ShowActualPixels();                // scale 1, same centre
     void PanBy(double dx, double dy);
     void CenterOn(double lon, double lat);
     void CenterOnMap(MapPoint p);
-    void ZoomToSelection();                  // the selection fills the view
-    void Reload();                           // reads every tile in sight again
+    void ZoomToSelection(); // the selection fills the view
+    void Reload();          // reads every tile in sight again
 
     // The selection in map pixels, if any.
     bool HasSelection() const { return selection_.has_value(); }
@@ -81,7 +81,7 @@ private:
     void Changed();
 
     std::unique_ptr<task::SavedProject> project_;
-    std::unique_ptr<MapRenderer> renderer_;   // after project_: goes first
+    std::unique_ptr<MapRenderer> renderer_; // after project_: goes first
     Viewport view_;
     Overlays overlays_;
     bool fitPending_ = false;

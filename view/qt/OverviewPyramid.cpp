@@ -30,24 +30,27 @@ constexpr char kMagic[8] = {'K', 'V', 'O', 'V', 'R', '0', '2', '\n'};
 constexpr std::size_t kHeaderBytes = 16;
 constexpr std::size_t kMaskBytes = std::size_t(OverviewPyramid::kMaskSide) * OverviewPyramid::kMaskSide;
 // What a mask cell says of the tiles under it, or-ed together.
-constexpr std::uint8_t kShown = 1;     // some have a picture
-constexpr std::uint8_t kMissing = 2;   // some have none (absent, blank file, not a picture)
-constexpr std::uint8_t kFailed = 4;    // some are absent and in the failed list
+constexpr std::uint8_t kShown = 1;   // some have a picture
+constexpr std::uint8_t kMissing = 2; // some have none (absent, blank file, not a picture)
+constexpr std::uint8_t kFailed = 4;  // some are absent and in the failed list
 // Cells of the mask a tile of the first level covers, a side.
 constexpr int kCellsPerTile = OverviewPyramid::kMaskSide >> OverviewPyramid::kFirstLevel;
-static_assert(kCellsPerTile >= 1 && (kCellsPerTile << OverviewPyramid::kFirstLevel) == OverviewPyramid::kMaskSide);
+static_assert(kCellsPerTile >= 1 &&
+              (kCellsPerTile << OverviewPyramid::kFirstLevel) == OverviewPyramid::kMaskSide);
 // No stored overview comes near this: a tile-sized image as PNG.
 constexpr std::size_t kMaxStoredBytes = 16u << 20;
 
 struct Fnv {
     std::uint64_t h = 1469598103934665603ull;
-    void Add(std::uint64_t v) {
+    void Add(std::uint64_t v)
+    {
         for (int i = 0; i < 8; ++i) {
             h ^= (v >> (8 * i)) & 0xffu;
             h *= 1099511628211ull;
         }
     }
-    void Add(const std::string& s) {
+    void Add(const std::string& s)
+    {
         for (unsigned char c : s) {
             h ^= c;
             h *= 1099511628211ull;
@@ -59,9 +62,10 @@ struct Fnv {
 // The tiles a key covers, as columns and rows counted from the grid's
 // north-west corner, clipped to the grid.
 struct Block {
-    long long C0, C1, R0, R1;   // half-open
+    long long C0, C1, R0, R1; // half-open
 };
-Block BlockOf(const MapGrid& grid, const PyramidKey& key) {
+Block BlockOf(const MapGrid& grid, const PyramidKey& key)
+{
     const long long span = 1ll << key.Level;
     return {key.Col * span, std::min<long long>((key.Col + 1) * span, grid.Columns()), key.Row * span,
             std::min<long long>((key.Row + 1) * span, grid.Rows())};
@@ -70,14 +74,16 @@ Block BlockOf(const MapGrid& grid, const PyramidKey& key) {
 // Thrown on the builder thread when the pyramid is going away.
 struct Cancelled {};
 
-bool OnGrid(const MapGrid& grid, const PyramidKey& key) {
+bool OnGrid(const MapGrid& grid, const PyramidKey& key)
+{
     const Block b = BlockOf(grid, key);
     return key.Col >= 0 && key.Row >= 0 && b.C0 < b.C1 && b.R0 < b.R1;
 }
 
 // The marks a mask hands to the renderer, in pixels of a `w` x `h` image:
 // cells alike side by side, then rows alike one under the other, made one.
-std::vector<TileMark> MarksOfMask(const std::vector<std::uint8_t>& mask, int w, int h) {
+std::vector<TileMark> MarksOfMask(const std::vector<std::uint8_t>& mask, int w, int h)
+{
     constexpr int n = OverviewPyramid::kMaskSide;
     struct Run {
         int X0, X1, Y0, Y1, Kind;
@@ -132,16 +138,18 @@ std::vector<TileMark> MarksOfMask(const std::vector<std::uint8_t>& mask, int w, 
 
 } // namespace
 
-std::string OverviewPyramid::CacheRoot() {
+std::string OverviewPyramid::CacheRoot()
+{
     if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/')
         return std::string(xdg) + "/kartivo";
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : "/tmp") + "/.cache/kartivo";
 }
 
-OverviewPyramid::OverviewPyramid(const task::SavedProject& project, const MapGrid& grid, std::string cacheRoot,
-                                 std::uint64_t cacheLimit)
-    : project_(project), grid_(grid), limit_(cacheLimit) {
+OverviewPyramid::OverviewPyramid(const task::SavedProject& project, const MapGrid& grid,
+                                 std::string cacheRoot, std::uint64_t cacheLimit)
+    : project_(project), grid_(grid), limit_(cacheLimit)
+{
     if (cacheRoot.empty())
         cacheRoot = CacheRoot();
     // One folder per project file and task shape: a project saved again
@@ -162,7 +170,8 @@ OverviewPyramid::OverviewPyramid(const task::SavedProject& project, const MapGri
     worker_ = std::thread([this] { Work(); });
 }
 
-OverviewPyramid::~OverviewPyramid() {
+OverviewPyramid::~OverviewPyramid()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -173,12 +182,14 @@ OverviewPyramid::~OverviewPyramid() {
     worker_.join();
 }
 
-void OverviewPyramid::SetNotifier(std::function<void(const PyramidKey&)> notify) {
+void OverviewPyramid::SetNotifier(std::function<void(const PyramidKey&)> notify)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     notify_ = std::move(notify);
 }
 
-void OverviewPyramid::Want(const std::vector<PyramidKey>& keys) {
+void OverviewPyramid::Want(const std::vector<PyramidKey>& keys)
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         wanted_.clear();
@@ -191,13 +202,15 @@ void OverviewPyramid::Want(const std::vector<PyramidKey>& keys) {
     cv_.notify_all();
 }
 
-void OverviewPyramid::Forget() {
+void OverviewPyramid::Forget()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     nodes_.clear();
     lookedAt_.clear();
 }
 
-void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys) {
+void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys)
+{
     // The first-level images below `keys`, each once, that are not checked yet.
     std::vector<PyramidKey> todo;
     {
@@ -250,13 +263,15 @@ void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys) {
         lookedAt_[todo[n]] = digests[n];
 }
 
-bool OverviewPyramid::IsReady(const PyramidKey& key) const {
+bool OverviewPyramid::IsReady(const PyramidKey& key) const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = nodes_.find(key);
     return it != nodes_.end() && it->second.Ready && it->second.Stored;
 }
 
-QImage OverviewPyramid::Ready(const PyramidKey& key, std::vector<TileMark>* marks) const {
+QImage OverviewPyramid::Ready(const PyramidKey& key, std::vector<TileMark>* marks) const
+{
     std::uint64_t digest = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -268,14 +283,16 @@ QImage OverviewPyramid::Ready(const PyramidKey& key, std::vector<TileMark>* mark
     return Handed(Load(key, digest), marks);
 }
 
-QImage OverviewPyramid::Handed(Picture picture, std::vector<TileMark>* marks) const {
+QImage OverviewPyramid::Handed(Picture picture, std::vector<TileMark>* marks) const
+{
     if (marks && !picture.Image.isNull())
         *marks = MarksOfMask(picture.Mask, grid_.TileWidth(), grid_.TileHeight());
     return std::move(picture.Image);
 }
 
 QImage OverviewPyramid::Build(const PyramidKey& key, std::vector<TileMark>* marks,
-                              const std::function<void()>& onEach) {
+                              const std::function<void()>& onEach)
+{
     if (!Keeps(key) || !OnGrid(grid_, key))
         return QImage();
     {
@@ -296,7 +313,8 @@ QImage OverviewPyramid::Build(const PyramidKey& key, std::vector<TileMark>* mark
     return Handed(std::move(picture), marks);
 }
 
-void OverviewPyramid::Work() {
+void OverviewPyramid::Work()
+{
     {
         // The folder this pyramid uses is marked used and locked, so no trim
         // (here or in another viewer) removes it; then the cache is trimmed.
@@ -335,7 +353,8 @@ void OverviewPyramid::Work() {
     }
 }
 
-std::uint64_t OverviewPyramid::TilesDigest(const PyramidKey& key) const {
+std::uint64_t OverviewPyramid::TilesDigest(const PyramidKey& key) const
+{
     const task::KvTask& task = project_.Task();
     const Block b = BlockOf(grid_, key);
     Fnv digest;
@@ -353,8 +372,8 @@ std::uint64_t OverviewPyramid::TilesDigest(const PyramidKey& key) const {
                 digest.Add(static_cast<std::uint64_t>(st.st_mtim.tv_nsec));
             } else {
                 // Whether it is marked failed or missing depends on the failed list.
-                const bool failed =
-                    project_.StateOfBytes(task.GetTileFileName(x, y), std::string()) == task::TileState::Failed;
+                const bool failed = project_.StateOfBytes(task.GetTileFileName(x, y), std::string()) ==
+                                    task::TileState::Failed;
                 digest.Add(failed ? ~1ull : ~0ull);
             }
         }
@@ -363,7 +382,8 @@ std::uint64_t OverviewPyramid::TilesDigest(const PyramidKey& key) const {
     return digest.h;
 }
 
-std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, Picture* picture) {
+std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, Picture* picture)
+{
     if (stop_ && std::this_thread::get_id() == worker_.get_id())
         throw Cancelled();
     {
@@ -428,16 +448,18 @@ std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, Picture* picture) {
     return digest;
 }
 
-OverviewPyramid::Picture OverviewPyramid::FromTiles(const PyramidKey& key) const {
+OverviewPyramid::Picture OverviewPyramid::FromTiles(const PyramidKey& key) const
+{
     const int w = grid_.TileWidth(), h = grid_.TileHeight();
-    Picture picture{QImage(w, h, QImage::Format_ARGB32_Premultiplied), std::vector<std::uint8_t>(kMaskBytes, 0)};
+    Picture picture{QImage(w, h, QImage::Format_ARGB32_Premultiplied),
+                    std::vector<std::uint8_t>(kMaskBytes, 0)};
     QImage& image = picture.Image;
     image.fill(Qt::transparent);
     const Block b = BlockOf(grid_, key);
     const long long span = 1ll << key.Level;
     struct Cell {
         int X, Y, Left, Top, Right, Bottom;
-        int I, J;   // the tile's place in the block
+        int I, J; // the tile's place in the block
     };
     std::vector<Cell> cells;
     for (long long c = b.C0; c < b.C1; ++c)
@@ -461,14 +483,14 @@ OverviewPyramid::Picture OverviewPyramid::FromTiles(const PyramidKey& key) const
             if (size.isEmpty())
                 continue;
             const TileLook look = LookAtTile(project_, cell.X, cell.Y, size);
-            const std::uint8_t state = !look.Image.isNull()                         ? kShown
+            const std::uint8_t state = !look.Image.isNull()                    ? kShown
                                        : look.State == task::TileState::Failed ? kFailed
-                                                                                : kMissing;
+                                                                               : kMissing;
             for (int y = cell.J * kCellsPerTile; y < (cell.J + 1) * kCellsPerTile; ++y)
                 for (int x = cell.I * kCellsPerTile; x < (cell.I + 1) * kCellsPerTile; ++x)
                     picture.Mask[std::size_t(y) * kMaskSide + x] = state;
             if (look.Image.isNull())
-                continue;   // missing or bad: transparent, the renderer's colour shows
+                continue; // missing or bad: transparent, the renderer's colour shows
             const QImage tile = look.Image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
             for (int row = 0; row < size.height(); ++row)
                 std::memcpy(bits + (cell.Top + row) * stride + cell.Left * 4, tile.constScanLine(row),
@@ -487,9 +509,11 @@ OverviewPyramid::Picture OverviewPyramid::FromTiles(const PyramidKey& key) const
     return picture;
 }
 
-OverviewPyramid::Picture OverviewPyramid::FromChildren(const PyramidKey& key) {
+OverviewPyramid::Picture OverviewPyramid::FromChildren(const PyramidKey& key)
+{
     const int w = grid_.TileWidth(), h = grid_.TileHeight();
-    Picture picture{QImage(w, h, QImage::Format_ARGB32_Premultiplied), std::vector<std::uint8_t>(kMaskBytes, 0)};
+    Picture picture{QImage(w, h, QImage::Format_ARGB32_Premultiplied),
+                    std::vector<std::uint8_t>(kMaskBytes, 0)};
     QImage& image = picture.Image;
     image.fill(Qt::transparent);
     for (int i = 0; i < 2; ++i)
@@ -525,12 +549,14 @@ OverviewPyramid::Picture OverviewPyramid::FromChildren(const PyramidKey& key) {
     return picture;
 }
 
-std::string OverviewPyramid::FileOf(const PyramidKey& key) const {
+std::string OverviewPyramid::FileOf(const PyramidKey& key) const
+{
     return folder_ + "L" + std::to_string(key.Level) + "_" + std::to_string(key.Col) + "_" +
            std::to_string(key.Row) + ".kvo";
 }
 
-bool OverviewPyramid::StoredDigestIs(const PyramidKey& key, std::uint64_t digest) const {
+bool OverviewPyramid::StoredDigestIs(const PyramidKey& key, std::uint64_t digest) const
+{
     // The header alone, from a regular file only, never blocking.
     const int fd = ::open(FileOf(key).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
@@ -548,11 +574,14 @@ bool OverviewPyramid::StoredDigestIs(const PyramidKey& key, std::uint64_t digest
     return stored == digest;
 }
 
-QImage OverviewPyramid::Unchecked(const PyramidKey& key, std::vector<TileMark>* marks) const {
+QImage OverviewPyramid::Unchecked(const PyramidKey& key, std::vector<TileMark>* marks) const
+{
     return Keeps(key) ? Handed(Load(key, 0, true), marks) : QImage();
 }
 
-OverviewPyramid::Picture OverviewPyramid::Load(const PyramidKey& key, std::uint64_t digest, bool anyDigest) const {
+OverviewPyramid::Picture OverviewPyramid::Load(const PyramidKey& key, std::uint64_t digest,
+                                               bool anyDigest) const
+{
     std::string bytes;
     if (platform::ReadRegularFile(FileOf(key), kMaxStoredBytes, bytes) != platform::ReadStatus::Ok ||
         bytes.size() <= kHeaderBytes + kMaskBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
@@ -561,7 +590,7 @@ OverviewPyramid::Picture OverviewPyramid::Load(const PyramidKey& key, std::uint6
     for (int i = 0; i < 8; ++i)
         stored |= std::uint64_t(static_cast<unsigned char>(bytes[8 + i])) << (8 * i);
     if (stored != digest && !anyDigest)
-        return Picture();   // the tiles below changed since: build again
+        return Picture(); // the tiles below changed since: build again
     Picture picture;
     const std::size_t png = kHeaderBytes + kMaskBytes;
     if (!picture.Image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()) + png,
@@ -573,7 +602,8 @@ OverviewPyramid::Picture OverviewPyramid::Load(const PyramidKey& key, std::uint6
     return picture;
 }
 
-bool OverviewPyramid::Store(const PyramidKey& key, std::uint64_t digest, const Picture& picture) {
+bool OverviewPyramid::Store(const PyramidKey& key, std::uint64_t digest, const Picture& picture)
+{
     QByteArray bytes(kMagic, sizeof kMagic);
     for (int i = 0; i < 8; ++i)
         bytes.append(static_cast<char>((digest >> (8 * i)) & 0xffu));

@@ -69,7 +69,10 @@ public:
     const std::string& Folder() const { return folder_; }
 
     // Whether `key` is an overview this pyramid keeps.
-    bool Keeps(const PyramidKey& key) const { return key.Level >= kFirstLevel && key.Level <= grid_.MaxLevel(); }
+    bool Keeps(const PyramidKey& key) const
+    {
+        return key.Level >= kFirstLevel && key.Level <= grid_.MaxLevel();
+    }
 
     // The image of `key` when it has been checked against the tiles (or
     // built) in this session; a null image otherwise. Any thread. `marks`,
@@ -108,8 +111,8 @@ private:
     };
     struct Node {
         std::uint64_t Digest = 0;
-        bool Ready = false;    // checked against the tiles (or built) this session
-        bool Stored = false;   // and on disk, where Ready() reads it
+        bool Ready = false;  // checked against the tiles (or built) this session
+        bool Stored = false; // and on disk, where Ready() reads it
     };
     std::uint64_t Ensure(const PyramidKey& key, Picture* picture);
     std::uint64_t TilesDigest(const PyramidKey& key) const;
@@ -126,13 +129,13 @@ private:
     const task::SavedProject& project_;
     const MapGrid& grid_;
     std::string root_;
-    std::string name_;     // the folder's name in root_
+    std::string name_; // the folder's name in root_
     std::string folder_;
     std::uint64_t limit_;
-    CacheEntryLock lock_;   // taken by the one building, under buildMutex_
+    CacheEntryLock lock_; // taken by the one building, under buildMutex_
 
-    std::mutex buildMutex_;   // one image built at a time, by the thread or a caller
-    std::function<void()> onEach_;   // a Build's, while it runs (under buildMutex_)
+    std::mutex buildMutex_;        // one image built at a time, by the thread or a caller
+    std::function<void()> onEach_; // a Build's, while it runs (under buildMutex_)
     mutable std::mutex mutex_;
     std::unordered_map<PyramidKey, Node, PyramidKeyHash> nodes_;
     // First-level digests from LookAhead, each taken by one Ensure.
@@ -140,9 +143,9 @@ private:
     std::deque<PyramidKey> wanted_;
     std::function<void(const PyramidKey&)> notify_;
     std::condition_variable cv_;
-    bool trimmed_ = false;   // the builder thread's trim is over: Build may start
+    bool trimmed_ = false; // the builder thread's trim is over: Build may start
     std::condition_variable trimCv_;
-    std::atomic<bool> stop_{false};   // the builder thread gives up its image at once
+    std::atomic<bool> stop_{false}; // the builder thread gives up its image at once
     std::thread worker_;
 };
 

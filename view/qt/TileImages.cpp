@@ -14,7 +14,8 @@ namespace kartivo::view::qt {
 
 namespace {
 
-QImage ForPainting(QImage image) {
+QImage ForPainting(QImage image)
+{
     // The two formats the raster painter blits fastest; a tile already in
     // one of them (every RGB JPEG and PNG) is kept as decoded, uncopied.
     return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
@@ -24,7 +25,8 @@ QImage ForPainting(QImage image) {
 // libjpeg-turbo shrinks by 1/2, 1/4 or 1/8 while decoding, skipping most
 // of the inverse transform: the largest such step that stays at least
 // `scaledTo`, so the rest is a cheap average and never an enlargement.
-int JpegShrink(QSize size, QSize scaledTo) {
+int JpegShrink(QSize size, QSize scaledTo)
+{
     int f = 1;
     while (f < 8 && size.width() % (2 * f) == 0 && size.height() % (2 * f) == 0 &&
            size.width() / (2 * f) >= scaledTo.width() && size.height() / (2 * f) >= scaledTo.height())
@@ -34,7 +36,8 @@ int JpegShrink(QSize size, QSize scaledTo) {
 
 } // namespace
 
-QImage ReduceImage(const QImage& source, QSize to) {
+QImage ReduceImage(const QImage& source, QSize to)
+{
     if (source.isNull() || !to.isValid() || source.size() == to)
         return source;
     // Qt's smooth scaling averages the area each pixel stands for (within
@@ -43,7 +46,8 @@ QImage ReduceImage(const QImage& source, QSize to) {
     return source.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo, TileFault& fault) {
+QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo, TileFault& fault)
+{
     fault = TileFault::NotImage;
     if (bytes.empty())
         return QImage();
@@ -80,7 +84,8 @@ QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo,
     return scaled ? ReduceImage(image, scaledTo) : image;
 }
 
-TileLook LookAtTile(const task::SavedProject& project, int x, int y, QSize scaledTo) {
+TileLook LookAtTile(const task::SavedProject& project, int x, int y, QSize scaledTo)
+{
     const task::KvTask& task = project.Task();
     TileLook look;
     std::string bytes;
@@ -104,7 +109,8 @@ namespace {
 
 // Where child (level - 1) `child` of overview `key` lands in the overview's
 // pixels: one quarter of it, whether or not the grid reaches that far.
-QRect QuarterOf(const MapGrid& grid, const PyramidKey& key, const PyramidKey& child) {
+QRect QuarterOf(const MapGrid& grid, const PyramidKey& key, const PyramidKey& child)
+{
     const int i = child.Col - key.Col * 2, j = child.Row - key.Row * 2;
     const int x0 = i * grid.TileWidth() / 2, x1 = (i + 1) * grid.TileWidth() / 2;
     const int y0 = j * grid.TileHeight() / 2, y1 = (j + 1) * grid.TileHeight() / 2;
@@ -113,7 +119,8 @@ QRect QuarterOf(const MapGrid& grid, const PyramidKey& key, const PyramidKey& ch
 
 // Draws a finer image into its quarter, marks included (scaled to it).
 void DrawPart(QPainter& painter, const MapGrid& grid, const QRect& quarter, const TileEntry& part,
-              std::vector<TileMark>& marks) {
+              std::vector<TileMark>& marks)
+{
     if (!part.Image.isNull()) {
         if (part.Image.width() == 2 * quarter.width() && part.Image.height() == 2 * quarter.height())
             painter.drawImage(quarter.topLeft(), ReduceImage(part.Image, quarter.size()));
@@ -127,15 +134,16 @@ void DrawPart(QPainter& painter, const MapGrid& grid, const QRect& quarter, cons
         const int top = quarter.top() + static_cast<int>(std::lround(m.Rect.top() * sy));
         const int right = quarter.left() + static_cast<int>(std::lround((m.Rect.right() + 1) * sx));
         const int bottom = quarter.top() + static_cast<int>(std::lround((m.Rect.bottom() + 1) * sy));
-        marks.push_back({QRect(left, top, std::max(1, right - left), std::max(1, bottom - top)), m.State,
-                         m.Fault});
+        marks.push_back(
+            {QRect(left, top, std::max(1, right - left), std::max(1, bottom - top)), m.State, m.Fault});
     }
 }
 
 } // namespace
 
 TileEntry LoadPyramidImage(const task::SavedProject& project, const MapGrid& grid, const PyramidKey& key,
-                           const OverviewPyramid* pyramid, const FinerParts& parts) {
+                           const OverviewPyramid* pyramid, const FinerParts& parts)
+{
     TileEntry entry;
     const QRect whole(0, 0, grid.TileWidth(), grid.TileHeight());
     if (key.Level == 0) {

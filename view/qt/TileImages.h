@@ -28,15 +28,16 @@ struct TileMark {
 };
 
 struct TileEntry {
-    QImage Image;                  // null when nothing could be drawn
-    std::vector<TileMark> Marks;   // the parts left to the renderer
+    QImage Image;                // null when nothing could be drawn
+    std::vector<TileMark> Marks; // the parts left to the renderer
     // For a level-0 entry: the tile's state and what kept its file from showing.
     task::TileState State = task::TileState::Missing;
     TileFault Fault = TileFault::None;
     // An overview sampled from a few tiles while its true image is built.
     bool Provisional = false;
 
-    std::size_t Cost() const {
+    std::size_t Cost() const
+    {
         return sizeof(TileEntry) + static_cast<std::size_t>(Image.sizeInBytes()) +
                Marks.size() * sizeof(TileMark);
     }
@@ -48,9 +49,9 @@ QImage ReduceImage(const QImage& source, QSize to);
 
 // Decodes the bytes of a tile whose picture must be `tileSize`, at
 // `scaledTo` when that is valid (JPEG then decodes at reduced size
-// directly), in the format the painter draws fastest. The size is taken from the image's header before anything is
-// decoded, so a file that claims another size costs no memory. A null image
-// with the reason in `fault` when the bytes are not such a picture.
+// directly), in the format the painter draws fastest. The size is taken from the image's header before
+// anything is decoded, so a file that claims another size costs no memory. A null image with the reason in
+// `fault` when the bytes are not such a picture.
 QImage DecodeTileImage(const std::string& bytes, QSize tileSize, QSize scaledTo, TileFault& fault);
 
 // What one task tile is on disk, with its picture when it has one (at

@@ -9,14 +9,16 @@ namespace kartivo::view::qt {
 
 TileLoader::TileLoader(const task::SavedProject& project, const MapGrid& grid, int threads,
                        const OverviewPyramid* pyramid)
-    : project_(project), grid_(grid), pyramid_(pyramid) {
+    : project_(project), grid_(grid), pyramid_(pyramid)
+{
     if (threads <= 0)
         threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency() + 1, 3u, 16u));
     for (int i = 0; i < threads; ++i)
         workers_.emplace_back([this] { Work(); });
 }
 
-TileLoader::~TileLoader() {
+TileLoader::~TileLoader()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -27,12 +29,14 @@ TileLoader::~TileLoader() {
         t.join();
 }
 
-void TileLoader::SetNotifier(std::function<void()> notify) {
+void TileLoader::SetNotifier(std::function<void()> notify)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     notify_ = std::move(notify);
 }
 
-void TileLoader::Want(const std::vector<PyramidKey>& keys) {
+void TileLoader::Want(const std::vector<PyramidKey>& keys)
+{
     std::vector<Wish> wishes;
     wishes.reserve(keys.size());
     for (const PyramidKey& k : keys)
@@ -40,15 +44,16 @@ void TileLoader::Want(const std::vector<PyramidKey>& keys) {
     Want(std::move(wishes));
 }
 
-void TileLoader::Want(std::vector<Wish> wishes) {
+void TileLoader::Want(std::vector<Wish> wishes)
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.clear();
         for (Wish& w : wishes) {
             const PyramidKey& k = w.Key;
-            const bool busy = std::find(running_.begin(), running_.end(), k) != running_.end() ||
-                              std::any_of(done_.begin(), done_.end(),
-                                          [&](const Result& r) { return r.first == k; });
+            const bool busy =
+                std::find(running_.begin(), running_.end(), k) != running_.end() ||
+                std::any_of(done_.begin(), done_.end(), [&](const Result& r) { return r.first == k; });
             if (!busy)
                 queue_.push_back(std::move(w));
         }
@@ -57,7 +62,8 @@ void TileLoader::Want(std::vector<Wish> wishes) {
     idleCv_.notify_all();
 }
 
-std::vector<TileLoader::Result> TileLoader::TakeDone() {
+std::vector<TileLoader::Result> TileLoader::TakeDone()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Result> results;
     results.swap(done_);
@@ -65,12 +71,14 @@ std::vector<TileLoader::Result> TileLoader::TakeDone() {
     return results;
 }
 
-void TileLoader::WaitIdle() {
+void TileLoader::WaitIdle()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     idleCv_.wait(lock, [this] { return queue_.empty() && running_.empty(); });
 }
 
-void TileLoader::Work() {
+void TileLoader::Work()
+{
     platform::LowerThisThreadPriority();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -88,8 +96,8 @@ void TileLoader::Work() {
         } catch (const std::exception&) {
             // Out of memory for one image: shown as unreadable, the rest carries on.
             entry = TileEntry();
-            entry.Marks.push_back({QRect(0, 0, grid_.TileWidth(), grid_.TileHeight()),
-                                   task::TileState::Saved, TileFault::Damaged});
+            entry.Marks.push_back({QRect(0, 0, grid_.TileWidth(), grid_.TileHeight()), task::TileState::Saved,
+                                   TileFault::Damaged});
         }
         lock.lock();
         running_.erase(std::find(running_.begin(), running_.end(), key));

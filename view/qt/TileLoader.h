@@ -64,7 +64,7 @@ private:
     std::deque<Wish> queue_;
     std::vector<PyramidKey> running_;
     std::vector<Result> done_;
-    bool notified_ = false;   // a notification went out that no TakeDone has answered
+    bool notified_ = false; // a notification went out that no TakeDone has answered
     bool stop_ = false;
     std::vector<std::thread> workers_;
 };

@@ -9,8 +9,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Settings.h"
-#include "platform/qt/EventGuard.h"
 #include "platform/qt/AppIcon.h"
+#include "platform/qt/EventGuard.h"
 #include "platform/qt/QtText.h"
 #include "view/GeoExport.h"
 #include "view/MapScale.h"
@@ -28,8 +28,9 @@ constexpr const char* kTitle = "Kartivo Map Viewer";
 }
 
 TfrmMapViewer::TfrmMapViewer(QWidget* parent)
-    : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)),
-      scale_(new QLabel(this)), building_(new QLabel(this)), recent_(platform::SettingsFileName()) {
+    : QMainWindow(parent), map_(new MapWidget(this)), readOut_(new QLabel(this)), scale_(new QLabel(this)),
+      building_(new QLabel(this)), recent_(platform::SettingsFileName())
+{
     setWindowTitle(kTitle);
     setWindowIcon(platform::qt::KartivoIcon());
     resize(1100, 760);
@@ -60,7 +61,8 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     edit->addAction("Copy &position under cursor", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), this,
                     [this] { RunGuarded([&] { CopyPosition(); }); });
     edit->addSeparator();
-    edit->addAction("&Go to...", QKeySequence(Qt::CTRL | Qt::Key_G), this, [this] { RunGuarded([&] { GoToClick(); }); });
+    edit->addAction("&Go to...", QKeySequence(Qt::CTRL | Qt::Key_G), this,
+                    [this] { RunGuarded([&] { GoToClick(); }); });
 
     QMenu* view = menuBar()->addMenu("&View");
     view->addAction("&Fit to area", QKeySequence(Qt::CTRL | Qt::Key_0), this, [this] { map_->FitToArea(); });
@@ -95,7 +97,8 @@ TfrmMapViewer::TfrmMapViewer(QWidget* parent)
     ProjectChanged();
 }
 
-bool TfrmMapViewer::OpenProject(const std::string& path) {
+bool TfrmMapViewer::OpenProject(const std::string& path)
+{
     std::string error;
     std::unique_ptr<task::SavedProject> project = OpenViewerProject(path, error);
     if (!project) {
@@ -117,7 +120,8 @@ bool TfrmMapViewer::OpenProject(const std::string& path) {
     return true;
 }
 
-void TfrmMapViewer::ProjectChanged() {
+void TfrmMapViewer::ProjectChanged()
+{
     const task::SavedProject* p = map_->Project();
     exportAction_->setEnabled(p != nullptr);
     copyAction_->setEnabled(map_->HasSelection());
@@ -132,7 +136,8 @@ void TfrmMapViewer::ProjectChanged() {
     ShowScale();
 }
 
-void TfrmMapViewer::ShowScale() {
+void TfrmMapViewer::ShowScale()
+{
     if (!map_->Project()) {
         scale_->clear();
         return;
@@ -141,16 +146,17 @@ void TfrmMapViewer::ShowScale() {
     // at the view's centre, and how large the tiles' own pixels are drawn.
     const double s = map_->View().Scale();
     const std::string metres = LengthText(MetresPerScreenPixel(map_->Renderer()->Grid(), map_->View()));
-    scale_->setText(QString("1 px = %1   tiles at %2 %").arg(ToQ(metres))
-                        .arg(s * 100, 0, 'g', 3));
+    scale_->setText(QString("1 px = %1   tiles at %2 %").arg(ToQ(metres)).arg(s * 100, 0, 'g', 3));
 }
 
-void TfrmMapViewer::OpenClick() {
+void TfrmMapViewer::OpenClick()
+{
     if (auto path = platform::ChooseProject("Open project", SaveFolder(platform::SettingsFileName())))
         OpenProject(*path);
 }
 
-void TfrmMapViewer::FillRecentMenu() {
+void TfrmMapViewer::FillRecentMenu()
+{
     recentMenu_->clear();
     const std::vector<std::string> paths = recent_.Load();
     for (const std::string& path : paths) {
@@ -179,7 +185,8 @@ void TfrmMapViewer::FillRecentMenu() {
     });
 }
 
-bool TfrmMapViewer::ExportView(const std::string& path, int width) {
+bool TfrmMapViewer::ExportView(const std::string& path, int width)
+{
     Viewport drawn;
     const std::string png = EncodePng(map_->RenderView(width, &drawn));
     std::string error = "Cannot create file " + path;
@@ -198,7 +205,8 @@ bool TfrmMapViewer::ExportView(const std::string& path, int width) {
     return true;
 }
 
-void TfrmMapViewer::ExportClick() {
+void TfrmMapViewer::ExportClick()
+{
     if (!map_->Project())
         return;
     platform::SaveFileRequest request;
@@ -210,20 +218,23 @@ void TfrmMapViewer::ExportClick() {
     if (!path)
         return;
     bool ok = false;
-    const int width = QInputDialog::getInt(this, "Export view", "Width of the picture in pixels (the same area):",
-                                           map_->width(), 16, kMaxRenderSide, 1, &ok);
+    const int width = QInputDialog::getInt(this, "Export view",
+                                           "Width of the picture in pixels (the same area):", map_->width(),
+                                           16, kMaxRenderSide, 1, &ok);
     if (ok)
         ExportView(*path, width);
 }
 
-void TfrmMapViewer::CopyCoordinates() {
+void TfrmMapViewer::CopyCoordinates()
+{
     if (!map_->HasSelection())
         return;
     QApplication::clipboard()->setText(ToQ(SelectionText(map_->SelectionDegrees())));
     statusBar()->showMessage("Coordinates copied: left, right longitude, top, bottom latitude.", 4000);
 }
 
-void TfrmMapViewer::CopyPosition() {
+void TfrmMapViewer::CopyPosition()
+{
     const std::string position = map_->PositionUnderCursor();
     if (position.empty())
         return;
@@ -231,7 +242,8 @@ void TfrmMapViewer::CopyPosition() {
     statusBar()->showMessage(ToQ("Position copied: " + position + " (longitude,latitude)."), 4000);
 }
 
-bool TfrmMapViewer::GoTo(const std::string& text) {
+bool TfrmMapViewer::GoTo(const std::string& text)
+{
     if (!map_->Renderer())
         return false;
     MapPoint target;
@@ -244,7 +256,8 @@ bool TfrmMapViewer::GoTo(const std::string& text) {
     return true;
 }
 
-void TfrmMapViewer::GoToClick() {
+void TfrmMapViewer::GoToClick()
+{
     if (!map_->Renderer())
         return;
     bool ok = false;

@@ -68,7 +68,4 @@ int Run(int argc, char** argv)
 
 } // namespace kartivo::view::qt
 
-int main(int argc, char** argv)
-{
-    return kartivo::view::qt::Run(argc, argv);
-}
+int main(int argc, char** argv) { return kartivo::view::qt::Run(argc, argv); }

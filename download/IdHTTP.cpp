@@ -260,6 +260,7 @@ void TIdHTTP::Disconnect() { conn_->socket.Close(); }
 bool TIdHTTP::Connected() const { return conn_->socket.IsOpen(); }
 
 void TIdHTTP::Abort() noexcept { conn_->abort.Abort(); }
+bool TIdHTTP::Aborted() const noexcept { return conn_->abort.Aborted(); }
 
 void TIdHTTP::Get(const std::string& url, TMemoryStream& buffer)
 {

@@ -113,6 +113,7 @@ public:
     // 10053, and so does every later Get of this client. For a client whose
     // owner is going; name lookup is the one wait it cannot cut short.
     void Abort() noexcept;
+    bool Aborted() const noexcept;
 
 private:
     struct Connection;

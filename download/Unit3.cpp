@@ -141,10 +141,33 @@ bool TDownThread::ConfigureProxy(TIdHTTP& http)
     return true;
 }
 
+void TDownThread::Abandon()
+{
+    Terminate();
+    std::lock_guard<std::mutex> lock(httpMutex_);
+    if (http_)
+        http_->Abort();
+}
+
 void TDownThread::Scan()
 {
     // Http lives for this scan only and is gone before " Finished." is logged.
     TIdHTTP http;
+    // Abandon reaches the client from here on; one that came before has
+    // terminated the scan already, which the loop sees before any request.
+    struct Registration {
+        TDownThread& owner;
+        explicit Registration(TDownThread& o, TIdHTTP& h) : owner(o)
+        {
+            std::lock_guard<std::mutex> lock(owner.httpMutex_);
+            owner.http_ = &h;
+        }
+        ~Registration()
+        {
+            std::lock_guard<std::mutex> lock(owner.httpMutex_);
+            owner.http_ = nullptr;
+        }
+    } registration(*this, http);
     if (Task.Params.UseProxy && !ConfigureProxy(http))
         return;
 
@@ -196,6 +219,11 @@ TDownThread::TileEnd TDownThread::DownloadTile(TIdHTTP& http, int x, int y, std:
             text = e.what();
         } catch (...) {
             failed = true;
+        }
+        if (failed && http.Aborted()) {
+            // Abandoned: the request was cut short, not refused.
+            ReportTileEnd(x, y, TileOutcome::Stopped);
+            return TileEnd::StopWorker;
         }
         if (failed) {
             Failure f = ClassifyFailure(FailureCaller::Worker, text, proxyRefused);

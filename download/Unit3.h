@@ -36,6 +36,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -121,6 +122,12 @@ public:
     int CurrentY() const { return CurrentPosition().second; }
     std::pair<int, int> CurrentPosition() const;
 
+    // Terminate, and the tile in flight is given up at once rather than
+    // after its last byte or its time limit: its request fails, it counts
+    // as stopped (asked for again on resume) and is not a failure. For an
+    // owner that is going away (the window closing); any thread.
+    void Abandon();
+
     // Consecutive retries of a reset or an address in use before the tile
     // is given up.
     static constexpr int kMaxUnboundedRetries = 10;
@@ -154,6 +161,8 @@ private:
     std::string number_; // ThreadIndex + 1, as shown in every line
     std::string blankImage_;
     std::atomic<std::uint64_t> current_{0};
+    std::mutex httpMutex_;
+    TIdHTTP* http_ = nullptr; // the scan's client while it lives, under httpMutex_
 };
 
 } // namespace kartivo::download

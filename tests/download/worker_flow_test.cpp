@@ -70,6 +70,30 @@ TEST_F(WorkerTest, StopRequestEndsEndlessResetsWithoutRecordingTheTile)
     EXPECT_EQ(Outcomes()[0].Y, kY);
 }
 
+// The window closing abandons the workers: a server that never answers is
+// not waited for (up to a minute); the tile counts as stopped, is not a
+// failure, and a resumed task asks for it again.
+TEST_F(WorkerTest, AbandonCutsTheTileInFlightShortWithoutRecordingIt)
+{
+    MakeTask(kX, kX, kY, kY + 1);
+    task_->Params.ThreadCount = 1;
+    ScriptedReply silent;
+    silent.silent = true;
+    Script(kX, kY, {silent});
+    OnRequest([this](int, int, int nth) {
+        if (nth == 1)
+            Worker(0).Abandon();
+    });
+    RunWorkers();
+    EXPECT_EQ(host_.Log, (std::vector<std::string>{"T1 Finished."}));
+    EXPECT_TRUE(host_.Failed.empty());
+    EXPECT_EQ(TotalRequests(), 1u);
+    EXPECT_EQ(Worker(0).CurrentPosition(), std::make_pair(0, 0));
+    ASSERT_EQ(Outcomes().size(), 1u);
+    EXPECT_EQ(Outcomes()[0].Outcome, download::TileOutcome::Stopped);
+    EXPECT_FALSE(Exists(Path(kX, kY)));
+}
+
 TEST_F(WorkerTest, StopRequestBeforeTheFirstTileRequestsNothing)
 {
     MakeTask(kX, kX + 1, kY, kY + 1);

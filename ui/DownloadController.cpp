@@ -58,9 +58,10 @@ DownloadController::DownloadController(IDownloadView& view) : view_(view)
 DownloadController::~DownloadController()
 {
     listJob_.reset();
+    // Going away: a request in flight is cut short rather than waited for.
     for (int i = 0; i < task::kThreadSlots; ++i) {
         if (Workers[i])
-            Workers[i]->Terminate();
+            Workers[i]->Abandon();
     }
     for (int i = 0; i < task::kThreadSlots; ++i)
         Workers[i].reset();
@@ -572,9 +573,11 @@ bool DownloadController::PrepareForClose()
             AppendLog(Progress.Summary());
         shown([&] { SaveRecords(); });
     }
+    // The window is closing: a tile still being fetched (a slow server may
+    // hold it for a minute per attempt) is given up, to be fetched on resume.
     for (auto& w : Workers)
         if (w)
-            w->Terminate();
+            w->Abandon();
     return WorkersInFlight();
 }
 

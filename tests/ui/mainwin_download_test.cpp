@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <system_error>
 
@@ -129,6 +130,30 @@ TEST_F(DownloadTest, AGivenUpTileGoesToTheFailedList)
     const task::FailedEntry entry = task::SplitFailedLine(failed[0]);
     EXPECT_EQ(entry.Url, refused);
     EXPECT_EQ(entry.Path.rfind(C().CurrentTask->TileFolder, 0), 0u);
+}
+
+// A server that takes requests and never answers holds each worker for its
+// client's time limit (a minute); closing the window cuts those requests
+// short instead of waiting for them, and records none of the tiles as failed.
+TEST_F(DownloadTest, ClosingWhileTheServerNeverAnswersEndsTheWorkersAtOnce)
+{
+    UseTestServerAsProxy();
+    server->SetHandler([](const testing::RecordedRequest&) {
+        testing::ScriptedReply silent;
+        silent.silent = true;
+        return silent;
+    });
+    OpenWindow();
+    TypeSmallArea();
+    form->BitBtn1Click();
+    const int busy = std::min<int>(C().CurrentTask->Params.ThreadCount, C().CurrentTask->TileCount);
+    ASSERT_TRUE(server->WaitForRequests(static_cast<std::size_t>(busy)));
+    const std::string failedFile = C().CurrentTask->FailedFile;
+    const auto t0 = std::chrono::steady_clock::now();
+    form->close();
+    form.reset(); // joins the workers
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
+    EXPECT_TRUE(platform::ReadLines(failedFile).empty());
 }
 
 // Stop asks every worker to stop after its tile; the positions saved at the

@@ -183,6 +183,18 @@ TEST_F(OverviewPyramidTest, TilesLookedAtAheadMatchAndAreDroppedAfterUse)
     eight = pyramid.Build({8, 0, 0}).convertToFormat(QImage::Format_ARGB32);
     EXPECT_TRUE(Near(eight.pixelColor(100, 0), t.ColourOf(100, 500), 3));
     EXPECT_TRUE(Near(eight.pixelColor(101, 0), t.ColourOf(101, 500), 3));
+
+    // A kept image whose digest no longer matches, seen by the look ahead,
+    // is built again in a new session (the digest is the header's bytes 8-15).
+    const std::string file = pyramid.Folder() + "L4_0_0.kvo";
+    const std::string good = testing::ReadBytes(file);
+    std::string stale = good;
+    stale[8] = static_cast<char>(stale[8] ^ 0x5a);
+    testing::WriteBytes(file, stale);
+    qt::OverviewPyramid next(*project, grid, cache.Path());
+    next.LookAhead({{8, 0, 0}});
+    ASSERT_FALSE(next.Build({8, 0, 0}).isNull());
+    EXPECT_EQ(testing::ReadBytes(file), good);
 }
 
 // Which parts of a kept image lack tiles: a part with none covered, one

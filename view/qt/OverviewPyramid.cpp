@@ -242,11 +242,15 @@ void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys)
     // Statting is mostly waiting on the file system: more threads than cores help.
     const std::size_t threads = std::min<std::size_t>(
         todo.size(), std::clamp<std::size_t>(std::thread::hardware_concurrency() * 2, 2, 8));
-    std::vector<std::uint64_t> digests(todo.size());
+    // Each image's kept header is read beside its tiles' digest: on a cold
+    // start these small reads, one after another, cost as much again.
+    std::vector<LookedAt> seen(todo.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        for (std::size_t n; (n = next.fetch_add(1)) < todo.size();)
-            digests[n] = TilesDigest(todo[n]);
+        for (std::size_t n; (n = next.fetch_add(1)) < todo.size();) {
+            seen[n].Digest = TilesDigest(todo[n]);
+            seen[n].Stored = StoredDigestIs(todo[n], seen[n].Digest);
+        }
     };
     std::vector<std::thread> pool;
     try {
@@ -260,7 +264,7 @@ void OverviewPyramid::LookAhead(const std::vector<PyramidKey>& keys)
         t.join();
     std::lock_guard<std::mutex> lock(mutex_);
     for (std::size_t n = 0; n < todo.size(); ++n)
-        lookedAt_[todo[n]] = digests[n];
+        lookedAt_[todo[n]] = seen[n];
 }
 
 bool OverviewPyramid::IsReady(const PyramidKey& key) const
@@ -402,12 +406,14 @@ std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, Picture* picture)
     // The digest of everything below: the tiles' sizes and times at the
     // first level, the children's digests above.
     std::uint64_t digest = 0;
+    bool storedSeen = false; // LookAhead found the kept image's digest matching
     if (key.Level == kFirstLevel) {
         bool seen = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (auto it = lookedAt_.find(key); it != lookedAt_.end()) {
-                digest = it->second;
+                digest = it->second.Digest;
+                storedSeen = it->second.Stored;
                 lookedAt_.erase(it);
                 seen = true;
             }
@@ -426,7 +432,8 @@ std::uint64_t OverviewPyramid::Ensure(const PyramidKey& key, Picture* picture)
     // A kept image whose digest still matches is good as it is: only its
     // header is read unless its picture is wanted.
     Picture built;
-    bool stored = picture ? !(built = Load(key, digest)).Image.isNull() : StoredDigestIs(key, digest);
+    bool stored =
+        picture ? !(built = Load(key, digest)).Image.isNull() : storedSeen || StoredDigestIs(key, digest);
     if (!stored) {
         if (stop_ && std::this_thread::get_id() == worker_.get_id())
             throw Cancelled();

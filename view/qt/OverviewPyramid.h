@@ -97,10 +97,10 @@ public:
     // (a download still running changes them).
     void Forget();
     // Looks at the tiles under every first-level image below `keys` not yet
-    // checked, on several threads at once, so that Build need not stat a
-    // whole view's tiles one after another. What it saw is used once, by the
-    // next Build (or builder thread) of that image; a later call, or
-    // Forget, drops whatever was not used, so the tiles are looked at again.
+    // checked, and at the header of its kept image, on several threads at
+    // once, so that Build need not stat a whole view's tiles one after another. What it saw is used once, by
+    // the next Build (or builder thread) of that image; a later call, or Forget, drops whatever was not used,
+    // so the tiles are looked at again.
     void LookAhead(const std::vector<PyramidKey>& keys);
 
 private:
@@ -138,8 +138,13 @@ private:
     std::function<void()> onEach_; // a Build's, while it runs (under buildMutex_)
     mutable std::mutex mutex_;
     std::unordered_map<PyramidKey, Node, PyramidKeyHash> nodes_;
-    // First-level digests from LookAhead, each taken by one Ensure.
-    std::unordered_map<PyramidKey, std::uint64_t, PyramidKeyHash> lookedAt_;
+    // What LookAhead saw of a first-level image: its tiles' digest, and
+    // whether the kept image carries that digest. Each taken by one Ensure.
+    struct LookedAt {
+        std::uint64_t Digest = 0;
+        bool Stored = false;
+    };
+    std::unordered_map<PyramidKey, LookedAt, PyramidKeyHash> lookedAt_;
     std::deque<PyramidKey> wanted_;
     std::function<void(const PyramidKey&)> notify_;
     std::condition_variable cv_;
